@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+
+namespace brn {
+
+// The Blowfish block cipher with a CBC chain. A block's halves are the
+// big-endian words of bytes 0-3 and 4-7, as in the published test vectors.
+class TBRNBlowfish {
+ public:
+  // Keys the cipher (keyLength 1..72 bytes; the key schedule cycles through
+  // it) and sets IV and the chain block to the 8 bytes at ivBytes, or to
+  // zeros when ivBytes is null.
+  void Initialize(const uint8_t* key, int32_t keyLength, const uint8_t* ivBytes = nullptr);
+
+  // In place, on the 8 bytes at buffer + offset.
+  void EncryptBlock(uint8_t* buffer, int32_t offset) const;
+  void DecryptBlock(uint8_t* buffer, int32_t offset) const;
+  void EncryptCBC(uint8_t* buffer, int32_t offset);
+  void DecryptCBC(uint8_t* buffer, int32_t offset);
+  void ResetChain();
+
+ private:
+  void EncryptWords(uint32_t& left, uint32_t& right) const;
+  void DecryptWords(uint32_t& left, uint32_t& right) const;
+
+  uint8_t IV[8] = {};
+  uint8_t ChainBlock[8] = {};
+  uint32_t PArray[18] = {};
+  uint32_t SBoxes[4][256] = {};
+};
+
+}  // namespace brn
