@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+
+namespace brn {
+
+struct TPlatformEvent;
+
+// An auto-reset event: Signal releases one wait and the event resets itself.
+class TBRNEvent {
+ public:
+  TBRNEvent();
+  virtual ~TBRNEvent();
+  TBRNEvent(const TBRNEvent&) = delete;
+  TBRNEvent& operator=(const TBRNEvent&) = delete;
+
+  void Signal();
+  // True when the event was signalled within Ms milliseconds; False on
+  // time-out or failure. -1 waits without time-out.
+  bool WaitFor(int32_t Ms);
+
+  bool ManualReset = false;
+  TPlatformEvent* Handle = nullptr;
+};
+
+}  // namespace brn
