@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace brn {
+
+// The growable character buffer behind the engine's text transformations.
+// Positions are 0-based. The capacity grows in steps of max(32, Length / 32)
+// and shrinks only when the length drops to 0, which releases the buffer.
+class TBRNStringBuilder {
+ public:
+  explicit TBRNStringBuilder(std::string_view initialText = {});
+
+  // Characters that come into use read as zero.
+  void SetLength(int32_t n);
+  int32_t GetLength() const { return Length; }
+  int32_t GetCapacity() const { return Capacity; }
+
+  // Unchecked, like indexing a buffer: pos must lie in [0, Length).
+  char GetChar(int32_t pos) const { return Buffer[pos]; }
+  void SetChar(int32_t pos, char c) { Buffer[pos] = c; }
+
+  void Append(std::string_view s);
+  void AppendChar(char c);
+  // pos in [0, Length]; the characters from pos on move up.
+  void Insert(int32_t pos, std::string_view s);
+  void InsertChar(int32_t pos, char c);
+  // Removes count characters at pos; pos + count must not exceed Length.
+  void Delete(int32_t pos, int32_t count);
+
+  std::string GetText() const { return std::string(View()); }
+  std::string_view View() const { return std::string_view(Buffer.get(), size_t(Length)); }
+  bool IsEmpty() const { return Length == 0; }
+
+ private:
+  bool overlapsBuffer(std::string_view s) const;
+  void resize(int32_t n);
+
+  std::unique_ptr<char[]> Buffer;
+  int32_t Capacity = 0;
+  int32_t Length = 0;
+};
+
+}  // namespace brn
