@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace brn {
@@ -25,123 +26,83 @@ class TBRNCharSet {
 
 namespace char_classes_detail {
 
-// The letters outside A-Z and a-z that the engine treats as letters.
-constexpr void includeExtendedLetters(TBRNCharSet& set) {
-  constexpr unsigned char singles[] = {131, 138, 140, 142, 154, 156};
-  for (unsigned char c : singles) set.Include(c);
-  set.IncludeRange(158, 159);
-  set.IncludeRange(192, 214);
-  set.IncludeRange(216, 246);
-  set.IncludeRange(248, 255);
-}
+struct CharRange {
+  unsigned char First;
+  unsigned char Last;
+};
 
-constexpr TBRNCharSet fromText(const char* members) {
-  TBRNCharSet set;
-  for (const char* p = members; *p; ++p) set.Include(static_cast<unsigned char>(*p));
+template <size_t N>
+constexpr TBRNCharSet withRanges(TBRNCharSet set, const CharRange (&ranges)[N]) {
+  for (const CharRange& range : ranges) set.IncludeRange(range.First, range.Last);
   return set;
 }
 
-constexpr TBRNCharSet makeBlankChars() {
-  TBRNCharSet set;
-  set.IncludeRange(0, 32);
-  return set;
-}
-
-constexpr TBRNCharSet makeIdentifierStartChars() {
-  TBRNCharSet set;
-  set.Include('_');
-  set.IncludeRange('A', 'Z');
-  set.IncludeRange('a', 'z');
-  includeExtendedLetters(set);
-  return set;
-}
-
-constexpr TBRNCharSet makeIdentifierChars() {
-  TBRNCharSet set = makeIdentifierStartChars();
-  constexpr char punctuation[] = {' ', '-', '.', '(', ')'};
-  for (char c : punctuation) set.Include(static_cast<unsigned char>(c));
-  set.IncludeRange('0', '9');
-  return set;
-}
-
-constexpr TBRNCharSet makeLowerCaseChars() {
-  TBRNCharSet set;
-  set.IncludeRange('a', 'z');
-  set.IncludeRange(224, 246);
-  set.IncludeRange(248, 254);
-  return set;
-}
-
-constexpr TBRNCharSet makeUpperCaseChars() {
-  TBRNCharSet set;
-  set.IncludeRange('A', 'Z');
-  set.IncludeRange(192, 214);
-  set.IncludeRange(216, 222);
-  return set;
-}
-
-constexpr TBRNCharSet makeAsciiAlphaNumChars() {
-  TBRNCharSet set;
-  set.IncludeRange('A', 'Z');
-  set.IncludeRange('a', 'z');
-  set.IncludeRange('0', '9');
-  return set;
-}
-
-constexpr TBRNCharSet makeDigitChars() {
-  TBRNCharSet set;
-  set.IncludeRange('0', '9');
-  return set;
-}
-
-constexpr TBRNCharSet makeLetterChars() {
-  TBRNCharSet set;
-  set.IncludeRange('A', 'Z');
-  set.IncludeRange('a', 'z');
-  includeExtendedLetters(set);
-  return set;
-}
-
-// Every byte that is neither a letter nor a digit.
-constexpr TBRNCharSet makeWordSeparatorChars() {
-  TBRNCharSet set;
-  set.IncludeRange(0, 47);
-  set.IncludeRange(58, 64);
-  set.IncludeRange(91, 96);
-  set.IncludeRange(123, 130);
-  set.IncludeRange(132, 137);
-  constexpr unsigned char singles[] = {139, 141, 155, 157, 215, 247};
-  for (unsigned char c : singles) set.Include(c);
-  set.IncludeRange(143, 153);
-  set.IncludeRange(160, 191);
-  return set;
-}
-
-constexpr TBRNCharSet makeCommaTextDelimiters() {
-  TBRNCharSet set = makeBlankChars();
-  set.Include(',');
-  return set;
+template <size_t N>
+constexpr TBRNCharSet fromRanges(const CharRange (&ranges)[N]) {
+  return withRanges(TBRNCharSet(), ranges);
 }
 
 }  // namespace char_classes_detail
 
 // The engine's global character classes.
-inline constexpr TBRNCharSet DateFormatChars = char_classes_detail::fromText("dDmMyY");
-inline constexpr TBRNCharSet TimeFormatChars = char_classes_detail::fromText("hHmMsSzZnN");
-inline constexpr TBRNCharSet AmPmFormatChars = char_classes_detail::fromText("aAmMpP");
-inline constexpr TBRNCharSet BlankChars = char_classes_detail::makeBlankChars();
-inline constexpr TBRNCharSet IdentifierChars = char_classes_detail::makeIdentifierChars();
-inline constexpr TBRNCharSet IdentifierStartChars = char_classes_detail::makeIdentifierStartChars();
-inline constexpr TBRNCharSet LowerCaseChars = char_classes_detail::makeLowerCaseChars();
-inline constexpr TBRNCharSet UpperCaseChars = char_classes_detail::makeUpperCaseChars();
-inline constexpr TBRNCharSet AsciiAlphaNumChars = char_classes_detail::makeAsciiAlphaNumChars();
-inline constexpr TBRNCharSet DigitChars = char_classes_detail::makeDigitChars();
-inline constexpr TBRNCharSet LetterChars = char_classes_detail::makeLetterChars();
-inline constexpr TBRNCharSet WordSeparatorChars = char_classes_detail::makeWordSeparatorChars();
-inline constexpr TBRNCharSet LineBreakChars = char_classes_detail::fromText("\n\r");
-inline constexpr TBRNCharSet ExponentChars = char_classes_detail::fromText("Ee");
-inline constexpr TBRNCharSet SignChars = char_classes_detail::fromText("+-");
-inline constexpr TBRNCharSet FormatSpecifierChars = char_classes_detail::fromText("sS");
-inline constexpr TBRNCharSet CommaTextDelimiters = char_classes_detail::makeCommaTextDelimiters();
+inline constexpr TBRNCharSet DateFormatChars = char_classes_detail::fromRanges(
+    {{'D', 'D'}, {'M', 'M'}, {'Y', 'Y'}, {'d', 'd'}, {'m', 'm'}, {'y', 'y'}});
+inline constexpr TBRNCharSet TimeFormatChars = char_classes_detail::fromRanges({{'H', 'H'},
+                                                                                {'M', 'N'},
+                                                                                {'S', 'S'},
+                                                                                {'Z', 'Z'},
+                                                                                {'h', 'h'},
+                                                                                {'m', 'n'},
+                                                                                {'s', 's'},
+                                                                                {'z', 'z'}});
+inline constexpr TBRNCharSet AmPmFormatChars = char_classes_detail::fromRanges(
+    {{'A', 'A'}, {'M', 'M'}, {'P', 'P'}, {'a', 'a'}, {'m', 'm'}, {'p', 'p'}});
+inline constexpr TBRNCharSet BlankChars = char_classes_detail::fromRanges({{0, 32}});
+// A..Z, a..z and the Windows-1252 letters beyond them.
+inline constexpr TBRNCharSet LetterChars = char_classes_detail::fromRanges({{'A', 'Z'},
+                                                                            {'a', 'z'},
+                                                                            {131, 131},
+                                                                            {138, 138},
+                                                                            {140, 140},
+                                                                            {142, 142},
+                                                                            {154, 154},
+                                                                            {156, 156},
+                                                                            {158, 159},
+                                                                            {192, 214},
+                                                                            {216, 246},
+                                                                            {248, 255}});
+inline constexpr TBRNCharSet IdentifierStartChars =
+    char_classes_detail::withRanges(LetterChars, {{'_', '_'}});
+inline constexpr TBRNCharSet IdentifierChars = char_classes_detail::withRanges(
+    IdentifierStartChars, {{' ', ' '}, {'(', ')'}, {'-', '.'}, {'0', '9'}});
+inline constexpr TBRNCharSet LowerCaseChars =
+    char_classes_detail::fromRanges({{'a', 'z'}, {224, 246}, {248, 254}});
+inline constexpr TBRNCharSet UpperCaseChars =
+    char_classes_detail::fromRanges({{'A', 'Z'}, {192, 214}, {216, 222}});
+inline constexpr TBRNCharSet AsciiAlphaNumChars =
+    char_classes_detail::fromRanges({{'0', '9'}, {'A', 'Z'}, {'a', 'z'}});
+inline constexpr TBRNCharSet DigitChars = char_classes_detail::fromRanges({{'0', '9'}});
+// Every byte that is neither a letter nor a digit.
+inline constexpr TBRNCharSet WordSeparatorChars = char_classes_detail::fromRanges({{0, 47},
+                                                                                   {58, 64},
+                                                                                   {91, 96},
+                                                                                   {123, 130},
+                                                                                   {132, 137},
+                                                                                   {139, 139},
+                                                                                   {141, 141},
+                                                                                   {143, 153},
+                                                                                   {155, 155},
+                                                                                   {157, 157},
+                                                                                   {160, 191},
+                                                                                   {215, 215},
+                                                                                   {247, 247}});
+inline constexpr TBRNCharSet LineBreakChars = char_classes_detail::fromRanges({{10, 10}, {13, 13}});
+inline constexpr TBRNCharSet ExponentChars =
+    char_classes_detail::fromRanges({{'E', 'E'}, {'e', 'e'}});
+inline constexpr TBRNCharSet SignChars = char_classes_detail::fromRanges({{'+', '+'}, {'-', '-'}});
+inline constexpr TBRNCharSet FormatSpecifierChars =
+    char_classes_detail::fromRanges({{'S', 'S'}, {'s', 's'}});
+inline constexpr TBRNCharSet CommaTextDelimiters =
+    char_classes_detail::withRanges(BlankChars, {{',', ','}});
 
 }  // namespace brn
