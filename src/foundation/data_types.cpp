@@ -72,6 +72,14 @@ const char* QualifierName(TBRNDataTypeCode dataType, TBRNDataSubType subType) {
   return nullptr;
 }
 
+// "(arguments)" after a type keyword, built by appending (GCC 12 warns
+// wrongly about overlapping copies in chained concatenations here).
+void AppendArguments(std::string& text, const std::string& arguments) {
+  text.push_back('(');
+  text.append(arguments);
+  text.push_back(')');
+}
+
 }  // namespace
 
 bool IsValidYearMonthQualifier(int32_t qualifier) {
@@ -258,7 +266,7 @@ std::string DataTypeDefinition(TBRNDataTypeCode DataType, TBRNDataSubType SubTyp
         text = "GUID";
       } else {
         text = SubType == stFixed ? (isText ? "Char" : "Byte") : (isText ? "VarChar" : "VarByte");
-        if (Length != 0) text += "(" + IntegerToString(Length) + ")";
+        if (Length != 0) AppendArguments(text, IntegerToString(Length));
       }
       break;
     }
@@ -267,7 +275,7 @@ std::string DataTypeDefinition(TBRNDataTypeCode DataType, TBRNDataSubType SubTyp
       break;
     case dtDecimal:
       text = "Decimal";
-      if (Scale != 0) text += "(19," + IntegerToString(Scale) + ")";
+      if (Scale != 0) AppendArguments(text, "19," + IntegerToString(Scale));
       break;
     case dtYearMonthInterval:
     case dtDayTimeInterval:
