@@ -1,0 +1,201 @@
+#include "foundation/compression.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <random>
+#include <string>
+
+#include "foundation/exception.h"
+#include "foundation/memory_stream.h"
+
+namespace brn {
+namespace {
+
+void fill(TBRNMemoryStream& s, const std::string& text) {
+  s.Clear();
+  s.Write(text.data(), int32_t(text.size()));
+  s.SetPosition(0);
+}
+
+std::string contents(const TBRNMemoryStream& s, int64_t from = 0) {
+  return std::string(reinterpret_cast<const char*>(s.GetMemory()) + from,
+                     size_t(s.GetSize() - from));
+}
+
+std::string toHex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char c : bytes) {
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
+  }
+  return hex;
+}
+
+// Row-like data: repeating structure with varying numbers and names.
+std::string rowLikeData(size_t size) {
+  std::mt19937 random(7);
+  std::string data;
+  while (data.size() < size) {
+    data += "ROW";
+    data += std::to_string(random() % 100000);
+    data += "|Customer ";
+    data += char('A' + random() % 26);
+    data += "|2024-0" + std::to_string(1 + random() % 9) + "-1" + std::to_string(random() % 10);
+    data += '\0';
+  }
+  data.resize(size);
+  return data;
+}
+
+int32_t errorCodeOf(const std::function<void()>& action, std::string* message = nullptr) {
+  try {
+    action();
+  } catch (const EBRNException& e) {
+    if (message) *message = e.ErrorMessage;
+    return e.ErrorCode;
+  }
+  return 0;
+}
+
+TEST(CompressionTest, DefaultLevelGivesExactlyZlibsBytes) {
+  TBRNCompressionManager manager;
+  TBRNMemoryStream source, target;
+  fill(source, "hello world");
+  manager.CompressStream(source, target);
+  EXPECT_EQ(toHex(contents(target)), "789ccb48cdc9c95728cf2fca4901001a0b045d");
+  EXPECT_EQ(source.GetPosition(), source.GetSize());
+  EXPECT_EQ(target.GetPosition(), target.GetSize());
+}
+
+TEST(CompressionTest, RoundTripAtEveryLevelAndAtStreamPositions) {
+  TBRNCompressionManager manager;
+  std::string data = rowLikeData(100000);
+  for (int level = 0; level <= 9; ++level) {
+    manager.SetCompressionLevel(level);
+    TBRNMemoryStream source, packed, unpacked;
+    fill(source, "HEAD" + data);
+    source.SetPosition(4);  // only what follows the header is compressed
+    packed.WriteInteger(42);
+    manager.CompressStream(source, packed);
+
+    // Any zlib inflater accepts the output.
+    std::string compressed = contents(packed, 4);
+    std::string viaZlib(data.size(), '\0');
+    uLongf length = uLongf(viaZlib.size());
+    ASSERT_EQ(
+        uncompress(reinterpret_cast<Bytef*>(viaZlib.data()), &length,
+                   reinterpret_cast<const Bytef*>(compressed.data()), uLong(compressed.size())),
+        Z_OK);
+    EXPECT_EQ(viaZlib, data);
+
+    packed.SetPosition(4);
+    unpacked.WriteByte(9);
+    manager.DecompressStream(packed, unpacked);
+    EXPECT_EQ(contents(unpacked, 1), data) << "level " << level;
+    EXPECT_EQ(unpacked.GetPosition(), unpacked.GetSize());
+    EXPECT_EQ(packed.GetPosition(), packed.GetSize());
+  }
+}
+
+TEST(CompressionTest, InvalidLevelsRaise1200) {
+  TBRNCompressionManager manager;
+  for (int level : {-1, 10, 100}) {
+    std::string message;
+    EXPECT_EQ(errorCodeOf([&] { manager.SetCompressionLevel(level); }, &message), 1200);
+    EXPECT_EQ(message, "An error occurred while compressing data (Invalid compression level)");
+  }
+  manager.SetCompressionLevel(0);
+  EXPECT_EQ(manager.GetCompressionLevel(), 0);
+}
+
+TEST(CompressionTest, DamagedInputRaises1201WithZlibsReason) {
+  TBRNCompressionManager manager;
+  TBRNMemoryStream source, packed;
+  fill(source, rowLikeData(5000));
+  manager.CompressStream(source, packed);
+  std::string good = contents(packed);
+
+  struct Case {
+    const char* what;
+    std::string bytes;
+    const char* reason;
+  };
+  // Method 9 with a header check that holds, so the method is what fails.
+  std::string badMethod = good;
+  badMethod[0] = char(0x79);
+  badMethod[1] = char(31 - (0x79 * 256) % 31);
+  std::string badHeader = good;
+  badHeader[1] = char(badHeader[1] ^ 1);
+  std::string badAdler = good;
+  badAdler.back() = char(badAdler.back() ^ 0xFF);
+  std::string truncated = good.substr(0, good.size() / 2);
+  std::string noTrailer = good.substr(0, good.size() - 2);
+  Case cases[] = {
+      {"method", badMethod, "Unknown compression method"},
+      {"header", badHeader, "Incorrect header check"},
+      {"adler", badAdler, "Incorrect data check"},
+      {"truncated", truncated, "Incomplete compressed data"},
+      {"cut trailer", noTrailer, "Incomplete compressed data"},
+      {"empty", "", "Incomplete compressed data"},
+  };
+  for (const auto& c : cases) {
+    TBRNMemoryStream input, output;
+    fill(input, c.bytes);
+    std::string message;
+    EXPECT_EQ(errorCodeOf([&] { manager.DecompressStream(input, output); }, &message), 1201)
+        << c.what;
+    EXPECT_EQ(message, std::string("An error occurred while uncompressing data (") + c.reason + ")")
+        << c.what;
+  }
+
+  // The manager stays usable after errors.
+  TBRNMemoryStream input, output;
+  fill(input, good);
+  manager.DecompressStream(input, output);
+  EXPECT_EQ(output.GetSize(), 5000);
+}
+
+TEST(CompressionTest, SizeLimitStopsAHostileExpansion) {
+  TBRNCompressionManager manager;
+  TBRNMemoryStream source, packed;
+  fill(source, std::string(10 << 20, 'x'));  // 10 MB of one byte packs into ~10 KB
+  manager.CompressStream(source, packed);
+  EXPECT_LT(packed.GetSize(), 20000);
+
+  packed.SetPosition(0);
+  TBRNMemoryStream output;
+  std::string message;
+  EXPECT_EQ(errorCodeOf([&] { manager.DecompressStream(packed, output, 1 << 20); }, &message),
+            1201);
+  EXPECT_EQ(message,
+            "An error occurred while uncompressing data (The uncompressed data exceeds the size "
+            "limit)");
+  EXPECT_LE(output.GetSize(), 1 << 20);
+
+  // Exactly at the limit is fine.
+  packed.SetPosition(0);
+  TBRNMemoryStream exact;
+  manager.DecompressStream(packed, exact, 10 << 20);
+  EXPECT_EQ(exact.GetSize(), 10 << 20);
+}
+
+TEST(CompressionTest, ProgressCallbackOnlyThroughDoProgress) {
+  TBRNCompressionManager manager;
+  int calls = 0;
+  manager.OnProgress = [&](int32_t a, int32_t b) {
+    ++calls;
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(b, 2);
+  };
+  TBRNMemoryStream source, target;
+  fill(source, "abc");
+  manager.CompressStream(source, target);
+  EXPECT_EQ(calls, 0);
+  manager.DoProgress(1, 2);
+  EXPECT_EQ(calls, 1);
+}
+
+}  // namespace
+}  // namespace brn
