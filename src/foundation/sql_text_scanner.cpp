@@ -107,7 +107,7 @@ void ParseSQLText(std::string_view text, int32_t& position, std::string& result,
         result = scanner.TakeQuoted();
       } else if (c == ':' && scanner.TakeParameter(name)) {
         if (onParam) onParam(name);
-        result = "?";
+        result.assign(1, '?');
       } else if (IsAlphaNumChar(c)) {
         result = scanner.TakeName();
       } else {

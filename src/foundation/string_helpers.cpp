@@ -17,20 +17,22 @@ int32_t toPosition(size_t index) {
 
 template <typename Args>
 std::string formatWith(std::string_view pattern, const Args& args) {
+  size_t total = pattern.size();
+  for (const auto& arg : args) total += std::string_view(arg).size();
   std::string result;
-  result.reserve(pattern.size() + 16 * args.size());
+  result.reserve(total);
   auto arg = args.begin();
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    char c = pattern[i];
-    if (c == '%' && i + 1 < pattern.size() && FormatSpecifierChars.Contains(pattern[i + 1]) &&
-        arg != args.end()) {
-      result.append(std::string_view(*arg));
-      ++arg;
-      ++i;
-    } else {
-      result.push_back(c);
-    }
+  size_t done = 0;  // pattern characters already copied
+  for (size_t at = pattern.find('%'); at != std::string_view::npos && arg != args.end();
+       at = pattern.find('%', at + 1)) {
+    if (at + 1 >= pattern.size() || !FormatSpecifierChars.Contains(pattern[at + 1])) continue;
+    result.append(pattern.substr(done, at - done));
+    result.append(std::string_view(*arg));
+    ++arg;
+    done = at + 2;
+    at = done - 1;  // the search goes on after the placeholder
   }
+  result.append(pattern.substr(done));
   return result;
 }
 
