@@ -148,6 +148,25 @@ std::string Padded(int32_t value, const std::string& component, int32_t width) {
   return component.size() > 1 ? PadWithZeros(text, width) : text;
 }
 
+// The template with every component replaced by its text.
+template <typename ComponentText>
+std::string FillTemplate(std::string_view templateText,
+                         std::span<const std::string* const> components,
+                         ComponentText componentText) {
+  std::string text;
+  WalkTemplate(
+      templateText, components,
+      [&](const std::string& component) {
+        text += componentText(component);
+        return true;
+      },
+      [&](char c) {
+        text += c;
+        return true;
+      });
+  return text;
+}
+
 }  // namespace
 
 void RaiseFormatStringError(std::string_view Format, std::string_view Reason) {
@@ -315,35 +334,21 @@ bool ParseTimestampByFormat(std::string_view Text, const TBRNDateFormat& DateFor
 std::string FormatDateByFormat(int32_t Day, const TBRNDateFormat& DateFormat) {
   TBRNDateParts parts;
   DecodeDayNumber(Day, parts);
-  std::string text;
-  WalkTemplate(
-      DateFormat.Template, DateComponents(DateFormat),
-      [&](const std::string& component) {
-        switch (component.front()) {
-          case 'Y': {
-            std::string year = IntegerToString(parts.Year);
-            if (component.size() == 4)
-              text += year;
-            else if (component.size() == 2)
-              text += RightChars(year, 2);
-            else
-              text += std::string{marker, 'Y'};  // a three-letter year has no text
-            break;
-          }
-          case 'M':
-            text += Padded(parts.Month, component, 2);
-            break;
-          default:
-            text += Padded(parts.Day, component, 2);
-            break;
-        }
-        return true;
-      },
-      [&](char c) {
-        text += c;
-        return true;
-      });
-  return text;
+  return FillTemplate(DateFormat.Template, DateComponents(DateFormat),
+                      [&](const std::string& component) {
+                        switch (component.front()) {
+                          case 'Y': {
+                            std::string year = IntegerToString(parts.Year);
+                            if (component.size() == 4) return year;
+                            if (component.size() == 2) return RightChars(year, 2);
+                            return std::string{marker, 'Y'};  // a three-letter year has no text
+                          }
+                          case 'M':
+                            return Padded(parts.Month, component, 2);
+                          default:
+                            return Padded(parts.Day, component, 2);
+                        }
+                      });
 }
 
 std::string FormatTimeByFormat(int32_t Time, const TBRNTimeFormat& TimeFormat) {
@@ -355,39 +360,26 @@ std::string FormatTimeByFormat(int32_t Time, const TBRNTimeFormat& TimeFormat) {
   bool pm = false;
   if (twelveHour) {
     pm = parts.Hour >= 12 && parts.Hour <= 23;
-    if (parts.Hour == 0)
+    if (parts.Hour == 0) {
       parts.Hour = 12;
-    else if (parts.Hour >= 13 && parts.Hour <= 23)
+    } else if (parts.Hour >= 13 && parts.Hour <= 23) {
       parts.Hour -= 12;
+    }
   }
-  std::string text;
-  WalkTemplate(
-      TimeFormat.Template, components,
-      [&](const std::string& component) {
-        switch (component.front()) {
-          case 'H':
-            text += Padded(parts.Hour, component, 2);
-            break;
-          case 'M':
-            text += Padded(parts.Minute, component, 2);
-            break;
-          case 'S':
-            text += Padded(parts.Second, component, 2);
-            break;
-          case 'Z':
-            text += Padded(parts.MSecond, component, 3);
-            break;
-          default:
-            text += pm ? TimeFormat.PMText : TimeFormat.AMText;
-            break;
-        }
-        return true;
-      },
-      [&](char c) {
-        text += c;
-        return true;
-      });
-  return text;
+  return FillTemplate(TimeFormat.Template, components, [&](const std::string& component) {
+    switch (component.front()) {
+      case 'H':
+        return Padded(parts.Hour, component, 2);
+      case 'M':
+        return Padded(parts.Minute, component, 2);
+      case 'S':
+        return Padded(parts.Second, component, 2);
+      case 'Z':
+        return Padded(parts.MSecond, component, 3);
+      default:
+        return pm ? TimeFormat.PMText : TimeFormat.AMText;
+    }
+  });
 }
 
 std::string FormatTimestampByFormat(const TBRNDateFormat& DateFormat,

@@ -1,13 +1,12 @@
 #include "foundation/date_time.h"
 
-#include <chrono>
 #include <cmath>
-#include <ctime>
 #include <stdexcept>
 
 #include "foundation/exception.h"
 #include "foundation/number_text.h"
 #include "foundation/string_helpers.h"
+#include "platform/system_info.h"
 
 namespace brn {
 
@@ -498,22 +497,13 @@ int64_t DivideDayTimeInterval(TBRNIntervalFields Qualifier, int64_t MS, int64_t 
 }
 
 int64_t CurrentTimestamp(bool UTC) {
-  using namespace std::chrono;
-  int64_t sinceEpoch = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-  int64_t seconds = FloorDiv(sinceEpoch, 1000);
-  int64_t ms = FloorMod(sinceEpoch, 1000);
-  constexpr int64_t epochDay = 719163;  // 1970-01-01
-  if (UTC)
-    return (epochDay + FloorDiv(seconds, 86400)) * MSecsPerDay + FloorMod(seconds, 86400) * 1000 +
-           ms;
-  std::time_t clock = std::time_t(seconds);
-  std::tm local{};
-  localtime_r(&clock, &local);
-  int64_t day = DayNumberOf(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
-  // A leap second (tm_sec 60) counts as the last second of its minute.
-  int64_t second = local.tm_sec > 59 ? 59 : local.tm_sec;
-  return day * MSecsPerDay + local.tm_hour * msPerHour + local.tm_min * msPerMinute +
-         second * msPerSecond + ms;
+  SystemTime now = UTC ? SystemUTCTime() : SystemLocalTime();
+  // A leap second counts as the last second of its minute.
+  int32_t second = now.Second > 59 ? 59 : now.Second;
+  int64_t ts = 0;
+  EncodeTimestamp({now.Year, now.Month, now.Day, now.Hour, now.Minute, second, now.Milliseconds},
+                  ts, false);
+  return ts;
 }
 
 int32_t CurrentDate(bool UTC) {
