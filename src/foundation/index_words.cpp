@@ -50,26 +50,24 @@ void NextIndexWord(int32_t collation, std::string_view text, int32_t& position, 
   word.clear();
   const int64_t length = int64_t(text.size());
   int64_t pos = position < 1 ? 1 : position;
+  // The word is built in place and cleared when it is discarded.
   while (pos <= length) {
-    std::string candidate;
     bool wildcard = false;
     for (; pos <= length; ++pos) {
       unsigned char c = static_cast<unsigned char>(text[size_t(pos - 1)]);
       if (searchMode && c == '*') {
-        candidate.push_back('*');
+        word.push_back('*');
         wildcard = true;
       } else if (WordSeparatorChars.Contains(c)) {
         ++pos;
         break;
       } else if (LetterChars.Contains(c)) {
-        candidate.push_back(char(c));
+        word.push_back(char(c));
       }
       // Digits neither end a word nor belong to it: abc123def is abcdef.
     }
-    if (wildcard || (candidate.size() >= 3 && !IsStopWord(collation, candidate))) {
-      word = std::move(candidate);
-      break;
-    }
+    if (wildcard || (word.size() >= 3 && !IsStopWord(collation, word))) break;
+    word.clear();
   }
   position = int32_t(pos > length + 1 ? length + 1 : pos);
 }

@@ -10,6 +10,7 @@ namespace brn {
 namespace {
 
 constexpr int32_t CaseInsensitiveBinary = 1 << CaseInsensitiveBit;
+constexpr int32_t EnglishUS = 1033;
 
 std::vector<std::string> AllWords(int32_t collation, std::string_view text, bool searchMode) {
   std::vector<std::string> words;
@@ -94,12 +95,22 @@ TEST(IsStopWord, CollationDecidesCase) {
     bool stop;
   };
   const Case cases[] = {
-      {BinaryCollation, "HEREBY", true},       {BinaryCollation, "YOURS", true},
-      {BinaryCollation, "HERS", false},        {BinaryCollation, "the", false},
-      {BinaryCollation, "THE", true},          {CaseInsensitiveBinary, "the", true},
-      {CaseInsensitiveBinary, "Hereby", true}, {CaseInsensitiveBinary, "hers", false},
-      {BinaryCollation, "THEE", false},        {BinaryCollation, "", false},
-      {BinaryCollation, "ZZZ", false},         {BinaryCollation, "AAA", false},
+      {BinaryCollation, "HEREBY", true},
+      {BinaryCollation, "YOURS", true},
+      {BinaryCollation, "HERS", false},
+      {BinaryCollation, "the", false},
+      {BinaryCollation, "THE", true},
+      {CaseInsensitiveBinary, "the", true},
+      {CaseInsensitiveBinary, "Hereby", true},
+      {CaseInsensitiveBinary, "hers", false},
+      {BinaryCollation, "THEE", false},
+      {BinaryCollation, "", false},
+      {BinaryCollation, "ZZZ", false},
+      {BinaryCollation, "AAA", false},
+      {EnglishUS, "THE", true},
+      {EnglishUS, "the", false},
+      {EnglishUS | CaseInsensitiveBinary, "the", true},
+      {EnglishUS, "HERS", false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsStopWord(c.collation, c.word), c.stop) << c.word;
 }
