@@ -1,0 +1,271 @@
+#include "platform/locale_compare.h"
+
+#include <unicode/ucol.h>
+#include <unicode/uversion.h>
+
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "platform/code_pages.h"
+#include "platform/locale_table.h"
+
+namespace brn {
+
+namespace {
+
+constexpr uint32_t lcidMask = 0xFFFFF;
+
+// One collator of a thread: a locale with the flags that change how ICU
+// compares (kana and width are folded before, so they need no collator).
+struct CollatorEntry {
+  uint32_t Key = 0;
+  UCollator* Collator = nullptr;  // nullptr: the locale cannot be compared
+  uint16_t CodePage = 0;
+};
+
+uint32_t collatorKey(uint32_t lcid, uint32_t flags) {
+  uint32_t key = lcid & lcidMask;
+  if (flags & NormIgnoreCase) key |= 1u << 20;
+  if (flags & NormIgnoreNonSpace) key |= 1u << 21;
+  return key;
+}
+
+UCollator* openCollator(const PlatformLocale& locale, uint32_t flags) {
+  UErrorCode error = U_ZERO_ERROR;
+  UCollator* collator = ucol_open(locale.SortLocale, &error);
+  if (U_FAILURE(error)) {
+    if (collator != nullptr) ucol_close(collator);
+    return nullptr;
+  }
+  bool ignoreCase = flags & NormIgnoreCase;
+  bool ignoreAccents = flags & NormIgnoreNonSpace;
+  UColAttributeValue strength = UCOL_TERTIARY;
+  if (ignoreAccents)
+    strength = UCOL_PRIMARY;
+  else if (ignoreCase)
+    strength = UCOL_SECONDARY;
+  ucol_setStrength(collator, strength);
+  // Accents ignored but case kept: the case level separates 'a' from 'A'.
+  ucol_setAttribute(collator, UCOL_CASE_LEVEL, ignoreAccents && !ignoreCase ? UCOL_ON : UCOL_OFF,
+                    &error);
+  // Punctuation and blanks count like any other character.
+  ucol_setAttribute(collator, UCOL_ALTERNATE_HANDLING, UCOL_NON_IGNORABLE, &error);
+  if (U_FAILURE(error)) {
+    ucol_close(collator);
+    return nullptr;
+  }
+  return collator;
+}
+
+class ThreadCollators {
+ public:
+  ~ThreadCollators() {
+    for (CollatorEntry& entry : entries_)
+      if (entry.Collator != nullptr) ucol_close(entry.Collator);
+  }
+
+  const CollatorEntry& Get(uint32_t lcid, uint32_t flags) {
+    uint32_t key = collatorKey(lcid, flags);
+    if (last_ < entries_.size() && entries_[last_].Key == key) return entries_[last_];
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      if (entries_[i].Key == key) {
+        last_ = i;
+        return entries_[i];
+      }
+    }
+    CollatorEntry entry;
+    entry.Key = key;
+    const PlatformLocale* locale = FindPlatformLocale(lcid & lcidMask);
+    if (locale != nullptr && IsKnownCodePage(locale->CodePage)) {
+      entry.CodePage = locale->CodePage;
+      entry.Collator = openCollator(*locale, flags);
+    }
+    entries_.push_back(entry);
+    last_ = entries_.size() - 1;
+    return entries_[last_];
+  }
+
+ private:
+  std::vector<CollatorEntry> entries_;
+  size_t last_ = 0;
+};
+
+// Half-width katakana U+FF61..U+FF9F and their full-width forms.
+constexpr char16_t halfWidthKatakana[] = {
+    0x3002, 0x300C, 0x300D, 0x3001, 0x30FB, 0x30F2, 0x30A1, 0x30A3, 0x30A5, 0x30A7, 0x30A9,
+    0x30E3, 0x30E5, 0x30E7, 0x30C3, 0x30FC, 0x30A2, 0x30A4, 0x30A6, 0x30A8, 0x30AA, 0x30AB,
+    0x30AD, 0x30AF, 0x30B1, 0x30B3, 0x30B5, 0x30B7, 0x30B9, 0x30BB, 0x30BD, 0x30BF, 0x30C1,
+    0x30C4, 0x30C6, 0x30C8, 0x30CA, 0x30CB, 0x30CC, 0x30CD, 0x30CE, 0x30CF, 0x30D2, 0x30D5,
+    0x30D8, 0x30DB, 0x30DE, 0x30DF, 0x30E0, 0x30E1, 0x30E2, 0x30E4, 0x30E6, 0x30E8, 0x30E9,
+    0x30EA, 0x30EB, 0x30EC, 0x30ED, 0x30EF, 0x30F3, 0x3099, 0x309A};
+
+char16_t foldWidth(char16_t c) {
+  if (c >= 0xFF01 && c <= 0xFF5E) return char16_t(c - 0xFEE0);
+  if (c == 0x3000) return 0x0020;
+  if (c >= 0xFF61 && c <= 0xFF9F) return halfWidthKatakana[c - 0xFF61];
+  return c;
+}
+
+char16_t foldKana(char16_t c) {
+  if (c >= 0x30A1 && c <= 0x30F6) return char16_t(c - 0x60);
+  if (c == 0x30FD || c == 0x30FE) return char16_t(c - 0x60);
+  return c;
+}
+
+// The kana a voicing mark (U+3099) or semi-voicing mark (U+309A) turns into,
+// or 0 when there is none.
+char16_t voicedKana(char16_t kana, char16_t mark) {
+  const bool kaToChi = kana >= 0x30AB && kana <= 0x30C1 && (kana - 0x30AB) % 2 == 0;
+  const bool tsuToTo = kana == 0x30C4 || kana == 0x30C6 || kana == 0x30C8;
+  const bool haToHo = kana >= 0x30CF && kana <= 0x30DB && (kana - 0x30CF) % 3 == 0;
+  if (mark == 0x3099) {
+    if (kaToChi || tsuToTo || haToHo) return char16_t(kana + 1);
+    if (kana == 0x30A6) return 0x30F4;
+  } else if (mark == 0x309A && haToHo) {
+    return char16_t(kana + 2);
+  }
+  return 0;
+}
+
+// Folds in place and returns the new length: half-width kana with a separate
+// voicing mark become one full-width kana.
+int32_t fold(char16_t* text, int32_t length, uint32_t flags) {
+  const bool width = flags & NormIgnoreWidth;
+  const bool kana = flags & NormIgnoreKanaType;
+  int32_t out = 0;
+  for (int32_t i = 0; i < length; ++i) {
+    char16_t c = text[i];
+    if (c >= 0x3000 && width) {
+      c = foldWidth(c);
+      if (out > 0 && (c == 0x3099 || c == 0x309A) && text[i] != c) {
+        if (char16_t voiced = voicedKana(text[out - 1], c)) {
+          text[out - 1] = voiced;
+          continue;
+        }
+      }
+    }
+    text[out++] = c;
+  }
+  if (kana)
+    for (int32_t i = 0; i < out; ++i) text[i] = foldKana(text[i]);
+  return out;
+}
+
+// Whether a character still differs from its folded kana or width form.
+bool carriesKanaOrWidth(char16_t c) {
+  return c >= 0x3000 && foldKana(foldWidth(c)) != c;
+}
+
+// ICU puts kana and width differences at levels its strengths may not reach
+// (Japanese even at the tertiary level), while the platform tells them apart
+// unless told to ignore them. Texts the collator finds equal are ordered by
+// the kana and width forms they still carry, in code order.
+int32_t compareKanaAndWidth(const char16_t* text1, int32_t length1, const char16_t* text2,
+                            int32_t length2) {
+  int32_t i = 0, j = 0;
+  for (;;) {
+    while (i < length1 && !carriesKanaOrWidth(text1[i])) ++i;
+    while (j < length2 && !carriesKanaOrWidth(text2[j])) ++j;
+    if (i == length1 || j == length2) return (i == length1 ? 0 : 1) - (j == length2 ? 0 : 1);
+    if (text1[i] != text2[j]) return text1[i] < text2[j] ? -1 : 1;
+    ++i;
+    ++j;
+  }
+}
+
+// UTF-16 text of one side of a comparison: short texts live on the stack,
+// longer ones in a per-thread buffer that only ever grows.
+class UnitBuffer {
+ public:
+  explicit UnitBuffer(std::vector<char16_t>& spill) : spill_(spill) {}
+  char16_t* Reserve(int32_t length) {
+    if (length <= int32_t(std::size(local_))) return local_;
+    if (spill_.size() < size_t(length)) spill_.resize(size_t(length));
+    return spill_.data();
+  }
+
+ private:
+  char16_t local_[256];
+  std::vector<char16_t>& spill_;
+};
+
+bool isTurkic(const PlatformLocale& locale) {
+  std::string_view tag(locale.SortLocale);
+  return tag.starts_with("tr") || tag.starts_with("az-Latn");
+}
+
+}  // namespace
+
+int32_t LocaleCompareString(uint32_t lcid, uint32_t flags, const char* text1, int32_t length1,
+                            const char* text2, int32_t length2) {
+  if (length1 < 0 || length2 < 0) return 0;
+  thread_local ThreadCollators collators;
+  thread_local std::vector<char16_t> spill1, spill2;
+  const CollatorEntry& entry = collators.Get(lcid, flags);
+  if (entry.Collator == nullptr) return 0;
+  UnitBuffer buffer1(spill1), buffer2(spill2);
+  char16_t* units1 = buffer1.Reserve(length1);
+  char16_t* units2 = buffer2.Reserve(length2);
+  int32_t count1 = CodePageToUTF16(entry.CodePage, text1, length1, units1, length1);
+  int32_t count2 = CodePageToUTF16(entry.CodePage, text2, length2, units2, length2);
+  if (count1 < 0 || count2 < 0) return 0;
+  if (flags & (NormIgnoreWidth | NormIgnoreKanaType)) {
+    count1 = fold(units1, count1, flags);
+    count2 = fold(units2, count2, flags);
+  }
+  int32_t result = ucol_strcoll(entry.Collator, reinterpret_cast<const UChar*>(units1), count1,
+                                reinterpret_cast<const UChar*>(units2), count2);
+  if (result == UCOL_EQUAL &&
+      (flags & (NormIgnoreWidth | NormIgnoreKanaType)) != (NormIgnoreWidth | NormIgnoreKanaType))
+    result = compareKanaAndWidth(units1, count1, units2, count2);
+  return result + CompareEqual;
+}
+
+bool LocaleMapString(uint32_t lcid, uint32_t flags, const char* source, int32_t length,
+                     char* dest) {
+  const PlatformLocale* locale = FindPlatformLocale(lcid & lcidMask);
+  bool upper = flags & MapUpperCase;
+  bool lower = flags & MapLowerCase;
+  if (locale == nullptr || length < 0 || (upper && lower)) return false;
+  if (length > 0) std::memmove(dest, source, size_t(length));
+  if (!upper && !lower) return true;
+  const SingleByteCodePage* page = FindSingleByteCodePage(locale->CodePage);
+  if (page == nullptr) return MapMultiByteCase(locale->CodePage, upper, dest, length);
+  // Turkic languages pair i with the dotted capital and I with the dotless
+  // small letter.
+  int32_t turkicI = -1;
+  if (isTurkic(*locale)) turkicI = page->FromUnicode(upper ? 0x0130 : 0x0131);
+  const unsigned char* map = upper ? page->Upper : page->Lower;
+  for (int32_t i = 0; i < length; ++i) {
+    auto b = static_cast<unsigned char>(dest[i]);
+    if (turkicI >= 0 && b == (upper ? 'i' : 'I'))
+      dest[i] = char(turkicI);
+    else
+      dest[i] = char(map[b]);
+  }
+  return true;
+}
+
+std::string LocaleCollatorVersion() {
+  static const std::string version = [] {
+    UErrorCode error = U_ZERO_ERROR;
+    UCollator* root = ucol_open("", &error);
+    if (root == nullptr || U_FAILURE(error)) {
+      if (root != nullptr) ucol_close(root);
+      return std::string();
+    }
+    UVersionInfo info;
+    ucol_getVersion(root, info);
+    ucol_close(root);
+    std::string text;
+    for (int i = 0; i < U_MAX_VERSION_LENGTH; ++i) {
+      if (i > 0) text += '.';
+      text += std::to_string(info[i]);
+    }
+    return text;
+  }();
+  return version;
+}
+
+}  // namespace brn

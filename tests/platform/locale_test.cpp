@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/code_pages.h"
+#include "platform/locale_compare.h"
+#include "platform/locale_table.h"
+
+namespace brn {
+namespace {
+
+TEST(CodePageTest, SingleBytePagesToUTF16) {
+  struct Case {
+    uint16_t codePage;
+    unsigned char byte;
+    char16_t unit;
+  };
+  const Case cases[] = {
+      {1252, 0x80, 0x20AC}, {1252, 0x9F, 0x0178}, {1252, 0x81, 0x0081},  // undefined byte
+      {1252, 0xE4, 0x00E4}, {0, 0x80, 0x20AC},                           // the system page
+      {1254, 0xDD, 0x0130}, {1254, 0xFD, 0x0131}, {1251, 0xC0, 0x0410},
+      {1250, 0x8A, 0x0160}, {1253, 0xC1, 0x0391}, {874, 0xA1, 0x0E01},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.codePage) + " byte " + std::to_string(c.byte));
+    char byte = char(c.byte);
+    char16_t unit = 0;
+    ASSERT_EQ(CodePageToUTF16(c.codePage, &byte, 1, &unit, 1), 1);
+    EXPECT_EQ(unit, c.unit);
+  }
+}
+
+TEST(CodePageTest, MultiBytePagesAndLimits) {
+  const std::string text = "a\x83\x41z";  // 'a', katakana a, 'z' in Shift-JIS
+  char16_t units[8] = {};
+  ASSERT_EQ(CodePageToUTF16(932, text.data(), int32_t(text.size()), units, 8), 3);
+  EXPECT_EQ(units[0], u'a');
+  EXPECT_EQ(units[1], 0x30A2);
+  EXPECT_EQ(units[2], u'z');
+  EXPECT_EQ(CodePageToUTF16(1252, "abc", 3, units, 2), -1);
+  EXPECT_EQ(CodePageToUTF16(437, "abc", 3, units, 8), -1);
+  EXPECT_FALSE(IsKnownCodePage(437));
+  EXPECT_TRUE(IsKnownCodePage(950));
+}
+
+TEST(LocaleTableTest, EnumerationAndAlternateSorts) {
+  std::span<const PlatformLocale> locales = SupportedLocales();
+  ASSERT_FALSE(locales.empty());
+  for (size_t i = 1; i < locales.size(); ++i) EXPECT_LT(locales[i - 1].Lcid, locales[i].Lcid);
+  for (const PlatformLocale& locale : locales) {
+    EXPECT_LE(locale.Lcid, 0xFFFFu);
+    EXPECT_TRUE(IsKnownCodePage(locale.CodePage)) << locale.Abbreviation;
+  }
+  const PlatformLocale* phoneBook = FindPlatformLocale(0x10407);
+  ASSERT_NE(phoneBook, nullptr);
+  EXPECT_STREQ(phoneBook->Abbreviation, "DEU");
+  EXPECT_EQ(FindPlatformLocale(0x7F3F), nullptr);
+}
+
+TEST(LocaleCompareTest, ResultsAndFailures) {
+  EXPECT_EQ(LocaleCompareString(0x0409, SortStringSort, "a", 1, "b", 1), CompareLessThan);
+  EXPECT_EQ(LocaleCompareString(0x0409, SortStringSort, "b", 1, "a", 1), CompareGreaterThan);
+  EXPECT_EQ(LocaleCompareString(0x0409, NormIgnoreCase, "A", 1, "a", 1), CompareEqual);
+  EXPECT_EQ(LocaleCompareString(0x0409, 0, "", 0, "", 0), CompareEqual);
+  EXPECT_EQ(LocaleCompareString(0x7F3F, 0, "a", 1, "b", 1), 0);
+  EXPECT_EQ(LocaleCompareString(0x0409, 0, "a", -1, "b", 1), 0);
+  // Texts longer than the stack buffers.
+  std::string long1(5000, 'x'), long2(5000, 'x');
+  long2.back() = 'y';
+  EXPECT_EQ(LocaleCompareString(0x0409, 0, long1.data(), 5000, long2.data(), 5000),
+            CompareLessThan);
+  char mapped[2] = {};
+  EXPECT_FALSE(LocaleMapString(0x7F3F, MapUpperCase, "ab", 2, mapped));
+  EXPECT_FALSE(LocaleMapString(0x0409, MapUpperCase | MapLowerCase, "ab", 2, mapped));
+  EXPECT_TRUE(LocaleMapString(0x0409, MapUpperCase, "ab", 2, mapped));
+  EXPECT_EQ(std::string(mapped, 2), "AB");
+}
+
+// Each thread has collators of its own; results must not depend on which
+// thread asks or how many ask at once.
+TEST(LocaleCompareTest, ThreadsCompareIndependently) {
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&wrong, t] {
+      const uint32_t lcid = t % 2 == 0 ? 0x041D : 0x0407;  // Swedish, German
+      const int32_t expected = t % 2 == 0 ? CompareGreaterThan : CompareLessThan;
+      for (int i = 0; i < 2000; ++i) {
+        if (LocaleCompareString(lcid, SortStringSort, "\xE4", 1, "z", 1) != expected) ++wrong;
+        if (LocaleCompareString(0x0409, NormIgnoreCase, "ABC", 3, "abc", 3) != CompareEqual)
+          ++wrong;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+}  // namespace
+}  // namespace brn
