@@ -15,17 +15,30 @@ constexpr int32_t Day20240229 = 738945;
 constexpr int32_t Day20200105 = 737429;
 constexpr int32_t Day99991231 = 3652059;
 
+// A refused text answers false from the reader and from its predicate, and
+// leaves the output zero or empty.
+template <typename T, typename Parse, typename Is>
+void ExpectRefused(Parse parse, Is is, std::initializer_list<const char*> texts) {
+  for (const char* text : texts) {
+    T value = T(1);
+    EXPECT_FALSE(parse(text, value)) << text;
+    EXPECT_EQ(value, T{}) << text;
+    EXPECT_FALSE(is(text)) << text;
+  }
+}
+
+bool NoPredicate(std::string_view) {
+  return false;
+}
+
 TEST(LiteralText, BigIntAndInteger) {
   int64_t value = 7;
   EXPECT_TRUE(ParseBigIntLiteral("-9223372036854775808", value));
   EXPECT_EQ(value, INT64_MIN);
   EXPECT_TRUE(ParseBigIntLiteral("007", value));
   EXPECT_EQ(value, 7);
-  for (const char* text : {"9223372036854775808", "+1", "", "-", "1 ", " 1", "1.0", "0x1"}) {
-    EXPECT_FALSE(ParseBigIntLiteral(text, value)) << text;
-    EXPECT_EQ(value, 0) << text;
-    EXPECT_FALSE(IsBigIntLiteral(text)) << text;
-  }
+  ExpectRefused<int64_t>(ParseBigIntLiteral, IsBigIntLiteral,
+                         {"9223372036854775808", "+1", "", "-", "1 ", " 1", "1.0", "0x1"});
   struct Case {
     const char* text;
     bool allowNegative, accepted;
@@ -47,11 +60,8 @@ TEST(LiteralText, Bytes) {
   EXPECT_EQ(read, TBRNBytes(std::begin(bytes), std::end(bytes)));
   EXPECT_TRUE(ParseBytesLiteral("", read));
   EXPECT_TRUE(read.empty());
-  for (const char* text : {"abc", "GG", "0G", "G0", " 00", "0x00"}) {
-    read = {1};
-    EXPECT_FALSE(ParseBytesLiteral(text, read)) << text;
-    EXPECT_TRUE(read.empty()) << text;
-  }
+  ExpectRefused<TBRNBytes>(ParseBytesLiteral, NoPredicate,
+                           {"abc", "GG", "0G", "G0", " 00", "0x00"});
 }
 
 TEST(LiteralText, DateRoundTrips) {
@@ -78,15 +88,11 @@ TEST(LiteralText, DateReader) {
     EXPECT_TRUE(ParseDateLiteral(text, day)) << text;
     EXPECT_EQ(day, Day20200105) << text;
   }
-  for (const char* text :
-       {"2021-02-29", "2023-04-31", "0000-01-01", "10000-01-01", "2020-13-01", "2020-00-10",
-        "2020-01-00", "2020-01", "2020", "2020/01/05", "", "2020--05", "2020-01-05-", "2020-+1-05",
-        "2020-1- 5", "2020-01-05 10:00", "-2020-01-05", "2020-01-99999999999"}) {
-    int32_t day = 9;
-    EXPECT_FALSE(ParseDateLiteral(text, day)) << text;
-    EXPECT_EQ(day, 0) << text;
-    EXPECT_FALSE(IsDateLiteral(text)) << text;
-  }
+  ExpectRefused<int32_t>(
+      ParseDateLiteral, IsDateLiteral,
+      {"2021-02-29", "2023-04-31", "0000-01-01", "10000-01-01", "2020-13-01", "2020-00-10",
+       "2020-01-00", "2020-01", "2020", "2020/01/05", "", "2020--05", "2020-01-05-", "2020-+1-05",
+       "2020-1- 5", "2020-01-05 10:00", "-2020-01-05", "2020-01-99999999999"});
 }
 
 TEST(LiteralText, TimeRoundTrips) {
@@ -134,14 +140,10 @@ TEST(LiteralText, TimeReader) {
     EXPECT_TRUE(ParseTimeLiteral(c.text, ms)) << c.text;
     EXPECT_EQ(ms, c.ms) << c.text;
   }
-  for (const char* text :
-       {"24:00", "10:60", "10:00:60", "10:00:00.1000", "13:00 PM", "10:00 XM", "10:00PM", "-1:00",
-        "a:00", "10:0a", "10:00:00 AM PM", "", "   ", "99999999999:00", "10:00:+5"}) {
-    int32_t ms = 9;
-    EXPECT_FALSE(ParseTimeLiteral(text, ms)) << text;
-    EXPECT_EQ(ms, 0) << text;
-    EXPECT_FALSE(IsTimeLiteral(text)) << text;
-  }
+  ExpectRefused<int32_t>(
+      ParseTimeLiteral, IsTimeLiteral,
+      {"24:00", "10:60", "10:00:60", "10:00:00.1000", "13:00 PM", "10:00 XM", "10:00PM", "-1:00",
+       "a:00", "10:0a", "10:00:00 AM PM", "", "   ", "99999999999:00", "10:00:+5"});
 }
 
 TEST(LiteralText, TimestampRoundTrips) {
@@ -168,13 +170,9 @@ TEST(LiteralText, TimestampRoundTrips) {
   EXPECT_EQ(value, Day20200105 * 86400000LL);
   EXPECT_TRUE(ParseTimestampLiteral("  2020-1-5   1:5 pm ", value));
   EXPECT_EQ(value, Day20200105 * 86400000LL + 13 * Hour + 5 * Minute);
-  for (const char* text :
-       {"2021-02-29 10:00", "2020-01-05 24:00", " 10:00", "", "2020-01-05 x", "10:00 2020-01-05"}) {
-    value = 9;
-    EXPECT_FALSE(ParseTimestampLiteral(text, value)) << text;
-    EXPECT_EQ(value, 0) << text;
-    EXPECT_FALSE(IsTimestampLiteral(text)) << text;
-  }
+  ExpectRefused<int64_t>(
+      ParseTimestampLiteral, IsTimestampLiteral,
+      {"2021-02-29 10:00", "2020-01-05 24:00", " 10:00", "", "2020-01-05 x", "10:00 2020-01-05"});
 }
 
 TEST(LiteralText, YearMonthIntervalRoundTrips) {
@@ -231,10 +229,11 @@ TEST(LiteralText, YearMonthIntervalRoundTrips) {
       {"1 year", ifYear},
   };
   for (const Refused& r : refused) {
-    months = 9;
-    EXPECT_FALSE(ParseYearMonthIntervalLiteral(r.text, r.qualifier, months)) << r.text;
-    EXPECT_EQ(months, 0) << r.text;
-    EXPECT_FALSE(IsYearMonthIntervalLiteral(r.text, r.qualifier)) << r.text;
+    ExpectRefused<int32_t>(
+        [&](std::string_view t, int32_t& v) {
+          return ParseYearMonthIntervalLiteral(t, r.qualifier, v);
+        },
+        [&](std::string_view t) { return IsYearMonthIntervalLiteral(t, r.qualifier); }, {r.text});
   }
 }
 
@@ -333,10 +332,11 @@ TEST(LiteralText, DayTimeIntervalEdges) {
       {"1 5", ifDay | ifHour | ifMinute},
   };
   for (const Refused& r : refused) {
-    int64_t ms = 9;
-    EXPECT_FALSE(ParseDayTimeIntervalLiteral(r.text, r.qualifier, ms)) << r.text;
-    EXPECT_EQ(ms, 0) << r.text;
-    EXPECT_FALSE(IsDayTimeIntervalLiteral(r.text, r.qualifier)) << r.text;
+    ExpectRefused<int64_t>(
+        [&](std::string_view t, int64_t& v) {
+          return ParseDayTimeIntervalLiteral(t, r.qualifier, v);
+        },
+        [&](std::string_view t) { return IsDayTimeIntervalLiteral(t, r.qualifier); }, {r.text});
   }
 }
 
@@ -348,11 +348,7 @@ TEST(LiteralText, Boolean) {
   EXPECT_TRUE(value);
   EXPECT_TRUE(ParseBooleanLiteral("False  ", value));
   EXPECT_FALSE(value);
-  for (const char* text : {" TRUE", "T", "1", "", "TRUEX", "yes"}) {
-    value = true;
-    EXPECT_FALSE(ParseBooleanLiteral(text, value)) << text;
-    EXPECT_FALSE(value) << text;
-  }
+  ExpectRefused<bool>(ParseBooleanLiteral, NoPredicate, {" TRUE", "T", "1", "", "TRUEX", "yes"});
 }
 
 TEST(LiteralText, Float) {
@@ -377,13 +373,9 @@ TEST(LiteralText, Float) {
     EXPECT_TRUE(ParseFloatLiteral(c.text, value)) << c.text;
     EXPECT_EQ(value, c.value) << c.text;
   }
-  for (const char* text : {"+1", " 1", "1 ", "-", ".", "1e", "1e+", "1.2.3", "1e5.5", "inf", "nan",
-                           "1e400", "", "0x10", "1,5", "e5", "-.e1"}) {
-    double value = 9;
-    EXPECT_FALSE(ParseFloatLiteral(text, value)) << text;
-    EXPECT_EQ(value, 0) << text;
-    EXPECT_FALSE(IsFloatLiteral(text)) << text;
-  }
+  ExpectRefused<double>(ParseFloatLiteral, IsFloatLiteral,
+                        {"+1", " 1", "1 ", "-", ".", "1e", "1e+", "1.2.3", "1e5.5", "inf", "nan",
+                         "1e400", "", "0x10", "1,5", "e5", "-.e1"});
 }
 
 TEST(LiteralText, FloatTextReadsBackExactly) {
@@ -423,12 +415,8 @@ TEST(LiteralText, Decimal) {
   EXPECT_EQ(value, 12346);
   EXPECT_TRUE(ParseDecimalLiteral(".5", value));
   EXPECT_EQ(value, 5000);
-  for (const char* text :
-       {"1.2.3", "+1", "", "-", ".", "1e3", " 1", "922337203685477.5808", "1,5"}) {
-    value = 9;
-    EXPECT_FALSE(ParseDecimalLiteral(text, value)) << text;
-    EXPECT_EQ(value, 0) << text;
-  }
+  ExpectRefused<int64_t>(ParseDecimalLiteral, NoPredicate,
+                         {"1.2.3", "+1", "", "-", ".", "1e3", " 1", "922337203685477.5808", "1,5"});
 }
 
 TEST(LiteralText, CharCode) {
@@ -437,11 +425,7 @@ TEST(LiteralText, CharCode) {
   EXPECT_EQ(c, 'A');
   EXPECT_TRUE(ParseCharCodeLiteral("#321", c));  // the low byte
   EXPECT_EQ(c, 'A');
-  for (const char* text : {"65", "#", "", "#x", "##65"}) {
-    c = 'x';
-    EXPECT_FALSE(ParseCharCodeLiteral(text, c)) << text;
-    EXPECT_EQ(c, 0) << text;
-  }
+  ExpectRefused<char>(ParseCharCodeLiteral, NoPredicate, {"65", "#", "", "#x", "##65"});
   struct Case {
     const char* text;
     bool accepted;
