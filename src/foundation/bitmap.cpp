@@ -42,32 +42,52 @@ void TBRNBitmap::SetWordCount(int32_t Count) {
   int32_t old = WordCount;
   SetWordCapacity(Count);
   // Words dropped earlier may still hold bits while the capacity stayed.
-  if (Count > old) std::fill(Words.begin() + old, Words.begin() + Count, 0u);
+  if (Count > old) std::fill(Words + old, Words + Count, 0u);
   WordCount = Count;
 }
 
 void TBRNBitmap::SetWordCapacity(int32_t Count) {
   int32_t capacity = RoundUpToMultiple(Count, 8);
   if (capacity == WordCapacity) return;
-  std::vector<uint32_t> words(static_cast<size_t>(capacity), 0u);
   int32_t kept = MinInteger(capacity, WordCapacity);
-  std::copy(Words.begin(), Words.begin() + kept, words.begin());
-  Words.swap(words);
+  uint32_t* words = capacity <= InlineWordCount ? InlineWords : new uint32_t[capacity];
+  if (words != Words) std::copy_n(Words, kept, words);
+  std::fill(words + kept, words + capacity, 0u);
+  if (Words != InlineWords) delete[] Words;
+  Words = words;
   WordCapacity = capacity;
   if (WordCount > capacity) WordCount = capacity;
 }
 
+void TBRNBitmap::TakeFrom(TBRNBitmap& Other) noexcept {
+  if (Other.Words == Other.InlineWords) {
+    std::copy_n(Other.InlineWords, InlineWordCount, InlineWords);
+    Words = InlineWords;
+  } else {
+    Words = Other.Words;
+  }
+  WordCount = Other.WordCount;
+  WordCapacity = Other.WordCapacity;
+  Size = Other.Size;
+  RoundedSize = Other.RoundedSize;
+  TailBits = Other.TailBits;
+  Other.Words = Other.InlineWords;
+  Other.WordCount = Other.WordCapacity = Other.Size = Other.TailBits = 0;
+  Other.RoundedSize = 0;
+}
+
 int32_t TBRNBitmap::CountSet() const {
   int32_t count = 0;
-  const uint32_t* words = Words.data();
-  for (int32_t i = 0; i < WordCount; ++i) count += std::popcount(words[i]);
+  const uint32_t* words = Words;
+  int32_t wordCount = WordCount;
+  for (int32_t i = 0; i < wordCount; ++i) count += std::popcount(words[i]);
   return count;
 }
 
 bool TBRNBitmap::FindNextSet(int32_t& N) const {
   int32_t from = N < 0 ? 0 : N;  // 0-based index of the first candidate
   if (from >= Size) return false;
-  const uint32_t* words = Words.data();
+  const uint32_t* words = Words;
   int32_t w = from >> 5;
   uint32_t word = words[w] & (~0u << (from & 31));
   while (word == 0) {
@@ -81,7 +101,7 @@ bool TBRNBitmap::FindNextSet(int32_t& N) const {
 bool TBRNBitmap::FindNextClear(int32_t& N) const {
   int32_t from = N < 0 ? 0 : N;
   if (from >= Size) return false;
-  const uint32_t* words = Words.data();
+  const uint32_t* words = Words;
   int32_t w = from >> 5;
   uint32_t word = ~words[w] & (~0u << (from & 31));
   while (word == 0) {
@@ -97,7 +117,7 @@ bool TBRNBitmap::FindNextClear(int32_t& N) const {
 bool TBRNBitmap::FindPriorSet(int32_t& N) const {
   int64_t end = std::min<int64_t>(int64_t{N} - 1, Size);  // candidates are 0..end-1
   if (end <= 0) return false;
-  const uint32_t* words = Words.data();
+  const uint32_t* words = Words;
   int32_t last = static_cast<int32_t>(end - 1);
   int32_t w = last >> 5;
   uint32_t word = words[w] & ((2u << (last & 31)) - 1u);
@@ -113,7 +133,7 @@ bool TBRNBitmap::CountSetRun(int32_t& N, int32_t& Count, int32_t Limit) const {
   int64_t pos = N < 0 ? 0 : N;  // 0-based index of the next bit
   int64_t end = int64_t{WordCount} * 32;
   bool counted = false;
-  const uint32_t* words = Words.data();
+  const uint32_t* words = Words;
   while (Count < Limit && pos < end) {
     int32_t shift = static_cast<int32_t>(pos & 31);
     int32_t ones = std::countr_one(words[pos >> 5] >> shift);
@@ -129,40 +149,42 @@ bool TBRNBitmap::CountSetRun(int32_t& N, int32_t& Count, int32_t Limit) const {
 }
 
 void TBRNBitmap::AndBitmap(const TBRNBitmap& Other) {
-  int32_t common = MinInteger(WordCount, Other.WordCount);
-  uint32_t* words = Words.data();
-  const uint32_t* other = Other.Words.data();
+  int32_t wordCount = WordCount;
+  int32_t common = MinInteger(wordCount, Other.WordCount);
+  uint32_t* words = Words;
+  const uint32_t* other = Other.Words;
   for (int32_t i = 0; i < common; ++i) words[i] &= other[i];
-  std::fill(words + common, words + WordCount, 0u);
+  std::fill(words + common, words + wordCount, 0u);
 }
 
 void TBRNBitmap::OrBitmap(const TBRNBitmap& Other) {
   int32_t common = MinInteger(WordCount, Other.WordCount);
-  uint32_t* words = Words.data();
-  const uint32_t* other = Other.Words.data();
+  uint32_t* words = Words;
+  const uint32_t* other = Other.Words;
   for (int32_t i = 0; i < common; ++i) words[i] |= other[i];
   ClearTail();
 }
 
 void TBRNBitmap::Invert() {
-  uint32_t* words = Words.data();
-  for (int32_t i = 0; i < WordCount; ++i) words[i] = ~words[i];
+  uint32_t* words = Words;
+  int32_t wordCount = WordCount;
+  for (int32_t i = 0; i < wordCount; ++i) words[i] = ~words[i];
   ClearTail();
 }
 
 void TBRNBitmap::ClearAll() {
-  std::fill(Words.begin(), Words.begin() + WordCount, 0u);
+  std::fill(Words, Words + WordCount, 0u);
 }
 
 void TBRNBitmap::SetAll() {
-  std::fill(Words.begin(), Words.begin() + WordCount, ~0u);
+  std::fill(Words, Words + WordCount, ~0u);
   ClearTail();
 }
 
 void TBRNBitmap::Assign(const TBRNBitmap& Other) {
   if (&Other == this) return;
   SetSize(Other.Size);
-  std::copy(Other.Words.begin(), Other.Words.begin() + WordCount, Words.begin());
+  std::copy_n(Other.Words, WordCount, Words);
 }
 
 }  // namespace brn

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <stdexcept>
-#include <vector>
 
 namespace brn {
 
@@ -10,14 +9,36 @@ namespace brn {
 // bit b is bit (b - 1) mod 32 of word (b - 1) div 32. Bits beyond Size in the
 // last word are always clear; every search, count and set operation relies on
 // that. Backs the handle tables and each node of the sparse bitmap.
+//
+// Up to eight words (256 bits: every node of the sparse bitmap, a character
+// set) live inside the object itself, so such a bitmap costs no allocation and
+// no extra pointer hop.
 class TBRNBitmap {
  public:
-  std::vector<uint32_t> Words;  // WordCapacity words
-  int32_t WordCount = 0;        // words in use = ceil(Size / 32)
-  int32_t WordCapacity = 0;     // words allocated, a multiple of 8
-  int32_t Size = 0;             // number of valid bits
-  int64_t RoundedSize = 0;      // Size rounded up to a multiple of 32 (2^31 fits)
-  int32_t TailBits = 0;         // Size mod 32, 0 when the last word is full
+  TBRNBitmap() = default;
+  TBRNBitmap(const TBRNBitmap& Other) { Assign(Other); }
+  TBRNBitmap(TBRNBitmap&& Other) noexcept { TakeFrom(Other); }
+  TBRNBitmap& operator=(const TBRNBitmap& Other) {
+    Assign(Other);
+    return *this;
+  }
+  TBRNBitmap& operator=(TBRNBitmap&& Other) noexcept {
+    if (&Other != this) {
+      ReleaseWords();
+      TakeFrom(Other);
+    }
+    return *this;
+  }
+  ~TBRNBitmap() { ReleaseWords(); }
+
+  static constexpr int32_t InlineWordCount = 8;
+
+  uint32_t* Words = InlineWords;  // WordCapacity words, inline up to eight
+  int32_t WordCount = 0;          // words in use = ceil(Size / 32)
+  int32_t WordCapacity = 0;       // words allocated, a multiple of 8
+  int32_t Size = 0;               // number of valid bits
+  int64_t RoundedSize = 0;        // Size rounded up to a multiple of 32 (2^31 fits)
+  int32_t TailBits = 0;           // Size mod 32, 0 when the last word is full
 
   // Nothing when unchanged; new words read as clear, bits beyond the new size
   // are cleared.
@@ -64,6 +85,13 @@ class TBRNBitmap {
   void Assign(const TBRNBitmap& Other);
 
  private:
+  uint32_t InlineWords[InlineWordCount] = {};
+
+  void ReleaseWords() noexcept {
+    if (Words != InlineWords) delete[] Words;
+    Words = InlineWords;
+  }
+  void TakeFrom(TBRNBitmap& Other) noexcept;
   uint32_t CheckedIndex(int32_t N) const {
     uint32_t index = static_cast<uint32_t>(N) - 1u;
     if (index >= static_cast<uint32_t>(Size)) ThrowOutOfRange(N);

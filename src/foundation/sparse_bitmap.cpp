@@ -37,7 +37,7 @@ inline void MarkBit(TNode* node, uint32_t index) {
 }
 
 inline bool IsEmpty(const TNode* node) {
-  const uint32_t* words = node->Bits.Words.data();
+  const uint32_t* words = node->Bits.Words;
   for (int32_t i = 0; i < kNodeWords; ++i)
     if (words[i] != 0) return false;
   return true;
@@ -96,7 +96,7 @@ void ReleaseChild(TNode* node, int32_t c);
 // Empties a node kept for reuse: rows, objects and marked children go.
 void ClearNode(TNode* node) {
   if (node->IsLeaf()) {
-    DropObjects(node, node->Bits.Words.data());
+    DropObjects(node, node->Bits.Words);
   } else {
     int32_t c = 0;
     while (node->Bits.FindNextSet(c)) ReleaseChild(node, c);
@@ -208,7 +208,7 @@ int64_t FindNextClearIn(const TNode* node, int64_t p) {
 // Consecutive set bits of a leaf from 0-based bit `from` downwards, at most
 // `limit`.
 int32_t CountRunDown(const TNode* leaf, int32_t from, int32_t limit) {
-  const uint32_t* words = leaf->Bits.Words.data();
+  const uint32_t* words = leaf->Bits.Words;
   int32_t counted = 0;
   int32_t pos = from;
   while (counted < limit) {
@@ -228,8 +228,8 @@ enum class TSetOp { And, Or, Truncate, Invert, SetAll };
 // positions; positions beyond the limit are removed. True when rows remain.
 bool Combine(TNode* node, const TNode* other, int64_t limit, TSetOp op) {
   if (node->IsLeaf()) {
-    uint32_t* words = node->Bits.Words.data();
-    const uint32_t* otherWords = other != nullptr ? other->Bits.Words.data() : nullptr;
+    uint32_t* words = node->Bits.Words;
+    const uint32_t* otherWords = other != nullptr ? other->Bits.Words : nullptr;
     uint32_t removed[kNodeWords];
     bool any = false;
     for (int32_t w = 0; w < kNodeWords; ++w) {
@@ -304,7 +304,7 @@ bool Combine(TNode* node, const TNode* other, int64_t limit, TSetOp op) {
 // Makes `node` a copy of `other`, sharing the object references.
 void CopyNode(TNode* node, const TNode* other) {
   if (node->IsLeaf()) {
-    std::copy_n(other->Bits.Words.data(), kNodeWords, node->Bits.Words.data());
+    std::copy_n(other->Bits.Words, kNodeWords, node->Bits.Words);
     int32_t count = MaxInteger(node->ObjectCount, other->ObjectCount);
     for (int32_t r = 1; r < count; ++r) {
       TBRNBitmapObject* old = ObjectAt(node, r);
@@ -486,8 +486,13 @@ bool TBRNSparseBitmap::FindNextSetObject(int32_t& N, TBRNBitmapObject*& Obj) con
   Obj = nullptr;
   int64_t bound = SearchBound(*this);
   if (N >= bound) return false;
-  const TNode* leaf = nullptr;
-  int64_t found = FindNext(Root, MaxInteger(N, 0), &leaf);
+  int32_t from = MaxInteger(N, 0);
+  // A walk mostly finds the next row in the leaf of the previous one.
+  int64_t found = 0;
+  const TNode* leaf = FindLeaf(Root, static_cast<uint32_t>(from));
+  int32_t bit = from & 255;
+  if (leaf != nullptr && leaf->Bits.FindNextSet(bit)) found = from - (from & 255) + bit;
+  if (found == 0) found = FindNext(Root, from, &leaf);
   if (found == 0 || found > bound) return false;
   N = static_cast<int32_t>(found);
   Obj = ObjectAt(leaf, static_cast<int32_t>((found - 1) & 255) + 1);

@@ -102,7 +102,30 @@ TEST(TBRNBitmapTest, CapacityGrowsInStepsOfEightWordsAndShrinks) {
   EXPECT_EQ(bitmap.WordCapacity, 16);
   bitmap.SetSize(1);
   EXPECT_EQ(bitmap.WordCapacity, 8);
-  EXPECT_EQ(bitmap.Words.size(), 8u);
+}
+
+// Small bitmaps keep their words inside the object, larger ones on the heap:
+// copies and moves must never share or lose words.
+TEST(TBRNBitmapTest, CopiesAndMovesOwnTheirWords) {
+  for (int32_t size : {0, 200, 256, 257, 5000}) {
+    TBRNBitmap source = MakeBitmap(size, {});
+    if (size > 0) source.SetBit(size);
+    TBRNBitmap copy(source);
+    if (size > 0) copy.ClearBit(size);
+    EXPECT_EQ(source.CountSet(), size > 0 ? 1 : 0) << size;
+    TBRNBitmap moved(std::move(copy));
+    moved = moved;  // self-assignment keeps the words
+    EXPECT_EQ(moved.Size, size);
+    TBRNBitmap target = MakeBitmap(300, {300});
+    target = std::move(source);
+    EXPECT_EQ(target.Size, size);
+    EXPECT_EQ(target.CountSet(), size > 0 ? 1 : 0) << size;
+    if (size > 0) {
+      EXPECT_TRUE(target.IsBitSet(size));
+    }
+    target = moved;
+    EXPECT_EQ(target.CountSet(), 0) << size;
+  }
 }
 
 TEST(TBRNBitmapTest, ShrinkingClearsTheCutBitsForGood) {
