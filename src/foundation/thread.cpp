@@ -5,6 +5,7 @@
 #include "foundation/environment.h"
 #include "foundation/number_text.h"
 #include "foundation/string_helpers.h"
+#include "platform/system_info.h"
 #include "platform/threads.h"
 
 namespace brn {
@@ -20,16 +21,16 @@ constexpr int32_t PriorityTable[7] = {-15, -2, -1, 0, 1, 2, 15};
 TBRNThread::TBRNThread() = default;
 
 TBRNThread::~TBRNThread() {
-  if (Handle != nullptr) {
-    // A thread object freed from its own Execute cannot wait for itself.
-    if (Created && !Finished && ThreadID != PlatformCurrentThreadId()) {
-      Terminate();
-      int32_t exitCode = 0;
-      PlatformWaitForThread(Handle, exitCode);
-    }
-    PlatformCloseThread(Handle);
-    Handle = nullptr;
-  }
+  TerminateAndWait();
+  PlatformCloseThread(Handle);
+  Handle = nullptr;
+}
+
+void TBRNThread::TerminateAndWait() {
+  if (Handle == nullptr || !Created || Finished || ThreadID == SystemThreadId()) return;
+  Terminate();
+  int32_t exitCode = 0;
+  PlatformWaitForThread(Handle, exitCode);
 }
 
 void TBRNThread::StartThread() {

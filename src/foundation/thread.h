@@ -19,7 +19,9 @@ using TBRNThreadNotify = std::function<void(TBRNThread* Sender)>;
 // Execute (the subclass is not built yet), so every thread object starts
 // suspended: its OS thread is created by the Resume that brings SuspendCount
 // to 0. A subclass that runs at once calls Resume at the end of its own
-// constructor.
+// constructor. For the same reason the base destructor is too late to wait
+// for an Execute that uses the subclass's members: such a subclass calls
+// TerminateAndWait in its own destructor.
 class TBRNThread {
  public:
   TBRNThread();
@@ -58,6 +60,9 @@ class TBRNThread {
  protected:
   virtual void DoTerminate();
   virtual void Execute() = 0;
+  // When the OS thread runs and has not finished: Terminate and WaitFor.
+  // Nothing when called on the thread itself, which cannot wait for itself.
+  void TerminateAndWait();
 
  private:
   void StartThread();

@@ -6,6 +6,11 @@
 
 namespace brn {
 
+namespace {
+// The timer thread running on this OS thread, if any.
+thread_local TBRNTimerThread* currentTimerThread = nullptr;
+}  // namespace
+
 TBRNTimerThread::TBRNTimerThread(TBRNThreadTimer* Timer, int32_t Interval)
     : Timer(Timer), Interval(Interval) {
   SetPriority(2);
@@ -21,15 +26,13 @@ TBRNTimerThread::TBRNTimerThread(TBRNThreadTimer* Timer, int32_t Interval)
 
 TBRNTimerThread::~TBRNTimerThread() {
   // The event must outlive the thread that waits on it.
-  if (Created && !Finished && ThreadID != PlatformCurrentThreadId()) {
-    Stop();
-    int32_t exitCode = 0;
-    PlatformWaitForThread(Handle, exitCode);
-  }
+  if (Created && !Finished) Stop();
+  TerminateAndWait();
   DisposeAndNil(Event);
 }
 
 void TBRNTimerThread::Execute() {
+  currentTimerThread = this;
   while (!Terminated) {
     bool signalled = Event->WaitFor(Interval);
     if (Terminated) break;
@@ -53,42 +56,42 @@ TBRNThreadTimer::~TBRNThreadTimer() {
   {
     std::lock_guard lock(Mutex);
     Enabled = false;
+    BeingDestroyed = true;
   }
-  UpdateTimer();
-  // Destroyed from its own callback: the thread that runs the callback is
-  // stopped and frees itself once the callback returns.
-  if (Stopped != nullptr) Stopped->FreeOnTerminate = true;
+  UpdateTimer(true);
+  // Destroyed from its own callback: all that is left is the thread running
+  // that callback, which frees itself once the callback returns.
+  for (TBRNTimerThread* thread : Stopped) thread->FreeOnTerminate = true;
 }
 
-void TBRNThreadTimer::UpdateTimer() {
-  uint32_t self = PlatformCurrentThreadId();
-  TBRNTimerThread* ended[2] = {nullptr, nullptr};
+void TBRNThreadTimer::UpdateTimer(bool Destroying) {
+  TBRNTimerThread* self = currentTimerThread;
+  std::vector<TBRNTimerThread*> ended;
   {
     std::lock_guard lock(Mutex);
     if (Thread != nullptr) {
       Thread->Stop();
-      if (Thread->ThreadID == self) {
-        if (Stopped != nullptr && Stopped != Thread) ended[0] = Stopped;
-        Stopped = Thread;
-      } else {
-        ended[0] = Thread;
-      }
+      Stopped.push_back(Thread);
       Thread = nullptr;
     }
-    if (Stopped != nullptr && Stopped->ThreadID != self) {
-      ended[1] = Stopped;
-      Stopped = nullptr;
-    }
+    // Only the calling thread itself and, from a timer thread, timer threads
+    // still running stay behind; a finished thread no longer waits for anyone.
+    std::erase_if(Stopped, [&](TBRNTimerThread* thread) {
+      if (thread == self) return false;
+      if (self != nullptr && !Destroying && !thread->Finished) return false;
+      ended.push_back(thread);
+      return true;
+    });
   }
   // Waited for without the lock, so that a callback still running on them
   // can change the timer meanwhile.
   for (TBRNTimerThread*& thread : ended) {
-    if (thread == nullptr) continue;
     thread->WaitFor();
     DisposeAndNil(thread);
   }
+  if (Destroying) return;
   std::lock_guard lock(Mutex);
-  if (Thread == nullptr && Interval != 0 && Enabled && OnTimer) {
+  if (Thread == nullptr && !BeingDestroyed && Interval != 0 && Enabled && OnTimer) {
     Thread = new TBRNTimerThread(this, Interval);
   }
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 #include "foundation/thread.h"
 
@@ -14,11 +15,13 @@ class TBRNThreadTimer;
 // A periodic callback that runs on a thread of its own, created while the
 // timer is enabled, has a non-zero Interval and an OnTimer callback.
 //
-// The timer may be changed or destroyed from its own callback: the running
-// timer thread is then told to stop but not waited for (a thread cannot wait
-// for itself); it ends when the callback returns and is reclaimed by the
-// timer's next change from another thread, or frees itself when the timer is
-// destroyed from its callback.
+// The timer may be changed or destroyed from its own callback. A timer thread
+// never waits for itself, nor for another timer thread that is still running
+// (two callbacks could otherwise wait for each other): such threads are told
+// to stop and kept aside until they have ended. They are waited for by the
+// next change made outside timer threads, by a timer thread once they have
+// finished, or by the destructor; a timer destroyed from its callback leaves
+// the thread running that callback to free itself.
 class TBRNThreadTimer {
  public:
   using TTimerNotify = std::function<void(TBRNThreadTimer* Sender)>;
@@ -41,15 +44,17 @@ class TBRNThreadTimer {
 
  private:
   friend class TBRNTimerThread;
-  void UpdateTimer();
+  void UpdateTimer() { UpdateTimer(false); }
+  void UpdateTimer(bool Destroying);
 
   mutable std::mutex Mutex;
   int32_t Interval = 1000;
   class TBRNTimerThread* Thread = nullptr;
   TTimerNotify OnTimer;
   bool Enabled = false;
-  // A timer thread stopped from its own callback, not yet waited for.
-  class TBRNTimerThread* Stopped = nullptr;
+  bool BeingDestroyed = false;
+  // Timer threads told to stop but not yet waited for.
+  std::vector<class TBRNTimerThread*> Stopped;
 };
 
 // The thread of a TBRNThreadTimer: every Interval milliseconds without a

@@ -2,14 +2,12 @@
 
 #include <pthread.h>
 #include <sys/resource.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
-#include <thread>
 
 namespace brn {
 
@@ -190,22 +188,6 @@ bool PlatformWaitForEvent(TPlatformEvent* event, uint32_t ms) {
 
 void PlatformCloseEvent(TPlatformEvent* event) {
   delete event;
-}
-
-void PlatformSleep(uint32_t ms) {
-  if (ms == 0) {
-    std::this_thread::yield();
-  } else {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-  }
-}
-
-uint32_t PlatformTickCount() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  uint64_t ms =
-      static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-  return static_cast<uint32_t>(ms);
 }
 
 }  // namespace brn

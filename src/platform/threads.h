@@ -35,8 +35,6 @@ int PlatformSetThreadPriority(TPlatformThread* thread, int32_t priority);
 int PlatformWaitForThread(TPlatformThread* thread, int32_t& exitCode);
 // Releases the handle; a thread still running goes on and cleans up itself.
 void PlatformCloseThread(TPlatformThread* thread);
-// Kernel id of the calling thread.
-uint32_t PlatformCurrentThreadId();
 
 // A re-entrant lock: the thread holding it may enter again and leaves it as
 // often as it entered.
@@ -69,13 +67,5 @@ inline int32_t PlatformCompareExchange(std::atomic<int32_t>& target, int32_t new
                                  std::memory_order_acquire);
   return comparand;
 }
-
-// Suspends the calling thread for ms milliseconds; 0 gives up the rest of the
-// time slice.
-void PlatformSleep(uint32_t ms);
-
-// Milliseconds since an arbitrary fixed moment (the system's start), in 32
-// bits: the count wraps after about 49.7 days.
-uint32_t PlatformTickCount();
 
 }  // namespace brn
