@@ -42,6 +42,28 @@ int compareNames(std::string_view a, std::string_view b) {
   return a.size() < b.size() ? -1 : 1;
 }
 
+// Binary search over count sorted entries; compareAt(i) orders entry i
+// against the key. True with the entry's index, else false with the
+// insertion point.
+template <typename Compare>
+bool searchSorted(size_t count, Compare compareAt, int32_t& index) {
+  int32_t low = 0, high = int32_t(count) - 1;
+  while (low <= high) {
+    int32_t middle = low + (high - low) / 2;
+    int comparison = compareAt(size_t(middle));
+    if (comparison < 0) {
+      low = middle + 1;
+    } else if (comparison > 0) {
+      high = middle - 1;
+    } else {
+      index = middle;
+      return true;
+    }
+  }
+  index = low;
+  return false;
+}
+
 // Capacities grow in fixed steps, from a first allocation of initial.
 template <typename T>
 void reserveOneMore(std::vector<T>& items, int32_t initial, int32_t step) {
@@ -91,21 +113,11 @@ void TBRNFile::Delete() {}
 void TBRNFile::Flush() {}
 
 bool TBRNFile::FindLock(int64_t offset, int32_t& index) const {
-  int32_t low = 0, high = int32_t(Locks.size()) - 1;
-  while (low <= high) {
-    int32_t middle = low + (high - low) / 2;
-    int64_t start = Locks[size_t(middle)].StartOffset;
-    if (start < offset) {
-      low = middle + 1;
-    } else if (start > offset) {
-      high = middle - 1;
-    } else {
-      index = middle;
-      return true;
-    }
-  }
-  index = low;
-  return false;
+  auto compareAt = [&](size_t i) {
+    int64_t start = Locks[i].StartOffset;
+    return start < offset ? -1 : start > offset ? 1 : 0;
+  };
+  return searchSorted(Locks.size(), compareAt, index);
 }
 
 bool TBRNFile::LockRange(int64_t offset, int64_t length) {
@@ -133,7 +145,7 @@ std::string TBRNFile::LastOSErrorText() {
   return OSErrorMessage(errno);
 }
 
-void TBRNFile::CheckTransfer(size_t arraySize, int32_t offset, int32_t count) {
+static void checkTransfer(size_t arraySize, int32_t offset, int32_t count) {
   if (count < 0) throw std::out_of_range("File transfer with a negative count");
   if (offset < 0 || size_t(offset) > arraySize || size_t(count) > arraySize - size_t(offset)) {
     throw std::out_of_range("File transfer outside the byte array");
@@ -159,6 +171,16 @@ int64_t TBRNFile::SeekTarget(uint8_t origin, int64_t offset, int64_t position, i
     throw std::out_of_range("Seek beyond the range of file positions");
   }
   return target;
+}
+
+int32_t TBRNFile::ReadIntoArray(TBRNBytes& bytes, int32_t offset, int32_t count) {
+  checkTransfer(bytes.size(), offset, count);
+  return Read(bytes.data() + offset, count);
+}
+
+int32_t TBRNFile::WriteFromArray(const TBRNBytes& bytes, int32_t offset, int32_t count) {
+  checkTransfer(bytes.size(), offset, count);
+  return Write(bytes.data() + offset, count);
 }
 
 void TBRNFile::RaiseOSError() {
@@ -296,21 +318,8 @@ bool TBRNFileManager::RemoveDirectory(const std::string&) {
 }
 
 bool TBRNFileManager::FindFile(std::string_view name, int32_t& index) const {
-  int32_t low = 0, high = int32_t(Files.size()) - 1;
-  while (low <= high) {
-    int32_t middle = low + (high - low) / 2;
-    int comparison = compareNames(Files[size_t(middle)]->Name, name);
-    if (comparison < 0) {
-      low = middle + 1;
-    } else if (comparison > 0) {
-      high = middle - 1;
-    } else {
-      index = middle;
-      return true;
-    }
-  }
-  index = low;
-  return false;
+  auto compareAt = [&](size_t i) { return compareNames(Files[i]->Name, name); };
+  return searchSorted(Files.size(), compareAt, index);
 }
 
 TBRNFile* TBRNFileManager::RegisteredFile(const std::string& name) {

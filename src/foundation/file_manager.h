@@ -77,10 +77,11 @@ class TBRNFile {
 
   // Transfers at the file position, which they advance; the bytes moved, -1
   // on failure. A negative count or an array range outside the array is a
-  // range error.
-  virtual int32_t ReadIntoArray(TBRNBytes& bytes, int32_t offset, int32_t count) = 0;
+  // range error. The array forms check the range and go through Read and
+  // Write.
+  virtual int32_t ReadIntoArray(TBRNBytes& bytes, int32_t offset, int32_t count);
   virtual int32_t Read(void* buffer, int32_t count) = 0;
-  virtual int32_t WriteFromArray(const TBRNBytes& bytes, int32_t offset, int32_t count) = 0;
+  virtual int32_t WriteFromArray(const TBRNBytes& bytes, int32_t offset, int32_t count);
   virtual int32_t Write(const void* buffer, int32_t count) = 0;
   // Origin 0 from the start, 1 from the position, 2 from the end; the new
   // position.
@@ -109,7 +110,6 @@ class TBRNFile {
  protected:
   // The last OS error of the calling thread and its system text.
   static std::string LastOSErrorText();
-  static void CheckTransfer(size_t arraySize, int32_t offset, int32_t count);
   // The position a seek from origin reaches; a range error when it does not
   // fit 64 bits.
   static int64_t SeekTarget(uint8_t origin, int64_t offset, int64_t position, int64_t size);

@@ -104,11 +104,6 @@ int32_t TBRNMemoryFile::Read(void* buffer, int32_t count) {
   return int32_t(done);
 }
 
-int32_t TBRNMemoryFile::ReadIntoArray(TBRNBytes& bytes, int32_t offset, int32_t count) {
-  CheckTransfer(bytes.size(), offset, count);
-  return Read(bytes.data() + offset, count);
-}
-
 int32_t TBRNMemoryFile::Write(const void* buffer, int32_t count) {
   if (count < 0) throw std::out_of_range("File transfer with a negative count");
   FileGuard guard(CriticalSection);
@@ -123,11 +118,6 @@ int32_t TBRNMemoryFile::Write(const void* buffer, int32_t count) {
   CopyIn(static_cast<const uint8_t*>(buffer), start, count);
   Position = end;
   return count;
-}
-
-int32_t TBRNMemoryFile::WriteFromArray(const TBRNBytes& bytes, int32_t offset, int32_t count) {
-  CheckTransfer(bytes.size(), offset, count);
-  return Write(bytes.data() + offset, count);
 }
 
 int64_t TBRNMemoryFile::Seek(uint8_t origin, int64_t offset) {

@@ -30,9 +30,7 @@ class TBRNMemoryFile : public TBRNFile {
   int64_t GetCreated() override;
   int64_t GetModified() override;
   std::unique_ptr<TBRNFileStream> CreateNew() override;
-  int32_t ReadIntoArray(TBRNBytes& bytes, int32_t offset, int32_t count) override;
   int32_t Read(void* buffer, int32_t count) override;
-  int32_t WriteFromArray(const TBRNBytes& bytes, int32_t offset, int32_t count) override;
   // A write at a negative position is a range error.
   int32_t Write(const void* buffer, int32_t count) override;
   // No clamping: the position may lie before the start or beyond the end.

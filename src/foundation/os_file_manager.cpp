@@ -162,11 +162,6 @@ int32_t TBRNOSFile::Read(void* buffer, int32_t count) {
   return int32_t(done);
 }
 
-int32_t TBRNOSFile::ReadIntoArray(TBRNBytes& bytes, int32_t offset, int32_t count) {
-  CheckTransfer(bytes.size(), offset, count);
-  return Read(bytes.data() + offset, count);
-}
-
 int32_t TBRNOSFile::Write(const void* buffer, int32_t count) {
   if (count < 0) throw std::out_of_range("File transfer with a negative count");
   FileGuard guard(CriticalSection);
@@ -174,11 +169,6 @@ int32_t TBRNOSFile::Write(const void* buffer, int32_t count) {
   if (done < 0) return -1;
   FilePosition += done;
   return int32_t(done);
-}
-
-int32_t TBRNOSFile::WriteFromArray(const TBRNBytes& bytes, int32_t offset, int32_t count) {
-  CheckTransfer(bytes.size(), offset, count);
-  return Write(bytes.data() + offset, count);
 }
 
 int64_t TBRNOSFile::Seek(uint8_t origin, int64_t offset) {

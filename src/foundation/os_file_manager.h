@@ -36,9 +36,7 @@ class TBRNOSFile : public TBRNFile {
   void Rename(const std::string& newName) override;
   void Delete() override;
   void Flush() override;
-  int32_t ReadIntoArray(TBRNBytes& bytes, int32_t offset, int32_t count) override;
   int32_t Read(void* buffer, int32_t count) override;
-  int32_t WriteFromArray(const TBRNBytes& bytes, int32_t offset, int32_t count) override;
   int32_t Write(const void* buffer, int32_t count) override;
   int64_t Seek(uint8_t origin, int64_t offset) override;
   bool LockRange(int64_t offset, int64_t length) override;

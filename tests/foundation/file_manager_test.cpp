@@ -17,6 +17,7 @@
 namespace brn {
 namespace {
 
+using testing::FileError;
 using ::testing::HasSubstr;
 using testing::TempDirectory;
 
@@ -51,18 +52,6 @@ class FileManagerTest : public ::testing::Test {
   std::string Contents(const std::string& file) {
     auto stream = Open(file);
     return Get(*stream, int32_t(stream->GetSize()));
-  }
-  // Runs action and returns the message of the file error it raises.
-  template <typename Action>
-  static std::string FileError(Action action) {
-    try {
-      action();
-    } catch (const EBRNException& e) {
-      EXPECT_EQ(e.ErrorCode, 600);
-      return e.ErrorMessage;
-    }
-    ADD_FAILURE() << "no file error";
-    return "";
   }
 };
 
@@ -147,13 +136,13 @@ TYPED_TEST(FileManagerTest, SharingRules) {
   // file anew, is refused naming the file.
   EXPECT_NE(this->Open("a.dat"), nullptr);
   std::string denied = "File manager error (Access denied to the file " + this->Name("a.dat") + ")";
-  EXPECT_EQ(this->FileError([&] { this->Open("a.dat", true); }), denied);
-  EXPECT_EQ(this->FileError([&] { this->Create("a.dat"); }), denied);
+  EXPECT_EQ(FileError([&] { this->Open("a.dat", true); }), denied);
+  EXPECT_EQ(FileError([&] { this->Create("a.dat"); }), denied);
   shared.reset();
 
   auto exclusive = this->Open("a.dat", true);
   EXPECT_TRUE(exclusive->Exclusive);
-  EXPECT_EQ(this->FileError([&] { this->Open("a.dat"); }), denied);
+  EXPECT_EQ(FileError([&] { this->Open("a.dat"); }), denied);
   exclusive.reset();
   EXPECT_NE(this->Open("a.dat"), nullptr);
 }
@@ -161,9 +150,9 @@ TYPED_TEST(FileManagerTest, SharingRules) {
 TYPED_TEST(FileManagerTest, OpenFilesCannotBeRenamedOrDeleted) {
   auto stream = this->Create("a.dat");
   EXPECT_THAT(
-      this->FileError([&] { this->manager.RenameFile(this->Name("a.dat"), this->Name("b.dat")); }),
+      FileError([&] { this->manager.RenameFile(this->Name("a.dat"), this->Name("b.dat")); }),
       HasSubstr("Access denied to the file " + this->Name("a.dat")));
-  EXPECT_THAT(this->FileError([&] { this->manager.DeleteFile(this->Name("a.dat")); }),
+  EXPECT_THAT(FileError([&] { this->manager.DeleteFile(this->Name("a.dat")); }),
               HasSubstr("Access denied to the file " + this->Name("a.dat")));
   EXPECT_TRUE(this->manager.FileExists(this->Name("a.dat")));
 }
@@ -181,9 +170,8 @@ TYPED_TEST(FileManagerTest, RenamingOntoAnOpenNameIsRefusedForTheNewName) {
   // Even when the old name is not known at all.
   for (const char* source : {"a.dat", "missing.dat"}) {
     if (std::string(source) == "a.dat") this->CreateWith("a.dat", "source");
-    EXPECT_EQ(
-        this->FileError([&] { this->manager.RenameFile(this->Name(source), this->Name("b.dat")); }),
-        "File manager error (Access denied to the file " + this->Name("b.dat") + ")");
+    EXPECT_EQ(FileError([&] { this->manager.RenameFile(this->Name(source), this->Name("b.dat")); }),
+              "File manager error (Access denied to the file " + this->Name("b.dat") + ")");
   }
   target.reset();
   EXPECT_EQ(this->Contents("a.dat"), "source");
@@ -194,8 +182,8 @@ TYPED_TEST(FileManagerTest, DeletedFilesAreGone) {
   this->CreateWith("a.dat", "x");
   this->manager.DeleteFile(this->Name("a.dat"));
   EXPECT_FALSE(this->manager.FileExists(this->Name("a.dat")));
-  this->FileError([&] { this->Open("a.dat"); });
-  this->FileError([&] { this->manager.DeleteFile(this->Name("a.dat")); });
+  FileError([&] { this->Open("a.dat"); });
+  FileError([&] { this->manager.DeleteFile(this->Name("a.dat")); });
   // A failed opening leaves nothing registered.
   EXPECT_EQ(this->manager.Count(), 0);
 }

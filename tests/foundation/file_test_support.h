@@ -14,6 +14,9 @@
 #include <stdexcept>
 #include <string>
 
+#include <gtest/gtest.h>
+
+#include "foundation/exception.h"
 #include "platform/os_file.h"
 
 namespace brn::testing {
@@ -48,6 +51,19 @@ inline std::string ReadWholeFile(const std::string& path) {
 inline void WriteWholeFile(const std::string& path, const std::string& contents) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << contents;
+}
+
+// Runs action and returns the message of the file error (600) it raises.
+template <typename Action>
+std::string FileError(Action action) {
+  try {
+    action();
+  } catch (const EBRNException& e) {
+    EXPECT_EQ(e.ErrorCode, 600);
+    return e.ErrorMessage;
+  }
+  ADD_FAILURE() << "no file error";
+  return "";
 }
 
 // A second process of the engine that opens one file and takes range locks

@@ -20,6 +20,7 @@ namespace brn {
 namespace {
 
 using ::testing::ElementsAre;
+using testing::FileError;
 using ::testing::HasSubstr;
 using testing::OtherProcess;
 using testing::ReadWholeFile;
@@ -43,17 +44,6 @@ class OSFileManagerTest : public ::testing::Test {
   }
   std::unique_ptr<TBRNFileStream> Open(const std::string& name, bool exclusive = false) {
     return manager.OpenFile(dir / name, exclusive, false, false);
-  }
-  template <typename Action>
-  static std::string FileError(Action action) {
-    try {
-      action();
-    } catch (const EBRNException& e) {
-      EXPECT_EQ(e.ErrorCode, 600);
-      return e.ErrorMessage;
-    }
-    ADD_FAILURE() << "no file error";
-    return "";
   }
 };
 
@@ -138,6 +128,10 @@ TEST_F(OSFileManagerTest, AnExclusiveOpeningKeepsOtherProcessesOut) {
               HasSubstr("Cannot rename the file " + (dir / "a.dat") + " to " + (dir / "b.dat")));
   EXPECT_EQ(ReadWholeFile(dir / "a.dat"), "keep");
   EXPECT_EQ(manager.Count(), 0);
+  ASSERT_TRUE(other.Close());
+  // A shared opening elsewhere is enough to keep the file from going away.
+  ASSERT_TRUE(other.Open(dir / "a.dat", false));
+  EXPECT_THAT(FileError([&] { manager.DeleteFile(dir / "a.dat"); }), HasSubstr("Cannot delete"));
   ASSERT_TRUE(other.Close());
   manager.DeleteFile(dir / "a.dat");
   EXPECT_FALSE(manager.FileExists(dir / "a.dat"));
