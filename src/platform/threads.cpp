@@ -124,7 +124,11 @@ int PlatformWaitForThread(TPlatformThread* thread, int32_t& exitCode) {
   exitCode = 0;
   if (thread == nullptr) return EINVAL;
   ThreadState& state = *thread->state;
-  if (pthread_equal(state.pthread, pthread_self())) return EDEADLK;
+  {
+    // The id is published by the thread itself before anything can run on it.
+    std::lock_guard lock(state.mutex);
+    if (state.threadId == static_cast<uint32_t>(gettid())) return EDEADLK;
+  }
   std::lock_guard joinLock(state.joinMutex);
   if (!state.joined) {
     if (state.detached) return EINVAL;
