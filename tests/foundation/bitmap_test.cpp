@@ -178,7 +178,8 @@ TEST(TBRNBitmapTest, AgreesWithAVectorModel) {
     int32_t size = bitmap.Size;
     int32_t n = int32_t(random() % (size + 2));  // 0..Size+1
     int32_t bit = int32_t(random() % size) + 1;
-    switch (random() % 16) {
+    int op = int(random() % 16);
+    switch (op) {
       case 0:
         resize(sizes[random() % 7]);
         break;
@@ -216,21 +217,14 @@ TEST(TBRNBitmapTest, AgreesWithAVectorModel) {
           otherModel.assign(size, false);
         }
         break;
-      case 9: {
+      case 9:
+      case 10: {  // the next set (9) or clear (10) bit
+        bool wanted = op == 9;
         int32_t found = n, expected = n;
         bool any = false;
         for (int32_t i = std::max(n, 0); i < size && !any; ++i)
-          if (model[i]) any = true, expected = i + 1;
-        ASSERT_EQ(bitmap.FindNextSet(found), any) << step;
-        ASSERT_EQ(found, expected) << step;
-        break;
-      }
-      case 10: {
-        int32_t found = n, expected = n;
-        bool any = false;
-        for (int32_t i = std::max(n, 0); i < size && !any; ++i)
-          if (!model[i]) any = true, expected = i + 1;
-        ASSERT_EQ(bitmap.FindNextClear(found), any) << step;
+          if (model[i] == wanted) any = true, expected = i + 1;
+        ASSERT_EQ(wanted ? bitmap.FindNextSet(found) : bitmap.FindNextClear(found), any) << step;
         ASSERT_EQ(found, expected) << step;
         break;
       }
