@@ -175,13 +175,14 @@ int32_t CompareCollatedChars(int32_t collation, const char* text1, int32_t lengt
   uint32_t flags = 0;
   if (collation != 0) {
     flags = SortStringSort;
-    if (ignoreCase || IsBitSet(collation, CaseInsensitiveBit)) {
+    const uint32_t bits = uint32_t(collation);
+    if (ignoreCase || (bits & (1u << CaseInsensitiveBit))) {
       flags |= NormIgnoreCase;
       ignoreCase = true;
     }
-    if (IsBitSet(collation, AccentInsensitiveBit)) flags |= NormIgnoreNonSpace;
-    if (IsBitSet(collation, KanaInsensitiveBit)) flags |= NormIgnoreKanaType;
-    if (IsBitSet(collation, WidthInsensitiveBit)) flags |= NormIgnoreWidth;
+    if (bits & (1u << AccentInsensitiveBit)) flags |= NormIgnoreNonSpace;
+    if (bits & (1u << KanaInsensitiveBit)) flags |= NormIgnoreKanaType;
+    if (bits & (1u << WidthInsensitiveBit)) flags |= NormIgnoreWidth;
   }
   int32_t lcid = collation;
   ClearCollationFlags(lcid);

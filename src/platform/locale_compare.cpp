@@ -22,6 +22,7 @@ struct CollatorEntry {
   uint32_t Key = 0;
   UCollator* Collator = nullptr;  // nullptr: the locale cannot be compared
   uint16_t CodePage = 0;
+  const SingleByteCodePage* Page = nullptr;  // nullptr: a multi-byte page
 };
 
 uint32_t collatorKey(uint32_t lcid, uint32_t flags) {
@@ -79,6 +80,7 @@ class ThreadCollators {
     const PlatformLocale* locale = FindPlatformLocale(lcid & lcidMask);
     if (locale != nullptr && IsKnownCodePage(locale->CodePage)) {
       entry.CodePage = locale->CodePage;
+      entry.Page = FindSingleByteCodePage(locale->CodePage);
       entry.Collator = openCollator(*locale, flags);
     }
     entries_.push_back(entry);
@@ -174,21 +176,38 @@ int32_t compareKanaAndWidth(const char16_t* text1, int32_t length1, const char16
   }
 }
 
-// UTF-16 text of one side of a comparison: short texts live on the stack,
-// longer ones in a per-thread buffer that only ever grows.
-class UnitBuffer {
- public:
-  explicit UnitBuffer(std::vector<char16_t>& spill) : spill_(spill) {}
-  char16_t* Reserve(int32_t length) {
-    if (length <= int32_t(std::size(local_))) return local_;
-    if (spill_.size() < size_t(length)) spill_.resize(size_t(length));
-    return spill_.data();
-  }
-
- private:
-  char16_t local_[256];
-  std::vector<char16_t>& spill_;
+// Per-thread state of the comparison: the collators and the buffers for
+// texts too long for the stack, which only ever grow.
+struct ThreadState {
+  ThreadCollators Collators;
+  std::vector<char16_t> Spill1, Spill2;
 };
+
+constexpr int32_t stackUnits = 64;
+
+char16_t* unitsFor(int32_t length, char16_t* local, std::vector<char16_t>& spill) {
+  if (length <= stackUnits) return local;
+  if (spill.size() < size_t(length)) spill.resize(size_t(length));
+  return spill.data();
+}
+
+bool isAscii(const char* text, int32_t length) {
+  unsigned char any = 0;
+  for (int32_t i = 0; i < length; ++i) any |= static_cast<unsigned char>(text[i]);
+  return any < 0x80;
+}
+
+int32_t toUnits(const CollatorEntry& entry, const char* text, int32_t length, char16_t* out) {
+  if (entry.Page == nullptr) return CodePageToUTF16(entry.CodePage, text, length, out, length);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  const char16_t* table = entry.Page->ToUnicode;
+  // Every page keeps ASCII as it is.
+  for (int32_t i = 0; i < length; ++i) {
+    const unsigned char b = bytes[i];
+    out[i] = b < 0x80 ? char16_t(b) : table[b];
+  }
+  return length;
+}
 
 bool isTurkic(const PlatformLocale& locale) {
   std::string_view tag(locale.SortLocale);
@@ -200,15 +219,21 @@ bool isTurkic(const PlatformLocale& locale) {
 int32_t LocaleCompareString(uint32_t lcid, uint32_t flags, const char* text1, int32_t length1,
                             const char* text2, int32_t length2) {
   if (length1 < 0 || length2 < 0) return 0;
-  thread_local ThreadCollators collators;
-  thread_local std::vector<char16_t> spill1, spill2;
-  const CollatorEntry& entry = collators.Get(lcid, flags);
+  thread_local ThreadState state;
+  const CollatorEntry& entry = state.Collators.Get(lcid, flags);
   if (entry.Collator == nullptr) return 0;
-  UnitBuffer buffer1(spill1), buffer2(spill2);
-  char16_t* units1 = buffer1.Reserve(length1);
-  char16_t* units2 = buffer2.Reserve(length2);
-  int32_t count1 = CodePageToUTF16(entry.CodePage, text1, length1, units1, length1);
-  int32_t count2 = CodePageToUTF16(entry.CodePage, text2, length2, units2, length2);
+  // ASCII is the same in every page and valid UTF-8 as it stands: ICU
+  // compares it without a conversion, and it carries no kana or width.
+  if (isAscii(text1, length1) && isAscii(text2, length2)) {
+    UErrorCode error = U_ZERO_ERROR;
+    int32_t result = ucol_strcollUTF8(entry.Collator, text1, length1, text2, length2, &error);
+    return U_SUCCESS(error) ? result + CompareEqual : 0;
+  }
+  char16_t local1[stackUnits], local2[stackUnits];
+  char16_t* units1 = unitsFor(length1, local1, state.Spill1);
+  char16_t* units2 = unitsFor(length2, local2, state.Spill2);
+  int32_t count1 = toUnits(entry, text1, length1, units1);
+  int32_t count2 = toUnits(entry, text2, length2, units2);
   if (count1 < 0 || count2 < 0) return 0;
   if (flags & (NormIgnoreWidth | NormIgnoreKanaType)) {
     count1 = fold(units1, count1, flags);
