@@ -213,35 +213,32 @@ void TBRNBlowfish::Initialize(const uint8_t* key, int32_t keyLength, const uint8
   }
 }
 
+inline uint32_t TBRNBlowfish::Round(uint32_t x) const {
+  return ((SBoxes[0][x >> 24] + SBoxes[1][(x >> 16) & 0xFF]) ^ SBoxes[2][(x >> 8) & 0xFF]) +
+         SBoxes[3][x & 0xFF];
+}
+
 inline void TBRNBlowfish::EncryptWords(uint32_t& left, uint32_t& right) const {
-  auto f = [this](uint32_t x) {
-    return ((SBoxes[0][x >> 24] + SBoxes[1][(x >> 16) & 0xFF]) ^ SBoxes[2][(x >> 8) & 0xFF]) +
-           SBoxes[3][x & 0xFF];
-  };
   uint32_t l = left;
   uint32_t r = right;
   for (int i = 0; i < 16; i += 2) {
     l ^= PArray[i];
-    r ^= f(l);
+    r ^= Round(l);
     r ^= PArray[i + 1];
-    l ^= f(r);
+    l ^= Round(r);
   }
   left = r ^ PArray[17];
   right = l ^ PArray[16];
 }
 
 inline void TBRNBlowfish::DecryptWords(uint32_t& left, uint32_t& right) const {
-  auto f = [this](uint32_t x) {
-    return ((SBoxes[0][x >> 24] + SBoxes[1][(x >> 16) & 0xFF]) ^ SBoxes[2][(x >> 8) & 0xFF]) +
-           SBoxes[3][x & 0xFF];
-  };
   uint32_t l = left;
   uint32_t r = right;
   for (int i = 17; i > 1; i -= 2) {
     l ^= PArray[i];
-    r ^= f(l);
+    r ^= Round(l);
     r ^= PArray[i - 1];
-    l ^= f(r);
+    l ^= Round(r);
   }
   left = r ^ PArray[0];
   right = l ^ PArray[1];

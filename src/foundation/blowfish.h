@@ -21,6 +21,8 @@ class TBRNBlowfish {
   void ResetChain();
 
  private:
+  // The round function F of one half.
+  uint32_t Round(uint32_t x) const;
   void EncryptWords(uint32_t& left, uint32_t& right) const;
   void DecryptWords(uint32_t& left, uint32_t& right) const;
 

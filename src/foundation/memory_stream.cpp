@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 #include <stdexcept>
+#include <typeinfo>
 
 #include "foundation/blowfish.h"
 #include "foundation/digest.h"
@@ -163,6 +164,7 @@ void TBRNMemoryStream::PrepareWrite(int32_t count) {
 }
 
 void TBRNMemoryStream::GrowForWrite(int32_t count) {
+  PlainGrowth = typeid(*this) == typeid(TBRNMemoryStream);
   PrepareWrite(count);
 }
 

@@ -159,7 +159,14 @@ class TBRNMemoryStream : public TBRNStream {
   // Room for count more bytes at the position; returns where they go and
   // advances the position past them.
   uint8_t* ReserveWrite(int32_t count) {
-    if (uint64_t(uint32_t(Position)) + uint32_t(count) > uint32_t(Size)) GrowForWrite(count);
+    uint64_t end = uint64_t(uint32_t(Position)) + uint32_t(count);
+    if (end > uint32_t(Size)) {
+      if (end <= uint32_t(Capacity) && PlainGrowth) {
+        Size = int32_t(end);
+      } else {
+        GrowForWrite(count);
+      }
+    }
     uint8_t* target = Memory + Position;
     Position += count;
     return target;
@@ -175,7 +182,8 @@ class TBRNMemoryStream : public TBRNStream {
     Position += int32_t(sizeof(T));
     return value;
   }
-  // The slow path of ReserveWrite: checks the position and grows the stream.
+  // The slow path of ReserveWrite: checks the position and grows the stream
+  // through PrepareWrite.
   void GrowForWrite(int32_t count);
   // Throws std::out_of_range unless [position, position + count) lies inside
   // 0..Size.
@@ -193,6 +201,10 @@ class TBRNMemoryStream : public TBRNStream {
   int32_t WriteEnd = 0;
   int32_t Capacity = 0;
   bool ShrinkOnResize = false;
+  // True when SetSize is this class's own, so that the writers may extend
+  // Size inside the capacity without calling it; a subclass that overrides
+  // SetSize sees every growth.
+  bool PlainGrowth = false;
   // Created when the stream is keyed; a cipher holds 4 KiB of keyed tables,
   // which most streams never need.
   std::unique_ptr<TBRNBlowfish> Cipher;

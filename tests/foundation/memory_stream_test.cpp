@@ -314,6 +314,27 @@ TEST(MemoryStreamTest, GrowthIsExactPerBlock) {
   EXPECT_THROW(stream.SetBlockSize(0), std::invalid_argument);
 }
 
+// Writers extend the size inside the capacity directly, but a subclass that
+// overrides SetSize must still see every growth.
+TEST(MemoryStreamTest, SubclassSetSizeSeesEveryGrowth) {
+  struct CountingStream : TBRNMemoryStream {
+    int calls = 0;
+    void SetSize(int64_t size) override {
+      ++calls;
+      TBRNMemoryStream::SetSize(size);
+    }
+  };
+  CountingStream stream;
+  stream.WriteByte(1);
+  stream.WriteSmallInt(2);
+  stream.WriteString("ab", 0, true);
+  stream.SetPosition(1);
+  stream.WriteByte(3);  // inside the size: no growth
+  EXPECT_EQ(stream.calls, 3);
+  EXPECT_EQ(stream.GetCapacity(), 8);
+  EXPECT_EQ(Content(stream), "01 03 00 02 00 61 62");
+}
+
 TEST(MemoryStreamTest, ForeignMemoryCanBeOverwrittenButNotGrown) {
   uint8_t buffer[6] = {1, 2, 3, 4, 5, 6};
   TBRNMemoryStream stream;
