@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "file_test_support.h"
 #include "foundation/environment.h"
 #include "foundation/os_file_manager.h"
 #include "test_lockable.h"
@@ -21,15 +22,6 @@ namespace {
 
 using testing::TestLockable;
 using testing::TestLockManager;
-
-std::string freshDirectory(const char* name) {
-  const char* base = std::getenv("BRN_TEST_TMP");
-  std::filesystem::path dir = std::filesystem::path(base ? base : "/tmp") /
-                              (std::string("lockmgr-") + name + "-" + std::to_string(getpid()));
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir.string();
-}
 
 // A forked process with its own file manager (and so its own open file):
 // it runs its part, reports one integer through a pipe and then waits to be
@@ -99,11 +91,7 @@ TestLockManager* openInChild(const std::string& lockFile) {
 
 class LockManagerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = freshDirectory(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    lockFile_ = dir_ + "/config.BRNLck";
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void SetUp() override { lockFile_ = temp_ / "config.BRNLck"; }
 
   std::unique_ptr<TestLockManager> openManager(TBRNFileManager& files, TestLockable& owner) {
     auto manager = std::make_unique<TestLockManager>(&owner, &files);
@@ -117,7 +105,8 @@ class LockManagerTest : public ::testing::Test {
   TestLockable config_{"configuration", "Config", 4097, 4096, 4096, 1};
   // An object with a shared range and a one-byte transaction range.
   TestLockable table_{"table", "Orders", 20000, 4096, 30000, 1};
-  std::string dir_, lockFile_;
+  testing::TempDirectory temp_;
+  std::string dir_ = temp_.Path, lockFile_;
 };
 
 TEST_F(LockManagerTest, SlotsAreHandedOutLowestFreeAcrossProcesses) {

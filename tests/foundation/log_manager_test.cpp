@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "file_test_support.h"
 #include "foundation/environment.h"
 #include "foundation/exception.h"
 #include "foundation/file_manager.h"
@@ -22,15 +23,6 @@ namespace {
 
 using testing::TestLockable;
 using testing::TestLockManager;
-
-std::string freshDirectory(const char* name) {
-  const char* base = std::getenv("BRN_TEST_TMP");
-  std::filesystem::path dir = std::filesystem::path(base ? base : "/tmp") /
-                              (std::string("logmgr-") + name + "-" + std::to_string(getpid()));
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir.string();
-}
 
 TestLockable configObject() {
   return TestLockable("configuration", "Config", 4097, 4096, 4096, 1);
@@ -80,29 +72,21 @@ struct LogSession {
   TBRNLogManager manager;
 };
 
-std::string fileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class LogManagerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = freshDirectory(::testing::UnitTest::GetInstance()->current_test_info()->name());
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string logPath() const { return dir_ + "/config.BRNLog"; }
 
   TBRNEnvironment environment_;
   TBRNOSFileManager files_{&environment_};
-  std::string dir_;
+  testing::TempDirectory temp_;
+  std::string dir_ = temp_.Path;
 };
 
 TEST_F(LogManagerTest, FirstEventIsRecordOneAndTheHeaderCountsOn) {
   LogSession session(files_, dir_);
   EXPECT_TRUE(session.readAll().empty());
   session.write("hello");
-  std::string bytes = fileBytes(logPath());
+  std::string bytes = testing::ReadWholeFile(logPath());
   ASSERT_EQ(bytes.size(), 4u + 512u);
   EXPECT_EQ(bytes.substr(0, 4), std::string("\x02\x00\x00\x00", 4));
   EXPECT_EQ(bytes.substr(4, 4), std::string("\x02\x00\x00\x00", 4)) << "category Error";
@@ -119,7 +103,7 @@ TEST_F(LogManagerTest, WrapsAtTheMaximumAndReadsTheNewestEventsInOrder) {
   EXPECT_EQ(std::filesystem::file_size(logPath()), 4u + 511u * 512u);
   session.write("event 512", 512);
   // Record 512 would end past the maximum: it went to record 1.
-  std::string bytes = fileBytes(logPath());
+  std::string bytes = testing::ReadWholeFile(logPath());
   EXPECT_EQ(bytes.size(), 4u + 511u * 512u);
   EXPECT_EQ(bytes.substr(0, 4), std::string("\x02\x00\x00\x00", 4));
   auto events = session.readAll();
@@ -215,7 +199,7 @@ TEST_F(LogManagerTest, ReadOnlyLogRefusesWritesAndStaysUntouched) {
     LogSession session(files_, dir_);
     session.write("kept");
   }
-  std::string before = fileBytes(logPath());
+  std::string before = testing::ReadWholeFile(logPath());
   ASSERT_EQ(chmod(logPath().c_str(), 0444), 0);
   LogSession session(files_, dir_);
   EXPECT_TRUE(session.log.ReadOnly);
@@ -226,7 +210,7 @@ TEST_F(LogManagerTest, ReadOnlyLogRefusesWritesAndStaysUntouched) {
     EXPECT_EQ(e.ErrorCode, 101);
     EXPECT_EQ(e.ErrorMessage, "There was an error updating the log Log (The file is read-only)");
   }
-  EXPECT_EQ(fileBytes(logPath()), before);
+  EXPECT_EQ(testing::ReadWholeFile(logPath()), before);
   EXPECT_EQ(session.readAll().size(), 1u);
 }
 
