@@ -79,6 +79,8 @@ class TBRNContainedValue : public TBRNValue {
   template <typename T>
   void WriteRaw(T value);
   void WritePrefixedData(const void* data, int32_t count);
+  // Text, bytes and LOB data alike.
+  void StoreData(std::span<const uint8_t> Bytes);
 };
 
 // A value that owns no data: every raw access goes to the value a subclass

@@ -175,6 +175,16 @@ class TBRNValue {
   bool IsRawBytes(int32_t Width) const;
   // A Decimal rounded to this value's scale (raises the range error).
   int64_t RoundToScale(int64_t Scaled) const;
+  // The raisers above, for callers that must not continue: an override
+  // that returns is a programming error (std::logic_error).
+  [[noreturn]] void FailConversion(std::string_view Text, bool IncludeText) const;
+  [[noreturn]] void FailRange(std::string_view Text, bool IncludeText) const;
+  // Character or CLOB data, read as text.
+  bool IsTextType() const;
+  // The characters in place (empty for other types).
+  std::string_view TextView() const;
+  // The value's text for messages; empty where it has none.
+  std::string MessageText() const;
 
   TBRNDataTypeCode DataType = dtNull;
   TBRNDataSubType SubType = stDefault;

@@ -1,0 +1,289 @@
+#include "foundation/value.h"
+
+#include <stdexcept>
+
+#include "foundation/exception.h"
+#include "foundation/memory_stream.h"
+#include "foundation/number_text.h"
+#include "foundation/numeric_helpers.h"
+#include "foundation/string_helpers.h"
+
+namespace brn {
+
+namespace {
+
+constexpr int32_t ConversionErrorCode = 1011;
+
+[[noreturn]] void RaiseValueError(std::string_view name, std::string_view detail) {
+  throw EBRNException(ConversionErrorCode,
+                      FormatText("An error occurred with the %s %s (%s)", {"value", name, detail}));
+}
+
+}  // namespace
+
+void TBRNValue::RaiseTruncationError(std::string_view Text, bool IncludeText) const {
+  if (!IncludeText) RaiseValueError(Text, "The value would result in truncation");
+  RaiseValueError(MessageText(), FormatText("The value %s would result in truncation", {Text}));
+}
+
+void TBRNValue::RaiseOutOfRangeError(std::string_view Text, bool IncludeText) const {
+  std::string typeName = DataTypeName(DataType, SubType);
+  if (!IncludeText)
+    RaiseValueError(
+        Text, FormatText("The value is out of the range of permissible values for the %s type",
+                         {typeName}));
+  RaiseValueError(
+      MessageText(),
+      FormatText("The value %s is out of the range of permissible values for the %s type",
+                 {Text, typeName}));
+}
+
+void TBRNValue::RaiseConversionError(std::string_view Text, bool IncludeText) const {
+  if (!IncludeText) RaiseValueError(Text, "A conversion error occurred with the value");
+  RaiseValueError(MessageText(),
+                  FormatText("A conversion error occurred with the value %s", {Text}));
+}
+
+void TBRNValue::FailConversion(std::string_view Text, bool IncludeText) const {
+  RaiseConversionError(Text, IncludeText);
+  throw std::logic_error("A value's conversion error returned");
+}
+
+void TBRNValue::FailRange(std::string_view Text, bool IncludeText) const {
+  RaiseOutOfRangeError(Text, IncludeText);
+  throw std::logic_error("A value's range error returned");
+}
+
+std::string TBRNValue::MessageText() const {
+  if (DataType <= dtNull || DataType > dtDayTimeInterval) return std::string();
+  try {
+    return GetAsString();
+  } catch (const EBRNException&) {
+    return std::string();
+  }
+}
+
+void TBRNValue::SetDataType(TBRNDataTypeCode Code) {
+  DataType = Code;
+}
+
+void TBRNValue::SetDataSubType(TBRNDataSubType NewSubType) {
+  SubType = NewSubType;
+}
+
+void TBRNValue::SetScale(int32_t NewScale) {
+  Scale = NewScale;
+}
+
+void TBRNValue::SetCollation(int32_t NewCollation) {
+  Collation = NewCollation;
+}
+
+int32_t TBRNValue::GetMemorySize() const {
+  return int32_t(sizeof(TBRNValue) + ScratchText[0].size() + ScratchText[1].size());
+}
+
+bool TBRNValue::IsTextType() const {
+  return DataType == dtChar || (DataType == dtLob && SubType == stClob);
+}
+
+std::string_view TBRNValue::TextView() const {
+  int32_t length = 0;
+  const char* text = GetStringBuffer(length);
+  return text == nullptr ? std::string_view() : std::string_view(text, size_t(length));
+}
+
+bool TBRNValue::IsRawBytes(int32_t Width) const {
+  return DataType == dtBytes && SubType == stFixed && GetLength() == Width;
+}
+
+int64_t TBRNValue::RoundToScale(int64_t Scaled) const {
+  if (Scale >= 4) return Scaled;
+  int64_t rounded = 0;
+  bool overflow = false;
+  try {
+    rounded = RoundCurrency(Scaled, Scale);
+  } catch (const std::overflow_error&) {
+    overflow = true;
+  }
+  if (overflow) FailRange(BigIntToString(Scaled), true);
+  return rounded;
+}
+
+void TBRNValue::Clear() {
+  switch (DataType) {
+    case dtChar:
+      SetStringData(std::string_view());
+      break;
+    case dtBytes:
+      SetBytesData(std::span<const uint8_t>());
+      break;
+    case dtLob:
+      SetStreamData(nullptr, 0);
+      break;
+    case dtBoolean:
+      SetBooleanData(false);
+      break;
+    case dtSmallInt:
+      SetSmallIntData(0);
+      break;
+    case dtInteger:
+    case dtDate:
+    case dtTime:
+    case dtYearMonthInterval:
+      SetInt32Data(0);
+      break;
+    case dtBigInt:
+    case dtTimestamp:
+    case dtDayTimeInterval:
+      SetInt64Data(0);
+      break;
+    case dtFloat:
+      SetFloatData(0.0);
+      break;
+    case dtDecimal:
+      SetDecimalData(0);
+      break;
+    default:
+      break;
+  }
+}
+
+void TBRNValue::SetNull(bool Null) {
+  if (Null == GetNull()) return;
+  if (Null) Clear();
+  SetNullFlag(Null);
+}
+
+namespace {
+
+// Replaces the LOB data of target by the whole LOB of source.
+void CopyLobStream(const TBRNValue& source, TBRNValue& target) {
+  TBRNMemoryStream* stream = source.GetStreamData();
+  if (stream == nullptr) {
+    int32_t length = 0;
+    const uint8_t* bytes = source.GetBytesBuffer(length);
+    target.SetBytesData(std::span(bytes, size_t(length)));
+    return;
+  }
+  int64_t position = stream->GetPosition();
+  stream->SetPosition(0);
+  target.SetStreamData(stream, int32_t(stream->GetSize()));
+  stream->SetPosition(position);
+}
+
+}  // namespace
+
+void TBRNValue::Assign(const TBRNValue& Source) {
+  if (&Source == this) return;
+  SetNull(Source.GetNull());
+  if (GetNull()) return;
+  if (Source.GetDataType() != DataType) {
+    AssignConverting(Source);
+    return;
+  }
+  switch (DataType) {
+    case dtChar:
+      SetStringData(Source.TextView());
+      break;
+    case dtBytes: {
+      int32_t length = 0;
+      const uint8_t* bytes = Source.GetBytesBuffer(length);
+      SetBytesData(std::span(bytes, size_t(length)));
+      break;
+    }
+    case dtLob:
+      if (SubType == stClob && Source.GetSubType() == stClob)
+        SetStringData(Source.TextView());
+      else
+        CopyLobStream(Source, *this);
+      break;
+    case dtBoolean:
+      SetBooleanData(Source.GetBooleanData());
+      break;
+    case dtSmallInt:
+      SetSmallIntData(Source.GetSmallIntData());
+      break;
+    case dtInteger:
+    case dtDate:
+    case dtTime:
+    case dtYearMonthInterval:
+      SetInt32Data(Source.GetInt32Data());
+      break;
+    case dtBigInt:
+    case dtTimestamp:
+    case dtDayTimeInterval:
+      SetInt64Data(Source.GetInt64Data());
+      break;
+    case dtFloat:
+      SetFloatData(Source.GetFloatData());
+      break;
+    case dtDecimal:
+      SetDecimalData(RoundToScale(Source.GetDecimalData()));
+      break;
+    default:
+      break;
+  }
+}
+
+void TBRNValue::AssignConverting(const TBRNValue& Source) {
+  switch (Source.GetDataType()) {
+    case dtBytes: {
+      int32_t length = 0;
+      const uint8_t* bytes = Source.GetBytesBuffer(length);
+      SetAsBytes(std::span(bytes, size_t(length)));
+      break;
+    }
+    case dtChar:
+      SetAsString(Source.TextView());
+      break;
+    case dtLob:
+      if (Source.GetSubType() == stClob) {
+        SetAsString(Source.TextView());
+      } else if (DataType == dtChar) {
+        SetAsString(Source.TextView());
+      } else {
+        if (DataType != dtLob) RaiseConversionError(Source.GetAsString(), true);
+        SetNullFlag(false);
+        CopyLobStream(Source, *this);
+      }
+      break;
+    case dtBoolean:
+      SetAsBoolean(Source.GetBooleanData());
+      break;
+    case dtSmallInt:
+      SetAsSmallInt(Source.GetSmallIntData());
+      break;
+    case dtInteger:
+      SetAsInteger(Source.GetInt32Data());
+      break;
+    case dtBigInt:
+      SetAsBigInt(Source.GetInt64Data());
+      break;
+    case dtFloat:
+      SetAsFloat(Source.GetFloatData());
+      break;
+    case dtDecimal:
+      SetAsDecimal(Source.GetDecimalData());
+      break;
+    case dtDate:
+      SetAsDate(Source.GetInt32Data());
+      break;
+    case dtTime:
+      SetAsTime(Source.GetInt32Data());
+      break;
+    case dtTimestamp:
+      SetAsTimestamp(Source.GetInt64Data());
+      break;
+    case dtYearMonthInterval:
+      SetAsQualifiedYearMonthInterval(Source.GetInt32Data(), Source.GetSubType());
+      break;
+    case dtDayTimeInterval:
+      SetAsQualifiedDayTimeInterval(Source.GetSubType(), Source.GetInt64Data());
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace brn
