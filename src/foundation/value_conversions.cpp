@@ -710,29 +710,43 @@ void TBRNValue::SetAsBoolean(bool Value) {
   FailConversion(FormatBooleanLiteral(Value), true);
 }
 
+// The narrower integer setters differ from SetAsBigInt only in the raw width
+// of a Byte(n) value and in the date and time types they take.
 void TBRNValue::SetAsSmallInt(int16_t Value) {
-  if (DataType == dtBytes && IsRawBytes(2)) {
-    SetNullFlag(false);
-    SetSmallIntData(Value);
-    return;
+  switch (DataType) {
+    case dtBytes:
+      SetNullFlag(false);
+      if (!IsRawBytes(2)) FailConversion(IntegerToString(Value), true);
+      SetSmallIntData(Value);
+      return;
+    case dtTimestamp:
+      SetNullFlag(false);
+      FailConversion(IntegerToString(Value), true);
+    default:
+      SetAsBigInt(Value);
+      return;
   }
-  SetAsBigInt(Value);
 }
 
 void TBRNValue::SetAsInteger(int32_t Value) {
   switch (DataType) {
     case dtBytes:
-      if (!IsRawBytes(4)) break;
-      [[fallthrough]];
+      SetNullFlag(false);
+      if (!IsRawBytes(4)) FailConversion(IntegerToString(Value), true);
+      SetInt32Data(Value);
+      return;
     case dtDate:
     case dtTime:
       SetNullFlag(false);
       SetInt32Data(Value);
       return;
+    case dtTimestamp:
+      SetNullFlag(false);
+      FailConversion(IntegerToString(Value), true);
     default:
-      break;
+      SetAsBigInt(Value);
+      return;
   }
-  SetAsBigInt(Value);
 }
 
 void TBRNValue::SetAsBigInt(int64_t Value) {
