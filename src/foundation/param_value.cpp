@@ -1,0 +1,125 @@
+#include "foundation/param_value.h"
+
+#include <stdexcept>
+
+#include "foundation/collation.h"
+#include "foundation/exception.h"
+#include "foundation/memory_stream.h"
+#include "foundation/number_text.h"
+#include "foundation/string_helpers.h"
+
+namespace brn {
+
+namespace {
+
+TBRNParamValue* ParamAt(const TBRNValues& list, int32_t index) {
+  return dynamic_cast<TBRNParamValue*>(list.GetItem(index));
+}
+
+}  // namespace
+
+bool TBRNParamValue::IsOutput() const {
+  return Direction == pmOutput || Direction == pmInputOutput || Direction == pmResult;
+}
+
+void TBRNParamValue::RaiseParamError(const std::string& detail) const {
+  throw EBRNException(
+      1011, FormatText("An error occurred with the %s %s (%s)", {"parameter", Name, detail}));
+}
+
+void TBRNParamValue::RaiseTruncationError(std::string_view Text, bool IncludeText) const {
+  RaiseParamError(IncludeText ? FormatText("The value %s would result in truncation", {Text})
+                              : std::string("The value would result in truncation"));
+}
+
+void TBRNParamValue::RaiseOutOfRangeError(std::string_view Text, bool IncludeText) const {
+  std::string typeName = DataTypeName(DataType, SubType);
+  RaiseParamError(
+      IncludeText
+          ? FormatText("The value %s is out of the range of permissible values for the %s type",
+                       {Text, typeName})
+          : FormatText("The value is out of the range of permissible values for the %s type",
+                       {typeName}));
+}
+
+void TBRNParamValue::RaiseConversionError(std::string_view Text, bool IncludeText) const {
+  RaiseParamError(IncludeText ? FormatText("A conversion error occurred with the value %s", {Text})
+                              : std::string("A conversion error occurred with the value"));
+}
+
+void TBRNParamValue::SaveToStream(TBRNMemoryStream& Stream) const {
+  SaveParamToStream(Stream, true);
+}
+
+void TBRNParamValue::LoadFromStream(TBRNMemoryStream& Stream) {
+  LoadParamFromStream(Stream, true);
+}
+
+void TBRNParamValue::SaveParamToStream(TBRNMemoryStream& Stream, bool WithHeader) const {
+  if (WithHeader) {
+    Stream.WriteInteger(Direction);
+    Stream.WriteString(Name);
+    Stream.WriteInteger(DataType);
+    Stream.WriteInteger(SubType);
+    Stream.WriteInteger(GetDeclaredLength());
+    Stream.WriteInteger(Scale);
+    Stream.WriteInteger(Collation);
+  }
+  TBRNContainedValue::SaveToStream(Stream);
+}
+
+void TBRNParamValue::LoadParamFromStream(TBRNMemoryStream& Stream, bool WithHeader) {
+  if (WithHeader) {
+    Direction = Stream.ReadInteger();
+    Stream.ReadString(Name);
+    SetDataType(TBRNDataTypeCode(Stream.ReadInteger()));
+    SetDataSubType(Stream.ReadInteger());
+    int32_t length = Stream.ReadInteger();
+    // The buffer is sized from the declared length: a negative one cannot
+    // come from a parameter and must not reach it.
+    if (length < 0) RaiseConversionError(IntegerToString(length), true);
+    SetLength(length);
+    SetScale(Stream.ReadInteger());
+    SetCollation(Stream.ReadInteger());
+  }
+  TBRNContainedValue::LoadFromStream(Stream);
+}
+
+TBRNValue* TBRNParamValues::CreateValue(int32_t Index) {
+  (void)Index;
+  return new TBRNParamValue();
+}
+
+TBRNParamValue* TBRNParamValues::FindParam(std::string_view Name) const {
+  for (int32_t i = 0; i < Count; ++i) {
+    TBRNParamValue* param = ParamAt(*this, i);
+    if (param && TextEqualsIgnoreCase(param->GetName(), Name)) return param;
+  }
+  RaiseParamNotFound(Name);
+  // An override that returns breaks the contract; never hand back nil.
+  throw std::logic_error("RaiseParamNotFound returned");
+}
+
+void TBRNParamValues::ClearParams() {
+  if (OwnsValues) FreeValues();
+}
+
+void TBRNParamValues::RaiseParamNotFound(std::string_view Name) const {
+  throw EBRNException(401, FormatText("The %s %s does not exist", {"parameter", Name}));
+}
+
+void TBRNParamValues::SaveOutputParams(TBRNMemoryStream& Stream) const {
+  for (int32_t i = 0; i < Count; ++i) {
+    const TBRNParamValue* param = ParamAt(*this, i);
+    if (param && param->IsOutput()) param->SaveParamToStream(Stream, false);
+  }
+}
+
+void TBRNParamValues::LoadOutputParams(TBRNMemoryStream& Stream) {
+  for (int32_t i = 0; i < Count; ++i) {
+    TBRNParamValue* param = ParamAt(*this, i);
+    if (param && param->IsOutput()) param->LoadParamFromStream(Stream, false);
+  }
+}
+
+}  // namespace brn

@@ -1,0 +1,117 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace brn {
+
+class TBRNMemoryStream;
+class TBRNValue;
+
+using TBRNValuesArray = std::vector<TBRNValue*>;
+
+// The ordered list of values through which the engine handles every tuple:
+// the columns of a row, the parameters of a statement, array values and the
+// keys of index entries. An owning list frees its values and creates missing
+// ones when it loads; a non-owning list only refers to values kept elsewhere.
+//
+// Capacity grows and shrinks in steps of 8; the slots beyond Count are nil.
+// Delete and Clear never free: whoever removes a value from an owning list
+// frees it.
+//
+// Stream form: int32 count, then each value's stream form.
+class TBRNValues {
+ public:
+  TBRNValues() : TBRNValues(true) {}
+  TBRNValues(const TBRNValues&) = delete;
+  TBRNValues& operator=(const TBRNValues&) = delete;
+  // Frees the values of an owning list.
+  virtual ~TBRNValues();
+
+  bool GetOwnsValues() const { return OwnsValues; }
+  int32_t GetCount() const { return Count; }
+  int32_t GetCapacity() const { return Capacity; }
+  // The item at Index (0 <= Index < Count, else std::out_of_range); nil
+  // where a slot was never filled.
+  TBRNValue* GetItem(int32_t Index) const;
+
+  // The value for an empty slot of an owning list that is loading; the base
+  // list creates none (subclasses that load into empty lists do).
+  virtual TBRNValue* CreateValue(int32_t Index);
+  // Stores N as Count without resizing (0 <= N <= Capacity, else
+  // std::out_of_range).
+  virtual void SetCount(int32_t N);
+  virtual void Add(TBRNValue* Value);
+  // Inserts before Index (0 <= Index <= Count).
+  virtual void Insert(int32_t Index, TBRNValue* Value);
+  // Removes the item without freeing it; nothing on an empty list.
+  virtual void Delete(int32_t Index);
+  // Forgets every item without freeing it; the capacity stays.
+  virtual void Clear();
+  virtual void SetAllNull();
+  // An owning list assigns the data of its items from Source's, as far as
+  // both reach; a non-owning list takes Source's references.
+  virtual void Assign(const TBRNValues& Source);
+  // Item by item until one differs; equal prefixes give 0, so a shorter list
+  // equals its longer extension. Text items compare under their own
+  // collation; PartialLength applies to the last item of Other only.
+  virtual int32_t Compare(const TBRNValues& Other, int32_t PartialLength, bool IgnoreCase) const;
+  virtual void SaveToStream(TBRNMemoryStream& Stream) const;
+  // Loads into the existing items. An empty slot of an owning list gets a
+  // CreateValue; one of a non-owning list is skipped without consuming bytes.
+  // A count that the remaining bytes cannot hold raises error 1011.
+  virtual void LoadFromStream(TBRNMemoryStream& Stream);
+
+  // The capacity becomes N rounded up to 8; shrinking below Count frees the
+  // surplus values of an owning list and cuts Count.
+  void SetCapacity(int32_t N);
+  // Frees every item and sets Count to 0.
+  void FreeValues();
+
+ protected:
+  explicit TBRNValues(bool ownsValues) : OwnsValues(ownsValues) {}
+
+  // The fewest bytes one item's stream form takes; bounds the count a stream
+  // may announce.
+  virtual int32_t MinimumItemStreamSize() const { return 1; }
+  // Compares item Index with Other's: a text item under textCollation and,
+  // when Index is Other's last, PartialLength; other items whole.
+  int32_t CompareItem(int32_t Index, const TBRNValues& Other, int32_t PartialLength,
+                      bool IgnoreCase, int32_t textCollation) const;
+
+  bool OwnsValues;
+  TBRNValuesArray Items;
+  int32_t Capacity = 0;
+  int32_t Count = 0;
+};
+
+// The values of an index key: a collation and a sort direction per key column
+// and the row ID that makes a key of a non-unique index unique. Subclasses
+// answer the column properties from an index definition or a cursor row. Key
+// values refer to values owned elsewhere.
+//
+// Stream form: the list's, then the int32 row ID.
+class TBRNKeyValues : public TBRNValues {
+ public:
+  TBRNKeyValues() : TBRNValues(false) {}
+
+  // The list assignment, then the row ID of a key source.
+  void Assign(const TBRNValues& Source) override;
+  // As the list comparison, with the key columns' collations and each
+  // descending column's result negated. An empty key is smaller than every
+  // other key and equal to another empty key.
+  int32_t Compare(const TBRNValues& Other, int32_t PartialLength, bool IgnoreCase) const override;
+  void SaveToStream(TBRNMemoryStream& Stream) const override;
+  void LoadFromStream(TBRNMemoryStream& Stream) override;
+
+  virtual int32_t GetColumnCollation(int32_t Index) const = 0;
+  virtual bool GetColumnDescending(int32_t Index) const = 0;
+  // 0 where the index is unique.
+  virtual int32_t GetRowID() const = 0;
+  virtual void SetRowID(int32_t ID) = 0;
+
+ protected:
+  explicit TBRNKeyValues(bool ownsValues) : TBRNValues(ownsValues) {}
+};
+
+}  // namespace brn
