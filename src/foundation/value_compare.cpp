@@ -105,10 +105,14 @@ int32_t TBRNValue::CompareConverting(const TBRNValue& Other, int32_t PartialLeng
       return 0;
     }
     case dtFloat:
+      if (otherType == dtBoolean)
+        return CompareOrdered(GetFloatData() != 0, Other.GetBooleanData());
       return CompareOrdered(GetFloatData(), Other.GetAsFloat());
     case dtDecimal:
       // Against integers and floats exactly as those compare against a
       // decimal, so that both orders agree (and no range error interferes).
+      if (otherType == dtBoolean)
+        return CompareOrdered(GetDecimalData() != 0, Other.GetBooleanData());
       if (IsIntegerCode(otherType))
         return -CompareIntegerWithDecimal(Other.GetAsBigInt(), GetDecimalData());
       if (otherType == dtFloat)
