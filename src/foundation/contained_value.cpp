@@ -72,7 +72,7 @@ void TBRNContainedValue::SetCollation(int32_t NewCollation) {
 }
 
 int32_t TBRNContainedValue::GetDataSize() const {
-  return int32_t(Stream->GetSize());
+  return int32_t(Stream->TBRNMemoryStream::GetSize());
 }
 
 void TBRNContainedValue::SetDataSize(int32_t Size) {
@@ -89,33 +89,33 @@ int32_t TBRNContainedValue::GetLength() const {
       return count;
     }
     case dtLob:
-      return int32_t(Stream->GetSize());
+      return int32_t(Stream->TBRNMemoryStream::GetSize());
     default:
       return 0;
   }
 }
 
 void TBRNContainedValue::SetLength(int32_t Length) {
-  int32_t size = int32_t(Stream->GetSize());
+  int32_t size = int32_t(Stream->TBRNMemoryStream::GetSize());
   NormalizeDataLength(DataType, SubType, Length, false, size, DeclaredLength);
-  if (size != Stream->GetSize()) Stream->SetSize(size);
+  if (size != Stream->TBRNMemoryStream::GetSize()) Stream->SetSize(size);
 }
 
 template <typename T>
 T TBRNContainedValue::ReadRaw() const {
-  if (Stream->GetSize() < int64_t(sizeof(T))) return T{};
+  if (Stream->TBRNMemoryStream::GetSize() < int64_t(sizeof(T))) return T{};
   return LoadLittleEndian<T>(Stream->GetMemory());
 }
 
 template <typename T>
 void TBRNContainedValue::WriteRaw(T value) {
-  if (Stream->GetSize() < int64_t(sizeof(T))) Stream->SetSize(sizeof(T));
+  if (Stream->TBRNMemoryStream::GetSize() < int64_t(sizeof(T))) Stream->SetSize(sizeof(T));
   StoreLittleEndian(Stream->GetMemory(), value);
 }
 
 const uint8_t* TBRNContainedValue::GetBytesBuffer(int32_t& Length) const {
   const uint8_t* memory = Stream->GetMemory();
-  int32_t size = int32_t(Stream->GetSize());
+  int32_t size = int32_t(Stream->TBRNMemoryStream::GetSize());
   switch (DataType) {
     case dtChar:
     case dtBytes:
@@ -182,7 +182,7 @@ double TBRNContainedValue::GetFloatData() const {
 }
 
 void TBRNContainedValue::WritePrefixedData(const void* data, int32_t count) {
-  if (Stream->GetSize() < int64_t(count) + 4) Stream->SetSize(int64_t(count) + 4);
+  if (Stream->TBRNMemoryStream::GetSize() < int64_t(count) + 4) Stream->SetSize(int64_t(count) + 4);
   uint8_t* memory = Stream->GetMemory();
   StoreLittleEndian(memory, count);
   if (count > 0) std::memcpy(memory + 4, data, size_t(count));
@@ -209,7 +209,7 @@ void TBRNContainedValue::StoreData(std::span<const uint8_t> Bytes) {
   if (IsFixedSubType(SubType)) {
     // Exactly the declared length: cut, or padded with blanks or zeros.
     int32_t width = std::max(DeclaredLength, 0);
-    if (Stream->GetSize() < width) Stream->SetSize(width);
+    if (Stream->TBRNMemoryStream::GetSize() < width) Stream->SetSize(width);
     uint8_t* memory = Stream->GetMemory();
     size_t copied = std::min(Bytes.size(), size_t(width));
     if (copied > 0) std::memcpy(memory, Bytes.data(), copied);
