@@ -89,6 +89,52 @@ int32_t checkedLength(size_t length) {
   return int32_t(length);
 }
 
+// The locale comparison's flags for the collation flag bits 20-23 (the
+// index), beside the string sort that every collated comparison uses.
+constexpr std::array<uint32_t, 16> makeLocaleFlags() {
+  std::array<uint32_t, 16> table{};
+  for (uint32_t bits = 0; bits < 16; ++bits) {
+    uint32_t flags = SortStringSort;
+    if (bits & 1) flags |= NormIgnoreCase;
+    if (bits & 2) flags |= NormIgnoreNonSpace;
+    if (bits & 4) flags |= NormIgnoreKanaType;
+    if (bits & 8) flags |= NormIgnoreWidth;
+    table[bits] = flags;
+  }
+  return table;
+}
+
+constexpr std::array<uint32_t, 16> localeFlags = makeLocaleFlags();
+
+// Both public forms share this body, so that neither pays a second call on
+// the way to the locale layer.
+[[gnu::always_inline]] inline int32_t compareCollated(int32_t collation, const char* text1,
+                                                      int32_t length1, const char* text2,
+                                                      int32_t length2, bool ignoreCase,
+                                                      int32_t partialLength) {
+  if (length1 < 0 || length2 < 0) throw std::invalid_argument("Negative text length");
+  const uint32_t bits = uint32_t(collation);
+  if (bits & (1u << CaseInsensitiveBit)) ignoreCase = true;
+  const uint32_t lcid = bits & ~uint32_t(CollationFlagMask);
+  if (lcid != 0) {
+    const uint32_t flags =
+        localeFlags[(bits >> CaseInsensitiveBit) & 0xF] | (ignoreCase ? NormIgnoreCase : 0);
+    int32_t count1, count2;
+    if (partialLength > 0) {
+      count1 = length1 < partialLength ? length1 : partialLength;
+      count2 = length2 < partialLength ? length2 : partialLength;
+    } else {
+      count1 = lengthWithoutTrailingBlanks(text1, length1);
+      count2 = lengthWithoutTrailingBlanks(text2, length2);
+    }
+    int32_t result = LocaleCompareString(lcid, flags, text1, count1, text2, count2);
+    if (result != 0) return result - CompareEqual;
+    // A locale the platform cannot compare falls back to the byte order, so
+    // that callers always see -1, 0 or 1.
+  }
+  return CompareBuffersBinary(text1, length1, text2, length2, ignoreCase, partialLength);
+}
+
 }  // namespace
 
 int32_t MakeLocaleId(int32_t languageId, int32_t sortId) {
@@ -171,42 +217,13 @@ int32_t CompareStringsBinary(std::string_view text1, std::string_view text2, int
 int32_t CompareCollatedChars(int32_t collation, const char* text1, int32_t length1,
                              const char* text2, int32_t length2, bool ignoreCase,
                              int32_t partialLength) {
-  if (length1 < 0 || length2 < 0) throw std::invalid_argument("Negative text length");
-  uint32_t flags = 0;
-  if (collation != 0) {
-    flags = SortStringSort;
-    const uint32_t bits = uint32_t(collation);
-    if (ignoreCase || (bits & (1u << CaseInsensitiveBit))) {
-      flags |= NormIgnoreCase;
-      ignoreCase = true;
-    }
-    if (bits & (1u << AccentInsensitiveBit)) flags |= NormIgnoreNonSpace;
-    if (bits & (1u << KanaInsensitiveBit)) flags |= NormIgnoreKanaType;
-    if (bits & (1u << WidthInsensitiveBit)) flags |= NormIgnoreWidth;
-  }
-  int32_t lcid = collation;
-  ClearCollationFlags(lcid);
-  if (lcid != 0) {
-    int32_t count1, count2;
-    if (partialLength > 0) {
-      count1 = length1 < partialLength ? length1 : partialLength;
-      count2 = length2 < partialLength ? length2 : partialLength;
-    } else {
-      count1 = lengthWithoutTrailingBlanks(text1, length1);
-      count2 = lengthWithoutTrailingBlanks(text2, length2);
-    }
-    int32_t result = LocaleCompareString(uint32_t(lcid), flags, text1, count1, text2, count2);
-    if (result != 0) return result - CompareEqual;
-    // A locale the platform cannot compare falls back to the byte order, so
-    // that callers always see -1, 0 or 1.
-  }
-  return CompareBuffersBinary(text1, length1, text2, length2, ignoreCase, partialLength);
+  return compareCollated(collation, text1, length1, text2, length2, ignoreCase, partialLength);
 }
 
 int32_t CompareCollated(int32_t collation, std::string_view text1, std::string_view text2,
                         bool ignoreCase, int32_t partialLength) {
-  return CompareCollatedChars(collation, text1.data(), checkedLength(text1.size()), text2.data(),
-                              checkedLength(text2.size()), ignoreCase, partialLength);
+  return compareCollated(collation, text1.data(), checkedLength(text1.size()), text2.data(),
+                         checkedLength(text2.size()), ignoreCase, partialLength);
 }
 
 bool TextEqualsIgnoreCase(std::string_view a, std::string_view b) {

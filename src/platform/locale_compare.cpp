@@ -4,6 +4,9 @@
 #include <unicode/uversion.h>
 
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <string_view>
 #include <vector>
 
@@ -22,8 +25,19 @@ struct CollatorEntry {
   uint32_t Key = 0;
   UCollator* Collator = nullptr;  // nullptr: the locale cannot be compared
   uint16_t CodePage = 0;
-  const SingleByteCodePage* Page = nullptr;  // nullptr: a multi-byte page
+  const char16_t* ToUnicode = nullptr;  // nullptr: a multi-byte page
+  // Whether the page has characters that kana or width folding changes; a
+  // single-byte page has none, so its texts skip the folding steps.
+  bool MayCarryKanaOrWidth = false;
+  // Whether short texts may take the word-wise conversion: a single-byte
+  // page that maps every byte below 0x80 to itself and has no kana or width
+  // forms.
+  bool ShortRoute = false;
+  uint64_t LatinOne = 0;  // all high bits: the page keeps 0xA0-0xFF as well
 };
+
+// collatorKey never gives this: the LCID has 20 bits and two flags follow.
+constexpr uint32_t noKey = 0xFFFFFFFF;
 
 uint32_t collatorKey(uint32_t lcid, uint32_t flags) {
   uint32_t key = lcid & lcidMask;
@@ -58,40 +72,6 @@ UCollator* openCollator(const PlatformLocale& locale, uint32_t flags) {
   }
   return collator;
 }
-
-class ThreadCollators {
- public:
-  ~ThreadCollators() {
-    for (CollatorEntry& entry : entries_)
-      if (entry.Collator != nullptr) ucol_close(entry.Collator);
-  }
-
-  const CollatorEntry& Get(uint32_t lcid, uint32_t flags) {
-    uint32_t key = collatorKey(lcid, flags);
-    if (last_ < entries_.size() && entries_[last_].Key == key) return entries_[last_];
-    for (size_t i = 0; i < entries_.size(); ++i) {
-      if (entries_[i].Key == key) {
-        last_ = i;
-        return entries_[i];
-      }
-    }
-    CollatorEntry entry;
-    entry.Key = key;
-    const PlatformLocale* locale = FindPlatformLocale(lcid & lcidMask);
-    if (locale != nullptr && IsKnownCodePage(locale->CodePage)) {
-      entry.CodePage = locale->CodePage;
-      entry.Page = FindSingleByteCodePage(locale->CodePage);
-      entry.Collator = openCollator(*locale, flags);
-    }
-    entries_.push_back(entry);
-    last_ = entries_.size() - 1;
-    return entries_[last_];
-  }
-
- private:
-  std::vector<CollatorEntry> entries_;
-  size_t last_ = 0;
-};
 
 // Half-width katakana U+FF61..U+FF9F and their full-width forms.
 constexpr char16_t halfWidthKatakana[] = {
@@ -176,14 +156,81 @@ int32_t compareKanaAndWidth(const char16_t* text1, int32_t length1, const char16
   }
 }
 
+constexpr uint64_t highBits = 0x8080808080808080u;
+
+bool keepsOwnCodes(const char16_t* toUnicode, int first, int last) {
+  for (int b = first; b <= last; ++b)
+    if (toUnicode[b] != b) return false;
+  return true;
+}
+
+class ThreadCollators {
+ public:
+  ~ThreadCollators() {
+    for (CollatorEntry& entry : entries_)
+      if (entry.Collator != nullptr) ucol_close(entry.Collator);
+  }
+
+  CollatorEntry Get(uint32_t key) {
+    for (const CollatorEntry& entry : entries_)
+      if (entry.Key == key) return entry;
+    CollatorEntry entry;
+    entry.Key = key;
+    const PlatformLocale* locale = FindPlatformLocale(key & lcidMask);
+    if (locale != nullptr && IsKnownCodePage(locale->CodePage)) {
+      entry.CodePage = locale->CodePage;
+      entry.MayCarryKanaOrWidth = true;
+      if (const SingleByteCodePage* page = FindSingleByteCodePage(locale->CodePage)) {
+        entry.ToUnicode = page->ToUnicode;
+        entry.MayCarryKanaOrWidth = false;
+        for (char16_t unit : page->ToUnicode)
+          if (carriesKanaOrWidth(unit)) entry.MayCarryKanaOrWidth = true;
+        entry.ShortRoute = !entry.MayCarryKanaOrWidth && keepsOwnCodes(page->ToUnicode, 0x00, 0x7F);
+        entry.LatinOne = keepsOwnCodes(page->ToUnicode, 0xA0, 0xFF) ? highBits : 0;
+      }
+      const uint32_t flags =
+          (key & (1u << 20) ? NormIgnoreCase : 0) | (key & (1u << 21) ? NormIgnoreNonSpace : 0);
+      entry.Collator = openCollator(*locale, flags);
+    }
+    entries_.push_back(entry);
+    return entry;
+  }
+
+ private:
+  std::vector<CollatorEntry> entries_;
+};
+
 // Per-thread state of the comparison: the collators and the buffers for
 // texts too long for the stack, which only ever grow.
 struct ThreadState {
   ThreadCollators Collators;
   std::vector<char16_t> Spill1, Spill2;
+  ~ThreadState();
 };
 
-constexpr int32_t stackUnits = 64;
+// The collator the thread used last. Collated comparisons come in runs
+// under one collation (a sort, an index search), so this one entry answers
+// nearly every call; being constant-initialised it costs no guard.
+constinit thread_local CollatorEntry lastCollator{noKey};
+
+ThreadState::~ThreadState() {
+  lastCollator = CollatorEntry{noKey};
+}
+
+ThreadState& threadState() {
+  thread_local ThreadState state;
+  return state;
+}
+
+const CollatorEntry& collatorFor(uint32_t key) {
+  CollatorEntry& last = lastCollator;
+  if (last.Key != key) [[unlikely]]
+    last = threadState().Collators.Get(key);
+  return last;
+}
+
+// Texts up to this many bytes are converted on the stack.
+constexpr int32_t stackUnits = 256;
 
 char16_t* unitsFor(int32_t length, char16_t* local, std::vector<char16_t>& spill) {
   if (length <= stackUnits) return local;
@@ -191,22 +238,135 @@ char16_t* unitsFor(int32_t length, char16_t* local, std::vector<char16_t>& spill
   return spill.data();
 }
 
-bool isAscii(const char* text, int32_t length) {
-  unsigned char any = 0;
-  for (int32_t i = 0; i < length; ++i) any |= static_cast<unsigned char>(text[i]);
-  return any < 0x80;
+void widen(const char16_t* table, const char* text, int32_t length, char16_t* out) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  for (int32_t i = 0; i < length; ++i) out[i] = table[bytes[i]];
 }
 
-int32_t toUnits(const CollatorEntry& entry, const char* text, int32_t length, char16_t* out) {
-  if (entry.Page == nullptr) return CodePageToUTF16(entry.CodePage, text, length, out, length);
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-  const char16_t* table = entry.Page->ToUnicode;
-  // Every page keeps ASCII as it is.
-  for (int32_t i = 0; i < length; ++i) {
-    const unsigned char b = bytes[i];
-    out[i] = b < 0x80 ? char16_t(b) : table[b];
+uint64_t load8(const unsigned char* from) {
+  uint64_t word;
+  std::memcpy(&word, from, 8);
+  return word;
+}
+
+uint32_t load4(const unsigned char* from) {
+  uint32_t word;
+  std::memcpy(&word, from, 4);
+  return word;
+}
+
+// Short texts are read in 8- or 4-byte words, the last word overlapping the
+// one before it so that no byte outside the text is touched.
+
+// Up to 16 bytes take a head and a tail word and no loop, so that the
+// varying lengths of names and keys cost no mispredicted loop exits.
+bool sameBytes(const unsigned char* bytes1, const unsigned char* bytes2, int32_t length) {
+  if (length >= 8) {
+    for (int32_t i = 8; i < length - 8; i += 8)
+      if (load8(bytes1 + i) != load8(bytes2 + i)) return false;
+    return ((load8(bytes1) ^ load8(bytes2)) |
+            (load8(bytes1 + length - 8) ^ load8(bytes2 + length - 8))) == 0;
   }
-  return length;
+  if (length >= 4)
+    return ((load4(bytes1) ^ load4(bytes2)) |
+            (load4(bytes1 + length - 4) ^ load4(bytes2 + length - 4))) == 0;
+  for (int32_t i = 0; i < length; ++i)
+    if (bytes1[i] != bytes2[i]) return false;
+  return true;
+}
+
+// High bits of the bytes of a word that the page does not keep as their own
+// code: every byte above ASCII, or with latinOne (highBits when the page
+// keeps 0xA0-0xFF as Latin-1) only those of 0x80-0x9F.
+uint64_t bytesForTable(uint64_t word, uint64_t latinOne) {
+  return word & highBits & ~(((word << 1) | (word << 2)) & latinOne);
+}
+
+// Zero-extends the 8 (or 4) bytes of word into UTF-16 units at out.
+void widen8(uint64_t word, char16_t* out) {
+#if defined(__SSE2__)
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                   _mm_unpacklo_epi8(_mm_cvtsi64_si128(int64_t(word)), _mm_setzero_si128()));
+#else
+  for (int i = 0; i < 8; ++i) out[i] = char16_t((word >> (8 * i)) & 0xFF);
+#endif
+}
+
+void widen4(uint32_t word, char16_t* out) {
+#if defined(__SSE2__)
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out),
+                   _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(word)), _mm_setzero_si128()));
+#else
+  for (int i = 0; i < 4; ++i) out[i] = char16_t((word >> (8 * i)) & 0xFF);
+#endif
+}
+
+// Widens a short text of a single-byte page a word at a time, as if every
+// byte were its own code; returns the high bits of the bytes for which that
+// is wrong (see bytesForTable).
+[[gnu::always_inline]] inline uint64_t widenWords(const char* text, int32_t length, char16_t* out,
+                                                  uint64_t latinOne) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  uint64_t others = 0;
+  if (length >= 8) {
+    for (int32_t i = 8; i < length - 8; i += 8) {
+      const uint64_t word = load8(bytes + i);
+      others |= bytesForTable(word, latinOne);
+      widen8(word, out + i);
+    }
+    const uint64_t first = load8(bytes), last = load8(bytes + length - 8);
+    others |= bytesForTable(first, latinOne) | bytesForTable(last, latinOne);
+    widen8(first, out);
+    widen8(last, out + length - 8);
+  } else if (length >= 4) {
+    const uint32_t first = load4(bytes), last = load4(bytes + length - 4);
+    others = bytesForTable(first | uint64_t(last) << 32, latinOne);
+    widen4(first, out);
+    widen4(last, out + length - 4);
+  } else {
+    for (int32_t i = 0; i < length; ++i) {
+      others |= bytesForTable(bytes[i], latinOne);
+      out[i] = bytes[i];
+    }
+  }
+  return others;
+}
+
+int32_t collate(const CollatorEntry& entry, const char16_t* units1, int32_t count1,
+                const char16_t* units2, int32_t count2) {
+  return ucol_strcoll(entry.Collator, reinterpret_cast<const UChar*>(units1), count1,
+                      reinterpret_cast<const UChar*>(units2), count2) +
+         CompareEqual;
+}
+
+// Texts of a multi-byte page, texts too long for the stack, and the kana
+// and width rules.
+int32_t compareConverted(const CollatorEntry& entry, uint32_t flags, const char* text1,
+                         int32_t length1, const char* text2, int32_t length2) {
+  ThreadState& state = threadState();
+  char16_t local1[stackUnits], local2[stackUnits];
+  char16_t* units1 = unitsFor(length1, local1, state.Spill1);
+  char16_t* units2 = unitsFor(length2, local2, state.Spill2);
+  int32_t count1 = length1, count2 = length2;
+  if (entry.ToUnicode != nullptr) {
+    widen(entry.ToUnicode, text1, length1, units1);
+    widen(entry.ToUnicode, text2, length2, units2);
+  } else {
+    count1 = CodePageToUTF16(entry.CodePage, text1, length1, units1, length1);
+    count2 = CodePageToUTF16(entry.CodePage, text2, length2, units2, length2);
+    if (count1 < 0 || count2 < 0) return 0;
+  }
+  if (!entry.MayCarryKanaOrWidth) return collate(entry, units1, count1, units2, count2);
+  if (flags & (NormIgnoreWidth | NormIgnoreKanaType)) {
+    count1 = fold(units1, count1, flags);
+    count2 = fold(units2, count2, flags);
+  }
+  int32_t result = ucol_strcoll(entry.Collator, reinterpret_cast<const UChar*>(units1), count1,
+                                reinterpret_cast<const UChar*>(units2), count2);
+  if (result == UCOL_EQUAL &&
+      (flags & (NormIgnoreWidth | NormIgnoreKanaType)) != (NormIgnoreWidth | NormIgnoreKanaType))
+    result = compareKanaAndWidth(units1, count1, units2, count2);
+  return result + CompareEqual;
 }
 
 bool isTurkic(const PlatformLocale& locale) {
@@ -219,32 +379,25 @@ bool isTurkic(const PlatformLocale& locale) {
 int32_t LocaleCompareString(uint32_t lcid, uint32_t flags, const char* text1, int32_t length1,
                             const char* text2, int32_t length2) {
   if (length1 < 0 || length2 < 0) return 0;
-  thread_local ThreadState state;
-  const CollatorEntry& entry = state.Collators.Get(lcid, flags);
+  const CollatorEntry& entry = collatorFor(collatorKey(lcid, flags));
   if (entry.Collator == nullptr) return 0;
-  // ASCII is the same in every page and valid UTF-8 as it stands: ICU
-  // compares it without a conversion, and it carries no kana or width.
-  if (isAscii(text1, length1) && isAscii(text2, length2)) {
-    UErrorCode error = U_ZERO_ERROR;
-    int32_t result = ucol_strcollUTF8(entry.Collator, text1, length1, text2, length2, &error);
-    return U_SUCCESS(error) ? result + CompareEqual : 0;
+  if (!entry.ShortRoute || length1 > stackUnits || length2 > stackUnits)
+    return compareConverted(entry, flags, text1, length1, text2, length2);
+  // Equal bytes are equal characters, which every collator finds equal;
+  // noticing it first saves ICU the work.
+  if (length1 == length2 && sameBytes(reinterpret_cast<const unsigned char*>(text1),
+                                      reinterpret_cast<const unsigned char*>(text2), length1))
+    return CompareEqual;
+  // Short texts of a single-byte page go into UTF-16 on the stack, ICU's
+  // fastest route; only texts with bytes the page does not keep as their
+  // own code (rare in Western text) go through the table.
+  char16_t units1[stackUnits], units2[stackUnits];
+  if ((widenWords(text1, length1, units1, entry.LatinOne) |
+       widenWords(text2, length2, units2, entry.LatinOne)) != 0) [[unlikely]] {
+    widen(entry.ToUnicode, text1, length1, units1);
+    widen(entry.ToUnicode, text2, length2, units2);
   }
-  char16_t local1[stackUnits], local2[stackUnits];
-  char16_t* units1 = unitsFor(length1, local1, state.Spill1);
-  char16_t* units2 = unitsFor(length2, local2, state.Spill2);
-  int32_t count1 = toUnits(entry, text1, length1, units1);
-  int32_t count2 = toUnits(entry, text2, length2, units2);
-  if (count1 < 0 || count2 < 0) return 0;
-  if (flags & (NormIgnoreWidth | NormIgnoreKanaType)) {
-    count1 = fold(units1, count1, flags);
-    count2 = fold(units2, count2, flags);
-  }
-  int32_t result = ucol_strcoll(entry.Collator, reinterpret_cast<const UChar*>(units1), count1,
-                                reinterpret_cast<const UChar*>(units2), count2);
-  if (result == UCOL_EQUAL &&
-      (flags & (NormIgnoreWidth | NormIgnoreKanaType)) != (NormIgnoreWidth | NormIgnoreKanaType))
-    result = compareKanaAndWidth(units1, count1, units2, count2);
-  return result + CompareEqual;
+  return collate(entry, units1, length1, units2, length2);
 }
 
 bool LocaleMapString(uint32_t lcid, uint32_t flags, const char* source, int32_t length,

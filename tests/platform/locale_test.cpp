@@ -79,6 +79,66 @@ TEST(LocaleCompareTest, ResultsAndFailures) {
   EXPECT_EQ(std::string(mapped, 2), "AB");
 }
 
+// Short texts are converted a word at a time with overlapping tails and
+// compared as bytes first: one differing character must decide the order
+// wherever it stands, in texts of every length around the word sizes and
+// the stack buffers, through the table for bytes a page does not keep.
+TEST(LocaleCompareTest, OneDifferenceAtEveryPosition) {
+  struct Case {
+    const char* what;
+    uint32_t lcid, flags;
+    char byte1, byte2;
+    int32_t expected;
+  };
+  const Case cases[] = {
+      {"plain letters", 0x0409, 0, 'b', 'c', CompareLessThan},
+      {"S caron lies beyond ASCII", 0x0409, 0, '\x8A', 'R', CompareGreaterThan},
+      {"German a-umlaut", 0x0407, 0, '\xE4', 'z', CompareLessThan},
+      {"Swedish a-umlaut", 0x041D, 0, '\xE4', 'z', CompareGreaterThan},
+      // Russian puts its own script first; a Latin a grave would sort last.
+      {"Cyrillic a is no Latin a grave", 0x0419, 0, '\xE0', 'a', CompareLessThan},
+      {"case ignored", 0x0409, NormIgnoreCase, 'Q', 'q', CompareEqual},
+      {"case kept", 0x0409, 0, 'Q', 'q', CompareGreaterThan},
+      {"the same byte", 0x0409, 0, 'x', 'x', CompareEqual},
+  };
+  std::vector<int32_t> lengths;
+  for (int32_t n = 1; n <= 40; ++n) lengths.push_back(n);
+  for (int32_t n : {255, 256, 257, 300}) lengths.push_back(n);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (int32_t n : lengths) {
+      const std::string filler(size_t(n), 'a');
+      for (int32_t i = 0; i < n; ++i) {
+        std::string text1 = filler, text2 = filler;
+        text1[size_t(i)] = c.byte1;
+        text2[size_t(i)] = c.byte2;
+        ASSERT_EQ(LocaleCompareString(c.lcid, c.flags, text1.data(), n, text2.data(), n),
+                  c.expected)
+            << "length " << n << " position " << i;
+        ASSERT_EQ(LocaleCompareString(c.lcid, c.flags, text2.data(), n, text1.data(), n),
+                  2 * CompareEqual - c.expected)
+            << "length " << n << " position " << i;
+      }
+      const std::string longer = filler + c.byte1;
+      ASSERT_EQ(LocaleCompareString(c.lcid, c.flags, filler.data(), n, longer.data(), n + 1),
+                CompareLessThan)
+          << "length " << n;
+    }
+  }
+}
+
+// The thread remembers the collator it used last; a change of locale or
+// flags between calls must never reuse it.
+TEST(LocaleCompareTest, AlternatingCollations) {
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(LocaleCompareString(0x0409, 0, "A", 1, "a", 1), CompareGreaterThan);
+    EXPECT_EQ(LocaleCompareString(0x0409, NormIgnoreCase, "A", 1, "a", 1), CompareEqual);
+    EXPECT_EQ(LocaleCompareString(0x041D, 0, "\xE4", 1, "z", 1), CompareGreaterThan);
+    EXPECT_EQ(LocaleCompareString(0x0407, 0, "\xE4", 1, "z", 1), CompareLessThan);
+    EXPECT_EQ(LocaleCompareString(0x7F3F, 0, "a", 1, "a", 1), 0);
+  }
+}
+
 // Each thread has collators of its own; results must not depend on which
 // thread asks or how many ask at once.
 TEST(LocaleCompareTest, ThreadsCompareIndependently) {
