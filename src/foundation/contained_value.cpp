@@ -101,6 +101,11 @@ void TBRNContainedValue::SetLength(int32_t Length) {
   if (size != Stream->TBRNMemoryStream::GetSize()) Stream->SetSize(size);
 }
 
+void TBRNContainedValue::SetDeclaredLengthOnly(int32_t Length) {
+  int32_t size = int32_t(Stream->TBRNMemoryStream::GetSize());
+  NormalizeDataLength(DataType, SubType, Length, false, size, DeclaredLength);
+}
+
 template <typename T>
 T TBRNContainedValue::ReadRaw() const {
   if (Stream->TBRNMemoryStream::GetSize() < int64_t(sizeof(T))) return T{};

@@ -43,6 +43,10 @@ class TBRNContainedValue : public TBRNValue {
   void SetDataSize(int32_t Size) override;
   int32_t GetLength() const override;
   void SetLength(int32_t Length) override;
+  // Records the declared length without sizing the buffer: the setters grow
+  // it when data arrives. Loaders of untrusted streams use it so that a
+  // declared length alone never allocates.
+  void SetDeclaredLengthOnly(int32_t Length);
   TBRNMemoryStream* GetStreamData() const override { return Stream.get(); }
   void GetStringData(std::string& Text) const override;
   const char* GetStringBuffer(int32_t& Length) const override;
@@ -71,9 +75,10 @@ class TBRNContainedValue : public TBRNValue {
   bool RaiseOnTruncation = true;
   std::unique_ptr<TBRNMemoryStream> Stream;
 
- private:
   bool IsVariableText() const;
   bool IsFixedText() const;
+
+ private:
   template <typename T>
   T ReadRaw() const;
   template <typename T>

@@ -78,9 +78,17 @@ void TBRNParamValue::LoadParamFromStream(TBRNMemoryStream& Stream, bool WithHead
     // The buffer is sized from the declared length: a negative one cannot
     // come from a parameter and must not reach it.
     if (length < 0) RaiseConversionError(IntegerToString(length), true);
-    SetLength(length);
     SetScale(Stream.ReadInteger());
     SetCollation(Stream.ReadInteger());
+    // A declared length alone must not allocate: only a fixed-width value
+    // that carries data needs its whole width, and that data must be here.
+    bool isNull = Stream.GetRemaining() < 1 || Stream.GetMemory()[Stream.GetPosition()] != 0;
+    if (IsFixedText() && !isNull) {
+      if (length > Stream.GetRemaining()) RaiseConversionError(IntegerToString(length), true);
+      SetLength(length);
+    } else {
+      SetDeclaredLengthOnly(length);
+    }
   }
   TBRNContainedValue::LoadFromStream(Stream);
 }

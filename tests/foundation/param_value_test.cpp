@@ -258,6 +258,44 @@ TEST(ParamValues, HostileStreamsRaiseTheConversionError) {
             "-4)");
 }
 
+// A huge declared length arrives in a header: loading keeps it, but only a
+// fixed-width value with data needs the room, and its data must be present.
+TEST(ParamValues, DeclaredLengthsAloneNeverAllocate) {
+  constexpr int32_t kHuge = 0x7FFFFFF0;
+  struct Case {
+    TBRNDataTypeCode type;
+    TBRNDataSubType subType;
+    const char* text;
+    bool refused;
+  } cases[] = {
+      {dtChar, stDefault, nullptr, false},  {dtChar, stDefault, "abc", false},
+      {dtBytes, stDefault, nullptr, false}, {dtLob, stDefault, nullptr, false},
+      {dtLob, stClob, "abc", false},        {dtChar, stFixed, nullptr, false},
+      {dtBytes, stFixed, nullptr, false},   {dtChar, stFixed, "abc", true},
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<TBRNParamValue> param(
+        NewParam({"Big", pmInput, c.type, c.subType, 8, 0, 0, c.text}));
+    TBRNMemoryStream stream;
+    param->SaveToStream(stream);
+    stream.SetPosition(4 + 4 + 3 + 4 + 4);  // the declared length
+    stream.WriteInteger(kHuge);
+    stream.SetPosition(0);
+    TBRNParamValue target;
+    if (c.refused) {
+      EXPECT_EQ(CaughtError([&] { target.LoadFromStream(stream); }).ErrorCode, 1011);
+      continue;
+    }
+    target.LoadFromStream(stream);
+    EXPECT_LT(target.GetDataSize(), 64) << c.type << "/" << c.subType;
+    EXPECT_EQ(target.GetDeclaredLength(), kHuge);
+    EXPECT_EQ(target.GetNull(), c.text == nullptr);
+    if (c.text) {
+      EXPECT_EQ(target.GetAsString(), c.text);
+    }
+  }
+}
+
 TEST(ParamValues, ClearParamsFreesOnlyOwnedParameters) {
   std::unique_ptr<TBRNParamValue> kept(NewParam({"Kept", pmInput, dtInteger, 0, 0, 0, 0, "9"}));
   {
