@@ -118,12 +118,9 @@ int64_t TrailingMonthUnit(TBRNIntervalFields qualifier) {
 
 [[noreturn]] void RaiseRangeError(TBRNDataTypeCode dataType, TBRNDataSubType subType) {
   std::string name = DataTypeName(dataType, subType);
-  throw EBRNException(
-      1011, FormatText("An error occurred with the %s %s (%s)",
-                       {"value", name,
-                        FormatText("The value is out of the range of permissible values for "
-                                   "the %s type",
-                                   {name})}));
+  RaiseConversionFailure(
+      "value", name,
+      FormatText("The value is out of the range of permissible values for the %s type", {name}));
 }
 
 // The decoded date of a day number that must be a date (day 1 or later).

@@ -28,6 +28,13 @@ EBRNException::EBRNException(int32_t errorCode, const std::string& message, int3
   ErrorColumn = column;
 }
 
-void RaiseAbortException(const std::string& message) { throw EBRNAbortException(message); }
+void RaiseAbortException(const std::string& message) {
+  throw EBRNAbortException(message);
+}
+
+void RaiseConversionFailure(std::string_view kind, std::string_view name, std::string_view detail) {
+  throw EBRNException(kConversionErrorCode,
+                      FormatText("An error occurred with the %s %s (%s)", {kind, name, detail}));
+}
 
 }  // namespace brn

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace brn {
 
@@ -30,5 +31,11 @@ class EBRNAbortException : public std::runtime_error {
 };
 
 [[noreturn]] void RaiseAbortException(const std::string& message);
+
+// The conversion error 1011 of values, parameters and date arithmetic:
+// "An error occurred with the <kind> <name> (<detail>)".
+inline constexpr int32_t kConversionErrorCode = 1011;
+[[noreturn]] void RaiseConversionFailure(std::string_view kind, std::string_view name,
+                                         std::string_view detail);
 
 }  // namespace brn

@@ -23,8 +23,7 @@ bool TBRNParamValue::IsOutput() const {
 }
 
 void TBRNParamValue::RaiseParamError(const std::string& detail) const {
-  throw EBRNException(
-      1011, FormatText("An error occurred with the %s %s (%s)", {"parameter", Name, detail}));
+  RaiseConversionFailure("parameter", Name, detail);
 }
 
 void TBRNParamValue::RaiseTruncationError(std::string_view Text, bool IncludeText) const {

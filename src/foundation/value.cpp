@@ -12,11 +12,8 @@ namespace brn {
 
 namespace {
 
-constexpr int32_t ConversionErrorCode = 1011;
-
 [[noreturn]] void RaiseValueError(std::string_view name, std::string_view detail) {
-  throw EBRNException(ConversionErrorCode,
-                      FormatText("An error occurred with the %s %s (%s)", {"value", name, detail}));
+  RaiseConversionFailure("value", name, detail);
 }
 
 }  // namespace

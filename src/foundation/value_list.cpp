@@ -24,9 +24,8 @@ bool IsTextValue(const TBRNValue& value) {
 // A count no stream of this size could hold is refused before anything is
 // allocated for it.
 [[noreturn]] void RaiseBadCount(int32_t count) {
-  throw EBRNException(1011, FormatText("An error occurred with the %s %s (%s)",
-                                       {"value", IntegerToString(count),
-                                        "A conversion error occurred with the value"}));
+  RaiseConversionFailure("value", IntegerToString(count),
+                         "A conversion error occurred with the value");
 }
 
 }  // namespace
