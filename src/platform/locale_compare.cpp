@@ -383,17 +383,35 @@ int32_t LocaleCompareString(uint32_t lcid, uint32_t flags, const char* text1, in
   if (entry.Collator == nullptr) return 0;
   if (!entry.ShortRoute || length1 > stackUnits || length2 > stackUnits)
     return compareConverted(entry, flags, text1, length1, text2, length2);
-  // Equal bytes are equal characters, which every collator finds equal;
-  // noticing it first saves ICU the work.
-  if (length1 == length2 && sameBytes(reinterpret_cast<const unsigned char*>(text1),
-                                      reinterpret_cast<const unsigned char*>(text2), length1))
-    return CompareEqual;
-  // Short texts of a single-byte page go into UTF-16 on the stack, ICU's
-  // fastest route; only texts with bytes the page does not keep as their
-  // own code (rare in Western text) go through the table.
   char16_t units1[stackUnits], units2[stackUnits];
-  if ((widenWords(text1, length1, units1, entry.LatinOne) |
-       widenWords(text2, length2, units2, entry.LatinOne)) != 0) [[unlikely]] {
+  uint64_t others;
+  if (length1 >= 8 && length1 <= 16 && length2 >= 8 && length2 <= 16) {
+    // Names and most keys: each text is two words, the first and the last 8
+    // bytes, read once for the equality test, the check of the bytes and the
+    // conversion.
+    const auto* bytes1 = reinterpret_cast<const unsigned char*>(text1);
+    const auto* bytes2 = reinterpret_cast<const unsigned char*>(text2);
+    const uint64_t head1 = load8(bytes1), tail1 = load8(bytes1 + length1 - 8);
+    const uint64_t head2 = load8(bytes2), tail2 = load8(bytes2 + length2 - 8);
+    // Equal bytes are equal characters, which every collator finds equal;
+    // noticing it here saves ICU the work.
+    if (length1 == length2 && ((head1 ^ head2) | (tail1 ^ tail2)) == 0) return CompareEqual;
+    others = bytesForTable(head1, entry.LatinOne) | bytesForTable(tail1, entry.LatinOne) |
+             bytesForTable(head2, entry.LatinOne) | bytesForTable(tail2, entry.LatinOne);
+    widen8(head1, units1);
+    widen8(tail1, units1 + length1 - 8);
+    widen8(head2, units2);
+    widen8(tail2, units2 + length2 - 8);
+  } else {
+    if (length1 == length2 && sameBytes(reinterpret_cast<const unsigned char*>(text1),
+                                        reinterpret_cast<const unsigned char*>(text2), length1))
+      return CompareEqual;
+    others = widenWords(text1, length1, units1, entry.LatinOne) |
+             widenWords(text2, length2, units2, entry.LatinOne);
+  }
+  // Only texts with bytes the page does not keep as their own code (rare in
+  // Western text) go through the table.
+  if (others != 0) [[unlikely]] {
     widen(entry.ToUnicode, text1, length1, units1);
     widen(entry.ToUnicode, text2, length2, units2);
   }

@@ -89,17 +89,19 @@ TEST(LocaleCompareTest, OneDifferenceAtEveryPosition) {
     uint32_t lcid, flags;
     char byte1, byte2;
     int32_t expected;
+    int32_t withOneMore;  // text2 one character longer: only a letter difference still counts
   };
   const Case cases[] = {
-      {"plain letters", 0x0409, 0, 'b', 'c', CompareLessThan},
-      {"S caron lies beyond ASCII", 0x0409, 0, '\x8A', 'R', CompareGreaterThan},
-      {"German a-umlaut", 0x0407, 0, '\xE4', 'z', CompareLessThan},
-      {"Swedish a-umlaut", 0x041D, 0, '\xE4', 'z', CompareGreaterThan},
-      // Russian puts its own script first; a Latin a grave would sort last.
-      {"Cyrillic a is no Latin a grave", 0x0419, 0, '\xE0', 'a', CompareLessThan},
-      {"case ignored", 0x0409, NormIgnoreCase, 'Q', 'q', CompareEqual},
-      {"case kept", 0x0409, 0, 'Q', 'q', CompareGreaterThan},
-      {"the same byte", 0x0409, 0, 'x', 'x', CompareEqual},
+      {"plain letters", 0x0409, 0, 'b', 'c', CompareLessThan, CompareLessThan},
+      {"S caron lies beyond ASCII", 0x0409, 0, '\x8A', 'R', CompareGreaterThan, CompareGreaterThan},
+      {"German a-umlaut", 0x0407, 0, '\xE4', 'z', CompareLessThan, CompareLessThan},
+      {"Swedish a-umlaut", 0x041D, 0, '\xE4', 'z', CompareGreaterThan, CompareGreaterThan},
+      // Russian puts its own script first; read as a Latin a grave it would
+      // sort after a.
+      {"Cyrillic a is no Latin a grave", 0x0419, 0, '\xE0', 'a', CompareLessThan, CompareLessThan},
+      {"case ignored", 0x0409, NormIgnoreCase, 'Q', 'q', CompareEqual, CompareLessThan},
+      {"case kept", 0x0409, 0, 'Q', 'q', CompareGreaterThan, CompareLessThan},
+      {"the same byte", 0x0409, 0, 'x', 'x', CompareEqual, CompareLessThan},
   };
   std::vector<int32_t> lengths;
   for (int32_t n = 1; n <= 40; ++n) lengths.push_back(n);
@@ -118,6 +120,10 @@ TEST(LocaleCompareTest, OneDifferenceAtEveryPosition) {
         ASSERT_EQ(LocaleCompareString(c.lcid, c.flags, text2.data(), n, text1.data(), n),
                   2 * CompareEqual - c.expected)
             << "length " << n << " position " << i;
+        text2 += 'a';
+        ASSERT_EQ(LocaleCompareString(c.lcid, c.flags, text1.data(), n, text2.data(), n + 1),
+                  c.withOneMore)
+            << "length " << n << " and one more, position " << i;
       }
       const std::string longer = filler + c.byte1;
       ASSERT_EQ(LocaleCompareString(c.lcid, c.flags, filler.data(), n, longer.data(), n + 1),
