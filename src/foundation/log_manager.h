@@ -16,6 +16,16 @@ class TBRNLockable;
 
 enum TBRNLogCategory : int32_t { lcInformation = 0, lcWarning = 1, lcError = 2 };
 
+// A set of log categories, one bit per category (the settings' logged
+// categories).
+using TBRNLogCategories = uint8_t;
+inline constexpr TBRNLogCategories LogCategoryBit(TBRNLogCategory category) {
+  return category >= lcInformation && category <= lcError ? TBRNLogCategories(1u << category) : 0;
+}
+
+// The edition tag that this engine writes into its events.
+inline constexpr const char* kEngineProductType = "MZTRAQEL";
+
 // One event of the log file: exactly one 512-byte record on disk.
 class TBRNLogEvent {
  public:
