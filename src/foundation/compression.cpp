@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <stdexcept>
 
 #include "foundation/exception.h"
 #include "foundation/memory_stream.h"
@@ -108,6 +109,7 @@ void TBRNCompressionManager::DecompressStream(TBRNMemoryStream& source, TBRNMemo
   z.next_in = source.GetMemory() ? source.GetMemory() + inputStart : nullptr;
   z.avail_in = uInt(inputLength);
 
+  if (maxSize < 0) throw std::invalid_argument("DecompressStream: negative size limit");
   int64_t start = target.GetPosition();
   int64_t oldSize = target.GetSize();
   if (start < 0) RaiseDecompressError("Invalid target position");
@@ -126,7 +128,10 @@ void TBRNCompressionManager::DecompressStream(TBRNMemoryStream& source, TBRNMemo
 
   for (;;) {
     if (start + room > target.GetSize()) target.SetSize(start + room);
-    z.next_out = target.GetMemory() + start + produced;
+    // inflate refuses a null output pointer even when it has no room to
+    // write, as with an empty target and a limit of 0.
+    uint8_t noRoom = 0;
+    z.next_out = target.GetMemory() ? target.GetMemory() + start + produced : &noRoom;
     z.avail_out = uInt(room - produced);
     int rc = inflate(&z, Z_NO_FLUSH);
     produced = room - int64_t(z.avail_out);

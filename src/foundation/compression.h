@@ -36,6 +36,7 @@ class TBRNCompressionManager {
   // Decompresses one zlib stream from source's position into target at its
   // position. Input that ends before the stream is complete, and output that
   // would exceed maxSize bytes, raise 1201; target keeps what was decoded.
+  // A negative maxSize is misuse (std::invalid_argument).
   void DecompressStream(TBRNMemoryStream& source, TBRNMemoryStream& target,
                         int32_t maxSize = kDefaultMaxDecompressedSize);
 

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <climits>
+#include <functional>
 #include <random>
+#include <stdexcept>
 #include <string>
 
 #include "foundation/exception.h"
@@ -139,6 +142,9 @@ TEST(CompressionTest, DamagedInputRaises1201WithZlibsReason) {
       {"truncated", truncated, "Incomplete compressed data"},
       {"cut trailer", noTrailer, "Incomplete compressed data"},
       {"empty", "", "Incomplete compressed data"},
+      {"window of 2^16", std::string("\x88\x1c", 2) + good.substr(2), "Invalid window size"},
+      {"preset dictionary", std::string("\x78\x20\x00\x00\x00\x01", 6), "Missing dictionary"},
+      {"reserved block type", std::string("\x78\x9c\x07", 3), "Invalid block type"},
   };
   for (const auto& c : cases) {
     TBRNMemoryStream input, output;
@@ -148,6 +154,19 @@ TEST(CompressionTest, DamagedInputRaises1201WithZlibsReason) {
         << c.what;
     EXPECT_EQ(message, std::string("An error occurred while uncompressing data (") + c.reason + ")")
         << c.what;
+  }
+
+  // What was decoded before the input ended stays in the target, after what
+  // the target held already.
+  {
+    TBRNMemoryStream input, output;
+    fill(input, good.substr(0, good.size() - 1));
+    output.WriteInteger(77);
+    EXPECT_EQ(errorCodeOf([&] { manager.DecompressStream(input, output); }), 1201);
+    EXPECT_EQ(output.GetSize(), 4 + 5000);
+    output.SetPosition(0);
+    EXPECT_EQ(output.ReadInteger(), 77);
+    EXPECT_EQ(contents(output, 4), contents(source));
   }
 
   // The manager stays usable after errors.
@@ -179,6 +198,58 @@ TEST(CompressionTest, SizeLimitStopsAHostileExpansion) {
   TBRNMemoryStream exact;
   manager.DecompressStream(packed, exact, 10 << 20);
   EXPECT_EQ(exact.GetSize(), 10 << 20);
+}
+
+TEST(CompressionTest, SizeLimitsAtTheEdges) {
+  TBRNCompressionManager manager;
+  TBRNMemoryStream nothing, packedNothing;
+  manager.CompressStream(nothing, packedNothing);
+  TBRNMemoryStream data, packedData;
+  fill(data, "abc");
+  manager.CompressStream(data, packedData);
+
+  // A stream of no bytes fits a limit of 0, into an empty target or behind
+  // what the target holds.
+  for (bool emptyTarget : {true, false}) {
+    TBRNMemoryStream output;
+    if (!emptyTarget) output.WriteByte(5);
+    packedNothing.SetPosition(0);
+    manager.DecompressStream(packedNothing, output, 0);
+    EXPECT_EQ(output.GetSize(), emptyTarget ? 0 : 1);
+    EXPECT_EQ(packedNothing.GetPosition(), packedNothing.GetSize());
+  }
+
+  TBRNMemoryStream output;
+  packedData.SetPosition(0);
+  EXPECT_EQ(errorCodeOf([&] { manager.DecompressStream(packedData, output, 2); }), 1201);
+  EXPECT_LE(output.GetSize(), 2);
+
+  // A negative limit is a caller's mistake, not room to write into.
+  for (int32_t limit : {-1, INT32_MIN}) {
+    TBRNMemoryStream target;
+    packedData.SetPosition(0);
+    EXPECT_THROW(manager.DecompressStream(packedData, target, limit), std::invalid_argument);
+    EXPECT_EQ(target.GetSize(), 0);
+  }
+}
+
+TEST(CompressionTest, OneStreamIsReadAndWhatFollowsItStays) {
+  TBRNCompressionManager manager;
+  TBRNMemoryStream first, second, packed;
+  fill(first, "first part");
+  fill(second, "second part");
+  manager.CompressStream(first, packed);
+  int64_t firstEnd = packed.GetPosition();
+  manager.CompressStream(second, packed);
+
+  packed.SetPosition(0);
+  TBRNMemoryStream a, b;
+  manager.DecompressStream(packed, a);
+  EXPECT_EQ(packed.GetPosition(), firstEnd);
+  manager.DecompressStream(packed, b);
+  EXPECT_EQ(contents(a), "first part");
+  EXPECT_EQ(contents(b), "second part");
+  EXPECT_EQ(packed.GetPosition(), packed.GetSize());
 }
 
 TEST(CompressionTest, ProgressCallbackOnlyThroughDoProgress) {
