@@ -77,7 +77,8 @@ std::string JoinLines(std::span<const std::string> strings);
 
 // Qualified names. The schema is written when a database is given (the
 // default schema standing in for an empty one), otherwise only when it
-// differs from the default schema; an empty column adds nothing.
+// differs from the default schema; the object and the column are always
+// written, so an empty column leaves a trailing ".".
 void BuildQualifiedName(std::string_view database, std::string_view schema,
                         std::string_view objectName, std::string& result,
                         std::string_view defaultSchema, std::string_view column);

@@ -69,8 +69,9 @@ void BuildQualifiedName(std::string_view database, std::string_view schema,
     AppendWithSeparator(schema, builder, ".");
   }
   AppendWithSeparator(objectName, builder, ".");
-  // A name without a column must not end in a dot.
-  if (!column.empty()) AppendWithSeparator(column, builder, ".");
+  // The column is always written, also when empty: the trailing "." keeps
+  // the object in the qualifier's place when the name is split again.
+  AppendWithSeparator(column, builder, ".");
   result = builder.GetText();
 }
 

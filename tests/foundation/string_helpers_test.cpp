@@ -175,13 +175,35 @@ TEST(QualifiedNameTest, Build) {
   const Case cases[] = {
       {"", "Default", "t", "c", "t.c"},     {"d", "Default", "t", "c", "d.Default.t.c"},
       {"d", "", "t", "c", "d.Default.t.c"}, {"", "sales", "t", "c", "sales.t.c"},
-      {"", "DEFAULT", "t", "c", "t.c"},     {"", "", "t", "", "t"},
-      {"d", "s", "t", "", "d.s.t"},
+      {"", "DEFAULT", "t", "c", "t.c"},     {"", "", "t", "", "t."},
+      {"d", "s", "t", "", "d.s.t."},        {"d", "", "t", "", "d.Default.t."},
   };
   for (const Case& c : cases) {
     std::string result;
     BuildQualifiedName(c.database, c.schema, c.object, result, "Default", c.column);
     EXPECT_EQ(result, c.expected) << c.expected;
+  }
+}
+
+// A built name splits back with every part in its place, also without a
+// column: the trailing "." keeps the table in the qualifier's place.
+TEST(QualifiedNameTest, BuiltNamesSplitBackIntoTheirParts) {
+  struct Case {
+    const char* database;
+    const char* schema;
+    const char* table;
+    const char* column;
+  };
+  const Case cases[] = {{"d", "s", "t", "c"}, {"d", "s", "t", ""}, {"", "s", "t", ""}};
+  for (const Case& c : cases) {
+    std::string name;
+    BuildQualifiedName(c.database, c.schema, c.table, name, "Default", c.column);
+    std::string database, schema, objectName, qualifier;
+    SplitQualifiedName(name, database, schema, objectName, qualifier);
+    EXPECT_EQ(database, c.database) << name;
+    EXPECT_EQ(schema, c.schema) << name;
+    EXPECT_EQ(qualifier, c.table) << name;
+    EXPECT_EQ(objectName, c.column) << name;
   }
 }
 
