@@ -92,26 +92,25 @@ void ParseSQLText(std::string_view text, int32_t& position, std::string& result,
   result.clear();
   std::string_view name;
   if (tokenMode) {
+    // A parameter reference is no token of its own: its marker is added and
+    // reading goes on to the token that follows.
     while (!scanner.AtEnd()) {
       char c = scanner.Current();
-      if (BlankChars.Contains(c) || c == terminator)
+      if (BlankChars.Contains(c) || c == terminator) {
         scanner.TakeChar();
-      else if (scanner.AtComment())
+      } else if (scanner.AtComment()) {
         scanner.TakeComment();
-      else
-        break;
-    }
-    if (!scanner.AtEnd()) {
-      char c = scanner.Current();
-      if (c == '\'' || c == '"') {
-        result = scanner.TakeQuoted();
       } else if (c == ':' && scanner.TakeParameter(name)) {
         if (onParam) onParam(name);
-        result.assign(1, '?');
-      } else if (IsAlphaNumChar(c)) {
-        result = scanner.TakeName();
+        result += '?';
       } else {
-        result = scanner.TakeChar();
+        if (c == '\'' || c == '"')
+          result += scanner.TakeQuoted();
+        else if (IsAlphaNumChar(c))
+          result += scanner.TakeName();
+        else
+          result += scanner.TakeChar();
+        break;
       }
     }
   } else {

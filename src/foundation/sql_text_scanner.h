@@ -19,8 +19,8 @@ using TBRNSQLParamHandler = std::function<void(std::string_view name)>;
 // parameter reference outside comments and strings becomes "?" (and is
 // reported to onParam). Token mode skips blanks, comments and terminators and
 // returns one token: a quoted string with its quotes, a run of identifier
-// characters, a parameter reference as "?", or one other character; empty at
-// the end of the text.
+// characters, or one other character; a parameter reference met on the way
+// adds "?" in front of the token that follows. Empty at the end of the text.
 void ParseSQLText(std::string_view text, int32_t& position, std::string& result, bool tokenMode,
                   char terminator, const TBRNSQLParamHandler& onParam);
 

@@ -82,7 +82,15 @@ TEST(ReadSQLTokenTest, Tokens) {
       {"CREATE PROCEDURE \"My Proc\"(IN a INTEGER)",
        {"CREATE", "PROCEDURE", "\"My Proc\"", "(", "IN", "a", "INTEGER", ")"}},
       {";; -- note\r\n\tx1_y;'it''s';", {"x1_y", "'it''s'"}},
+      // A parameter reference is no token of its own: its marker goes in
+      // front of the token that follows.
       {"a=:p", {"a", "=", "?"}},
+      {"x :p y", {"x", "?y"}},
+      {":a /* c */ :\"b\" ;\r\n's' z",
+       {"?"
+        "?'s'",
+        "z"}},
+      {": x", {":", "x"}},
       {"", {}},
       {"  -- only a comment", {}},
   };
