@@ -208,6 +208,9 @@ bool ParseTimeLiteral(std::string_view text, int32_t& ms) {
       (!seconds.empty() && !Int32Part(seconds, parts.Second)) ||
       (!mseconds.empty() && !Int32Part(mseconds, parts.MSecond)))
     return false;
+  // No hour beyond 23 becomes valid through AM or PM, and adding 12 to a
+  // larger one would overflow.
+  if (parts.Hour > 23) return false;
   if (TextEqualsIgnoreCase(rest, "AM")) {
     if (parts.Hour == 12) parts.Hour = 0;
   } else if (TextEqualsIgnoreCase(rest, "PM")) {
