@@ -91,20 +91,28 @@ std::string FloatToString(double value) {
   if (std::isnan(value)) return "NAN";
   if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
   if (value == 0) return "0";
-  // The shortest scientific text gives the significant digits and the
-  // decimal exponent; the layout is ours.
-  char buffer[64];
-  auto [end, ec] =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
-  (void)ec;
-  std::string_view scientific(buffer, end - buffer);
-  bool negative = scientific.front() == '-';
-  if (negative) scientific.remove_prefix(1);
-  size_t ePos = scientific.find('e');
+  // The correctly rounded 15 significant digits and the decimal exponent; the
+  // layout is ours. Rounded to 15 digits, the doubles above the largest
+  // 15-digit number below the double range would read back as an overflow:
+  // those are written rounded toward zero instead.
+  constexpr double largestFifteenDigits = 1.79769313486231e308;
+  bool negative = std::signbit(value);
   std::string digits;
-  for (char c : scientific.substr(0, ePos))
-    if (c != '.') digits.push_back(c);
-  int exponent = std::atoi(std::string(scientific.substr(ePos + 1)).c_str());
+  int exponent = 308;
+  if (std::fabs(value) > largestFifteenDigits) {
+    digits = "179769313486231";
+  } else {
+    char buffer[64];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
+                                   std::chars_format::scientific, 14);
+    (void)ec;
+    std::string_view scientific(buffer, size_t(end - buffer));
+    size_t ePos = scientific.find('e');
+    for (char c : scientific.substr(0, ePos))
+      if (c != '.') digits.push_back(c);
+    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+    exponent = std::atoi(std::string(scientific.substr(ePos + 1)).c_str());
+  }
 
   std::string text;
   if (negative) text.push_back('-');

@@ -30,9 +30,10 @@ std::string IntegerToHex(int32_t value);
 // decimals, trailing zeros (and a bare point) dropped: 15000 is "1.5".
 std::string CurrencyToString(int64_t value);
 
-// General float text: the shortest digits that read back to the same double,
-// in exponent form ("1.5E20", "1E-7") when the magnitude is 1E15 or more or
-// below 1E-5.
+// General float text: 15 significant digits (correctly rounded, trailing
+// zeros dropped), in exponent form ("1.5E20", "1E-7") when the magnitude is
+// 1E15 or more or below 1E-5. Every finite double's text reads back as a
+// finite double, and a text read back writes the same text again.
 std::string FloatToString(double value);
 
 // A byte count with its unit: "512B", "1.5KB", "2MB", "1.25GB", "3TB"

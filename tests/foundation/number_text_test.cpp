@@ -44,7 +44,7 @@ TEST(NumberText, CurrencyTextRoundTrips) {
   }
 }
 
-TEST(NumberText, FloatTextIsShortestRoundTrip) {
+TEST(NumberText, FloatTextHasFifteenSignificantDigits) {
   struct Case {
     double value;
     const char* text;
@@ -55,19 +55,25 @@ TEST(NumberText, FloatTextIsShortestRoundTrip) {
       {-2.25, "-2.25"},
       {100.0, "100"},
       {0.1, "0.1"},
-      {0.1 + 0.2, "0.30000000000000004"},
+      {0.1 + 0.2, "0.3"},  // the 17-digit neighbour of 0.3 shows as 0.3
+      {1.0 / 3, "0.333333333333333"},
+      {-2.0 / 3, "-0.666666666666667"},  // rounded, not cut
       {123456789012345.0, "123456789012345"},
+      {1234567890123456.0, "1.23456789012346E15"},
+      {999999999999999.9, "1E15"},  // rounding carries into the exponent
       {1e15, "1E15"},
       {-1e20, "-1E20"},
       {1.25e-5, "0.0000125"},
       {1e-5, "0.00001"},
       {1.5e-6, "1.5E-6"},
-      {DBL_MAX, "1.7976931348623157E308"},
-      {5e-324, "5E-324"},
+      {DBL_MAX, "1.79769313486231E308"},  // rounded toward zero: still a double
+      {-DBL_MAX, "-1.79769313486231E308"},
+      {5e-324, "4.94065645841247E-324"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(FloatToString(c.value), c.text);
-    EXPECT_EQ(StringToFloat(c.text), c.value) << c.text;
+    // The text reads back, and what it reads writes the same text again.
+    EXPECT_EQ(FloatToString(StringToFloat(c.text)), c.text);
   }
   EXPECT_EQ(FloatToString(-0.0), "0");
 }
