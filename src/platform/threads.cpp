@@ -26,7 +26,7 @@ struct ThreadState {
   bool released = false;  // the thread may run its routine
   bool started = false;   // the thread has published its id
   uint32_t threadId = 0;
-  int baseNice = 0;  // nice value of the creator: "normal" priority
+  int baseNice = 0;  // nice value of the process: "normal" priority
   int wantedNice = 0;
   int32_t exitCode = 0;
 
@@ -82,8 +82,10 @@ int PlatformCreateThread(TPlatformThreadRoutine routine, void* argument, bool su
   state->routine = routine;
   state->argument = argument;
   state->released = !suspended;
+  // Normal is the process's priority, that of its main thread; the creating
+  // thread may itself run below normal (a timer thread starting a job).
   errno = 0;
-  int nice = getpriority(PRIO_PROCESS, 0);
+  int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
   state->baseNice = errno == 0 ? nice : 0;
   state->wantedNice = state->baseNice;
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -334,6 +335,38 @@ TEST(ThreadTest, BelowNormalPriorityRaisesTheNiceValue) {
   thread.SetPriority(5);  // above normal is not granted; no error either
   thread.Terminate();
   thread.WaitFor();
+}
+
+// Priorities are relative to the process, not to the thread that creates the
+// thread: a below-normal thread started by a below-normal timer thread is
+// just below normal, not twice as low.
+TEST(ThreadTest, PriorityIsRelativeToTheProcessNotToTheCreator) {
+  class NiceReadingThread : public TBRNThread {
+   public:
+    explicit NiceReadingThread(uint8_t priority) { SetPriority(priority); }
+    ~NiceReadingThread() override { TerminateAndWait(); }
+    std::atomic<int> nice{0};
+    std::atomic<int> childNice{0};
+    bool spawnChild = false;
+
+   protected:
+    void Execute() override {
+      nice = getpriority(PRIO_PROCESS, 0);
+      if (!spawnChild) return;
+      NiceReadingThread child(2);
+      child.Resume();
+      child.WaitFor();
+      childNice = child.nice.load();
+    }
+  };
+  int processNice = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+  if (processNice > 9) GTEST_SKIP() << "no room below this process's priority";
+  NiceReadingThread parent(2);
+  parent.spawnChild = true;
+  parent.Resume();
+  parent.WaitFor();
+  EXPECT_GT(parent.nice.load(), processNice);
+  EXPECT_EQ(parent.childNice.load(), parent.nice.load());
 }
 
 TEST(ThreadTest, ThreadErrorsRaiseWithTheSystemTextAndCode) {
