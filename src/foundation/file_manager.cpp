@@ -10,6 +10,7 @@
 #include "foundation/path_helpers.h"
 #include "foundation/string_helpers.h"
 #include "foundation/string_list.h"
+#include "platform/os_file.h"
 
 namespace brn {
 
@@ -276,8 +277,10 @@ void TBRNFileManager::ListFiles(const std::string& mask, bool withExtensions,
                                 TBRNStringsList& list) {
   FileGuard guard(CriticalSection);
   bool matchCase = GetMatchCase();
+  // Both separators name the same folder, as in the table's order.
+  std::string slashedMask = OSNativePath(mask);
   for (TBRNFile* file : Files) {
-    if (!MatchWildcard(file->Name, mask, matchCase)) continue;
+    if (!MatchWildcard(OSNativePath(file->Name), slashedMask, matchCase)) continue;
     std::string name = ExtractPathFileName(file->Name);
     list.Add(withExtensions ? name : RemoveFileExtension(name, ""));
   }

@@ -216,6 +216,10 @@ TYPED_TEST(FileManagerTest, ListingMatchesTheMask) {
   this->manager.ListFiles(this->Name("*.dat"), false, withoutExtensions);
   EXPECT_THAT(withExtensions.GetItems(), ::testing::ElementsAre("a.dat", "b.dat"));
   EXPECT_THAT(withoutExtensions.GetItems(), ::testing::ElementsAre("a", "b"));
+  // Both separators name the same folder in a mask, as they do in names.
+  TBRNStringsList backslashed;
+  this->manager.ListFiles(this->dir.Path + "\\*.txt", true, backslashed);
+  EXPECT_THAT(backslashed.GetItems(), ::testing::ElementsAre("c.txt"));
 }
 
 TYPED_TEST(FileManagerTest, RangeLocksRefuseOverlapsOnly) {
