@@ -24,15 +24,19 @@ std::string converterName(uint16_t codePage) {
   return "windows-" + std::to_string(codePage);
 }
 
-// The page's characters as ICU maps them; a byte the page leaves undefined
-// keeps its own value as a C1 control, as the platform does, so that
-// distinct bytes stay distinct characters.
+// The page's characters as ICU maps them. A byte the page leaves undefined
+// becomes a character of its own that has no case and is no letter: below
+// 0xA0 the C1 control of its value, as the platform does, above it a
+// private-use character (its own value would be a Latin-1 letter, which
+// would sort as one and pair with another undefined byte as its other case).
+constexpr char16_t undefinedHighBytes = 0xF700;
+
 void buildSingleBytePage(SingleByteCodePage& page, uint16_t codePage) {
   page.CodePage = codePage;
   UErrorCode error = U_ZERO_ERROR;
   UConverter* converter = ucnv_open(converterName(codePage).c_str(), &error);
   for (int b = 0; b < 256; ++b) {
-    char16_t unit = char16_t(b);
+    char16_t unit = b < 0xA0 ? char16_t(b) : char16_t(undefinedHighBytes + b);
     if (converter != nullptr) {
       char byte = char(b);
       UChar out[4];

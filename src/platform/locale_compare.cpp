@@ -177,7 +177,11 @@ class ThreadCollators {
     CollatorEntry entry;
     entry.Key = key;
     const PlatformLocale* locale = FindPlatformLocale(key & lcidMask);
-    if (locale != nullptr && IsKnownCodePage(locale->CodePage)) {
+    // Only known locales are kept: collation IDs come from stored data and
+    // the wire, and a list of every unknown one met would grow without bound
+    // and be searched on every change of collation.
+    if (locale == nullptr) return entry;
+    if (IsKnownCodePage(locale->CodePage)) {
       entry.CodePage = locale->CodePage;
       entry.MayCarryKanaOrWidth = true;
       if (const SingleByteCodePage* page = FindSingleByteCodePage(locale->CodePage)) {
@@ -378,7 +382,8 @@ bool isTurkic(const PlatformLocale& locale) {
 
 int32_t LocaleCompareString(uint32_t lcid, uint32_t flags, const char* text1, int32_t length1,
                             const char* text2, int32_t length2) {
-  if (length1 < 0 || length2 < 0) return 0;
+  // Bits above the LCID make an ID no locale has.
+  if (length1 < 0 || length2 < 0 || lcid > lcidMask) return 0;
   const CollatorEntry& entry = collatorFor(collatorKey(lcid, flags));
   if (entry.Collator == nullptr) return 0;
   if (!entry.ShortRoute || length1 > stackUnits || length2 > stackUnits)
@@ -420,7 +425,7 @@ int32_t LocaleCompareString(uint32_t lcid, uint32_t flags, const char* text1, in
 
 bool LocaleMapString(uint32_t lcid, uint32_t flags, const char* source, int32_t length,
                      char* dest) {
-  const PlatformLocale* locale = FindPlatformLocale(lcid & lcidMask);
+  const PlatformLocale* locale = lcid <= lcidMask ? FindPlatformLocale(lcid) : nullptr;
   bool upper = flags & MapUpperCase;
   bool lower = flags & MapLowerCase;
   if (locale == nullptr || length < 0 || (upper && lower)) return false;

@@ -172,6 +172,9 @@ TEST(CollationTest, AnUncomparableLocaleFallsBackToBinary) {
   EXPECT_EQ(CompareCollated(UnknownLocale, "abcx", "abcy", false, 3), 0);
   // Bits above the flags make an LCID no locale has.
   EXPECT_EQ(CompareCollated(int32_t(0x81000409), "b", "a"), 1);
+  EXPECT_EQ(CompareCollated(int32_t(0x81000409), "A", "a"), -1);  // English would give 1
+  EXPECT_EQ(CompareCollated(0x0100041F, "\xE4", "z"), 1);
+  EXPECT_EQ(UpperCaseCollated(0x0100041F, "i"), "I");  // no Turkish dotted capital
   EXPECT_EQ(UpperCaseCollated(UnknownLocale, "ab\xE9"), "AB\xC9");
 }
 

@@ -6,6 +6,7 @@
 
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "foundation/collation.h"
 
@@ -75,6 +76,38 @@ TEST(EnvironmentTest, EveryListedLocaleComparesThroughTheLocaleLayer) {
     EXPECT_EQ(CompareCollated(locale.Id, "b", "a"), 1);
     EXPECT_EQ(CompareCollated(locale.Id | (1 << CaseInsensitiveBit), "B", "b"), 0);
   }
+}
+
+// One environment serves every session thread: its locale list is read by
+// all of them at once, and each thread's collators and converters must give
+// the answers the first thread got, also for multi-byte pages and for texts
+// too long for the stack.
+TEST(EnvironmentTest, ThreadsShareTheLocaleList) {
+  const TBRNEnvironment environment;
+  const std::string longText(600, 'k');
+  auto results = [&environment, &longText] {
+    std::vector<std::string> out;
+    for (const TBRNLocale& locale : environment.Locales) {
+      std::string line = locale.Abbreviation;
+      for (int32_t flags : {0, 1 << CaseInsensitiveBit, 3 << CaseInsensitiveBit}) {
+        line += char('1' + CompareCollated(locale.Id | flags, "\xE4pfel", "Zebra"));
+        line += char('1' + CompareCollated(locale.Id | flags, longText + "A", longText + "a"));
+        line += char('1' + CompareCollated(locale.Id | flags, "\x83\x41", "\x82\xA0"));
+      }
+      line += UpperCaseCollated(locale.Id, "i\xE4\xFF") + LowerCaseCollated(locale.Id, "I\xC4");
+      out.push_back(line);
+    }
+    return out;
+  };
+  const std::vector<std::string> expected = results();
+  std::vector<std::vector<std::string>> seen(6);
+  std::vector<std::thread> threads;
+  for (auto& mine : seen)
+    threads.emplace_back([&mine, &results] {
+      for (int round = 0; round < 3; ++round) mine = results();
+    });
+  for (std::thread& thread : threads) thread.join();
+  for (const auto& mine : seen) EXPECT_EQ(mine, expected);
 }
 
 TEST(EnvironmentTest, CollatorVersionIsRecorded) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <unicode/uchar.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +33,30 @@ TEST(CodePageTest, SingleBytePagesToUTF16) {
     ASSERT_EQ(CodePageToUTF16(c.codePage, &byte, 1, &unit, 1), 1);
     EXPECT_EQ(unit, c.unit);
   }
+}
+
+// Bytes a page leaves undefined stay apart from every letter: read as
+// Latin-1 letters they would sort as such, and the Hebrew page's undefined
+// 0xDB and 0xFB would turn into each other as upper and lower case.
+TEST(CodePageTest, UndefinedBytesAreNoLetters) {
+  struct Case {
+    uint16_t codePage;
+    unsigned char byte;
+  };
+  const Case cases[] = {{1255, 0xDB}, {1255, 0xFB}, {1255, 0xDC}, {1255, 0xFC}, {1255, 0xFF},
+                        {1253, 0xD2}, {1253, 0xFF}, {874, 0xFC},  {1252, 0x81}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.codePage) + " byte " + std::to_string(c.byte));
+    const SingleByteCodePage* page = FindSingleByteCodePage(c.codePage);
+    ASSERT_NE(page, nullptr);
+    EXPECT_FALSE(u_isalpha(page->ToUnicode[c.byte]));
+    EXPECT_EQ(page->Upper[c.byte], c.byte);
+    EXPECT_EQ(page->Lower[c.byte], c.byte);
+    EXPECT_EQ(page->FromUnicode(page->ToUnicode[c.byte]), c.byte);
+  }
+  char mapped[2] = {};
+  ASSERT_TRUE(LocaleMapString(0x040D, MapUpperCase, "\xFB\xFC", 2, mapped));  // Hebrew
+  EXPECT_EQ(std::string(mapped, 2), "\xFB\xFC");
 }
 
 TEST(CodePageTest, MultiBytePagesAndLimits) {
@@ -143,6 +169,18 @@ TEST(LocaleCompareTest, AlternatingCollations) {
     EXPECT_EQ(LocaleCompareString(0x0407, 0, "\xE4", 1, "z", 1), CompareLessThan);
     EXPECT_EQ(LocaleCompareString(0x7F3F, 0, "a", 1, "a", 1), 0);
   }
+}
+
+// Collation IDs arrive from files and the wire: a stream of IDs no locale
+// has must neither pile up in the thread's collators nor slow down the
+// collations that are known.
+TEST(LocaleCompareTest, UnknownLocalesAreNotRemembered) {
+  const auto start = std::chrono::steady_clock::now();
+  for (uint32_t i = 0; i < 200000; ++i) {
+    ASSERT_EQ(LocaleCompareString(0x20000 + i, 0, "a", 1, "b", 1), 0);
+    ASSERT_EQ(LocaleCompareString(0x0409, 0, "b", 1, "a", 1), CompareGreaterThan);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 // Each thread has collators of its own; results must not depend on which
