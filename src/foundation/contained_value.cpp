@@ -19,7 +19,7 @@ bool IsFixedSubType(TBRNDataSubType subType) {
 
 }  // namespace
 
-TBRNContainedValue::TBRNContainedValue() : Stream(std::make_unique<TBRNMemoryStream>()) {}
+TBRNContainedValue::TBRNContainedValue() = default;
 
 TBRNContainedValue::~TBRNContainedValue() = default;
 
@@ -43,8 +43,7 @@ void TBRNContainedValue::SetDataType(TBRNDataTypeCode Code) {
   if (Code == DataType) return;
   int32_t length = GetLength();
   int32_t size = GetDataSize();
-  int32_t normalizedLength = length;
-  NormalizeDataType(Code, DataType, SubType, normalizedLength, size, Scale, Collation);
+  NormalizeDataType(Code, DataType, SubType, length, size, Scale, Collation);
   if (GetLength() != length) {
     SetLength(length);
   } else {
@@ -72,11 +71,11 @@ void TBRNContainedValue::SetCollation(int32_t NewCollation) {
 }
 
 int32_t TBRNContainedValue::GetDataSize() const {
-  return int32_t(Stream->TBRNMemoryStream::GetSize());
+  return int32_t(Stream.TBRNMemoryStream::GetSize());
 }
 
 void TBRNContainedValue::SetDataSize(int32_t Size) {
-  Stream->SetSize(Size);
+  Stream.SetSize(Size);
 }
 
 int32_t TBRNContainedValue::GetLength() const {
@@ -89,38 +88,38 @@ int32_t TBRNContainedValue::GetLength() const {
       return count;
     }
     case dtLob:
-      return int32_t(Stream->TBRNMemoryStream::GetSize());
+      return int32_t(Stream.TBRNMemoryStream::GetSize());
     default:
       return 0;
   }
 }
 
 void TBRNContainedValue::SetLength(int32_t Length) {
-  int32_t size = int32_t(Stream->TBRNMemoryStream::GetSize());
+  int32_t size = int32_t(Stream.TBRNMemoryStream::GetSize());
   NormalizeDataLength(DataType, SubType, Length, false, size, DeclaredLength);
-  if (size != Stream->TBRNMemoryStream::GetSize()) Stream->SetSize(size);
+  if (size != Stream.TBRNMemoryStream::GetSize()) Stream.SetSize(size);
 }
 
 void TBRNContainedValue::SetDeclaredLengthOnly(int32_t Length) {
-  int32_t size = int32_t(Stream->TBRNMemoryStream::GetSize());
+  int32_t size = int32_t(Stream.TBRNMemoryStream::GetSize());
   NormalizeDataLength(DataType, SubType, Length, false, size, DeclaredLength);
 }
 
 template <typename T>
 T TBRNContainedValue::ReadRaw() const {
-  if (Stream->TBRNMemoryStream::GetSize() < int64_t(sizeof(T))) return T{};
-  return LoadLittleEndian<T>(Stream->GetMemory());
+  if (Stream.TBRNMemoryStream::GetSize() < int64_t(sizeof(T))) return T{};
+  return LoadLittleEndian<T>(Stream.GetMemory());
 }
 
 template <typename T>
 void TBRNContainedValue::WriteRaw(T value) {
-  if (Stream->TBRNMemoryStream::GetSize() < int64_t(sizeof(T))) Stream->SetSize(sizeof(T));
-  StoreLittleEndian(Stream->GetMemory(), value);
+  if (Stream.TBRNMemoryStream::GetSize() < int64_t(sizeof(T))) Stream.SetSize(sizeof(T));
+  StoreLittleEndian(Stream.GetMemory(), value);
 }
 
 const uint8_t* TBRNContainedValue::GetBytesBuffer(int32_t& Length) const {
-  const uint8_t* memory = Stream->GetMemory();
-  int32_t size = int32_t(Stream->TBRNMemoryStream::GetSize());
+  const uint8_t* memory = Stream.GetMemory();
+  int32_t size = int32_t(Stream.TBRNMemoryStream::GetSize());
   switch (DataType) {
     case dtChar:
     case dtBytes:
@@ -187,8 +186,8 @@ double TBRNContainedValue::GetFloatData() const {
 }
 
 void TBRNContainedValue::WritePrefixedData(const void* data, int32_t count) {
-  if (Stream->TBRNMemoryStream::GetSize() < int64_t(count) + 4) Stream->SetSize(int64_t(count) + 4);
-  uint8_t* memory = Stream->GetMemory();
+  if (Stream.TBRNMemoryStream::GetSize() < int64_t(count) + 4) Stream.SetSize(int64_t(count) + 4);
+  uint8_t* memory = Stream.GetMemory();
   StoreLittleEndian(memory, count);
   if (count > 0) std::memcpy(memory + 4, data, size_t(count));
 }
@@ -205,8 +204,8 @@ void TBRNContainedValue::SetBytesData(std::span<const uint8_t> Bytes) {
 
 void TBRNContainedValue::StoreData(std::span<const uint8_t> Bytes) {
   if (DataType == dtLob) {
-    Stream->SetSize(int64_t(Bytes.size()));
-    if (!Bytes.empty()) std::memcpy(Stream->GetMemory(), Bytes.data(), Bytes.size());
+    Stream.SetSize(int64_t(Bytes.size()));
+    if (!Bytes.empty()) std::memcpy(Stream.GetMemory(), Bytes.data(), Bytes.size());
     return;
   }
   if (DataType != dtChar && DataType != dtBytes) return;
@@ -214,8 +213,8 @@ void TBRNContainedValue::StoreData(std::span<const uint8_t> Bytes) {
   if (IsFixedSubType(SubType)) {
     // Exactly the declared length: cut, or padded with blanks or zeros.
     int32_t width = std::max(DeclaredLength, 0);
-    if (Stream->TBRNMemoryStream::GetSize() < width) Stream->SetSize(width);
-    uint8_t* memory = Stream->GetMemory();
+    if (Stream.TBRNMemoryStream::GetSize() < width) Stream.SetSize(width);
+    uint8_t* memory = Stream.GetMemory();
     size_t copied = std::min(Bytes.size(), size_t(width));
     if (copied > 0) std::memcpy(memory, Bytes.data(), copied);
     if (size_t(width) > copied) std::memset(memory + copied, isText ? ' ' : 0, width - copied);
@@ -241,8 +240,8 @@ void TBRNContainedValue::StoreData(std::span<const uint8_t> Bytes) {
 
 void TBRNContainedValue::SetStreamData(TBRNStream* Source, int32_t Count) {
   if (Count < 0) Count = 0;
-  Stream->SetSize(Count);
-  if (Source != nullptr && Count > 0) Stream->LoadFromStream(*Source, Count);
+  Stream.SetSize(Count);
+  if (Source != nullptr && Count > 0) Stream.LoadFromStream(*Source, Count);
 }
 
 void TBRNContainedValue::SetBooleanData(bool Value) {
@@ -271,7 +270,7 @@ void TBRNContainedValue::SetFloatData(double Value) {
 
 int32_t TBRNContainedValue::GetMemorySize() const {
   return TBRNValue::GetMemorySize() + int32_t(sizeof(TBRNContainedValue) - sizeof(TBRNValue)) +
-         Stream->GetCapacity();
+         Stream.GetCapacity();
 }
 
 // Reference values: every raw access goes to the referenced value.

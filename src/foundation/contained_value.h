@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
+#include "foundation/memory_stream.h"
 #include "foundation/value.h"
 
 namespace brn {
@@ -47,7 +47,7 @@ class TBRNContainedValue : public TBRNValue {
   // it when data arrives. Loaders of untrusted streams use it so that a
   // declared length alone never allocates.
   void SetDeclaredLengthOnly(int32_t Length);
-  TBRNMemoryStream* GetStreamData() const override { return Stream.get(); }
+  TBRNMemoryStream* GetStreamData() const override { return &Stream; }
   void GetStringData(std::string& Text) const override;
   const char* GetStringBuffer(int32_t& Length) const override;
   void GetBytesData(TBRNBytes& Bytes) const override;
@@ -73,7 +73,9 @@ class TBRNContainedValue : public TBRNValue {
   bool NullFlag = true;
   int32_t DeclaredLength = 0;
   bool RaiseOnTruncation = true;
-  std::unique_ptr<TBRNMemoryStream> Stream;
+  // The data, held inside the value itself so that a comparison reaches it
+  // without another indirection. GetStreamData hands it out for writing.
+  mutable TBRNMemoryStream Stream;
 
   bool IsVariableText() const;
   bool IsFixedText() const;

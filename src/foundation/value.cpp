@@ -77,7 +77,14 @@ void TBRNValue::SetCollation(int32_t NewCollation) {
 }
 
 int32_t TBRNValue::GetMemorySize() const {
-  return int32_t(sizeof(TBRNValue) + ScratchText[0].size() + ScratchText[1].size());
+  size_t size = sizeof(TBRNValue);
+  if (ScratchSpace) size += ScratchSpace->Text[0].size() + ScratchSpace->Text[1].size();
+  return int32_t(size);
+}
+
+TBRNValue::TScratch& TBRNValue::Scratch() const {
+  if (!ScratchSpace) ScratchSpace = std::make_unique<TScratch>();
+  return *ScratchSpace;
 }
 
 bool TBRNValue::IsTextType() const {
@@ -96,6 +103,9 @@ bool TBRNValue::IsRawBytes(int32_t Width) const {
 
 int64_t TBRNValue::RoundToScale(int64_t Scaled) const {
   if (Scale >= 4) return Scaled;
+  // Most decimals already fit their scale; only the others need rounding.
+  static constexpr int64_t units[] = {10000, 1000, 100, 10};
+  if (Scale >= 0 && Scaled % units[Scale] == 0) return Scaled;
   int64_t rounded = 0;
   bool overflow = false;
   try {
@@ -238,7 +248,10 @@ void TBRNValue::AssignConverting(const TBRNValue& Source) {
       if (Source.GetSubType() == stClob) {
         SetAsString(Source.TextView());
       } else if (DataType == dtChar) {
-        SetAsString(Source.TextView());
+        // A BLOB's bytes taken as characters.
+        int32_t length = 0;
+        const uint8_t* bytes = Source.GetBytesBuffer(length);
+        SetAsString(std::string_view(reinterpret_cast<const char*>(bytes), size_t(length)));
       } else {
         if (DataType != dtLob) RaiseConversionError(Source.GetAsString(), true);
         SetNullFlag(false);

@@ -38,18 +38,18 @@ int32_t TBRNValue::Compare(const TBRNValue& Other, int32_t PartialLength, bool I
       if (DataType == dtChar || SubType == stClob) {
         int32_t length = 0;
         int32_t otherLength = 0;
-        ComparedText[0] = GetStringBuffer(length);
-        ComparedText[1] = Other.GetStringBuffer(otherLength);
-        return CompareCollatedChars(Collation, ComparedText[0], length, ComparedText[1],
-                                    otherLength, IgnoreCase, PartialLength);
+        const char* text = GetStringBuffer(length);
+        const char* otherText = Other.GetStringBuffer(otherLength);
+        return CompareCollatedChars(Collation, text, length, otherText, otherLength, IgnoreCase,
+                                    PartialLength);
       }
       [[fallthrough]];
     case dtBytes: {
       int32_t length = 0;
       int32_t otherLength = 0;
-      ComparedBytes[0] = GetBytesBuffer(length);
-      ComparedBytes[1] = Other.GetBytesBuffer(otherLength);
-      return CompareByteBuffers(ComparedBytes[0], length, ComparedBytes[1], otherLength);
+      const uint8_t* bytes = GetBytesBuffer(length);
+      const uint8_t* otherBytes = Other.GetBytesBuffer(otherLength);
+      return CompareByteBuffers(bytes, length, otherBytes, otherLength);
     }
     case dtBoolean:
       return CompareOrdered(GetBooleanData(), Other.GetBooleanData());
@@ -80,16 +80,17 @@ int32_t TBRNValue::CompareConverting(const TBRNValue& Other, int32_t PartialLeng
     case dtChar:
     case dtLob:
       if (IsTextType()) {
-        ScratchText[1] = Other.GetAsString();
-        return CompareCollated(Collation, TextView(), ScratchText[1], IgnoreCase, PartialLength);
+        std::string& otherText = Scratch().Text[1];
+        otherText = Other.GetAsString();
+        return CompareCollated(Collation, TextView(), otherText, IgnoreCase, PartialLength);
       }
       [[fallthrough]];
     case dtBytes: {
       int32_t length = 0;
       const uint8_t* bytes = GetBytesBuffer(length);
-      ScratchBytes[1] = Other.GetAsBytes();
-      return CompareByteBuffers(bytes, length, ScratchBytes[1].data(),
-                                int32_t(ScratchBytes[1].size()));
+      TBRNBytes& otherBytes = Scratch().Bytes[1];
+      otherBytes = Other.GetAsBytes();
+      return CompareByteBuffers(bytes, length, otherBytes.data(), int32_t(otherBytes.size()));
     }
     case dtBoolean:
       return CompareOrdered(GetBooleanData(), Other.GetAsBoolean());

@@ -117,6 +117,12 @@ TBRNBytes TBRNValue::GetAsBytes() const {
     case dtChar:
     case dtBytes:
     case dtLob: {
+      // Text is read through the character access, bytes through the byte
+      // access: a subclass need not offer the one for the other's types.
+      if (IsTextType()) {
+        std::string_view text = TextView();
+        return TBRNBytes(text.begin(), text.end());
+      }
       int32_t length = 0;
       const uint8_t* bytes = GetBytesBuffer(length);
       return TBRNBytes(bytes, bytes + length);
@@ -237,14 +243,9 @@ int64_t TBRNValue::GetAsBigInt() const {
       int64_t value = 0;
       if (IsTextType()) {
         std::string_view text = TextView();
+        // Digits beyond the int64 range are no BigInt literal either: the
+        // conversion error, as for the setters.
         if (ParseBigIntLiteral(text, value)) return value;
-        // Digits beyond the int64 range are a range error, anything else
-        // is not a number at all.
-        bool digits = !text.empty();
-        for (size_t i = 0; i < text.size(); ++i)
-          if (!(text[i] >= '0' && text[i] <= '9') && !(i == 0 && text[i] == '-' && text.size() > 1))
-            digits = false;
-        if (digits) FailRange(MessageText(), false);
       }
       break;
     }
@@ -541,8 +542,9 @@ void TBRNValue::SetAsString(std::string_view Value) {
         SetStringData(Value);
         return;
       }
-      if (!ParseBytesLiteral(Value, ScratchBytes[1])) break;
-      SetBytesData(ScratchBytes[1]);
+      TBRNBytes& bytes = Scratch().Bytes[1];
+      if (!ParseBytesLiteral(Value, bytes)) break;
+      SetBytesData(bytes);
       return;
     }
     case dtBoolean: {

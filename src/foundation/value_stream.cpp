@@ -15,9 +15,10 @@ void TBRNValue::SaveToStream(TBRNMemoryStream& Stream) const {
     case dtBytes: {
       // A fixed-length value writes its whole declared length.
       int32_t length = 0;
-      const uint8_t* bytes = GetBytesBuffer(length);
+      const void* data = DataType == dtChar ? static_cast<const void*>(GetStringBuffer(length))
+                                            : static_cast<const void*>(GetBytesBuffer(length));
       Stream.WriteInteger(length);
-      if (length > 0) Stream.Write(bytes, length);
+      if (length > 0) Stream.Write(data, length);
       break;
     }
     case dtLob: {
@@ -27,9 +28,10 @@ void TBRNValue::SaveToStream(TBRNMemoryStream& Stream) const {
         lob->SaveToStream(Stream, 0);
       } else {
         int32_t length = 0;
-        const uint8_t* bytes = GetBytesBuffer(length);
+        const void* data = IsTextType() ? static_cast<const void*>(GetStringBuffer(length))
+                                        : static_cast<const void*>(GetBytesBuffer(length));
         Stream.WriteInteger(length);
-        if (length > 0) Stream.Write(bytes, length);
+        if (length > 0) Stream.Write(data, length);
       }
       break;
     }
@@ -62,8 +64,9 @@ void TBRNValue::SaveToStream(TBRNMemoryStream& Stream) const {
 }
 
 void TBRNValue::LoadFromStream(TBRNMemoryStream& Stream) {
-  SetNull(Stream.ReadBoolean());
-  if (GetNull()) return;
+  bool null = Stream.ReadBoolean();
+  SetNull(null);
+  if (null) return;
   switch (DataType) {
     case dtChar:
     case dtBytes:
@@ -80,11 +83,13 @@ void TBRNValue::LoadFromStream(TBRNMemoryStream& Stream) {
         SetStreamData(&Stream, count);
         break;
       }
-      const char* data = reinterpret_cast<const char*>(Stream.GetMemory()) + Stream.GetPosition();
+      // The data is taken in place; with no bytes there is no place to point
+      // at (the position may lie beyond the end).
+      const uint8_t* data = count > 0 ? Stream.GetMemory() + Stream.GetPosition() : nullptr;
       if (DataType == dtChar)
-        SetStringData(std::string_view(count > 0 ? data : "", size_t(count)));
+        SetStringData(std::string_view(reinterpret_cast<const char*>(data), size_t(count)));
       else
-        SetBytesData(std::span(reinterpret_cast<const uint8_t*>(data), size_t(count)));
+        SetBytesData(std::span(data, size_t(count)));
       Stream.Seek(1, count);
       break;
     }

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstddef>
+
+#include "foundation/literal_text.h"
 #include "foundation/memory_stream.h"
 #include "value_test_support.h"
 
@@ -93,6 +96,10 @@ TEST(ContainedValue, LengthsByType) {
   EXPECT_EQ(MakeValue(dtInteger, 0, 0, 0, "12345")->GetLength(), 0);
   EXPECT_EQ(MakeValue(dtInteger)->GetDataSize(), 4);
   EXPECT_EQ(MakeValue(dtChar, 0, 10)->GetDataSize(), 14);
+  // A new type sizes the buffer for its own length, not the old type's.
+  auto retyped = MakeValue(dtChar, 0, 10, 0, "abc");
+  retyped->SetDataType(dtInteger);
+  EXPECT_EQ(retyped->GetDataSize(), 4);
 }
 
 TEST(ContainedValue, ClearKeepsNullAndSetNullClears) {
@@ -128,6 +135,46 @@ class ForwardingValue : public TBRNReferenceValue {
  private:
   TBRNValue& Target;
 };
+
+// A value that offers characters only through the character access and
+// bytes only through the byte access, as a value living in a row image may.
+class StrictForwardingValue : public ForwardingValue {
+ public:
+  using ForwardingValue::ForwardingValue;
+  const char* GetStringBuffer(int32_t& Length) const override {
+    if (!IsTextType()) return Refuse(Length);
+    return ForwardingValue::GetStringBuffer(Length);
+  }
+  const uint8_t* GetBytesBuffer(int32_t& Length) const override {
+    if (IsTextType()) return Refuse(Length);
+    return ForwardingValue::GetBytesBuffer(Length);
+  }
+
+ private:
+  static std::nullptr_t Refuse(int32_t& Length) {
+    Length = 0;
+    return nullptr;
+  }
+};
+
+TEST(ReferenceValue, TextAndBytesAreReadThroughTheirOwnAccess) {
+  auto text = MakeValue(dtChar, 0, 0, 0, "ab");
+  StrictForwardingValue textReference(*text);
+  EXPECT_EQ(FormatBytesLiteral(textReference.GetAsBytes()), "6162");
+  TBRNMemoryStream stream;
+  textReference.SaveToStream(stream);
+  EXPECT_EQ(FormatBytesLiteral(std::span(stream.GetMemory(), size_t(stream.GetSize()))),
+            "00020000006162");
+  auto clob = MakeValue(dtLob, stClob, 0, 0, "xyz");
+  StrictForwardingValue clobReference(*clob);
+  EXPECT_EQ(FormatBytesLiteral(clobReference.GetAsBytes()), "78797A");
+  // A BLOB assigned to a Char value gives its bytes as characters.
+  auto blob = MakeValue(dtLob, 0, 0, 0, "414243");
+  StrictForwardingValue blobReference(*blob);
+  auto chars = MakeValue(dtChar);
+  chars->Assign(blobReference);
+  EXPECT_EQ(chars->GetAsString(), "ABC");
+}
 
 TEST(ReferenceValue, ForwardsEveryAccess) {
   auto target = MakeValue(dtDecimal, 0, 0, 2);

@@ -31,6 +31,10 @@ int32_t CompareOperands(const Operand& a, const Operand& b, int32_t partialLengt
   return left->Compare(*right, partialLength, ignoreCase, collation);
 }
 
+// The comparison itself knows no NULL behaviour setting: with SQL NULL
+// propagation the evaluator answers NULL before it compares, so this order is
+// the one of sorts and keys in both settings and of the comparison operators
+// without propagation.
 TEST(ValueCompare, NullSortsFirstAndEqualsNull) {
   const Operand nullChar{dtChar, 0, nullptr};
   const Operand nullInteger{dtInteger, 0, nullptr};

@@ -131,7 +131,9 @@ TEST(ValueConversion, GettersOfTextBytesAndLobs) {
       {dtChar, 0, 0, "-2147483648", "Integer", "-2147483648"},
       {dtChar, 0, 0, "2147483648", "Integer", "R!"},
       {dtChar, 0, 0, "32768", "SmallInt", "R!"},
-      {dtChar, 0, 0, "99999999999999999999", "BigInt", "R!"},
+      // Beyond the int64 range the text is no integer literal at all.
+      {dtChar, 0, 0, "99999999999999999999", "BigInt", "E!"},
+      {dtChar, 0, 0, "-99999999999999999999", "Integer", "E!"},
       {dtChar, 0, 0, "1.5", "BigInt", "E!"},
       {dtChar, 0, 0, "1.2345", "Decimal", "12345"},
       {dtChar, 0, 0, "1E3", "Float", "1000"},
