@@ -194,8 +194,8 @@ class TBRNValue {
     TBRNBytes Bytes[2];
   };
   // The scratch buffers, created at their first use: most values never
-  // convert, and a value whose descriptor, NULL state and data sit in one
-  // cache line compares and streams several times faster.
+  // convert, and keeping them out of the object lets a subclass's NULL flag
+  // and data share a cache line with the descriptor.
   TScratch& Scratch() const;
 
   TBRNDataTypeCode DataType = dtNull;
