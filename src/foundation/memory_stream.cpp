@@ -163,9 +163,12 @@ void TBRNMemoryStream::PrepareWrite(int32_t count) {
   }
 }
 
-void TBRNMemoryStream::GrowForWrite(int32_t count) {
+uint8_t* TBRNMemoryStream::GrowForWrite(int32_t count) {
   PlainGrowth = typeid(*this) == typeid(TBRNMemoryStream);
   PrepareWrite(count);
+  uint8_t* target = Memory + Position;
+  Position += count;
+  return target;
 }
 
 int32_t TBRNMemoryStream::Write(const void* buffer, int32_t count) {

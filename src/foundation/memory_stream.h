@@ -157,34 +157,46 @@ class TBRNMemoryStream : public TBRNStream {
   // Bytes readable at the position (0 beyond the end or before the start).
   int32_t Available() const { return uint32_t(Position) <= uint32_t(Size) ? Size - Position : 0; }
   // Room for count more bytes at the position; returns where they go and
-  // advances the position past them.
+  // advances the position past them. Each field is read once, before the
+  // caller's store through the returned pointer (which may alias them), and
+  // the zero-extended position indexes the buffer.
   uint8_t* ReserveWrite(int32_t count) {
-    uint64_t end = uint64_t(uint32_t(Position)) + uint32_t(count);
+    uint32_t at = uint32_t(Position);
+    uint64_t end = uint64_t(at) + uint32_t(count);
     if (end > uint32_t(Size)) {
-      if (end <= uint32_t(Capacity) && PlainGrowth) {
-        Size = int32_t(end);
-      } else {
-        GrowForWrite(count);
-      }
+      if (end > uint32_t(Capacity) || !PlainGrowth) return GrowForWrite(count);
+      Size = int32_t(end);
     }
-    uint8_t* target = Memory + Position;
-    Position += count;
-    return target;
+    Position = int32_t(end);
+    return Memory + at;
   }
+  // As ReserveWrite, but the value is stored before the position, so that
+  // the next writer finds the position still in a register.
   template <typename T>
   void WriteValue(T value) {
-    StoreLittleEndian(ReserveWrite(int32_t(sizeof(T))), value);
+    uint32_t at = uint32_t(Position);
+    uint64_t end = uint64_t(at) + sizeof(T);
+    if (end > uint32_t(Size)) {
+      if (end > uint32_t(Capacity) || !PlainGrowth) {
+        return StoreLittleEndian(GrowForWrite(int32_t(sizeof(T))), value);
+      }
+      Size = int32_t(end);
+    }
+    StoreLittleEndian(Memory + at, value);
+    Position = int32_t(end);
   }
   template <typename T>
   T ReadValue() {
-    if (uint64_t(uint32_t(Position)) + sizeof(T) > uint32_t(Size)) return T{};
-    T value = LoadLittleEndian<T>(Memory + Position);
-    Position += int32_t(sizeof(T));
+    uint32_t at = uint32_t(Position);
+    uint64_t end = uint64_t(at) + sizeof(T);
+    if (end > uint32_t(Size)) return T{};
+    T value = LoadLittleEndian<T>(Memory + at);
+    Position = int32_t(end);
     return value;
   }
-  // The slow path of ReserveWrite: checks the position and grows the stream
-  // through PrepareWrite.
-  void GrowForWrite(int32_t count);
+  // The slow path of ReserveWrite: checks the position, grows the stream
+  // through PrepareWrite, then reserves as ReserveWrite does.
+  uint8_t* GrowForWrite(int32_t count);
   // Throws std::out_of_range unless [position, position + count) lies inside
   // 0..Size.
   void CheckRange(int64_t position, int64_t count) const;

@@ -314,6 +314,33 @@ TEST(MemoryStreamTest, GrowthIsExactPerBlock) {
   EXPECT_THROW(stream.SetBlockSize(0), std::invalid_argument);
 }
 
+// A typed write inside the size, across the end within the capacity, across
+// the capacity, and after a gap beyond the end.
+TEST(MemoryStreamTest, TypedWritesAroundTheEnd) {
+  struct Case {
+    int64_t position;
+    const char* bytes;
+    int32_t capacity;
+  } cases[] = {
+      {1, "61 44 33 22 11 66", 8},
+      {2, "61 62 44 33 22 11", 8},
+      {4, "61 62 63 64 44 33 22 11", 8},
+      {5, "61 62 63 64 65 44 33 22 11", 16},
+      {6, "61 62 63 64 65 66 44 33 22 11", 16},
+      {7, "61 62 63 64 65 66 00 44 33 22 11", 16},
+  };
+  for (const Case& c : cases) {
+    TBRNMemoryStream stream;
+    Fill(stream, "abcdef");
+    stream.Seek(0, c.position);
+    stream.WriteInteger(0x11223344);
+    EXPECT_EQ(Content(stream), c.bytes) << c.position;
+    EXPECT_EQ(stream.GetPosition(), c.position + 4) << c.position;
+    EXPECT_EQ(stream.GetCapacity(), c.capacity) << c.position;
+    EXPECT_EQ(stream.ReadByte(), stream.GetRemaining() > 0 ? 'f' : 0) << c.position;
+  }
+}
+
 // Writers extend the size inside the capacity directly, but a subclass that
 // overrides SetSize must still see every growth.
 TEST(MemoryStreamTest, SubclassSetSizeSeesEveryGrowth) {
