@@ -18,7 +18,7 @@ namespace {
 constexpr int32_t kGermanCaseInsensitive = 1031 | (1 << CaseInsensitiveBit);
 
 // The descriptor and data of one parameter.
-struct ParamSpec {
+struct ParamShape {
   const char* name;
   int32_t direction;
   TBRNDataTypeCode type;
@@ -29,16 +29,16 @@ struct ParamSpec {
   const char* text;  // nullptr: NULL
 };
 
-TBRNParamValue* NewParam(const ParamSpec& spec) {
+TBRNParamValue* NewParam(const ParamShape& shape) {
   auto* param = new TBRNParamValue();
-  param->SetName(spec.name);
-  param->SetDirection(spec.direction);
-  param->SetDataType(spec.type);
-  param->SetDataSubType(spec.subType);
-  param->SetLength(spec.length);
-  param->SetScale(spec.scale);
-  param->SetCollation(spec.collation);
-  if (spec.text) param->SetAsString(spec.text);
+  param->SetName(shape.name);
+  param->SetDirection(shape.direction);
+  param->SetDataType(shape.type);
+  param->SetDataSubType(shape.subType);
+  param->SetLength(shape.length);
+  param->SetScale(shape.scale);
+  param->SetCollation(shape.collation);
+  if (shape.text) param->SetAsString(shape.text);
   return param;
 }
 
@@ -72,7 +72,7 @@ TEST(ParamValues, FindParamIgnoresCaseAndTrailingBlanks) {
 }
 
 struct ErrorCase {
-  ParamSpec param;
+  ParamShape param;
   std::function<void(TBRNParamValue&)> set;
   const char* message;
 };
@@ -165,7 +165,7 @@ TEST(ParamValue, StreamFormWithTheHeader) {
 }
 
 TEST(ParamValues, AListSurvivesSaveAndLoad) {
-  const ParamSpec specs[] = {
+  const ParamShape shapes[] = {
       {"Name", pmInput, dtChar, stDefault, 10, 0, kGermanCaseInsensitive, "M\xFCller"},
       {"Code", pmInput, dtChar, stFixed, 4, 0, 0, "ab"},
       {"Id", pmInput, dtBytes, stGuid, 16, 0, 0, "00112233445566778899AABBCCDDEEFF"},
@@ -176,7 +176,7 @@ TEST(ParamValues, AListSurvivesSaveAndLoad) {
       {"Result", pmResult, dtBoolean, 0, 0, 0, 0, "TRUE"},
   };
   TBRNParamValues source;
-  for (const ParamSpec& spec : specs) source.Add(NewParam(spec));
+  for (const ParamShape& shape : shapes) source.Add(NewParam(shape));
   TBRNMemoryStream stream;
   source.SaveToStream(stream);
 
@@ -184,7 +184,7 @@ TEST(ParamValues, AListSurvivesSaveAndLoad) {
   stream.SetPosition(0);
   loaded.LoadFromStream(stream);
   EXPECT_EQ(stream.GetRemaining(), 0);
-  ASSERT_EQ(loaded.GetCount(), int32_t(std::size(specs)));
+  ASSERT_EQ(loaded.GetCount(), int32_t(std::size(shapes)));
   for (int32_t i = 0; i < loaded.GetCount(); ++i) {
     const auto& want = static_cast<const TBRNParamValue&>(*source.GetItem(i));
     const auto* got = dynamic_cast<const TBRNParamValue*>(loaded.GetItem(i));
