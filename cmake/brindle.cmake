@@ -3,15 +3,9 @@
 function(brn_library name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  if(sources)
-    add_library(${name} STATIC ${sources})
-    set(scope PUBLIC)
-  else()
-    add_library(${name} INTERFACE)
-    set(scope INTERFACE)
-  endif()
-  target_include_directories(${name} ${scope} ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(${name} ${scope} ${ARG_DEPS})
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
 # A GoogleTest executable; its cases are discovered when ctest runs so that
