@@ -3,7 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <climits>
+#include <cstdint>
 #include <stdexcept>
 
 #include "foundation/exception.h"

@@ -212,20 +212,17 @@ void TBRNLockManager::CloseAndDelete() {
 bool TBRNLockManager::LockObject(TBRNLockable* object, uint8_t lockType, int32_t timeoutMs) {
   uint8_t held = object->GetHeldLocks();
   auto has = [held](uint8_t type) { return (held & LockTypeBit(type)) != 0; };
-  bool taken = false;
   switch (lockType) {
     case ltShared:
       if (has(ltShared)) return false;
       if (has(ltExclusive) || !LockObjectShared(object, lockType, timeoutMs)) {
         object->RaiseCannotLock(lockType);
       }
-      taken = true;
       break;
     case ltExclusive:
       if (has(ltExclusive) || has(ltShared) || !LockObjectExclusive(object, lockType, timeoutMs)) {
         object->RaiseCannotLock(lockType);
       }
-      taken = true;
       break;
     case ltRead:
       if (object->GetReadOnly() || has(ltExclusive) || has(ltRead) || has(ltWrite) ||
@@ -233,7 +230,6 @@ bool TBRNLockManager::LockObject(TBRNLockable* object, uint8_t lockType, int32_t
         return false;
       }
       if (!LockObjectShared(object, lockType, timeoutMs)) object->RaiseCannotLock(lockType);
-      taken = true;
       break;
     case ltWrite:
       if (object->GetReadOnly() || has(ltExclusive) || object->GetTransactionLockCount() != 1 ||
@@ -241,7 +237,6 @@ bool TBRNLockManager::LockObject(TBRNLockable* object, uint8_t lockType, int32_t
         return false;
       }
       if (!LockObjectExclusive(object, lockType, timeoutMs)) object->RaiseCannotLock(lockType);
-      taken = true;
       break;
     case ltTransaction:
       if (object->GetReadOnly() || has(ltExclusive)) return false;
@@ -251,13 +246,12 @@ bool TBRNLockManager::LockObject(TBRNLockable* object, uint8_t lockType, int32_t
         object->DecTransactionLockCount();
         object->RaiseCannotLock(lockType);
       }
-      taken = true;
       break;
     default:
       return false;
   }
-  if (taken) object->MarkLocked(lockType);
-  return taken;
+  object->MarkLocked(lockType);
+  return true;
 }
 
 void TBRNLockManager::UnlockObject(TBRNLockable* object, uint8_t lockType) {

@@ -27,14 +27,13 @@ std::string cut(const std::string& s, size_t maximum) {
 // strings.
 constexpr int32_t kFixedBytes = 3 * 4 + 8 + 8 + 4 + 2 * 4 + 1 + 7 * 4;
 
-// Unlocks on scope exit unless dismissed.
+// Releases or unlocks on scope exit, also when an error leaves the scope.
 class ScopeGuard {
  public:
   explicit ScopeGuard(std::function<void()> action) : action_(std::move(action)) {}
-  ~ScopeGuard() {
-    if (action_) action_();
-  }
-  void Dismiss() { action_ = nullptr; }
+  ~ScopeGuard() { action_(); }
+  ScopeGuard(const ScopeGuard&) = delete;
+  ScopeGuard& operator=(const ScopeGuard&) = delete;
 
  private:
   std::function<void()> action_;

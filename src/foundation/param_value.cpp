@@ -27,23 +27,15 @@ void TBRNParamValue::RaiseParamError(const std::string& detail) const {
 }
 
 void TBRNParamValue::RaiseTruncationError(std::string_view Text, bool IncludeText) const {
-  RaiseParamError(IncludeText ? FormatText("The value %s would result in truncation", {Text})
-                              : std::string("The value would result in truncation"));
+  RaiseParamError(TruncationDetail(Text, IncludeText));
 }
 
 void TBRNParamValue::RaiseOutOfRangeError(std::string_view Text, bool IncludeText) const {
-  std::string typeName = DataTypeName(DataType, SubType);
-  RaiseParamError(
-      IncludeText
-          ? FormatText("The value %s is out of the range of permissible values for the %s type",
-                       {Text, typeName})
-          : FormatText("The value is out of the range of permissible values for the %s type",
-                       {typeName}));
+  RaiseParamError(OutOfRangeDetail(Text, IncludeText));
 }
 
 void TBRNParamValue::RaiseConversionError(std::string_view Text, bool IncludeText) const {
-  RaiseParamError(IncludeText ? FormatText("A conversion error occurred with the value %s", {Text})
-                              : std::string("A conversion error occurred with the value"));
+  RaiseParamError(ConversionDetail(Text, IncludeText));
 }
 
 void TBRNParamValue::SaveToStream(TBRNMemoryStream& Stream) const {

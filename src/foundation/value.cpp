@@ -18,27 +18,38 @@ namespace {
 
 }  // namespace
 
+std::string TBRNValue::TruncationDetail(std::string_view Text, bool IncludeText) {
+  if (!IncludeText) return "The value would result in truncation";
+  return FormatText("The value %s would result in truncation", {Text});
+}
+
+std::string TBRNValue::OutOfRangeDetail(std::string_view Text, bool IncludeText) const {
+  std::string typeName = DataTypeName(DataType, SubType);
+  if (!IncludeText)
+    return FormatText("The value is out of the range of permissible values for the %s type",
+                      {typeName});
+  return FormatText("The value %s is out of the range of permissible values for the %s type",
+                    {Text, typeName});
+}
+
+std::string TBRNValue::ConversionDetail(std::string_view Text, bool IncludeText) {
+  if (!IncludeText) return "A conversion error occurred with the value";
+  return FormatText("A conversion error occurred with the value %s", {Text});
+}
+
 void TBRNValue::RaiseTruncationError(std::string_view Text, bool IncludeText) const {
-  if (!IncludeText) RaiseValueError(Text, "The value would result in truncation");
-  RaiseValueError(MessageText(), FormatText("The value %s would result in truncation", {Text}));
+  RaiseValueError(IncludeText ? MessageText() : std::string(Text),
+                  TruncationDetail(Text, IncludeText));
 }
 
 void TBRNValue::RaiseOutOfRangeError(std::string_view Text, bool IncludeText) const {
-  std::string typeName = DataTypeName(DataType, SubType);
-  if (!IncludeText)
-    RaiseValueError(
-        Text, FormatText("The value is out of the range of permissible values for the %s type",
-                         {typeName}));
-  RaiseValueError(
-      MessageText(),
-      FormatText("The value %s is out of the range of permissible values for the %s type",
-                 {Text, typeName}));
+  RaiseValueError(IncludeText ? MessageText() : std::string(Text),
+                  OutOfRangeDetail(Text, IncludeText));
 }
 
 void TBRNValue::RaiseConversionError(std::string_view Text, bool IncludeText) const {
-  if (!IncludeText) RaiseValueError(Text, "A conversion error occurred with the value");
-  RaiseValueError(MessageText(),
-                  FormatText("A conversion error occurred with the value %s", {Text}));
+  RaiseValueError(IncludeText ? MessageText() : std::string(Text),
+                  ConversionDetail(Text, IncludeText));
 }
 
 void TBRNValue::FailConversion(std::string_view Text, bool IncludeText) const {

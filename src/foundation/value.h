@@ -53,6 +53,10 @@ class TBRNValue {
   [[noreturn]] virtual void RaiseTruncationError(std::string_view Text, bool IncludeText) const;
   [[noreturn]] virtual void RaiseOutOfRangeError(std::string_view Text, bool IncludeText) const;
   [[noreturn]] virtual void RaiseConversionError(std::string_view Text, bool IncludeText) const;
+  // The details in parentheses of those messages, for every raiser of them.
+  static std::string TruncationDetail(std::string_view Text, bool IncludeText);
+  std::string OutOfRangeDetail(std::string_view Text, bool IncludeText) const;
+  static std::string ConversionDetail(std::string_view Text, bool IncludeText);
   virtual void SetDataType(TBRNDataTypeCode Code);
   virtual void SetDataSubType(TBRNDataSubType NewSubType);
   virtual void SetScale(int32_t NewScale);
@@ -108,6 +112,8 @@ class TBRNValue {
   virtual void LoadFromStream(TBRNMemoryStream& Stream);
 
   void SetNull(bool Null);
+  // Character or CLOB data, read as text.
+  bool IsTextType() const;
 
   // Converting getters.
   std::string GetAsString() const;
@@ -180,8 +186,6 @@ class TBRNValue {
   // that returns is a programming error (std::logic_error).
   [[noreturn]] void FailConversion(std::string_view Text, bool IncludeText) const;
   [[noreturn]] void FailRange(std::string_view Text, bool IncludeText) const;
-  // Character or CLOB data, read as text.
-  bool IsTextType() const;
   // The characters in place (empty for other types).
   std::string_view TextView() const;
   // The value's text for messages; empty where it has none.

@@ -59,10 +59,6 @@ int64_t DayTimeUnit(TBRNIntervalFields qualifier) {
   }
 }
 
-std::string BytesText(std::span<const uint8_t> bytes) {
-  return FormatBytesLiteral(bytes);
-}
-
 template <typename T>
 TBRNBytes RawBytes(T value) {
   TBRNBytes bytes(sizeof(T));
@@ -83,7 +79,7 @@ std::string TBRNValue::GetAsString() const {
       if (SubType == stClob && DataType == dtLob) return std::string(TextView());
       int32_t length = 0;
       const uint8_t* bytes = GetBytesBuffer(length);
-      return BytesText(std::span(bytes, size_t(length)));
+      return FormatBytesLiteral(std::span(bytes, size_t(length)));
     }
     case dtBoolean:
       return FormatBooleanLiteral(GetBooleanData());
@@ -652,7 +648,7 @@ void TBRNValue::SetAsBytes(std::span<const uint8_t> Value) {
       break;
   }
   // A number takes the first bytes of its width; fewer bytes are no number.
-  if (width == 0 || Value.size() < width) FailConversion(BytesText(Value), true);
+  if (width == 0 || Value.size() < width) FailConversion(FormatBytesLiteral(Value), true);
   const uint8_t* raw = Value.data();
   switch (DataType) {
     case dtBoolean:
@@ -976,44 +972,14 @@ void TBRNValue::SetAsDateTime(TDateTime DateTime) {
   }
 }
 
+// An unqualified interval is one of the widest qualifier, which no number
+// can hold.
 void TBRNValue::SetAsYearMonthInterval(int32_t Months) {
-  SetNullFlag(false);
-  switch (DataType) {
-    case dtChar:
-    case dtLob:
-      if (!IsTextType()) break;
-      SetStringData(FormatYearMonthIntervalLiteral(Months, YearToMonth));
-      return;
-    case dtBytes:
-      if (!IsRawBytes(4)) break;
-      [[fallthrough]];
-    case dtYearMonthInterval:
-      SetInt32Data(Months);
-      return;
-    default:
-      break;
-  }
-  FailConversion(FormatYearMonthIntervalLiteral(Months, YearToMonth), true);
+  SetAsQualifiedYearMonthInterval(Months, YearToMonth);
 }
 
 void TBRNValue::SetAsDayTimeInterval(int64_t MS) {
-  SetNullFlag(false);
-  switch (DataType) {
-    case dtChar:
-    case dtLob:
-      if (!IsTextType()) break;
-      SetStringData(FormatDayTimeIntervalLiteral(DayToMSecond, MS));
-      return;
-    case dtBytes:
-      if (!IsRawBytes(8)) break;
-      [[fallthrough]];
-    case dtDayTimeInterval:
-      SetInt64Data(MS);
-      return;
-    default:
-      break;
-  }
-  FailConversion(FormatDayTimeIntervalLiteral(DayToMSecond, MS), true);
+  SetAsQualifiedDayTimeInterval(DayToMSecond, MS);
 }
 
 void TBRNValue::SetAsQualifiedYearMonthInterval(int32_t Months, TBRNIntervalFields Qualifier) {

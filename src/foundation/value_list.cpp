@@ -7,7 +7,6 @@
 #include "foundation/memory_stream.h"
 #include "foundation/number_text.h"
 #include "foundation/numeric_helpers.h"
-#include "foundation/string_helpers.h"
 #include "foundation/value.h"
 
 namespace brn {
@@ -16,16 +15,10 @@ namespace {
 
 constexpr int32_t kCapacityStep = 8;
 
-bool IsTextValue(const TBRNValue& value) {
-  return value.GetDataType() == dtChar ||
-         (value.GetDataType() == dtLob && value.GetSubType() == stClob);
-}
-
 // A count no stream of this size could hold is refused before anything is
 // allocated for it.
 [[noreturn]] void RaiseBadCount(int32_t count) {
-  RaiseConversionFailure("value", IntegerToString(count),
-                         "A conversion error occurred with the value");
+  RaiseConversionFailure("value", IntegerToString(count), TBRNValue::ConversionDetail("", false));
 }
 
 }  // namespace
@@ -130,7 +123,7 @@ int32_t TBRNValues::CompareItem(int32_t Index, const TBRNValues& Other, int32_t 
     bool otherNull = !other || other->GetNull();
     return itemNull == otherNull ? 0 : (itemNull ? -1 : 1);
   }
-  if (!IsTextValue(*item)) return item->Compare(*other, 0, false, 0);
+  if (!item->IsTextType()) return item->Compare(*other, 0, false, 0);
   int32_t partial = Index == Other.Count - 1 ? PartialLength : 0;
   return item->Compare(*other, partial, IgnoreCase, textCollation);
 }
@@ -170,7 +163,6 @@ void TBRNValues::LoadFromStream(TBRNMemoryStream& Stream) {
       Items[size_t(i)] = nullptr;
     }
   }
-  Count = MinInteger(Count, n);
   SetCapacity(n);
   Count = n;
   for (int32_t i = 0; i < n; ++i) {

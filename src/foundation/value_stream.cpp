@@ -11,28 +11,22 @@ void TBRNValue::SaveToStream(TBRNMemoryStream& Stream) const {
   Stream.WriteBoolean(null);
   if (null) return;
   switch (DataType) {
+    case dtLob:
+      if (TBRNMemoryStream* lob = GetStreamData()) {
+        Stream.WriteInteger(int32_t(lob->GetSize()));
+        lob->SaveToStream(Stream, 0);
+        break;
+      }
+      // A LOB without a stream writes its buffer as text or bytes do.
+      [[fallthrough]];
     case dtChar:
     case dtBytes: {
       // A fixed-length value writes its whole declared length.
       int32_t length = 0;
-      const void* data = DataType == dtChar ? static_cast<const void*>(GetStringBuffer(length))
-                                            : static_cast<const void*>(GetBytesBuffer(length));
+      const void* data = IsTextType() ? static_cast<const void*>(GetStringBuffer(length))
+                                      : static_cast<const void*>(GetBytesBuffer(length));
       Stream.WriteInteger(length);
       if (length > 0) Stream.Write(data, length);
-      break;
-    }
-    case dtLob: {
-      TBRNMemoryStream* lob = GetStreamData();
-      if (lob != nullptr) {
-        Stream.WriteInteger(int32_t(lob->GetSize()));
-        lob->SaveToStream(Stream, 0);
-      } else {
-        int32_t length = 0;
-        const void* data = IsTextType() ? static_cast<const void*>(GetStringBuffer(length))
-                                        : static_cast<const void*>(GetBytesBuffer(length));
-        Stream.WriteInteger(length);
-        if (length > 0) Stream.Write(data, length);
-      }
       break;
     }
     case dtBoolean:

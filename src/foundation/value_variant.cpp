@@ -19,14 +19,9 @@ void TBRNValue::GetAsVariant(TVariant& V) const {
   }
   switch (DataType) {
     case dtChar:
-      V = TVariant::FromString(TextView());
-      break;
     case dtBytes:
-      V = TVariant::FromByteArray(GetAsBytes());
-      break;
     case dtLob:
-      V = SubType == stClob ? TVariant::FromString(TextView())
-                            : TVariant::FromByteArray(GetAsBytes());
+      V = IsTextType() ? TVariant::FromString(TextView()) : TVariant::FromByteArray(GetAsBytes());
       break;
     case dtBoolean:
       V = TVariant::FromBoolean(GetBooleanData());

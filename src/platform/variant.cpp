@@ -6,6 +6,13 @@
 
 namespace brn {
 
+TVariant TVariant::OfInteger(TVarType type, int64_t value) {
+  TVariant v;
+  v.Type = type;
+  v.Data.Int = value;
+  return v;
+}
+
 TVariant TVariant::Null() {
   TVariant v;
   v.Type = varNull;
@@ -13,17 +20,11 @@ TVariant TVariant::Null() {
 }
 
 TVariant TVariant::FromSmallInt(int16_t value) {
-  TVariant v;
-  v.Type = varSmallint;
-  v.Data.Int = value;
-  return v;
+  return OfInteger(varSmallint, value);
 }
 
 TVariant TVariant::FromInteger(int32_t value) {
-  TVariant v;
-  v.Type = varInteger;
-  v.Data.Int = value;
-  return v;
+  return OfInteger(varInteger, value);
 }
 
 TVariant TVariant::FromSingle(float value) {
@@ -41,10 +42,7 @@ TVariant TVariant::FromDouble(double value) {
 }
 
 TVariant TVariant::FromCurrency(int64_t scaled) {
-  TVariant v;
-  v.Type = varCurrency;
-  v.Data.Int = scaled;
-  return v;
+  return OfInteger(varCurrency, scaled);
 }
 
 TVariant TVariant::FromDate(TDateTime value) {
@@ -75,38 +73,23 @@ TVariant TVariant::FromBoolean(bool value) {
 }
 
 TVariant TVariant::FromShortInt(int8_t value) {
-  TVariant v;
-  v.Type = varShortInt;
-  v.Data.Int = value;
-  return v;
+  return OfInteger(varShortInt, value);
 }
 
 TVariant TVariant::FromByte(uint8_t value) {
-  TVariant v;
-  v.Type = varByte;
-  v.Data.Int = value;
-  return v;
+  return OfInteger(varByte, value);
 }
 
 TVariant TVariant::FromWord(uint16_t value) {
-  TVariant v;
-  v.Type = varWord;
-  v.Data.Int = value;
-  return v;
+  return OfInteger(varWord, value);
 }
 
 TVariant TVariant::FromLongWord(uint32_t value) {
-  TVariant v;
-  v.Type = varLongWord;
-  v.Data.Int = value;
-  return v;
+  return OfInteger(varLongWord, value);
 }
 
 TVariant TVariant::FromInt64(int64_t value) {
-  TVariant v;
-  v.Type = varInt64;
-  v.Data.Int = value;
-  return v;
+  return OfInteger(varInt64, value);
 }
 
 TVariant TVariant::FromString(std::string_view value) {

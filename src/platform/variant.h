@@ -81,6 +81,8 @@ class TVariant {
   const std::vector<uint8_t>& AsByteArray() const;
 
  private:
+  // A variant of an integer type (and of currency), held in Data.Int.
+  static TVariant OfInteger(TVarType type, int64_t value);
   void Check(TVarType expected) const;
 
   TVarType Type = varEmpty;
