@@ -4,16 +4,19 @@
 #include <zlib.h>
 
 #include <climits>
-#include <functional>
 #include <random>
 #include <stdexcept>
 #include <string>
 
 #include "foundation/exception.h"
 #include "foundation/memory_stream.h"
+#include "test_support.h"
 
 namespace brn {
 namespace {
+
+using testing::CaughtError;
+using testing::StreamHex;
 
 void fill(TBRNMemoryStream& s, const std::string& text) {
   s.Clear();
@@ -24,16 +27,6 @@ void fill(TBRNMemoryStream& s, const std::string& text) {
 std::string contents(const TBRNMemoryStream& s, int64_t from = 0) {
   return std::string(reinterpret_cast<const char*>(s.GetMemory()) + from,
                      size_t(s.GetSize() - from));
-}
-
-std::string toHex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char c : bytes) {
-    hex += digits[c >> 4];
-    hex += digits[c & 15];
-  }
-  return hex;
 }
 
 // Row-like data: repeating structure with varying numbers and names.
@@ -52,22 +45,12 @@ std::string rowLikeData(size_t size) {
   return data;
 }
 
-int32_t errorCodeOf(const std::function<void()>& action, std::string* message = nullptr) {
-  try {
-    action();
-  } catch (const EBRNException& e) {
-    if (message) *message = e.ErrorMessage;
-    return e.ErrorCode;
-  }
-  return 0;
-}
-
 TEST(CompressionTest, DefaultLevelGivesExactlyZlibsBytes) {
   TBRNCompressionManager manager;
   TBRNMemoryStream source, target;
   fill(source, "hello world");
   manager.CompressStream(source, target);
-  EXPECT_EQ(toHex(contents(target)), "789ccb48cdc9c95728cf2fca4901001a0b045d");
+  EXPECT_EQ(StreamHex(target), "789CCB48CDC9C95728CF2FCA4901001A0B045D");
   EXPECT_EQ(source.GetPosition(), source.GetSize());
   EXPECT_EQ(target.GetPosition(), target.GetSize());
 }
@@ -105,9 +88,10 @@ TEST(CompressionTest, RoundTripAtEveryLevelAndAtStreamPositions) {
 TEST(CompressionTest, InvalidLevelsRaise1200) {
   TBRNCompressionManager manager;
   for (int level : {-1, 10, 100}) {
-    std::string message;
-    EXPECT_EQ(errorCodeOf([&] { manager.SetCompressionLevel(level); }, &message), 1200);
-    EXPECT_EQ(message, "An error occurred while compressing data (Invalid compression level)");
+    EBRNException e = CaughtError([&] { manager.SetCompressionLevel(level); });
+    EXPECT_EQ(e.ErrorCode, 1200);
+    EXPECT_EQ(e.ErrorMessage,
+              "An error occurred while compressing data (Invalid compression level)");
   }
   manager.SetCompressionLevel(0);
   EXPECT_EQ(manager.GetCompressionLevel(), 0);
@@ -149,10 +133,10 @@ TEST(CompressionTest, DamagedInputRaises1201WithZlibsReason) {
   for (const auto& c : cases) {
     TBRNMemoryStream input, output;
     fill(input, c.bytes);
-    std::string message;
-    EXPECT_EQ(errorCodeOf([&] { manager.DecompressStream(input, output); }, &message), 1201)
-        << c.what;
-    EXPECT_EQ(message, std::string("An error occurred while uncompressing data (") + c.reason + ")")
+    EBRNException e = CaughtError([&] { manager.DecompressStream(input, output); });
+    EXPECT_EQ(e.ErrorCode, 1201) << c.what;
+    EXPECT_EQ(e.ErrorMessage,
+              std::string("An error occurred while uncompressing data (") + c.reason + ")")
         << c.what;
   }
 
@@ -162,7 +146,7 @@ TEST(CompressionTest, DamagedInputRaises1201WithZlibsReason) {
     TBRNMemoryStream input, output;
     fill(input, good.substr(0, good.size() - 1));
     output.WriteInteger(77);
-    EXPECT_EQ(errorCodeOf([&] { manager.DecompressStream(input, output); }), 1201);
+    EXPECT_EQ(CaughtError([&] { manager.DecompressStream(input, output); }).ErrorCode, 1201);
     EXPECT_EQ(output.GetSize(), 4 + 5000);
     output.SetPosition(0);
     EXPECT_EQ(output.ReadInteger(), 77);
@@ -185,10 +169,9 @@ TEST(CompressionTest, SizeLimitStopsAHostileExpansion) {
 
   packed.SetPosition(0);
   TBRNMemoryStream output;
-  std::string message;
-  EXPECT_EQ(errorCodeOf([&] { manager.DecompressStream(packed, output, 1 << 20); }, &message),
-            1201);
-  EXPECT_EQ(message,
+  EBRNException e = CaughtError([&] { manager.DecompressStream(packed, output, 1 << 20); });
+  EXPECT_EQ(e.ErrorCode, 1201);
+  EXPECT_EQ(e.ErrorMessage,
             "An error occurred while uncompressing data (The uncompressed data exceeds the size "
             "limit)");
   EXPECT_LE(output.GetSize(), 1 << 20);
@@ -221,7 +204,7 @@ TEST(CompressionTest, SizeLimitsAtTheEdges) {
 
   TBRNMemoryStream output;
   packedData.SetPosition(0);
-  EXPECT_EQ(errorCodeOf([&] { manager.DecompressStream(packedData, output, 2); }), 1201);
+  EXPECT_EQ(CaughtError([&] { manager.DecompressStream(packedData, output, 2); }).ErrorCode, 1201);
   EXPECT_LE(output.GetSize(), 2);
 
   // A negative limit is a caller's mistake, not room to write into.

@@ -4,13 +4,16 @@
 
 #include "foundation/literal_text.h"
 #include "foundation/memory_stream.h"
+#include "test_support.h"
 #include "value_test_support.h"
 
 namespace brn {
 namespace {
 
+using testing::CaughtError;
 using testing::MakeValue;
 using testing::Outcome;
+using testing::StreamHex;
 
 // A value held to its declared length, as parameters and CAST results are.
 class EnforcingValue : public TBRNContainedValue {
@@ -62,13 +65,9 @@ TEST(ContainedValue, DeclaredLengthOfVariableText) {
   EXPECT_EQ(enforced->GetDeclaredLength(), 5);
   // Bytes are held to the length the same way, and named in hex.
   auto bytes = MakeEnforcing(dtBytes, 2);
-  try {
-    bytes->SetAsString("010203");
-    FAIL();
-  } catch (const EBRNException& e) {
-    EXPECT_NE(e.ErrorMessage.find("The value 010203 would result in truncation"), std::string::npos)
-        << e.ErrorMessage;
-  }
+  EBRNException e = CaughtError([&] { bytes->SetAsString("010203"); });
+  EXPECT_NE(e.ErrorMessage.find("The value 010203 would result in truncation"), std::string::npos)
+      << e.ErrorMessage;
 }
 
 TEST(ContainedValue, FixedLengthAndGuidBuffers) {
@@ -163,8 +162,7 @@ TEST(ReferenceValue, TextAndBytesAreReadThroughTheirOwnAccess) {
   EXPECT_EQ(FormatBytesLiteral(textReference.GetAsBytes()), "6162");
   TBRNMemoryStream stream;
   textReference.SaveToStream(stream);
-  EXPECT_EQ(FormatBytesLiteral(std::span(stream.GetMemory(), size_t(stream.GetSize()))),
-            "00020000006162");
+  EXPECT_EQ(StreamHex(stream), "00020000006162");
   auto clob = MakeValue(dtLob, stClob, 0, 0, "xyz");
   StrictForwardingValue clobReference(*clob);
   EXPECT_EQ(FormatBytesLiteral(clobReference.GetAsBytes()), "78797A");

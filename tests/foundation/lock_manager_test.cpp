@@ -16,10 +16,13 @@
 #include "foundation/environment.h"
 #include "foundation/os_file_manager.h"
 #include "test_lockable.h"
+#include "test_support.h"
 
 namespace brn {
 namespace {
 
+using testing::CaughtError;
+using testing::ConfigurationObject;
 using testing::TestLockable;
 using testing::TestLockManager;
 
@@ -82,7 +85,7 @@ class ChildProcess {
 TestLockManager* openInChild(const std::string& lockFile) {
   auto* environment = new TBRNEnvironment;
   auto* files = new TBRNOSFileManager(environment);
-  auto* owner = new TestLockable("configuration", "Config", 4097, 4096, 4096, 1);
+  auto* owner = new TestLockable(ConfigurationObject());
   auto* manager = new TestLockManager(owner, files);
   manager->SetLockFileName(lockFile);
   manager->Open();
@@ -102,7 +105,7 @@ class LockManagerTest : public ::testing::Test {
 
   TBRNEnvironment environment_;
   TBRNOSFileManager files_{&environment_};
-  TestLockable config_{"configuration", "Config", 4097, 4096, 4096, 1};
+  TestLockable config_ = ConfigurationObject();
   // An object with a shared range and a one-byte transaction range.
   TestLockable table_{"table", "Orders", 20000, 4096, 30000, 1};
   testing::TempDirectory temp_;
@@ -153,12 +156,8 @@ TEST_F(LockManagerTest, HandedOverSlotThatIsTakenFailsInsteadOfSharing) {
   TestLockManager second(&config_, &files_);
   second.SetLockFileName(lockFile_);
   second.Slot = first->Slot;
-  try {
-    second.Open();
-    FAIL() << "opened on a slot held by another session";
-  } catch (const EBRNException& e) {
-    EXPECT_EQ(e.ErrorCode, TBRNLockManager::kNoFreeSlotError);
-  }
+  EXPECT_EQ(CaughtError([&] { second.Open(); }).ErrorCode, TBRNLockManager::kNoFreeSlotError)
+      << "opened on a slot held by another session";
   EXPECT_FALSE(second.Opened);
   EXPECT_FALSE(second.LockFile);
 }
@@ -173,13 +172,9 @@ TEST_F(LockManagerTest, AllSlotsTakenRaisesTheSessionsError) {
   TestLockManager third(&config_, &files_);
   third.MaxSlots = 2;
   third.SetLockFileName(lockFile_);
-  try {
-    third.Open();
-    FAIL();
-  } catch (const EBRNException& e) {
-    EXPECT_EQ(e.ErrorCode, 507);
-    EXPECT_EQ(e.ErrorMessage, "All 2 session slots in the lock file " + lockFile_ + " are in use");
-  }
+  EBRNException e = CaughtError([&] { third.Open(); });
+  EXPECT_EQ(e.ErrorCode, 507);
+  EXPECT_EQ(e.ErrorMessage, "All 2 session slots in the lock file " + lockFile_ + " are in use");
 }
 
 TEST_F(LockManagerTest, SharedHoldersBlockAnExclusiveRequestWithTheLockError) {
@@ -190,13 +185,9 @@ TEST_F(LockManagerTest, SharedHoldersBlockAnExclusiveRequestWithTheLockError) {
   EXPECT_TRUE(a->LockObject(&tableA, ltShared, -1));
   EXPECT_TRUE(b->LockObject(&tableB, ltShared, -1));
   EXPECT_FALSE(a->LockObject(&tableA, ltShared, -1)) << "already held: nothing needed";
-  try {
-    c->LockObject(&tableC, ltExclusive, -1);
-    FAIL();
-  } catch (const EBRNException& e) {
-    EXPECT_EQ(e.ErrorCode, 300);
-    EXPECT_EQ(e.ErrorMessage, "Cannot lock the table Orders for exclusive access");
-  }
+  EBRNException e = CaughtError([&] { c->LockObject(&tableC, ltExclusive, -1); });
+  EXPECT_EQ(e.ErrorCode, 300);
+  EXPECT_EQ(e.ErrorMessage, "Cannot lock the table Orders for exclusive access");
   EXPECT_EQ(tableC.HeldLocks, 0);
   a->UnlockObject(&tableA, ltShared);
   b->UnlockObject(&tableB, ltShared);

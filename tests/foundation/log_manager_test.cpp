@@ -17,16 +17,15 @@
 #include "foundation/file_manager.h"
 #include "foundation/os_file_manager.h"
 #include "test_lockable.h"
+#include "test_support.h"
 
 namespace brn {
 namespace {
 
+using testing::CaughtError;
+using testing::ConfigurationObject;
 using testing::TestLockable;
 using testing::TestLockManager;
-
-TestLockable configObject() {
-  return TestLockable("configuration", "Config", 4097, 4096, 4096, 1);
-}
 
 TestLockable logObject() {
   TestLockable log("log", "Log", 8194, 4096, 8193, 1);
@@ -38,7 +37,7 @@ TestLockable logObject() {
 // One session's view of the log: its lock manager, log object and manager.
 struct LogSession {
   LogSession(TBRNFileManager& files, const std::string& dir, int32_t maxSize = 1048576)
-      : config(configObject()),
+      : config(ConfigurationObject()),
         log(logObject()),
         locks(&config, &files),
         manager(&log, &locks, &files) {
@@ -203,13 +202,9 @@ TEST_F(LogManagerTest, ReadOnlyLogRefusesWritesAndStaysUntouched) {
   ASSERT_EQ(chmod(logPath().c_str(), 0444), 0);
   LogSession session(files_, dir_);
   EXPECT_TRUE(session.log.ReadOnly);
-  try {
-    session.write("refused");
-    FAIL();
-  } catch (const EBRNException& e) {
-    EXPECT_EQ(e.ErrorCode, 101);
-    EXPECT_EQ(e.ErrorMessage, "There was an error updating the log Log (The file is read-only)");
-  }
+  EBRNException e = CaughtError([&] { session.write("refused"); });
+  EXPECT_EQ(e.ErrorCode, 101);
+  EXPECT_EQ(e.ErrorMessage, "There was an error updating the log Log (The file is read-only)");
   EXPECT_EQ(testing::ReadWholeFile(logPath()), before);
   EXPECT_EQ(session.readAll().size(), 1u);
 }

@@ -11,9 +11,13 @@
 #include "foundation/collation.h"
 #include "foundation/exception.h"
 #include "foundation/memory_stream.h"
+#include "test_support.h"
 
 namespace brn {
 namespace {
+
+using testing::CaughtError;
+using testing::StreamBytes;
 
 constexpr int32_t kGermanCaseInsensitive = 1031 | (1 << CaseInsensitiveBit);
 
@@ -40,21 +44,6 @@ TBRNParamValue* NewParam(const ParamShape& shape) {
   param->SetCollation(shape.collation);
   if (shape.text) param->SetAsString(shape.text);
   return param;
-}
-
-std::vector<uint8_t> StreamBytes(const TBRNMemoryStream& stream) {
-  const uint8_t* data = stream.GetMemory();
-  return std::vector<uint8_t>(data, data + stream.GetSize());
-}
-
-EBRNException CaughtError(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EBRNException& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no engine error";
-  return EBRNException(0, "");
 }
 
 TEST(ParamValues, FindParamIgnoresCaseAndTrailingBlanks) {

@@ -69,6 +69,12 @@ class TestLockable : public TBRNLockable {
   int32_t sharedOffset_, sharedLength_, transactionOffset_, transactionLength_;
 };
 
+// The configuration object: its lock file holds the session slots below
+// 4096, a one-byte transaction range at 4096 and its shared range above that.
+inline TestLockable ConfigurationObject() {
+  return TestLockable("configuration", "Config", 4097, 4096, 4096, 1);
+}
+
 // A lock manager that keeps its slot number itself.
 class TestLockManager : public TBRNLockManager {
  public:

@@ -8,11 +8,13 @@
 #include "foundation/date_time.h"
 #include "foundation/literal_text.h"
 #include "foundation/number_text.h"
+#include "test_support.h"
 #include "value_test_support.h"
 
 namespace brn {
 namespace {
 
+using testing::CaughtError;
 using testing::MakeValue;
 using testing::Outcome;
 
@@ -397,43 +399,24 @@ TEST(ValueConversion, FloatsOutOfRangeRaiseTheRangeError) {
 TEST(ValueConversion, ErrorMessagesNameTheValueAndTheType) {
   // A getter names the text and the type of the value it reads.
   auto text = MakeValue(dtChar, 0, 0, 0, "2147483648");
-  try {
-    text->GetAsInteger();
-    FAIL();
-  } catch (const EBRNException& e) {
-    EXPECT_EQ(e.ErrorCode, 1011);
-    EXPECT_EQ(e.ErrorMessage,
-              "An error occurred with the value 2147483648 (The value is out of the range of "
-              "permissible values for the VarChar type)");
-  }
+  EBRNException e = CaughtError([&] { text->GetAsInteger(); });
+  EXPECT_EQ(e.ErrorCode, 1011);
+  EXPECT_EQ(e.ErrorMessage,
+            "An error occurred with the value 2147483648 (The value is out of the range of "
+            "permissible values for the VarChar type)");
   auto small = MakeValue(dtSmallInt, 0, 0, 0, "12");
-  try {
-    small->SetAsInteger(40000);
-    FAIL();
-  } catch (const EBRNException& e) {
-    EXPECT_EQ(e.ErrorMessage,
-              "An error occurred with the value 12 (The value 40000 is out of the range of "
-              "permissible values for the SmallInt type)");
-  }
+  EXPECT_EQ(CaughtError([&] { small->SetAsInteger(40000); }).ErrorMessage,
+            "An error occurred with the value 12 (The value 40000 is out of the range of "
+            "permissible values for the SmallInt type)");
   EXPECT_FALSE(small->GetNull());
   EXPECT_EQ(small->GetAsString(), "12");  // the data it had before
   auto date = MakeValue(dtDate, 0, 0, 0, "2024-02-29");
-  try {
-    date->SetAsBoolean(true);
-    FAIL();
-  } catch (const EBRNException& e) {
-    EXPECT_EQ(e.ErrorMessage,
-              "An error occurred with the value 2024-02-29 (A conversion error occurred with the "
-              "value TRUE)");
-  }
+  EXPECT_EQ(CaughtError([&] { date->SetAsBoolean(true); }).ErrorMessage,
+            "An error occurred with the value 2024-02-29 (A conversion error occurred with the "
+            "value TRUE)");
   auto word = MakeValue(dtChar, 0, 0, 0, "abc");
-  try {
-    word->GetAsDate();
-    FAIL();
-  } catch (const EBRNException& e) {
-    EXPECT_EQ(e.ErrorMessage,
-              "An error occurred with the value abc (A conversion error occurred with the value)");
-  }
+  EXPECT_EQ(CaughtError([&] { word->GetAsDate(); }).ErrorMessage,
+            "An error occurred with the value abc (A conversion error occurred with the value)");
 }
 
 TEST(ValueConversion, BooleansFromNumbersTakeThePositiveOnes) {

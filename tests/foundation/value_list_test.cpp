@@ -11,9 +11,13 @@
 #include "foundation/contained_value.h"
 #include "foundation/exception.h"
 #include "foundation/memory_stream.h"
+#include "test_support.h"
 
 namespace brn {
 namespace {
+
+using testing::CaughtError;
+using testing::StreamBytes;
 
 constexpr int32_t kEnglishCaseInsensitive = 1033 | (1 << CaseInsensitiveBit);
 
@@ -92,11 +96,6 @@ class TestKey : public TBRNKeyValues {
   std::vector<int32_t> Collations;
   int32_t RowID = 0;
 };
-
-std::vector<uint8_t> StreamBytes(const TBRNMemoryStream& stream) {
-  const uint8_t* data = stream.GetMemory();
-  return std::vector<uint8_t>(data, data + stream.GetSize());
-}
 
 TEST(ValueList, CapacityGrowsInStepsOfEightAndDeletingKeepsIt) {
   TBRNValues list;  // owning: the values are freed with the list
@@ -296,12 +295,7 @@ TEST(ValueList, HostileCountsRaiseTheConversionError) {
     stream.WriteBoolean(true);
     stream.SetPosition(0);
     auto list = MakeList({I(4)});
-    try {
-      list->LoadFromStream(stream);
-      ADD_FAILURE() << "count " << count << " accepted";
-    } catch (const EBRNException& e) {
-      EXPECT_EQ(e.ErrorCode, 1011) << count;
-    }
+    EXPECT_EQ(CaughtError([&] { list->LoadFromStream(stream); }).ErrorCode, 1011) << count;
     EXPECT_EQ(list->GetCount(), 1) << count;
     EXPECT_EQ(list->GetItem(0)->GetAsInteger(), 4) << count;
   }

@@ -7,6 +7,7 @@
 #include "foundation/memory_stream.h"
 #include "platform/bcd.h"
 #include "platform/variant.h"
+#include "test_support.h"
 #include "value_test_support.h"
 
 namespace brn {
@@ -14,10 +15,7 @@ namespace {
 
 using testing::MakeValue;
 using testing::Outcome;
-
-std::string StreamHex(TBRNMemoryStream& stream) {
-  return FormatBytesLiteral(std::span(stream.GetMemory(), size_t(stream.GetSize())));
-}
+using testing::StreamHex;
 
 struct Sample {
   TBRNDataTypeCode Type;
