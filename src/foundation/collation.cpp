@@ -3,6 +3,7 @@
 #include <array>
 #include <stdexcept>
 
+#include "foundation/string_helpers.h"
 #include "platform/locale_compare.h"
 
 namespace brn {
@@ -39,11 +40,6 @@ constexpr std::array<unsigned char, 256> makeLowerTable() {
 
 constexpr std::array<unsigned char, 256> upperTable = makeUpperTable();
 constexpr std::array<unsigned char, 256> lowerTable = makeLowerTable();
-
-int32_t lengthWithoutTrailingBlanks(const char* text, int32_t length) {
-  while (length > 0 && text[length - 1] == ' ') --length;
-  return length;
-}
 
 std::string mapBinary(std::string_view s, const std::array<unsigned char, 256>& table) {
   std::string result(s);
@@ -124,13 +120,14 @@ constexpr std::array<uint32_t, 16> localeFlags = makeLocaleFlags();
       count1 = length1 < partialLength ? length1 : partialLength;
       count2 = length2 < partialLength ? length2 : partialLength;
     } else {
-      count1 = lengthWithoutTrailingBlanks(text1, length1);
-      count2 = lengthWithoutTrailingBlanks(text2, length2);
+      count1 = TrimmedCount(text1, length1);
+      count2 = TrimmedCount(text2, length2);
     }
     int32_t result = LocaleCompareString(lcid, flags, text1, count1, text2, count2);
     if (result != 0) return result - CompareEqual;
     // A locale the platform cannot compare falls back to the byte order, so
-    // that callers always see -1, 0 or 1.
+    // that callers always see -1, 0 or 1; the texts are cut already.
+    return CompareBuffersBinary(text1, count1, text2, count2, ignoreCase, partialLength);
   }
   return CompareBuffersBinary(text1, length1, text2, length2, ignoreCase, partialLength);
 }
@@ -185,8 +182,8 @@ int32_t CompareBuffersBinary(const char* text1, int32_t length1, const char* tex
   if (length1 < 0 || length2 < 0) throw std::invalid_argument("Negative text length");
   int32_t n;
   if (partialLength <= 0) {
-    length1 = lengthWithoutTrailingBlanks(text1, length1);
-    length2 = lengthWithoutTrailingBlanks(text2, length2);
+    length1 = TrimmedCount(text1, length1);
+    length2 = TrimmedCount(text2, length2);
     n = length1 < length2 ? length1 : length2;
   } else {
     n = length1 < length2 ? length1 : length2;

@@ -36,10 +36,6 @@ std::string formatWith(std::string_view pattern, const Args& args) {
   return result;
 }
 
-bool isBlank(char c) {
-  return static_cast<unsigned char>(c) <= 32;
-}
-
 }  // namespace
 
 int32_t TextPos(std::string_view sub, std::string_view text) {
@@ -67,11 +63,6 @@ int32_t TextLength(std::string_view s) {
 
 int64_t StringMemSize(std::string_view s) {
   return int64_t(s.size());
-}
-
-int32_t TrimmedCount(const char* buffer, int32_t count) {
-  while (count > 0 && buffer[count - 1] == ' ') --count;
-  return count;
 }
 
 int32_t TrimmedLength(std::string_view s) {
@@ -234,15 +225,18 @@ std::string TrimChar(std::string_view s, char c) {
 }
 
 std::string TrimTrailingBlanks(std::string_view s) {
-  size_t end = s.size();
-  while (end > 0 && isBlank(s[end - 1])) --end;
-  return std::string(s.substr(0, end));
+  while (!s.empty() && BlankChars.Contains(s.back())) s.remove_suffix(1);
+  return std::string(s);
 }
 
 std::string TrimBlanks(std::string_view s) {
-  size_t begin = 0;
-  while (begin < s.size() && isBlank(s[begin])) ++begin;
-  return TrimTrailingBlanks(s.substr(begin));
+  return std::string(TrimBlanksView(s));
+}
+
+std::string_view TrimBlanksView(std::string_view s) {
+  while (!s.empty() && BlankChars.Contains(s.front())) s.remove_prefix(1);
+  while (!s.empty() && BlankChars.Contains(s.back())) s.remove_suffix(1);
+  return s;
 }
 
 std::string TrimTrailingText(std::string_view s, std::string_view suffix) {

@@ -20,8 +20,12 @@ int32_t LastPos(std::string_view sub, std::string_view text);
 int32_t CountOccurrences(std::string_view sub, std::string_view text);
 int32_t TextLength(std::string_view s);
 int64_t StringMemSize(std::string_view s);
-// Length without trailing blanks (character 32 only).
-int32_t TrimmedCount(const char* buffer, int32_t count);
+// Length without trailing blanks (character 32 only). Inline: the collated
+// comparison cuts both of its texts with it.
+inline int32_t TrimmedCount(const char* buffer, int32_t count) {
+  while (count > 0 && buffer[count - 1] == ' ') --count;
+  return count;
+}
 int32_t TrimmedLength(std::string_view s);
 std::string ChooseText(bool condition, std::string_view a, std::string_view b);
 
@@ -61,6 +65,8 @@ std::string TrimChar(std::string_view s, char c);
 // Blanks here are the characters 0-32.
 std::string TrimTrailingBlanks(std::string_view s);
 std::string TrimBlanks(std::string_view s);
+// TrimBlanks without copying: the part of s between its blanks.
+std::string_view TrimBlanksView(std::string_view s);
 // Every trailing repetition of the (non-empty) suffix removed.
 std::string TrimTrailingText(std::string_view s, std::string_view suffix);
 std::string StripLeadingZeros(std::string_view s);

@@ -58,8 +58,11 @@ TEST(CollationTest, BinaryCompare) {
     EXPECT_EQ(CompareStringsBinary(c.a, c.b, c.partial, c.ignoreCase), c.expected);
     EXPECT_EQ(CompareStringsBinary(c.b, c.a, c.partial, c.ignoreCase), -c.expected);
     // The binary collation takes the same road, its case-insensitive bit
-    // standing for the flag.
+    // standing for the flag; so does a locale the platform cannot compare,
+    // after the locale road has already cut the texts.
     EXPECT_EQ(CompareCollated(c.ignoreCase ? CI : 0, c.a, c.b, false, c.partial), c.expected);
+    EXPECT_EQ(CompareCollated(UnknownLocale | (c.ignoreCase ? CI : 0), c.a, c.b, false, c.partial),
+              c.expected);
   }
 }
 

@@ -104,6 +104,9 @@ TEST(StringHelpersTest, PaddingAndTrimming) {
   EXPECT_EQ(TrimTrailingBlanks(" a \t\r\n"), " a");
   EXPECT_EQ(TrimBlanks(std::string("\0 a b \x1F", 7)), "a b");
   EXPECT_EQ(TrimBlanks("   "), "");
+  const std::string_view padded = " \ta b\r\n";
+  EXPECT_EQ(TrimBlanksView(padded), "a b");
+  EXPECT_EQ(TrimBlanksView(padded).data(), padded.data() + 2);  // a view into the text
   EXPECT_EQ(TrimTrailingText("SELECT 1\r\n\r\n", "\r\n"), "SELECT 1");
   EXPECT_EQ(TrimTrailingText("xxx", "x"), "");
   EXPECT_EQ(TrimTrailingText("abab", ""), "abab");
