@@ -74,7 +74,6 @@ int64_t TBRNEnvironment::GetOSVersion() const {
   // The minor number's digits are the decimals: 1 is .1, 15 is .15.
   int64_t digits = 1;
   while (digits <= fraction) digits *= 10;
-  if (fraction == 0) digits = 1;
   while (digits > scale) {
     fraction /= 10;
     digits /= 10;

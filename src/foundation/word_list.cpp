@@ -35,19 +35,14 @@ int32_t TBRNWordList::Find(std::string_view word, int32_t partialLength, int32_t
   while (low <= high) {
     mid = low + (high - low) / 2;
     result = CompareCollated(Collation, Words[size_t(mid)].GetText(), word, false, partialLength);
-    // Any other result than -1, 0 or 1 is folded onto its sign so that the
-    // search always narrows.
-    if (result < 0) {
-      result = -1;
+    if (result < 0)
       low = mid + 1;
-    } else if (result > 0) {
-      result = 1;
+    else if (result > 0)
       high = mid - 1;
-    } else {
+    else
       break;
-    }
   }
-  index = result == -1 ? mid + 1 : mid;
+  index = result < 0 ? mid + 1 : mid;
   return result;
 }
 

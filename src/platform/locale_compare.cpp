@@ -361,16 +361,15 @@ int32_t compareConverted(const CollatorEntry& entry, uint32_t flags, const char*
     if (count1 < 0 || count2 < 0) return 0;
   }
   if (!entry.MayCarryKanaOrWidth) return collate(entry, units1, count1, units2, count2);
-  if (flags & (NormIgnoreWidth | NormIgnoreKanaType)) {
+  const uint32_t folded = flags & (NormIgnoreWidth | NormIgnoreKanaType);
+  if (folded != 0) {
     count1 = fold(units1, count1, flags);
     count2 = fold(units2, count2, flags);
   }
-  int32_t result = ucol_strcoll(entry.Collator, reinterpret_cast<const UChar*>(units1), count1,
-                                reinterpret_cast<const UChar*>(units2), count2);
-  if (result == UCOL_EQUAL &&
-      (flags & (NormIgnoreWidth | NormIgnoreKanaType)) != (NormIgnoreWidth | NormIgnoreKanaType))
-    result = compareKanaAndWidth(units1, count1, units2, count2);
-  return result + CompareEqual;
+  const int32_t result = collate(entry, units1, count1, units2, count2);
+  if (result == CompareEqual && folded != (NormIgnoreWidth | NormIgnoreKanaType))
+    return compareKanaAndWidth(units1, count1, units2, count2) + CompareEqual;
+  return result;
 }
 
 bool isTurkic(const PlatformLocale& locale) {
