@@ -2,7 +2,6 @@
 
 #include "foundation/event.h"
 #include "foundation/numeric_helpers.h"
-#include "platform/threads.h"
 
 namespace brn {
 

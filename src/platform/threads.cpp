@@ -9,6 +9,8 @@
 #include <condition_variable>
 #include <memory>
 
+#include "platform/system_info.h"
+
 namespace brn {
 
 namespace {
@@ -56,7 +58,7 @@ void* threadEntry(void* argument) {
   delete holder;
   {
     std::unique_lock lock(state->mutex);
-    state->threadId = static_cast<uint32_t>(gettid());
+    state->threadId = SystemThreadId();
     state->started = true;
     state->changed.notify_all();
     state->changed.wait(lock, [&] { return state->released; });
@@ -129,7 +131,7 @@ int PlatformWaitForThread(TPlatformThread* thread, int32_t& exitCode) {
   {
     // The id is published by the thread itself before anything can run on it.
     std::lock_guard lock(state.mutex);
-    if (state.threadId == static_cast<uint32_t>(gettid())) return EDEADLK;
+    if (state.threadId == SystemThreadId()) return EDEADLK;
   }
   std::lock_guard joinLock(state.joinMutex);
   if (!state.joined) {
@@ -154,10 +156,6 @@ void PlatformCloseThread(TPlatformThread* thread) {
     }
   }
   delete thread;
-}
-
-uint32_t PlatformCurrentThreadId() {
-  return static_cast<uint32_t>(gettid());
 }
 
 struct TPlatformEvent {

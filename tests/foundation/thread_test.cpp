@@ -16,28 +16,18 @@
 #include "foundation/thread.h"
 #include "platform/system_info.h"
 #include "platform/threads.h"
+#include "wait_test_support.h"
 
 namespace brn {
 namespace {
 
-// Generous bound for anything that should happen "soon" on a loaded machine.
-constexpr int32_t LongWaitMs = 20000;
+using testing::Eventually;
+using testing::LongWaitMs;
 
 using Clock = std::chrono::steady_clock;
 
 int64_t elapsedMs(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-// Polls until condition holds or LongWaitMs passes.
-template <typename Condition>
-bool eventually(Condition condition) {
-  auto start = Clock::now();
-  while (!condition()) {
-    if (elapsedMs(start) > LongWaitMs) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
 }
 
 TEST(InterlockedTest, CompareExchangeStoresOnlyOnMatch) {
@@ -302,7 +292,7 @@ TEST(ThreadTest, DestroyingARunningThreadTerminatesAndWaitsForIt) {
   std::atomic<int> executed{0};
   auto* thread = new RecordingThread(&executed, false, true);
   thread->Resume();
-  ASSERT_TRUE(eventually([&] { return executed.load() == 1; }));
+  ASSERT_TRUE(Eventually([&] { return executed.load() == 1; }));
   delete thread;  // returns only once the polling loop has seen Terminated
   EXPECT_EQ(executed.load(), 1);
 }

@@ -8,13 +8,13 @@
 
 #include "foundation/event.h"
 #include "platform/system_info.h"
-#include "platform/threads.h"
+#include "wait_test_support.h"
 
 namespace brn {
 namespace {
 
-// Generous bound for anything that should happen "soon" on a loaded machine.
-constexpr int32_t LongWaitMs = 20000;
+using testing::Eventually;
+using testing::LongWaitMs;
 
 TEST(ThreadTimerTest, RunsAThreadOnlyWhileEnabledWithIntervalAndCallback) {
   TBRNThreadTimer timer;
@@ -148,11 +148,7 @@ TEST(ThreadTimerTest, ChangesFromOwnerAndCallbackAtOnce) {
   }
   timer.SetEnabled(true);
   int before = fires.load();
-  auto start = std::chrono::steady_clock::now();
-  while (fires.load() < before + 5 &&
-         std::chrono::steady_clock::now() - start < std::chrono::milliseconds(LongWaitMs)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  Eventually([&] { return fires.load() >= before + 5; });
   EXPECT_GE(fires.load(), before + 5);
 }
 
