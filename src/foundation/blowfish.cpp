@@ -200,13 +200,13 @@ void TBRNBlowfish::Initialize(const uint8_t* key, int32_t keyLength, const uint8
   uint32_t left = 0;
   uint32_t right = 0;
   for (int i = 0; i < 18; i += 2) {
-    EncryptWords(left, right);
+    CipherWords<false>(left, right);
     PArray[i] = left;
     PArray[i + 1] = right;
   }
   for (auto& box : SBoxes) {
     for (int i = 0; i < 256; i += 2) {
-      EncryptWords(left, right);
+      CipherWords<false>(left, right);
       box[i] = left;
       box[i + 1] = right;
     }
@@ -218,55 +218,45 @@ inline uint32_t TBRNBlowfish::Round(uint32_t x) const {
          SBoxes[3][x & 0xFF];
 }
 
-inline void TBRNBlowfish::EncryptWords(uint32_t& left, uint32_t& right) const {
+template <bool Decrypting>
+inline void TBRNBlowfish::CipherWords(uint32_t& left, uint32_t& right) const {
+  auto p = [this](int i) { return PArray[Decrypting ? 17 - i : i]; };
   uint32_t l = left;
   uint32_t r = right;
   for (int i = 0; i < 16; i += 2) {
-    l ^= PArray[i];
+    l ^= p(i);
     r ^= Round(l);
-    r ^= PArray[i + 1];
+    r ^= p(i + 1);
     l ^= Round(r);
   }
-  left = r ^ PArray[17];
-  right = l ^ PArray[16];
+  left = r ^ p(17);
+  right = l ^ p(16);
 }
 
-inline void TBRNBlowfish::DecryptWords(uint32_t& left, uint32_t& right) const {
-  uint32_t l = left;
-  uint32_t r = right;
-  for (int i = 17; i > 1; i -= 2) {
-    l ^= PArray[i];
-    r ^= Round(l);
-    r ^= PArray[i - 1];
-    l ^= Round(r);
-  }
-  left = r ^ PArray[0];
-  right = l ^ PArray[1];
+template <bool Decrypting>
+inline void TBRNBlowfish::CipherBlock(uint8_t* block) const {
+  uint32_t left = LoadBigEndian32(block);
+  uint32_t right = LoadBigEndian32(block + 4);
+  CipherWords<Decrypting>(left, right);
+  StoreBigEndian32(block, left);
+  StoreBigEndian32(block + 4, right);
 }
 
 void TBRNBlowfish::EncryptBlock(uint8_t* buffer, int32_t offset) const {
-  uint8_t* block = buffer + offset;
-  uint32_t left = LoadBigEndian32(block);
-  uint32_t right = LoadBigEndian32(block + 4);
-  EncryptWords(left, right);
-  StoreBigEndian32(block, left);
-  StoreBigEndian32(block + 4, right);
+  CipherBlock<false>(buffer + offset);
 }
 
 void TBRNBlowfish::DecryptBlock(uint8_t* buffer, int32_t offset) const {
-  uint8_t* block = buffer + offset;
-  uint32_t left = LoadBigEndian32(block);
-  uint32_t right = LoadBigEndian32(block + 4);
-  DecryptWords(left, right);
-  StoreBigEndian32(block, left);
-  StoreBigEndian32(block + 4, right);
+  CipherBlock<true>(buffer + offset);
 }
 
+// The chain block is mixed in as words, so that no half is stored and read
+// back between the steps.
 void TBRNBlowfish::EncryptCBC(uint8_t* buffer, int32_t offset) {
   uint8_t* block = buffer + offset;
   uint32_t left = LoadBigEndian32(block) ^ LoadBigEndian32(ChainBlock);
   uint32_t right = LoadBigEndian32(block + 4) ^ LoadBigEndian32(ChainBlock + 4);
-  EncryptWords(left, right);
+  CipherWords<false>(left, right);
   StoreBigEndian32(block, left);
   StoreBigEndian32(block + 4, right);
   std::memcpy(ChainBlock, block, 8);
@@ -278,7 +268,7 @@ void TBRNBlowfish::DecryptCBC(uint8_t* buffer, int32_t offset) {
   std::memcpy(cipherText, block, 8);
   uint32_t left = LoadBigEndian32(block);
   uint32_t right = LoadBigEndian32(block + 4);
-  DecryptWords(left, right);
+  CipherWords<true>(left, right);
   StoreBigEndian32(block, left ^ LoadBigEndian32(ChainBlock));
   StoreBigEndian32(block + 4, right ^ LoadBigEndian32(ChainBlock + 4));
   std::memcpy(ChainBlock, cipherText, 8);

@@ -23,8 +23,13 @@ class TBRNBlowfish {
  private:
   // The round function F of one half.
   uint32_t Round(uint32_t x) const;
-  void EncryptWords(uint32_t& left, uint32_t& right) const;
-  void DecryptWords(uint32_t& left, uint32_t& right) const;
+  // The sixteen rounds over the two halves; decryption runs them with the
+  // P-array reversed.
+  template <bool Decrypting>
+  void CipherWords(uint32_t& left, uint32_t& right) const;
+  // The rounds over the 8 bytes at block, in place.
+  template <bool Decrypting>
+  void CipherBlock(uint8_t* block) const;
 
   uint8_t IV[8] = {};
   uint8_t ChainBlock[8] = {};

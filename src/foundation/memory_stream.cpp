@@ -263,20 +263,20 @@ void TBRNMemoryStream::SetEncryptionKey(const TBRNDigest& digest) {
 }
 
 void TBRNMemoryStream::Encrypt(int32_t count) {
+  CipherUnits(count, &TBRNBlowfish::EncryptCBC);
+}
+
+void TBRNMemoryStream::Decrypt(int32_t count) {
+  CipherUnits(count, &TBRNBlowfish::DecryptCBC);
+}
+
+void TBRNMemoryStream::CipherUnits(int32_t count, void (TBRNBlowfish::*step)(uint8_t*, int32_t)) {
   count = ResolveCount(count);
   if (!Cipher) throw std::logic_error("Memory stream has no encryption key");
   // Each call is its own chain: equal regions encrypted by separate calls
   // give equal ciphertext.
   for (int32_t unit = count / 8; unit > 0; --unit, Position += 8)
-    Cipher->EncryptCBC(Memory, Position);
-  Cipher->ResetChain();
-}
-
-void TBRNMemoryStream::Decrypt(int32_t count) {
-  count = ResolveCount(count);
-  if (!Cipher) throw std::logic_error("Memory stream has no encryption key");
-  for (int32_t unit = count / 8; unit > 0; --unit, Position += 8)
-    Cipher->DecryptCBC(Memory, Position);
+    ((*Cipher).*step)(Memory, Position);
   Cipher->ResetChain();
 }
 

@@ -204,6 +204,8 @@ class TBRNMemoryStream : public TBRNStream {
   int32_t ResolveCount(int32_t count) const;
   void WritePrefixed(const uint8_t* data, int32_t length, bool shortLength);
   void ReadPrefixed(int32_t& start, int32_t& length, bool shortLength);
+  // Encrypt and Decrypt: step over each whole 8-byte unit, one chain a call.
+  void CipherUnits(int32_t count, void (TBRNBlowfish::*step)(uint8_t*, int32_t));
 
   uint8_t* Memory = nullptr;
   bool OwnsMemory = true;

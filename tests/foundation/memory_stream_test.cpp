@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -10,17 +9,14 @@
 
 #include "foundation/blowfish.h"
 #include "foundation/digest.h"
+#include "foundation/number_text.h"
 
 namespace brn {
 namespace {
 
 std::string Hex(const uint8_t* data, int64_t size) {
   std::string text;
-  char pair[4];
-  for (int64_t i = 0; i < size; ++i) {
-    std::snprintf(pair, sizeof(pair), i == 0 ? "%02X" : " %02X", data[i]);
-    text += pair;
-  }
+  for (int64_t i = 0; i < size; ++i) text += (i == 0 ? "" : " ") + ByteToHex(data[i]);
   return text;
 }
 
