@@ -146,8 +146,12 @@ std::string TBRNFile::LastOSErrorText() {
   return OSErrorMessage(errno);
 }
 
-static void checkTransfer(size_t arraySize, int32_t offset, int32_t count) {
+void TBRNFile::CheckTransferCount(int32_t count) {
   if (count < 0) throw std::out_of_range("File transfer with a negative count");
+}
+
+// After the count check: the transfer lies inside the array.
+static void checkArrayRange(size_t arraySize, int32_t offset, int32_t count) {
   if (offset < 0 || size_t(offset) > arraySize || size_t(count) > arraySize - size_t(offset)) {
     throw std::out_of_range("File transfer outside the byte array");
   }
@@ -175,12 +179,14 @@ int64_t TBRNFile::SeekTarget(uint8_t origin, int64_t offset, int64_t position, i
 }
 
 int32_t TBRNFile::ReadIntoArray(TBRNBytes& bytes, int32_t offset, int32_t count) {
-  checkTransfer(bytes.size(), offset, count);
+  CheckTransferCount(count);
+  checkArrayRange(bytes.size(), offset, count);
   return Read(bytes.data() + offset, count);
 }
 
 int32_t TBRNFile::WriteFromArray(const TBRNBytes& bytes, int32_t offset, int32_t count) {
-  checkTransfer(bytes.size(), offset, count);
+  CheckTransferCount(count);
+  checkArrayRange(bytes.size(), offset, count);
   return Write(bytes.data() + offset, count);
 }
 

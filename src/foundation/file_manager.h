@@ -113,6 +113,8 @@ class TBRNFile {
   // The position a seek from origin reaches; a range error when it does not
   // fit 64 bits.
   static int64_t SeekTarget(uint8_t origin, int64_t offset, int64_t position, int64_t size);
+  // A range error for a negative transfer count.
+  static void CheckTransferCount(int32_t count);
   std::unique_ptr<TBRNFileStream> NewStream(bool readOnly);
 };
 

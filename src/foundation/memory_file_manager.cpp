@@ -1,5 +1,6 @@
 #include "foundation/memory_file_manager.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -62,40 +63,46 @@ std::unique_ptr<TBRNFileStream> TBRNMemoryFile::CreateNew() {
   return TBRNFile::CreateNew();
 }
 
-void TBRNMemoryFile::CopyOut(uint8_t* target, int64_t from, int64_t count) const {
+namespace {
+
+// Calls visit(bytes, length) for each piece of the count bytes from `at` that
+// lies in one block, in order.
+template <typename Visit>
+void forEachPiece(const std::vector<std::unique_ptr<uint8_t[]>>& blocks, int64_t at, int64_t count,
+                  Visit visit) {
+  constexpr int64_t blockSize = TBRNMemoryFile::BlockSize;
   while (count > 0) {
-    int64_t inBlock = from % BlockSize;
-    int64_t piece = BlockSize - inBlock < count ? BlockSize - inBlock : count;
-    std::memcpy(target, Blocks[size_t(from / BlockSize)].get() + inBlock, size_t(piece));
-    target += piece;
-    from += piece;
+    int64_t inBlock = at % blockSize;
+    int64_t piece = std::min(blockSize - inBlock, count);
+    visit(blocks[size_t(at / blockSize)].get() + inBlock, size_t(piece));
+    at += piece;
     count -= piece;
   }
+}
+
+}  // namespace
+
+void TBRNMemoryFile::CopyOut(uint8_t* target, int64_t from, int64_t count) const {
+  forEachPiece(Blocks, from, count, [&](const uint8_t* bytes, size_t piece) {
+    std::memcpy(target, bytes, piece);
+    target += piece;
+  });
 }
 
 void TBRNMemoryFile::CopyIn(const uint8_t* source, int64_t to, int64_t count) {
-  while (count > 0) {
-    int64_t inBlock = to % BlockSize;
-    int64_t piece = BlockSize - inBlock < count ? BlockSize - inBlock : count;
-    std::memcpy(Blocks[size_t(to / BlockSize)].get() + inBlock, source, size_t(piece));
+  forEachPiece(Blocks, to, count, [&](uint8_t* bytes, size_t piece) {
+    std::memcpy(bytes, source, piece);
     source += piece;
-    to += piece;
-    count -= piece;
-  }
+  });
 }
 
 void TBRNMemoryFile::Fill(int64_t from, int64_t count) {
-  while (count > 0) {
-    int64_t inBlock = from % BlockSize;
-    int64_t piece = BlockSize - inBlock < count ? BlockSize - inBlock : count;
-    std::memset(Blocks[size_t(from / BlockSize)].get() + inBlock, 0, size_t(piece));
-    from += piece;
-    count -= piece;
-  }
+  forEachPiece(Blocks, from, count,
+               [](uint8_t* bytes, size_t piece) { std::memset(bytes, 0, piece); });
 }
 
 int32_t TBRNMemoryFile::Read(void* buffer, int32_t count) {
-  if (count < 0) throw std::out_of_range("File transfer with a negative count");
+  CheckTransferCount(count);
   FileGuard guard(CriticalSection);
   if (Position < 0 || Position >= Size) return 0;
   int64_t done = Size - Position < count ? Size - Position : count;
@@ -105,7 +112,7 @@ int32_t TBRNMemoryFile::Read(void* buffer, int32_t count) {
 }
 
 int32_t TBRNMemoryFile::Write(const void* buffer, int32_t count) {
-  if (count < 0) throw std::out_of_range("File transfer with a negative count");
+  CheckTransferCount(count);
   FileGuard guard(CriticalSection);
   if (Position < 0) throw std::out_of_range("Memory file write before the start of the file");
   if (Position > INT64_MAX - count) throw std::out_of_range("Memory file write beyond 2^63");

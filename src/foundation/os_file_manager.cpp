@@ -154,7 +154,7 @@ int64_t TBRNOSFile::GetModified() {
 }
 
 int32_t TBRNOSFile::Read(void* buffer, int32_t count) {
-  if (count < 0) throw std::out_of_range("File transfer with a negative count");
+  CheckTransferCount(count);
   FileGuard guard(CriticalSection);
   int64_t done = OSReadFileAt(Handle, buffer, count, FilePosition);
   if (done < 0) return -1;
@@ -163,7 +163,7 @@ int32_t TBRNOSFile::Read(void* buffer, int32_t count) {
 }
 
 int32_t TBRNOSFile::Write(const void* buffer, int32_t count) {
-  if (count < 0) throw std::out_of_range("File transfer with a negative count");
+  CheckTransferCount(count);
   FileGuard guard(CriticalSection);
   int64_t done = OSWriteFileAt(Handle, buffer, count, FilePosition);
   if (done < 0) return -1;

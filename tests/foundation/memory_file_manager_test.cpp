@@ -4,11 +4,14 @@
 #include <stdexcept>
 #include <string>
 
+#include "file_test_support.h"
 #include "foundation/exception.h"
 #include "foundation/memory_file_manager.h"
 
 namespace brn {
 namespace {
+
+using testing::FileError;
 
 class MemoryFileManagerTest : public ::testing::Test {
  protected:
@@ -71,13 +74,8 @@ TEST_F(MemoryFileManagerTest, PositionsAreSixtyFourBit) {
 }
 
 TEST_F(MemoryFileManagerTest, NamesLiveOnlyInTheTable) {
-  try {
-    manager.OpenFile("/m/never.dat", false, false, false);
-    FAIL();
-  } catch (const EBRNException& e) {
-    EXPECT_EQ(e.ErrorCode, 600);
-    EXPECT_EQ(e.ErrorMessage, "File manager error (File /m/never.dat not found)");
-  }
+  EXPECT_EQ(FileError([&] { manager.OpenFile("/m/never.dat", false, false, false); }),
+            "File manager error (File /m/never.dat not found)");
   EXPECT_THROW(manager.RenameFile("/m/never.dat", "/m/other.dat"), EBRNException);
   {
     auto stream = Create("/m/a.dat");
