@@ -1,5 +1,6 @@
 #include "foundation/digest.h"
 
+#include <bit>
 #include <cstring>
 #include <stdexcept>
 
@@ -9,10 +10,6 @@
 namespace brn {
 
 namespace {
-
-constexpr uint32_t RotateLeft(uint32_t x, int n) {
-  return (x << n) | (x >> (32 - n));
-}
 
 // The per-step additive constants: floor(abs(sin(i + 1)) * 2^32).
 constexpr uint32_t kSine[64] = {
@@ -101,7 +98,7 @@ void TBRNDigest::Transform(const uint8_t* block) {
 
   // Four rounds of sixteen steps; each step mixes one word of the block.
   auto step = [](uint32_t& w, uint32_t mixed, uint32_t word, uint32_t constant, int shift,
-                 uint32_t next) { w = next + RotateLeft(w + mixed + word + constant, shift); };
+                 uint32_t next) { w = next + std::rotl(w + mixed + word + constant, shift); };
   constexpr int kShift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
   for (int i = 0; i < 64; ++i) {
     uint32_t mixed;

@@ -129,6 +129,13 @@ void CheckElementRange(size_t length, int32_t index, int32_t count) {
   }
 }
 
+template <typename T>
+void ZeroElements(T* elements, size_t length, int32_t index, int32_t count) {
+  if (count <= 0 || length == 0) return;
+  CheckElementRange(length, index, count);
+  std::memset(elements + index, 0, size_t(count) * sizeof(T));
+}
+
 }  // namespace
 
 void CopyBytes(const void* source, int32_t sourceOffset, TBRNBytes& dest, int32_t count,
@@ -140,25 +147,19 @@ void CopyBytes(const void* source, int32_t sourceOffset, TBRNBytes& dest, int32_
 }
 
 void ZeroBytes(uint8_t* bytes, size_t length, int32_t index, int32_t count) {
-  if (count <= 0 || length == 0) return;
-  CheckElementRange(length, index, count);
-  std::memset(bytes + index, 0, size_t(count));
+  ZeroElements(bytes, length, index, count);
 }
 
 void ZeroBytes(TBRNBytes& bytes, int32_t index, int32_t count) {
-  ZeroBytes(bytes.data(), bytes.size(), index, count);
+  ZeroElements(bytes.data(), bytes.size(), index, count);
 }
 
 void ZeroWords(uint16_t* words, size_t length, int32_t index, int32_t count) {
-  if (count <= 0 || length == 0) return;
-  CheckElementRange(length, index, count);
-  std::memset(words + index, 0, size_t(count) * sizeof(uint16_t));
+  ZeroElements(words, length, index, count);
 }
 
 void ZeroLongWords(uint32_t* longWords, size_t length, int32_t index, int32_t count) {
-  if (count <= 0 || length == 0) return;
-  CheckElementRange(length, index, count);
-  std::memset(longWords + index, 0, size_t(count) * sizeof(uint32_t));
+  ZeroElements(longWords, length, index, count);
 }
 
 uint32_t HashInteger(int32_t key) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "foundation/byte_order.h"
 #include "foundation/number_text.h"
 #include "platform/os_file.h"
 #include "platform/os_version.h"
@@ -18,9 +19,7 @@ TBRNVersionInfo::TBRNVersionInfo(const std::string& fileName) : FileName(fileNam
   }
   // The first translation: language ID in the low word, code page in the
   // high word; the block is named language first ("040904E4").
-  uint32_t translation = 0;
-  for (int i = 0; i < 4; ++i) translation |= uint32_t(uint8_t(value[size_t(i)])) << (8 * i);
-  std::string digits = IntegerToHex(int32_t(translation));
+  std::string digits = IntegerToHex(LoadLittleEndian<int32_t>(value.data()));
   std::string block = "\\StringFileInfo\\" + digits.substr(4, 4) + digits.substr(0, 4) + "\\";
   struct Entry {
     const char* key;
