@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <span>
 #include <vector>
 
@@ -115,10 +116,12 @@ class TextCursor {
            DigitChars.Contains(static_cast<unsigned char>(text_[position_])))
       ++position_;
     if (position_ == start) return false;
-    std::string digits = StripLeadingZeros(text_.substr(start, position_ - start));
-    if (digits.size() > 9) return false;
-    value = 0;
-    for (char d : digits) value = value * 10 + (d - '0');
+    // Read in place; more than 9 significant digits fit no field.
+    uint64_t number = 0;
+    std::from_chars_result read =
+        std::from_chars(text_.data() + start, text_.data() + position_, number);
+    if (read.ec != std::errc() || number > 999999999) return false;
+    value = int32_t(number);
     return true;
   }
 

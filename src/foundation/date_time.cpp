@@ -101,6 +101,18 @@ bool StoreWide(const WideDate& date, TBRNDateParts& parts) {
   return true;
 }
 
+// The day-time fields from the largest unit down, with their parts.
+struct DayTimeField {
+  TBRNIntervalFields flag;
+  int64_t unit;
+  int64_t TBRNDayTimeParts::*part;
+};
+constexpr DayTimeField dayTimeFields[] = {{ifDay, MSecsPerDay, &TBRNDayTimeParts::Days},
+                                          {ifHour, msPerHour, &TBRNDayTimeParts::Hours},
+                                          {ifMinute, msPerMinute, &TBRNDayTimeParts::Minutes},
+                                          {ifSecond, msPerSecond, &TBRNDayTimeParts::Seconds},
+                                          {ifMSecond, 1, &TBRNDayTimeParts::MSeconds}};
+
 // The unit of the last field of a valid qualifier (0 for an invalid one).
 int64_t TrailingUnit(TBRNIntervalFields qualifier) {
   if (!IsValidDayTimeQualifier(qualifier)) return 0;
@@ -283,20 +295,10 @@ void SplitYearMonthInterval(int32_t Months, TBRNIntervalFields Qualifier,
 void SplitDayTimeInterval(TBRNIntervalFields Qualifier, TBRNDayTimeParts& Parts, int64_t MS) {
   Parts = TBRNDayTimeParts();
   if (!IsValidDayTimeQualifier(Qualifier)) return;
-  // Fields from the largest unit down; the first field of the qualifier takes
-  // the whole amount, the later ones what is left of it.
-  struct Field {
-    TBRNIntervalFields flag;
-    int64_t unit;
-    int64_t TBRNDayTimeParts::*part;
-  };
-  static constexpr Field fields[] = {{ifDay, MSecsPerDay, &TBRNDayTimeParts::Days},
-                                     {ifHour, msPerHour, &TBRNDayTimeParts::Hours},
-                                     {ifMinute, msPerMinute, &TBRNDayTimeParts::Minutes},
-                                     {ifSecond, msPerSecond, &TBRNDayTimeParts::Seconds},
-                                     {ifMSecond, 1, &TBRNDayTimeParts::MSeconds}};
+  // The first field of the qualifier takes the whole amount, the later ones
+  // what is left of it.
   int64_t rest = MS;
-  for (const Field& field : fields) {
+  for (const DayTimeField& field : dayTimeFields) {
     if (!(Qualifier & field.flag)) continue;
     Parts.*field.part = rest / field.unit;
     rest %= field.unit;
@@ -312,14 +314,9 @@ bool CombineYearMonthInterval(const TBRNYearMonthParts& Parts, int32_t& Months) 
 bool CombineDayTimeInterval(const TBRNDayTimeParts& Parts, int64_t& MS) {
   MS = 0;
   int64_t total = 0;
-  const std::pair<int64_t, int64_t> terms[] = {{Parts.Days, MSecsPerDay},
-                                               {Parts.Hours, msPerHour},
-                                               {Parts.Minutes, msPerMinute},
-                                               {Parts.Seconds, msPerSecond},
-                                               {Parts.MSeconds, 1}};
-  for (const auto& [count, unit] : terms) {
+  for (const DayTimeField& field : dayTimeFields) {
     int64_t product = 0;
-    if (__builtin_mul_overflow(count, unit, &product) ||
+    if (__builtin_mul_overflow(Parts.*field.part, field.unit, &product) ||
         __builtin_add_overflow(total, product, &total))
       return false;
   }

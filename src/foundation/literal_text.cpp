@@ -10,8 +10,6 @@ namespace brn {
 
 namespace {
 
-constexpr char hexDigits[] = "0123456789ABCDEF";
-
 // Characters 0-32 removed at both ends, without copying.
 std::string_view TrimView(std::string_view text) {
   while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32) text.remove_prefix(1);
@@ -44,26 +42,6 @@ bool Int32Part(std::string_view text, int32_t& value) {
   uint64_t v;
   if (!DigitsPart(text, v) || v > INT32_MAX) return false;
   value = int32_t(v);
-  return true;
-}
-
-void AppendPadded(std::string& text, uint64_t value, size_t width) {
-  char digits[24];
-  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
-  (void)ec;
-  size_t length = size_t(end - digits);
-  if (length < width) text.append(width - length, '0');
-  text.append(digits, length);
-}
-
-uint64_t Magnitude(int64_t value) {
-  return value < 0 ? uint64_t(0) - uint64_t(value) : uint64_t(value);
-}
-
-// Applies the sign of the text to a magnitude; false when it leaves int64.
-bool SignedAmount(bool negative, uint64_t magnitude, int64_t& value) {
-  if (magnitude > (negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX))) return false;
-  value = negative ? int64_t(uint64_t(0) - magnitude) : int64_t(magnitude);
   return true;
 }
 
@@ -112,8 +90,8 @@ bool IsIntegerLiteral(std::string_view text, bool allowNegative) {
 std::string FormatBytesLiteral(std::span<const uint8_t> bytes) {
   std::string text(bytes.size() * 2, '0');
   for (size_t i = 0; i < bytes.size(); ++i) {
-    text[2 * i] = hexDigits[bytes[i] >> 4];
-    text[2 * i + 1] = hexDigits[bytes[i] & 15];
+    text[2 * i] = HexDigits[bytes[i] >> 4];
+    text[2 * i + 1] = HexDigits[bytes[i] & 15];
   }
   return text;
 }
@@ -137,11 +115,11 @@ std::string FormatDateLiteral(int32_t day) {
   TBRNDateParts parts;
   DecodeDayNumber(day, parts);
   std::string text;
-  AppendPadded(text, uint32_t(parts.Year), 4);
+  AppendZeroPadded(text, uint32_t(parts.Year), 4);
   text.push_back('-');
-  AppendPadded(text, uint32_t(parts.Month), 2);
+  AppendZeroPadded(text, uint32_t(parts.Month), 2);
   text.push_back('-');
-  AppendPadded(text, uint32_t(parts.Day), 2);
+  AppendZeroPadded(text, uint32_t(parts.Day), 2);
   return text;
 }
 
@@ -169,15 +147,15 @@ std::string FormatTimeLiteral(int32_t ms, bool use24Hour) {
   int32_t hour = parts.Hour;
   if (!use24Hour) hour = hour == 0 ? 12 : (pm ? hour - 12 : hour);
   std::string text;
-  AppendPadded(text, uint32_t(hour), 2);
+  AppendZeroPadded(text, uint32_t(hour), 2);
   text.push_back(':');
-  AppendPadded(text, uint32_t(parts.Minute), 2);
+  AppendZeroPadded(text, uint32_t(parts.Minute), 2);
   if (parts.Second != 0 || parts.MSecond != 0) {
     text.push_back(':');
-    AppendPadded(text, uint32_t(parts.Second), 2);
+    AppendZeroPadded(text, uint32_t(parts.Second), 2);
     if (parts.MSecond != 0) {
       text.push_back('.');
-      AppendPadded(text, uint32_t(parts.MSecond), 3);
+      AppendZeroPadded(text, uint32_t(parts.MSecond), 3);
     }
   }
   if (!use24Hour) text.append(pm ? " PM" : " AM");
@@ -254,20 +232,20 @@ bool IsTimestampLiteral(std::string_view text) {
 // A negative amount is written with "-" in front even when its leading field
 // is 0 (minus 6 months is -0-06): without it the sign would be lost.
 std::string FormatYearMonthIntervalLiteral(int32_t months, TBRNIntervalFields qualifier) {
-  uint64_t magnitude = Magnitude(months);
+  uint64_t magnitude = UnsignedMagnitude(months);
   std::string text = months < 0 ? "-" : "";
   switch (qualifier) {
     case ifMonth:
-      AppendPadded(text, magnitude, 1);
+      AppendZeroPadded(text, magnitude, 1);
       break;
     case ifYear:
       if (magnitude < 12) text.clear();  // no whole year: 0, without a sign
-      AppendPadded(text, magnitude / 12, 1);
+      AppendZeroPadded(text, magnitude / 12, 1);
       break;
     case ifYear | ifMonth:
-      AppendPadded(text, magnitude / 12, 1);
+      AppendZeroPadded(text, magnitude / 12, 1);
       text.push_back('-');
-      AppendPadded(text, magnitude % 12, 2);
+      AppendZeroPadded(text, magnitude % 12, 2);
       break;
     default:
       text.clear();
@@ -319,7 +297,7 @@ bool IsYearMonthIntervalLiteral(std::string_view text, TBRNIntervalFields qualif
 // is 0 (minus 30 minutes as Hour To Minute is -0:30).
 std::string FormatDayTimeIntervalLiteral(TBRNIntervalFields qualifier, int64_t ms) {
   if (!IsValidDayTimeQualifier(qualifier)) return {};
-  uint64_t rest = Magnitude(ms);
+  uint64_t rest = UnsignedMagnitude(ms);
   std::string text = ms < 0 ? "-" : "";
   bool leading = true;
   TBRNIntervalFields previous = 0;
@@ -328,11 +306,11 @@ std::string FormatDayTimeIntervalLiteral(TBRNIntervalFields qualifier, int64_t m
     uint64_t count = rest / f.unit;
     rest %= f.unit;
     if (leading) {
-      AppendPadded(text, count, 1);
+      AppendZeroPadded(text, count, 1);
       leading = false;
     } else {
       text.push_back(SeparatorBefore(f.field));
-      AppendPadded(text, count, f.field == ifMSecond ? 3 : (previous == ifDay ? 1 : 2));
+      AppendZeroPadded(text, count, f.field == ifMSecond ? 3 : (previous == ifDay ? 1 : 2));
     }
     previous = f.field;
   }
@@ -359,7 +337,7 @@ bool ParseDayTimeIntervalLiteral(std::string_view text, TBRNIntervalFields quali
         __builtin_add_overflow(magnitude, amount, &magnitude))
       return false;
   }
-  return SignedAmount(negative, magnitude, ms);
+  return SignedFromMagnitude(negative, magnitude, ms);
 }
 
 bool IsDayTimeIntervalLiteral(std::string_view text, TBRNIntervalFields qualifier) {

@@ -8,24 +8,6 @@ namespace brn {
 
 namespace {
 
-constexpr char hexDigits[] = "0123456789ABCDEF";
-
-// Decimal text of a magnitude with a sign in front when negative; works for
-// every int64 including the smallest.
-std::string SignedMagnitudeText(bool negative, uint64_t magnitude) {
-  char buffer[24];
-  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, magnitude);
-  (void)ec;
-  std::string text;
-  if (negative) text.push_back('-');
-  text.append(buffer, end);
-  return text;
-}
-
-uint64_t Magnitude(int64_t value) {
-  return value < 0 ? uint64_t(0) - uint64_t(value) : uint64_t(value);
-}
-
 [[noreturn]] void RaiseConvertError(std::string_view text, const char* kind) {
   throw EConvertError("'" + std::string(text) + "' is not a valid " + kind + " value");
 }
@@ -62,27 +44,39 @@ std::string BigIntToString(int64_t value) {
 }
 
 std::string ByteToHex(uint8_t value) {
-  return std::string{hexDigits[value >> 4], hexDigits[value & 15]};
+  return std::string{HexDigits[value >> 4], HexDigits[value & 15]};
 }
 
 std::string IntegerToHex(int32_t value) {
   uint32_t bits = uint32_t(value);
   std::string text(8, '0');
-  for (int i = 7; i >= 0; --i, bits >>= 4) text[i] = hexDigits[bits & 15];
+  for (int i = 7; i >= 0; --i, bits >>= 4) text[i] = HexDigits[bits & 15];
   return text;
 }
 
+void AppendZeroPadded(std::string& text, uint64_t value, size_t width) {
+  char digits[24];
+  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+  (void)ec;
+  size_t length = size_t(end - digits);
+  if (length < width) text.append(width - length, '0');
+  text.append(digits, length);
+}
+
+bool SignedFromMagnitude(bool negative, uint64_t magnitude, int64_t& value) {
+  if (magnitude > (negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX))) return false;
+  value = negative ? int64_t(uint64_t(0) - magnitude) : int64_t(magnitude);
+  return true;
+}
+
 std::string CurrencyToString(int64_t value) {
-  uint64_t magnitude = Magnitude(value);
-  std::string text = SignedMagnitudeText(value < 0, magnitude / 10000);
-  uint32_t fraction = uint32_t(magnitude % 10000);
-  if (fraction != 0) {
-    char digits[4];
-    for (int i = 3; i >= 0; --i, fraction /= 10) digits[i] = char('0' + fraction % 10);
-    int length = 4;
-    while (digits[length - 1] == '0') --length;
+  uint64_t magnitude = UnsignedMagnitude(value);
+  std::string text = value < 0 ? "-" : "";
+  AppendZeroPadded(text, magnitude / 10000, 1);
+  if (uint64_t fraction = magnitude % 10000; fraction != 0) {
     text.push_back('.');
-    text.append(digits, length);
+    AppendZeroPadded(text, fraction, 4);
+    while (text.back() == '0') text.pop_back();
   }
   return text;
 }
@@ -216,10 +210,7 @@ bool TryTextToCurrency(std::string_view text, bool allowPlus, int64_t& value) {
   if (__builtin_mul_overflow(integerPart, 10000u, &magnitude) ||
       __builtin_add_overflow(magnitude, fraction + (roundUp ? 1 : 0), &magnitude))
     return false;
-  uint64_t limit = negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX);
-  if (magnitude > limit) return false;
-  value = negative ? int64_t(uint64_t(0) - magnitude) : int64_t(magnitude);
-  return true;
+  return SignedFromMagnitude(negative, magnitude, value);
 }
 
 bool TryTextToFloat(std::string_view text, bool allowPlus, double& value) {

@@ -25,6 +25,20 @@ std::string BigIntToString(int64_t value);
 // an int32.
 std::string ByteToHex(uint8_t value);
 std::string IntegerToHex(int32_t value);
+// The upper-case hexadecimal digit of each value 0..15.
+inline constexpr char HexDigits[] = "0123456789ABCDEF";
+
+// The decimal digits of value appended to text, with zeros in front up to
+// width digits.
+void AppendZeroPadded(std::string& text, uint64_t value, size_t width);
+
+// The magnitude of an int64 without a sign; exact for the smallest one too.
+inline uint64_t UnsignedMagnitude(int64_t value) {
+  return value < 0 ? uint64_t(0) - uint64_t(value) : uint64_t(value);
+}
+// The int64 of a sign and a magnitude; false (value untouched) when it does
+// not fit.
+bool SignedFromMagnitude(bool negative, uint64_t magnitude, int64_t& value);
 
 // A currency (decimal) is an int64 scaled by 10000; its text has at most 4
 // decimals, trailing zeros (and a bare point) dropped: 15000 is "1.5".

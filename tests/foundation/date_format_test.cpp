@@ -2,23 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include "date_test_support.h"
 #include "foundation/date_time.h"
 #include "foundation/exception.h"
 
 namespace brn {
 namespace {
 
-int32_t D(int32_t year, int32_t month, int32_t day) {
-  int32_t result = 0;
-  EXPECT_TRUE(EncodeDayNumber({year, month, day}, result, false));
-  return result;
-}
-
-int32_t T(int32_t hour, int32_t minute, int32_t second = 0, int32_t ms = 0) {
-  int32_t result = 0;
-  EXPECT_TRUE(EncodeTimeOfDay({hour, minute, second, ms}, result));
-  return result;
-}
+using testing::D;
+using testing::T;
 
 TBRNDateFormat DateFormat(const char* format) {
   TBRNDateFormat compiled;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 
+#include "date_test_support.h"
 #include "foundation/exception.h"
 
 namespace brn {
@@ -13,18 +14,8 @@ namespace {
 constexpr int64_t hourMs = 3600000;
 constexpr int64_t minuteMs = 60000;
 
-int32_t D(int32_t year, int32_t month, int32_t day) {
-  int32_t result = 0;
-  EXPECT_TRUE(EncodeDayNumber({year, month, day}, result, false))
-      << year << "-" << month << "-" << day;
-  return result;
-}
-
-int32_t T(int32_t hour, int32_t minute, int32_t second = 0, int32_t ms = 0) {
-  int32_t result = 0;
-  EXPECT_TRUE(EncodeTimeOfDay({hour, minute, second, ms}, result));
-  return result;
-}
+using testing::D;
+using testing::T;
 
 int64_t TS(int32_t year, int32_t month, int32_t day, int32_t hour = 0, int32_t minute = 0,
            int32_t second = 0, int32_t ms = 0) {
