@@ -198,8 +198,7 @@ void NormalizeDataLength(TBRNDataTypeCode DataType, TBRNDataSubType SubType, int
 
 void NormalizeCollation(TBRNDataTypeCode DataType, TBRNDataSubType SubType, int32_t NewCollation,
                         int32_t& Collation) {
-  bool applies = DataType == dtChar || (DataType == dtLob && SubType == stClob);
-  Collation = applies ? NewCollation : 0;
+  Collation = IsTextDataType(DataType, SubType) ? NewCollation : 0;
 }
 
 void NormalizeScale(TBRNDataTypeCode DataType, TBRNDataSubType SubType, int32_t NewScale,

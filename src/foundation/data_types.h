@@ -52,6 +52,11 @@ inline constexpr int32_t GuidByteLength = 16;
 // Decimals are int64 values scaled by this factor.
 inline constexpr int64_t DecimalScaleFactor = 10000;
 
+// Character data: Char and CLOB values carry text under a collation.
+inline constexpr bool IsTextDataType(TBRNDataTypeCode DataType, TBRNDataSubType SubType) {
+  return DataType == dtChar || (DataType == dtLob && SubType == stClob);
+}
+
 bool IsValidYearMonthQualifier(int32_t qualifier);
 bool IsValidDayTimeQualifier(int32_t qualifier);
 

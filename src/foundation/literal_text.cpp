@@ -5,17 +5,11 @@
 #include "foundation/collation.h"
 #include "foundation/date_time.h"
 #include "foundation/number_text.h"
+#include "foundation/string_helpers.h"
 
 namespace brn {
 
 namespace {
-
-// Characters 0-32 removed at both ends, without copying.
-std::string_view TrimView(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32) text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.remove_suffix(1);
-  return text;
-}
 
 // head = the text before the first separator, text = the text after it;
 // false (and head = text, text empty) when there is no separator.
@@ -125,7 +119,7 @@ std::string FormatDateLiteral(int32_t day) {
 
 bool ParseDateLiteral(std::string_view text, int32_t& day) {
   day = 0;
-  std::string_view rest = TrimView(text), year, month;
+  std::string_view rest = TrimBlanksView(text), year, month;
   if (!SplitAt(rest, '-', year) || !SplitAt(rest, '-', month)) return false;
   TBRNDateParts parts;
   if (!Int32Part(year, parts.Year) || !Int32Part(month, parts.Month) || !Int32Part(rest, parts.Day))
@@ -164,7 +158,7 @@ std::string FormatTimeLiteral(int32_t ms, bool use24Hour) {
 
 bool ParseTimeLiteral(std::string_view text, int32_t& ms) {
   ms = 0;
-  std::string_view rest = TrimView(text), hours, minutes, seconds, mseconds;
+  std::string_view rest = TrimBlanksView(text), hours, minutes, seconds, mseconds;
   // Missing parts count as 0, but a text without any part is no time.
   if (rest.empty()) return false;
   SplitAt(rest, ':', hours);
@@ -213,7 +207,7 @@ std::string FormatTimestampLiteral(bool use24Hour, int64_t value) {
 
 bool ParseTimestampLiteral(std::string_view text, int64_t& value) {
   value = 0;
-  std::string_view rest = TrimView(text), datePart;
+  std::string_view rest = TrimBlanksView(text), datePart;
   SplitAt(rest, ' ', datePart);
   int32_t day, time = 0;
   if (datePart.empty() || !ParseDateLiteral(datePart, day)) return false;
@@ -256,7 +250,7 @@ std::string FormatYearMonthIntervalLiteral(int32_t months, TBRNIntervalFields qu
 bool ParseYearMonthIntervalLiteral(std::string_view text, TBRNIntervalFields qualifier,
                                    int32_t& months) {
   months = 0;
-  std::string_view rest = TrimView(text);
+  std::string_view rest = TrimBlanksView(text);
   // The sign is taken from the text, so that -0-06 keeps its sign.
   bool negative = !rest.empty() && rest.front() == '-';
   if (negative) rest.remove_prefix(1);
@@ -320,7 +314,7 @@ std::string FormatDayTimeIntervalLiteral(TBRNIntervalFields qualifier, int64_t m
 bool ParseDayTimeIntervalLiteral(std::string_view text, TBRNIntervalFields qualifier, int64_t& ms) {
   ms = 0;
   if (!IsValidDayTimeQualifier(qualifier)) return false;
-  std::string_view rest = TrimView(text);
+  std::string_view rest = TrimBlanksView(text);
   bool negative = !rest.empty() && rest.front() == '-';
   if (negative) rest.remove_prefix(1);
   // Each part is the text up to the separator of the next field.

@@ -17,6 +17,12 @@ inline int32_t MaxInteger(int32_t a, int32_t b) {
 inline int64_t MinInt64(int64_t a, int64_t b) {
   return a < b ? a : b;
 }
+// True when the double converts to int64 without leaving its range (false
+// for NaN): checked before every float-to-integer conversion.
+inline bool FloatFitsBigInt(double x) {
+  return x >= -9223372036854775808.0 && x < 9223372036854775808.0;
+}
+
 inline int64_t MaxInt64(int64_t a, int64_t b) {
   return a > b ? a : b;
 }

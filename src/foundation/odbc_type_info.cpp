@@ -10,10 +10,6 @@ bool IsLob(TBRNDataTypeCode DataType, TBRNDataSubType SubType, TBRNDataSubType l
   return DataType == dtLob && SubType == lobKind;
 }
 
-bool IsText(TBRNDataTypeCode DataType, TBRNDataSubType SubType) {
-  return DataType == dtChar || IsLob(DataType, SubType, stClob);
-}
-
 bool IsBinary(TBRNDataTypeCode DataType, TBRNDataSubType SubType) {
   return DataType == dtBytes || IsLob(DataType, SubType, stDefault);
 }
@@ -296,7 +292,7 @@ int32_t ODBCBufferLength(int16_t OdbcType, int32_t Length) {
 }
 
 std::string ODBCLiteralPrefix(TBRNDataTypeCode DataType, TBRNDataSubType SubType) {
-  if (IsText(DataType, SubType)) return "'";
+  if (IsTextDataType(DataType, SubType)) return "'";
   if (IsBinary(DataType, SubType)) return "X'";
   switch (DataType) {
     case dtDate:
@@ -314,7 +310,7 @@ std::string ODBCLiteralPrefix(TBRNDataTypeCode DataType, TBRNDataSubType SubType
 }
 
 std::string ODBCLiteralSuffix(TBRNDataTypeCode DataType, TBRNDataSubType SubType) {
-  if (IsText(DataType, SubType) || IsBinary(DataType, SubType)) return "'";
+  if (IsTextDataType(DataType, SubType) || IsBinary(DataType, SubType)) return "'";
   switch (DataType) {
     case dtDate:
     case dtTime:

@@ -1,6 +1,7 @@
 #include "foundation/path_helpers.h"
 
 #include "foundation/collation.h"
+#include "foundation/string_helpers.h"
 
 namespace brn {
 
@@ -22,13 +23,6 @@ size_t extensionStart(std::string_view name) {
   size_t separator = lastSeparator(name);
   if (separator != std::string_view::npos && separator > dot) return std::string_view::npos;
   return dot;
-}
-
-std::string_view trimmed(std::string_view text) {
-  size_t first = 0, last = text.size();
-  while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
-  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
-  return text.substr(first, last - first);
 }
 
 }  // namespace
@@ -68,7 +62,7 @@ std::string ReplaceFileExtension(std::string_view name, std::string_view newExt)
 
 std::string AppendFileExtension(std::string_view name, std::string_view oldExt,
                                 std::string_view newExt) {
-  std::string_view base = trimmed(name);
+  std::string_view base = TrimBlanksView(name);
   size_t dot = extensionStart(base);
   if (!oldExt.empty() && dot != std::string_view::npos &&
       TextEqualsIgnoreCase(base.substr(dot), oldExt)) {
@@ -78,7 +72,7 @@ std::string AppendFileExtension(std::string_view name, std::string_view oldExt,
 }
 
 std::string AddTrailingBackslash(std::string_view path) {
-  std::string result(trimmed(path));
+  std::string result(TrimBlanksView(path));
   if (result.empty() || isSeparator(result.back())) return result;
   size_t separator = lastSeparator(result);
   result += separator == std::string::npos ? '\\' : result[separator];
@@ -86,7 +80,7 @@ std::string AddTrailingBackslash(std::string_view path) {
 }
 
 std::string RemoveTrailingBackslash(std::string_view path) {
-  std::string_view result = trimmed(path);
+  std::string_view result = TrimBlanksView(path);
   if (!result.empty() && isSeparator(result.back())) result.remove_suffix(1);
   return std::string(result);
 }

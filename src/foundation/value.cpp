@@ -99,7 +99,7 @@ TBRNValue::TScratch& TBRNValue::Scratch() const {
 }
 
 bool TBRNValue::IsTextType() const {
-  return DataType == dtChar || (DataType == dtLob && SubType == stClob);
+  return IsTextDataType(DataType, SubType);
 }
 
 std::string_view TBRNValue::TextView() const {

@@ -29,10 +29,6 @@ bool FloatFitsSmallInt(double x) {
 bool FloatFitsInteger(double x) {
   return x > -2147483649.0 && x < 2147483648.0;
 }
-bool FloatFitsBigInt(double x) {
-  return x >= -9223372036854775808.0 && x < 9223372036854775808.0;
-}
-
 bool FitsSmallInt(int64_t n) {
   return n >= INT16_MIN && n <= INT16_MAX;
 }

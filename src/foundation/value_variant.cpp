@@ -6,6 +6,7 @@
 
 #include "foundation/byte_order.h"
 #include "foundation/literal_text.h"
+#include "foundation/numeric_helpers.h"
 #include "foundation/value.h"
 #include "platform/bcd.h"
 #include "platform/variant.h"
@@ -248,8 +249,7 @@ void TBRNValue::SetAsFieldBuffer(const void* Buffer, bool DatasetFormat) {
       if (DatasetFormat) {
         double ms = LoadLittleEndian<double>(source);
         // Checked before the conversion: the double may be anything.
-        if (!(ms >= -9223372036854775808.0 && ms < 9223372036854775808.0))
-          FailRange(FormatFloatLiteral(ms), true);
+        if (!FloatFitsBigInt(ms)) FailRange(FormatFloatLiteral(ms), true);
         SetInt64Data(int64_t(ms));
       } else {
         SetInt64Data(LoadLittleEndian<int64_t>(source));
