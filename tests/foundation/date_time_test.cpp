@@ -7,6 +7,7 @@
 
 #include "date_test_support.h"
 #include "foundation/exception.h"
+#include "test_support.h"
 
 namespace brn {
 namespace {
@@ -23,13 +24,10 @@ int64_t TS(int32_t year, int32_t month, int32_t day, int32_t hour = 0, int32_t m
 }
 
 void ExpectRangeError(const std::function<void()>& operation, const char* what) {
-  try {
-    operation();
-    ADD_FAILURE() << what << ": no error";
-  } catch (const EBRNException& e) {
-    EXPECT_EQ(e.ErrorCode, 1011) << what;
-    EXPECT_NE(std::string(e.ErrorMessage).find("out of the range"), std::string::npos) << what;
-  }
+  SCOPED_TRACE(what);
+  EBRNException e = testing::CaughtError(operation);
+  EXPECT_EQ(e.ErrorCode, 1011);
+  EXPECT_NE(e.ErrorMessage.find("out of the range"), std::string::npos);
 }
 
 bool TestLeapYear(int year) {

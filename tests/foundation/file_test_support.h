@@ -18,6 +18,7 @@
 
 #include "foundation/exception.h"
 #include "platform/os_file.h"
+#include "test_support.h"
 
 namespace brn::testing {
 
@@ -56,14 +57,9 @@ inline void WriteWholeFile(const std::string& path, const std::string& contents)
 // Runs action and returns the message of the file error (600) it raises.
 template <typename Action>
 std::string FileError(Action action) {
-  try {
-    action();
-  } catch (const EBRNException& e) {
-    EXPECT_EQ(e.ErrorCode, 600);
-    return e.ErrorMessage;
-  }
-  ADD_FAILURE() << "no file error";
-  return "";
+  EBRNException e = CaughtError(action);
+  EXPECT_EQ(e.ErrorCode, 600);
+  return e.ErrorMessage;
 }
 
 // A second process of the engine that opens one file and takes range locks
