@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "foundation/bitmap.h"
-#include "foundation/sparse_bitmap.h"
+#include "foundation/core/bitmap.h"
+#include "foundation/core/sparse_bitmap.h"
 
 namespace brn {
 namespace {

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "foundation/collation.h"
+#include "foundation/text/collation.h"
 
 namespace {
 

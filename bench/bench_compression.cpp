@@ -6,8 +6,8 @@
 #include <random>
 #include <string>
 
-#include "foundation/compression.h"
-#include "foundation/memory_stream.h"
+#include "foundation/locks/compression.h"
+#include "foundation/core/memory_stream.h"
 
 namespace {
 

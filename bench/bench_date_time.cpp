@@ -3,7 +3,7 @@
 // carrying one unit at a time.
 #include <benchmark/benchmark.h>
 
-#include "foundation/date_time.h"
+#include "foundation/types/date_time.h"
 
 namespace {
 

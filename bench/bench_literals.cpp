@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "foundation/index_words.h"
-#include "foundation/literal_text.h"
+#include "foundation/types/index_words.h"
+#include "foundation/types/literal_text.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "foundation/handle_objects.h"
-#include "foundation/sections.h"
+#include "foundation/runtime/handle_objects.h"
+#include "foundation/runtime/sections.h"
 
 namespace brn {
 namespace {

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "foundation/digest.h"
-#include "foundation/memory_stream.h"
+#include "foundation/core/digest.h"
+#include "foundation/core/memory_stream.h"
 
 namespace brn {
 namespace {

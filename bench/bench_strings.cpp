@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "foundation/sql_text_scanner.h"
-#include "foundation/string_helpers.h"
-#include "foundation/word_list.h"
+#include "foundation/text/sql_text_scanner.h"
+#include "foundation/text/string_helpers.h"
+#include "foundation/text/word_list.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "foundation/contained_value.h"
-#include "foundation/memory_stream.h"
+#include "foundation/values/contained_value.h"
+#include "foundation/core/memory_stream.h"
 
 namespace {
 

@@ -1,18 +1,31 @@
 # One static library per source folder, holding every .cpp in it. A folder
-# links only to the folders before it in the build order.
+# links only to the folders before it in the build order. RECURSIVE takes the
+# .cpp files of the subfolders too (a subsystem split by stage is still one
+# library); a folder with no sources yet becomes an interface library.
 function(brn_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  add_library(${name} STATIC ${sources})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  cmake_parse_arguments(ARG "RECURSIVE" "" "DEPS" ${ARGN})
+  if(ARG_RECURSIVE)
+    file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  else()
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  endif()
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+  endif()
 endfunction()
 
 # A GoogleTest executable; its cases are discovered when ctest runs so that
-# building stays fast.
+# building stays fast. Shared test helpers are included from tests/.
 function(brn_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${name}."
                        PROPERTIES ENVIRONMENT "BRN_TEST_TMP=${CMAKE_BINARY_DIR}/tmp")
@@ -22,4 +35,27 @@ function(brn_benchmark name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark benchmark::benchmark_main)
+endfunction()
+
+# Refuses at configure time a source that includes a header of a later layer.
+# prefix: the include prefix of the layers ("foundation/" or ""); layers: the
+# folder names in layering order, each relative to base.
+function(brn_check_layers base prefix)
+  set(layers ${ARGN})
+  list(LENGTH layers count)
+  math(EXPR last "${count} - 1")
+  foreach(index RANGE ${last})
+    list(GET layers ${index} layer)
+    file(GLOB_RECURSE files ${base}/${layer}/*.h ${base}/${layer}/*.cpp)
+    foreach(path ${files})
+      file(STRINGS ${path} includes REGEX "^#include \"${prefix}[a-z_]+/")
+      foreach(line ${includes})
+        string(REGEX REPLACE "^#include \"${prefix}([a-z_]+)/.*" "\\1" target "${line}")
+        list(FIND layers ${target} targetIndex)
+        if(targetIndex GREATER index)
+          message(FATAL_ERROR "${path} includes ${target}, a layer after ${layer}")
+        endif()
+      endforeach()
+    endforeach()
+  endforeach()
 endfunction()

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "foundation/date_time.h"
+#include "foundation/types/date_time.h"
 
 namespace brn::testing {
 

@@ -16,9 +16,9 @@
 
 #include <gtest/gtest.h>
 
-#include "foundation/exception.h"
+#include "foundation/text/exception.h"
 #include "platform/os_file.h"
-#include "test_support.h"
+#include "foundation/test_support.h"
 
 namespace brn::testing {
 

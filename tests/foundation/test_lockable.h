@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "foundation/exception.h"
-#include "foundation/lock_manager.h"
-#include "foundation/string_helpers.h"
+#include "foundation/text/exception.h"
+#include "foundation/locks/lock_manager.h"
+#include "foundation/text/string_helpers.h"
 
 namespace brn::testing {
 

@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "foundation/exception.h"
-#include "foundation/literal_text.h"
-#include "foundation/memory_stream.h"
+#include "foundation/text/exception.h"
+#include "foundation/types/literal_text.h"
+#include "foundation/core/memory_stream.h"
 
 namespace brn::testing {
 

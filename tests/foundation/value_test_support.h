@@ -3,8 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "foundation/contained_value.h"
-#include "foundation/exception.h"
+#include "foundation/values/contained_value.h"
+#include "foundation/text/exception.h"
 
 namespace brn::testing {
 

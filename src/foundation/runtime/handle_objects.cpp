@@ -1,0 +1,146 @@
+#include "foundation/runtime/handle_objects.h"
+
+#include <stdexcept>
+
+#include "foundation/runtime/interlocked.h"
+#include "foundation/text/number_text.h"
+#include "foundation/core/numeric_helpers.h"
+#include "foundation/text/string_helpers.h"
+
+namespace brn {
+
+TBRNHandleObjects::TBRNHandleObjects(int32_t Capacity, bool WithLocks) : WithLocks(WithLocks) {
+  if (Capacity < 16) throw std::invalid_argument("Handle objects container capacity below 16");
+  UsedHandles.SetSize(Capacity);
+  GrowthStep = Capacity / 16;
+}
+
+TBRNHandleObjects::~TBRNHandleObjects() {
+  Clear();
+}
+
+void TBRNHandleObjects::EnsureCapacity(int32_t N) {
+  if (N <= AllocatedLength) return;
+  int32_t length = RoundUpToMultiple(N, GrowthStep);
+  Objects.resize(size_t(length), nullptr);
+  if (WithLocks) {
+    auto counters = std::make_unique<std::atomic<int32_t>[]>(size_t(length));
+    for (int32_t i = 0; i < length; ++i) {
+      int32_t value = i < AllocatedLength ? LockCounters[i].load(std::memory_order_relaxed) : 0;
+      counters[i].store(value, std::memory_order_relaxed);
+    }
+    LockCounters = std::move(counters);
+  }
+  AllocatedLength = length;
+}
+
+void TBRNHandleObjects::ExtendCount(int32_t N) {
+  if (N <= Count) return;
+  EnsureCapacity(N);
+  Count = N;
+}
+
+void TBRNHandleObjects::PutObject(int32_t Handle, TBRNHandleObject* Obj, bool FreeOld) {
+  if (Handle < 0 || Handle > UsedHandles.Size) {
+    throw std::out_of_range("Handle out of range: " + IntegerToString(Handle));
+  }
+  if (Handle < Count && FreeOld && Objects[size_t(Handle)] != Obj) {
+    // Cleared before the old object's destructor runs, which may look here.
+    DisposeAndNil(Objects[size_t(Handle)]);
+  }
+  if (Obj != nullptr) {
+    ExtendCount(Handle + 1);
+    Objects[size_t(Handle)] = Obj;
+  } else if (Handle < Count) {
+    Objects[size_t(Handle)] = nullptr;
+  }
+}
+
+void TBRNHandleObjects::AddObject(TBRNHandleObject* Obj, bool Lock) {
+  int32_t handle = 0;
+  if (!UsedHandles.FindNextClear(handle)) {
+    throw std::runtime_error(FormatText("Handle objects container capacity (%s) exceeded",
+                                        {IntegerToString(UsedHandles.Size)}));
+  }
+  // A stale object left in the entry goes before the handle is marked, so
+  // that its destructor, removing itself, finds its handle free.
+  if (handle < Count) PutObject(handle, nullptr, true);
+  UsedHandles.SetBit(handle);
+  PutObject(handle, Obj, false);
+  Obj->Handle = handle;
+  if (Lock && WithLocks && !TryLockHandle(Obj, 1, 0)) {
+    throw std::runtime_error(
+        FormatText("Cannot lock new handle object (%s)", {IntegerToString(handle)}));
+  }
+}
+
+void TBRNHandleObjects::AttachObject(TBRNHandleObject* Obj) {
+  if (!IsValidHandle(Obj->Handle)) return;
+  UsedHandles.SetBit(Obj->Handle);
+  PutObject(Obj->Handle, Obj, false);
+}
+
+void TBRNHandleObjects::DetachObject(TBRNHandleObject* Obj) {
+  if (!IsHandleUsed(Obj->Handle)) return;
+  UsedHandles.ClearBit(Obj->Handle);
+  PutObject(Obj->Handle, nullptr, false);
+}
+
+bool TBRNHandleObjects::RemoveObject(TBRNHandleObject* Obj, bool Unlock) {
+  int32_t handle = Obj->Handle;
+  if (handle == 0) return false;
+  bool used = IsHandleUsed(handle);
+  if (used) {
+    UsedHandles.ClearBit(handle);
+    PutObject(handle, nullptr, false);
+    if (Unlock && !Clearing && WithLocks) UnlockHandle(Obj);
+  }
+  Obj->Handle = 0;
+  return used;
+}
+
+bool TBRNHandleObjects::IsHandleUsed(int32_t H) const {
+  return IsValidHandle(H) && UsedHandles.IsBitSet(H);
+}
+
+TBRNHandleObject* TBRNHandleObjects::FindObject(int32_t H) const {
+  return IsHandleUsed(H) && H < Count ? Objects[size_t(H)] : nullptr;
+}
+
+bool TBRNHandleObjects::NextObject(int32_t& H, TBRNHandleObject*& Obj) const {
+  Obj = nullptr;
+  if (H < 0) H = 0;
+  if (!UsedHandles.FindNextSet(H)) return false;
+  Obj = H < Count ? Objects[size_t(H)] : nullptr;
+  return true;
+}
+
+bool TBRNHandleObjects::TryLockHandle(TBRNHandleObject* Obj, uint32_t Tries, int32_t WaitMs) {
+  // Counters exist only for handles that have been stored.
+  int32_t handle = Obj->Handle;
+  if (!WithLocks || !IsValidHandle(handle) || handle >= Count) return false;
+  return TryBeginWriteCounter(LockCounters[size_t(handle)], Tries, WaitMs);
+}
+
+bool TBRNHandleObjects::UnlockHandle(TBRNHandleObject* Obj) {
+  int32_t handle = Obj->Handle;
+  if (!WithLocks || !IsValidHandle(handle) || handle >= Count) return false;
+  return EndWriteCounter(LockCounters[size_t(handle)]);
+}
+
+void TBRNHandleObjects::Clear() {
+  struct ClearingFlag {
+    bool& flag;
+    explicit ClearingFlag(bool& flag) : flag(flag) { flag = true; }
+    ~ClearingFlag() { flag = false; }
+  } clearing(Clearing);
+  int32_t handle = 0;
+  while (UsedHandles.FindNextSet(handle)) {
+    TBRNHandleObject* object = handle < Count ? Objects[size_t(handle)] : nullptr;
+    UsedHandles.ClearBit(handle);
+    PutObject(handle, nullptr, false);
+    delete object;
+  }
+}
+
+}  // namespace brn

@@ -1,0 +1,102 @@
+#include "foundation/text/string_builder.h"
+
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+
+#include "foundation/core/numeric_helpers.h"
+
+namespace brn {
+
+namespace {
+
+int32_t checkedLength(size_t size) {
+  if (size > size_t(INT32_MAX)) throw std::length_error("TBRNStringBuilder: text too long");
+  return int32_t(size);
+}
+
+int32_t grownLength(int32_t length, size_t added) {
+  int64_t total = int64_t(length) + int64_t(checkedLength(added));
+  if (total > INT32_MAX) throw std::length_error("TBRNStringBuilder: text too long");
+  return int32_t(total);
+}
+
+}  // namespace
+
+TBRNStringBuilder::TBRNStringBuilder(std::string_view initialText) {
+  Append(initialText);
+}
+
+// Text taken from this builder itself must be copied before the buffer moves.
+bool TBRNStringBuilder::overlapsBuffer(std::string_view s) const {
+  const char* begin = Buffer.get();
+  return begin != nullptr && std::less_equal<const char*>()(begin, s.data()) &&
+         std::less<const char*>()(s.data(), begin + Capacity);
+}
+
+void TBRNStringBuilder::SetLength(int32_t n) {
+  if (n < 0) throw std::invalid_argument("TBRNStringBuilder: negative length");
+  int32_t oldLength = Length;
+  resize(n);
+  // Characters that come into use are zero, also where a shorter length left
+  // old text behind.
+  if (n > oldLength) std::memset(Buffer.get() + oldLength, 0, size_t(n - oldLength));
+}
+
+// Sets the length, growing the buffer in steps; new characters are left for
+// the caller to fill.
+void TBRNStringBuilder::resize(int32_t n) {
+  if (n == Length) return;
+  int32_t step = MaxInteger(32, Length / 32);
+  int32_t newCapacity = RoundUpToMultiple(n, step);
+  if (newCapacity == 0) {
+    Buffer.reset();
+    Capacity = 0;
+  } else {
+    if (newCapacity > Capacity) {
+      std::unique_ptr<char[]> grown(new char[size_t(newCapacity)]);
+      if (Length > 0) std::memcpy(grown.get(), Buffer.get(), size_t(Length));
+      Buffer = std::move(grown);
+      Capacity = newCapacity;
+    }
+  }
+  Length = n;
+}
+
+void TBRNStringBuilder::Append(std::string_view s) {
+  if (s.empty()) return;
+  if (overlapsBuffer(s)) return Append(std::string(s));
+  int32_t oldLength = Length;
+  resize(grownLength(Length, s.size()));
+  std::memcpy(Buffer.get() + oldLength, s.data(), s.size());
+}
+
+void TBRNStringBuilder::AppendChar(char c) {
+  int32_t oldLength = Length;
+  resize(grownLength(Length, 1));
+  Buffer[oldLength] = c;
+}
+
+void TBRNStringBuilder::Insert(int32_t pos, std::string_view s) {
+  if (pos < 0 || pos > Length) throw std::out_of_range("TBRNStringBuilder: insert position");
+  if (s.empty()) return;
+  if (overlapsBuffer(s)) return Insert(pos, std::string(s));
+  int32_t oldLength = Length;
+  resize(grownLength(Length, s.size()));
+  std::memmove(Buffer.get() + pos + s.size(), Buffer.get() + pos, size_t(oldLength - pos));
+  std::memcpy(Buffer.get() + pos, s.data(), s.size());
+}
+
+void TBRNStringBuilder::InsertChar(int32_t pos, char c) {
+  Insert(pos, std::string_view(&c, 1));
+}
+
+void TBRNStringBuilder::Delete(int32_t pos, int32_t count) {
+  if (count <= 0) return;
+  if (pos < 0 || int64_t(pos) + count > Length)
+    throw std::out_of_range("TBRNStringBuilder: delete range");
+  std::memmove(Buffer.get() + pos, Buffer.get() + pos + count, size_t(Length - pos - count));
+  resize(Length - count);
+}
+
+}  // namespace brn

@@ -1,0 +1,124 @@
+#include "foundation/values/param_value.h"
+
+#include <stdexcept>
+
+#include "foundation/text/collation.h"
+#include "foundation/text/exception.h"
+#include "foundation/core/memory_stream.h"
+#include "foundation/text/number_text.h"
+#include "foundation/text/string_helpers.h"
+
+namespace brn {
+
+namespace {
+
+TBRNParamValue* ParamAt(const TBRNValues& list, int32_t index) {
+  return dynamic_cast<TBRNParamValue*>(list.GetItem(index));
+}
+
+}  // namespace
+
+bool TBRNParamValue::IsOutput() const {
+  return Direction == pmOutput || Direction == pmInputOutput || Direction == pmResult;
+}
+
+void TBRNParamValue::RaiseParamError(const std::string& detail) const {
+  RaiseConversionFailure("parameter", Name, detail);
+}
+
+void TBRNParamValue::RaiseTruncationError(std::string_view Text, bool IncludeText) const {
+  RaiseParamError(TruncationDetail(Text, IncludeText));
+}
+
+void TBRNParamValue::RaiseOutOfRangeError(std::string_view Text, bool IncludeText) const {
+  RaiseParamError(OutOfRangeDetail(Text, IncludeText));
+}
+
+void TBRNParamValue::RaiseConversionError(std::string_view Text, bool IncludeText) const {
+  RaiseParamError(ConversionDetail(Text, IncludeText));
+}
+
+void TBRNParamValue::SaveToStream(TBRNMemoryStream& Stream) const {
+  SaveParamToStream(Stream, true);
+}
+
+void TBRNParamValue::LoadFromStream(TBRNMemoryStream& Stream) {
+  LoadParamFromStream(Stream, true);
+}
+
+void TBRNParamValue::SaveParamToStream(TBRNMemoryStream& Stream, bool WithHeader) const {
+  if (WithHeader) {
+    Stream.WriteInteger(Direction);
+    Stream.WriteString(Name);
+    Stream.WriteInteger(DataType);
+    Stream.WriteInteger(SubType);
+    Stream.WriteInteger(GetDeclaredLength());
+    Stream.WriteInteger(Scale);
+    Stream.WriteInteger(Collation);
+  }
+  TBRNContainedValue::SaveToStream(Stream);
+}
+
+void TBRNParamValue::LoadParamFromStream(TBRNMemoryStream& Stream, bool WithHeader) {
+  if (WithHeader) {
+    Direction = Stream.ReadInteger();
+    Stream.ReadString(Name);
+    SetDataType(TBRNDataTypeCode(Stream.ReadInteger()));
+    SetDataSubType(Stream.ReadInteger());
+    int32_t length = Stream.ReadInteger();
+    // The buffer is sized from the declared length: a negative one cannot
+    // come from a parameter and must not reach it.
+    if (length < 0) RaiseConversionError(IntegerToString(length), true);
+    SetScale(Stream.ReadInteger());
+    SetCollation(Stream.ReadInteger());
+    // A declared length alone must not allocate: only a fixed-width value
+    // that carries data needs its whole width, and that data must be here.
+    bool isNull = Stream.GetRemaining() < 1 || Stream.GetMemory()[Stream.GetPosition()] != 0;
+    if (IsFixedText() && !isNull) {
+      if (length > Stream.GetRemaining()) RaiseConversionError(IntegerToString(length), true);
+      SetLength(length);
+    } else {
+      SetDeclaredLengthOnly(length);
+    }
+  }
+  TBRNContainedValue::LoadFromStream(Stream);
+}
+
+TBRNValue* TBRNParamValues::CreateValue(int32_t Index) {
+  (void)Index;
+  return new TBRNParamValue();
+}
+
+TBRNParamValue* TBRNParamValues::FindParam(std::string_view Name) const {
+  for (int32_t i = 0; i < Count; ++i) {
+    TBRNParamValue* param = ParamAt(*this, i);
+    if (param && TextEqualsIgnoreCase(param->GetName(), Name)) return param;
+  }
+  RaiseParamNotFound(Name);
+  // An override that returns breaks the contract; never hand back nil.
+  throw std::logic_error("RaiseParamNotFound returned");
+}
+
+void TBRNParamValues::ClearParams() {
+  if (OwnsValues) FreeValues();
+}
+
+void TBRNParamValues::RaiseParamNotFound(std::string_view Name) const {
+  throw EBRNException(401, FormatText("The %s %s does not exist", {"parameter", Name}));
+}
+
+void TBRNParamValues::SaveOutputParams(TBRNMemoryStream& Stream) const {
+  for (int32_t i = 0; i < Count; ++i) {
+    const TBRNParamValue* param = ParamAt(*this, i);
+    if (param && param->IsOutput()) param->SaveParamToStream(Stream, false);
+  }
+}
+
+void TBRNParamValues::LoadOutputParams(TBRNMemoryStream& Stream) {
+  for (int32_t i = 0; i < Count; ++i) {
+    TBRNParamValue* param = ParamAt(*this, i);
+    if (param && param->IsOutput()) param->LoadParamFromStream(Stream, false);
+  }
+}
+
+}  // namespace brn

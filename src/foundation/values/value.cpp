@@ -1,0 +1,310 @@
+#include "foundation/values/value.h"
+
+#include <stdexcept>
+
+#include "foundation/text/exception.h"
+#include "foundation/core/memory_stream.h"
+#include "foundation/text/number_text.h"
+#include "foundation/core/numeric_helpers.h"
+#include "foundation/text/string_helpers.h"
+
+namespace brn {
+
+namespace {
+
+[[noreturn]] void RaiseValueError(std::string_view name, std::string_view detail) {
+  RaiseConversionFailure("value", name, detail);
+}
+
+}  // namespace
+
+std::string TBRNValue::TruncationDetail(std::string_view Text, bool IncludeText) {
+  if (!IncludeText) return "The value would result in truncation";
+  return FormatText("The value %s would result in truncation", {Text});
+}
+
+std::string TBRNValue::OutOfRangeDetail(std::string_view Text, bool IncludeText) const {
+  std::string typeName = DataTypeName(DataType, SubType);
+  if (!IncludeText)
+    return FormatText("The value is out of the range of permissible values for the %s type",
+                      {typeName});
+  return FormatText("The value %s is out of the range of permissible values for the %s type",
+                    {Text, typeName});
+}
+
+std::string TBRNValue::ConversionDetail(std::string_view Text, bool IncludeText) {
+  if (!IncludeText) return "A conversion error occurred with the value";
+  return FormatText("A conversion error occurred with the value %s", {Text});
+}
+
+void TBRNValue::RaiseTruncationError(std::string_view Text, bool IncludeText) const {
+  RaiseValueError(IncludeText ? MessageText() : std::string(Text),
+                  TruncationDetail(Text, IncludeText));
+}
+
+void TBRNValue::RaiseOutOfRangeError(std::string_view Text, bool IncludeText) const {
+  RaiseValueError(IncludeText ? MessageText() : std::string(Text),
+                  OutOfRangeDetail(Text, IncludeText));
+}
+
+void TBRNValue::RaiseConversionError(std::string_view Text, bool IncludeText) const {
+  RaiseValueError(IncludeText ? MessageText() : std::string(Text),
+                  ConversionDetail(Text, IncludeText));
+}
+
+void TBRNValue::FailConversion(std::string_view Text, bool IncludeText) const {
+  RaiseConversionError(Text, IncludeText);
+  throw std::logic_error("A value's conversion error returned");
+}
+
+void TBRNValue::FailRange(std::string_view Text, bool IncludeText) const {
+  RaiseOutOfRangeError(Text, IncludeText);
+  throw std::logic_error("A value's range error returned");
+}
+
+std::string TBRNValue::MessageText() const {
+  if (DataType <= dtNull || DataType > dtDayTimeInterval) return std::string();
+  try {
+    return GetAsString();
+  } catch (const EBRNException&) {
+    return std::string();
+  }
+}
+
+void TBRNValue::SetDataType(TBRNDataTypeCode Code) {
+  DataType = Code;
+}
+
+void TBRNValue::SetDataSubType(TBRNDataSubType NewSubType) {
+  SubType = NewSubType;
+}
+
+void TBRNValue::SetScale(int32_t NewScale) {
+  Scale = NewScale;
+}
+
+void TBRNValue::SetCollation(int32_t NewCollation) {
+  Collation = NewCollation;
+}
+
+int32_t TBRNValue::GetMemorySize() const {
+  size_t size = sizeof(TBRNValue);
+  if (ScratchSpace) size += ScratchSpace->Text[0].size() + ScratchSpace->Text[1].size();
+  return int32_t(size);
+}
+
+TBRNValue::TScratch& TBRNValue::Scratch() const {
+  if (!ScratchSpace) ScratchSpace = std::make_unique<TScratch>();
+  return *ScratchSpace;
+}
+
+bool TBRNValue::IsTextType() const {
+  return IsTextDataType(DataType, SubType);
+}
+
+std::string_view TBRNValue::TextView() const {
+  int32_t length = 0;
+  const char* text = GetStringBuffer(length);
+  return text == nullptr ? std::string_view() : std::string_view(text, size_t(length));
+}
+
+bool TBRNValue::IsRawBytes(int32_t Width) const {
+  return DataType == dtBytes && SubType == stFixed && GetLength() == Width;
+}
+
+int64_t TBRNValue::RoundToScale(int64_t Scaled) const {
+  if (Scale >= 4) return Scaled;
+  // Most decimals already fit their scale; only the others need rounding.
+  static constexpr int64_t units[] = {10000, 1000, 100, 10};
+  if (Scale >= 0 && Scaled % units[Scale] == 0) return Scaled;
+  int64_t rounded = 0;
+  bool overflow = false;
+  try {
+    rounded = RoundCurrency(Scaled, Scale);
+  } catch (const std::overflow_error&) {
+    overflow = true;
+  }
+  if (overflow) FailRange(BigIntToString(Scaled), true);
+  return rounded;
+}
+
+void TBRNValue::Clear() {
+  switch (DataType) {
+    case dtChar:
+      SetStringData(std::string_view());
+      break;
+    case dtBytes:
+      SetBytesData(std::span<const uint8_t>());
+      break;
+    case dtLob:
+      SetStreamData(nullptr, 0);
+      break;
+    case dtBoolean:
+      SetBooleanData(false);
+      break;
+    case dtSmallInt:
+      SetSmallIntData(0);
+      break;
+    case dtInteger:
+    case dtDate:
+    case dtTime:
+    case dtYearMonthInterval:
+      SetInt32Data(0);
+      break;
+    case dtBigInt:
+    case dtTimestamp:
+    case dtDayTimeInterval:
+      SetInt64Data(0);
+      break;
+    case dtFloat:
+      SetFloatData(0.0);
+      break;
+    case dtDecimal:
+      SetDecimalData(0);
+      break;
+    default:
+      break;
+  }
+}
+
+void TBRNValue::SetNull(bool Null) {
+  if (Null == GetNull()) return;
+  if (Null) Clear();
+  SetNullFlag(Null);
+}
+
+namespace {
+
+// Replaces the LOB data of target by the whole LOB of source.
+void CopyLobStream(const TBRNValue& source, TBRNValue& target) {
+  TBRNMemoryStream* stream = source.GetStreamData();
+  if (stream == nullptr) {
+    int32_t length = 0;
+    const uint8_t* bytes = source.GetBytesBuffer(length);
+    target.SetBytesData(std::span(bytes, size_t(length)));
+    return;
+  }
+  int64_t position = stream->GetPosition();
+  stream->SetPosition(0);
+  target.SetStreamData(stream, int32_t(stream->GetSize()));
+  stream->SetPosition(position);
+}
+
+}  // namespace
+
+void TBRNValue::Assign(const TBRNValue& Source) {
+  if (&Source == this) return;
+  SetNull(Source.GetNull());
+  if (GetNull()) return;
+  if (Source.GetDataType() != DataType) {
+    AssignConverting(Source);
+    return;
+  }
+  switch (DataType) {
+    case dtChar:
+      SetStringData(Source.TextView());
+      break;
+    case dtBytes: {
+      int32_t length = 0;
+      const uint8_t* bytes = Source.GetBytesBuffer(length);
+      SetBytesData(std::span(bytes, size_t(length)));
+      break;
+    }
+    case dtLob:
+      if (SubType == stClob && Source.GetSubType() == stClob)
+        SetStringData(Source.TextView());
+      else
+        CopyLobStream(Source, *this);
+      break;
+    case dtBoolean:
+      SetBooleanData(Source.GetBooleanData());
+      break;
+    case dtSmallInt:
+      SetSmallIntData(Source.GetSmallIntData());
+      break;
+    case dtInteger:
+    case dtDate:
+    case dtTime:
+    case dtYearMonthInterval:
+      SetInt32Data(Source.GetInt32Data());
+      break;
+    case dtBigInt:
+    case dtTimestamp:
+    case dtDayTimeInterval:
+      SetInt64Data(Source.GetInt64Data());
+      break;
+    case dtFloat:
+      SetFloatData(Source.GetFloatData());
+      break;
+    case dtDecimal:
+      SetDecimalData(RoundToScale(Source.GetDecimalData()));
+      break;
+    default:
+      break;
+  }
+}
+
+void TBRNValue::AssignConverting(const TBRNValue& Source) {
+  switch (Source.GetDataType()) {
+    case dtBytes: {
+      int32_t length = 0;
+      const uint8_t* bytes = Source.GetBytesBuffer(length);
+      SetAsBytes(std::span(bytes, size_t(length)));
+      break;
+    }
+    case dtChar:
+      SetAsString(Source.TextView());
+      break;
+    case dtLob:
+      if (Source.GetSubType() == stClob) {
+        SetAsString(Source.TextView());
+      } else if (DataType == dtChar) {
+        // A BLOB's bytes taken as characters.
+        int32_t length = 0;
+        const uint8_t* bytes = Source.GetBytesBuffer(length);
+        SetAsString(std::string_view(reinterpret_cast<const char*>(bytes), size_t(length)));
+      } else {
+        if (DataType != dtLob) RaiseConversionError(Source.GetAsString(), true);
+        SetNullFlag(false);
+        CopyLobStream(Source, *this);
+      }
+      break;
+    case dtBoolean:
+      SetAsBoolean(Source.GetBooleanData());
+      break;
+    case dtSmallInt:
+      SetAsSmallInt(Source.GetSmallIntData());
+      break;
+    case dtInteger:
+      SetAsInteger(Source.GetInt32Data());
+      break;
+    case dtBigInt:
+      SetAsBigInt(Source.GetInt64Data());
+      break;
+    case dtFloat:
+      SetAsFloat(Source.GetFloatData());
+      break;
+    case dtDecimal:
+      SetAsDecimal(Source.GetDecimalData());
+      break;
+    case dtDate:
+      SetAsDate(Source.GetInt32Data());
+      break;
+    case dtTime:
+      SetAsTime(Source.GetInt32Data());
+      break;
+    case dtTimestamp:
+      SetAsTimestamp(Source.GetInt64Data());
+      break;
+    case dtYearMonthInterval:
+      SetAsQualifiedYearMonthInterval(Source.GetInt32Data(), Source.GetSubType());
+      break;
+    case dtDayTimeInterval:
+      SetAsQualifiedDayTimeInterval(Source.GetSubType(), Source.GetInt64Data());
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace brn

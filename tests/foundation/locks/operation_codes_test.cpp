@@ -1,0 +1,237 @@
+#include "foundation/locks/operation_codes.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace brn {
+namespace {
+
+struct NamedCode {
+  TBRNOperationCode code;
+  const char* name;
+};
+
+// The complete list of named operations; every other code is "None".
+const NamedCode kNamedCodes[] = {
+    {0, "None"},
+    {1, "Open Session"},
+    {2, "Connect Session"},
+    {3, "Login to Session"},
+    {4, "Logout from Session"},
+    {5, "Reconnect Session"},
+    {6, "Disconnect Session"},
+    {7, "Close Session"},
+    {20, "Create Module"},
+    {21, "Alter Module"},
+    {22, "Drop Module"},
+    {23, "Rename Module"},
+    {30, "Create Database"},
+    {31, "Alter Database"},
+    {32, "Drop Database"},
+    {33, "Open Database"},
+    {34, "Close Database"},
+    {35, "Rename Database"},
+    {38, "Open Store"},
+    {39, "Close Store"},
+    {40, "Start Transaction"},
+    {41, "Commit Transaction"},
+    {42, "Rollback Transaction"},
+    {50, "Set Migrator"},
+    {51, "Backup Database"},
+    {52, "Set Backups Store"},
+    {53, "Restore Database"},
+    {54, "Migrate Database"},
+    {55, "Publish Database"},
+    {56, "Unpublish Database"},
+    {57, "Save Database Updates"},
+    {58, "Set Updates Store"},
+    {59, "Load Database Updates"},
+    {60, "Create User"},
+    {61, "Alter User"},
+    {62, "Drop User"},
+    {63, "Rename User"},
+    {70, "Create Role"},
+    {71, "Alter Role"},
+    {72, "Drop Role"},
+    {73, "Rename Role"},
+    {80, "Grant Privilege(s)"},
+    {81, "Revoke Privilege(s)"},
+    {82, "Grant Role(s)"},
+    {83, "Revoke Role(s)"},
+    {90, "Create Job"},
+    {91, "Alter Job"},
+    {92, "Drop Job"},
+    {93, "Prepare Job"},
+    {94, "Execute Job"},
+    {95, "Rename Job"},
+    {96, "Enable Job"},
+    {97, "Disable Job"},
+    {98, "Reset Job"},
+    {100, "Create Text Filter"},
+    {101, "Alter Text Filter"},
+    {102, "Drop Text Filter"},
+    {103, "Rename Text Filter"},
+    {110, "Create Word Generator"},
+    {111, "Alter Word Generator"},
+    {112, "Drop Word Generator"},
+    {113, "Rename Word Generator"},
+    {114, "Create Migrator"},
+    {115, "Alter Migrator"},
+    {116, "Drop Migrator"},
+    {117, "Rename Migrator"},
+    {119, "Verify Table"},
+    {120, "Create Table"},
+    {121, "Alter Table"},
+    {122, "Drop Table"},
+    {123, "Open Table"},
+    {124, "Repair Table"},
+    {125, "Optimize Table"},
+    {126, "Import Table from File"},
+    {127, "Export Table to File"},
+    {128, "Rename Table"},
+    {130, "Create View"},
+    {131, "Alter View"},
+    {132, "Drop View"},
+    {133, "Open View"},
+    {134, "Rename View"},
+    {140, "Create Index"},
+    {141, "Alter Index"},
+    {142, "Drop Index"},
+    {143, "Rename Index"},
+    {150, "Create Trigger"},
+    {151, "Alter Trigger"},
+    {152, "Drop Trigger"},
+    {153, "Execute Trigger"},
+    {154, "Rename Trigger"},
+    {155, "Enable Trigger"},
+    {156, "Disable Trigger"},
+    {160, "Create Function"},
+    {161, "Alter Function"},
+    {162, "Drop Function"},
+    {163, "Rename Function"},
+    {170, "Create Procedure"},
+    {171, "Alter Procedure"},
+    {172, "Drop Procedure"},
+    {173, "Rename Procedure"},
+    {180, "Refresh Cursor"},
+    {181, "Flush Cursor"},
+    {182, "Copy Cursor"},
+    {183, "Empty Cursor"},
+    {184, "Free Cursor"},
+    {190, "Read BLOB"},
+    {191, "Write BLOB"},
+    {200, "Set Active Index"},
+    {210, "First Row"},
+    {211, "Last Row"},
+    {212, "Next Row"},
+    {213, "Prior Row"},
+    {214, "Set to Sequence #"},
+    {215, "Set to Row #"},
+    {216, "Set to Row Values"},
+    {217, "Set to Row Bookmark"},
+    {218, "Locate Row"},
+    {219, "Find Row by Key"},
+    {220, "Set Range"},
+    {221, "Cancel Range"},
+    {222, "Create Filter"},
+    {223, "Drop Filter"},
+    {224, "Activate Filter"},
+    {225, "Deactivate Filter"},
+    {226, "Set Sequence Range"},
+    {227, "Cancel Sequence Range"},
+    {230, "Lock Row"},
+    {231, "Unlock Row"},
+    {232, "Unlock All Rows"},
+    {233, "Initialize Row"},
+    {234, "Get Current Row"},
+    {235, "Insert Row"},
+    {236, "Update Row"},
+    {237, "Delete Row"},
+    {238, "Cancel Row"},
+    {240, "Load From Stream"},
+    {241, "Save To Stream"},
+    {242, "Start Cached Updates"},
+    {243, "Apply Cached Updates"},
+    {244, "Cancel Cached Updates"},
+    {250, "Prepare Statement"},
+    {251, "Execute Statement"},
+    {252, "Free Statement"},
+    {260, "Prepare Procedure"},
+    {261, "Execute Procedure"},
+    {262, "Free Procedure"},
+    {300, "Get Server Name"},
+    {301, "Get Server Description"},
+    {303, "Get Server Date/Time"},
+    {304, "Get Server UTC Date/Time"},
+    {305, "Start Server"},
+    {306, "Stop Server"},
+    {307, "Check for Dead Server Sessions"},
+    {360, "Prepare Script"},
+    {361, "Execute Script"},
+    {362, "Free Script"},
+    {363, "Debug Script"},
+    {364, "Get Script Cursor"},
+    {365, "Set Script Breakpoint"},
+    {366, "Script Breakpoint"},
+    {367, "Remove Script Breakpoint"},
+    {368, "Pause Script"},
+    {369, "Step Over Script"},
+    {370, "Step Into Script"},
+    {371, "Resume Script"},
+    {372, "Stop Script"},
+    {373, "Get Script Variable Names"},
+    {374, "Get Script Variable Data"},
+    {400, "Set Files Store"},
+    {401, "List Store Files"},
+    {402, "Begin Reading File from Store"},
+    {403, "Read File from Store"},
+    {404, "Cancel Reading File from Store"},
+    {405, "End Reading File from Store"},
+    {406, "Begin Writing File to Store"},
+    {407, "Write File to Store"},
+    {408, "Cancel Writing File to Store"},
+    {409, "End Writing File to Store"},
+    {410, "Copy File in Store"},
+    {411, "Rename File in Store"},
+    {412, "Delete File in Store"},
+    {413, "Save File in Store to Stream"},
+    {414, "Save Stream to File in Store"},
+    {420, "Create Store"},
+    {421, "Alter Store"},
+    {422, "Drop Store"},
+    {423, "Rename Store"},
+    {800, "Ping Server"},
+    {9998, "Login Callback Response"},
+    {9999, "General Callback Response"},
+    {10000, "User-Defined Request"},
+};
+
+TEST(OperationNameTest, EveryNamedCodeHasItsName) {
+  EXPECT_EQ(std::size(kNamedCodes), 191u);
+  for (const auto& entry : kNamedCodes) {
+    EXPECT_EQ(OperationName(entry.code), entry.name) << entry.code;
+  }
+}
+
+TEST(OperationNameTest, CodesWithoutANameAreNone) {
+  std::set<TBRNOperationCode> named;
+  for (const auto& entry : kNamedCodes) named.insert(entry.code);
+  for (TBRNOperationCode code = -2; code <= 10002; ++code) {
+    if (!named.count(code)) {
+      EXPECT_EQ(OperationName(code), "None") << code;
+    }
+  }
+  EXPECT_EQ(OperationName(INT32_MIN), "None");
+  EXPECT_EQ(OperationName(INT32_MAX), "None");
+}
+
+TEST(OperationNameTest, KnownExamples) {
+  EXPECT_EQ(OperationName(251), "Execute Statement");
+  EXPECT_EQ(OperationName(302), "None");
+  EXPECT_EQ(OperationName(10000), "User-Defined Request");
+  EXPECT_EQ(OperationName(9999), "General Callback Response");
+}
+
+}  // namespace
+}  // namespace brn

@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <cstddef>
+
+#include "foundation/types/literal_text.h"
+#include "foundation/core/memory_stream.h"
+#include "foundation/test_support.h"
+#include "foundation/value_test_support.h"
+
+namespace brn {
+namespace {
+
+using testing::CaughtError;
+using testing::MakeValue;
+using testing::Outcome;
+using testing::StreamHex;
+
+// A value held to its declared length, as parameters and CAST results are.
+class EnforcingValue : public TBRNContainedValue {
+ public:
+  bool EnforcesDeclaredLength() const override { return true; }
+};
+
+std::unique_ptr<EnforcingValue> MakeEnforcing(TBRNDataTypeCode type, int32_t length) {
+  auto value = std::make_unique<EnforcingValue>();
+  value->SetDataType(type);
+  value->SetLength(length);
+  return value;
+}
+
+TEST(ContainedValue, StartsNullAndBecomesTheEmptyStringOfItsType) {
+  TBRNContainedValue value;
+  EXPECT_TRUE(value.GetNull());
+  EXPECT_EQ(value.GetDataType(), dtNull);
+  value.SetDataType(dtChar);
+  EXPECT_EQ(value.GetDataSize(), 4);  // the count 0
+  EXPECT_EQ(value.GetAsString(), "");
+  EXPECT_EQ(value.GetDeclaredLength(), 0);
+}
+
+TEST(ContainedValue, DeclaredLengthOfVariableText) {
+  struct Case {
+    bool Enforcing;
+    bool RaiseOnTruncation;
+    const char* Text;
+    const char* Expected;
+  };
+  const Case cases[] = {
+      {false, true, "abcdefgh", "abcdefgh"}, {true, true, "abcdefgh", "T!"},
+      {true, true, "abc        ", "abc  "},  {true, false, "abcdefgh", "abcde"},
+      {true, true, "abcde", "abcde"},
+  };
+  for (const Case& c : cases) {
+    std::unique_ptr<TBRNContainedValue> value =
+        c.Enforcing ? MakeEnforcing(dtChar, 5) : MakeValue(dtChar, 0, 5);
+    value->SetRaiseOnTruncation(c.RaiseOnTruncation);
+    EXPECT_EQ(Outcome([&] {
+                value->SetAsString(c.Text);
+                return value->GetAsString();
+              }),
+              c.Expected)
+        << "'" << c.Text << "' enforcing " << c.Enforcing;
+  }
+  auto enforced = MakeEnforcing(dtChar, 5);
+  EXPECT_EQ(enforced->GetDeclaredLength(), 5);
+  // Bytes are held to the length the same way, and named in hex.
+  auto bytes = MakeEnforcing(dtBytes, 2);
+  EBRNException e = CaughtError([&] { bytes->SetAsString("010203"); });
+  EXPECT_NE(e.ErrorMessage.find("The value 010203 would result in truncation"), std::string::npos)
+      << e.ErrorMessage;
+}
+
+TEST(ContainedValue, FixedLengthAndGuidBuffers) {
+  auto fixed = MakeValue(dtChar, stFixed, 5, 0, "ab");
+  EXPECT_EQ(fixed->GetAsString(), "ab   ");
+  EXPECT_EQ(fixed->GetLength(), 5);
+  fixed->SetAsString("abcdefg");
+  EXPECT_EQ(fixed->GetAsString(), "abcde");
+  TBRNContainedValue guid;
+  guid.SetDataType(dtChar);
+  guid.SetDataSubType(stGuid);
+  EXPECT_EQ(guid.GetLength(), 38);
+  EXPECT_EQ(guid.GetDataSize(), 38);
+  TBRNContainedValue guidBytes;
+  guidBytes.SetDataType(dtBytes);
+  guidBytes.SetDataSubType(stGuid);
+  EXPECT_EQ(guidBytes.GetLength(), 16);
+  auto fixedBytes = MakeValue(dtBytes, stFixed, 4, 0, "01");
+  EXPECT_EQ(fixedBytes->GetAsString(), "01000000");
+}
+
+TEST(ContainedValue, LengthsByType) {
+  EXPECT_EQ(MakeValue(dtChar, 0, 10, 0, "abc")->GetLength(), 3);
+  EXPECT_EQ(MakeValue(dtLob, 0, 0, 0, "00112233445566778899")->GetLength(), 10);
+  EXPECT_EQ(MakeValue(dtInteger, 0, 0, 0, "12345")->GetLength(), 0);
+  EXPECT_EQ(MakeValue(dtInteger)->GetDataSize(), 4);
+  EXPECT_EQ(MakeValue(dtChar, 0, 10)->GetDataSize(), 14);
+  // A new type sizes the buffer for its own length, not the old type's.
+  auto retyped = MakeValue(dtChar, 0, 10, 0, "abc");
+  retyped->SetDataType(dtInteger);
+  EXPECT_EQ(retyped->GetDataSize(), 4);
+}
+
+TEST(ContainedValue, ClearKeepsNullAndSetNullClears) {
+  auto value = MakeValue(dtChar, 0, 0, 0, "abc");
+  value->SetNull(true);
+  EXPECT_TRUE(value->GetNull());
+  EXPECT_EQ(value->GetAsString(), "");
+  auto number = MakeValue(dtFloat, 0, 0, 0, "2.5");
+  number->Clear();
+  EXPECT_FALSE(number->GetNull());
+  EXPECT_EQ(number->GetAsFloat(), 0.0);
+}
+
+// Raw reads beyond a short buffer give zero, never memory beyond it.
+TEST(ContainedValue, ShortBuffersReadAsZero) {
+  auto value = MakeValue(dtBigInt);
+  value->SetDataSize(2);
+  EXPECT_EQ(value->GetInt64Data(), 0);
+  auto text = MakeValue(dtChar, 0, 0, 0, "abcdef");
+  text->SetDataSize(6);  // the count says 6, the buffer holds 2 of them
+  EXPECT_EQ(text->GetAsString(), "ab");
+}
+
+class ForwardingValue : public TBRNReferenceValue {
+ public:
+  explicit ForwardingValue(TBRNValue& target) : Target(target) {
+    SetDataType(target.GetDataType());
+    SetDataSubType(target.GetSubType());
+    SetScale(target.GetScale());
+  }
+  TBRNValue* GetReferencedValue() const override { return &Target; }
+
+ private:
+  TBRNValue& Target;
+};
+
+// A value that offers characters only through the character access and
+// bytes only through the byte access, as a value living in a row image may.
+class StrictForwardingValue : public ForwardingValue {
+ public:
+  using ForwardingValue::ForwardingValue;
+  const char* GetStringBuffer(int32_t& Length) const override {
+    if (!IsTextType()) return Refuse(Length);
+    return ForwardingValue::GetStringBuffer(Length);
+  }
+  const uint8_t* GetBytesBuffer(int32_t& Length) const override {
+    if (IsTextType()) return Refuse(Length);
+    return ForwardingValue::GetBytesBuffer(Length);
+  }
+
+ private:
+  static std::nullptr_t Refuse(int32_t& Length) {
+    Length = 0;
+    return nullptr;
+  }
+};
+
+TEST(ReferenceValue, TextAndBytesAreReadThroughTheirOwnAccess) {
+  auto text = MakeValue(dtChar, 0, 0, 0, "ab");
+  StrictForwardingValue textReference(*text);
+  EXPECT_EQ(FormatBytesLiteral(textReference.GetAsBytes()), "6162");
+  TBRNMemoryStream stream;
+  textReference.SaveToStream(stream);
+  EXPECT_EQ(StreamHex(stream), "00020000006162");
+  auto clob = MakeValue(dtLob, stClob, 0, 0, "xyz");
+  StrictForwardingValue clobReference(*clob);
+  EXPECT_EQ(FormatBytesLiteral(clobReference.GetAsBytes()), "78797A");
+  // A BLOB assigned to a Char value gives its bytes as characters.
+  auto blob = MakeValue(dtLob, 0, 0, 0, "414243");
+  StrictForwardingValue blobReference(*blob);
+  auto chars = MakeValue(dtChar);
+  chars->Assign(blobReference);
+  EXPECT_EQ(chars->GetAsString(), "ABC");
+}
+
+TEST(ReferenceValue, ForwardsEveryAccess) {
+  auto target = MakeValue(dtDecimal, 0, 0, 2);
+  ForwardingValue reference(*target);
+  EXPECT_TRUE(reference.GetNull());
+  reference.SetAsString("1.256");
+  EXPECT_FALSE(target->GetNull());
+  EXPECT_EQ(target->GetDecimalData(), 12600);
+  EXPECT_EQ(reference.GetDecimalData(), 12600);
+  EXPECT_EQ(reference.Compare(*target, 0, false, 0), 0);
+  TBRNMemoryStream stream;
+  reference.SaveToStream(stream);
+  EXPECT_EQ(stream.GetSize(), 9);
+  auto text = MakeValue(dtChar, 0, 0, 0, "abc");
+  ForwardingValue textReference(*text);
+  int32_t length = 0;
+  EXPECT_EQ(textReference.GetStringBuffer(length), text->GetStringBuffer(length));
+  EXPECT_EQ(length, 3);
+}
+
+}  // namespace
+}  // namespace brn
