@@ -62,6 +62,7 @@ void TBRNMemoryStream::SetCapacity(int32_t bytes) {
   if (newCapacity > Capacity) {
     std::memset(Memory + Capacity, 0, size_t(newCapacity - Capacity));
   } else if (Size > bytes) {
+    std::memset(Memory + bytes, 0, size_t(std::min(Size, newCapacity) - bytes));
     Size = bytes;
   }
   Capacity = newCapacity;
@@ -88,6 +89,9 @@ void TBRNMemoryStream::SetSize(int64_t size) {
   if (size > kMaxStreamSize) RaiseTooLarge();
   CheckOwnsMemory();
   SetCapacity(int32_t(size));
+  // Keeps the bytes beyond Size zero (SetCapacity has cut Size already when
+  // it reallocated downwards).
+  if (size < Size) std::memset(Memory + size, 0, size_t(Size - size));
   Size = int32_t(size);
   if (Position > Size) Position = Size;
 }

@@ -20,7 +20,11 @@ class TBRNDigest;
 // Sizes and positions are 32-bit. Growth is exact: each growing write
 // reallocates to the next multiple of BlockSize, so owners that append many
 // small values raise BlockSize first or size the buffer with SetCapacity.
-// Newly allocated bytes are zero.
+// The bytes between Size and Capacity are always zero: new ones are zeroed
+// when allocated, and a shrink that keeps the buffer zeroes what it cuts off.
+// So every byte that joins the stream without being written (SetSize, the gap
+// a write beyond the end leaves) reads as zero, and cut-off data never comes
+// back. Writers may therefore extend Size inside the capacity directly.
 //
 // Guards against misuse (standard exceptions, never an access outside the
 // buffer):

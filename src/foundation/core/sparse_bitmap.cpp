@@ -44,12 +44,12 @@ inline bool IsEmpty(const TNode* node) {
 }
 
 inline TNode* ChildAt(const TNode* node, int32_t c) {
-  return c < node->ChildCount ? node->Children[c] : nullptr;
+  return c < node->ChildCount ? node->Children[c].get() : nullptr;
 }
 
-// The child that holds rows, or nil when child c is not marked.
+// The child that holds rows, or nullptr when child c is not marked.
 inline const TNode* MarkedChild(const TNode* node, int32_t c) {
-  return TestBit(node, static_cast<uint32_t>(c - 1)) ? node->Children[c] : nullptr;
+  return TestBit(node, static_cast<uint32_t>(c - 1)) ? node->Children[c].get() : nullptr;
 }
 
 inline TBRNBitmapObject* ObjectAt(const TNode* leaf, int32_t r) {
@@ -58,11 +58,11 @@ inline TBRNBitmapObject* ObjectAt(const TNode* leaf, int32_t r) {
 
 // Both tables grow in steps of 32 entries, exactly.
 template <typename T>
-void GrowTable(std::vector<T*>& table, int32_t& count, int32_t& capacity, int32_t index) {
+void GrowTable(std::vector<T>& table, int32_t& count, int32_t& capacity, int32_t index) {
   if (index >= capacity) {
     int32_t newCapacity = RoundUpToMultiple(index + 1, 32);
     table.reserve(static_cast<size_t>(newCapacity));
-    table.resize(static_cast<size_t>(newCapacity), nullptr);
+    table.resize(static_cast<size_t>(newCapacity));
     capacity = newCapacity;
   }
   if (index >= count) count = index + 1;
@@ -109,9 +109,9 @@ void ReleaseChild(TNode* node, int32_t c) {
   node->Bits.ClearBit(c);
   if (c >= node->ChildCount || node->Children[c] == nullptr) return;
   if (node->FreeEmptyNodes)
-    DisposeAndNil(node->Children[c]);
+    node->Children[c].reset();
   else
-    ClearNode(node->Children[c]);
+    ClearNode(node->Children[c].get());
 }
 
 // Child c ready to receive rows: an emptied node kept for reuse, or a new one
@@ -119,17 +119,18 @@ void ReleaseChild(TNode* node, int32_t c) {
 TNode* ProvideChild(TNode* node, int32_t c) {
   if (TNode* child = ChildAt(node, c)) return child;
   GrowTable(node->Children, node->ChildCount, node->ChildCapacity, c);
-  node->Children[c] = new TNode(node, node->Level + 1, node->FreeEmptyNodes, node->OwnsObjects);
-  return node->Children[c];
+  node->Children[c] =
+      std::make_unique<TNode>(node, node->Level + 1, node->FreeEmptyNodes, node->OwnsObjects);
+  return node->Children[c].get();
 }
 
-// The leaf that holds 0-based row `index` of the tree below `node`, nil when a
+// The leaf that holds 0-based row `index` of the tree below `node`, nullptr when a
 // node on the way is not marked. `index` lies within the node's range.
 const TNode* FindLeaf(const TNode* node, uint32_t index) {
   while (!node->IsLeaf()) {
     uint32_t c = (index >> ChildShift(node)) & 255u;
     if (!TestBit(node, c)) return nullptr;
-    node = node->Children[c + 1];
+    node = node->Children[c + 1].get();
   }
   return node;
 }
@@ -152,7 +153,7 @@ int64_t FindNext(const TNode* node, int64_t p, const TNode** leafOut) {
     if (q != 0) return q + (c - 1) * span;
   }
   while (node->Bits.FindNextSet(c)) {
-    int64_t q = FindNext(node->Children[c], 0, leafOut);
+    int64_t q = FindNext(node->Children[c].get(), 0, leafOut);
     if (q != 0) return q + (c - 1) * span;
   }
   return 0;
@@ -176,7 +177,7 @@ int64_t FindPrior(const TNode* node, int64_t p) {
     }
   }
   while (node->Bits.FindPriorSet(c)) {
-    int64_t q = FindPrior(node->Children[c], span + 1);
+    int64_t q = FindPrior(node->Children[c].get(), span + 1);
     if (q != 0) return q + (c - 1) * span;
   }
   return 0;
@@ -224,7 +225,7 @@ int32_t CountRunDown(const TNode* leaf, int32_t from, int32_t limit) {
 
 enum class TSetOp { And, Or, Truncate, Invert, SetAll };
 
-// Combines `node` with `other` (nil: no rows) over its first `limit`
+// Combines `node` with `other` (nullptr: no rows) over its first `limit`
 // positions; positions beyond the limit are removed. True when rows remain.
 bool Combine(TNode* node, const TNode* other, int64_t limit, TSetOp op) {
   if (node->IsLeaf()) {
@@ -290,7 +291,7 @@ bool Combine(TNode* node, const TNode* other, int64_t limit, TSetOp op) {
       case TSetOp::SetAll:
         break;
     }
-    TNode* child = marked ? node->Children[c] : ProvideChild(node, c);
+    TNode* child = marked ? node->Children[c].get() : ProvideChild(node, c);
     if (Combine(child, theirs, childLimit, op))
       MarkBit(node, static_cast<uint32_t>(c - 1));
     else
@@ -333,7 +334,7 @@ bool HasObjects(const TNode* node) {
   }
   int32_t c = 0;
   while (node->Bits.FindNextSet(c))
-    if (HasObjects(node->Children[c])) return true;
+    if (HasObjects(node->Children[c].get())) return true;
   return false;
 }
 
@@ -341,7 +342,7 @@ int64_t CountRows(const TNode* node) {
   if (node->IsLeaf()) return node->Bits.CountSet();
   int64_t count = 0;
   int32_t c = 0;
-  while (node->Bits.FindNextSet(c)) count += CountRows(node->Children[c]);
+  while (node->Bits.FindNextSet(c)) count += CountRows(node->Children[c].get());
   return count;
 }
 
@@ -353,8 +354,8 @@ TBRNSparseBitmapNode::TBRNSparseBitmapNode(TBRNSparseBitmapNode* Parent, int32_t
   Bits.SetSize(kNodeBits);
 }
 
+// Children go with the vector; a leaf has none, only objects.
 TBRNSparseBitmapNode::~TBRNSparseBitmapNode() {
-  for (int32_t c = 0; c < ChildCount; ++c) DisposeAndNil(Children[c]);
   if (OwnsObjects)
     for (int32_t r = 0; r < ObjectCount; ++r) DisposeAndNil(Objects[r]);
 }
@@ -363,12 +364,10 @@ TBRNSparseBitmap::TBRNSparseBitmap(bool FreeEmptyNodes, bool OwnsObjects, int32_
   if (Level < 0 || Level > 3)
     throw std::invalid_argument("TBRNSparseBitmap: level " + std::to_string(Level) +
                                 " outside 0..3");
-  Root = new TNode(nullptr, Level, FreeEmptyNodes, OwnsObjects);
+  Root = std::make_unique<TNode>(nullptr, Level, FreeEmptyNodes, OwnsObjects);
 }
 
-TBRNSparseBitmap::~TBRNSparseBitmap() {
-  DisposeAndNil(Root);
-}
+TBRNSparseBitmap::~TBRNSparseBitmap() = default;
 
 namespace {
 
@@ -382,23 +381,23 @@ inline bool RowIndex(const TNode* root, int64_t N, uint32_t& index) {
 
 // Positions at or below this bound are searched: Size, never beyond the tree.
 inline int64_t SearchBound(const TBRNSparseBitmap& bitmap) {
-  return std::min<int64_t>(MaxInteger(bitmap.Size, 0), NodeRange(bitmap.Root));
+  return std::min<int64_t>(MaxInteger(bitmap.Size, 0), NodeRange(bitmap.Root.get()));
 }
 
 }  // namespace
 
 bool TBRNSparseBitmap::IsBitSet(int32_t N) const {
   uint32_t index;
-  if (!RowIndex(Root, N, index)) return false;
-  const TNode* leaf = FindLeaf(Root, index);
+  if (!RowIndex(Root.get(), N, index)) return false;
+  const TNode* leaf = FindLeaf(Root.get(), index);
   return leaf != nullptr && TestBit(leaf, index & 255u);
 }
 
 bool TBRNSparseBitmap::GetBitObject(int32_t N, TBRNBitmapObject*& Obj) const {
   Obj = nullptr;
   uint32_t index;
-  if (!RowIndex(Root, N, index)) return false;
-  const TNode* leaf = FindLeaf(Root, index);
+  if (!RowIndex(Root.get(), N, index)) return false;
+  const TNode* leaf = FindLeaf(Root.get(), index);
   if (leaf == nullptr || !TestBit(leaf, index & 255u)) return false;
   Obj = ObjectAt(leaf, static_cast<int32_t>(index & 255u) + 1);
   return true;
@@ -433,12 +432,12 @@ TNode* ProvideLeaf(TNode* root, int32_t N, bool objectSlot) {
 }  // namespace
 
 void TBRNSparseBitmap::SetBit(int32_t N) {
-  TNode* leaf = ProvideLeaf(Root, N, false);
+  TNode* leaf = ProvideLeaf(Root.get(), N, false);
   MarkBit(leaf, static_cast<uint32_t>(N - 1) & 255u);
 }
 
 void TBRNSparseBitmap::SetBitObject(int32_t N, TBRNBitmapObject* Obj, bool FreeOld) {
-  TNode* leaf = ProvideLeaf(Root, N, true);
+  TNode* leaf = ProvideLeaf(Root.get(), N, true);
   uint32_t bit = static_cast<uint32_t>(N - 1) & 255u;
   int32_t r = static_cast<int32_t>(bit) + 1;
   TBRNBitmapObject* old = ObjectAt(leaf, r);
@@ -449,15 +448,15 @@ void TBRNSparseBitmap::SetBitObject(int32_t N, TBRNBitmapObject* Obj, bool FreeO
 
 void TBRNSparseBitmap::ClearBit(int32_t N, bool FreeObject) {
   uint32_t index;
-  if (!RowIndex(Root, N, index)) return;
-  TNode* node = Root;
+  if (!RowIndex(Root.get(), N, index)) return;
+  TNode* node = Root.get();
   int32_t childNumbers[4];
   int32_t depth = 0;
   while (!node->IsLeaf()) {
     uint32_t c = (index >> ChildShift(node)) & 255u;
     if (!TestBit(node, c)) return;
     childNumbers[depth++] = static_cast<int32_t>(c + 1);
-    node = node->Children[c + 1];
+    node = node->Children[c + 1].get();
   }
   int32_t r = static_cast<int32_t>(index & 255u) + 1;
   if (!TestBit(node, static_cast<uint32_t>(r - 1))) return;
@@ -474,7 +473,7 @@ void TBRNSparseBitmap::ClearBit(int32_t N, bool FreeObject) {
 }
 
 int32_t TBRNSparseBitmap::CountSet() const {
-  return static_cast<int32_t>(CountRows(Root));
+  return static_cast<int32_t>(CountRows(Root.get()));
 }
 
 bool TBRNSparseBitmap::FindNextSet(int32_t& N) const {
@@ -489,10 +488,10 @@ bool TBRNSparseBitmap::FindNextSetObject(int32_t& N, TBRNBitmapObject*& Obj) con
   int32_t from = MaxInteger(N, 0);
   // A walk mostly finds the next row in the leaf of the previous one.
   int64_t found = 0;
-  const TNode* leaf = FindLeaf(Root, static_cast<uint32_t>(from));
+  const TNode* leaf = FindLeaf(Root.get(), static_cast<uint32_t>(from));
   int32_t bit = from & 255;
   if (leaf != nullptr && leaf->Bits.FindNextSet(bit)) found = from - (from & 255) + bit;
-  if (found == 0) found = FindNext(Root, from, &leaf);
+  if (found == 0) found = FindNext(Root.get(), from, &leaf);
   if (found == 0 || found > bound) return false;
   N = static_cast<int32_t>(found);
   Obj = ObjectAt(leaf, static_cast<int32_t>((found - 1) & 255) + 1);
@@ -503,7 +502,7 @@ bool TBRNSparseBitmap::FindPriorSet(int32_t& N) const {
   if (N <= 0) return false;
   int64_t from = std::min<int64_t>(N, SearchBound(*this) + 1);
   if (from <= 1) return false;
-  int64_t found = FindPrior(Root, from);
+  int64_t found = FindPrior(Root.get(), from);
   if (found == 0) return false;
   N = static_cast<int32_t>(found);
   return true;
@@ -511,7 +510,7 @@ bool TBRNSparseBitmap::FindPriorSet(int32_t& N) const {
 
 bool TBRNSparseBitmap::FindNextClear(int32_t& N) const {
   if (N >= Size) return false;
-  int64_t found = FindNextClearIn(Root, MaxInteger(N, 0));
+  int64_t found = FindNextClearIn(Root.get(), MaxInteger(N, 0));
   // Past the last int32 row nothing can be clear that a caller could name.
   if (found == 0 || found > INT32_MAX) return false;
   N = static_cast<int32_t>(found);
@@ -525,7 +524,7 @@ int32_t TBRNSparseBitmap::CountNextRun(int32_t N, int32_t Limit) const {
   int32_t limit = static_cast<int32_t>(std::min<int64_t>(Limit, bound - N));
   int32_t count = 0;
   while (count < limit) {
-    const TNode* leaf = FindLeaf(Root, static_cast<uint32_t>(row - 1));
+    const TNode* leaf = FindLeaf(Root.get(), static_cast<uint32_t>(row - 1));
     if (leaf == nullptr) break;
     int32_t bit = static_cast<int32_t>((row - 1) & 255);
     int32_t last = bit;
@@ -542,7 +541,7 @@ int32_t TBRNSparseBitmap::CountPriorRun(int32_t N, int32_t Limit) const {
   int32_t limit = static_cast<int32_t>(std::min<int64_t>(Limit, row));
   int32_t count = 0;
   while (count < limit) {
-    const TNode* leaf = FindLeaf(Root, static_cast<uint32_t>(row - 1));
+    const TNode* leaf = FindLeaf(Root.get(), static_cast<uint32_t>(row - 1));
     if (leaf == nullptr) break;
     int32_t bit = static_cast<int32_t>((row - 1) & 255);
     int32_t run = CountRunDown(leaf, bit, limit - count);
@@ -557,38 +556,39 @@ int32_t TBRNSparseBitmap::CountPriorRun(int32_t N, int32_t Limit) const {
 bool TBRNSparseBitmap::AndBitmap(const TBRNSparseBitmap& Other) {
   if (Other.Root->Level != Root->Level)
     throw std::invalid_argument("TBRNSparseBitmap.AndBitmap: trees of different levels");
-  const TNode* other = &Other == this ? nullptr : Other.Root;
-  return Combine(Root, other, SearchBound(*this), other ? TSetOp::And : TSetOp::Truncate);
+  const TNode* other = &Other == this ? nullptr : Other.Root.get();
+  return Combine(Root.get(), other, SearchBound(*this), other ? TSetOp::And : TSetOp::Truncate);
 }
 
 bool TBRNSparseBitmap::OrBitmap(const TBRNSparseBitmap& Other) {
   if (Other.Root->Level != Root->Level)
     throw std::invalid_argument("TBRNSparseBitmap.OrBitmap: trees of different levels");
-  const TNode* other = &Other == this ? nullptr : Other.Root;
-  return Combine(Root, other, SearchBound(*this), other ? TSetOp::Or : TSetOp::Truncate);
+  const TNode* other = &Other == this ? nullptr : Other.Root.get();
+  return Combine(Root.get(), other, SearchBound(*this), other ? TSetOp::Or : TSetOp::Truncate);
 }
 
 bool TBRNSparseBitmap::Invert() {
-  return Combine(Root, nullptr, SearchBound(*this), TSetOp::Invert);
+  return Combine(Root.get(), nullptr, SearchBound(*this), TSetOp::Invert);
 }
 
 void TBRNSparseBitmap::ClearAll() {
-  ClearNode(Root);
+  ClearNode(Root.get());
 }
 
 void TBRNSparseBitmap::SetAll() {
-  Combine(Root, nullptr, SearchBound(*this), TSetOp::SetAll);
+  Combine(Root.get(), nullptr, SearchBound(*this), TSetOp::SetAll);
 }
 
 void TBRNSparseBitmap::Assign(const TBRNSparseBitmap& Other) {
   if (&Other == this) return;
   if (Other.Root->Level != Root->Level)
     throw std::invalid_argument("TBRNSparseBitmap.Assign: trees of different levels");
-  // Two owners of the same objects would free them twice.
-  if (Root->OwnsObjects && Other.Root->OwnsObjects && HasObjects(Other.Root))
-    throw std::logic_error("TBRNSparseBitmap.Assign: both bitmaps would own the same objects");
+  // Other's objects are owned by Other or, when it is a view, by the bitmap it
+  // was copied from: taking the references would free them a second time.
+  if (Root->OwnsObjects && HasObjects(Other.Root.get()))
+    throw std::logic_error("TBRNSparseBitmap.Assign: an owner cannot share another set's objects");
   Size = Other.Size;
-  CopyNode(Root, Other.Root);
+  CopyNode(Root.get(), Other.Root.get());
 }
 
 }  // namespace brn

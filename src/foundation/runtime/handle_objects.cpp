@@ -2,12 +2,22 @@
 
 #include <stdexcept>
 
+#include "foundation/core/numeric_helpers.h"
 #include "foundation/runtime/interlocked.h"
 #include "foundation/text/number_text.h"
-#include "foundation/core/numeric_helpers.h"
 #include "foundation/text/string_helpers.h"
 
 namespace brn {
+
+namespace {
+
+// Out of line, so that the checks leave the common paths lean.
+[[noreturn, gnu::noinline, gnu::cold]] void RaiseMisuse(const char* prefix, int32_t handle,
+                                                        const char* suffix) {
+  throw std::logic_error(prefix + IntegerToString(handle) + suffix);
+}
+
+}  // namespace
 
 TBRNHandleObjects::TBRNHandleObjects(int32_t Capacity, bool WithLocks) : WithLocks(WithLocks) {
   if (Capacity < 16) throw std::invalid_argument("Handle objects container capacity below 16");
@@ -44,6 +54,8 @@ void TBRNHandleObjects::PutObject(int32_t Handle, TBRNHandleObject* Obj, bool Fr
   if (Handle < 0 || Handle > UsedHandles.Size) {
     throw std::out_of_range("Handle out of range: " + IntegerToString(Handle));
   }
+  if (Obj != nullptr && Obj->Handle != Handle && FindObject(Obj->Handle) == Obj)
+    RaiseMisuse("Handle object already registered under handle ", Obj->Handle, "");
   if (Handle < Count && FreeOld && Objects[size_t(Handle)] != Obj) {
     // Cleared before the old object's destructor runs, which may look here.
     DisposeAndNil(Objects[size_t(Handle)]);
@@ -57,6 +69,8 @@ void TBRNHandleObjects::PutObject(int32_t Handle, TBRNHandleObject* Obj, bool Fr
 }
 
 void TBRNHandleObjects::AddObject(TBRNHandleObject* Obj, bool Lock) {
+  if (Obj == nullptr) throw std::invalid_argument("No handle object to add");
+  if (Obj->Handle != 0) RaiseMisuse("Handle object already carries handle ", Obj->Handle, "");
   int32_t handle = 0;
   if (!UsedHandles.FindNextClear(handle)) {
     throw std::runtime_error(FormatText("Handle objects container capacity (%s) exceeded",
@@ -76,12 +90,14 @@ void TBRNHandleObjects::AddObject(TBRNHandleObject* Obj, bool Lock) {
 
 void TBRNHandleObjects::AttachObject(TBRNHandleObject* Obj) {
   if (!IsValidHandle(Obj->Handle)) return;
+  if (IsHandleUsed(Obj->Handle)) CheckEntry(Obj);
   UsedHandles.SetBit(Obj->Handle);
   PutObject(Obj->Handle, Obj, false);
 }
 
 void TBRNHandleObjects::DetachObject(TBRNHandleObject* Obj) {
   if (!IsHandleUsed(Obj->Handle)) return;
+  CheckEntry(Obj);
   UsedHandles.ClearBit(Obj->Handle);
   PutObject(Obj->Handle, nullptr, false);
 }
@@ -91,12 +107,19 @@ bool TBRNHandleObjects::RemoveObject(TBRNHandleObject* Obj, bool Unlock) {
   if (handle == 0) return false;
   bool used = IsHandleUsed(handle);
   if (used) {
+    CheckEntry(Obj);
     UsedHandles.ClearBit(handle);
     PutObject(handle, nullptr, false);
     if (Unlock && !Clearing && WithLocks) UnlockHandle(Obj);
   }
   Obj->Handle = 0;
   return used;
+}
+
+void TBRNHandleObjects::CheckEntry(const TBRNHandleObject* Obj) const {
+  int32_t handle = Obj->Handle;
+  if ((handle < Count ? Objects[size_t(handle)] : nullptr) != Obj)
+    RaiseMisuse("Handle ", handle, " belongs to another handle object");
 }
 
 bool TBRNHandleObjects::IsHandleUsed(int32_t H) const {

@@ -320,13 +320,13 @@ TEST_F(TBRNSparseBitmapTest, AnEmptiedNodeKeptForReuseHoldsNoOldRows) {
   set.Size = 1000;
   set.SetBitObject(3, new TCountedObject, true);
   set.SetBit(4);
-  TBRNSparseBitmapNode* leaf = set.Root->Children[1]->Children[1]->Children[1];
+  TBRNSparseBitmapNode* leaf = set.Root->Children[1]->Children[1]->Children[1].get();
   set.ClearBit(3, true);
   set.ClearBit(4, true);
   EXPECT_EQ(TCountedObject::Live, 0);
   EXPECT_EQ(set.Root->Bits.CountSet(), 0);
   set.SetBit(200);
-  EXPECT_EQ(set.Root->Children[1]->Children[1]->Children[1], leaf);
+  EXPECT_EQ(set.Root->Children[1]->Children[1]->Children[1].get(), leaf);
   EXPECT_EQ(set.CountSet(), 1);
   TBRNBitmapObject* obj = nullptr;
   EXPECT_FALSE(set.GetBitObject(3, obj));
@@ -395,6 +395,48 @@ TEST_F(TBRNSparseBitmapTest, AssignSharesReferencesButRefusesTwoOwners) {
   secondOwner.SetBit(1);
   EXPECT_THROW(secondOwner.Assign(owner), std::logic_error);
   EXPECT_TRUE(secondOwner.IsBitSet(1));  // unchanged
+}
+
+// The references a view copied from an owner must not reach a second owner
+// through the view: the objects would be freed twice. Rows alone still copy.
+TEST_F(TBRNSparseBitmapTest, NoChainOfAssignsMakesASecondOwner) {
+  TBRNSparseBitmap owner(true, true, 0);
+  owner.Size = 5000;
+  owner.SetBitObject(4000, new TCountedObject, true);
+  owner.SetBit(12);
+  TBRNSparseBitmap view(true, false, 0);
+  view.Assign(owner);
+  TBRNSparseBitmap viewOfView(true, false, 0);
+  viewOfView.Assign(view);
+  TBRNBitmapObject* obj = nullptr;
+  EXPECT_TRUE(viewOfView.GetBitObject(4000, obj));
+  EXPECT_NE(obj, nullptr);
+
+  TBRNSparseBitmap secondOwner(false, true, 0);
+  secondOwner.Size = 100;
+  secondOwner.SetBitObject(1, new TCountedObject, true);
+  for (const TBRNSparseBitmap* source : {&view, &viewOfView}) {
+    EXPECT_THROW(secondOwner.Assign(*source), std::logic_error);
+    EXPECT_EQ(secondOwner.Size, 100);  // unchanged, its own object kept
+    EXPECT_TRUE(secondOwner.GetBitObject(1, obj));
+    EXPECT_NE(obj, nullptr);
+    EXPECT_FALSE(secondOwner.IsBitSet(4000));
+  }
+  // Not even the owner takes references back from its own view.
+  EXPECT_THROW(owner.Assign(view), std::logic_error);
+
+  // Views drop their references without freeing anything.
+  view.ClearAll();
+  viewOfView.ClearBit(4000, true);
+  EXPECT_EQ(TCountedObject::Live, 2);
+  EXPECT_TRUE(owner.GetBitObject(4000, obj));
+  EXPECT_NE(obj, nullptr);
+
+  // Once the view holds rows only, an owner may copy them.
+  secondOwner.Assign(viewOfView);
+  EXPECT_EQ(secondOwner.CountSet(), 1);
+  EXPECT_TRUE(secondOwner.IsBitSet(12));
+  EXPECT_EQ(TCountedObject::Live, 1);  // the second owner freed its own object
 }
 
 TEST_F(TBRNSparseBitmapTest, RowsAtTheTopOfTheInt32Range) {

@@ -310,6 +310,106 @@ TEST(MemoryStreamTest, GrowthIsExactPerBlock) {
   EXPECT_THROW(stream.SetBlockSize(0), std::invalid_argument);
 }
 
+// A stream cut back keeps its buffer; whatever grows it again, every byte
+// that joins the stream and is not written reads as zero, never as the
+// secret that was there before the cut.
+TEST(MemoryStreamTest, BytesThatJoinTheStreamAreZero) {
+  struct Case {
+    const char* name;
+    std::function<void(TBRNMemoryStream&)> grow;
+    const char* bytes;
+  };
+  const Case cases[] = {
+      {"SetSize", [](auto& s) { s.SetSize(12); }, "70 61 73 73 00 00 00 00 00 00 00 00"},
+      {"PrepareWrite",
+       [](auto& s) {
+         s.SetPosition(4);
+         s.PrepareWrite(4);
+       },
+       "70 61 73 73 00 00 00 00"},
+      {"byte past the end",
+       [](auto& s) {
+         s.Seek(0, 9);
+         s.WriteByte(0x7A);
+       },
+       "70 61 73 73 00 00 00 00 00 7A"},
+      {"integer past the end",
+       [](auto& s) {
+         s.Seek(2, 2);
+         s.WriteInteger(0x11223344);
+       },
+       "70 61 73 73 00 00 44 33 22 11"},
+      {"raw write past the end",
+       [](auto& s) {
+         s.Seek(0, 7);
+         s.Write("AB", 2);
+       },
+       "70 61 73 73 00 00 00 41 42"},
+      {"string past the end",
+       [](auto& s) {
+         s.Seek(0, 5);
+         s.WriteString("x", 0, true);
+       },
+       "70 61 73 73 00 01 00 78"},
+      {"fixed string past the end",
+       [](auto& s) {
+         s.Seek(0, 6);
+         s.WriteFixedString("a", 2);
+       },
+       "70 61 73 73 00 00 61 20"},
+      {"write across the capacity",
+       [](auto& s) {
+         s.Seek(0, 14);
+         s.WriteInteger(-1);
+       },
+       "70 61 73 73 00 00 00 00 00 00 00 00 00 00 FF FF FF FF"},
+      {"short load",
+       [](auto& s) {
+         TBRNMemoryStream source;
+         source.Write("XY", 2);
+         source.SetPosition(0);
+         s.LoadFromStream(source, 8);
+       },
+       "58 59 73 73 00 00 00 00"},
+      {"shrunk buffer",
+       [](auto& s) {
+         s.SetShrinkOnResize(true);
+         s.SetSize(3);  // reallocated to 8 bytes, "pass" and "word" kept
+         s.SetSize(8);
+       },
+       "70 61 73 00 00 00 00 00"},
+  };
+  for (const Case& c : cases) {
+    TBRNMemoryStream stream;
+    const std::string secret = "password=hunter2";
+    stream.Write(secret.data(), int32_t(secret.size()));
+    stream.SetSize(4);
+    ASSERT_EQ(stream.GetCapacity(), 16) << c.name;  // the secret is still in the buffer
+    c.grow(stream);
+    EXPECT_EQ(Content(stream), c.bytes) << c.name;
+  }
+
+  // The cut-off secret does not linger in the buffer either.
+  TBRNMemoryStream cut;
+  cut.Write("hunter2!", 8);
+  cut.SetSize(1);
+  EXPECT_EQ(Hex(cut.GetMemory(), cut.GetCapacity()), "68 00 00 00 00 00 00 00");
+
+  // A subclass that sees every growth gets the same zeros.
+  struct CountingStream : TBRNMemoryStream {
+    int calls = 0;
+    void SetSize(int64_t size) override {
+      ++calls;
+      TBRNMemoryStream::SetSize(size);
+    }
+  } subclass;
+  subclass.Write("abcdefgh", 8);
+  subclass.SetSize(2);
+  subclass.Seek(0, 5);
+  subclass.WriteByte(1);
+  EXPECT_EQ(Content(subclass), "61 62 00 00 00 01");
+}
+
 // A typed write inside the size, across the end within the capacity, across
 // the capacity, and after a gap beyond the end.
 TEST(MemoryStreamTest, TypedWritesAroundTheEnd) {

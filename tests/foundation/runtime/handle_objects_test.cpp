@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "foundation/runtime/object_stack.h"
@@ -175,6 +177,48 @@ TEST(HandleObjectsTest, PutObjectReplacesAndFreesTheOldObject) {
   table.RemoveObject(&fresh, false);
 }
 
+// Each registered object has one entry: the table frees it once, and an
+// object or a handle that belongs elsewhere is refused, leaving the table as
+// it was.
+TEST(HandleObjectsTest, AnObjectHasOneEntryAndOneTable) {
+  int freed = 0;
+  TBRNHandleObjects table(16, true), other(16, false);
+  auto* a = new CountedObject(&freed);
+  auto* b = new CountedObject(&freed);
+  table.AddObject(a, false);
+  table.AddObject(b, false);
+
+  EXPECT_THROW(table.AddObject(a, false), std::logic_error);  // already registered here
+  EXPECT_THROW(other.AddObject(b, false), std::logic_error);  // registered in another table
+  EXPECT_THROW(table.AddObject(nullptr, false), std::invalid_argument);
+  EXPECT_THROW(table.PutObject(5, a, false), std::logic_error);  // a second entry
+  EXPECT_FALSE(other.IsHandleUsed(1));
+  EXPECT_EQ(table.FindObject(3), nullptr);
+  EXPECT_EQ(table.Count, 3);
+
+  // A detached object keeps its handle for AttachObject; meanwhile the handle
+  // may go to another object, and then it is not the detached one's to take.
+  table.DetachObject(a);
+  EXPECT_THROW(other.AddObject(a, false), std::logic_error);
+  auto* c = new CountedObject(&freed);
+  table.AddObject(c, false);
+  ASSERT_EQ(c->Handle, 1);
+  EXPECT_THROW(table.AttachObject(a), std::logic_error);
+  EXPECT_EQ(table.FindObject(1), c);
+
+  // A stranger naming a handle in use neither removes nor detaches its object.
+  CountedObject stranger;
+  stranger.Handle = 2;
+  EXPECT_THROW(table.RemoveObject(&stranger, false), std::logic_error);
+  EXPECT_THROW(table.DetachObject(&stranger), std::logic_error);
+  EXPECT_EQ(table.FindObject(2), b);
+  stranger.Handle = 0;
+
+  table.Clear();
+  EXPECT_EQ(freed, 2);  // b and c, each once
+  delete a;
+}
+
 TEST(HandleObjectsTest, HandleLocksAreExclusive) {
   TBRNHandleObjects table(16, true);
   CountedObject a, b, c;
@@ -232,6 +276,15 @@ struct Counted {
   int* freed;
 };
 
+// Objects reach the stack only as std::unique_ptr: one raw pointer pushed
+// twice would be freed twice.
+template <typename Stack, typename Arg>
+concept Pushable = requires(Stack& stack) {
+  stack.Push(std::declval<Arg>());
+};
+static_assert(!Pushable<TBRNObjectStack<Counted>, Counted*>);
+static_assert(Pushable<TBRNObjectStack<Counted>, std::unique_ptr<Counted>>);
+
 TEST(ObjectStackTest, PushPopAndClear) {
   int freed = 0;
   {
@@ -239,22 +292,25 @@ TEST(ObjectStackTest, PushPopAndClear) {
     EXPECT_EQ(stack.Pop(), nullptr);
     std::vector<Counted*> pushed;
     for (int i = 0; i < 9; ++i) {
-      pushed.push_back(new Counted(&freed));
-      stack.Push(pushed.back());
+      auto object = std::make_unique<Counted>(&freed);
+      pushed.push_back(object.get());
+      stack.Push(std::move(object));
     }
     EXPECT_EQ(stack.Count, 9);
     EXPECT_EQ(stack.Capacity, 16);
     EXPECT_EQ(stack.Items.size(), 16u);
-    Counted* top = stack.Pop();
-    EXPECT_EQ(top, pushed[8]);
-    delete top;
-    EXPECT_EQ(stack.Pop(), pushed[7]);
-    stack.Push(pushed[7]);
+    std::unique_ptr<Counted> top = stack.Pop();
+    EXPECT_EQ(top.get(), pushed[8]);
+    top.reset();
+    EXPECT_EQ(freed, 1);
+    std::unique_ptr<Counted> next = stack.Pop();
+    EXPECT_EQ(next.get(), pushed[7]);
+    stack.Push(std::move(next));
     stack.Clear();
     EXPECT_EQ(freed, 9);
     EXPECT_EQ(stack.Count, 0);
     EXPECT_EQ(stack.Pop(), nullptr);
-    stack.Push(new Counted(&freed));
+    stack.Push(std::make_unique<Counted>(&freed));
   }
   EXPECT_EQ(freed, 10);  // the destructor frees what is left
 }
