@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 namespace brn {
 
@@ -33,18 +34,45 @@ void closeKeepingError(int fd) {
   errno = saved;
 }
 
+// Opens whose file was replaced under them are retried this often before
+// the opening gives up as a sharing violation.
+constexpr int kMaxOpenAttempts = 1000;
+
+// 1 when the name leads to the open file (same device and inode, and the
+// file still has a link), 0 when it leads elsewhere or nowhere, -1 with
+// errno when the name cannot be examined for another reason.
+int namesOpenFile(const char* nativePath, int fd) {
+  struct stat opened, named;
+  if (fstat(fd, &opened) != 0) return -1;
+  if (opened.st_nlink == 0) return 0;
+  if (stat(nativePath, &named) != 0) return errno == ENOENT ? 0 : -1;
+  return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino ? 1 : 0;
+}
+
 // Opens the file and takes an exclusive share lock, to learn that no other
 // opening holds it. -1 with EBUSY when one does; -1 with the open's error when
 // the file cannot be opened at all; -2 when it exists but cannot be probed
-// (no read permission), in which case the caller goes on unprotected.
+// (no read permission), in which case the caller goes on unprotected. The
+// probe is always on the file the name leads to, so the name cannot be
+// taken from under a holder while the probe lasts: another process would
+// need this lock to delete or rename the file.
 int probeUnused(const char* nativePath) {
-  int fd = open(nativePath, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return errno == EACCES ? -2 : -1;
-  if (!takeShareLock(fd, true)) {
+  for (int attempt = 0;; ++attempt) {
+    int fd = open(nativePath, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return errno == EACCES ? -2 : -1;
+    if (!takeShareLock(fd, true)) {
+      closeKeepingError(fd);
+      return -1;
+    }
+    int identity = namesOpenFile(nativePath, fd);
+    if (identity == 1) return fd;
     closeKeepingError(fd);
-    return -1;
+    if (identity < 0) return -1;
+    if (attempt >= kMaxOpenAttempts) {
+      errno = EBUSY;
+      return -1;
+    }
   }
-  return fd;
 }
 
 bool validRange(int64_t offset, int64_t length) {
@@ -138,32 +166,49 @@ std::string OSNativePath(std::string_view path) {
 TOSFileHandle OSOpenFile(const char* nativePath, bool create, bool readOnly, bool exclusive) {
   int flags = (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY;
   if (create) flags |= O_CREAT;
-  int fd;
-  do {
-    fd = open(nativePath, flags, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return InvalidOSFileHandle;
-  struct stat data;
-  if (fstat(fd, &data) != 0) {
-    closeKeepingError(fd);
-    return InvalidOSFileHandle;
+  for (int attempt = 0;; ++attempt) {
+    int fd;
+    do {
+      fd = open(nativePath, flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return InvalidOSFileHandle;
+    struct stat data;
+    if (fstat(fd, &data) != 0) {
+      closeKeepingError(fd);
+      return InvalidOSFileHandle;
+    }
+    if (S_ISDIR(data.st_mode)) {
+      close(fd);
+      errno = EISDIR;
+      return InvalidOSFileHandle;
+    }
+    // The share lock comes before truncation, so that creating over a file
+    // that another process holds leaves its contents alone.
+    if (!takeShareLock(fd, exclusive)) {
+      closeKeepingError(fd);
+      return InvalidOSFileHandle;
+    }
+    // Between open and the lock another process may have deleted the file
+    // (a deleter holds the exclusive lock only while it unlinks) or put a new
+    // one in its place: the lock would then guard a file nobody else can
+    // reach. Only a handle on the file that the name still leads to counts.
+    int identity = namesOpenFile(nativePath, fd);
+    if (identity < 0) {
+      closeKeepingError(fd);
+      return InvalidOSFileHandle;
+    }
+    if (identity == 0) {
+      close(fd);
+      if (attempt < kMaxOpenAttempts) continue;
+      errno = EBUSY;
+      return InvalidOSFileHandle;
+    }
+    if (create && ftruncate(fd, 0) != 0) {
+      closeKeepingError(fd);
+      return InvalidOSFileHandle;
+    }
+    return fd;
   }
-  if (S_ISDIR(data.st_mode)) {
-    close(fd);
-    errno = EISDIR;
-    return InvalidOSFileHandle;
-  }
-  // The share lock comes before truncation, so that creating over a file
-  // that another process holds leaves its contents alone.
-  if (!takeShareLock(fd, exclusive)) {
-    closeKeepingError(fd);
-    return InvalidOSFileHandle;
-  }
-  if (create && ftruncate(fd, 0) != 0) {
-    closeKeepingError(fd);
-    return InvalidOSFileHandle;
-  }
-  return fd;
 }
 
 bool OSCloseFile(TOSFileHandle handle) {
@@ -273,6 +318,35 @@ bool OSDeleteFile(const char* nativePath) {
   if (probe == -1) return false;
   int result = unlink(nativePath);
   if (probe >= 0) closeKeepingError(probe);
+  return result == 0;
+}
+
+bool OSSyncDirectoryOf(const char* nativePath) {
+  // The folder part of the path, in a fixed buffer: nothing is allocated.
+  char folder[PATH_MAX];
+  const char* slash = strrchr(nativePath, '/');
+  if (slash == nullptr) {
+    folder[0] = '.';
+    folder[1] = '\0';
+  } else {
+    size_t length = slash == nativePath ? 1 : size_t(slash - nativePath);
+    if (length >= sizeof folder) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
+    memcpy(folder, nativePath, length);
+    folder[length] = '\0';
+  }
+  int fd;
+  do {
+    fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  int result = fsync(fd);
+  // Some file systems cannot sync a folder at all; there is nothing more to
+  // make durable on them.
+  if (result != 0 && (errno == EINVAL || errno == EROFS)) result = 0;
+  closeKeepingError(fd);
   return result == 0;
 }
 

@@ -30,7 +30,9 @@ std::string OSNativePath(std::string_view path);
 
 // Opens (Create false) or creates and truncates (Create true) a file; read-only
 // openings cannot write. Exclusive refuses every other opening of the file for
-// the life of the handle. InvalidOSFileHandle on failure.
+// the life of the handle. The handle returned is always on the file that the
+// path names once the share lock is held: an opening that a concurrent delete
+// or replacement overtook is retried. InvalidOSFileHandle on failure.
 TOSFileHandle OSOpenFile(const char* nativePath, bool create, bool readOnly, bool exclusive);
 bool OSCloseFile(TOSFileHandle handle);
 
@@ -55,9 +57,15 @@ bool OSLockFileRange(TOSFileHandle handle, int64_t offset, int64_t length);
 bool OSUnlockFileRange(TOSFileHandle handle, int64_t offset, int64_t length);
 
 // Rename never replaces an existing target (EEXIST). Rename and delete refuse
-// (EBUSY) a file that any opening holds, in this process or another.
+// (EBUSY) a file that any opening holds, in this process or another, and they
+// act only on the file that the name leads to while they hold it unused: a
+// name replaced meanwhile is examined again, never taken from a holder.
 bool OSRenameFile(const char* oldNativePath, const char* newNativePath);
 bool OSDeleteFile(const char* nativePath);
+
+// Makes the folder entries of the path's folder durable (fsync of the
+// folder), so that a created or renamed file survives a crash under its name.
+bool OSSyncDirectoryOf(const char* nativePath);
 
 bool OSCreateDirectory(const char* nativePath);
 bool OSRemoveDirectory(const char* nativePath);  // empty directories only

@@ -1,13 +1,15 @@
 #include "foundation/files/file_manager.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <mutex>
+#include <stdexcept>
 
-#include "foundation/text/environment.h"
-#include "foundation/text/exception.h"
 #include "foundation/core/numeric_helpers.h"
 #include "foundation/files/path_helpers.h"
+#include "foundation/text/environment.h"
+#include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
 #include "foundation/text/string_list.h"
 #include "platform/os_file.h"
@@ -84,6 +86,7 @@ TBRNFile::~TBRNFile() = default;
 std::unique_ptr<TBRNFileStream> TBRNFile::NewStream(bool readOnly) {
   FileGuard guard(CriticalSection);
   std::unique_ptr<TBRNFileStream> stream = Manager->CreateFileStream(this);
+  streams_.push_back(stream.get());
   ++OpenCount;
   stream->Exclusive = Exclusive;
   stream->ReadOnly = readOnly;
@@ -191,8 +194,9 @@ int32_t TBRNFile::WriteFromArray(const TBRNBytes& bytes, int32_t offset, int32_t
 }
 
 void TBRNFile::RaiseOSError() {
-  int32_t code = errno;
-  throw EBRNOSError(code, OSErrorMessage(code));
+  std::string osText = OSErrorMessage(errno);
+  Manager->RaiseError(FormatText("Error on the file %s (OS Error: %s)", {Name, osText}));
+  raiserReturned();
 }
 
 void TBRNFile::RaiseCreateError(const std::string& osText) {
@@ -215,12 +219,35 @@ void TBRNFile::RaiseDeleteError(const std::string& osText) {
   raiserReturned();
 }
 
+void TBRNFile::RaiseReadError(const std::string& osText) {
+  Manager->RaiseReadError(Name, osText);
+  raiserReturned();
+}
+
+void TBRNFile::RaiseWriteError(const std::string& osText) {
+  Manager->RaiseWriteError(Name, osText);
+  raiserReturned();
+}
+
+void TBRNFile::RaiseFlushError(const std::string& osText) {
+  Manager->RaiseFlushError(Name, osText);
+  raiserReturned();
+}
+
 // ---- TBRNFileManager
 
 TBRNFileManager::TBRNFileManager(TBRNEnvironment* environment) : Environment(environment) {}
 
 TBRNFileManager::~TBRNFileManager() {
-  for (TBRNFile*& file : Files) DisposeAndNil(file);
+  FileGuard guard(CriticalSection);
+  // Streams still open lose their file instead of keeping a pointer to freed
+  // memory.
+  for (const std::unique_ptr<TBRNFile>& file : Files) {
+    FileGuard fileGuard(file->CriticalSection);
+    for (TBRNFileStream* stream : file->streams_) stream->File = nullptr;
+    file->streams_.clear();
+  }
+  Files.clear();
 }
 
 bool TBRNFileManager::GetExclusiveAccess() {
@@ -279,13 +306,28 @@ void TBRNFileManager::RaiseDeleteError(const std::string& name, const std::strin
   raiserReturned();
 }
 
+void TBRNFileManager::RaiseReadError(const std::string& name, const std::string& osText) {
+  RaiseError(FormatText("Cannot read from the file %s (OS Error: %s)", {name, osText}));
+  raiserReturned();
+}
+
+void TBRNFileManager::RaiseWriteError(const std::string& name, const std::string& osText) {
+  RaiseError(FormatText("Cannot write to the file %s (OS Error: %s)", {name, osText}));
+  raiserReturned();
+}
+
+void TBRNFileManager::RaiseFlushError(const std::string& name, const std::string& osText) {
+  RaiseError(FormatText("Cannot flush the file %s (OS Error: %s)", {name, osText}));
+  raiserReturned();
+}
+
 void TBRNFileManager::ListFiles(const std::string& mask, bool withExtensions,
                                 TBRNStringsList& list) {
   FileGuard guard(CriticalSection);
   bool matchCase = GetMatchCase();
   // Both separators name the same folder, as in the table's order.
   std::string slashedMask = OSNativePath(mask);
-  for (TBRNFile* file : Files) {
+  for (const std::unique_ptr<TBRNFile>& file : Files) {
     if (!MatchWildcard(OSNativePath(file->Name), slashedMask, matchCase)) continue;
     std::string name = ExtractPathFileName(file->Name);
     list.Add(withExtensions ? name : RemoveFileExtension(name, ""));
@@ -333,19 +375,19 @@ bool TBRNFileManager::FindFile(std::string_view name, int32_t& index) const {
 
 TBRNFile* TBRNFileManager::RegisteredFile(const std::string& name) {
   int32_t index;
-  return FindFile(name, index) ? Files[size_t(index)] : nullptr;
+  return FindFile(name, index) ? Files[size_t(index)].get() : nullptr;
 }
 
-void TBRNFileManager::InsertFile(TBRNFile* file, int32_t index) {
-  // The room was made before the file was created or opened.
-  Files.insert(Files.begin() + index, file);
+void TBRNFileManager::InsertFile(std::unique_ptr<TBRNFile> file, int32_t index) {
+  // The room was made before the file was created or opened, so the insert
+  // cannot fail and lose the file.
+  Files.insert(Files.begin() + index, std::move(file));
 }
 
-void TBRNFileManager::RemoveFile(TBRNFile* file) {
-  int32_t index;
-  if (FindFile(file->Name, index) && Files[size_t(index)] == file) {
-    Files.erase(Files.begin() + index);
-  }
+std::unique_ptr<TBRNFile> TBRNFileManager::RemoveFileAt(int32_t index) {
+  std::unique_ptr<TBRNFile> file = std::move(Files[size_t(index)]);
+  Files.erase(Files.begin() + index);
+  return file;
 }
 
 std::unique_ptr<TBRNFileStream> TBRNFileManager::CreateFile(const std::string& name, bool exclusive,
@@ -353,7 +395,7 @@ std::unique_ptr<TBRNFileStream> TBRNFileManager::CreateFile(const std::string& n
   FileGuard guard(CriticalSection);
   int32_t index;
   if (FindFile(name, index)) {
-    TBRNFile* file = Files[size_t(index)];
+    TBRNFile* file = Files[size_t(index)].get();
     if (file->OpenCount != 0) RaiseAccessDenied(name);
     file->Exclusive = exclusive;
     file->Temporary = temporary;
@@ -367,7 +409,7 @@ std::unique_ptr<TBRNFileStream> TBRNFileManager::CreateFile(const std::string& n
   file->Temporary = temporary;
   file->Hidden = hidden;
   std::unique_ptr<TBRNFileStream> stream = file->CreateNew();
-  InsertFile(file.release(), index);
+  InsertFile(std::move(file), index);
   return stream;
 }
 
@@ -376,7 +418,7 @@ std::unique_ptr<TBRNFileStream> TBRNFileManager::OpenFile(const std::string& nam
   FileGuard guard(CriticalSection);
   int32_t index;
   if (FindFile(name, index)) {
-    TBRNFile* file = Files[size_t(index)];
+    TBRNFile* file = Files[size_t(index)].get();
     if (file->OpenCount == 0) {
       file->Exclusive = exclusive;
       file->Hidden = hidden;
@@ -392,7 +434,7 @@ std::unique_ptr<TBRNFileStream> TBRNFileManager::OpenFile(const std::string& nam
   file->Exclusive = exclusive;
   file->Hidden = hidden;
   std::unique_ptr<TBRNFileStream> stream = file->Open(readOnly);
-  InsertFile(file.release(), index);
+  InsertFile(std::move(file), index);
   return stream;
 }
 
@@ -401,12 +443,19 @@ void TBRNFileManager::RenameFile(const std::string& oldName, const std::string& 
   int32_t index;
   if (FindFile(newName, index)) RaiseAccessDenied(newName);
   if (FindFile(oldName, index)) {
-    TBRNFile* file = Files[size_t(index)];
-    if (file->OpenCount > 0) RaiseAccessDenied(oldName);
-    file->Rename(newName);
-    Files.erase(Files.begin() + index);
+    if (Files[size_t(index)]->OpenCount > 0) RaiseAccessDenied(oldName);
+    // Out of the table while its name changes; back in at the place of the
+    // name it ends up with, whether the rename succeeded or not.
+    std::unique_ptr<TBRNFile> file = RemoveFileAt(index);
+    try {
+      file->Rename(newName);
+    } catch (...) {
+      FindFile(file->Name, index);
+      InsertFile(std::move(file), index);
+      throw;
+    }
     FindFile(newName, index);
-    InsertFile(file, index);
+    InsertFile(std::move(file), index);
     return;
   }
   if (GetInMemory()) RaiseNotFound(oldName);
@@ -419,11 +468,10 @@ void TBRNFileManager::DeleteFile(const std::string& name) {
   FileGuard guard(CriticalSection);
   int32_t index;
   if (FindFile(name, index)) {
-    TBRNFile* file = Files[size_t(index)];
+    TBRNFile* file = Files[size_t(index)].get();
     if (file->OpenCount > 0) RaiseAccessDenied(name);
     file->Delete();
-    Files.erase(Files.begin() + index);
-    DisposeAndNil(file);
+    RemoveFileAt(index);
     return;
   }
   if (GetInMemory()) RaiseNotFound(name);
@@ -435,16 +483,13 @@ void TBRNFileManager::DeleteFile(const std::string& name) {
 void TBRNFileManager::ReleaseFile(TBRNFile* file) {
   FileGuard guard(CriticalSection);
   int32_t index;
-  if (!FindFile(file->Name, index) || Files[size_t(index)] != file) return;
+  if (!FindFile(file->Name, index) || Files[size_t(index)].get() != file) return;
   if (file->OpenCount > 0) file->Close();
   if (file->OpenCount > 0) return;
   if (file->Temporary) {
-    Files.erase(Files.begin() + index);
-    std::unique_ptr<TBRNFile> owned(file);
-    owned->Delete();
+    RemoveFileAt(index)->Delete();
   } else if (!GetInMemory() && !GetExclusiveAccess()) {
-    Files.erase(Files.begin() + index);
-    delete file;
+    RemoveFileAt(index);
   }
 }
 
@@ -456,6 +501,12 @@ TBRNFileStream::~TBRNFileStream() {
   // A stream freed while pinned would otherwise take the manager's lock
   // while holding the file's, against the order everyone else uses.
   while (AcquireCount > 0) Release();
+  if (File == nullptr) return;  // detached: its manager and file are gone
+  {
+    FileGuard guard(File->CriticalSection);
+    auto& streams = File->streams_;
+    streams.erase(std::remove(streams.begin(), streams.end(), this), streams.end());
+  }
   try {
     File->Manager->ReleaseFile(File);
   } catch (...) {
@@ -464,8 +515,31 @@ TBRNFileStream::~TBRNFileStream() {
   }
 }
 
+TBRNFile& TBRNFileStream::OpenFile() const {
+  if (File == nullptr) {
+    throw std::logic_error("File stream used after its file manager was destroyed");
+  }
+  return *File;
+}
+
 void TBRNFileStream::SyncFilePosition() {
   if (AcquireCount == 0) File->Seek(0, Position);
+}
+
+int32_t TBRNFileStream::CheckRead(int32_t done) {
+  if (done < 0) File->RaiseReadError(OSErrorMessage(errno));
+  Position += done;
+  return done;
+}
+
+int32_t TBRNFileStream::CheckWrite(int32_t done, int32_t count) {
+  if (done < 0) File->RaiseWriteError(OSErrorMessage(errno));
+  Position += done;
+  if (done < count) {
+    File->RaiseWriteError(FormatText("Only %s of %s bytes were written",
+                                     {std::to_string(done), std::to_string(count)}));
+  }
+  return done;
 }
 
 void TBRNFileStream::SetPosition(int64_t position) {
@@ -473,17 +547,17 @@ void TBRNFileStream::SetPosition(int64_t position) {
 }
 
 int64_t TBRNFileStream::GetSize() const {
-  return File->GetSize();
+  return OpenFile().GetSize();
 }
 
 void TBRNFileStream::SetSize(int64_t size) {
-  FileGuard guard(File->CriticalSection);
+  FileGuard guard(OpenFile().CriticalSection);
   File->SetSize(size);
   if (Position > size) Position = size;
 }
 
 int64_t TBRNFileStream::Seek(uint8_t origin, int64_t offset) {
-  FileGuard guard(File->CriticalSection);
+  FileGuard guard(OpenFile().CriticalSection);
   // Relative seeks start from this stream's position, not from wherever
   // another stream left the shared file position.
   if (origin == 1) SyncFilePosition();
@@ -491,71 +565,66 @@ int64_t TBRNFileStream::Seek(uint8_t origin, int64_t offset) {
   return Position;
 }
 
+// Each transfer reads errno right after the file's call, before anything
+// else can change it.
 int32_t TBRNFileStream::ReadIntoArray(TBRNBytes& bytes, int32_t offset, int32_t count) {
-  FileGuard guard(File->CriticalSection);
+  FileGuard guard(OpenFile().CriticalSection);
   SyncFilePosition();
-  int32_t done = File->ReadIntoArray(bytes, offset, count);
-  if (done > 0) Position += done;
-  return done;
+  return CheckRead(File->ReadIntoArray(bytes, offset, count));
 }
 
 int32_t TBRNFileStream::Read(void* buffer, int32_t count) {
-  FileGuard guard(File->CriticalSection);
+  FileGuard guard(OpenFile().CriticalSection);
   SyncFilePosition();
-  int32_t done = File->Read(buffer, count);
-  if (done > 0) Position += done;
-  return done;
+  return CheckRead(File->Read(buffer, count));
 }
 
 int32_t TBRNFileStream::WriteFromArray(const TBRNBytes& bytes, int32_t offset, int32_t count) {
-  FileGuard guard(File->CriticalSection);
+  FileGuard guard(OpenFile().CriticalSection);
   SyncFilePosition();
-  int32_t done = File->WriteFromArray(bytes, offset, count);
-  if (done > 0) Position += done;
-  return done;
+  return CheckWrite(File->WriteFromArray(bytes, offset, count), count);
 }
 
 int32_t TBRNFileStream::Write(const void* buffer, int32_t count) {
-  FileGuard guard(File->CriticalSection);
+  FileGuard guard(OpenFile().CriticalSection);
   SyncFilePosition();
-  int32_t done = File->Write(buffer, count);
-  if (done > 0) Position += done;
-  return done;
+  return CheckWrite(File->Write(buffer, count), count);
 }
 
 std::string TBRNFileStream::GetFileName() const {
-  return File->Name;
+  return OpenFile().Name;
 }
 
 bool TBRNFileStream::IsFileReadOnly() const {
-  return File->FileReadOnly;
+  return OpenFile().FileReadOnly;
 }
 
 int64_t TBRNFileStream::GetFileCreated() const {
-  return File->GetCreated();
+  return OpenFile().GetCreated();
 }
 
 int64_t TBRNFileStream::GetFileModified() const {
-  return File->GetModified();
+  return OpenFile().GetModified();
 }
 
 bool TBRNFileStream::SetRangeLock(bool lock, int64_t offset, int64_t length) {
-  return lock ? File->LockRange(offset, length) : File->UnlockRange(offset, length);
+  TBRNFile& file = OpenFile();
+  return lock ? file.LockRange(offset, length) : file.UnlockRange(offset, length);
 }
 
 void TBRNFileStream::Flush() {
-  File->Flush();
+  OpenFile().Flush();
 }
 
 void TBRNFileStream::Acquire() {
-  File->Lock();
+  OpenFile().Lock();
   ++AcquireCount;
 }
 
 void TBRNFileStream::Release() {
   if (AcquireCount <= 0) return;
   --AcquireCount;
-  File->Unlock();
+  if (File != nullptr) File->Unlock();
 }
 
 }  // namespace brn

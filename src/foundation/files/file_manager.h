@@ -2,13 +2,12 @@
 
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "foundation/runtime/sections.h"
 #include "foundation/core/stream.h"
+#include "foundation/runtime/sections.h"
 
 namespace brn {
 
@@ -16,15 +15,6 @@ class TBRNEnvironment;
 class TBRNFileManager;
 class TBRNFileStream;
 class TBRNStringsList;
-
-// A failing operating-system call outside the paths that report engine
-// errors (close, flush, size changes): the system's text of the error.
-class EBRNOSError : public std::runtime_error {
- public:
-  EBRNOSError(int32_t code, const std::string& message)
-      : std::runtime_error(message), ErrorCode(code) {}
-  int32_t ErrorCode;
-};
 
 // One in-process byte-range lock.
 struct TBRNFileLock {
@@ -37,7 +27,8 @@ using TBRNFileLocks = std::vector<TBRNFileLock>;
 
 // One file of a manager, shared by every stream that has it open. Its
 // critical section serialises every operation on the file, its position,
-// open count and lock list.
+// open count, lock list and list of streams. The manager's table owns the
+// file; streams only view it.
 class TBRNFile {
  public:
   explicit TBRNFile(TBRNFileManager* manager);
@@ -76,9 +67,10 @@ class TBRNFile {
   virtual void Flush();
 
   // Transfers at the file position, which they advance; the bytes moved, -1
-  // on failure. A negative count or an array range outside the array is a
-  // range error. The array forms check the range and go through Read and
-  // Write.
+  // on failure with the reason left in errno. A negative count or an array
+  // range outside the array is a range error. The array forms check the range
+  // and go through Read and Write. Callers go through TBRNFileStream, which
+  // turns a failure or a short write into the file error.
   virtual int32_t ReadIntoArray(TBRNBytes& bytes, int32_t offset, int32_t count);
   virtual int32_t Read(void* buffer, int32_t count) = 0;
   virtual int32_t WriteFromArray(const TBRNBytes& bytes, int32_t offset, int32_t count);
@@ -101,11 +93,16 @@ class TBRNFile {
   // insertion point.
   bool FindLock(int64_t offset, int32_t& index) const;
 
+  // The file error (600) for a failing system call; the reason is the
+  // system's text of the calling thread's last error.
   [[noreturn]] void RaiseOSError();
   [[noreturn]] void RaiseCreateError(const std::string& osText);
   [[noreturn]] void RaiseOpenError(const std::string& osText);
   [[noreturn]] void RaiseRenameError(const std::string& newName, const std::string& osText);
   [[noreturn]] void RaiseDeleteError(const std::string& osText);
+  [[noreturn]] void RaiseReadError(const std::string& osText);
+  [[noreturn]] void RaiseWriteError(const std::string& osText);
+  [[noreturn]] void RaiseFlushError(const std::string& osText);
 
  protected:
   // The last OS error of the calling thread and its system text.
@@ -115,16 +112,29 @@ class TBRNFile {
   static int64_t SeekTarget(uint8_t origin, int64_t offset, int64_t position, int64_t size);
   // A range error for a negative transfer count.
   static void CheckTransferCount(int32_t count);
+  // A new stream on the file, registered so that the manager can detach it.
   std::unique_ptr<TBRNFileStream> NewStream(bool readOnly);
+
+ private:
+  friend class TBRNFileManager;
+  friend class TBRNFileStream;
+
+  // The streams viewing this file, under CriticalSection.
+  std::vector<TBRNFileStream*> streams_;
 };
 
-using TBRNFiles = std::vector<TBRNFile*>;
+// The table owns its files: a file is freed only by being removed from it.
+using TBRNFiles = std::vector<std::unique_ptr<TBRNFile>>;
 
 // The table of a process's open files and the operations on file names. The
 // table is sorted by name, compared as the file system compares names
-// (exactly, with '\' and '/' the same separator). Every failure is an
-// EBRNException 600. The manager's lock is always taken before a file's.
-// Streams must be destroyed before their manager.
+// (exactly, with '\' and '/' the same separator). Every failure, of the
+// operations on names and of reads, writes, flushes and size changes through
+// the streams, is an EBRNException 600. The manager's lock is always taken
+// before a file's. All operations may be called from several threads at once.
+// Streams should be destroyed before their manager; a stream that outlives it
+// is detached: every use then throws std::logic_error and its destruction
+// does nothing.
 class TBRNFileManager {
  public:
   explicit TBRNFileManager(TBRNEnvironment* environment);
@@ -158,6 +168,11 @@ class TBRNFileManager {
   [[noreturn]] virtual void RaiseRenameError(const std::string& oldName, const std::string& newName,
                                              const std::string& osText);
   [[noreturn]] virtual void RaiseDeleteError(const std::string& name, const std::string& osText);
+  // Reads that fail, writes that fail or store fewer bytes than asked, size
+  // changes that fail and flushes that fail.
+  [[noreturn]] virtual void RaiseReadError(const std::string& name, const std::string& osText);
+  [[noreturn]] virtual void RaiseWriteError(const std::string& name, const std::string& osText);
+  [[noreturn]] virtual void RaiseFlushError(const std::string& name, const std::string& osText);
   // Adds the file name (without directory, and without extension unless
   // withExtensions) of every file matching mask.
   virtual void ListFiles(const std::string& mask, bool withExtensions, TBRNStringsList& list);
@@ -183,17 +198,23 @@ class TBRNFileManager {
 
  private:
   TBRNFile* RegisteredFile(const std::string& name);
-  void InsertFile(TBRNFile* file, int32_t index);
-  void RemoveFile(TBRNFile* file);
+  void InsertFile(std::unique_ptr<TBRNFile> file, int32_t index);
+  // Takes the file at index out of the table; the caller now owns it.
+  std::unique_ptr<TBRNFile> RemoveFileAt(int32_t index);
 };
 
-// One opening of a file, with its own position.
+// One opening of a file, with its own position. The stream views its file
+// and never frees it; it must be used by one thread at a time. Reads that
+// fail, and writes, size changes and flushes that fail or fall short, raise
+// the file error (600) with the system's reason; the stream position then
+// counts the bytes that did move. A stream whose manager is gone throws
+// std::logic_error on every use that needs the file.
 class TBRNFileStream : public TBRNStream {
  public:
   explicit TBRNFileStream(TBRNFile* file);
   ~TBRNFileStream() override;
 
-  TBRNFile* File;
+  TBRNFile* File;  // nullptr once detached from a destroyed manager
   bool Exclusive = false;
   bool ReadOnly = false;
   int64_t Position = 0;
@@ -229,6 +250,11 @@ class TBRNFileStream : public TBRNStream {
  private:
   // Puts the file position where this stream stands, unless pinned.
   void SyncFilePosition();
+  // The file, or std::logic_error when the stream was detached.
+  TBRNFile& OpenFile() const;
+  // Counts a transfer and raises the file error for a failed or short one.
+  int32_t CheckRead(int32_t done);
+  int32_t CheckWrite(int32_t done, int32_t count);
 };
 
 }  // namespace brn

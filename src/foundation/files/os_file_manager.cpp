@@ -5,10 +5,10 @@
 #include <stdexcept>
 #include <vector>
 
-#include "foundation/types/date_time.h"
 #include "foundation/files/engine_services.h"
 #include "foundation/files/path_helpers.h"
 #include "foundation/text/string_list.h"
+#include "foundation/types/date_time.h"
 
 namespace brn {
 
@@ -64,6 +64,9 @@ std::unique_ptr<TBRNFileStream> TBRNOSFile::CreateNew() {
     ReadOnly = false;
     FileReadOnly = false;
     if (!OpenHandle(true)) RaiseCreateError(LastOSErrorText());
+    // The new name reaches the disk with the first flush that asks for
+    // durability; a temporary file never needs to survive a crash.
+    FolderSyncPending = !Temporary;
   }
   return TBRNFile::CreateNew();
 }
@@ -105,7 +108,14 @@ void TBRNOSFile::Rename(const std::string& newName) {
   if (!OSRenameFile(oldNative.c_str(), newNative.c_str())) {
     RaiseRenameError(newName, LastOSErrorText());
   }
+  // Renames replace files that must survive a crash under their new name;
+  // both folders are synced when they differ.
+  bool synced = OSSyncDirectoryOf(newNative.c_str()) &&
+                (ExtractPathDirectory(Name) == ExtractPathDirectory(newName) ||
+                 OSSyncDirectoryOf(oldNative.c_str()));
+  std::string osText = synced ? std::string() : LastOSErrorText();
   TBRNFile::Rename(newName);
+  if (!synced) RaiseFlushError(osText);
 }
 
 void TBRNOSFile::Delete() {
@@ -116,7 +126,11 @@ void TBRNOSFile::Delete() {
 
 void TBRNOSFile::Flush() {
   FileGuard guard(CriticalSection);
-  if (!OSFlushFile(Handle)) RaiseOSError();
+  if (!OSFlushFile(Handle)) RaiseFlushError(LastOSErrorText());
+  if (FolderSyncPending) {
+    if (!OSSyncDirectoryOf(OSNativePath(Name).c_str())) RaiseFlushError(LastOSErrorText());
+    FolderSyncPending = false;
+  }
 }
 
 int64_t TBRNOSFile::GetSize() {
@@ -133,7 +147,7 @@ int64_t TBRNOSFile::GetSize() {
 
 void TBRNOSFile::SetSize(int64_t size) {
   FileGuard guard(CriticalSection);
-  if (!OSSetFileSize(Handle, size)) RaiseOSError();
+  if (!OSSetFileSize(Handle, size)) RaiseWriteError(LastOSErrorText());
   FilePosition = size;
 }
 

@@ -14,7 +14,10 @@ class TBRNEngineServices;
 // A file on disk: one system handle shared by all its streams, opened shared
 // or exclusive. Reads and writes go through the file position that the
 // handle would keep. Byte-range locks are also taken from the system unless
-// the manager had exclusive access when the handle was opened.
+// the manager had exclusive access when the handle was opened. A flush makes
+// the contents durable, and the folder entry too when the file was created
+// since; a rename syncs the folders at once. Failures of size queries, size
+// changes, flushes and closes raise the file error (600).
 class TBRNOSFile : public TBRNFile {
  public:
   explicit TBRNOSFile(TBRNFileManager* manager) : TBRNFile(manager) {}
@@ -23,6 +26,9 @@ class TBRNOSFile : public TBRNFile {
   TOSFileHandle Handle = InvalidOSFileHandle;  // none while the file is closed
   int64_t FilePosition = 0;
   bool SystemLocks = false;  // byte-range locks go to the system as well
+  // Created since the last flush: the next flush also syncs the folder, so
+  // that a file made durable is found under its name after a crash.
+  bool FolderSyncPending = false;
 
   int64_t GetSize() override;
   void SetSize(int64_t size) override;

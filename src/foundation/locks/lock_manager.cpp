@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "foundation/files/file_manager.h"
 #include "foundation/text/environment.h"
 #include "foundation/text/exception.h"
-#include "foundation/files/file_manager.h"
 #include "foundation/text/number_text.h"
 #include "foundation/text/string_helpers.h"
 
@@ -52,18 +52,30 @@ bool TBRNLockManager::SkipsObjectLocking(const TBRNLockable* object) const {
 void TBRNLockManager::OpenLockFile() {
   if (Owner->GetTransient()) return;
   std::string name = GetLockFileName();
-  if (FileManager->FileExists(name)) {
-    LockFile = FileManager->OpenFile(name, false, false, true);
-    if (!Owner->GetReadOnly() && LockFile->IsFileReadOnly()) Owner->SetReadOnly(true);
-  } else {
+  // Another process closing its last session deletes the file: between our
+  // check and our opening the file can vanish, or be held for the moment of
+  // its deletion. Such failures pass at once, so they are retried a few
+  // times before they count.
+  constexpr int32_t kOpenAttempts = 20;
+  for (int32_t attempt = 1;; ++attempt) {
+    bool exists = FileManager->FileExists(name);
     try {
-      LockFile = FileManager->CreateFile(name, false, false, true);
+      LockFile = exists ? FileManager->OpenFile(name, false, false, true)
+                        : FileManager->CreateFile(name, false, false, true);
+      break;
     } catch (const EBRNException&) {
+      if (attempt < kOpenAttempts) {
+        SleepMilliseconds(1);
+        continue;
+      }
+      if (exists) throw;
       // Nowhere to lock: the owner becomes read-only, which switches all
       // locking off.
       Owner->SetReadOnly(true);
+      return;
     }
   }
+  if (!Owner->GetReadOnly() && LockFile->IsFileReadOnly()) Owner->SetReadOnly(true);
 }
 
 void TBRNLockManager::CloseLockFile() {

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "foundation/text/exception.h"
 #include "foundation/files/file_manager.h"
 #include "foundation/locks/lock_manager.h"
 #include "foundation/locks/operation_codes.h"
+#include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
 
 namespace brn {
@@ -27,16 +27,32 @@ std::string cut(const std::string& s, size_t maximum) {
 // strings.
 constexpr int32_t kFixedBytes = 3 * 4 + 8 + 8 + 4 + 2 * 4 + 1 + 7 * 4;
 
-// Releases or unlocks on scope exit, also when an error leaves the scope.
+// Runs its clean-up action once: through Run, where a failing action raises
+// like any other call, or else when the scope is left. The destructor never
+// throws: when it runs the action an error is usually leaving the scope
+// already, and that error is the one to report, so a failure of the
+// clean-up itself is swallowed.
 class ScopeGuard {
  public:
   explicit ScopeGuard(std::function<void()> action) : action_(std::move(action)) {}
-  ~ScopeGuard() { action_(); }
+  ~ScopeGuard() {
+    if (!pending_) return;
+    try {
+      action_();
+    } catch (...) {
+    }
+  }
   ScopeGuard(const ScopeGuard&) = delete;
   ScopeGuard& operator=(const ScopeGuard&) = delete;
 
+  void Run() {
+    pending_ = false;
+    action_();
+  }
+
  private:
   std::function<void()> action_;
+  bool pending_ = true;
 };
 
 }  // namespace
@@ -181,15 +197,19 @@ void TBRNLogManager::DoChange() {
 void TBRNLogManager::LoadHeader() {
   LogFile->Acquire();
   ScopeGuard release([this] { LogFile->Release(); });
-  if (LogFile->GetSize() == 0) return;
+  int64_t size = LogFile->GetSize();
+  if (size == 0) return;
   LogFile->SetPosition(0);
-  HeaderBuffer.SetPosition(0);
-  if (LogFile->Read(HeaderBuffer.GetMemory(), kHeaderSize) != kHeaderSize) return;
-  HeaderBuffer.SetPosition(0);
-  int32_t next = HeaderBuffer.ReadInteger();
+  // A header cut short is damage: its bytes are never used, and the number
+  // is taken from the records present as for any other damaged header.
+  int32_t next = 0;
+  if (LogFile->Read(HeaderBuffer.GetMemory(), kHeaderSize) == kHeaderSize) {
+    HeaderBuffer.SetPosition(0);
+    next = HeaderBuffer.ReadInteger();
+  }
   // A damaged header must not send the writer far beyond the file: the next
   // record lies within the records present, or just after them.
-  int64_t records = (LogFile->GetSize() - kHeaderSize) / TBRNLogEvent::kRecordSize;
+  int64_t records = std::max<int64_t>(0, size - kHeaderSize) / TBRNLogEvent::kRecordSize;
   NextRecord =
       (next < 1 || next > records + 1) ? int32_t(std::min<int64_t>(records + 1, INT32_MAX)) : next;
 }
@@ -226,7 +246,6 @@ void TBRNLogManager::AppendRecord() {
   LogFile->SetPosition(recordOffset(n));
   LogFile->Write(RecordBuffer.GetMemory(), TBRNLogEvent::kRecordSize);
   NextRecord = int32_t(n + 1);
-  DoChange();
 }
 
 void TBRNLogManager::WriteEvent(const TBRNLogEvent& event) {
@@ -236,7 +255,12 @@ void TBRNLogManager::WriteEvent(const TBRNLogEvent& event) {
     event.WriteToStream(RecordBuffer);
     EndWrite();
   } catch (...) {
-    CancelWrite();
+    // The error that stopped the write is the one to report, not a failing
+    // unlock behind it.
+    if (WriteBegun) {
+      WriteBegun = false;
+      UnlockQuietly(ltTransaction);
+    }
     throw;
   }
 }
@@ -248,10 +272,29 @@ void TBRNLogManager::BeginWrite() {
   try {
     LoadHeader();
   } catch (...) {
-    LockManager->UnlockObject(LogObject, ltTransaction);
+    UnlockQuietly(ltTransaction);
     throw;
   }
   WriteBegun = true;
+}
+
+void TBRNLogManager::AppendAndSave() {
+  int32_t nextBefore = NextRecord;
+  int64_t sizeBefore = LogFile->GetSize();
+  try {
+    AppendRecord();
+    SaveHeader();
+  } catch (...) {
+    // The caller learns that the event was not logged; a record left behind
+    // past the old end would still be read as one, so the file goes back to
+    // its old size where the cut can be made.
+    NextRecord = nextBefore;
+    try {
+      if (LogFile->GetSize() > sizeBefore) LogFile->SetSize(sizeBefore);
+    } catch (...) {
+    }
+    throw;
+  }
 }
 
 void TBRNLogManager::EndWrite() {
@@ -259,17 +302,25 @@ void TBRNLogManager::EndWrite() {
   LockManager->LockObject(LogObject, ltWrite, -1);
   {
     ScopeGuard unlockWrite([this] { LockManager->UnlockObject(LogObject, ltWrite); });
-    AppendRecord();
-    SaveHeader();
+    AppendAndSave();
+    unlockWrite.Run();
   }
   LockManager->UnlockObject(LogObject, ltTransaction);
   WriteBegun = false;
+  DoChange();
 }
 
 void TBRNLogManager::CancelWrite() {
   if (!WriteBegun) return;
   WriteBegun = false;
   LockManager->UnlockObject(LogObject, ltTransaction);
+}
+
+void TBRNLogManager::UnlockQuietly(uint8_t lockType) {
+  try {
+    LockManager->UnlockObject(LogObject, lockType);
+  } catch (...) {
+  }
 }
 
 void TBRNLogManager::BeginRead() {
@@ -279,7 +330,7 @@ void TBRNLogManager::BeginRead() {
       CheckForChanges();
     } catch (...) {
       --ReadNesting;
-      LockManager->UnlockObject(LogObject, ltRead);
+      UnlockQuietly(ltRead);
       throw;
     }
   } else {

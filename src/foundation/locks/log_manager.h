@@ -66,7 +66,10 @@ class TBRNLogEvent {
 // to write, then 512-byte records; past the maximum size writing starts again
 // at record 1. Writers of every process serialise on the log's transaction
 // lock and append under its write lock; readers hold read locks for the
-// whole scan.
+// whole scan. A write that fails (the record, the header or the flush)
+// raises the file error (600) from WriteEvent and releases the locks; an
+// event is reported logged only once it is written and flushed. One manager
+// is used by one thread at a time.
 class TBRNLogManager {
  public:
   using TBRNLogChangeEvent = std::function<void(TBRNLockable*)>;
@@ -124,6 +127,11 @@ class TBRNLogManager {
   void LoadHeader();
   void SaveHeader();
   void AppendRecord();
+  // Appends the record and saves the header; on failure NextRecord and, where
+  // the record had grown the file, its size are as before.
+  void AppendAndSave();
+  // For clean-up on an error path, where the first error is the one to report.
+  void UnlockQuietly(uint8_t lockType);
   bool ReadChunk();
   void DoChange();
 };

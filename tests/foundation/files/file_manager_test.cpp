@@ -1,5 +1,6 @@
-// One suite run against the disk manager and the in-memory manager: both
-// must behave alike for everything they share.
+// One suite run against the disk manager, the in-memory manager and the
+// fault-injecting manager with nothing armed: all must behave alike for
+// everything they share.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -9,9 +10,10 @@
 #include <vector>
 
 #include "foundation/file_test_support.h"
-#include "foundation/text/exception.h"
+#include "foundation/files/fault_file_manager.h"
 #include "foundation/files/memory_file_manager.h"
 #include "foundation/files/os_file_manager.h"
+#include "foundation/text/exception.h"
 #include "foundation/text/string_list.h"
 
 namespace brn {
@@ -55,7 +57,7 @@ class FileManagerTest : public ::testing::Test {
   }
 };
 
-using Managers = ::testing::Types<TBRNOSFileManager, TBRNMemoryFileManager>;
+using Managers = ::testing::Types<TBRNOSFileManager, TBRNMemoryFileManager, TBRNFaultFileManager>;
 TYPED_TEST_SUITE(FileManagerTest, Managers);
 
 TYPED_TEST(FileManagerTest, WrittenBytesAreReadBackAfterReopening) {
@@ -297,6 +299,27 @@ TYPED_TEST(FileManagerTest, ThreadsWritingThroughTheirOwnStreamsDoNotMixUp) {
     ASSERT_EQ(all[i], char('A' + (i / kPiece) % kThreads)) << i;
   }
   EXPECT_EQ(streams[0]->File->LockCount(), kThreads * kPieces);
+}
+
+TYPED_TEST(FileManagerTest, AStreamOutlivingItsManagerIsRefusedNotAUseAfterFree) {
+  auto manager = std::make_unique<TypeParam>(nullptr);
+  auto stream = manager->CreateFile(this->Name("a.dat"), false, false, false);
+  auto pinned = manager->OpenFile(this->Name("a.dat"), false, false, false);
+  this->Put(*stream, "abc");
+  pinned->Acquire();
+  pinned->Release();
+  manager.reset();
+  EXPECT_EQ(stream->File, nullptr);
+  char byte;
+  EXPECT_THROW(stream->Write("x", 1), std::logic_error);
+  EXPECT_THROW(stream->Read(&byte, 1), std::logic_error);
+  EXPECT_THROW(stream->GetSize(), std::logic_error);
+  EXPECT_THROW(stream->SetRangeLock(true, 0, 1), std::logic_error);
+  EXPECT_THROW(stream->Flush(), std::logic_error);
+  EXPECT_THROW(pinned->Acquire(), std::logic_error);
+  EXPECT_EQ(stream->GetPosition(), 3);
+  stream.reset();  // nothing left to release
+  pinned.reset();
 }
 
 }  // namespace

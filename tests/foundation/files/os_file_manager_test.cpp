@@ -9,12 +9,12 @@
 #include <string>
 
 #include "foundation/file_test_support.h"
-#include "foundation/types/date_time.h"
 #include "foundation/files/engine_services.h"
+#include "foundation/files/os_file_manager.h"
 #include "foundation/text/environment.h"
 #include "foundation/text/exception.h"
-#include "foundation/files/os_file_manager.h"
 #include "foundation/text/string_list.h"
+#include "foundation/types/date_time.h"
 
 namespace brn {
 namespace {
@@ -163,7 +163,8 @@ TEST_F(OSFileManagerTest, AFileWithoutWriteBitsOpensReadOnly) {
   auto stream = Open("r.dat");
   EXPECT_TRUE(stream->IsFileReadOnly());
   EXPECT_TRUE(stream->ReadOnly);
-  EXPECT_EQ(stream->Write("x", 1), -1);
+  EXPECT_THAT(FileError([&] { stream->Write("x", 1); }),
+              HasSubstr("Cannot write to the file " + (dir / "r.dat") + " (OS Error: "));
   char buffer[4];
   EXPECT_EQ(stream->Read(buffer, 4), 4);
   // Range locks still work on a read-only opening.
@@ -209,6 +210,18 @@ TEST_F(OSFileManagerTest, ExclusiveAccessKeepsFilesAndLocksInTheProcess) {
   engine.ExclusiveFileAccess = false;
   auto b = Create("b.dat");
   EXPECT_TRUE(other.Open(dir / "b.dat", false));
+}
+
+TEST_F(OSFileManagerTest, AFailedRenameOfARegisteredFileKeepsItInTheTable) {
+  engine.ExclusiveFileAccess = true;
+  Create("a.dat").reset();  // closed, but registered
+  WriteWholeFile(dir / "b.dat", "on disk only");
+  EXPECT_THAT(FileError([&] { manager.RenameFile(dir / "a.dat", dir / "b.dat"); }),
+              HasSubstr("Cannot rename the file"));
+  int32_t index;
+  EXPECT_TRUE(manager.FindFile(dir / "a.dat", index));
+  EXPECT_EQ(manager.Count(), 1);
+  EXPECT_NE(Open("a.dat"), nullptr);
 }
 
 TEST_F(OSFileManagerTest, LimitsOfTheManagers) {
@@ -286,6 +299,45 @@ TEST_F(OSFileManagerTest, MasksMatchAsOnThePlatform) {
   TBRNStringsList missing;
   manager.ListFiles(dir / "none/*", true, missing);
   EXPECT_EQ(missing.GetCount(), 0);
+}
+
+// The folder sync shows itself only where it cannot be done: with the
+// folder moved away, the flush that owes it fails, and once it is done no
+// later flush syncs the folder again.
+TEST_F(OSFileManagerTest, TheFirstFlushOfANewFileAlsoSyncsItsFolder) {
+  std::filesystem::create_directory(dir / "sub");
+  auto stream = manager.CreateFile(dir / "sub/a.dat", false, false, false);
+  auto temporary = manager.CreateFile(dir / "sub/t.tmp", false, true, false);
+  ASSERT_EQ(stream->Write("x", 1), 1);
+  std::filesystem::rename(dir / "sub", dir / "moved");
+  EXPECT_EQ(FileError([&] { stream->Flush(); }),
+            "File manager error (Cannot flush the file " + (dir / "sub/a.dat") +
+                " (OS Error: " + OSErrorMessage(ENOENT) + "))");
+  temporary->Flush();  // a temporary file never needs its name after a crash
+  std::filesystem::rename(dir / "moved", dir / "sub");
+  stream->Flush();
+  std::filesystem::rename(dir / "sub", dir / "moved");
+  stream->Flush();
+  std::filesystem::rename(dir / "moved", dir / "sub");
+}
+
+TEST(OSFileLayerTest, FolderSyncFindsTheFolderOfAnyPath) {
+  TempDirectory dir;
+  struct Case {
+    std::string path;
+    bool synced;
+  };
+  const Case cases[] = {{dir / "a.dat", true},
+                        {"a.dat", true},  // the current folder
+                        {"/a.dat", true},
+                        {dir / "none/a.dat", false}};
+  for (const Case& c : cases) {
+    errno = 0;
+    EXPECT_EQ(OSSyncDirectoryOf(c.path.c_str()), c.synced) << c.path;
+    if (!c.synced) {
+      EXPECT_EQ(errno, ENOENT) << c.path;
+    }
+  }
 }
 
 TEST(OSFileLayerTest, EmptyRangesAndBadRangesNeverReachTheSystem) {

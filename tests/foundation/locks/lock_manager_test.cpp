@@ -13,10 +13,11 @@
 #include <string>
 
 #include "foundation/file_test_support.h"
-#include "foundation/text/environment.h"
+#include "foundation/files/fault_file_manager.h"
 #include "foundation/files/os_file_manager.h"
 #include "foundation/test_lockable.h"
 #include "foundation/test_support.h"
+#include "foundation/text/environment.h"
 
 namespace brn {
 namespace {
@@ -328,6 +329,77 @@ TEST_F(LockManagerTest, CloseAndDeleteRemovesTheFile) {
   a->CloseAndDelete();
   EXPECT_FALSE(std::filesystem::exists(lockFile_));
   EXPECT_FALSE(a->Opened);
+}
+
+// True when the manager's open lock file is the file its name leads to.
+bool holdsTheNamedFile(const TBRNLockManager& manager, const std::string& name) {
+  const auto* file = dynamic_cast<const TBRNOSFile*>(manager.LockFile->File);
+  struct stat held, named;
+  if (file == nullptr || fstat(file->Handle, &held) != 0) return false;
+  if (stat(name.c_str(), &named) != 0) return false;
+  return held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+// Two processes open sessions on one configuration while each closes its
+// last session and deletes the lock file. Opening between the other's open
+// and delete must never end with a session holding a deleted file: it would
+// take slot 1 of a file nobody else can see, beside the slot 1 of the next
+// file under the name.
+TEST_F(LockManagerTest, OpeningRacingADeleteAlwaysHoldsTheNamedFile) {
+  auto race = [this]() -> int32_t {
+    TBRNEnvironment environment;
+    TBRNOSFileManager files(&environment);
+    int32_t wrong = 0;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    while (std::chrono::steady_clock::now() < end) {
+      TestLockable owner = ConfigurationObject();
+      TestLockManager manager(&owner, &files);
+      manager.SetLockFileName(lockFile_);
+      try {
+        manager.Open();
+      } catch (const EBRNException&) {
+        ++wrong;
+        continue;
+      }
+      if (owner.ReadOnly || !holdsTheNamedFile(manager, lockFile_)) ++wrong;
+      manager.CloseAndDelete();
+    }
+    return wrong;
+  };
+  ChildProcess other(race);
+  EXPECT_EQ(race(), 0) << "sessions of this process";
+  EXPECT_EQ(other.Result(), 0) << "sessions of the other process";
+}
+
+// Lock files are only ever locked, never written: with every write, flush
+// and size change failing, sessions still get their slots and locks, and
+// closing the last one deletes the file.
+TEST(LockManagerFaultTest, DiskFaultsNeverReachALockFile) {
+  TBRNFaultFileManager files(nullptr);
+  files.FailWrite(1, ENOSPC, true);
+  files.FailFlush(1, EIO, true);
+  files.Arm({TBRNFaultAction::FailSetSize, 1, true, EFBIG, 0, ""});
+  const std::string name = "/memory/config.BRNLck";
+  TestLockable configA = ConfigurationObject(), configB = ConfigurationObject();
+  TestLockable tableA("table", "Orders", 20000, 4096, 30000, 1), tableB = tableA;
+  TestLockManager a(&configA, &files), b(&configB, &files);
+  a.SetLockFileName(name);
+  b.SetLockFileName(name);
+  a.Open();
+  b.Open();
+  EXPECT_EQ(a.Slot, 1);
+  EXPECT_EQ(b.Slot, 2);
+  EXPECT_FALSE(configA.ReadOnly);
+  EXPECT_TRUE(a.LockObject(&tableA, ltShared, 0));
+  tableB.RetryCount = 0;
+  EXPECT_EQ(CaughtError([&] { b.LockObject(&tableB, ltExclusive, 0); }).ErrorCode, 300);
+  a.UnlockObject(&tableA, ltShared);
+  EXPECT_TRUE(b.LockObject(&tableB, ltExclusive, 0));
+  a.CloseAndDelete();
+  EXPECT_TRUE(files.FileExists(name)) << "still open for b";
+  b.CloseAndDelete();
+  EXPECT_FALSE(files.FileExists(name));
+  EXPECT_EQ(files.InjectedCount(), 0);
 }
 
 }  // namespace

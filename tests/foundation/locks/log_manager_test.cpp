@@ -1,6 +1,9 @@
 #include "foundation/locks/log_manager.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,12 +15,13 @@
 #include <vector>
 
 #include "foundation/file_test_support.h"
-#include "foundation/text/environment.h"
-#include "foundation/text/exception.h"
+#include "foundation/files/fault_file_manager.h"
 #include "foundation/files/file_manager.h"
 #include "foundation/files/os_file_manager.h"
 #include "foundation/test_lockable.h"
 #include "foundation/test_support.h"
+#include "foundation/text/environment.h"
+#include "foundation/text/exception.h"
 
 namespace brn {
 namespace {
@@ -265,6 +269,154 @@ TEST_F(LogManagerTest, ConcurrentWritersInTwoProcessesLoseNothing) {
   }
   EXPECT_EQ(nextChild, kEach);
   EXPECT_EQ(nextParent, kEach);
+}
+
+TEST_F(LogManagerTest, AHeaderCutShortIsNeverUsed) {
+  LogSession session(files_, dir_);
+  for (int i = 1; i <= 3; ++i) session.write("old", i);
+  ASSERT_EQ(truncate(logPath().c_str(), 2), 0);
+  // Two bytes of a header and no record: the next event is record 1.
+  session.write("new", 4);
+  EXPECT_EQ(std::filesystem::file_size(logPath()), 4u + 512u);
+  auto events = session.readAll();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].Description, "new");
+}
+
+// A file-size limit stops the fourth record part-way: WriteEvent must fail
+// with the file error instead of reporting the event logged, and the part of
+// the record that got in must not be read back as an event.
+TEST_F(LogManagerTest, AFileSizeLimitFailsTheWriteInsteadOfLosingTheEvent) {
+  constexpr rlim_t kLimit = 4 + 3 * 512 + 100;
+  { LogSession setup(files_, dir_); }
+  pid_t child = fork();
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {kLimit, kLimit};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(10);
+    int status = 0;
+    try {
+      TBRNEnvironment environment;
+      TBRNOSFileManager files(&environment);
+      LogSession session(files, dir_);
+      int written = 0;
+      bool failed = false;
+      for (int i = 1; i <= 5 && !failed; ++i) {
+        try {
+          session.write("event " + std::to_string(i), i);
+          ++written;
+        } catch (const EBRNException& e) {
+          failed = true;
+          bool expected = e.ErrorCode == 600 &&
+                          e.ErrorMessage.find("Cannot write to the file") != std::string::npos &&
+                          e.ErrorMessage.find(OSErrorMessage(EFBIG)) != std::string::npos;
+          if (!expected) status = 11;
+        }
+      }
+      if (!failed) {
+        status = 12;
+      } else if (written != 3) {
+        status = 13;
+      } else if (session.readAll().size() != 3) {
+        status = 14;
+      }
+    } catch (...) {
+      status = 15;
+    }
+    _exit(status);
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "11: another error, 12: no error at all, 13: failed at "
+                                       "another event, 14: other events read back";
+  EXPECT_EQ(std::filesystem::file_size(logPath()), 4u + 3u * 512u);
+}
+
+// The log over the fault-injecting manager, with a fault at each write and
+// each flush of a run of events in turn (every event writes its record and
+// the header, then flushes): exactly one event fails, with the file error;
+// the log's locks are free again; and the log holds exactly the events that
+// were reported written, plus one written after the fault.
+TEST(LogManagerFaultTest, NoFaultLosesAnEventOrInventsOne) {
+  constexpr int kEvents = 4;
+  using A = TBRNFaultAction;
+  struct Sweep {
+    A action;
+    int32_t calls;
+  };
+  for (Sweep sweep : {Sweep{A::FailWrite, 2 * kEvents}, Sweep{A::ShortWrite, 2 * kEvents},
+                      Sweep{A::FailFlush, kEvents}}) {
+    for (int32_t nth = 1; nth <= sweep.calls; ++nth) {
+      SCOPED_TRACE(::testing::Message() << int(sweep.action) << " at call " << nth);
+      TBRNFaultFileManager files(nullptr);
+      LogSession session(files, "/memory");
+      files.Arm({sweep.action, nth, false, ENOSPC, 2, ""});
+      std::vector<std::string> written;
+      int failures = 0;
+      for (int i = 1; i <= kEvents; ++i) {
+        std::string description = "event " + std::to_string(i);
+        try {
+          session.write(description, i);
+          written.push_back(description);
+        } catch (const EBRNException& e) {
+          ++failures;
+          EXPECT_EQ(e.ErrorCode, 600);
+          EXPECT_THAT(e.ErrorMessage, ::testing::HasSubstr("/memory/config.BRNLog"));
+        }
+        EXPECT_EQ(session.log.HeldLocks, 0);
+        EXPECT_EQ(session.log.TransactionLockCount, 0);
+        EXPECT_FALSE(session.manager.WriteBegun);
+      }
+      EXPECT_EQ(failures, 1);
+      EXPECT_EQ(files.InjectedCount(), 1);
+      files.Disarm();
+      LogSession other(files, "/memory");
+      other.write("after");
+      written.push_back("after");
+      std::vector<std::string> read;
+      for (const TBRNLogEvent& event : session.readAll()) read.push_back(event.Description);
+      EXPECT_EQ(read, written);
+    }
+  }
+}
+
+// A lock manager whose unlocks fail, as when the lock file went away.
+class FailingUnlockManager : public TestLockManager {
+ public:
+  using TestLockManager::TestLockManager;
+  bool FailUnlocks = false;
+  bool UnlockObjectExclusive(TBRNLockable* object, uint8_t lockType) override {
+    return !FailUnlocks && TestLockManager::UnlockObjectExclusive(object, lockType);
+  }
+};
+
+// The write lock is released by a guard; an unlock that raises there, on the
+// way out of a failed write or of a good one, must neither end the process
+// nor hide the write's own error.
+TEST(LogManagerFaultTest, AFailingUnlockNeverEndsTheProcess) {
+  struct Case {
+    bool writeFails;
+    int32_t expectedCode;
+  };
+  for (Case c : {Case{true, 600}, Case{false, 301}}) {
+    SCOPED_TRACE(c.writeFails);
+    TBRNFaultFileManager files(nullptr);
+    TestLockable config = ConfigurationObject(), log = logObject();
+    FailingUnlockManager locks(&config, &files);
+    locks.SetLockFileName("/memory/config.BRNLck");
+    locks.Open();
+    TBRNLogManager manager(&log, &locks, &files);
+    manager.LogFileName = "/memory/config.BRNLog";
+    manager.Open();
+    if (c.writeFails) files.FailWrite(1);
+    locks.FailUnlocks = true;
+    TBRNLogEvent event;
+    event.Description = "guarded";
+    EXPECT_EQ(CaughtError([&] { manager.WriteEvent(event); }).ErrorCode, c.expectedCode);
+    EXPECT_FALSE(manager.WriteBegun);
+    locks.FailUnlocks = false;
+  }
 }
 
 }  // namespace
