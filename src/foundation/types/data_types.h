@@ -49,6 +49,9 @@ inline constexpr TBRNIntervalFields ifDay = 128;
 inline constexpr int32_t GuidTextLength = 38;
 inline constexpr int32_t GuidByteLength = 16;
 
+// The largest declared length of a Char or Bytes type; longer data is a LOB.
+inline constexpr int32_t MaxDeclaredLength = 1024;
+
 // Decimals are int64 values scaled by this factor.
 inline constexpr int64_t DecimalScaleFactor = 10000;
 

@@ -8,10 +8,10 @@
 
 #include "foundation/text/char_classes.h"
 #include "foundation/text/collation.h"
-#include "foundation/types/date_time.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/number_text.h"
 #include "foundation/text/string_helpers.h"
+#include "foundation/types/date_time.h"
 
 namespace brn {
 
@@ -59,17 +59,41 @@ bool LengthIn(const std::string& component, size_t low, size_t high) {
   return component.size() >= low && component.size() <= high;
 }
 
+bool HasComponent(const CompiledFormat& compiled, char letter) {
+  return std::any_of(compiled.components.begin(), compiled.components.end(),
+                     [letter](const std::string& c) { return c.front() == letter; });
+}
+
+// The most digits a component reads. Without separators each component reads
+// its own length; so does one followed directly by another digit component,
+// since nothing else could end its run. Otherwise any number: "d/m/yyyy"
+// reads 5/3/2024.
+size_t DigitLimit(const std::string& component, const std::string* adjacent, bool hasSeparators) {
+  bool bounded = !hasSeparators || (adjacent != nullptr && adjacent->front() != 'N');
+  return bounded ? component.size() : std::string::npos;
+}
+
+// Whether the template holds the marker of component at position t.
+bool IsMarkerAt(std::string_view templateText, size_t t, const std::string& component) {
+  return t + 1 < templateText.size() && templateText[t] == marker &&
+         templateText[t + 1] == component.front();
+}
+
 // A walk over a template: a "%" followed by the letter of the next component
 // stands for that component, every other character for itself (so a "%"
-// written as a separator stays a separator).
+// written as a separator stays a separator). onComponent gets the component
+// and the one that follows it directly, without a separator between them
+// (nullptr when a separator or the end follows).
 template <typename OnComponent, typename OnLiteral>
 bool WalkTemplate(std::string_view templateText, std::span<const std::string* const> components,
                   OnComponent onComponent, OnLiteral onLiteral) {
   size_t next = 0;
   for (size_t t = 0; t < templateText.size(); ++t) {
-    if (templateText[t] == marker && next < components.size() && t + 1 < templateText.size() &&
-        templateText[t + 1] == components[next]->front()) {
-      if (!onComponent(*components[next])) return false;
+    if (next < components.size() && IsMarkerAt(templateText, t, *components[next])) {
+      const std::string* adjacent = nullptr;
+      if (next + 1 < components.size() && IsMarkerAt(templateText, t + 2, *components[next + 1]))
+        adjacent = components[next + 1];
+      if (!onComponent(*components[next], adjacent)) return false;
       ++next;
       ++t;
     } else if (!onLiteral(templateText[t])) {
@@ -96,8 +120,7 @@ std::vector<const std::string*> TimeComponents(const TBRNTimeFormat& format) {
 // either runs out.
 class TextCursor {
  public:
-  TextCursor(std::string_view text, bool unlimitedDigits)
-      : text_(text), unlimitedDigits_(unlimitedDigits) {}
+  explicit TextCursor(std::string_view text) : text_(text) {}
 
   bool AtEnd() const { return position_ >= text_.size(); }
 
@@ -107,10 +130,9 @@ class TextCursor {
     return true;
   }
 
-  // The digit run at the position, at most the component's length when the
-  // format has no separators. Runs too long for any field fail.
-  bool TakeNumber(size_t componentLength, int32_t& value) {
-    size_t limit = unlimitedDigits_ ? text_.size() : componentLength;
+  // The digit run at the position, at most limit digits. Runs too long for
+  // any field fail.
+  bool TakeNumber(size_t limit, int32_t& value) {
     size_t start = position_;
     while (!AtEnd() && position_ - start < limit &&
            DigitChars.Contains(static_cast<unsigned char>(text_[position_])))
@@ -134,7 +156,6 @@ class TextCursor {
 
  private:
   std::string_view text_;
-  bool unlimitedDigits_;
   size_t position_ = 0;
 };
 
@@ -159,7 +180,7 @@ std::string FillTemplate(std::string_view templateText,
   std::string text;
   WalkTemplate(
       templateText, components,
-      [&](const std::string& component) {
+      [&](const std::string& component, const std::string*) {
         text += componentText(component);
         return true;
       },
@@ -190,11 +211,16 @@ void ParseDateFormat(std::string_view Format, TBRNDateFormat& DateFormat) {
           RaiseFormatStringError(Format, "Invalid month (m) component");
         break;
       default:
-        if (!LengthIn(component, 2, 4))
+        // Three letters would write and read no year at all.
+        if (component.size() != 2 && component.size() != 4)
           RaiseFormatStringError(Format, "Invalid year (y) component");
         break;
     }
   }
+  // A format must be able to read back what it writes: one component of
+  // each kind ("d/d/d" has no year to read).
+  if (!HasComponent(compiled, 'Y') || !HasComponent(compiled, 'M') || !HasComponent(compiled, 'D'))
+    RaiseFormatStringError(Format, "Missing year (y), month (m), or day (d) component");
   DateFormat.Component1 = compiled.components[0];
   DateFormat.Component2 = compiled.components[1];
   DateFormat.Component3 = compiled.components[2];
@@ -230,6 +256,9 @@ void ParseTimeFormat(std::string_view Format, std::string_view AMText, std::stri
         break;
     }
   }
+  // Without an hour and a minute no time can be read back ("mm:ss").
+  if (!HasComponent(compiled, 'H') || !HasComponent(compiled, 'M'))
+    RaiseFormatStringError(Format, "Missing hour (h) or minute (m) component");
   compiled.components.resize(5);
   TimeFormat.Component1 = compiled.components[0];
   TimeFormat.Component2 = compiled.components[1];
@@ -244,7 +273,7 @@ void ParseTimeFormat(std::string_view Format, std::string_view AMText, std::stri
 
 bool ParseDateByFormat(std::string_view Text, const TBRNDateFormat& DateFormat, int32_t& Day) {
   Day = 0;
-  TextCursor cursor(Text, DateFormat.HasSeparators);
+  TextCursor cursor(Text);
   TBRNDateParts parts;
   auto components = DateComponents(DateFormat);
   // A component's letters are all alike, so none may be empty here.
@@ -252,10 +281,11 @@ bool ParseDateByFormat(std::string_view Text, const TBRNDateFormat& DateFormat, 
     if (c->empty()) return false;
   bool walked = WalkTemplate(
       DateFormat.Template, components,
-      [&](const std::string& component) {
+      [&](const std::string& component, const std::string* adjacent) {
         if (cursor.AtEnd()) return true;
         int32_t value = 0;
-        if (!cursor.TakeNumber(component.size(), value)) return false;
+        if (!cursor.TakeNumber(DigitLimit(component, adjacent, DateFormat.HasSeparators), value))
+          return false;
         switch (component.front()) {
           case 'Y':
             if (component.size() == 4)
@@ -278,27 +308,34 @@ bool ParseDateByFormat(std::string_view Text, const TBRNDateFormat& DateFormat, 
 
 bool ParseTimeByFormat(std::string_view Text, const TBRNTimeFormat& TimeFormat, int32_t& Time) {
   Time = 0;
-  TextCursor cursor(Text, TimeFormat.HasSeparators);
+  TextCursor cursor(Text);
   TBRNTimeParts parts;
   bool hourRead = false;
+  // The 12-hour marker applies to the hour wherever it stands, also before
+  // it ("PM 03:00"); the last marker read counts.
+  enum class Marker { kNone, kAM, kPM } marker = Marker::kNone;
   std::vector<const std::string*> components = TimeComponents(TimeFormat);
   bool walked = WalkTemplate(
       TimeFormat.Template, components,
-      [&](const std::string& component) {
-        if (cursor.AtEnd()) return true;
+      [&](const std::string& component, const std::string* adjacent) {
         if (component.front() == 'N') {
+          // At the end of the text the run is empty, which is the word of
+          // a format whose AM or PM word is empty.
+          bool atEnd = cursor.AtEnd();
           std::string_view word = cursor.TakeAmPm();
           if (TextEqualsIgnoreCase(word, TimeFormat.AMText)) {
-            if (hourRead && parts.Hour == 12) parts.Hour = 0;
+            marker = Marker::kAM;
           } else if (TextEqualsIgnoreCase(word, TimeFormat.PMText)) {
-            if (hourRead && parts.Hour < 12) parts.Hour += 12;
+            marker = Marker::kPM;
           } else {
-            return false;
+            return atEnd;
           }
           return true;
         }
+        if (cursor.AtEnd()) return true;
         int32_t value = 0;
-        if (!cursor.TakeNumber(component.size(), value)) return false;
+        if (!cursor.TakeNumber(DigitLimit(component, adjacent, TimeFormat.HasSeparators), value))
+          return false;
         switch (component.front()) {
           case 'H':
             parts.Hour = value;
@@ -317,7 +354,10 @@ bool ParseTimeByFormat(std::string_view Text, const TBRNTimeFormat& TimeFormat, 
         return true;
       },
       [&](char c) { return cursor.AtEnd() || cursor.TakeLiteral(c); });
-  return walked && EncodeTimeOfDay(parts, Time);
+  if (!walked) return false;
+  if (hourRead && marker == Marker::kAM && parts.Hour == 12) parts.Hour = 0;
+  if (hourRead && marker == Marker::kPM && parts.Hour < 12) parts.Hour += 12;
+  return EncodeTimeOfDay(parts, Time);
 }
 
 bool ParseTimestampByFormat(std::string_view Text, const TBRNDateFormat& DateFormat,
@@ -341,7 +381,8 @@ std::string FormatDateByFormat(int32_t Day, const TBRNDateFormat& DateFormat) {
                       [&](const std::string& component) {
                         switch (component.front()) {
                           case 'Y': {
-                            std::string year = IntegerToString(parts.Year);
+                            // Four letters write four digits, two the last two.
+                            std::string year = PadWithZeros(IntegerToString(parts.Year), 4);
                             if (component.size() == 4) return year;
                             if (component.size() == 2) return RightChars(year, 2);
                             return std::string{marker, 'Y'};  // a three-letter year has no text

@@ -23,8 +23,11 @@ int64_t FloorDiv(int64_t a, int64_t b) {
   return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
 }
 
+// The remainder with the sign of b. Taken from the truncating remainder, so
+// that no product of the quotient can overflow near the int64 limits.
 int64_t FloorMod(int64_t a, int64_t b) {
-  return a - FloorDiv(a, b) * b;
+  int64_t r = a % b;
+  return (r != 0 && ((r < 0) != (b < 0))) ? r + b : r;
 }
 
 // A date whose fields may lie anywhere, for the calendar arithmetic.

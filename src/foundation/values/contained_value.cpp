@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "foundation/core/byte_order.h"
-#include "foundation/types/literal_text.h"
 #include "foundation/core/memory_stream.h"
 #include "foundation/text/number_text.h"
 #include "foundation/text/string_helpers.h"
+#include "foundation/types/literal_text.h"
+#include "foundation/values/value_same_type.h"
 
 namespace brn {
 
@@ -19,7 +21,9 @@ bool IsFixedSubType(TBRNDataSubType subType) {
 
 }  // namespace
 
-TBRNContainedValue::TBRNContainedValue() = default;
+TBRNContainedValue::TBRNContainedValue() {
+  IsContained = true;
+}
 
 TBRNContainedValue::~TBRNContainedValue() = default;
 
@@ -41,9 +45,11 @@ void TBRNContainedValue::AddLengthPrefix(int32_t& Size) const {
 
 void TBRNContainedValue::SetDataType(TBRNDataTypeCode Code) {
   if (Code == DataType) return;
+  TBRNDataTypeCode oldType = DataType;
   int32_t length = GetLength();
   int32_t size = GetDataSize();
   NormalizeDataType(Code, DataType, SubType, length, size, Scale, Collation);
+  SwitchStorage(oldType);
   if (GetLength() != length) {
     SetLength(length);
   } else {
@@ -70,12 +76,31 @@ void TBRNContainedValue::SetCollation(int32_t NewCollation) {
   NormalizeCollation(DataType, SubType, NewCollation, Collation);
 }
 
+void TBRNContainedValue::SwitchStorage(TBRNDataTypeCode OldType) {
+  bool wasInline = IsInlineType(OldType);
+  if (wasInline == IsInlineType(DataType)) return;
+  if (wasInline) {
+    InlineSize = 0;
+    std::memset(InlineData, 0, sizeof(InlineData));
+  } else {
+    Stream.SetSize(0);  // frees the buffer
+  }
+}
+
 int32_t TBRNContainedValue::GetDataSize() const {
+  if (IsInlineType(DataType)) return InlineSize;
   return int32_t(Stream.TBRNMemoryStream::GetSize());
 }
 
 void TBRNContainedValue::SetDataSize(int32_t Size) {
-  Stream.SetSize(Size);
+  if (!IsInlineType(DataType)) {
+    Stream.SetSize(Size);
+    return;
+  }
+  if (Size < 0) throw std::invalid_argument("A value's data size cannot be negative");
+  auto size = uint8_t(std::min<int32_t>(Size, sizeof(InlineData)));
+  if (size < InlineSize) std::memset(InlineData + size, 0, InlineSize - size);
+  InlineSize = size;
 }
 
 int32_t TBRNContainedValue::GetLength() const {
@@ -95,24 +120,36 @@ int32_t TBRNContainedValue::GetLength() const {
 }
 
 void TBRNContainedValue::SetLength(int32_t Length) {
-  int32_t size = int32_t(Stream.TBRNMemoryStream::GetSize());
+  int32_t size = GetDataSize();
   NormalizeDataLength(DataType, SubType, Length, false, size, DeclaredLength);
-  if (size != Stream.TBRNMemoryStream::GetSize()) Stream.SetSize(size);
+  if (size != GetDataSize()) SetDataSize(size);
 }
 
 void TBRNContainedValue::SetDeclaredLengthOnly(int32_t Length) {
-  int32_t size = int32_t(Stream.TBRNMemoryStream::GetSize());
+  int32_t size = GetDataSize();
   NormalizeDataLength(DataType, SubType, Length, false, size, DeclaredLength);
 }
 
+// The numeric raw access reads the inline datum, or the stream of a
+// fixed-length bytes value read raw as a number.
 template <typename T>
 T TBRNContainedValue::ReadRaw() const {
+  if (IsInlineType(DataType)) {
+    if (InlineSize < sizeof(T)) return T{};
+    return LoadLittleEndian<T>(InlineData);
+  }
   if (Stream.TBRNMemoryStream::GetSize() < int64_t(sizeof(T))) return T{};
   return LoadLittleEndian<T>(Stream.GetMemory());
 }
 
 template <typename T>
 void TBRNContainedValue::WriteRaw(T value) {
+  static_assert(sizeof(T) <= sizeof(InlineData));
+  if (IsInlineType(DataType)) {
+    if (InlineSize < sizeof(T)) InlineSize = uint8_t(sizeof(T));
+    StoreLittleEndian(InlineData, value);
+    return;
+  }
   if (Stream.TBRNMemoryStream::GetSize() < int64_t(sizeof(T))) Stream.SetSize(sizeof(T));
   StoreLittleEndian(Stream.GetMemory(), value);
 }
@@ -273,6 +310,31 @@ int32_t TBRNContainedValue::GetMemorySize() const {
          Stream.GetCapacity();
 }
 
+int32_t TBRNContainedValue::Compare(const TBRNValue& Other, int32_t PartialLength, bool IgnoreCase,
+                                    int32_t Collation) const {
+  if (!Other.IsContained) return TBRNValue::Compare(Other, PartialLength, IgnoreCase, Collation);
+  const auto& other = static_cast<const TBRNContainedValue&>(Other);
+  if (NullFlag || other.NullFlag) return NullFlag == other.NullFlag ? 0 : (NullFlag ? -1 : 1);
+  if (other.DataType != DataType)
+    return CompareConverting(Other, PartialLength, IgnoreCase, Collation);
+  return CompareSameType(*this, other, PartialLength, IgnoreCase, Collation);
+}
+
+void TBRNContainedValue::SaveToStream(TBRNMemoryStream& Stream) const {
+  Stream.WriteBoolean(NullFlag);
+  if (!NullFlag) SaveDataToStream(*this, Stream);
+}
+
+void TBRNContainedValue::LoadFromStream(TBRNMemoryStream& Stream) {
+  bool null = Stream.ReadBoolean();
+  if (null != NullFlag) {
+    // As SetNull: a value becoming NULL is cleared first.
+    if (null) Clear();
+    NullFlag = null;
+  }
+  if (!null) LoadDataFromStream(*this, Stream);
+}
+
 // Reference values: every raw access goes to the referenced value.
 
 bool TBRNReferenceValue::GetNull() const {
@@ -293,7 +355,7 @@ int32_t TBRNReferenceValue::GetLength() const {
 void TBRNReferenceValue::SetLength(int32_t Length) {
   GetReferencedValue()->SetLength(Length);
 }
-TBRNMemoryStream* TBRNReferenceValue::GetStreamData() const {
+const TBRNMemoryStream* TBRNReferenceValue::GetStreamData() const {
   return GetReferencedValue()->GetStreamData();
 }
 void TBRNReferenceValue::GetStringData(std::string& Text) const {

@@ -7,14 +7,21 @@
 
 namespace brn {
 
-// A value that owns its data in a private memory stream. Layout of the
-// stream by type:
+// A value that owns its data. Text, bytes and LOBs live in a private memory
+// stream:
 //   Char / Bytes, variable     int32 count, then the characters or bytes
 //   Char / Bytes, fixed, GUID  exactly the declared length (blank / zero
 //                              padded)
 //   BLOB, CLOB                 the data itself; the length is the size
-//   the other types            the little-endian datum at offset 0
-// The buffer may be larger than its data. Reads past its end give zeros.
+// The stream may be larger than its data. The datum of the other types
+// (Boolean up to the intervals, 8 bytes at most) is kept little-endian inside
+// the value itself, so that such a value allocates nothing; its data size is
+// at most 8. Reads past the end of the data give zeros.
+//
+// The raw access is final: subclasses (parameters, CAST results and the
+// like) change the descriptor rules and the errors, never where the data
+// lives, which lets Compare and the stream form reach the data directly.
+// Threads: as TBRNValue (const operations write nothing).
 class TBRNContainedValue : public TBRNValue {
  public:
   TBRNContainedValue();
@@ -37,50 +44,79 @@ class TBRNContainedValue : public TBRNValue {
   void SetScale(int32_t NewScale) override;
   void SetCollation(int32_t NewCollation) override;
 
-  bool GetNull() const override { return NullFlag; }
-  void SetNullFlag(bool Value) override { NullFlag = Value; }
-  int32_t GetDataSize() const override;
-  void SetDataSize(int32_t Size) override;
-  int32_t GetLength() const override;
-  void SetLength(int32_t Length) override;
+  bool GetNull() const final { return NullFlag; }
+  void SetNullFlag(bool Value) final { NullFlag = Value; }
+  int32_t GetDataSize() const final;
+  // A negative size throws std::invalid_argument.
+  void SetDataSize(int32_t Size) final;
+  int32_t GetLength() const final;
+  void SetLength(int32_t Length) final;
   // Records the declared length without sizing the buffer: the setters grow
   // it when data arrives. Loaders of untrusted streams use it so that a
   // declared length alone never allocates.
   void SetDeclaredLengthOnly(int32_t Length);
-  TBRNMemoryStream* GetStreamData() const override { return &Stream; }
-  void GetStringData(std::string& Text) const override;
-  const char* GetStringBuffer(int32_t& Length) const override;
-  void GetBytesData(TBRNBytes& Bytes) const override;
-  const uint8_t* GetBytesBuffer(int32_t& Length) const override;
-  bool GetBooleanData() const override;
-  int16_t GetSmallIntData() const override;
-  int32_t GetInt32Data() const override;
-  int64_t GetInt64Data() const override;
-  int64_t GetDecimalData() const override;
-  double GetFloatData() const override;
-  void SetStringData(std::string_view Text) override;
-  void SetBytesData(std::span<const uint8_t> Bytes) override;
-  void SetStreamData(TBRNStream* Source, int32_t Count) override;
-  void SetBooleanData(bool Value) override;
-  void SetSmallIntData(int16_t Value) override;
-  void SetInt32Data(int32_t Value) override;
-  void SetInt64Data(int64_t Value) override;
-  void SetDecimalData(int64_t Value) override;
-  void SetFloatData(double Value) override;
+  // The stream of text, bytes and LOB data (empty for the other types).
+  const TBRNMemoryStream* GetStreamData() const final { return &Stream; }
+  void GetStringData(std::string& Text) const final;
+  const char* GetStringBuffer(int32_t& Length) const final;
+  void GetBytesData(TBRNBytes& Bytes) const final;
+  const uint8_t* GetBytesBuffer(int32_t& Length) const final;
+  bool GetBooleanData() const final;
+  int16_t GetSmallIntData() const final;
+  int32_t GetInt32Data() const final;
+  int64_t GetInt64Data() const final;
+  int64_t GetDecimalData() const final;
+  double GetFloatData() const final;
+  void SetStringData(std::string_view Text) final;
+  void SetBytesData(std::span<const uint8_t> Bytes) final;
+  void SetStreamData(TBRNStream* Source, int32_t Count) final;
+  void SetBooleanData(bool Value) final;
+  void SetSmallIntData(int16_t Value) final;
+  void SetInt32Data(int32_t Value) final;
+  void SetInt64Data(int64_t Value) final;
+  void SetDecimalData(int64_t Value) final;
+  void SetFloatData(double Value) final;
   int32_t GetMemorySize() const override;
+  // As TBRNValue's, reaching the data of another contained value directly.
+  int32_t Compare(const TBRNValue& Other, int32_t PartialLength, bool IgnoreCase,
+                  int32_t Collation) const override;
+  void SaveToStream(TBRNMemoryStream& Stream) const override;
+  void LoadFromStream(TBRNMemoryStream& Stream) override;
 
  protected:
-  bool NullFlag = true;
-  int32_t DeclaredLength = 0;
-  bool RaiseOnTruncation = true;
-  // The data, held inside the value itself so that a comparison reaches it
-  // without another indirection. GetStreamData hands it out for writing.
-  mutable TBRNMemoryStream Stream;
-
   bool IsVariableText() const;
   bool IsFixedText() const;
 
+  // The fields, in this order so that the flags and the inline datum follow
+  // the base's descriptor in the same cache line.
+  bool NullFlag = true;
+  bool RaiseOnTruncation = true;
+
  private:
+  // Bytes of InlineData in use (0..8); the bytes from there on are zero.
+  uint8_t InlineSize = 0;
+
+ protected:
+  int32_t DeclaredLength = 0;
+
+ private:
+  // The datum of the types IsInlineType names, little-endian from byte 0.
+  alignas(8) uint8_t InlineData[8] = {};
+
+ protected:
+  // Text, bytes and LOB data, held inside the value itself so that a
+  // comparison reaches it without another indirection.
+  TBRNMemoryStream Stream;
+
+ private:
+  // Types whose datum lives in InlineData rather than in Stream.
+  static bool IsInlineType(TBRNDataTypeCode Code) {
+    return Code >= dtBoolean && Code <= dtDayTimeInterval;
+  }
+  // Empties the storage the new type does not use when a type change moves
+  // the data between Stream and InlineData (the data is not carried over).
+  void SwitchStorage(TBRNDataTypeCode OldType);
+
   template <typename T>
   T ReadRaw() const;
   template <typename T>
@@ -104,7 +140,7 @@ class TBRNReferenceValue : public TBRNValue {
   void SetDataSize(int32_t Size) override;
   int32_t GetLength() const override;
   void SetLength(int32_t Length) override;
-  TBRNMemoryStream* GetStreamData() const override;
+  const TBRNMemoryStream* GetStreamData() const override;
   void GetStringData(std::string& Text) const override;
   const char* GetStringBuffer(int32_t& Length) const override;
   void GetBytesData(TBRNBytes& Bytes) const override;

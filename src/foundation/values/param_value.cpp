@@ -2,9 +2,9 @@
 
 #include <stdexcept>
 
+#include "foundation/core/memory_stream.h"
 #include "foundation/text/collation.h"
 #include "foundation/text/exception.h"
-#include "foundation/core/memory_stream.h"
 #include "foundation/text/number_text.h"
 #include "foundation/text/string_helpers.h"
 
@@ -66,16 +66,18 @@ void TBRNParamValue::LoadParamFromStream(TBRNMemoryStream& Stream, bool WithHead
     SetDataType(TBRNDataTypeCode(Stream.ReadInteger()));
     SetDataSubType(Stream.ReadInteger());
     int32_t length = Stream.ReadInteger();
-    // The buffer is sized from the declared length: a negative one cannot
-    // come from a parameter and must not reach it.
-    if (length < 0) RaiseConversionError(IntegerToString(length), true);
+    // The buffer is sized from the declared length: a negative one, or one
+    // beyond what a Char or Bytes type may declare, cannot come from a
+    // parameter and must not reach it, NULL or not.
+    bool sized = DataType == dtChar || DataType == dtBytes;
+    if (length < 0 || (sized && length > MaxDeclaredLength))
+      RaiseConversionError(IntegerToString(length), true);
     SetScale(Stream.ReadInteger());
     SetCollation(Stream.ReadInteger());
-    // A declared length alone must not allocate: only a fixed-width value
-    // that carries data needs its whole width, and that data must be here.
-    bool isNull = Stream.GetRemaining() < 1 || Stream.GetMemory()[Stream.GetPosition()] != 0;
-    if (IsFixedText() && !isNull) {
-      if (length > Stream.GetRemaining()) RaiseConversionError(IntegerToString(length), true);
+    // A fixed-width value takes its whole (bounded) width now, NULL or not,
+    // so that it never holds fewer bytes than it declares. Other lengths are
+    // only a limit and allocate nothing (a LOB's is not bounded).
+    if (IsFixedText()) {
       SetLength(length);
     } else {
       SetDeclaredLengthOnly(length);

@@ -82,7 +82,7 @@ class TBRNParamValues : public TBRNValues {
 };
 
 // A parameter list that refers to parameters owned elsewhere.
-class TBRNReferencedParamValues : public TBRNParamValues {
+class TBRNReferencedParamValues final : public TBRNParamValues {
  public:
   TBRNReferencedParamValues() : TBRNParamValues(false) {}
 };

@@ -1,11 +1,13 @@
 #include "foundation/values/value.h"
 
+#include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
-#include "foundation/text/exception.h"
 #include "foundation/core/memory_stream.h"
-#include "foundation/text/number_text.h"
 #include "foundation/core/numeric_helpers.h"
+#include "foundation/text/exception.h"
+#include "foundation/text/number_text.h"
 #include "foundation/text/string_helpers.h"
 
 namespace brn {
@@ -88,14 +90,7 @@ void TBRNValue::SetCollation(int32_t NewCollation) {
 }
 
 int32_t TBRNValue::GetMemorySize() const {
-  size_t size = sizeof(TBRNValue);
-  if (ScratchSpace) size += ScratchSpace->Text[0].size() + ScratchSpace->Text[1].size();
-  return int32_t(size);
-}
-
-TBRNValue::TScratch& TBRNValue::Scratch() const {
-  if (!ScratchSpace) ScratchSpace = std::make_unique<TScratch>();
-  return *ScratchSpace;
+  return int32_t(sizeof(TBRNValue));
 }
 
 bool TBRNValue::IsTextType() const {
@@ -175,27 +170,67 @@ void TBRNValue::SetNull(bool Null) {
 
 namespace {
 
-// Replaces the LOB data of target by the whole LOB of source.
-void CopyLobStream(const TBRNValue& source, TBRNValue& target) {
-  TBRNMemoryStream* stream = source.GetStreamData();
-  if (stream == nullptr) {
-    int32_t length = 0;
-    const uint8_t* bytes = source.GetBytesBuffer(length);
-    target.SetBytesData(std::span(bytes, size_t(length)));
-    return;
+// A read-only stream over bytes kept elsewhere, so that a LOB is copied
+// without moving the source value's own stream.
+class TBytesReader final : public TBRNStream {
+ public:
+  TBytesReader(const uint8_t* bytes, int32_t size) : Bytes(bytes), Size(size) {}
+
+  int64_t GetPosition() const override { return Position; }
+  void SetPosition(int64_t position) override { Position = std::clamp<int64_t>(position, 0, Size); }
+  int64_t GetSize() const override { return Size; }
+  void SetSize(int64_t) override { throw std::logic_error("A bytes reader is read-only"); }
+  int64_t Seek(uint8_t origin, int64_t offset) override {
+    int64_t base = origin == 0 ? 0 : (origin == 1 ? Position : Size);
+    SetPosition(base + offset);
+    return Position;
   }
-  int64_t position = stream->GetPosition();
-  stream->SetPosition(0);
-  target.SetStreamData(stream, int32_t(stream->GetSize()));
-  stream->SetPosition(position);
+  int32_t ReadIntoArray(TBRNBytes& bytes, int32_t offset, int32_t count) override {
+    if (offset < 0 || count < 0 || size_t(offset) + size_t(count) > bytes.size())
+      throw std::out_of_range("Bytes reader target range");
+    return Read(bytes.data() + offset, count);
+  }
+  int32_t Read(void* buffer, int32_t count) override {
+    int32_t taken = int32_t(std::clamp<int64_t>(Size - Position, 0, std::max(count, 0)));
+    if (taken > 0) std::memcpy(buffer, Bytes + Position, size_t(taken));
+    Position += taken;
+    return taken;
+  }
+  int32_t WriteFromArray(const TBRNBytes&, int32_t, int32_t) override {
+    throw std::logic_error("A bytes reader is read-only");
+  }
+  int32_t Write(const void*, int32_t) override {
+    throw std::logic_error("A bytes reader is read-only");
+  }
+
+ private:
+  const uint8_t* Bytes;
+  int64_t Size;
+  int64_t Position = 0;
+};
+
+// Replaces the LOB data of target by the whole LOB of source, read in place:
+// the source's stream is not moved, as other threads may be reading it.
+void CopyLobStream(const TBRNValue& source, TBRNValue& target) {
+  int32_t length = 0;
+  const uint8_t* bytes = nullptr;
+  if (const TBRNMemoryStream* stream = source.GetStreamData()) {
+    length = int32_t(stream->GetSize());
+    bytes = stream->GetMemory();
+  } else {
+    bytes = source.GetBytesBuffer(length);
+  }
+  TBytesReader reader(bytes, length);
+  target.SetStreamData(&reader, length);
 }
 
 }  // namespace
 
 void TBRNValue::Assign(const TBRNValue& Source) {
   if (&Source == this) return;
-  SetNull(Source.GetNull());
-  if (GetNull()) return;
+  bool null = Source.GetNull();
+  SetNull(null);
+  if (null) return;
   if (Source.GetDataType() != DataType) {
     AssignConverting(Source);
     return;

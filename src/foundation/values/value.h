@@ -12,6 +12,7 @@
 
 namespace brn {
 
+class TBRNContainedValue;
 class TBRNMemoryStream;
 class TBRNStream;
 class TVariant;
@@ -35,6 +36,13 @@ class TVariant;
 // value non-NULL before it stores (a failing setter leaves it non-NULL with
 // its previous data). Decimals are rounded half away from zero to the scale
 // whenever they are set.
+//
+// Threads: the const operations (the getters, Compare, CompareConverting,
+// SaveToStream, GetAsVariant, GetAsFieldBuffer, and Assign's reads of its
+// source) write nothing, neither to the value nor to a buffer it keeps: any
+// number of threads may call them on one value at once, as long as no thread
+// changes that value meanwhile. A subclass keeps to this in its overrides.
+// Everything else needs the value to itself.
 class TBRNValue {
  public:
   TBRNValue() = default;
@@ -72,8 +80,9 @@ class TBRNValue {
   // fixed-length value); 0 for the other types.
   virtual int32_t GetLength() const = 0;
   virtual void SetLength(int32_t Length) = 0;
-  // The data of a LOB as a stream.
-  virtual TBRNMemoryStream* GetStreamData() const = 0;
+  // The data of a LOB as a stream, for reading only (nullptr where the data
+  // is not kept in a stream); SetStreamData and the other setters change it.
+  virtual const TBRNMemoryStream* GetStreamData() const = 0;
   virtual void GetStringData(std::string& Text) const = 0;
   // The characters in place and their count (nullptr and 0 for other types).
   virtual const char* GetStringBuffer(int32_t& Length) const = 0;
@@ -97,6 +106,7 @@ class TBRNValue {
   virtual void SetDecimalData(int64_t Value) = 0;
   virtual void SetFloatData(double Value) = 0;
 
+  // The size of the instance; subclasses add the data they hold.
   virtual int32_t GetMemorySize() const;
   // The zero of the type (empty text or bytes, False, 0); NULL is untouched.
   virtual void Clear();
@@ -118,7 +128,7 @@ class TBRNValue {
   // Converting getters.
   std::string GetAsString() const;
   TBRNBytes GetAsBytes() const;
-  TBRNMemoryStream* GetAsStream() const;
+  const TBRNMemoryStream* GetAsStream() const;
   bool GetAsBoolean() const;
   int16_t GetAsSmallInt() const;
   int32_t GetAsInteger() const;
@@ -191,22 +201,31 @@ class TBRNValue {
   // The value's text for messages; empty where it has none.
   std::string MessageText() const;
 
-  // Buffers reused by conversions and comparisons: index 0 for this value's
-  // side, 1 for the other side. They carry no state between calls.
-  struct TScratch {
-    std::string Text[2];
-    TBRNBytes Bytes[2];
-  };
-  // The scratch buffers, created at their first use: most values never
-  // convert, and keeping them out of the object lets a subclass's NULL flag
-  // and data share a cache line with the descriptor.
-  TScratch& Scratch() const;
+  // The same-type parts of Compare, SaveToStream and LoadFromStream for a
+  // value of static type V (this class or a subclass). A subclass whose raw
+  // access is final instantiates them for itself, which turns the raw calls
+  // into direct ones; the definitions are in value_same_type.h, included
+  // only by the sources that instantiate them. CompareSameType needs both
+  // values non-NULL and of the same DataType; SaveDataToStream and
+  // LoadDataFromStream move the data that follows the NULL flag.
+  template <typename V>
+  static int32_t CompareSameType(const V& Value, const V& Other, int32_t PartialLength,
+                                 bool IgnoreCase, int32_t Collation);
+  template <typename V>
+  static void SaveDataToStream(const V& Value, TBRNMemoryStream& Stream);
+  template <typename V>
+  static void LoadDataFromStream(V& Value, TBRNMemoryStream& Stream);
 
   TBRNDataTypeCode DataType = dtNull;
   TBRNDataSubType SubType = stDefault;
   int32_t Scale = 0;
   int32_t Collation = 0;
-  mutable std::unique_ptr<TScratch> ScratchSpace;
+
+ private:
+  friend class TBRNContainedValue;
+  // True only in a TBRNContainedValue (its constructor sets it): lets one
+  // contained value reach another's data without a virtual call.
+  bool IsContained = false;
 };
 
 }  // namespace brn

@@ -1,17 +1,14 @@
 // Ordering of values: same-type comparison on the data in place, converting
 // comparison otherwise.
-#include "foundation/text/collation.h"
-#include "foundation/core/numeric_helpers.h"
-#include "foundation/values/value.h"
+#include <string>
+
+#include "foundation/values/value_same_type.h"
 
 namespace brn {
 
 namespace {
 
-template <typename T>
-int32_t CompareOrdered(T a, T b) {
-  return a < b ? -1 : (b < a ? 1 : 0);
-}
+using value_detail::CompareOrdered;
 
 bool IsIntegerCode(TBRNDataTypeCode type) {
   return type == dtSmallInt || type == dtInteger || type == dtBigInt;
@@ -32,45 +29,7 @@ int32_t TBRNValue::Compare(const TBRNValue& Other, int32_t PartialLength, bool I
   if (null || otherNull) return null == otherNull ? 0 : (null ? -1 : 1);
   if (Other.DataType != DataType)
     return CompareConverting(Other, PartialLength, IgnoreCase, Collation);
-  switch (DataType) {
-    case dtChar:
-    case dtLob:
-      if (DataType == dtChar || SubType == stClob) {
-        int32_t length = 0;
-        int32_t otherLength = 0;
-        const char* text = GetStringBuffer(length);
-        const char* otherText = Other.GetStringBuffer(otherLength);
-        return CompareCollatedChars(Collation, text, length, otherText, otherLength, IgnoreCase,
-                                    PartialLength);
-      }
-      [[fallthrough]];
-    case dtBytes: {
-      int32_t length = 0;
-      int32_t otherLength = 0;
-      const uint8_t* bytes = GetBytesBuffer(length);
-      const uint8_t* otherBytes = Other.GetBytesBuffer(otherLength);
-      return CompareByteBuffers(bytes, length, otherBytes, otherLength);
-    }
-    case dtBoolean:
-      return CompareOrdered(GetBooleanData(), Other.GetBooleanData());
-    case dtSmallInt:
-      return CompareOrdered(GetSmallIntData(), Other.GetSmallIntData());
-    case dtInteger:
-    case dtDate:
-    case dtTime:
-    case dtYearMonthInterval:
-      return CompareOrdered(GetInt32Data(), Other.GetInt32Data());
-    case dtBigInt:
-    case dtTimestamp:
-    case dtDayTimeInterval:
-      return CompareOrdered(GetInt64Data(), Other.GetInt64Data());
-    case dtFloat:
-      return CompareOrdered(GetFloatData(), Other.GetFloatData());
-    case dtDecimal:
-      return CompareOrdered(GetDecimalData(), Other.GetDecimalData());
-    default:
-      return 0;
-  }
+  return CompareSameType(*this, Other, PartialLength, IgnoreCase, Collation);
 }
 
 int32_t TBRNValue::CompareConverting(const TBRNValue& Other, int32_t PartialLength, bool IgnoreCase,
@@ -80,16 +39,16 @@ int32_t TBRNValue::CompareConverting(const TBRNValue& Other, int32_t PartialLeng
     case dtChar:
     case dtLob:
       if (IsTextType()) {
-        std::string& otherText = Scratch().Text[1];
-        otherText = Other.GetAsString();
+        // The other side's text on the stack: a const comparison writes
+        // nothing the value keeps, so threads may compare one value at once.
+        std::string otherText = Other.GetAsString();
         return CompareCollated(Collation, TextView(), otherText, IgnoreCase, PartialLength);
       }
       [[fallthrough]];
     case dtBytes: {
       int32_t length = 0;
       const uint8_t* bytes = GetBytesBuffer(length);
-      TBRNBytes& otherBytes = Scratch().Bytes[1];
-      otherBytes = Other.GetAsBytes();
+      TBRNBytes otherBytes = Other.GetAsBytes();
       return CompareByteBuffers(bytes, length, otherBytes.data(), int32_t(otherBytes.size()));
     }
     case dtBoolean:

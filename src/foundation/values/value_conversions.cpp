@@ -141,7 +141,7 @@ TBRNBytes TBRNValue::GetAsBytes() const {
   }
 }
 
-TBRNMemoryStream* TBRNValue::GetAsStream() const {
+const TBRNMemoryStream* TBRNValue::GetAsStream() const {
   if (DataType != dtLob) FailConversion(MessageText(), false);
   return GetStreamData();
 }
@@ -534,7 +534,7 @@ void TBRNValue::SetAsString(std::string_view Value) {
         SetStringData(Value);
         return;
       }
-      TBRNBytes& bytes = Scratch().Bytes[1];
+      TBRNBytes bytes;
       if (!ParseBytesLiteral(Value, bytes)) break;
       SetBytesData(bytes);
       return;

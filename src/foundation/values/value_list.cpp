@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "foundation/text/exception.h"
 #include "foundation/core/memory_stream.h"
-#include "foundation/text/number_text.h"
 #include "foundation/core/numeric_helpers.h"
+#include "foundation/text/exception.h"
+#include "foundation/text/number_text.h"
 #include "foundation/values/value.h"
 
 namespace brn {
@@ -153,7 +153,9 @@ void TBRNValues::SaveToStream(TBRNMemoryStream& Stream) const {
 
 void TBRNValues::LoadFromStream(TBRNMemoryStream& Stream) {
   int32_t n = Stream.ReadInteger();
-  if (n < 0 || int64_t(n) * MinimumItemStreamSize() > Stream.GetRemaining()) RaiseBadCount(n);
+  if (n < 0 || n > MinInteger(GetMaxStreamCount(), MaxStreamValueCount) ||
+      int64_t(n) * MinimumItemStreamSize() > Stream.GetRemaining())
+    RaiseBadCount(n);
   // Values beyond the new count leave the list: an owning list frees them,
   // so that no value is kept in a slot beyond Count.
   for (int32_t i = Count - 1; i >= n; --i) {

@@ -10,6 +10,10 @@ class TBRNValue;
 
 using TBRNValuesArray = std::vector<TBRNValue*>;
 
+// The most values any list reads from a stream (a table has at most 2048
+// columns); a list that knows its column or parameter count reads no more.
+inline constexpr int32_t MaxStreamValueCount = 65535;
+
 // The ordered list of values through which the engine handles every tuple:
 // the columns of a row, the parameters of a statement, array values and the
 // keys of index entries. An owning list frees its values and creates missing
@@ -59,7 +63,9 @@ class TBRNValues {
   virtual void SaveToStream(TBRNMemoryStream& Stream) const;
   // Loads into the existing items. An empty slot of an owning list gets a
   // CreateValue; one of a non-owning list is skipped without consuming bytes.
-  // A count that the remaining bytes cannot hold raises error 1011.
+  // A count that the remaining bytes cannot hold, or above
+  // GetMaxStreamCount, raises error 1011 before anything is allocated or
+  // changed.
   virtual void LoadFromStream(TBRNMemoryStream& Stream);
 
   // The capacity becomes N rounded up to 8; shrinking below Count frees the
@@ -74,6 +80,10 @@ class TBRNValues {
   // The fewest bytes one item's stream form takes; bounds the count a stream
   // may announce.
   virtual int32_t MinimumItemStreamSize() const { return 1; }
+  // The most values a stream may announce for this list: MaxStreamValueCount
+  // here; a list that knows its column or parameter count answers that
+  // (never more than MaxStreamValueCount).
+  virtual int32_t GetMaxStreamCount() const { return MaxStreamValueCount; }
   // Compares item Index with Other's: a text item under textCollation and,
   // when Index is Other's last, PartialLength; other items whole.
   int32_t CompareItem(int32_t Index, const TBRNValues& Other, int32_t PartialLength,

@@ -6,8 +6,8 @@
 #include <functional>
 
 #include "foundation/date_test_support.h"
-#include "foundation/text/exception.h"
 #include "foundation/test_support.h"
+#include "foundation/text/exception.h"
 
 namespace brn {
 namespace {
@@ -421,6 +421,25 @@ TEST(PlatformDate, BothDirections) {
   EXPECT_EQ(DateTimeToTimestampMs(0.9999999999), TS(1899, 12, 31));
   for (double bad : {double(NAN), double(INFINITY), -double(INFINITY), 1e300})
     EXPECT_EQ(DateTimeToTimestampMs(bad), 0);
+}
+
+// Any 8-byte timestamp a stream may carry converts, down to the int64 limits,
+// without overflowing: the day is floored and the time of day lies after it.
+TEST(PlatformDate, TimestampsNearTheInt64LimitsConvert) {
+  const int64_t cases[] = {INT64_MIN, INT64_MIN + 1, INT64_MIN + MSecsPerDay - 1,
+                           INT64_MIN + MSecsPerDay, INT64_MAX};
+  for (int64_t ts : cases) {
+    int64_t day = ts / MSecsPerDay - (ts % MSecsPerDay < 0 ? 1 : 0);
+    double days = double(day - DateTimeBaseDay);
+    double dateTime = TimestampMsToDateTime(ts);
+    if (days >= 0) {
+      EXPECT_GE(dateTime, days) << ts;
+      EXPECT_LT(dateTime, days + 1) << ts;
+    } else {
+      EXPECT_LE(dateTime, days) << ts;
+      EXPECT_GT(dateTime, days - 1) << ts;
+    }
+  }
 }
 
 TEST(Clock, CurrentDateAndTimeAreConsistent) {

@@ -1,10 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <stdexcept>
 
-#include "foundation/types/literal_text.h"
 #include "foundation/core/memory_stream.h"
 #include "foundation/test_support.h"
+#include "foundation/types/literal_text.h"
 #include "foundation/value_test_support.h"
 
 namespace brn {
@@ -122,6 +123,59 @@ TEST(ContainedValue, ShortBuffersReadAsZero) {
   EXPECT_EQ(text->GetAsString(), "ab");
 }
 
+// The datum of the fixed-size types lives inside the value: setting,
+// assigning and loading one allocate no data buffer.
+TEST(ContainedValue, FixedSizeDataNeedsNoBuffer) {
+  struct Case {
+    TBRNDataTypeCode Type;
+    TBRNDataSubType SubType;
+    const char* Text;
+    int32_t DataSize;
+  };
+  const Case cases[] = {
+      {dtBoolean, 0, "TRUE", 1},
+      {dtSmallInt, 0, "-12", 2},
+      {dtInteger, 0, "2147483647", 4},
+      {dtBigInt, 0, "-9223372036854775808", 8},
+      {dtFloat, 0, "2.5", 8},
+      {dtDecimal, 0, "12.34", 8},
+      {dtDate, 0, "2024-02-29", 4},
+      {dtTime, 0, "23:59:59.999", 4},
+      {dtTimestamp, 0, "2024-02-29 12:00", 8},
+      {dtYearMonthInterval, ifYear | ifMonth, "3-11", 4},
+      {dtDayTimeInterval, ifDay | ifHour, "2 5", 8},
+  };
+  for (const Case& c : cases) {
+    auto value = MakeValue(c.Type, c.SubType, 0, 2, c.Text);
+    auto copy = MakeValue(c.Type, c.SubType, 0, 2);
+    copy->Assign(*value);
+    auto loaded = MakeValue(c.Type, c.SubType, 0, 2);
+    TBRNMemoryStream stream;
+    value->SaveToStream(stream);
+    stream.SetPosition(0);
+    loaded->LoadFromStream(stream);
+    for (const TBRNContainedValue* v : {value.get(), copy.get(), loaded.get()}) {
+      EXPECT_EQ(v->GetAsString(), c.Text) << c.Text;
+      EXPECT_EQ(v->GetDataSize(), c.DataSize) << c.Text;
+      EXPECT_EQ(v->GetStreamData()->GetCapacity(), 0) << c.Text;
+      EXPECT_EQ(v->GetMemorySize(), int32_t(sizeof(TBRNContainedValue))) << c.Text;
+    }
+    EXPECT_EQ(value->Compare(*loaded, 0, false, 0), 0) << c.Text;
+  }
+  // A text value retyped as a number gives its text buffer up.
+  auto retyped = MakeValue(dtChar, 0, 10, 0, "abc");
+  retyped->SetDataType(dtInteger);
+  retyped->SetAsInteger(7);
+  EXPECT_EQ(retyped->GetStreamData()->GetCapacity(), 0);
+  EXPECT_EQ(retyped->GetAsInteger(), 7);
+  // A datum cut short and grown again reads the cut bytes as zeros.
+  auto big = MakeValue(dtBigInt, 0, 0, 0, "1234605616436508552");  // 0x1122334455667788
+  big->SetDataSize(4);
+  big->SetDataSize(8);
+  EXPECT_EQ(big->GetInt64Data(), 0x55667788);
+  EXPECT_THROW(big->SetDataSize(-1), std::invalid_argument);
+}
+
 class ForwardingValue : public TBRNReferenceValue {
  public:
   explicit ForwardingValue(TBRNValue& target) : Target(target) {
@@ -191,6 +245,34 @@ TEST(ReferenceValue, ForwardsEveryAccess) {
   int32_t length = 0;
   EXPECT_EQ(textReference.GetStringBuffer(length), text->GetStringBuffer(length));
   EXPECT_EQ(length, 3);
+}
+
+// A contained value reaches another contained value's data directly; against
+// a reference value it takes the general path, with the same results.
+TEST(ReferenceValue, ComparesWithContainedValuesBothWays) {
+  struct Case {
+    TBRNDataTypeCode Type;
+    const char* Text;  // nullptr: NULL
+    int32_t Expected;  // the Integer 5 (through a reference) against it
+  };
+  const Case cases[] = {
+      {dtInteger, "6", -1},  {dtInteger, "5", 0}, {dtInteger, nullptr, 1},
+      {dtDecimal, "4.5", 1}, {dtChar, "5", 0},    {dtBigInt, "5", 0},
+  };
+  auto five = MakeValue(dtInteger, 0, 0, 0, "5");
+  ForwardingValue reference(*five);
+  for (const Case& c : cases) {
+    auto other = c.Text ? MakeValue(c.Type, 0, 0, 2, c.Text) : MakeValue(c.Type, 0, 0, 2);
+    EXPECT_EQ(reference.Compare(*other, 0, false, 0), c.Expected) << c.Type;
+    EXPECT_EQ(five->Compare(*other, 0, false, 0), c.Expected) << c.Type;
+    if (c.Type != dtChar) {
+      EXPECT_EQ(other->Compare(reference, 0, false, 0), -c.Expected) << c.Type;
+    }
+  }
+  auto nullFive = MakeValue(dtInteger);
+  ForwardingValue nullReference(*nullFive);
+  EXPECT_EQ(nullFive->Compare(nullReference, 0, false, 0), 0);
+  EXPECT_EQ(five->Compare(nullReference, 0, false, 0), 1);
 }
 
 }  // namespace

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "foundation/text/collation.h"
-#include "foundation/text/exception.h"
 #include "foundation/core/memory_stream.h"
 #include "foundation/test_support.h"
+#include "foundation/text/collation.h"
+#include "foundation/text/exception.h"
 
 namespace brn {
 namespace {
@@ -250,40 +250,87 @@ TEST(ParamValues, HostileStreamsRaiseTheConversionError) {
             "-4)");
 }
 
-// A huge declared length arrives in a header: loading keeps it, but only a
-// fixed-width value with data needs the room, and its data must be present.
-TEST(ParamValues, DeclaredLengthsAloneNeverAllocate) {
+// A declared length arrives in a header: a Char or Bytes one beyond the
+// largest such type is refused when it is read, NULL or not, so that no later
+// assignment sizes a buffer by it; a LOB's is no buffer size and is kept.
+TEST(ParamValues, DeclaredLengthsAreBoundedWhenRead) {
   constexpr int32_t kHuge = 0x7FFFFFF0;
   struct Case {
     TBRNDataTypeCode type;
     TBRNDataSubType subType;
-    const char* text;
+    const char* text;  // nullptr: NULL
+    int32_t length;
     bool refused;
   } cases[] = {
-      {dtChar, stDefault, nullptr, false},  {dtChar, stDefault, "abc", false},
-      {dtBytes, stDefault, nullptr, false}, {dtLob, stDefault, nullptr, false},
-      {dtLob, stClob, "abc", false},        {dtChar, stFixed, nullptr, false},
-      {dtBytes, stFixed, nullptr, false},   {dtChar, stFixed, "abc", true},
+      {dtChar, stFixed, nullptr, kHuge, true},
+      {dtChar, stFixed, "abc", kHuge, true},
+      {dtChar, stFixed, nullptr, MaxDeclaredLength + 1, true},
+      {dtChar, stFixed, nullptr, MaxDeclaredLength, false},
+      {dtBytes, stFixed, nullptr, kHuge, true},
+      {dtChar, stDefault, nullptr, kHuge, true},
+      {dtChar, stDefault, "abc", kHuge, true},
+      {dtBytes, stDefault, nullptr, kHuge, true},
+      {dtChar, stDefault, "abc", MaxDeclaredLength, false},
+      {dtLob, stDefault, nullptr, kHuge, false},
+      {dtLob, stClob, "abc", kHuge, false},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(int(c.type)) + "/" + std::to_string(c.subType) + "/" +
+                 std::to_string(c.length));
     std::unique_ptr<TBRNParamValue> param(
         NewParam({"Big", pmInput, c.type, c.subType, 8, 0, 0, c.text}));
     TBRNMemoryStream stream;
     param->SaveToStream(stream);
     stream.SetPosition(4 + 4 + 3 + 4 + 4);  // the declared length
-    stream.WriteInteger(kHuge);
+    stream.WriteInteger(c.length);
     stream.SetPosition(0);
     TBRNParamValue target;
     if (c.refused) {
-      EXPECT_EQ(CaughtError([&] { target.LoadFromStream(stream); }).ErrorCode, 1011);
+      EBRNException e = CaughtError([&] { target.LoadFromStream(stream); });
+      EXPECT_EQ(e.ErrorCode, 1011);
+      EXPECT_EQ(e.ErrorMessage,
+                "An error occurred with the parameter Big (A conversion error "
+                "occurred with the value " +
+                    std::to_string(c.length) + ")");
       continue;
     }
     target.LoadFromStream(stream);
-    EXPECT_LT(target.GetDataSize(), 64) << c.type << "/" << c.subType;
-    EXPECT_EQ(target.GetDeclaredLength(), kHuge);
+    EXPECT_EQ(target.GetDeclaredLength(), c.length);
     EXPECT_EQ(target.GetNull(), c.text == nullptr);
     if (c.text) {
-      EXPECT_EQ(target.GetAsString(), c.text);
+      EXPECT_EQ(target.GetAsString().substr(0, 3), c.text);
+    }
+    if (c.type == dtLob) {
+      EXPECT_LT(target.GetDataSize(), 64);
+    } else {
+      // The first assignment sizes the buffer by the declared length at most.
+      target.SetAsString("x");
+      EXPECT_LE(target.GetDataSize(), MaxDeclaredLength + 4);
+    }
+  }
+}
+
+// A NULL fixed-width parameter read from a stream holds its whole width, so
+// that after an assignment that fails (and leaves it non-NULL) it still writes
+// as many characters or bytes as it declares, and reads back the same.
+TEST(ParamValues, ALoadedNullFixedParameterHoldsItsWidth) {
+  for (TBRNDataTypeCode type : {dtChar, dtBytes}) {
+    SCOPED_TRACE(int(type));
+    std::unique_ptr<TBRNParamValue> param(
+        NewParam({"Code", pmInput, type, stFixed, 4, 0, 0, nullptr}));
+    TBRNMemoryStream stream;
+    param->SaveToStream(stream);
+    stream.SetPosition(0);
+    TBRNParamValue target;
+    target.LoadFromStream(stream);
+    EXPECT_TRUE(target.GetNull());
+    EXPECT_EQ(target.GetDataSize(), 4);
+    if (type == dtBytes) {
+      EXPECT_EQ(CaughtError([&] { target.SetAsString("not hex"); }).ErrorCode, 1011);
+      EXPECT_FALSE(target.GetNull());
+      TBRNMemoryStream saved;
+      target.SaveParamToStream(saved, false);
+      EXPECT_EQ(StreamBytes(saved), (std::vector<uint8_t>{0, 4, 0, 0, 0, 0, 0, 0, 0}));
     }
   }
 }

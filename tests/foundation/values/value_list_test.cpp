@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "foundation/text/collation.h"
-#include "foundation/values/contained_value.h"
-#include "foundation/text/exception.h"
 #include "foundation/core/memory_stream.h"
 #include "foundation/test_support.h"
+#include "foundation/text/collation.h"
+#include "foundation/text/exception.h"
+#include "foundation/values/contained_value.h"
 
 namespace brn {
 namespace {
@@ -68,6 +68,24 @@ class TypedValues : public TBRNValues {
     return value;
   }
   std::vector<TBRNDataTypeCode> Types;
+  int32_t Created = 0;
+};
+
+// An owning list that creates an Integer value for every slot it loads and
+// expects at most maxCount values (the base list's bound when negative).
+class CountedValues : public TBRNValues {
+ public:
+  explicit CountedValues(int32_t maxCount) : MaxCount(maxCount) {}
+  TBRNValue* CreateValue(int32_t) override {
+    ++Created;
+    auto* value = new TBRNContainedValue();
+    value->SetDataType(dtInteger);
+    return value;
+  }
+  int32_t GetMaxStreamCount() const override {
+    return MaxCount < 0 ? TBRNValues::GetMaxStreamCount() : MaxCount;
+  }
+  int32_t MaxCount;
   int32_t Created = 0;
 };
 
@@ -298,6 +316,45 @@ TEST(ValueList, HostileCountsRaiseTheConversionError) {
     EXPECT_EQ(CaughtError([&] { list->LoadFromStream(stream); }).ErrorCode, 1011) << count;
     EXPECT_EQ(list->GetCount(), 1) << count;
     EXPECT_EQ(list->GetItem(0)->GetAsInteger(), 4) << count;
+  }
+}
+
+// Every count below is one the stream's bytes could hold (one NULL flag per
+// value); a list reads no more values than it expects, or than the stated
+// maximum, and creates none of them when it refuses.
+TEST(ValueList, CountsBeyondWhatTheListExpectsAreRefused) {
+  struct Case {
+    const char* name;
+    int32_t count;
+    int32_t maxCount;  // negative: the list knows no count of its own
+    bool refused;
+  };
+  const Case cases[] = {
+      {"the stated maximum", MaxStreamValueCount, -1, false},
+      {"one above the stated maximum", MaxStreamValueCount + 1, -1, true},
+      {"four million NULL flags", 4000000, -1, true},
+      {"the list's own count", 3, 3, false},
+      {"one above the list's own count", 4, 3, true},
+      {"a list that claims more than the maximum", MaxStreamValueCount + 1, INT32_MAX, true},
+  };
+  for (const Case& c : cases) {
+    TBRNMemoryStream stream;
+    stream.WriteInteger(c.count);
+    std::vector<uint8_t> nullFlags(size_t(c.count), 1);
+    stream.Write(nullFlags.data(), c.count);
+    stream.SetPosition(0);
+    CountedValues list(c.maxCount);
+    if (c.refused) {
+      EXPECT_EQ(CaughtError([&] { list.LoadFromStream(stream); }).ErrorCode, 1011) << c.name;
+      EXPECT_EQ(list.Created, 0) << c.name;
+      EXPECT_EQ(list.GetCount(), 0) << c.name;
+      EXPECT_EQ(list.GetCapacity(), 0) << c.name;
+    } else {
+      list.LoadFromStream(stream);
+      EXPECT_EQ(list.Created, c.count) << c.name;
+      EXPECT_EQ(list.GetCount(), c.count) << c.name;
+      EXPECT_EQ(stream.GetRemaining(), 0) << c.name;
+    }
   }
 }
 
