@@ -17,10 +17,10 @@ inline constexpr int32_t MaxBcdPrecision = 64;
 
 // A decimal (int64 scaled by 10000) as a BCD of the given precision
 // (1..64) and decimals (0..4; the value is rounded half away from zero to
-// them). False when the digits do not fit the precision.
+// them). false when the digits do not fit the precision.
 bool CurrencyToBcd(int64_t scaled, TBcd& bcd, int32_t precision, int32_t decimals);
 // The BCD as a decimal scaled by 10000, decimals beyond 4 rounded half away
-// from zero. False for a malformed record (precision beyond 64, places beyond
+// from zero. false for a malformed record (precision beyond 64, places beyond
 // the precision, a nibble above 9) or a value beyond the int64 range.
 bool BcdToCurrency(const TBcd& bcd, int64_t& scaled);
 

@@ -35,7 +35,7 @@ int32_t LocaleCompareString(uint32_t lcid, uint32_t flags, const char* text1, in
 
 // Upper- or lower-cases 8-bit text of the locale's code page into dest (the
 // same length as the source); a character whose other case is not in the
-// page stays as it is. False when the locale is unknown.
+// page stays as it is. false when the locale is unknown.
 bool LocaleMapString(uint32_t lcid, uint32_t flags, const char* source, int32_t length, char* dest);
 
 // Version of the collator ("153.120.0.0"); stored orders depend on it.

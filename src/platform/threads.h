@@ -54,7 +54,7 @@ struct TPlatformEvent;
 
 int PlatformCreateEvent(TPlatformEvent*& event);
 int PlatformSetEvent(TPlatformEvent* event);
-// True when the event was signalled within ms milliseconds (PlatformInfinite:
+// true when the event was signalled within ms milliseconds (PlatformInfinite:
 // no time-out).
 bool PlatformWaitForEvent(TPlatformEvent* event, uint32_t ms);
 void PlatformCloseEvent(TPlatformEvent* event);

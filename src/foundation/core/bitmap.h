@@ -63,15 +63,15 @@ class TBRNBitmap {
   }
 
   int32_t CountSet() const;
-  // The first set bit after N (N = 0 searches from the start); False when
+  // The first set bit after N (N = 0 searches from the start); false when
   // there is none up to Size, N unchanged then.
   bool FindNextSet(int32_t& N) const;
   // The first clear bit after N that is at most Size.
   bool FindNextClear(int32_t& N) const;
-  // The last set bit before N (N up to Size + 1); False when N <= 1 or none.
+  // The last set bit before N (N up to Size + 1); false when N <= 1 or none.
   bool FindPriorSet(int32_t& N) const;
   // Walks the run of consecutive set bits after N: N becomes the last bit
-  // counted and Count grows by the run's length, never beyond Limit. True when
+  // counted and Count grows by the run's length, never beyond Limit. true when
   // at least one bit was counted.
   bool CountSetRun(int32_t& N, int32_t& Count, int32_t Limit) const;
 

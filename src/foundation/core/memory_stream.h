@@ -54,12 +54,12 @@ class TBRNMemoryStream : public TBRNStream {
   void SetCapacity(int32_t bytes);
   bool GetShrinkOnResize() const { return ShrinkOnResize; }
   void SetShrinkOnResize(bool value) { ShrinkOnResize = value; }
-  // Reads and overwrites a buffer the stream does not own (OwnsMemory False):
+  // Reads and overwrites a buffer the stream does not own (OwnsMemory false):
   // Size and Capacity become size, Position 0. Growing it throws. The owned
   // buffer, if any, is freed first.
   void AttachMemory(void* memory, int32_t size);
   // Throws std::logic_error "Cannot reallocate memory stream when stream does
-  // not own memory" when OwnsMemory is False.
+  // not own memory" when OwnsMemory is false.
   void CheckOwnsMemory() const;
   void Clear() { SetSize(0); }
 
@@ -219,7 +219,7 @@ class TBRNMemoryStream : public TBRNStream {
   int32_t WriteEnd = 0;
   int32_t Capacity = 0;
   bool ShrinkOnResize = false;
-  // True when SetSize is this class's own, so that the writers may extend
+  // true when SetSize is this class's own, so that the writers may extend
   // Size inside the capacity without calling it; a subclass that overrides
   // SetSize sees every growth.
   bool PlainGrowth = false;

@@ -17,7 +17,7 @@ inline int32_t MaxInteger(int32_t a, int32_t b) {
 inline int64_t MinInt64(int64_t a, int64_t b) {
   return a < b ? a : b;
 }
-// True when the double converts to int64 without leaving its range (false
+// true when the double converts to int64 without leaving its range (false
 // for NaN): checked before every float-to-integer conversion.
 inline bool FloatFitsBigInt(double x) {
   return x >= -9223372036854775808.0 && x < 9223372036854775808.0;
@@ -56,7 +56,7 @@ int64_t RoundCurrency(int64_t value, int32_t decimals);
 int64_t TruncateCurrency(int64_t value, int32_t decimals);
 
 // Frees an owned object; the reference is cleared before the object is
-// destroyed, so code running during the destruction already sees nil.
+// destroyed, so code running during the destruction already sees nullptr.
 template <typename T>
 void DisposeAndNil(T*& ref) {
   T* object = ref;

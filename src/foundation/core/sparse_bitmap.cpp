@@ -226,7 +226,7 @@ int32_t CountRunDown(const TNode* leaf, int32_t from, int32_t limit) {
 enum class TSetOp { And, Or, Truncate, Invert, SetAll };
 
 // Combines `node` with `other` (nullptr: no rows) over its first `limit`
-// positions; positions beyond the limit are removed. True when rows remain.
+// positions; positions beyond the limit are removed. true when rows remain.
 bool Combine(TNode* node, const TNode* other, int64_t limit, TSetOp op) {
   if (node->IsLeaf()) {
     uint32_t* words = node->Bits.Words;

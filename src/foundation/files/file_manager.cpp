@@ -46,7 +46,7 @@ int compareNames(std::string_view a, std::string_view b) {
 }
 
 // Binary search over count sorted entries; compareAt(i) orders entry i
-// against the key. True with the entry's index, else false with the
+// against the key. true with the entry's index, else false with the
 // insertion point.
 template <typename Compare>
 bool searchSorted(size_t count, Compare compareAt, int32_t& index) {

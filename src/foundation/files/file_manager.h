@@ -89,7 +89,7 @@ class TBRNFile {
   void Lock() { CriticalSection.Enter(); }
   void Unlock() { CriticalSection.Leave(); }
 
-  // True with the lock starting at offset in index, else false with the
+  // true with the lock starting at offset in index, else false with the
   // insertion point.
   bool FindLock(int64_t offset, int32_t& index) const;
 
@@ -150,7 +150,7 @@ class TBRNFileManager {
   int32_t Capacity() const { return int32_t(Files.capacity()); }
 
   virtual bool GetExclusiveAccess();
-  // True: files exist only in the table.
+  // true: files exist only in the table.
   virtual bool GetInMemory();
   // Case-sensitive mask matching in ListFiles.
   virtual bool GetMatchCase();

@@ -120,7 +120,7 @@ class TBRNLogManager {
   bool ReadFirstEvent(TBRNLogEvent& event);
   bool ReadNextEvent(TBRNLogEvent& event);
 
-  // True when another writer has appended since the header was last read.
+  // true when another writer has appended since the header was last read.
   bool CheckForChanges();
 
  private:

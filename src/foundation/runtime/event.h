@@ -15,7 +15,7 @@ class TBRNEvent {
   TBRNEvent& operator=(const TBRNEvent&) = delete;
 
   void Signal();
-  // True when the event was signalled within Ms milliseconds; False on
+  // true when the event was signalled within Ms milliseconds; false on
   // time-out or failure. -1 waits without time-out.
   bool WaitFor(int32_t Ms);
 

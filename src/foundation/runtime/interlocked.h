@@ -16,12 +16,12 @@ int32_t CompareExchangeInteger(std::atomic<int32_t>& Target, int32_t NewValue, i
 // Up to Tries attempts to add a reader; while a writer holds the counter it
 // sleeps WaitMs between attempts (not after the last one).
 bool TryBeginReadCounter(std::atomic<int32_t>& Counter, uint32_t Tries, int32_t WaitMs);
-// Removes a reader; False when the counter held no reader.
+// Removes a reader; false when the counter held no reader.
 bool EndReadCounter(std::atomic<int32_t>& Counter);
 // Up to Tries attempts to take the counter from 0 to -1, sleeping WaitMs
 // between attempts (not after the last one).
 bool TryBeginWriteCounter(std::atomic<int32_t>& Counter, uint32_t Tries, int32_t WaitMs);
-// Releases the writer; False when no writer held the counter.
+// Releases the writer; false when no writer held the counter.
 bool EndWriteCounter(std::atomic<int32_t>& Counter);
 
 // Not atomic: Counter + Step, restarting at Step where the sum would pass

@@ -97,7 +97,7 @@ TBRNParamValue* TBRNParamValues::FindParam(std::string_view Name) const {
     if (param && TextEqualsIgnoreCase(param->GetName(), Name)) return param;
   }
   RaiseParamNotFound(Name);
-  // An override that returns breaks the contract; never hand back nil.
+  // An override that returns breaks the contract; never hand back nullptr.
   throw std::logic_error("RaiseParamNotFound returned");
 }
 

@@ -108,7 +108,7 @@ class TBRNValue {
 
   // The size of the instance; subclasses add the data they hold.
   virtual int32_t GetMemorySize() const;
-  // The zero of the type (empty text or bytes, False, 0); NULL is untouched.
+  // The zero of the type (empty text or bytes, false, 0); NULL is untouched.
   virtual void Clear();
   // Copies the NULL state and the data, converting between types.
   virtual void Assign(const TBRNValue& Source);
@@ -223,7 +223,7 @@ class TBRNValue {
 
  private:
   friend class TBRNContainedValue;
-  // True only in a TBRNContainedValue (its constructor sets it): lets one
+  // true only in a TBRNContainedValue (its constructor sets it): lets one
   // contained value reach another's data without a virtual call.
   bool IsContained = false;
 };

@@ -46,7 +46,7 @@ void TBRNValues::SetCapacity(int32_t N) {
   int32_t newCapacity = RoundUpToMultiple(N, kCapacityStep);
   if (newCapacity == Capacity) return;
   if (newCapacity < Capacity) {
-    // From the last one down; slots beyond Count are nil unless SetCount cut
+    // From the last one down; slots beyond Count are nullptr unless SetCount cut
     // the list, and those values belong to an owning list just the same.
     for (int32_t i = Capacity - 1; i >= newCapacity; --i) {
       if (OwnsValues) DisposeAndNil(Items[size_t(i)]);

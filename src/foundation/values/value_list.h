@@ -19,7 +19,7 @@ inline constexpr int32_t MaxStreamValueCount = 65535;
 // keys of index entries. An owning list frees its values and creates missing
 // ones when it loads; a non-owning list only refers to values kept elsewhere.
 //
-// Capacity grows and shrinks in steps of 8; the slots beyond Count are nil.
+// Capacity grows and shrinks in steps of 8; the slots beyond Count are nullptr.
 // Delete and Clear never free: whoever removes a value from an owning list
 // frees it.
 //
@@ -35,7 +35,7 @@ class TBRNValues {
   bool GetOwnsValues() const { return OwnsValues; }
   int32_t GetCount() const { return Count; }
   int32_t GetCapacity() const { return Capacity; }
-  // The item at Index (0 <= Index < Count, else std::out_of_range); nil
+  // The item at Index (0 <= Index < Count, else std::out_of_range); nullptr
   // where a slot was never filled.
   TBRNValue* GetItem(int32_t Index) const;
 
