@@ -3,7 +3,8 @@
 namespace brn {
 
 // What the engine file managers read of the process-wide engine manager,
-// which is built above the foundation and implements this interface.
+// which is built above the foundation and implements this interface. Its
+// methods are called by every thread that opens a file, also several at once.
 class TBRNEngineServices {
  public:
   virtual ~TBRNEngineServices() = default;

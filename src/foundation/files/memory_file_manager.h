@@ -10,6 +10,8 @@ namespace brn {
 
 // A file that lives only in its manager's table; its contents are held in
 // blocks of 16384 bytes. Byte-range locks are the file's in-process locks.
+// Every operation runs under the file's critical section, so the streams of
+// several threads may use one file at once.
 class TBRNMemoryFile : public TBRNFile {
  public:
   static constexpr int64_t BlockSize = 16384;

@@ -17,18 +17,15 @@ class TBRNEngineServices;
 // the manager had exclusive access when the handle was opened. A flush makes
 // the contents durable, and the folder entry too when the file was created
 // since; a rename syncs the folders at once. Failures of size queries, size
-// changes, flushes and closes raise the file error (600).
+// changes, flushes and closes raise the file error (600). Every operation
+// runs under the file's critical section, so the streams of several threads
+// may use one file at once.
 class TBRNOSFile : public TBRNFile {
  public:
   explicit TBRNOSFile(TBRNFileManager* manager) : TBRNFile(manager) {}
   ~TBRNOSFile() override;
 
   TOSFileHandle Handle = InvalidOSFileHandle;  // none while the file is closed
-  int64_t FilePosition = 0;
-  bool SystemLocks = false;  // byte-range locks go to the system as well
-  // Created since the last flush: the next flush also syncs the folder, so
-  // that a file made durable is found under its name after a crash.
-  bool FolderSyncPending = false;
 
   int64_t GetSize() override;
   void SetSize(int64_t size) override;
@@ -49,11 +46,18 @@ class TBRNOSFile : public TBRNFile {
   bool UnlockRange(int64_t offset, int64_t length) override;
 
   // Opens the handle (creating and truncating when create); false with the
-  // system's error when it cannot.
+  // system's error when it cannot. The caller holds the file's critical
+  // section.
   bool OpenHandle(bool create);
 
  private:
   int64_t FileTime(bool created);
+
+  int64_t FilePosition = 0;
+  bool SystemLocks = false;  // byte-range locks go to the system as well
+  // Created since the last flush: the next flush also syncs the folder, so
+  // that a file made durable is found under its name after a crash.
+  bool FolderSyncPending = false;
 };
 
 // The manager of files on disk. Names work on the disk: listing, existence,

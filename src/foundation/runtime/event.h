@@ -7,6 +7,8 @@ namespace brn {
 struct TPlatformEvent;
 
 // An auto-reset event: Signal releases one wait and the event resets itself.
+// Signal and WaitFor may be called from several threads at once; the event
+// must outlive every wait on it.
 class TBRNEvent {
  public:
   TBRNEvent();

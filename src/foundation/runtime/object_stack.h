@@ -12,7 +12,7 @@ namespace brn {
 // An owning stack of objects: a pool of reusable objects or a stack of nested
 // states. Objects come and go as std::unique_ptr, so the stack is their one
 // owner while they are on it: Pop hands the object back to the caller, Clear
-// frees what is left.
+// frees what is left. The stack has no lock: one thread at a time uses it.
 template <typename T>
 class TBRNObjectStack {
  public:

@@ -9,6 +9,7 @@ namespace brn {
 
 // A re-entrant lock: the thread that holds it may enter again and must leave
 // as often as it entered. lock/unlock let std::lock_guard hold it for a scope.
+// Any thread may enter; only the holder leaves.
 class TBRNCriticalSection {
  public:
   TBRNCriticalSection() = default;
@@ -27,7 +28,9 @@ class TBRNCriticalSection {
 
 // A reader/writer spin lock on one counter (0 free, n readers, -1 a writer).
 // Waiting is by sleeping WaitMs between attempts; nothing queues, and neither
-// side is favoured: readers keep entering while a writer waits.
+// side is favoured: readers keep entering while a writer waits. Every method
+// may be called from several threads at once; EndRead and EndWrite only by a
+// thread that holds the section for reading or writing.
 class TBRNReadWriteSection {
  public:
   TBRNReadWriteSection() = default;

@@ -22,6 +22,11 @@ using TBRNThreadNotify = std::function<void(TBRNThread* Sender)>;
 // constructor. For the same reason the base destructor is too late to wait
 // for an Execute that uses the subclass's members: such a subclass calls
 // TerminateAndWait in its own destructor.
+//
+// Terminate and WaitFor may be called from any thread, also several at once,
+// and Suspended, Terminated and Finished may be read from any thread.
+// Resume, SetPriority and destruction belong to the one thread that controls
+// the object (the thread itself destroys an object with FreeOnTerminate).
 class TBRNThread {
  public:
   TBRNThread();

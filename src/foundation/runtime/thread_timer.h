@@ -22,6 +22,9 @@ class TBRNThreadTimer;
 // next change made outside timer threads, by a timer thread once they have
 // finished, or by the destructor; a timer destroyed from its callback leaves
 // the thread running that callback to free itself.
+//
+// Every method may be called from several threads at once; the timer's
+// mutex serialises them.
 class TBRNThreadTimer {
  public:
   using TTimerNotify = std::function<void(TBRNThreadTimer* Sender)>;
@@ -58,7 +61,9 @@ class TBRNThreadTimer {
 };
 
 // The thread of a TBRNThreadTimer: every Interval milliseconds without a
-// signal of its event it calls the timer's DoTimer; a signal ends it.
+// signal of its event it calls the timer's DoTimer; a signal ends it. Only
+// its timer creates, stops and frees it, under the timer's mutex; Execute
+// alone runs on the thread.
 class TBRNTimerThread : public TBRNThread {
  public:
   TBRNTimerThread(TBRNThreadTimer* Timer, int32_t Interval);

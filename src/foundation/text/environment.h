@@ -30,9 +30,10 @@ class TBRNEnvironment {
 
   int32_t LocaleCount = 0;
   TBRNLocales Locales;
+
   // Version of the collator behind the collated comparisons ("58.0.0.50");
   // index orders stored under a collation are valid only under this version.
-  std::string CollatorVersion;
+  const std::string& GetCollatorVersion() const { return CollatorVersion; }
 
   void LoadLocales();
   void ClearLocales();
@@ -49,6 +50,9 @@ class TBRNEnvironment {
   // Abbreviation of the locale whose Id equals id exactly (flags cleared by
   // the caller); empty when there is none.
   std::string GetLocaleAbbreviation(int32_t id) const;
+
+ private:
+  std::string CollatorVersion;
 };
 
 void SleepMilliseconds(int32_t ms);

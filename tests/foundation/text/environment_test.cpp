@@ -112,9 +112,8 @@ TEST(EnvironmentTest, ThreadsShareTheLocaleList) {
 
 TEST(EnvironmentTest, CollatorVersionIsRecorded) {
   TBRNEnvironment environment;
-  EXPECT_EQ(std::count(environment.CollatorVersion.begin(), environment.CollatorVersion.end(), '.'),
-            3)
-      << environment.CollatorVersion;
+  const std::string& version = environment.GetCollatorVersion();
+  EXPECT_EQ(std::count(version.begin(), version.end(), '.'), 3) << version;
 }
 
 TEST(EnvironmentTest, ElapsedTicksSurviveTheCounterWrap) {
