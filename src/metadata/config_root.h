@@ -38,11 +38,22 @@ class TBRNConfigRoot {
 
   // Not virtual, so that objects freed while a root is being destroyed can
   // still advance it.
-  uint64_t GetChangeEpoch() const { return ChangeEpoch; }
+  // With an epoch parent the sum of both epochs, so that it moves whenever
+  // either root's moves.
+  uint64_t GetChangeEpoch() const {
+    return ChangeEpoch + (EpochParent != nullptr ? EpochParent->GetChangeEpoch() : 0);
+  }
   void AdvanceChangeEpoch() { ++ChangeEpoch; }
+
+ protected:
+  // A root whose objects also cache links to objects of another root (the
+  // objects of a catalog name users of the configuration) follows that
+  // root's epoch too. The parent must outlive this root.
+  void SetEpochParent(const TBRNConfigRoot* parent) { EpochParent = parent; }
 
  private:
   uint64_t ChangeEpoch = 1;
+  const TBRNConfigRoot* EpochParent = nullptr;
 };
 
 }  // namespace brn

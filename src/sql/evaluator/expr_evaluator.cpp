@@ -1,0 +1,404 @@
+// The evaluator frame: run-time values, the routine table, dispatch by node
+// kind, the tree walks and the virtual operations the base leaves empty.
+#include "sql/evaluator/expr_evaluator.h"
+
+#include <utility>
+#include <vector>
+
+#include "foundation/core/numeric_helpers.h"
+#include "foundation/values/contained_value.h"
+#include "sql/evaluator/cast_contained_value.h"
+#include "sql/evaluator/value_access.h"
+#include "sql/tree/expr_token.h"
+
+namespace brn {
+
+namespace {
+
+// Recursion depth from which chains are walked iteratively. Normal
+// conditions stay far below it, so they never pay for the walk.
+constexpr int32_t ChainDepth = 96;
+
+// The routine slot of a node by its kind and operation; 0 (an empty entry)
+// for a node that has none.
+int32_t SlotOf(const TBRNExprToken* Node) {
+  uint32_t op = Node->Operation;
+  switch (Node->Kind) {
+    case tkOperator:
+    case tkUnaryOperator:
+      return op - 1 < uint32_t(opIntervalDifference) ? int32_t(op) : 0;
+    case tkPredicate:
+      return op - opBetween <= uint32_t(opNotLike - opBetween) ? int32_t(op) - 93 : 0;
+    case tkFunction:
+      return op - opAborted <= uint32_t(opUpper - opAborted) ? int32_t(op) + 12 : 0;
+    default:
+      return 0;
+  }
+}
+
+// Restores the recursion depth however a routine ends.
+class DepthGuard {
+ public:
+  explicit DepthGuard(int32_t& Depth) : FDepth(Depth) { ++FDepth; }
+  ~DepthGuard() { --FDepth; }
+  DepthGuard(const DepthGuard&) = delete;
+  DepthGuard& operator=(const DepthGuard&) = delete;
+
+ private:
+  int32_t& FDepth;
+};
+
+// The operand a routine evaluates first (Left, or a predicate's tested
+// value); nullptr for other kinds.
+TBRNExprToken* FirstOperand(const TBRNExprToken* Node) {
+  switch (Node->Kind) {
+    case tkOperator:
+    case tkUnaryOperator:
+      return Node->Left();
+    case tkPredicate:
+      return Node->ArgumentCount() > 0 ? Node->Argument(0) : nullptr;
+    default:
+      return nullptr;
+  }
+}
+
+// Post-order walk (Left, Right, non-null arguments, then the node) without
+// recursion. Visit may free the node's value but not change the tree.
+template <typename F>
+void WalkPostOrder(TBRNExprToken* Root, F&& Visit) {
+  struct Frame {
+    TBRNExprToken* Node;
+    int32_t Next;  // -2 Left, -1 Right, then argument positions
+  };
+  std::vector<Frame> stack;
+  stack.push_back({Root, -2});
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    TBRNExprToken* node = frame.Node;
+    TBRNExprToken* child = nullptr;
+    while (child == nullptr) {
+      if (frame.Next == -2) {
+        child = node->Left();
+      } else if (frame.Next == -1) {
+        child = node->Right();
+      } else if (frame.Next < node->ArgumentCount()) {
+        child = node->Argument(frame.Next);
+      } else {
+        break;
+      }
+      ++frame.Next;
+    }
+    if (child != nullptr) {
+      stack.push_back({child, -2});  // invalidates frame
+      continue;
+    }
+    stack.pop_back();
+    Visit(node);
+  }
+}
+
+}  // namespace
+
+TBRNExprEvaluator::TBRNExprEvaluator(bool StandardNullBehavior)
+    : StandardNullBehavior(StandardNullBehavior) {
+  bindRoutines();
+}
+
+TBRNExprEvaluator::~TBRNExprEvaluator() = default;
+
+void TBRNExprEvaluator::bindRoutines() {
+  auto& table = OperationRoutines;
+  // Operators: slot = code.
+  table[opAdd] = &TBRNExprEvaluator::EvaluateAdd;
+  table[opAnd] = &TBRNExprEvaluator::EvaluateAnd;
+  table[opDivide] = &TBRNExprEvaluator::EvaluateDivide;
+  table[opEqual] = &TBRNExprEvaluator::EvaluateEqual;
+  table[opGreaterOrEqual] = &TBRNExprEvaluator::EvaluateGreaterOrEqual;
+  table[opGreater] = &TBRNExprEvaluator::EvaluateGreater;
+  table[opLessOrEqual] = &TBRNExprEvaluator::EvaluateLessOrEqual;
+  table[opLess] = &TBRNExprEvaluator::EvaluateLess;
+  table[opMod] = &TBRNExprEvaluator::EvaluateMod;
+  table[opMultiply] = &TBRNExprEvaluator::EvaluateMultiply;
+  table[opNotEqual] = &TBRNExprEvaluator::EvaluateNotEqual;
+  table[opNegate] = &TBRNExprEvaluator::EvaluateNegate;
+  table[opNot] = &TBRNExprEvaluator::EvaluateNot;
+  table[opOr] = &TBRNExprEvaluator::EvaluateOr;
+  table[opSubtract] = &TBRNExprEvaluator::EvaluateSubtract;
+  table[opIntervalDifference] = &TBRNExprEvaluator::EvaluateIntervalDifference;
+
+  // Predicates: slot = code - 93.
+  auto predicate = [&table](TBRNExprOperation Op, TBRNOperationRoutine Routine) {
+    table[Op - 93] = Routine;
+  };
+  predicate(opBetween, &TBRNExprEvaluator::EvaluateBetween);
+  predicate(opContains, &TBRNExprEvaluator::EvaluateContainsPredicate);
+  predicate(opContainsAny, &TBRNExprEvaluator::EvaluateContainsAnyPredicate);
+  predicate(opIn, &TBRNExprEvaluator::EvaluateIn);
+  predicate(opIsNotNull, &TBRNExprEvaluator::EvaluateIsNotNull);
+  predicate(opIsNull, &TBRNExprEvaluator::EvaluateIsNull);
+  predicate(opLike, &TBRNExprEvaluator::EvaluateLike);
+  predicate(opNotBetween, &TBRNExprEvaluator::EvaluateNotBetween);
+  predicate(opNotContain, &TBRNExprEvaluator::EvaluateNotContainPredicate);
+  predicate(opNotContainAny, &TBRNExprEvaluator::EvaluateNotContainAnyPredicate);
+  predicate(opNotIn, &TBRNExprEvaluator::EvaluateNotIn);
+  predicate(opNotLike, &TBRNExprEvaluator::EvaluateNotLike);
+
+  // Functions: slot = code + 12. The entries of the frame: the virtual
+  // operations (a pointer to a virtual member dispatches on the object, so
+  // a subclass's override runs) and the forwarders. The function routines
+  // proper are bound next to them by the function evaluation.
+  auto function = [&table](TBRNExprOperation Op, TBRNOperationRoutine Routine) {
+    table[Op + 12] = Routine;
+  };
+  function(opAborted, &TBRNExprEvaluator::GetAborted);
+  function(opCardinality, &TBRNExprEvaluator::GetCardinality);
+  function(opCount, &TBRNExprEvaluator::AggregateCount);
+  function(opCurrentComputer, &TBRNExprEvaluator::GetCurrentComputer);
+  function(opCurrentDatabase, &TBRNExprEvaluator::GetCurrentDatabase);
+  function(opCurrentUser, &TBRNExprEvaluator::GetCurrentUser);
+  function(opCurrentVersion, &TBRNExprEvaluator::GetCurrentVersion);
+  function(opInTransaction, &TBRNExprEvaluator::GetInTransaction);
+  function(opLastIdentity, &TBRNExprEvaluator::GetLastIdentity);
+  function(opList, &TBRNExprEvaluator::AggregateList);
+  function(opLoadingUpdates, &TBRNExprEvaluator::GetLoadingUpdates);
+  function(opMax, &TBRNExprEvaluator::AggregateMax);
+  function(opMin, &TBRNExprEvaluator::AggregateMin);
+  function(opOperation, &TBRNExprEvaluator::GetOperation);
+  function(opStmtResult, &TBRNExprEvaluator::GetStatementResult);
+  function(opSum, &TBRNExprEvaluator::AggregateSum);
+  function(opSumSquare, &TBRNExprEvaluator::AggregateSumSquares);
+  for (TBRNExprOperation op : {opBof, opEof, opColumnCount, opColumnName, opRowCount, opSensitive})
+    function(op, &TBRNExprEvaluator::ForwardCursorAttribute);
+  function(opRowsAffected, &TBRNExprEvaluator::ForwardStatementAttribute);
+  function(opErrorCode, &TBRNExprEvaluator::ForwardErrorInfo);
+  function(opErrorMsg, &TBRNExprEvaluator::ForwardErrorInfo);
+  function(opExists, &TBRNExprEvaluator::ForwardExists);
+  function(opUserFunction, &TBRNExprEvaluator::ForwardUserFunction);
+}
+
+TBRNExprEvaluator::TBRNOperationRoutine TBRNExprEvaluator::GetOperationRoutine(int32_t Slot) const {
+  if (Slot < 1 || Slot > EvaluationSlotCount) return nullptr;
+  return OperationRoutines[Slot];
+}
+
+TBRNExprEvaluator::TBRNOperationRoutine TBRNExprEvaluator::routineFor(
+    const TBRNExprToken* Node) const {
+  return OperationRoutines[SlotOf(Node)];
+}
+
+TBRNValue* TBRNExprEvaluator::NewValue(TBRNExprToken* Node) {
+  TBRNContainedValue* value;
+  if (Node->Kind == tkFunction && Node->Operation == opCast && Node->Size > 0)
+    value = new TBRNCastContainedValue();
+  else
+    value = new TBRNContainedValue();
+  value->SetRaiseOnTruncation(false);
+  return value;
+}
+
+void TBRNExprEvaluator::CreateTokenValue(TBRNExprToken* Node) {
+  if (Node->Value != nullptr) return;
+  TBRNValue* value = NewValue(Node);
+  Node->Value = value;
+  value->SetDataType(Node->DataType);
+  value->SetDataSubType(Node->SubType);
+  value->SetLength(Node->Size);
+  value->SetScale(Node->Scale);
+  value->SetCollation(Node->Collation);
+  if (Node->Kind == tkConstant) {
+    if (Node->IsNullConstant())
+      value->SetNull(true);
+    else
+      value->SetAsString(Node->Text);
+  } else {
+    value->Clear();
+  }
+}
+
+void TBRNExprEvaluator::EvaluateRowValue(TBRNExprToken* Node) {
+  bool sawNull = false;
+  for (TBRNExprToken* member : Node->Arguments()) {
+    if (member == nullptr) continue;
+    EvaluateToken(member);
+    if (StandardNullBehavior && member->Value->GetNull()) sawNull = true;
+  }
+  Node->Value->SetNullFlag(sawNull);
+}
+
+void TBRNExprEvaluator::evaluateNode(TBRNExprToken* Node) {
+  if (Node == FEvaluatedOperand) {
+    // The chain walk evaluated this operand already.
+    FEvaluatedOperand = nullptr;
+    return;
+  }
+  if (Node->Value == nullptr) CreateTokenValue(Node);
+  int32_t slot;
+  switch (Node->Kind) {
+    case tkOperator:
+    case tkUnaryOperator:
+    case tkPredicate:
+    case tkFunction:
+      slot = SlotOf(Node);
+      break;
+    case tkQuery:
+      EvaluateQuery(Node);
+      return;
+    case tkRowValue:
+      EvaluateRowValue(Node);
+      return;
+    case tkTableReference:
+      EvaluateTableReference(Node);
+      return;
+    default:
+      // Constants, column references, parameters, variables: the value
+      // already holds the content.
+      return;
+  }
+  TBRNOperationRoutine routine = OperationRoutines[slot];
+  if (routine == nullptr) {
+    Node->Value->SetNull(true);
+    return;
+  }
+  if (FDepth >= ChainDepth) {
+    evaluateChain(Node);
+    return;
+  }
+  DepthGuard guard(FDepth);
+  (this->*routine)(Node);
+}
+
+void TBRNExprEvaluator::evaluateChain(TBRNExprToken* Node) {
+  // The chain: Node, its first operand, that one's first operand, ... as
+  // long as each has a routine of its own that evaluates the first operand
+  // before anything else (every operator and predicate routine does).
+  std::vector<TBRNExprToken*> chain{Node};
+  for (;;) {
+    TBRNExprToken* first = FirstOperand(chain.back());
+    if (first == nullptr || first == FEvaluatedOperand) break;
+    if (first->Kind != tkOperator && first->Kind != tkUnaryOperator && first->Kind != tkPredicate)
+      break;
+    if (routineFor(first) == nullptr) break;
+    chain.push_back(first);
+  }
+  // Bottom-up: the deepest node evaluates its own first operand; every
+  // node above finds its first operand done and skips it.
+  struct ResetOperand {
+    TBRNExprToken*& Operand;
+    ~ResetOperand() { Operand = nullptr; }
+  };
+  for (size_t i = chain.size(); i-- > 0;) {
+    TBRNExprToken* node = chain[i];
+    if (node->Value == nullptr) CreateTokenValue(node);
+    ResetOperand reset{FEvaluatedOperand};
+    if (i + 1 < chain.size()) FEvaluatedOperand = chain[i + 1];
+    DepthGuard guard(FDepth);
+    (this->*routineFor(node))(node);
+  }
+}
+
+void TBRNExprEvaluator::Evaluate(TBRNExprToken* Node) {
+  if (Node != nullptr) EvaluateToken(Node);
+}
+
+void TBRNExprEvaluator::Prepare(TBRNExprToken* Tree) {
+  if (Tree != nullptr) PrepareTree(Tree);
+}
+
+void TBRNExprEvaluator::Unprepare(TBRNExprToken* Tree) {
+  if (Tree != nullptr) UnprepareTree(Tree);
+}
+
+void TBRNExprEvaluator::PrepareTree(TBRNExprToken* Node) {
+  if (Node == nullptr) return;
+  WalkPostOrder(Node, [this](TBRNExprToken* N) { PrepareNode(N); });
+}
+
+void TBRNExprEvaluator::UnprepareTree(TBRNExprToken* Node) {
+  if (Node == nullptr) return;
+  WalkPostOrder(Node, [this](TBRNExprToken* N) { UnprepareNode(N); });
+}
+
+void TBRNExprEvaluator::UnprepareNode(TBRNExprToken* Node) {
+  DisposeAndNil(Node->Value);
+}
+
+void TBRNExprEvaluator::PrepareNode(TBRNExprToken*) {}
+void TBRNExprEvaluator::EvaluateQuery(TBRNExprToken*) {}
+void TBRNExprEvaluator::EvaluateTableReference(TBRNExprToken*) {}
+void TBRNExprEvaluator::CallFunction(TBRNExprToken*) {}
+void TBRNExprEvaluator::AggregateCount(TBRNExprToken*) {}
+void TBRNExprEvaluator::AggregateList(TBRNExprToken*) {}
+void TBRNExprEvaluator::AggregateMax(TBRNExprToken*) {}
+void TBRNExprEvaluator::AggregateMin(TBRNExprToken*) {}
+void TBRNExprEvaluator::AggregateSum(TBRNExprToken*) {}
+void TBRNExprEvaluator::AggregateSumSquares(TBRNExprToken*) {}
+void TBRNExprEvaluator::EvaluateInQuery(TBRNExprToken*, int32_t, TBRNExprToken*, TBRNExprToken*) {}
+void TBRNExprEvaluator::EvaluateExists(TBRNExprToken*, TBRNExprToken*) {}
+void TBRNExprEvaluator::EvaluateContains(TBRNExprToken*, TBRNExprToken*, TBRNExprToken*) {}
+void TBRNExprEvaluator::EvaluateContainsAny(TBRNExprToken*, TBRNExprToken*, TBRNExprToken*) {}
+void TBRNExprEvaluator::GetErrorInfo(TBRNExprToken*) {}
+void TBRNExprEvaluator::GetCursorAttribute(TBRNExprToken*) {}
+void TBRNExprEvaluator::GetStatementAttribute(TBRNExprToken*) {}
+void TBRNExprEvaluator::GetCardinality(TBRNExprToken*) {}
+void TBRNExprEvaluator::GetCurrentComputer(TBRNExprToken*) {}
+void TBRNExprEvaluator::GetCurrentDatabase(TBRNExprToken*) {}
+void TBRNExprEvaluator::GetCurrentUser(TBRNExprToken*) {}
+void TBRNExprEvaluator::GetCurrentVersion(TBRNExprToken*) {}
+void TBRNExprEvaluator::GetInTransaction(TBRNExprToken*) {}
+void TBRNExprEvaluator::GetLastIdentity(TBRNExprToken*) {}
+void TBRNExprEvaluator::GetLoadingUpdates(TBRNExprToken*) {}
+void TBRNExprEvaluator::GetOperation(TBRNExprToken*) {}
+
+void TBRNExprEvaluator::GetAborted(TBRNExprToken* Node) {
+  Node->Value->SetAsBoolean(false);
+}
+
+void TBRNExprEvaluator::GetStatementResult(TBRNExprToken* Node) {
+  GetStatementAttribute(Node);
+}
+
+// The forwarders start from NULL, so an override that writes nothing never
+// leaves an earlier row's answer behind.
+
+void TBRNExprEvaluator::ForwardCursorAttribute(TBRNExprToken* Node) {
+  Node->Value->SetNull(true);
+  GetCursorAttribute(Node);
+}
+
+void TBRNExprEvaluator::ForwardStatementAttribute(TBRNExprToken* Node) {
+  Node->Value->SetNull(true);
+  GetStatementAttribute(Node);
+}
+
+void TBRNExprEvaluator::ForwardErrorInfo(TBRNExprToken* Node) {
+  Node->Value->SetNull(true);
+  GetErrorInfo(Node);
+}
+
+void TBRNExprEvaluator::ForwardExists(TBRNExprToken* Node) {
+  Node->Value->SetNull(true);
+  TBRNExprToken* query = Node->ArgumentCount() > 0 ? Node->Argument(0) : nullptr;
+  if (query == nullptr) return;
+  EvaluateToken(query);
+  EvaluateExists(query, Node);
+}
+
+void TBRNExprEvaluator::ForwardUserFunction(TBRNExprToken* Node) {
+  Node->Value->SetNull(true);
+  CallFunction(Node);
+}
+
+bool TBRNExprEvaluator::Truth(const TBRNValue& Value) {
+  return evaluation::Truth(Value);
+}
+
+void TBRNExprEvaluator::NegateResult(TBRNExprToken* Node) {
+  TBRNValue* result = Node->Value;
+  if (result->GetNull()) {
+    if (!StandardNullBehavior) result->SetAsBoolean(true);
+    return;
+  }
+  result->SetAsBoolean(!result->GetAsBoolean());
+}
+
+}  // namespace brn
