@@ -156,6 +156,7 @@ class TBRNCatalog : public TBRNConfigRoot,
   int32_t nextLockNumber(const std::vector<const TBRNConfigObjects*>& lists) const;
   // Information and Default at positions 0 and 1 after a load or copy.
   void bindBuiltInSchemas();
+  void loadBody(TBRNMemoryStream& stream);
   TBRNConfigObject* tableForColumn(const TBRNExprToken* node, TBRNUser* user,
                                    TBRNConfigObject* ownerTable, const std::string& contextSchema,
                                    const std::string& contextTable);

@@ -174,6 +174,7 @@ void TBRNExprEvaluator::bindRoutines() {
   function(opErrorMsg, &TBRNExprEvaluator::ForwardErrorInfo);
   function(opExists, &TBRNExprEvaluator::ForwardExists);
   function(opUserFunction, &TBRNExprEvaluator::ForwardUserFunction);
+  bindFunctionRoutines();
 }
 
 TBRNExprEvaluator::TBRNOperationRoutine TBRNExprEvaluator::GetOperationRoutine(int32_t Slot) const {

@@ -199,6 +199,12 @@ class TBRNExprEvaluator {
   void ForwardExists(TBRNExprToken* Node);
   void ForwardUserFunction(TBRNExprToken* Node);
 
+  // Built-in function routines and CAST (function_evaluation.cpp and its
+  // neighbours): each slot runs the free routine Routine on this evaluator.
+  // Defined, and instantiated, only in function_evaluation.cpp.
+  template <void (*Routine)(TBRNExprEvaluator&, TBRNExprToken*)>
+  void RunFunction(TBRNExprToken* Node);
+
   // Evaluates Left, then Right. False (with the result set NULL) when
   // under StandardNullBehavior either is NULL, when an operand is missing
   // or when the node is of the NULL type; the caller then stops.
@@ -211,6 +217,8 @@ class TBRNExprEvaluator {
 
  private:
   void bindRoutines();
+  // The built-in function and CAST entries (function_evaluation.cpp).
+  void bindFunctionRoutines();
   void evaluateNode(TBRNExprToken* Node);
   // The routine for Node by its kind and operation; nullptr when none.
   TBRNOperationRoutine routineFor(const TBRNExprToken* Node) const;

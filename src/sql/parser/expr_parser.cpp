@@ -38,6 +38,7 @@ TBRNExprParser::TBRNExprParser() {
   // procedural keyword it parses; codes without an entry have no keyword of
   // their own or are produced by the methods of other codes.
   registerStatementParsers();
+  InitFunctionParsers();
 }
 
 TBRNExprParser::~TBRNExprParser() = default;

@@ -521,10 +521,11 @@ void TBRNExprParser::ParseCollateAndOrder(TBRNExprToken* ColumnNode, TBRNParseFl
 
 TBRNExprToken* TBRNExprParser::ParseCollationReference() {
   if (!IsIdentifierToken()) Expected("collation name");
-  TBRNExprToken* node = NewNode(tkCollationName, opNone);
+  // Held until NextToken returned: it raises on an unterminated comment.
+  TBRNParsedTree node(NewNode(tkCollationName, opNone));
   node->Name = TokenText();
   NextToken();
-  return node;
+  return node.Release();
 }
 
 }  // namespace brn

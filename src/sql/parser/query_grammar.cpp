@@ -251,6 +251,8 @@ void TBRNExprParser::ParseSelectItem(TBRNExprToken* Item, TBRNParseFlags Flags) 
     NextToken();
   } else if (IsIdentifierToken() &&
              !wordIn(currentWord(), {"INTO", "FROM", "UNION", "INTERSECT", "EXCEPT"})) {
+    // A wildcard takes no alias, with AS or without.
+    CheckNotWildcard(expression);
     Item->Alias = TokenText();
     NextToken();
   }

@@ -257,18 +257,21 @@ TBRNExprToken* TBRNExprParser::ParsePrivilege() {
   for (std::string_view candidate : kWords)
     if (!word.empty() && TextEqualsIgnoreCase(word, candidate)) known = true;
   if (!known) Expected(kPrivileges);
-  TBRNExprToken* node = NewNode(tkPrivilege, opNone);
+  // Held until NextToken returned: it raises on an unterminated comment.
+  TBRNParsedTree node(NewNode(tkPrivilege, opNone));
   node->Name = TokenText();
   NextToken();
-  return node;
+  return node.Release();
 }
 
 TBRNExprToken* TBRNExprParser::parseNameNode(TBRNExprTokenKind Kind, std::string_view Description) {
   if (!IsIdentifierToken()) Expected(Description);
-  TBRNExprToken* node = NewNode(Kind, opNone);
+  // Held until NextToken returned: it raises on an unterminated comment or
+  // quoted name.
+  TBRNParsedTree node(NewNode(Kind, opNone));
   node->Name = TokenText();
   NextToken();
-  return node;
+  return node.Release();
 }
 
 TBRNExprToken* TBRNExprParser::ParseBackupName() {

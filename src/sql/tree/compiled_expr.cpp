@@ -501,11 +501,9 @@ bool TBRNCompiledExpr::AllowsTableQualifier() {
   return false;
 }
 
-void TBRNCompiledExpr::BuildText(const TBRNExprToken*, bool, std::string& Text, bool, bool) {
-  Text.clear();
-}
+// BuildText is defined with the SQL text builder (sql/builder/compiled_expr_text.cpp).
 
-void TBRNCompiledExpr::OptimizeConditions() {}
+// OptimizeConditions is defined with the condition analysis (sql/tree/condition_analysis.cpp).
 
 void TBRNCompiledExpr::ReleaseReferences() {}
 

@@ -166,15 +166,56 @@ class TBRNCompiledExpr : public TBRNExpr {
   // reference where the parse context keeps none.
   virtual bool AllowsTableQualifier();
   // Node's SQL text (the root's when nil), in plan form with cost notes when
-  // asked. The base gives empty text.
+  // asked. Defined with the SQL text builder (sql/builder).
   virtual void BuildText(const TBRNExprToken* Node, bool Plan, std::string& Text,
                          bool ParameterValues, bool Costs);
-  // Condition analysis of the whole tree for the optimiser.
+  // Condition analysis of the whole tree for the optimiser (nothing when not
+  // compiled): every condition node gets its optimisation level, scan name,
+  // hint columns and (with IncludeCosts) row and cost estimates; the cheapest
+  // condition of each AND chain moves to the front and index scans that cost
+  // more than scanning a cheaper condition's rows are dropped. Overrides run
+  // it and then use the root's OptimizeLevel.
   virtual void OptimizeConditions();
   // The validator's release pass: closes what BeginUseDatabase and
   // OpenQualifiedDatabase opened. Called at the end of preparing, also when
   // preparing failed.
   virtual void ReleaseReferences();
+
+  // ---- Condition analysis (condition_analysis.cpp) ----
+  // Both do nothing when the object is not compiled.
+  //
+  // Readies a compiled filter condition: every NOT is pushed down, a
+  // comparison with the column on the right is mirrored, and equality (or
+  // inequality) of a column with a text ending in a run of "*" becomes a
+  // prefix comparison (PartialLength) unless NoPartialCompare; a text of
+  // asterisks only makes "=" an IS NOT NULL and "<>" FALSE. Character
+  // columns compared with text and the text argument 0 of predicates take the
+  // case-insensitive bit when CaseInsensitive. A comparison that already has a
+  // PartialLength is not stripped again.
+  void PrepareFilter(bool CaseInsensitive, bool NoPartialCompare);
+  // Column references linked to another table reference than Table become
+  // tkOuterColumnReference; outer references of Table (or all, with a nil
+  // Table) become tkColumnReference again.
+  void MarkOuterColumnReferences(const TBRNExprToken* Table);
+  // The annotated condition as the plan shows it (BuildText in plan form with
+  // parameter values, with cost notes when IncludeCosts).
+  void GetPlanText(std::string& Text);
+  // The steps of OptimizeConditions, each on the subtree of Node (nothing for
+  // nil). They walk without recursion.
+  void AnalyzeCondition(TBRNExprToken* Node);
+  // Level, scan name, hints and eliminated cost of an AND or OR node from its
+  // operands (other nodes are left alone).
+  void MergePlanNotes(TBRNExprToken* Node);
+  // Moves the cheapest condition of the AND chain at Node to its front, and
+  // so on down the chain; true when anything moved.
+  bool ReorderAndChain(TBRNExprToken* Node);
+  // The cheapest condition of the AND chain at Node (Node itself when it is
+  // no AND), numbering the chain's EvaluationOrder by depth.
+  TBRNExprToken* CheapestInChain(TBRNExprToken* Node);
+  // The cheaper of two analysed conditions (not nil): by cost with
+  // IncludeCosts, else by level; on a tie B.
+  TBRNExprToken* CheaperCondition(TBRNExprToken* A, TBRNExprToken* B);
+  void EliminateCostlyIndexScans(TBRNExprToken* Node);
 
   // Fields in declared order.
   std::string SQL;

@@ -216,6 +216,76 @@ class TBRNExprValidater {
   void ReleaseStatement(TBRNExprToken* Node);
   void ReleaseRoutine(TBRNExprToken* Node);
 
+  // ---- Procedural and statement validation (routine_validation.cpp,
+  // statement_validation.cpp) ------------------------------------------------
+  // Routine roots, blocks and declarations; one check per procedural and SQL
+  // statement code (registered by the two Register... calls of the check
+  // tables).
+
+  void RegisterRoutineStatementChecks();
+  void RegisterStatementChecks();
+  void ValidateBlock(TBRNExprToken* Block);
+  void ValidateDeclarations(TBRNExprToken* Section);
+  void ValidateDeclarationTypes(TBRNExprToken* ParameterList);
+  // May Target receive a value? Other: the value's node, or the column of a
+  // FETCH pair, or nullptr.
+  void CheckAssignmentTarget(TBRNExprToken* Target, TBRNExprToken* Other);
+  // The parameter at Index of Root's parameter list, or nullptr.
+  TBRNExprToken* GetDeclaredParam(TBRNExprToken* Root, int32_t Index);
+  void CheckDuplicateVariable(TBRNExprToken* Section, TBRNExprToken* Name);
+  // List nullptr: the parameters of the enclosing routine root.
+  void CheckDuplicateVariableInList(TBRNExprToken* List, TBRNExprToken* Name);
+  void CheckDuplicateCursor(TBRNExprToken* Section, TBRNExprToken* Cursor);
+  void CheckDuplicateResultCursor(TBRNExprToken* Section, TBRNExprToken* Cursor);
+  void CheckDuplicateStatement(TBRNExprToken* Section, TBRNExprToken* StatementName);
+  void ReleaseBlock(TBRNExprToken* Block);
+  void ReleaseRoutineStatement(TBRNExprToken* Node);
+  // Releases the expressions and bodies of a procedural statement.
+  void releaseStatementParts(TBRNExprToken* Node);
+
+  void ValidateCall(TBRNExprToken* Node);
+  void ValidateCaseStatement(TBRNExprToken* Node);
+  void ValidateClose(TBRNExprToken* Node);
+  void ValidateCursorDelete(TBRNExprToken* Node);
+  void ValidateExecute(TBRNExprToken* Node);
+  void ValidateExecuteImmediate(TBRNExprToken* Node);
+  void ValidateFetch(TBRNExprToken* Node);
+  void ValidateIfStatement(TBRNExprToken* Node);
+  void ValidateCursorInsert(TBRNExprToken* Node);
+  void ValidateIterate(TBRNExprToken* Node);
+  void ValidateLeave(TBRNExprToken* Node);
+  void ValidateLoop(TBRNExprToken* Node);
+  void ValidateOpen(TBRNExprToken* Node);
+  void ValidatePrepare(TBRNExprToken* Node);
+  void ValidateRaise(TBRNExprToken* Node);
+  void ValidateRefresh(TBRNExprToken* Node);
+  void ValidateRepeat(TBRNExprToken* Node);
+  void ValidateRetry(TBRNExprToken* Node);
+  void ValidateReturn(TBRNExprToken* Node);
+  void ValidateSet(TBRNExprToken* Node);
+  void ValidateSetLogMessage(TBRNExprToken* Node);
+  void ValidateSetProgress(TBRNExprToken* Node);
+  void ValidateSetStatusMessage(TBRNExprToken* Node);
+  void ValidateStartTransaction(TBRNExprToken* Node);
+  void ValidateUnprepare(TBRNExprToken* Node);
+  void ValidateCursorUpdate(TBRNExprToken* Node);
+  void ValidateUse(TBRNExprToken* Node);
+  void ValidateWhile(TBRNExprToken* Node);
+
+  void ValidateCreateOrAlter(TBRNExprToken* Node);
+  void ValidateBackup(TBRNExprToken* Node);
+  void ValidateCompare(TBRNExprToken* Node);
+  void ValidateDelete(TBRNExprToken* Node);
+  void ValidateSessionStatement(TBRNExprToken* Node);
+  void ValidateImportExport(TBRNExprToken* Node);
+  void ValidateInsert(TBRNExprToken* Node);
+  void ValidateMigrate(TBRNExprToken* Node);
+  void ValidateReset(TBRNExprToken* Node);
+  void ValidateSaveUpdates(TBRNExprToken* Node);
+  void ValidateUpdate(TBRNExprToken* Node);
+  void ValidateTableElements(TBRNExprToken* Statement);
+  void ValidateTableOptions(TBRNExprToken* Statement);
+
   // ---- Query validation (query_validation.cpp, join_placement.cpp) ----------
   // The query check adds its declarations in this section.
 
@@ -278,6 +348,122 @@ class TBRNExprValidater {
   bool AttachCondition(TBRNExprToken* Query, TBRNExprToken* Condition, TBRNExprToken* Origin);
   static bool ComparesTwoTables(const TBRNExprToken* Condition);
 
+  // ---- Built-in function checks (function_validation.cpp) -------------------
+  // One check per function code (registered by InitFunctionChecks). Each
+  // validates the arguments, refuses row values and whole arrays, types "?"
+  // arguments, checks the argument classes and gives the node its result
+  // type.
+
+  void ValidateAbortedFunction(TBRNExprToken* Node);
+  void ValidateAbsFunction(TBRNExprToken* Node);
+  void ValidateAcosFunction(TBRNExprToken* Node);
+  void ValidateAsinFunction(TBRNExprToken* Node);
+  void ValidateAtanFunction(TBRNExprToken* Node);
+  void ValidateAtan2Function(TBRNExprToken* Node);
+  void ValidateAvgFunction(TBRNExprToken* Node);
+  void ValidateBofFunction(TBRNExprToken* Node);
+  void ValidateCardinalityFunction(TBRNExprToken* Node);
+  void ValidateCaseConditions(TBRNExprToken* Node);
+  void ValidateCaseResults(TBRNExprToken* Node);
+  void ValidateCastFunction(TBRNExprToken* Node);
+  void ValidateCeilingFunction(TBRNExprToken* Node);
+  void ValidateCoalesceFunction(TBRNExprToken* Node);
+  void ValidateColumnCountFunction(TBRNExprToken* Node);
+  void ValidateColumnNameFunction(TBRNExprToken* Node);
+  void ValidateConcatFunction(TBRNExprToken* Node);
+  void ValidateCosFunction(TBRNExprToken* Node);
+  void ValidateCotFunction(TBRNExprToken* Node);
+  void ValidateCountFunction(TBRNExprToken* Node);
+  void ValidateDegreesFunction(TBRNExprToken* Node);
+  void ValidateEofFunction(TBRNExprToken* Node);
+  void ValidateExistsFunction(TBRNExprToken* Node);
+  void ValidateExpFunction(TBRNExprToken* Node);
+  void ValidateExtractDay(TBRNExprToken* Node);
+  void ValidateExtractDayOfWeek(TBRNExprToken* Node);
+  void ValidateExtractDayOfYear(TBRNExprToken* Node);
+  void ValidateExtractHour(TBRNExprToken* Node);
+  void ValidateExtractMinute(TBRNExprToken* Node);
+  void ValidateExtractMonth(TBRNExprToken* Node);
+  void ValidateExtractMSecond(TBRNExprToken* Node);
+  void ValidateExtractSecond(TBRNExprToken* Node);
+  void ValidateExtractWeek(TBRNExprToken* Node);
+  void ValidateExtractYear(TBRNExprToken* Node);
+  void ValidateFloorFunction(TBRNExprToken* Node);
+  void ValidateCaseFunction(TBRNExprToken* Node);
+  void ValidateIfNullFunction(TBRNExprToken* Node);
+  void ValidateIfFunction(TBRNExprToken* Node);
+  void ValidateInTransactionFunction(TBRNExprToken* Node);
+  void ValidateLastIdentityFunction(TBRNExprToken* Node);
+  void ValidateLeftFunction(TBRNExprToken* Node);
+  void ValidateLengthFunction(TBRNExprToken* Node);
+  void ValidateListFunction(TBRNExprToken* Node);
+  void ValidateLoadingUpdatesFunction(TBRNExprToken* Node);
+  void ValidateLogFunction(TBRNExprToken* Node);
+  void ValidateLog10Function(TBRNExprToken* Node);
+  void ValidateLowerFunction(TBRNExprToken* Node);
+  void ValidateMaxFunction(TBRNExprToken* Node);
+  void ValidateMinFunction(TBRNExprToken* Node);
+  void ValidateNullIfFunction(TBRNExprToken* Node);
+  void ValidateOccursFunction(TBRNExprToken* Node);
+  void ValidatePiFunction(TBRNExprToken* Node);
+  void ValidatePositionFunction(TBRNExprToken* Node);
+  void ValidatePowerFunction(TBRNExprToken* Node);
+  void ValidateQuotedStrFunction(TBRNExprToken* Node);
+  void ValidateRadiansFunction(TBRNExprToken* Node);
+  void ValidateRandFunction(TBRNExprToken* Node);
+  void ValidateRepeatFunction(TBRNExprToken* Node);
+  void ValidateReplaceFunction(TBRNExprToken* Node);
+  void ValidateRightFunction(TBRNExprToken* Node);
+  void ValidateRoundFunction(TBRNExprToken* Node);
+  void ValidateRowCountFunction(TBRNExprToken* Node);
+  void ValidateRowsAffectedFunction(TBRNExprToken* Node);
+  void ValidateRunSumFunction(TBRNExprToken* Node);
+  void ValidateSensitiveFunction(TBRNExprToken* Node);
+  void ValidateSignFunction(TBRNExprToken* Node);
+  void ValidateSinFunction(TBRNExprToken* Node);
+  void ValidateSqrtFunction(TBRNExprToken* Node);
+  void ValidateStdDevFunction(TBRNExprToken* Node);
+  void ValidateStmtResultFunction(TBRNExprToken* Node);
+  void ValidateSubstringFunction(TBRNExprToken* Node);
+  void ValidateSumFunction(TBRNExprToken* Node);
+  void ValidateSumSquareFunction(TBRNExprToken* Node);
+  void ValidateTanFunction(TBRNExprToken* Node);
+  void ValidateTrimFunction(TBRNExprToken* Node);
+  void ValidateTruncateFunction(TBRNExprToken* Node);
+  void ValidateUserFunctionCall(TBRNExprToken* Node);
+  void ValidateUpperFunction(TBRNExprToken* Node);
+
+  // The common result type of Node's arguments from Start on (CASE results,
+  // IF, IFNULL, NULLIF, COALESCE): the first that is neither the NULL
+  // constant nor "?" is the model; "?" arguments take its type, every
+  // argument must be assignable to it, and Node takes its type widened by
+  // each argument (WidenAlternativeType).
+  void TypeAlternatives(TBRNExprToken* Node, int32_t Start);
+  // Widens Node's type so that Argument's values fit (a longer or varying
+  // character type, a LOB, a wider number or a larger scale). Also used for
+  // the columns of queries joined by a set operation.
+  static void WidenAlternativeType(TBRNExprToken* Node, const TBRNExprToken* Argument);
+  // Refuses a CAST of Operand to Target's type that has no conversion.
+  void CheckCastOperand(TBRNExprToken* Operand, const TBRNExprToken* Target);
+  // A "?" argument gets the parameter type Type (a character type becomes
+  // VarChar of size 0); other nodes are left alone.
+  void TypeDynamicParam(TBRNExprToken* Argument, TBRNDataTypeCode Type);
+
+ private:
+  // Validates arguments First .. First + Count - 1 (all from First when Count
+  // is negative) and refuses row values and whole arrays among them.
+  void validateFunctionArguments(TBRNExprToken* Node, int32_t First = 0, int32_t Count = -1);
+  void validateExtract(TBRNExprToken* Node, const TBRNTypeClass& Class);
+  void validateFloatFunction(TBRNExprToken* Node);
+  void validateStringPrefix(TBRNExprToken* Node, bool Repeat);
+  void validateCursorFunction(TBRNExprToken* Node);
+  void validateStatementFunction(TBRNExprToken* Node);
+  void validateSumLike(TBRNExprToken* Node);
+  void validateRounding(TBRNExprToken* Node);
+  void checkSingleCharacter(TBRNExprToken* Argument);
+  void checkCharacterConstant(TBRNExprToken* Option);
+
+ public:
   // ---- Fields (declared order) ----------------------------------------------
 
   // The compiled expression whose tree is validated (not owned).

@@ -224,10 +224,12 @@ void TBRNExprValidater::ResolveColumnReference(TBRNExprToken* Node) {
         const bool match = !qualified  ? TableHasColumn(item, Node)
                            : pass == 1 ? sameName(effectiveName(item), Node->SchemaName)
                                        : sameName(item->Name, Node->SchemaName);
-        if (match) {
-          Node->Link = item;
-          break;
-        }
+        if (!match) continue;
+        // A bare name that two tables of one FROM clause both have could
+        // mean either: refused rather than bound to the first.
+        if (Node->Link) RaiseInvalid(Node, "the referenced column is ambiguous");
+        Node->Link = item;
+        if (qualified) break;
       }
     }
     if (Node->Link) break;

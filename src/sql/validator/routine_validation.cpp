@@ -1,15 +1,640 @@
-// PLACEHOLDER until the procedural and statement checks are written (that
-// work replaces this file's content): routine roots are not validated yet and
-// the release pass of statements and routines has nothing to close.
+// Validation of procedural code: routine roots (function, procedure, script,
+// job, trigger), blocks, declarations and the procedural statements, and the
+// release pass that closes what CALL and USE opened through the owner.
+//
+// Recursion: blocks nest through IF, CASE, LOOP, REPEAT, WHILE and BEGIN,
+// each of which holds a parser nesting level, so the walk here is bounded by
+// the parser's nesting limit.
 
+#include <charconv>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "foundation/text/collation.h"
+#include "foundation/text/string_helpers.h"
+#include "sql/tree/compiled_expr.h"
+#include "sql/tree/expr_token.h"
+#include "sql/tree/expr_tree_algorithms.h"
 #include "sql/validator/expr_validator.h"
 
 namespace brn {
 
-void TBRNExprValidater::ValidateRoutine(TBRNExprToken*) {}
+namespace {
 
-void TBRNExprValidater::ReleaseRoutine(TBRNExprToken*) {}
+TBRNExprToken* argumentOrNil(const TBRNExprToken* Node, int32_t Index) {
+  return Node && Index >= 0 && Index < Node->ArgumentCount() ? Node->Argument(Index) : nullptr;
+}
 
-void TBRNExprValidater::ReleaseStatement(TBRNExprToken*) {}
+bool sameName(std::string_view A, std::string_view B) {
+  return TextEqualsIgnoreCase(A, B);
+}
+
+bool isVariableName(const TBRNExprToken* Name) {
+  return Name && (Name->Kind == tkVariable || Name->Kind == tkArrayVariable);
+}
+
+// Restores a validator field when the scope ends, also on error.
+template <typename T>
+class FieldRestorer {
+ public:
+  FieldRestorer(T& Field, T Value) : FField(Field), FSaved(Field) { Field = Value; }
+  ~FieldRestorer() { FField = FSaved; }
+  FieldRestorer(const FieldRestorer&) = delete;
+  FieldRestorer& operator=(const FieldRestorer&) = delete;
+
+ private:
+  T& FField;
+  T FSaved;
+};
+
+// The declared size of the array variable a whole-array reference is bound
+// to (the size literal of its DECLARE), or -1 when it is not known. A size
+// beyond int64 counts as the largest size.
+int64_t declaredArraySize(const TBRNExprToken* Reference) {
+  const TBRNExprToken* name = Reference ? Reference->Link : nullptr;
+  const TBRNExprToken* names = name ? name->Parent : nullptr;
+  const TBRNExprToken* declaration = names ? names->Parent : nullptr;
+  const TBRNExprToken* size = argumentOrNil(declaration, 2);
+  if (!size || size->Kind != tkConstant) return -1;
+  const std::string& text = size->Text;
+  int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error == std::errc::result_out_of_range) return INT64_MAX;
+  if (error != std::errc() || end != text.data() + text.size()) return -1;
+  return value;
+}
+
+// May the old (Variant 0) or new (Variant 1) row of a trigger with the given
+// event receive values?
+bool rowAssignable(int32_t RowVariant, int32_t Event) {
+  if (RowVariant == 0) return Event == opBeforeLoadUpdate || Event == opErrorLoadUpdate;
+  switch (Event) {
+    case opBeforeAll:
+    case opBeforeInsert:
+    case opBeforeLoadUpdate:
+    case opBeforeUpdate:
+    case opErrorAll:
+    case opErrorInsert:
+    case opErrorLoadUpdate:
+    case opErrorUpdate:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+void TBRNExprValidater::RegisterRoutineStatementChecks() {
+  const auto set = [this](TBRNExprOperation Code, TBRNCheckMethod Check) {
+    RoutineStatementChecks[size_t(Code - FirstRoutineStatementCode)] = Check;
+  };
+  // ABORT, COMMIT, ROLLBACK have nothing to check; DECLARE is validated with
+  // its block.
+  set(opCall, &TBRNExprValidater::ValidateCall);
+  set(opCaseStatement, &TBRNExprValidater::ValidateCaseStatement);
+  set(opClose, &TBRNExprValidater::ValidateClose);
+  set(opDeleteStatement, &TBRNExprValidater::ValidateCursorDelete);
+  set(opExecute, &TBRNExprValidater::ValidateExecute);
+  set(opExecuteImmediate, &TBRNExprValidater::ValidateExecuteImmediate);
+  set(opFetch, &TBRNExprValidater::ValidateFetch);
+  set(opIfStatement, &TBRNExprValidater::ValidateIfStatement);
+  set(opInsertStatement, &TBRNExprValidater::ValidateCursorInsert);
+  set(opIterate, &TBRNExprValidater::ValidateIterate);
+  set(opLeave, &TBRNExprValidater::ValidateLeave);
+  set(opLoop, &TBRNExprValidater::ValidateLoop);
+  set(opOpen, &TBRNExprValidater::ValidateOpen);
+  set(opPrepare, &TBRNExprValidater::ValidatePrepare);
+  set(opRaise, &TBRNExprValidater::ValidateRaise);
+  set(opRefresh, &TBRNExprValidater::ValidateRefresh);
+  set(opRepeatStatement, &TBRNExprValidater::ValidateRepeat);
+  set(opRetry, &TBRNExprValidater::ValidateRetry);
+  set(opReturn, &TBRNExprValidater::ValidateReturn);
+  set(opSetVariable, &TBRNExprValidater::ValidateSet);
+  set(opSetLogMessage, &TBRNExprValidater::ValidateSetLogMessage);
+  set(opSetProgress, &TBRNExprValidater::ValidateSetProgress);
+  set(opSetStatusMessage, &TBRNExprValidater::ValidateSetStatusMessage);
+  set(opStart, &TBRNExprValidater::ValidateStartTransaction);
+  set(opUnprepare, &TBRNExprValidater::ValidateUnprepare);
+  set(opUpdateStatement, &TBRNExprValidater::ValidateCursorUpdate);
+  set(opUse, &TBRNExprValidater::ValidateUse);
+  set(opWhile, &TBRNExprValidater::ValidateWhile);
+}
+
+// ---- Roots, blocks and declarations ---------------------------------------------
+
+void TBRNExprValidater::ValidateRoutine(TBRNExprToken* Node) {
+  ValidateDeclarationTypes(argumentOrNil(Node, 0));
+  TBRNExprToken* result = nullptr;
+  if (Node->Kind == tkFunctionName) {
+    result = argumentOrNil(argumentOrNil(Node, 2), 0);
+    if (TBRNExprToken* type = argumentOrNil(result, 0)) {
+      ValidateDataTypeNode(type);
+      result->AssignDataType(type);
+    }
+  }
+  // An EXTERNAL routine has no body.
+  if (argumentOrNil(Node, 4)) return;
+  TBRNExprToken* body = argumentOrNil(Node, 5);
+  if (!body) return;
+  ValidateBlock(body);
+  if (result)
+    if (TBRNExprToken* value = argumentOrNil(argumentOrNil(body, 2), 0))
+      CheckAssignable(value, result);
+}
+
+void TBRNExprValidater::ValidateDeclarationTypes(TBRNExprToken* ParameterList) {
+  if (!ParameterList) return;
+  for (TBRNExprToken* param : ParameterList->Arguments()) {
+    if (!param) continue;
+    if (TBRNExprToken* type = argumentOrNil(param, 0)) {
+      ValidateDataTypeNode(type);
+      param->AssignDataType(type);
+    }
+    CheckDuplicateVariableInList(ParameterList, param);
+  }
+}
+
+void TBRNExprValidater::ValidateBlock(TBRNExprToken* Block) {
+  if (!Block) return;
+  ValidateDeclarations(argumentOrNil(Block, 0));
+  const auto validateStatements = [this](TBRNExprToken* Section) {
+    if (!Section) return;
+    for (TBRNExprToken* statement : Section->Arguments()) {
+      if (!statement) continue;
+      if (statement->Kind == tkBlock)
+        ValidateBlock(statement);
+      else
+        ValidateRoutineStatement(statement);
+    }
+  };
+  validateStatements(argumentOrNil(Block, 1));
+  if (TBRNExprToken* returned = argumentOrNil(Block, 2)) ValidateRoutineStatement(returned);
+  validateStatements(argumentOrNil(Block, 3));
+}
+
+void TBRNExprValidater::ValidateDeclarations(TBRNExprToken* Section) {
+  if (!Section) return;
+  // First pass: the types of variables (the defaults are validated as
+  // expressions only; they are not checked against the variable's type).
+  for (TBRNExprToken* declaration : Section->Arguments()) {
+    TBRNExprToken* names = argumentOrNil(declaration, 0);
+    TBRNExprToken* first = argumentOrNil(names, 0);
+    if (!isVariableName(first)) continue;
+    TBRNExprToken* type = argumentOrNil(declaration, 1);
+    if (type) ValidateDataTypeNode(type);
+    if (first->Kind == tkArrayVariable) {
+      if (TBRNExprToken* size = argumentOrNil(declaration, 2)) {
+        CheckKind(size, {tkConstant});
+        CheckInteger(size);
+      }
+    }
+    if (TBRNExprToken* value = argumentOrNil(declaration, 3)) ValidateNode(value);
+    if (type)
+      for (TBRNExprToken* name : names->Arguments())
+        if (name) name->AssignDataType(type);
+  }
+  // Second pass: duplicates and the routine's result cursor.
+  for (TBRNExprToken* declaration : Section->Arguments()) {
+    TBRNExprToken* names = argumentOrNil(declaration, 0);
+    TBRNExprToken* first = argumentOrNil(names, 0);
+    if (!first) continue;
+    if (isVariableName(first)) {
+      for (TBRNExprToken* name : names->Arguments()) {
+        if (!name) continue;
+        CheckDuplicateVariable(Section, name);
+        CheckDuplicateVariableInList(nullptr, name);
+      }
+    } else if (first->Kind == tkCursorDeclaration) {
+      CheckDuplicateCursor(Section, first);
+      CheckDuplicateResultCursor(Section, first);
+      TBRNExprToken* statement = argumentOrNil(first, 1);
+      if (statement) CheckDuplicateStatement(Section, statement);
+      TBRNExprToken* root = EnclosingRoutine(Section);
+      if (argumentOrNil(first, 0) && root) {
+        if (argumentOrNil(root, 3))
+          RaiseInvalid(first,
+                       FormatText("duplicate result cursor declaration %s found", {first->Name}));
+        auto* reference = new TBRNExprToken;
+        reference->Kind = tkStatementReference;
+        reference->CopyPosition(first);
+        if (statement) reference->Name = statement->Name;
+        reference->Link = statement;
+        while (root->ArgumentCount() < 4) root->AddArgument(nullptr);
+        root->SetArgument(3, reference);
+      }
+    } else if (first->Kind == tkStatementName) {
+      for (TBRNExprToken* name : names->Arguments())
+        if (name) CheckDuplicateStatement(Section, name);
+    }
+  }
+}
+
+TBRNExprToken* TBRNExprValidater::GetDeclaredParam(TBRNExprToken* Root, int32_t Index) {
+  return argumentOrNil(argumentOrNil(Root, 0), Index);
+}
+
+// ---- Duplicate checks -------------------------------------------------------------
+// Each walks the declarations of the section in order and stops at the
+// declaration being checked.
+
+void TBRNExprValidater::CheckDuplicateVariable(TBRNExprToken* Section, TBRNExprToken* Name) {
+  for (TBRNExprToken* declaration : Section->Arguments()) {
+    TBRNExprToken* names = argumentOrNil(declaration, 0);
+    if (!names || !isVariableName(argumentOrNil(names, 0))) continue;
+    for (TBRNExprToken* earlier : names->Arguments()) {
+      if (earlier == Name) return;
+      if (earlier && sameName(earlier->Name, Name->Name))
+        RaiseInvalid(Name, FormatText("duplicate variable declaration %s found", {Name->Name}));
+    }
+  }
+}
+
+void TBRNExprValidater::CheckDuplicateVariableInList(TBRNExprToken* List, TBRNExprToken* Name) {
+  if (!List) List = argumentOrNil(EnclosingRoutine(Name), 0);
+  if (!List) return;
+  for (TBRNExprToken* earlier : List->Arguments()) {
+    if (earlier == Name) return;
+    if (earlier && sameName(earlier->Name, Name->Name))
+      RaiseInvalid(Name, FormatText("duplicate variable declaration %s found", {Name->Name}));
+  }
+}
+
+void TBRNExprValidater::CheckDuplicateCursor(TBRNExprToken* Section, TBRNExprToken* Cursor) {
+  for (TBRNExprToken* declaration : Section->Arguments()) {
+    TBRNExprToken* earlier = argumentOrNil(argumentOrNil(declaration, 0), 0);
+    if (earlier == Cursor) return;
+    if (earlier && earlier->Kind == tkCursorDeclaration && sameName(earlier->Name, Cursor->Name))
+      RaiseInvalid(Cursor, FormatText("duplicate cursor declaration %s found", {Cursor->Name}));
+  }
+}
+
+void TBRNExprValidater::CheckDuplicateResultCursor(TBRNExprToken* Section,
+                                                   TBRNExprToken* Cursor) {
+  if (!argumentOrNil(Cursor, 0)) return;
+  for (TBRNExprToken* declaration : Section->Arguments()) {
+    TBRNExprToken* earlier = argumentOrNil(argumentOrNil(declaration, 0), 0);
+    if (earlier == Cursor) return;
+    if (earlier && earlier->Kind == tkCursorDeclaration && argumentOrNil(earlier, 0))
+      RaiseInvalid(Cursor,
+                   FormatText("duplicate result cursor declaration %s found", {Cursor->Name}));
+  }
+}
+
+void TBRNExprValidater::CheckDuplicateStatement(TBRNExprToken* Section,
+                                                TBRNExprToken* StatementName) {
+  const auto raise = [&] {
+    RaiseInvalid(StatementName,
+                 FormatText("duplicate statement declaration %s found", {StatementName->Name}));
+  };
+  for (TBRNExprToken* declaration : Section->Arguments()) {
+    TBRNExprToken* names = argumentOrNil(declaration, 0);
+    TBRNExprToken* first = argumentOrNil(names, 0);
+    if (!first) continue;
+    if (first->Kind == tkCursorDeclaration) {
+      TBRNExprToken* earlier = argumentOrNil(first, 1);
+      if (earlier == StatementName) return;
+      if (earlier && sameName(earlier->Name, StatementName->Name)) raise();
+    } else if (first->Kind == tkStatementName) {
+      for (TBRNExprToken* earlier : names->Arguments()) {
+        if (earlier == StatementName) return;
+        if (earlier && sameName(earlier->Name, StatementName->Name)) raise();
+      }
+    }
+  }
+}
+
+// ---- Assignment targets -------------------------------------------------------------
+
+void TBRNExprValidater::CheckAssignmentTarget(TBRNExprToken* Target, TBRNExprToken* Other) {
+  CheckKind(Target, {tkRoutineParamReference, tkArrayReference, tkArrayElement,
+                     tkVariableReference, tkRowColumnReference});
+  if (Target->Kind == tkRoutineParamReference) {
+    const TBRNExprToken* param = Target->Link;
+    if (!param || (param->Operation != opParamInOut && param->Operation != opParamOut))
+      RaiseInvalid(Target, "a value cannot be assigned to an INPUT parameter");
+  } else if (Target->Kind == tkRowColumnReference) {
+    const TBRNExprToken* row = Target->Link;
+    const TBRNExprToken* trigger = row && row->Parent ? row->Parent->Parent : nullptr;
+    if (row && row->Kind == tkRowVariable && trigger && trigger->Operation != opNone &&
+        !rowAssignable(row->Variant, trigger->Operation))
+      RaiseInvalid(Target, "a value cannot be assigned to this column reference");
+  }
+  if (!Other) return;
+  const bool wholeTarget = Target->Kind == tkArrayReference;
+  const bool wholeOther = Other->Kind == tkArrayReference;
+  if (wholeTarget && !wholeOther) RaiseInvalid(Target, "invalid array assignment");
+  if (!wholeTarget && wholeOther) RaiseInvalid(Other, "invalid array assignment");
+  if (wholeTarget && declaredArraySize(Other) > declaredArraySize(Target))
+    RaiseInvalid(Other, "maximum array cardinality exceeded");
+}
+
+// ---- Procedural statements ----------------------------------------------------------
+
+void TBRNExprValidater::ValidateCall(TBRNExprToken* Node) {
+  TBRNExprToken* call = argumentOrNil(Node, 0);
+  if (!call) return;
+  // A procedure calling itself takes its own parameters: it is not in the
+  // catalog yet while it is being created. Only a PROCEDURE root counts (a
+  // function of the same name is another object).
+  TBRNExprToken* root = EnclosingRoutine(Node);
+  const bool recursive =
+      root && root->Kind == tkProcedureName && sameName(root->Name, call->Name);
+  if (!recursive) {
+    OpenQualifiedDatabase(call);
+    ResolveObjectName(call, tkRoutineCall);
+  }
+  for (TBRNExprToken* argument : call->Arguments()) ValidateNode(argument);
+  for (int32_t j = 0; j < call->ArgumentCount(); ++j) {
+    TBRNExprToken* argument = call->Argument(j);
+    if (!argument) continue;
+    // Catalog parameter nodes belong to the catalog (valid while the compile
+    // runs); they are not freed here.
+    TBRNExprToken* param = recursive ? GetDeclaredParam(root, j) : GetProcedureParam(call->Name, j);
+    if (!param) RaiseInvalid(argument, "invalid number of parameters specified");
+    CheckAssignable(argument, param);
+  }
+  AddProcedureDependency(call);
+}
+
+void TBRNExprValidater::ValidateCaseStatement(TBRNExprToken* Node) {
+  // Conditions are used as they are (no comparison with TRUE is added).
+  {
+    FieldRestorer<bool> filter(FilterMode, false);
+    if (TBRNExprToken* conditions = argumentOrNil(Node, 0))
+      for (TBRNExprToken* condition : conditions->Arguments()) {
+        if (!condition) continue;
+        ValidateNode(condition);
+        CheckBooleanOrInteger(condition);
+      }
+  }
+  if (TBRNExprToken* bodies = argumentOrNil(Node, 1))
+    for (TBRNExprToken* body : bodies->Arguments()) ValidateBlock(body);
+}
+
+void TBRNExprValidater::ValidateIfStatement(TBRNExprToken* Node) {
+  ValidateCaseStatement(Node);
+}
+
+void TBRNExprValidater::ValidateClose(TBRNExprToken* Node) {
+  ValidateNode(argumentOrNil(Node, 0));
+}
+
+void TBRNExprValidater::ValidateRefresh(TBRNExprToken* Node) {
+  ValidateNode(argumentOrNil(Node, 0));
+}
+
+void TBRNExprValidater::ValidateCursorDelete(TBRNExprToken* Node) {
+  ValidateNode(argumentOrNil(Node, 0));
+}
+
+void TBRNExprValidater::ValidateExecute(TBRNExprToken* Node) {
+  ValidateNode(argumentOrNil(Node, 0));
+  if (TBRNExprToken* values = argumentOrNil(Node, 1))
+    for (TBRNExprToken* value : values->Arguments()) ValidateNode(value);
+}
+
+void TBRNExprValidater::ValidateOpen(TBRNExprToken* Node) {
+  ValidateExecute(Node);
+}
+
+void TBRNExprValidater::ValidateExecuteImmediate(TBRNExprToken* Node) {
+  if (TBRNExprToken* text = argumentOrNil(Node, 0)) {
+    ValidateNode(text);
+    CheckCharacter(text);
+  }
+  if (TBRNExprToken* values = argumentOrNil(Node, 1))
+    for (TBRNExprToken* value : values->Arguments()) ValidateNode(value);
+}
+
+void TBRNExprValidater::ValidateFetch(TBRNExprToken* Node) {
+  TBRNExprToken* orientation = argumentOrNil(Node, 0);
+  if (orientation && (orientation->Variant == 5 || orientation->Variant == 6)) {
+    if (TBRNExprToken* value = argumentOrNil(orientation, 0)) {
+      ValidateNode(value);
+      CheckInteger(value);
+    }
+  }
+  ValidateNode(argumentOrNil(Node, 1));
+  TBRNExprToken* pairs = argumentOrNil(Node, 2);
+  if (!pairs) return;
+  for (TBRNExprToken* pair : pairs->Arguments()) {
+    if (!pair) continue;
+    TBRNExprToken* column = pair->Left();
+    if (column) {
+      ValidateNode(column);
+      CheckCharacter(column);
+    }
+    TBRNExprToken* target = pair->Right();
+    if (!target)
+      RaiseInvalid(column,
+                   "the number of FETCH target variables does not match the number of columns");
+    ValidateNode(target);
+    CheckAssignmentTarget(target, column);
+  }
+}
+
+void TBRNExprValidater::ValidateCursorInsert(TBRNExprToken* Node) {
+  ValidateNode(argumentOrNil(Node, 0));
+  TBRNExprToken* pairs = argumentOrNil(Node, 1);
+  if (!pairs) return;
+  for (TBRNExprToken* pair : pairs->Arguments()) {
+    if (!pair) continue;
+    TBRNExprToken* column = pair->Left();
+    if (column) {
+      ValidateNode(column);
+      CheckCharacter(column);
+    }
+    TBRNExprToken* value = pair->Right();
+    if (!value)
+      RaiseInvalid(column, "the number of INSERT values does not match the number of columns");
+    ValidateNode(value);
+  }
+}
+
+void TBRNExprValidater::ValidateCursorUpdate(TBRNExprToken* Node) {
+  ValidateNode(argumentOrNil(Node, 0));
+  TBRNExprToken* pairs = argumentOrNil(Node, 1);
+  if (!pairs) return;
+  for (TBRNExprToken* pair : pairs->Arguments()) {
+    if (!pair) continue;
+    if (TBRNExprToken* column = pair->Left()) {
+      ValidateNode(column);
+      CheckCharacter(column);
+    }
+    ValidateNode(pair->Right());
+  }
+}
+
+void TBRNExprValidater::ValidateIterate(TBRNExprToken* Node) {
+  ResolveLabel(Node);
+}
+
+void TBRNExprValidater::ValidateLeave(TBRNExprToken* Node) {
+  ResolveLabel(Node);
+}
+
+void TBRNExprValidater::ValidateRetry(TBRNExprToken* Node) {
+  ResolveLabel(Node);
+}
+
+void TBRNExprValidater::ValidateLoop(TBRNExprToken* Node) {
+  ValidateBlock(argumentOrNil(Node, 0));
+}
+
+void TBRNExprValidater::ValidateRepeat(TBRNExprToken* Node) {
+  ValidateBlock(argumentOrNil(Node, 0));
+  if (TBRNExprToken* condition = argumentOrNil(Node, 1)) {
+    FieldRestorer<bool> filter(FilterMode, false);
+    ValidateNode(condition);
+    CheckBooleanOrInteger(condition);
+  }
+}
+
+void TBRNExprValidater::ValidateWhile(TBRNExprToken* Node) {
+  if (TBRNExprToken* condition = argumentOrNil(Node, 0)) {
+    FieldRestorer<bool> filter(FilterMode, false);
+    ValidateNode(condition);
+    CheckBooleanOrInteger(condition);
+  }
+  ValidateBlock(argumentOrNil(Node, 1));
+}
+
+void TBRNExprValidater::ValidatePrepare(TBRNExprToken* Node) {
+  ValidateNode(argumentOrNil(Node, 0));
+  if (TBRNExprToken* text = argumentOrNil(Node, 1)) {
+    ValidateNode(text);
+    CheckCharacter(text);
+  }
+}
+
+void TBRNExprValidater::ValidateUnprepare(TBRNExprToken* Node) {
+  ValidateNode(argumentOrNil(Node, 0));
+}
+
+void TBRNExprValidater::ValidateRaise(TBRNExprToken* Node) {
+  TBRNExprToken* code = argumentOrNil(Node, 0);
+  if (!code) return;
+  ValidateNode(code);
+  TBRNExprToken* message = argumentOrNil(Node, 1);
+  ValidateNode(message);
+  CheckInteger(code);
+  if (message) CheckCharacter(message);
+}
+
+void TBRNExprValidater::ValidateReturn(TBRNExprToken* Node) {
+  ValidateNode(argumentOrNil(Node, 0));
+}
+
+void TBRNExprValidater::ValidateSet(TBRNExprToken* Node) {
+  for (TBRNExprToken* pair : Node->Arguments()) {
+    if (!pair) continue;
+    ValidateNode(pair->Left());
+    ValidateNode(pair->Right());
+    TBRNExprToken* target = pair->Left();
+    TBRNExprToken* value = pair->Right();
+    if (!target || !value) throw std::invalid_argument("SET pair without target and value");
+    CheckAssignable(value, target);
+    CheckAssignmentTarget(target, value);
+  }
+}
+
+void TBRNExprValidater::ValidateSetLogMessage(TBRNExprToken* Node) {
+  if (TBRNExprToken* value = argumentOrNil(Node, 0)) {
+    ValidateNode(value);
+    CheckCharacterOrLob(value);
+  }
+}
+
+void TBRNExprValidater::ValidateSetStatusMessage(TBRNExprToken* Node) {
+  ValidateSetLogMessage(Node);
+}
+
+void TBRNExprValidater::ValidateSetProgress(TBRNExprToken* Node) {
+  if (TBRNExprToken* value = argumentOrNil(Node, 0)) {
+    ValidateNode(value);
+    CheckNumeric(value);
+  }
+}
+
+void TBRNExprValidater::ValidateStartTransaction(TBRNExprToken* Node) {
+  // The TIMEOUT value is checked when the statement runs.
+  TBRNExprToken* tables = argumentOrNil(Node, 0);
+  if (!tables) return;
+  for (TBRNExprToken* table : tables->Arguments()) {
+    if (!table) continue;
+    ValidateNode(table);
+    CheckCharacter(table);
+  }
+}
+
+void TBRNExprValidater::ValidateUse(TBRNExprToken* Node) {
+  BeginUseDatabase(argumentOrNil(Node, 0));
+}
+
+// ---- Release pass -----------------------------------------------------------------------
+
+void TBRNExprValidater::ReleaseRoutine(TBRNExprToken* Node) {
+  if (!Node || argumentOrNil(Node, 4)) return;
+  ReleaseBlock(argumentOrNil(Node, 5));
+}
+
+void TBRNExprValidater::ReleaseBlock(TBRNExprToken* Block) {
+  if (!Block) return;
+  // DEFAULT values may call stored functions too.
+  if (const TBRNExprToken* declarations = argumentOrNil(Block, 0))
+    for (const TBRNExprToken* declaration : declarations->Arguments())
+      ReleaseNode(argumentOrNil(declaration, 3));
+  const auto releaseStatements = [this](TBRNExprToken* Section) {
+    if (!Section) return;
+    for (TBRNExprToken* statement : Section->Arguments()) {
+      if (!statement) continue;
+      if (statement->Kind == tkBlock)
+        ReleaseBlock(statement);
+      else
+        ReleaseRoutineStatement(statement);
+    }
+  };
+  releaseStatements(argumentOrNil(Block, 1));
+  if (TBRNExprToken* returned = argumentOrNil(Block, 2)) ReleaseRoutineStatement(returned);
+  releaseStatements(argumentOrNil(Block, 3));
+}
+
+void TBRNExprValidater::ReleaseRoutineStatement(TBRNExprToken* Node) {
+  switch (Node->Operation) {
+    case opCall:
+      if (TBRNExprToken* call = argumentOrNil(Node, 0)) {
+        for (TBRNExprToken* argument : call->Arguments()) ReleaseNode(argument);
+        CloseQualifiedDatabase(call);
+      }
+      return;
+    case opUse:
+      return EndUseDatabase(argumentOrNil(Node, 0));
+    default:
+      // Bodies (IF, CASE, LOOP, REPEAT, WHILE) and every expression: a
+      // stored function called in a condition or value has opened its
+      // database as well.
+      return releaseStatementParts(Node);
+  }
+}
+
+void TBRNExprValidater::releaseStatementParts(TBRNExprToken* Node) {
+  // Lists (conditions, bodies, pairs, USING values) nest only as deep as the
+  // statement's own layout; expressions and blocks have their own walks.
+  for (TBRNExprToken* part : Node->Arguments()) {
+    if (!part) continue;
+    if (part->Kind == tkBlock) {
+      ReleaseBlock(part);
+    } else if (part->Kind == tkList) {
+      releaseStatementParts(part);
+      ReleaseNode(part->Left());
+      ReleaseNode(part->Right());
+    } else {
+      ReleaseNode(part);
+    }
+  }
+}
 
 }  // namespace brn

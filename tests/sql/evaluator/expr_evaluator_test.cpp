@@ -157,7 +157,7 @@ TEST(ExprEvaluatorTest, NoRuleGivesNullNotThePreviousRow) {
     const char* Name;
     TBRNExprToken* Node;
   };
-  TypedTree unboundFunction(Function(opAbs, dtInteger));
+  TypedTree unboundFunction(Function(opCaseConditions, dtInteger));
   unboundFunction->AddArgument(Int(-3));
   TypedTree unknownOperator(Op(TBRNExprOperation(opRange), dtInteger, Int(1), Int(2)));
   unknownOperator->Kind = tkOperator;

@@ -339,6 +339,9 @@ class FunctionParser : public TBRNExprParser {
   FunctionParser() {
     FunctionParsers[opCount - FirstFunctionCode] =
         static_cast<TBRNParseMethod>(&FunctionParser::ParseCountCall);
+    // A function whose grammar is missing (cleared here, now that the
+    // function grammar fills every entry).
+    FunctionParsers[opAbs - FirstFunctionCode] = nullptr;
   }
 
   TBRNExprToken* ParseCountCall(TBRNParseFlags Flags) {

@@ -70,9 +70,9 @@ TEST(NameResolution, ColumnsBindToFromItems) {
       {"SELECT O.ID, C.Name FROM Orders O, Customers C WHERE C.ID = O.CustomerID",
        "O.ID->O=Orders:Integer C.Name->C=Customers:VarChar C.ID->C=Customers:Integer "
        "O.CustomerID->O=Orders:Integer"},
-      // An unqualified name present in two FROM items binds to the first
-      // one that has it.
-      {"SELECT ID, City FROM Orders, Customers", "ID->Orders:Integer City->Customers:VarChar"},
+      // An unqualified name present in two FROM items is ambiguous.
+      {"SELECT City, ID FROM Orders, Customers",
+       "error 1:14 Invalid expression ID found, the referenced column is ambiguous"},
       // A qualifier is a correlation name first, a table name only then.
       {"SELECT Customers.City FROM Customers C", "Customers.City->C=Customers:VarChar"},
       {"SELECT Orders.City FROM Customers Orders, Orders O",
@@ -109,7 +109,10 @@ TEST(NameResolution, ScalarSubqueryStandingAloneInWhereIsComparedWithTrue) {
   ValidationRun run("SELECT ID FROM Customers WHERE (SELECT CustomerID FROM Orders) AND ID > 1",
                     queryOptions());
   ASSERT_NE(run.Owner.Root, nullptr) << run.Result;
-  const TBRNExprToken* condition = run.Owner.Root->Argument(qpWhere)->Argument(0);
+  // The condition concerns Customers alone: it moved to its own conditions.
+  const TBRNExprToken* conditions = run.Owner.Root->Argument(qpFrom)->Argument(0)->Argument(1);
+  ASSERT_EQ(conditions->ArgumentCount(), 1);
+  const TBRNExprToken* condition = conditions->Argument(0);
   ASSERT_EQ(condition->Kind, tkOperator);
   const TBRNExprToken* truth = condition->Left();
   EXPECT_EQ(truth->Operation, opEqual);

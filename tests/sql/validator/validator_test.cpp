@@ -87,7 +87,7 @@ TEST(Validator, CheckTablesDispatchByOperation) {
   ValidatorOwner owner(TypesCatalog());
   TBRNExprValidater validator(true);
   EXPECT_EQ(validator.FunctionChecks[opUserFunction - TBRNExprValidater::FirstFunctionCode],
-            nullptr);
+            &TBRNExprValidater::ValidateUserFunctionCall);
   owner.OnValidate = [&](TestOwner& o) {
     validator.SetExpression(o);
     validator.ExpectedType = 0;
@@ -109,17 +109,20 @@ TEST(Validator, CheckTablesDispatchByOperation) {
               "instead found Greeting(City)");
   }
 
-  // Statement roots go to the statement table only.
+  // Statement roots go to the statement table only (DROP has no check of its
+  // own; DELETE has).
+  EXPECT_EQ(validator.StatementChecks[opDelete - TBRNExprValidater::FirstStatementCode],
+            &TBRNExprValidater::ValidateDelete);
   TreeHolder statement(new TBRNExprToken);
   statement->Kind = tkStatement;
-  statement->Operation = opDelete;
+  statement->Operation = opDrop;
   statement->Line = 3;
   statement->Column = 4;
   owner.FixedTree = statement.Get();
   owner.SetText("DELETE");
   owner.Compile();
   EXPECT_TRUE(owner.Compiled);
-  validator.StatementChecks[opDelete - TBRNExprValidater::FirstStatementCode] =
+  validator.StatementChecks[opDrop - TBRNExprValidater::FirstStatementCode] =
       &TBRNExprValidater::CheckNumeric;
   owner.SetText("DELETE FROM");
   try {
@@ -145,7 +148,8 @@ TEST(Validator, ReleasePassClosesUserFunctionDatabases) {
   // A failed run is released by the caller as well.
   ValidationRun failed("Discount(1) + 'x'");
   EXPECT_EQ(failed.Owner.CloseQualifiedCalls, 1);
-  EXPECT_EQ(failed.Result.substr(0, 18), "error 1:1 Expected");
+  // The call is typed from the catalog (Decimal); the text operand fails.
+  EXPECT_EQ(failed.Result.substr(0, 19), "error 1:15 Expected");
 }
 
 // ---- Data type nodes ---------------------------------------------------------------

@@ -1,0 +1,1 @@
+INSERT INTO t (a, b) SELECT b, c FROM u WHERE c > 1 UNION SELECT d, e FROM v

@@ -1,0 +1,1 @@
+UPDATE t SET a = 1 WHERE EXISTS (SELECT * FROM u WHERE u.a = t.a)

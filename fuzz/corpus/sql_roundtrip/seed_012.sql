@@ -1,0 +1,1 @@
+DELETE FROM t x WHERE x.a = 1

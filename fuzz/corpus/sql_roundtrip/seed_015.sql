@@ -1,0 +1,1 @@
+SELECT 1 * 2 / 3 MOD 4 FROM t

@@ -1,0 +1,1 @@
+SELECT a FROM t WHERE a + 1 BETWEEN b - 1 AND b * 2

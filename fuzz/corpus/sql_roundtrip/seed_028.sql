@@ -1,0 +1,1 @@
+SELECT #65 FROM t

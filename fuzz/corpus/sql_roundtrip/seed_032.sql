@@ -1,0 +1,1 @@
+SELECT X'1F2E' FROM t

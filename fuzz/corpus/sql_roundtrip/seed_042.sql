@@ -1,0 +1,1 @@
+SELECT (a + 1 - b) MINUTE FROM t

@@ -1,0 +1,1 @@
+SELECT a FROM t WHERE a = 'x' AND b <> 'y' OR c < 1 AND d >= 2

@@ -1,0 +1,1 @@
+SELECT f(g(h(1))) FROM t

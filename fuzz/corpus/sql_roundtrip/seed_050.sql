@@ -1,0 +1,1 @@
+SELECT ABS(a + 1) FROM t WHERE ABS(b) > 0

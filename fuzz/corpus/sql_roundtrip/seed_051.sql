@@ -1,0 +1,1 @@
+SELECT ASIN(a) FROM t

@@ -1,0 +1,1 @@
+SELECT ATAN(a + 1) FROM t WHERE ATAN(b) > 0

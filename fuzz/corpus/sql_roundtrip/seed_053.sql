@@ -1,0 +1,1 @@
+SELECT CEIL(a) FROM t

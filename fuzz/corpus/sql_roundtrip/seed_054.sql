@@ -1,0 +1,1 @@
+SELECT COS(a + 1) FROM t WHERE COS(b) > 0

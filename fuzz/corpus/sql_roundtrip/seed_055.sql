@@ -1,0 +1,1 @@
+SELECT DEGREES(a) FROM t

@@ -1,0 +1,1 @@
+SELECT EXP(a + 1) FROM t WHERE EXP(b) > 0

@@ -1,0 +1,1 @@
+SELECT LN(a + 1) FROM t WHERE LN(b) > 0

@@ -1,0 +1,1 @@
+SELECT RADIANS(a) FROM t

@@ -1,0 +1,1 @@
+SELECT SIGN(a + 1) FROM t WHERE SIGN(b) > 0

@@ -1,0 +1,1 @@
+SELECT SQRT(a) FROM t

@@ -1,0 +1,1 @@
+SELECT TAN(a + 1) FROM t WHERE TAN(b) > 0

@@ -1,0 +1,1 @@
+SELECT LCASE(a) FROM t

@@ -1,0 +1,1 @@
+SELECT UPPER(a + 1) FROM t WHERE UPPER(b) > 0

@@ -1,0 +1,1 @@
+SELECT ALLTRIM(a) FROM t

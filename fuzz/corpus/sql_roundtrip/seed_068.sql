@@ -1,0 +1,1 @@
+SELECT LTRIM(a + 1) FROM t WHERE LTRIM(b) > 0

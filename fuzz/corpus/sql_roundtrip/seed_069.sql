@@ -1,0 +1,1 @@
+SELECT ATAN2(a, b) FROM t

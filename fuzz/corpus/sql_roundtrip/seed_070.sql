@@ -1,0 +1,1 @@
+SELECT CONCAT(a WITH b) FROM t

@@ -1,0 +1,1 @@
+SELECT LEFT(a FOR b) FROM t

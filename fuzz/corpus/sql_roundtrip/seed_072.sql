@@ -1,0 +1,1 @@
+SELECT RIGHT(a FOR b) FROM t

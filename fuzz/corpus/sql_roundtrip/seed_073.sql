@@ -1,0 +1,1 @@
+SELECT REPEAT(a FOR b) FROM t

@@ -1,0 +1,1 @@
+SELECT POS(a IN b) FROM t

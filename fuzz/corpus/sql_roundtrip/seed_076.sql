@@ -1,0 +1,1 @@
+SELECT OCCURS(a IN b) FROM t

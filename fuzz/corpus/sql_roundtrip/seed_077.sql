@@ -1,0 +1,1 @@
+SELECT POWER(a TO b) FROM t

@@ -1,0 +1,1 @@
+SELECT LASTIDENTITY(a || 'x', b * 2) FROM t

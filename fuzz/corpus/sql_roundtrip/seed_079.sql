@@ -1,0 +1,1 @@
+SELECT SUBSTRING(a, 1, 2) FROM t

@@ -1,0 +1,1 @@
+SELECT QUOTEDSTR(a, '''') FROM t

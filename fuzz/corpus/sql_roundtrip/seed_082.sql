@@ -1,0 +1,1 @@
+SELECT TRIM(BOTH '0', a || b) FROM t

@@ -1,0 +1,1 @@
+SELECT ROUND(a, 2) FROM t

@@ -1,0 +1,1 @@
+SELECT TRUNC(a) FROM t

@@ -1,0 +1,1 @@
+SELECT PI() FROM t

@@ -1,0 +1,1 @@
+SELECT RAND FROM t

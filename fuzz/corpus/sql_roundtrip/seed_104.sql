@@ -1,0 +1,1 @@
+SELECT LIST(a) FROM t

@@ -1,0 +1,1 @@
+SELECT IF(a > 1 THEN 'x' ELSE 'y') FROM t

@@ -1,0 +1,1 @@
+SELECT IFNULL(a, 0, 1) FROM t

@@ -1,0 +1,1 @@
+SELECT NULLIF(a = 1, b) FROM t

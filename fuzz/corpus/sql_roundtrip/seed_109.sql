@@ -1,0 +1,1 @@
+SELECT COALESCE(a = 1, b AND c) FROM t

@@ -1,0 +1,1 @@
+SELECT CASE a + 1 WHEN b * 2 THEN 1 END FROM t

@@ -1,0 +1,1 @@
+SELECT CASE a WHEN b = c THEN 1 END FROM t

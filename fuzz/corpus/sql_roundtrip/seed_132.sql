@@ -1,0 +1,1 @@
+SELECT ABS(-a) FROM t

@@ -1,0 +1,1 @@
+SELECT f(a) + g(b) FROM t

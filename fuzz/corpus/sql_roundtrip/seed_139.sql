@@ -1,0 +1,1 @@
+SELECT "it's" FROM "o'brien"

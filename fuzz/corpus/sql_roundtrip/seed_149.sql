@@ -1,0 +1,1 @@
+SELECT a FROM t WHERE a IN (SELECT b FROM u)

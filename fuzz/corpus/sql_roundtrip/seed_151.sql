@@ -1,0 +1,1 @@
+SELECT (SELECT COUNT(*) FROM u) AS n, a FROM t

@@ -1,0 +1,1 @@
+SELECT a, b, SUM(c) FROM t GROUP BY a, b

@@ -1,0 +1,1 @@
+SELECT a FROM t INNER JOIN u ON t.a = u.a

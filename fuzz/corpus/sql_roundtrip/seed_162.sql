@@ -1,0 +1,1 @@
+SELECT a FROM t RIGHT JOIN u ON t.a = u.a

@@ -1,0 +1,1 @@
+SELECT a FROM t, u JOIN v ON u.a = v.a

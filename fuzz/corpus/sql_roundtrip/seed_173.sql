@@ -1,0 +1,1 @@
+SELECT a FROM t WHERE a = 1 AND NOT b = 2 OR NOT c IS NULL

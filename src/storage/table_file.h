@@ -1,0 +1,231 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/core/digest.h"
+#include "foundation/core/memory_stream.h"
+#include "storage/buffer_cache.h"
+#include "storage/table_file_host.h"
+
+namespace brn {
+
+class TBRNCompressionManager;
+class TBRNFileManager;
+class TBRNFileStream;
+class TBRNStream;
+
+enum class TBRNTableFileAccess : uint8_t { Shared = 0, Exclusive = 1, InTransaction = 2 };
+
+// The common base of a table's paged files: the header record, fixed-size
+// blocks numbered from 1 with a free list, the buffer cache, the flush
+// protocol with its write-in-progress flag, the change counter through which
+// sessions and processes sharing the file notice each other's writes,
+// encryption, backup streams, ".Old" copies and header verification.
+//
+// One manager serves one session's thread and is never shared; the file
+// stream's critical section is held around every multi-step file access.
+// Numbers read from the file (block count, free-list head, links) are checked
+// before they are used: damage raises 601, never an access outside the file.
+class TBRNTableFileManager {
+ public:
+  static constexpr int32_t kCommonHeaderSize = 54;
+  static constexpr int32_t kMaxRunBytes = 1048576;
+  static constexpr int32_t kBackupChunkSize = 65536;
+
+  TBRNTableFileManager(TBRNTableFileHost* host, TBRNFileManager* files);
+  // Closes the file without flushing and frees the cache: call Close first
+  // to keep the changes of exclusive mode.
+  virtual ~TBRNTableFileManager();
+  TBRNTableFileManager(const TBRNTableFileManager&) = delete;
+  TBRNTableFileManager& operator=(const TBRNTableFileManager&) = delete;
+
+  // Header fields.
+  uint32_t Checksum = 0;
+  TBRNDigest SignatureDigest;
+  int32_t CharacterSetFlag = 0;
+  bool EncryptedFlag = false;
+  TBRNDigest PasswordDigest;
+  int32_t ChangeCounter = 0;
+  int32_t FreeListHead = 0;
+  int32_t NextBlock = 1;
+  bool WriteInProgress = false;
+
+  // Statistics.
+  int64_t CacheHits = 0;
+  int64_t CacheMisses = 0;
+  int64_t DiskReads = 0;
+  int64_t BytesRead = 0;
+  int64_t DiskWrites = 0;
+  int64_t BytesWritten = 0;
+
+  TBRNTableFileHost* GetHost() const { return host_; }
+  TBRNFileManager* GetFileManager() const { return files_; }
+  bool IsOpen() const { return stream_ != nullptr; }
+  TBRNTableFileAccess GetAccessMode() const { return access_; }
+  bool GetHeaderModified() const { return headerModified_; }
+  void SetHeaderModified() { headerModified_ = true; }
+
+  // The kind's fixed facts.
+  virtual std::string GetFileExtension() const = 0;
+  virtual int32_t GetHeaderAreaSize() const = 0;
+  // The record size, a multiple of 8 (descendants add their fields).
+  virtual int32_t GetHeaderRecordSize() const { return 56; }
+  virtual std::string GetBlockKindName() const = 0;
+  virtual int32_t GetCacheCapacity() const = 0;
+  virtual int32_t GetBlockSize() const = 0;
+  virtual int32_t GetBufferSize() const = 0;
+
+  // Names: folder + table name + extension, and that + ".Old".
+  std::string GetFileName() const;
+  std::string GetOldFileName() const { return GetFileName() + ".Old"; }
+
+  // Lifecycle.
+  void OpenOrCreate();
+  void Open();
+  void Close();
+  void Refresh();
+  // Re-reads the header; a moved change counter empties the cache (pinned
+  // buffers die when released) and answers true.
+  bool HasChanged();
+  void RefreshIfShared();
+  void BeginTransaction();
+  void CommitTransaction(bool osFlush, bool trim);
+  void RollbackTransaction();
+  virtual void DiscardChanges();
+  // The flush protocol: header with the write-in-progress flag and the
+  // change counter advanced, the dirty blocks, the header without the flag.
+  // With osFlush each step reaches the disk before the next begins.
+  virtual void Flush(bool osFlush);
+  void IncrementChangeCounter();
+  void Empty();
+  void ClearStatistics();
+  void ResetStatistics();
+
+  // Blocks.
+  int32_t GetBlockCount() const { return NextBlock - 1; }
+  int32_t GetFreeOrNextBlock() const { return FreeListHead != 0 ? FreeListHead : NextBlock; }
+  void SetFreeListHead(int32_t head);
+  // 407 when block NextBlock would end past the file size limit.
+  virtual void CheckFileFull();
+
+  // The cache. GetBuffer answers a pinned buffer, or nullptr with restart
+  // set when another writer changed the table (the cache is then empty and
+  // the caller starts its operation again). Direction 0 none, 1 forward, 2
+  // backward.
+  TBRNTableFileBuffer* GetBuffer(int32_t blockNumber, bool readAhead, uint8_t direction,
+                                 int32_t readAheadCount, bool& restart);
+  void ReleaseBuffer(TBRNTableFileBuffer* buffer);
+  int32_t GetReadAheadCount() const { return capacity_ / 4; }
+  void FlushBuffers();
+  void TrimCache(bool toHighWater);
+  void DropCache(bool onlyModified);
+  void SetCacheCapacity(int32_t capacity);
+  int32_t GetCapacity() const { return capacity_; }
+  int32_t GetBufferCount() const { return bufferCount_; }
+  int32_t GetDirtyCount() const { return dirtyCount_; }
+  int32_t GetDirtyHighWater() const { return dirtyHighWater_; }
+  // Buffers dropped while pinned and not yet released.
+  int32_t GetDeadCount() const { return int32_t(dead_.size()); }
+  // The cached buffer of a block, or nullptr; does not pin or count.
+  TBRNTableFileBuffer* FindBuffer(int32_t blockNumber) const;
+
+  // Maintenance.
+  void Rename(const std::string& newTableName);
+  void MakeOldCopy(bool byRename);
+  void RestoreOldCopy(bool byRename);
+  void DeleteOldCopy();
+  void DeleteFile();
+  bool WriteBackup(TBRNStream& stream, int64_t& bytesDone, int64_t totalBytes,
+                   int32_t compressionLevel, bool leaveDataOut);
+  bool ReadBackup(TBRNStream& stream, int64_t& bytesDone, int64_t totalBytes,
+                  int32_t compressionLevel);
+  bool Verify(bool& errorsFound, bool repair);
+  virtual bool VerifyHeader(bool& errorsFound, bool repair);
+  virtual bool VerifyContents(bool& errorsFound, bool repair);
+  virtual void LogVerifyError(const std::string& message, const std::string& subObjectKind,
+                              const std::string& subObjectName, bool repair);
+
+  [[noreturn]] virtual void RaiseCorrupt(const std::string& message) const;
+  [[noreturn]] void RaiseMetadataError(const std::string& message) const;
+  [[noreturn]] virtual void RaiseBackupReadError();
+  [[noreturn]] virtual void RaiseBackupWriteError();
+  [[noreturn]] virtual void RaiseBackupUnknownError(const std::string& message);
+  [[noreturn]] virtual void RaiseRestoreReadError();
+  [[noreturn]] virtual void RaiseRestoreWriteError();
+  [[noreturn]] virtual void RaiseRestoreUnknownError(const std::string& message);
+
+ protected:
+  virtual void ReadHeader(bool check);
+  virtual void InitHeader();
+  virtual void ReadHeaderFields(TBRNMemoryStream& stream);
+  virtual void CheckHeader();
+  virtual void WriteHeaderFields(TBRNMemoryStream& stream, bool incrementCounter);
+  virtual void CopyHeaderFrom(const TBRNTableFileManager&) {}
+  virtual void AllocateBlockNumber();
+  virtual TBRNTableFileBuffer* CreateBuffer() = 0;
+
+  // The common rule of the descendants' allocate and free operations. The
+  // allocated buffer is pinned, zeroed, reset and modified; nullptr with
+  // restart set when another writer changed the table.
+  TBRNTableFileBuffer* AllocateBlockBuffer(bool& restart);
+  void FreeBlockBuffer(TBRNTableFileBuffer* buffer);
+
+  TBRNFileStream* GetStream() const { return stream_.get(); }
+  void ResetAccessMode();
+
+ private:
+
+  void createNewFile();
+  void writeHeaderRecord(bool incrementCounter);
+  void closeStream();
+  // Header fields that later block accesses rely on.
+  void checkHeaderBounds() const;
+  bool isPlainHeader();
+  std::string kindText(const char* pattern) const;
+
+  // Cache internals.
+  TBRNTableFileBuffer* acquireBuffer(int32_t blockNumber);
+  TBRNTableFileBuffer* newBuffer(int32_t blockNumber);
+  TBRNTableFileBuffer* reuseBuffer(int32_t blockNumber);
+  TBRNTableFileBuffer* findEvictable() const;
+  void readAhead(int32_t blockNumber, int32_t count, uint8_t direction);
+  void addToBucket(TBRNTableFileBuffer* buffer);
+  void removeFromBucket(TBRNTableFileBuffer* buffer);
+  void linkMostRecent(TBRNTableFileBuffer* buffer);
+  void unlinkBuffer(TBRNTableFileBuffer* buffer);
+  void moveToMostRecent(TBRNTableFileBuffer* buffer);
+  // Takes the buffer out of the cache and frees it, or marks it dead when
+  // it is pinned.
+  void discardBuffer(TBRNTableFileBuffer* buffer);
+  void freeAllBuffers();
+  uint32_t bucketOf(int32_t blockNumber) const;
+
+  TBRNTableFileHost* host_;
+  TBRNFileManager* files_;
+  std::string tableName_;
+  std::string extension_;
+  std::unique_ptr<TBRNFileStream> stream_;
+  TBRNMemoryStream headerStream_;
+  TBRNMemoryStream readAheadStream_;
+  int32_t readAheadFirst_ = 0;
+  int32_t readAheadLast_ = 0;
+  TBRNMemoryStream flushStream_;
+  TBRNTableFileBuffer* mostRecent_ = nullptr;
+  TBRNTableFileBuffer* leastRecent_ = nullptr;
+  int32_t bufferCount_ = 0;
+  int32_t capacity_ = 0;
+  std::vector<std::unique_ptr<TBRNTableFileBufferBucket>> buckets_;
+  TBRNTableFileBuffers dirty_;
+  int32_t dirtyCount_ = 0;
+  int32_t dirtyHighWater_ = 0;
+  TBRNTableFileBuffers dead_;
+  TBRNTableFileAccess access_ = TBRNTableFileAccess::Shared;
+  bool headerModified_ = false;
+  bool truncatePending_ = false;
+  std::unique_ptr<TBRNCompressionManager> compression_;
+};
+
+}  // namespace brn

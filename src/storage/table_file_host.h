@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace brn {
+
+class TBRNDigest;
+
+// The four files of a base table.
+enum class TBRNTableFileKind : uint8_t { Rows, Indexes, Blobs, PublishedUpdates };
+
+// What a table file needs of its table, its session and the engine. The
+// table manager implements it for the files it owns (the sessions subsystem
+// sits above storage); tests implement it with fakes. One table file manager
+// calls its host from the session's thread only.
+class TBRNTableFileHost {
+ public:
+  virtual ~TBRNTableFileHost() = default;
+
+  // The table: its name, its kind word ("table", "System table", ...), the
+  // folder of its files (ending with a separator) and its storage facts.
+  virtual std::string GetTableName() const = 0;
+  virtual std::string GetTableKindName() const = 0;
+  virtual std::string GetFolder() const = 0;
+  virtual uint32_t GetStructureChecksum() const = 0;
+  virtual bool IsEncrypted() const = 0;
+  virtual bool IsTransient() const = 0;
+  virtual bool IsTemporary() const = 0;
+  virtual bool IsReadOnly() const = 0;
+  // The file carries the read-only attribute: the table becomes read-only.
+  virtual void SetReadOnly() = 0;
+  // Repair opens a file whose write was interrupted; alteration stamps a new
+  // structure checksum into files that still carry the old one.
+  virtual bool SkipWriteCheck() const = 0;
+  virtual bool SkipStructureCheck() const = 0;
+  // The engine creates the file itself (no "automatically created" warning).
+  virtual bool IsCreatedByEngine() const = 0;
+
+  // The table locks this session holds.
+  virtual bool HoldsExclusiveLock() const = 0;
+  virtual bool HoldsTransactionLock() const = 0;
+  // The table's Read and Write brackets: counted, so that they nest. Every
+  // Begin is matched by exactly one End from the same caller, also when the
+  // work between them throws. A Read bracket keeps other sessions and
+  // processes from writing the table's headers; a Write bracket keeps them
+  // from reading or writing them.
+  virtual void BeginRead() = 0;
+  virtual void EndRead() = 0;
+  virtual void BeginWrite() = 0;
+  virtual void EndWrite() = 0;
+  // Whether another session or process changed any file of the table since
+  // this session last looked; a true answer has emptied the caches of all of
+  // them. Called on a cache miss, inside a Read bracket.
+  virtual bool TableHasChanged() = 0;
+
+  // The engine: signature and encryption password digests and the file
+  // extension setting of each kind of file.
+  virtual const TBRNDigest& GetSignatureDigest() const = 0;
+  virtual bool IsValidSignature(const TBRNDigest& digest) const = 0;
+  virtual const TBRNDigest& GetEncryptionDigest() const = 0;
+  virtual std::string GetFileExtension(TBRNTableFileKind kind) const = 0;
+
+  // The session: a line of the log output, a warning log event, the
+  // progress of a long operation in percent (false: the user cancelled) and
+  // the backup and restore errors (1300, 1301) of the database manager.
+  virtual void LogMessage(const std::string& text) = 0;
+  virtual void WriteWarningEvent(const std::string& text) = 0;
+  virtual bool UpdateProgress(int32_t percent) = 0;
+  [[noreturn]] virtual void RaiseBackupError(const std::string& text) = 0;
+  [[noreturn]] virtual void RaiseRestoreError(const std::string& text) = 0;
+  virtual std::string GetFixedText(bool fixed) const { return fixed ? "Fixed" : "Not Fixed"; }
+};
+
+}  // namespace brn
