@@ -14,7 +14,9 @@ class TBRNColumns;
 class TBRNIndex;
 class TBRNIndexes;
 class TBRNTableHolder;
+class TBRNExprToken;
 class TBRNWordGenerator;
+class TBRNWordList;
 
 // Index kinds (IndexType).
 inline constexpr int32_t kIndexOrdinary = 0;
@@ -98,8 +100,8 @@ class TBRNIndexColumns : public TBRNCatalogObjects {
   // Recomputes PageSize when the size changes.
   void SetKeySize(int32_t size);
   // Text index: IndexedWordLength + 3; otherwise the sum of each column's
-  // Size + 1. Needs the columns resolvable (401 otherwise); without a table
-  // the sizes stay as they are.
+  // Size + 1 (a column the table lacks adds nothing); without a table the
+  // sizes stay as they are. Never raises.
   void ComputeKeySize();
 
   std::string GetObjectTypeName() const override;
@@ -161,6 +163,13 @@ class TBRNIndex : public TBRNCatalogObject {
   // An Internal index named "__OrderBy", "__Distinct" or "__GroupBy".
   bool IsQueryResultIndex() const;
   std::string GetIndexDefinition(bool withDescriptions);
+  // The words of text as this text index keys them (each cut to
+  // IndexedWordLength characters), under the first column's collation, by
+  // the built-in extraction or the index's word generator module.
+  std::unique_ptr<TBRNWordList> BuildWordList(const std::string& text, bool searchMode);
+  // text through the configuration's text filter for filterType; unchanged
+  // when there is none.
+  std::string FilterText(const std::string& filterType, const std::string& text);
 
   void SetInternal(bool value) override;
   void SetSystem(bool value) override;
@@ -168,6 +177,8 @@ class TBRNIndex : public TBRNCatalogObject {
   void SetTemporary(bool value) override;
   std::string GetObjectTypeName() const override;
   void ResetLinks() override;
+  // Every table and view of the Default schema registers its references.
+  void CollectReferrers() override;
   TBRNConfigObject* GetRootObject() override;
   void RegisterReferenceTo(TBRNConfigObject* target) override;
   void ReplaceReferencedID(TBRNConfigObject* target, int32_t newID) override;
@@ -189,7 +200,9 @@ class TBRNIndex : public TBRNCatalogObject {
   std::string GetDropSQL(bool option1, bool option2) override;
 
   bool IsTextIndex() const { return IndexType == kIndexText; }
-  bool IsConstraintIndex() const { return IndexType >= kIndexPrimaryKey && IndexType <= kIndexUnique; }
+  bool IsConstraintIndex() const {
+    return IndexType >= kIndexPrimaryKey && IndexType <= kIndexUnique;
+  }
 
  private:
   int64_t storedVersion() const;
@@ -210,6 +223,14 @@ class TBRNIndexes : public TBRNCatalogObjects {
   int32_t IndexOfType(int32_t type) const;
   // The column list the index columns refer to: the owning table's.
   virtual TBRNColumns* GetColumns() const;
+  // The index that best serves node (a column reference or a row value of
+  // column references): same names, collations of character columns and
+  // one direction; the smallest key wins, the earlier on a tie. -1: none.
+  int32_t FindBestIndex(const TBRNExprToken* node) const;
+  // The first text index whose leading columns match node's references in
+  // name and collation (the column's own collation also finds an index
+  // built case-insensitively from it). -1: none.
+  int32_t FindTextIndex(const TBRNExprToken* node) const;
 
   int32_t GetMaxCount() const override;
   TBRNConfigObject* CreateItem() override;

@@ -74,21 +74,19 @@ uint32_t TBRNTableFileManager::bucketOf(int32_t blockNumber) const {
 
 TBRNTableFileBuffer* TBRNTableFileManager::FindBuffer(int32_t blockNumber) const {
   if (capacity_ == 0) return nullptr;
-  const auto& bucket = buckets_[bucketOf(blockNumber)];
-  if (bucket == nullptr) return nullptr;
+  const TBRNTableFileBufferBucket& bucket = buckets_[bucketOf(blockNumber)];
   int32_t index = 0;
-  return bucket->Find(blockNumber, index) ? bucket->Buffers[size_t(index)] : nullptr;
+  return bucket.Find(blockNumber, index) ? bucket.Buffers[size_t(index)] : nullptr;
 }
 
 void TBRNTableFileManager::addToBucket(TBRNTableFileBuffer* buffer) {
-  auto& bucket = buckets_[bucketOf(buffer->BlockNumber)];
-  if (bucket == nullptr) bucket = std::make_unique<TBRNTableFileBufferBucket>();
+  TBRNTableFileBufferBucket& bucket = buckets_[bucketOf(buffer->BlockNumber)];
   int32_t index = 0;
-  if (bucket->Find(buffer->BlockNumber, index)) {
+  if (bucket.Find(buffer->BlockNumber, index)) {
     RaiseCorrupt(FormatText("Cannot find %s during retrieval from cache", {GetBlockKindName()}));
   }
-  bucket->Buffers.insert(bucket->Buffers.begin() + index, buffer);
-  buffer->Bucket = bucket.get();
+  bucket.Buffers.insert(bucket.Buffers.begin() + index, buffer);
+  buffer->Bucket = &bucket;
 }
 
 void TBRNTableFileManager::removeFromBucket(TBRNTableFileBuffer* buffer) {
@@ -207,8 +205,8 @@ TBRNTableFileBuffer* TBRNTableFileManager::GetBuffer(int32_t blockNumber, bool r
     // A number beyond the file comes from a damaged link: never read or
     // write outside the blocks the header accounts for.
     if (blockNumber > NextBlock) {
-      RaiseCorrupt(FormatText("Invalid %s number specified for retrieval from cache",
-                              {GetBlockKindName()}));
+      RaiseCorrupt(
+          FormatText("Invalid %s number specified for retrieval from cache", {GetBlockKindName()}));
     }
     int32_t count = 1;
     if (readAhead && readAheadCount > 1) {
@@ -259,10 +257,10 @@ void TBRNTableFileManager::readAhead(int32_t blockNumber, int32_t count, uint8_t
   // may not be on disk yet.
   bool partialAllowed = host_->HoldsExclusiveLock() || host_->HoldsTransactionLock();
   if (got == 0 || (!partialAllowed && got < requested)) {
-    RaiseCorrupt(FormatText(
-        "Error reading %ss into cache - Size: %s Offset: %s Requested: %s Actual: %s",
-        {GetBlockKindName(), std::to_string(fileSize), std::to_string(offset),
-         std::to_string(requested), std::to_string(got)}));
+    RaiseCorrupt(
+        FormatText("Error reading %ss into cache - Size: %s Offset: %s Requested: %s Actual: %s",
+                   {GetBlockKindName(), std::to_string(fileSize), std::to_string(offset),
+                    std::to_string(requested), std::to_string(got)}));
   }
   ++DiskReads;
   BytesRead += got;
@@ -323,9 +321,8 @@ void TBRNTableFileManager::FlushBuffers() {
   };
   if (access_ == TBRNTableFileAccess::Exclusive && dirtyCount_ > 0) {
     dirty_.clear();
-    for (const auto& bucket : buckets_) {
-      if (bucket == nullptr) continue;
-      for (TBRNTableFileBuffer* buffer : bucket->Buffers) {
+    for (const TBRNTableFileBufferBucket& bucket : buckets_) {
+      for (TBRNTableFileBuffer* buffer : bucket.Buffers) {
         if (buffer->Queued && buffer->PinCount == 0) dirty_.push_back(buffer);
       }
     }
@@ -349,8 +346,8 @@ void TBRNTableFileManager::FlushBuffers() {
     while (i < dirty_.size()) {
       size_t j = i;
       int64_t bytes = blockSize;
-      while (j + 1 < dirty_.size() &&
-             dirty_[j + 1]->BlockNumber == dirty_[j]->BlockNumber + 1 && bytes <= kMaxRunBytes) {
+      while (j + 1 < dirty_.size() && dirty_[j + 1]->BlockNumber == dirty_[j]->BlockNumber + 1 &&
+             bytes <= kMaxRunBytes) {
         ++j;
         bytes += blockSize;
       }
@@ -380,8 +377,8 @@ void TBRNTableFileManager::FlushBuffers() {
       {
         TableFileHold hold(stream_.get());
         if (truncatePending_) writeAtHeaderArea();
-        stream_->Seek(0, int64_t(GetHeaderAreaSize()) +
-                             int64_t(dirty_[i]->BlockNumber - 1) * blockSize);
+        stream_->Seek(
+            0, int64_t(GetHeaderAreaSize()) + int64_t(dirty_[i]->BlockNumber - 1) * blockSize);
         stream_->Write(flushStream_.GetMemory(), int32_t(bytes));
       }
       ++DiskWrites;
@@ -428,13 +425,11 @@ void TBRNTableFileManager::TrimCache(bool toHighWater) {
 }
 
 void TBRNTableFileManager::DropCache(bool onlyModified) {
-  for (auto& bucket : buckets_) {
-    if (bucket == nullptr) continue;
-    for (size_t i = bucket->Buffers.size(); i-- > 0;) {
-      TBRNTableFileBuffer* buffer = bucket->Buffers[i];
+  for (TBRNTableFileBufferBucket& bucket : buckets_) {
+    for (size_t i = bucket.Buffers.size(); i-- > 0;) {
+      TBRNTableFileBuffer* buffer = bucket.Buffers[i];
       if (!onlyModified || buffer->Modified) discardBuffer(buffer);
     }
-    if (bucket->Buffers.empty()) bucket.reset();
   }
   dirty_.clear();
   dirtyCount_ = 0;
@@ -451,9 +446,8 @@ void TBRNTableFileManager::SetCacheCapacity(int32_t capacity) {
   if (capacity % 2 != 0) ++capacity;
   if (capacity == capacity_) return;
   std::vector<TBRNTableFileBuffer*> all;
-  for (auto& bucket : buckets_) {
-    if (bucket == nullptr) continue;
-    for (TBRNTableFileBuffer* buffer : bucket->Buffers) all.push_back(buffer);
+  for (const TBRNTableFileBufferBucket& bucket : buckets_) {
+    for (TBRNTableFileBuffer* buffer : bucket.Buffers) all.push_back(buffer);
   }
   buckets_.clear();
   capacity_ = capacity;

@@ -38,10 +38,6 @@ std::string TBRNTableFileManager::GetFileName() const {
   return host_->GetFolder() + tableName_ + (extension_.empty() ? GetFileExtension() : extension_);
 }
 
-std::string TBRNTableFileManager::kindText(const char* pattern) const {
-  return FormatText(pattern, {GetBlockKindName()});
-}
-
 void TBRNTableFileManager::RaiseCorrupt(const std::string& message) const {
   throw EBRNException(kCorruptCode,
                       FormatText("The %s %s is corrupt (%s)",
@@ -57,9 +53,9 @@ void TBRNTableFileManager::RaiseMetadataError(const std::string& message) const 
 void TBRNTableFileManager::CheckFileFull() {
   int64_t end = int64_t(GetHeaderAreaSize()) + int64_t(NextBlock) * GetBlockSize();
   if (NextBlock == INT32_MAX || end > files_->GetMaxTableFileSize()) {
-    throw EBRNException(kFullCode,
-                        FormatText("The %s %s is full (%s)", {host_->GetTableKindName(),
-                                                             host_->GetTableName(), GetFileName()}));
+    throw EBRNException(
+        kFullCode, FormatText("The %s %s is full (%s)",
+                              {host_->GetTableKindName(), host_->GetTableName(), GetFileName()}));
   }
 }
 
@@ -76,8 +72,8 @@ void TBRNTableFileManager::AllocateBlockNumber() {
 }
 
 void TBRNTableFileManager::ResetAccessMode() {
-  access_ = host_->HoldsExclusiveLock() ? TBRNTableFileAccess::Exclusive
-                                        : TBRNTableFileAccess::Shared;
+  access_ =
+      host_->HoldsExclusiveLock() ? TBRNTableFileAccess::Exclusive : TBRNTableFileAccess::Shared;
 }
 
 void TBRNTableFileManager::ClearStatistics() {
@@ -373,8 +369,8 @@ TBRNTableFileBuffer* TBRNTableFileManager::AllocateBlockBuffer(bool& restart) {
   int32_t n = GetFreeOrNextBlock();
   bool fromFreeList = n != NextBlock;
   if (fromFreeList && (n < 1 || n > NextBlock)) {
-    RaiseCorrupt(FormatText("Invalid free %s list pointer (%s)",
-                            {GetBlockKindName(), std::to_string(n)}));
+    RaiseCorrupt(
+        FormatText("Invalid free %s list pointer (%s)", {GetBlockKindName(), std::to_string(n)}));
   }
   TBRNTableFileBuffer* buffer = GetBuffer(n, false, 0, 0, restart);
   if (buffer == nullptr) return nullptr;

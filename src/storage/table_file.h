@@ -177,14 +177,12 @@ class TBRNTableFileManager {
   void ResetAccessMode();
 
  private:
-
   void createNewFile();
   void writeHeaderRecord(bool incrementCounter);
   void closeStream();
   // Header fields that later block accesses rely on.
   void checkHeaderBounds() const;
   bool isPlainHeader();
-  std::string kindText(const char* pattern) const;
 
   // Cache internals.
   TBRNTableFileBuffer* acquireBuffer(int32_t blockNumber);
@@ -217,7 +215,9 @@ class TBRNTableFileManager {
   TBRNTableFileBuffer* leastRecent_ = nullptr;
   int32_t bufferCount_ = 0;
   int32_t capacity_ = 0;
-  std::vector<std::unique_ptr<TBRNTableFileBufferBucket>> buckets_;
+  // As many buckets as the capacity; a buffer's Bucket points into it, so
+  // it is only resized by SetCacheCapacity, which files every buffer again.
+  std::vector<TBRNTableFileBufferBucket> buckets_;
   TBRNTableFileBuffers dirty_;
   int32_t dirtyCount_ = 0;
   int32_t dirtyHighWater_ = 0;

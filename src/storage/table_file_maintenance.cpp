@@ -56,6 +56,7 @@ void TBRNTableFileManager::MakeOldCopy(bool byRename) {
     return;
   }
   if (stream_ == nullptr) throw std::logic_error("copy of a closed table file");
+  TableReadBracket bracket(host_);
   auto copy = files_->CreateFile(GetOldFileName(), true, false, false);
   TableFileHold holdSource(stream_.get());
   TableFileHold holdCopy(copy.get());
@@ -75,6 +76,7 @@ void TBRNTableFileManager::RestoreOldCopy(bool byRename) {
   }
   if (stream_ == nullptr) throw std::logic_error("copy into a closed table file");
   if (!files_->FileExists(GetOldFileName())) return;
+  TableWriteBracket bracket(host_);
   auto copy = files_->OpenFile(GetOldFileName(), true, false, false);
   {
     TableFileHold holdTarget(stream_.get());
@@ -110,8 +112,8 @@ void TBRNTableFileManager::RaiseBackupWriteError() {
 }
 
 void TBRNTableFileManager::RaiseBackupUnknownError(const std::string& message) {
-  raiseBackup(host_, 
-      FormatText("Unknown error occurred with the file %s (%s)", {GetFileName(), message}));
+  raiseBackup(host_,
+              FormatText("Unknown error occurred with the file %s (%s)", {GetFileName(), message}));
 }
 
 void TBRNTableFileManager::RaiseRestoreReadError() {
@@ -123,13 +125,14 @@ void TBRNTableFileManager::RaiseRestoreWriteError() {
 }
 
 void TBRNTableFileManager::RaiseRestoreUnknownError(const std::string& message) {
-  raiseRestore(host_, 
-      FormatText("Unknown error occurred with the file %s (%s)", {GetFileName(), message}));
+  raiseRestore(
+      host_, FormatText("Unknown error occurred with the file %s (%s)", {GetFileName(), message}));
 }
 
 bool TBRNTableFileManager::WriteBackup(TBRNStream& stream, int64_t& bytesDone, int64_t totalBytes,
                                        int32_t compressionLevel, bool leaveDataOut) {
   if (stream_ == nullptr) throw std::logic_error("backup of a closed table file");
+  TableReadBracket bracket(host_);
   bool result = true;
   try {
     TableFileHold hold(stream_.get());
@@ -182,6 +185,7 @@ bool TBRNTableFileManager::WriteBackup(TBRNStream& stream, int64_t& bytesDone, i
 bool TBRNTableFileManager::ReadBackup(TBRNStream& stream, int64_t& bytesDone, int64_t totalBytes,
                                       int32_t compressionLevel) {
   if (stream_ == nullptr) throw std::logic_error("restore into a closed table file");
+  TableWriteBracket bracket(host_);
   bool result = true;
   try {
     TableFileHold hold(stream_.get());
@@ -233,9 +237,9 @@ void TBRNTableFileManager::LogVerifyError(const std::string& message,
                                           const std::string& subObjectName, bool repair) {
   std::string fixed = host_->GetFixedText(repair);
   if (subObjectKind.empty()) {
-    host_->LogMessage(FormatText("Verification error for the %s %s file %s (%s) - %s",
-                                 {host_->GetTableName(), host_->GetTableKindName(), GetFileName(),
-                                  message, fixed}));
+    host_->LogMessage(FormatText(
+        "Verification error for the %s %s file %s (%s) - %s",
+        {host_->GetTableName(), host_->GetTableKindName(), GetFileName(), message, fixed}));
   } else {
     host_->LogMessage(FormatText("Verification error for the %s %s in the %s %s file %s (%s) - %s",
                                  {subObjectKind, subObjectName, host_->GetTableName(),
@@ -245,6 +249,7 @@ void TBRNTableFileManager::LogVerifyError(const std::string& message,
 
 bool TBRNTableFileManager::VerifyHeader(bool& errorsFound, bool repair) {
   if (stream_ == nullptr) throw std::logic_error("verification of a closed table file");
+  TableReadBracket bracket(host_);
   TableFileHold hold(stream_.get());
   std::string kind = GetBlockKindName();
   auto finding = [&](const std::string& message) {
@@ -282,7 +287,8 @@ bool TBRNTableFileManager::VerifyHeader(bool& errorsFound, bool repair) {
       }
     }
     if (FreeListHead < 0 || FreeListHead >= NextBlock) {
-      finding(FormatText("Invalid free %s list pointer (%s)", {kind, std::to_string(FreeListHead)}));
+      finding(
+          FormatText("Invalid free %s list pointer (%s)", {kind, std::to_string(FreeListHead)}));
       if (repair) {
         FreeListHead = 0;
         headerModified_ = true;
@@ -298,7 +304,8 @@ bool TBRNTableFileManager::VerifyHeader(bool& errorsFound, bool repair) {
       }
     }
     if (FreeListHead != 0) {
-      finding(FormatText("Invalid free %s list pointer (%s)", {kind, std::to_string(FreeListHead)}));
+      finding(
+          FormatText("Invalid free %s list pointer (%s)", {kind, std::to_string(FreeListHead)}));
       if (repair) {
         FreeListHead = 0;
         headerModified_ = true;

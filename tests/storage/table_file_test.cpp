@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/core/memory_stream.h"
+#include "foundation/files/fault_file_manager.h"
 #include "foundation/files/memory_file_manager.h"
 #include "foundation/files/os_file_manager.h"
 #include "foundation/test_support.h"
@@ -95,7 +96,8 @@ TEST_P(TableFileOnBoth, BlocksAreAllocatedFromTheFreeListBeforeTheEnd) {
   EXPECT_EQ(file.FreeListHead, 0);
   file.Flush(false);
   file.DropCache(false);
-  for (auto [block, value] : std::vector<std::pair<int32_t, int32_t>>{{1, 20}, {2, 21}, {3, 13}, {4, 22}}) {
+  for (auto [block, value] :
+       std::vector<std::pair<int32_t, int32_t>>{{1, 20}, {2, 21}, {3, 13}, {4, 22}}) {
     TBRNTableFileBuffer* buffer = file.Get(block);
     EXPECT_EQ(BlockValue(buffer), value) << block;
     file.ReleaseBuffer(buffer);
@@ -153,9 +155,9 @@ TEST_P(TableFileOnBoth, HeaderMismatchesAreRefusedWithTheirMessages) {
     TestBlockFile file(&host, files_.get());
     EBRNException error = CaughtError([&] { file.Open(); });
     EXPECT_EQ(error.ErrorCode, 100) << c.name;
-    EXPECT_EQ(error.ErrorMessage,
-              std::string("There is an error in the metadata for the table Orders (") + c.message +
-                  ")")
+    EXPECT_EQ(
+        error.ErrorMessage,
+        std::string("There is an error in the metadata for the table Orders (") + c.message + ")")
         << c.name;
     EXPECT_FALSE(file.IsOpen());
   }
@@ -182,7 +184,8 @@ class RecordingFileManager : public TBRNMemoryFileManager {
 
 class RecordingFile : public TBRNMemoryFile {
  public:
-  explicit RecordingFile(RecordingFileManager* manager) : TBRNMemoryFile(manager), files_(manager) {}
+  explicit RecordingFile(RecordingFileManager* manager)
+      : TBRNMemoryFile(manager), files_(manager) {}
   int32_t Write(const void* buffer, int32_t count) override {
     files_->Events.push_back("W" + std::to_string(Position) + ":" + std::to_string(count));
     return TBRNMemoryFile::Write(buffer, count);
@@ -247,7 +250,8 @@ TEST_F(TableFileCache, WithOSFlushingEachStepReachesTheDiskBeforeTheNext) {
   file.ReleaseBuffer(file.Allocate());
   files_.Events.clear();
   file.Flush(true);
-  EXPECT_EQ(files_.Events, (std::vector<std::string>{"W0:56", "F", "W1024:256", "F", "W0:56", "F"}));
+  EXPECT_EQ(files_.Events,
+            (std::vector<std::string>{"W0:56", "F", "W1024:256", "F", "W0:56", "F"}));
   TBRNTableFileBuffer* buffer = file.Get(1);
   FillBlock(buffer, 3);
   file.ReleaseBuffer(buffer);
@@ -560,6 +564,18 @@ TEST_F(DamagedFile, ADamagedHeaderIsRefusedWithTheVerificationMessage) {
   }
 }
 
+TEST_F(DamagedFile, AShortHeaderIsRefused) {
+  {
+    auto stream = files_.OpenFile("/mem/Parts.BRNTst", false, false, false);
+    stream->SetSize(30);
+  }
+  TestBlockFile file(&host_, &files_);
+  EBRNException error = CaughtError([&] { file.Open(); });
+  EXPECT_EQ(error.ErrorCode, 601);
+  EXPECT_EQ(error.ErrorMessage, "The table Parts is corrupt (Error reading header from disk)");
+  EXPECT_EQ(host_.ReadDepth, 0);
+}
+
 TEST_F(DamagedFile, ADamagedFreeListLinkIsRefusedBeforeUse) {
   {
     TestBlockFile file(&host_, &files_);
@@ -575,8 +591,9 @@ TEST_F(DamagedFile, ADamagedFreeListLinkIsRefusedBeforeUse) {
     file.Open();
     EBRNException error = CaughtError([&] { file.Allocate(); });
     EXPECT_EQ(error.ErrorCode, 601) << link;
-    EXPECT_EQ(error.ErrorMessage, "The table Parts is corrupt (Invalid free test block list pointer (" +
-                                      std::to_string(link) + "))");
+    EXPECT_EQ(error.ErrorMessage,
+              "The table Parts is corrupt (Invalid free test block list pointer (" +
+                  std::to_string(link) + "))");
     EXPECT_EQ(files_.GetFileSize("/mem/Parts.BRNTst"), 1024 + 3 * 256);
   }
 }
@@ -618,6 +635,10 @@ TEST_F(DamagedFile, VerificationReportsAndRepairsTheHeader) {
   file.Verify(errors, false);
   EXPECT_FALSE(errors);
   EXPECT_TRUE(host_.Log.empty());
+  file.LogVerifyError("Invalid key", "index", "ByName", true);
+  EXPECT_EQ(host_.Log, (std::vector<std::string>{
+                           "Verification error for the index ByName in the Parts table file "
+                           "/mem/Parts.BRNTst (Invalid key) - Fixed"}));
 }
 
 // ---- Encryption ----
@@ -744,6 +765,24 @@ TEST_F(TableFileCopies, ADamagedBackupStreamIsARestoreError) {
               "Error restoring the table Copy (Error reading the file /mem/Copy.BRNTst from the "
               "backup)");
   }
+}
+
+TEST_F(TableFileCopies, AFailingBackupTargetIsABackupError) {
+  TBRNFaultFileManager faulty(nullptr);
+  auto target = faulty.CreateFile("/mem/backup.bin", false, false, false);
+  faulty.FailWrite(3);
+  TestBlockFile source(&host_, &files_, 4096);
+  source.Open();
+  int64_t done = 0;
+  EBRNException error = CaughtError([&] { source.WriteBackup(*target, done, 1 << 20, 0, false); });
+  EXPECT_EQ(error.ErrorCode, 1300);
+  EXPECT_EQ(error.ErrorMessage.rfind(
+                "Error backing up the table Big (Unknown error occurred with the file "
+                "/mem/Big.BRNTst (",
+                0),
+            0u)
+      << error.ErrorMessage;
+  EXPECT_EQ(done, 65536) << "the first chunk went out";
 }
 
 TEST_F(TableFileCopies, OldCopiesByCopyStayAndByRenameAreConsumed) {

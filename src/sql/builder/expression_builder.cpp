@@ -465,17 +465,25 @@ void TBRNExprBuilder::BuildSQL(const TBRNExprToken* Node) {
   writeExpression(Node, 0);
 }
 
-// A query without parentheses of its own (those of its source stay), on one
-// line; any other node as writeExpression does.
-void TBRNExprBuilder::writeBareQuery(const TBRNExprToken* Node, int32_t MinLevel) {
-  if (!Node || Node->Kind != tkQuery) {
-    writeExpression(Node, MinLevel);
-    return;
-  }
+// A query (in the parentheses of its source, if any), on one line.
+void TBRNExprBuilder::writeBareQuery(const TBRNExprToken* Node) {
   const int32_t indent = IndentLevel;
   IndentLevel = -1;
   BuildQuery(Node, true);
   IndentLevel = indent;
+}
+
+// A member of a comma-separated list. A query reads greedily: one without
+// parentheses of its own followed by a comma would take what follows as
+// more select items or tables, so it gets parentheses there. (The source
+// had a separator word there, FOR, AS, ..., or parentheses that the parser
+// does not keep, as around the first member of a row.)
+void TBRNExprBuilder::writeListMember(const TBRNExprToken* Node, int32_t MinLevel,
+                                      bool FollowedByComma) {
+  const bool parens = FollowedByComma && Node && Node->Kind == tkQuery && !Node->Parenthesized;
+  if (parens) Output.AppendChar('(');
+  writeExpression(Node, MinLevel);
+  if (parens) Output.AppendChar(')');
 }
 
 void TBRNExprBuilder::writeExpression(const TBRNExprToken* Node, int32_t MinLevel) {
@@ -484,17 +492,9 @@ void TBRNExprBuilder::writeExpression(const TBRNExprToken* Node, int32_t MinLeve
     case tkOperator:
       writeOperatorChain(Node, MinLevel);
       return;
-    case tkQuery: {
-      // A query reads greedily (an alias, a comma and more select items, a
-      // FROM list): inside an expression it is written in parentheses,
-      // unless it stands alone (MinLevel 0) or in a place that has its own
-      // (IN and EXISTS, writeBareQuery).
-      const bool parens = MinLevel > 0 && !Node->Parenthesized;
-      if (parens) Output.AppendChar('(');
-      writeBareQuery(Node, MinLevel);
-      if (parens) Output.AppendChar(')');
+    case tkQuery:
+      writeBareQuery(Node);
       return;
-    }
     default:
       break;
   }
@@ -515,7 +515,7 @@ void TBRNExprBuilder::writeExpression(const TBRNExprToken* Node, int32_t MinLeve
       Output.AppendChar('(');
       for (int32_t i = 0; i < Node->ArgumentCount(); ++i) {
         if (i > 0) Output.Append(", ");
-        writeExpression(Node->Argument(i), kLevelOr);
+        writeListMember(Node->Argument(i), kLevelOr, i + 1 < Node->ArgumentCount());
       }
       Output.AppendChar(')');
       break;
@@ -544,8 +544,8 @@ void TBRNExprBuilder::writeExpression(const TBRNExprToken* Node, int32_t MinLeve
 // written without recursion: such chains are as long as the source makes
 // them. Plan mode writes each node on its own (conditions are small).
 void TBRNExprBuilder::writeOperatorChain(const TBRNExprToken* Node, int32_t MinLevel) {
-  if (Plan && (Node->Operation == opAnd || Node->Operation == opOr ||
-               isComparison(Node->Operation))) {
+  if (Plan &&
+      (Node->Operation == opAnd || Node->Operation == opOr || isComparison(Node->Operation))) {
     const bool parens = ownParentheses(Node) || precedence(Node) < MinLevel;
     writePlanOperator(Node, parens);
     return;
@@ -566,8 +566,8 @@ void TBRNExprBuilder::writeOperatorChain(const TBRNExprToken* Node, int32_t MinL
     operandLevels(current->Operation, left, right);
     const TBRNExprToken* next = current->Left();
     if (!next || next->Kind != tkOperator || next->Operation == opIntervalDifference ||
-        (Plan && (next->Operation == opAnd || next->Operation == opOr ||
-                  isComparison(next->Operation))))
+        (Plan &&
+         (next->Operation == opAnd || next->Operation == opOr || isComparison(next->Operation))))
       break;
     minLevel = left;
     current = next;
@@ -654,7 +654,7 @@ void TBRNExprBuilder::writePredicate(const TBRNExprToken* Node) {
       Output.Append(" (");
       for (int32_t i = 1; i < Node->ArgumentCount(); ++i) {
         if (i > 1) Output.Append(", ");
-        writeBareQuery(Node->Argument(i), kLevelSum);
+        writeListMember(Node->Argument(i), kLevelSum, i + 1 < Node->ArgumentCount());
       }
       Output.AppendChar(')');
       break;
@@ -706,7 +706,7 @@ void TBRNExprBuilder::writeFunction(const TBRNExprToken* Node, int32_t ArgumentC
   if (isAggregate(operation)) {
     if (Node->Variant & 1) Output.Append("DISTINCT ");
     if (Node->Variant & 2) Output.Append("ORDERED ");
-    writeExpression(OptionalArgument(Node, 0), kLevelSum);
+    writeListMember(OptionalArgument(Node, 0), kLevelSum, operation == opList && ArgumentCount > 1);
     if (operation == opList && ArgumentCount > 1) {
       Output.Append(", ");
       writeExpression(Node->Argument(1), kLevelSum);
@@ -715,12 +715,11 @@ void TBRNExprBuilder::writeFunction(const TBRNExprToken* Node, int32_t ArgumentC
     Output.Append(field);
     Output.Append(", ");
     writeExpression(OptionalArgument(Node, 0), kLevelSum);
-  } else if (operation == opTrimBoth || operation == opTrimLeading ||
-             operation == opTrimTrailing) {
+  } else if (operation == opTrimBoth || operation == opTrimLeading || operation == opTrimTrailing) {
     Output.Append(operation == opTrimBoth      ? "BOTH "
                   : operation == opTrimLeading ? "LEADING "
                                                : "TRAILING ");
-    writeExpression(OptionalArgument(Node, 0), kLevelPrimary);
+    writeListMember(OptionalArgument(Node, 0), kLevelPrimary, true);
     Output.Append(", ");
     writeExpression(OptionalArgument(Node, 1), kLevelSum);
   } else {
@@ -728,13 +727,11 @@ void TBRNExprBuilder::writeFunction(const TBRNExprToken* Node, int32_t ArgumentC
       if (i > 0) Output.Append(", ");
       const TBRNExprToken* argument = Node->Argument(i);
       // Cursor and statement names of the cursor and statement functions.
-      if (argument && (argument->Kind == tkCursorReference ||
-                       argument->Kind == tkStatementReference))
+      if (argument &&
+          (argument->Kind == tkCursorReference || argument->Kind == tkStatementReference))
         writePlainName(argument->Name);
-      else if (operation == opExists)
-        writeBareQuery(argument, kLevelPrimary);
       else
-        writeExpression(argument, argumentLevel(Node, i));
+        writeListMember(argument, argumentLevel(Node, i), i + 1 < ArgumentCount);
     }
   }
   Output.AppendChar(')');
@@ -742,7 +739,7 @@ void TBRNExprBuilder::writeFunction(const TBRNExprToken* Node, int32_t ArgumentC
 
 void TBRNExprBuilder::writeCast(const TBRNExprToken* Node) {
   Output.AppendChar('(');
-  writeExpression(OptionalArgument(Node, 0), kLevelOr);
+  writeListMember(OptionalArgument(Node, 0), kLevelOr, true);
   Output.Append(", ");
   if (const TBRNExprToken* target = OptionalArgument(Node, 1)) WriteDataType(target);
   // A format value: a primary, written with its own arguments only.

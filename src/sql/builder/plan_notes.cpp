@@ -17,19 +17,20 @@ bool HasPlanNotes(const TBRNExprToken* Node) {
 std::string PlanScanNote(const TBRNExprToken* Node, bool Costs) {
   std::string text;
   if (Node->PartialLength != 0)
-    text = FormatText("Partial length match on %s char(s) ",
-                      {std::to_string(Node->PartialLength)}) ;
+    text = FormatText("Partial length match on %s char(s) ", {std::to_string(Node->PartialLength)});
   const std::string rows = std::to_string(Node->RowCount);
   const std::string cost = FormatByteSize(Node->EstimatedCost);
   switch (Node->OptimizeLevel) {
     case 0:
       if (Node->CostEliminated != 0)
-        text += Costs ? FormatText("Row scan with one or more index scans eliminated due to cost "
-                                   "(%s): %s rows, %s estimated cost",
-                                   {Node->ScanName, rows, cost})
-                      : FormatText("Row scan with one or more index scans eliminated due to cost "
-                                   "(%s)",
-                                   {Node->ScanName});
+        text += Costs ? FormatText(
+                            "Row scan with one or more index scans eliminated due to cost "
+                            "(%s): %s rows, %s estimated cost",
+                            {Node->ScanName, rows, cost})
+                      : FormatText(
+                            "Row scan with one or more index scans eliminated due to cost "
+                            "(%s)",
+                            {Node->ScanName});
       else
         text += Costs ? FormatText("Row scan (%s): %s rows, %s estimated cost",
                                    {Node->ScanName, rows, cost})

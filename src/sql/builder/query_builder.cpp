@@ -105,7 +105,8 @@ void TBRNExprBuilder::WriteInto(const TBRNExprToken* List) {
     if (!first) Output.AppendChar(',');
     first = false;
     Output.AppendChar(' ');
-    WriteNodeName(target);
+    // A target is a primary: a name, or whatever the source wrote there.
+    writeExpression(target, 8);
   }
 }
 

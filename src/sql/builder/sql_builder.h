@@ -69,10 +69,10 @@ class TBRNExprBuilder {
 
   // ---- Expressions (expression_builder.cpp) ----
   // Writes Node, in parentheses when the source had them or when its
-  // precedence is looser than MinLevel (see the levels in the .cpp). Clauses
-  // write their expressions with MinLevel 1; 0 is a node that stands alone.
+  // precedence is looser than MinLevel (see the levels in the .cpp).
   void writeExpression(const TBRNExprToken* Node, int32_t MinLevel);
-  void writeBareQuery(const TBRNExprToken* Node, int32_t MinLevel);
+  void writeBareQuery(const TBRNExprToken* Node);
+  void writeListMember(const TBRNExprToken* Node, int32_t MinLevel, bool FollowedByComma);
   void writeOperatorChain(const TBRNExprToken* Node, int32_t MinLevel);
   void writePlanOperator(const TBRNExprToken* Node, bool Parens);
   void writePredicate(const TBRNExprToken* Node);

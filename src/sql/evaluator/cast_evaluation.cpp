@@ -60,9 +60,10 @@ void ReadOptions(TBRNExprEvaluator& E, TBRNExprToken* Node, CastOptions& Options
   }
 }
 
-bool IsTextTarget(const TBRNValue& Result) {
-  return Result.GetDataType() == dtChar ||
-         (Result.GetDataType() == dtLob && Result.GetSubType() == stClob);
+// Character data or a CLOB.
+bool IsTextValue(const TBRNValue& Value) {
+  return Value.GetDataType() == dtChar ||
+         (Value.GetDataType() == dtLob && Value.GetSubType() == stClob);
 }
 
 // V formatted by its own type for a character target.
@@ -164,11 +165,14 @@ void EvaluateCast(TBRNExprEvaluator& E, TBRNExprToken* Node) {
   }
   CastOptions options;
   ReadOptions(E, Node, options);
-  if (IsTextTarget(result)) {
+  if (IsTextValue(result)) {
     result.SetAsString(FormatValue(value, options));
     return;
   }
-  if (!ParseInto(result, value.GetAsString(), options)) result.Assign(value);
+  // The formats describe text: a value of another type (a date cast to a
+  // timestamp, an integer to a Boolean) converts as it would without them,
+  // instead of having its own literal text read by a user format.
+  if (!IsTextValue(value) || !ParseInto(result, value.GetAsString(), options)) result.Assign(value);
 }
 
 }  // namespace brn::evaluation

@@ -194,8 +194,8 @@ class TBRNCompiledExpr : public TBRNExpr {
   // PartialLength is not stripped again.
   void PrepareFilter(bool CaseInsensitive, bool NoPartialCompare);
   // Column references linked to another table reference than Table become
-  // tkOuterColumnReference; outer references of Table (or all, with a nil
-  // Table) become tkColumnReference again.
+  // tkOuterColumnReference; every other outer reference (linked to Table, not
+  // linked, or any with a nil Table) becomes tkColumnReference again.
   void MarkOuterColumnReferences(const TBRNExprToken* Table);
   // The annotated condition as the plan shows it (BuildText in plan form with
   // parameter values, with cost notes when IncludeCosts).

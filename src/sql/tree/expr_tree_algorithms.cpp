@@ -429,24 +429,29 @@ bool ContainsSelectColumnReference(const TBRNExprToken* Node) {
   return containsKind(Node, tkOrderItem);
 }
 
+bool IsAggregateOperation(TBRNExprOperation Operation) {
+  switch (Operation) {
+    case opAvg:
+    case opCount:
+    case opList:
+    case opMax:
+    case opMin:
+    case opRunSum:
+    case opStdDev:
+    case opSum:
+    case opSumSquare:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsAggregateCall(const TBRNExprToken* Node) {
+  return Node != nullptr && Node->Kind == tkFunction && IsAggregateOperation(Node->Operation);
+}
+
 bool ContainsAggregate(const TBRNExprToken* Node) {
-  return findInWalk(Node, [](const TBRNExprToken* n) {
-           if (n->Kind != tkFunction) return false;
-           switch (n->Operation) {
-             case opAvg:
-             case opCount:
-             case opList:
-             case opMax:
-             case opMin:
-             case opRunSum:
-             case opStdDev:
-             case opSum:
-             case opSumSquare:
-               return true;
-             default:
-               return false;
-           }
-         }) != nullptr;
+  return findInWalk(Node, [](const TBRNExprToken* n) { return IsAggregateCall(n); }) != nullptr;
 }
 
 bool ContainsQuery(const TBRNExprToken* Node) {

@@ -77,8 +77,11 @@ bool IsColumnOrColumnRow(const TBRNExprToken* Node);
 bool ReferencesOtherTable(const TBRNExprToken* Node);
 // A tkOrderItem (a reference to a select item) occurs.
 bool ContainsSelectColumnReference(const TBRNExprToken* Node);
-// An aggregate function (AVG, COUNT, LIST, MAX, MIN, RUNSUM, STDDEV, SUM, sum
-// of squares) occurs.
+// Whether the operation is an aggregate function (AVG, COUNT, LIST, MAX, MIN,
+// RUNSUM, STDDEV, SUM, sum of squares) and whether the node is a call of one.
+bool IsAggregateOperation(TBRNExprOperation Operation);
+bool IsAggregateCall(const TBRNExprToken* Node);
+// An aggregate function call occurs.
 bool ContainsAggregate(const TBRNExprToken* Node);
 bool ContainsQuery(const TBRNExprToken* Node);
 // A correlated query occurs (queries are not entered).

@@ -197,22 +197,32 @@ uint8_t TBRNExprLexer::NextToken() {
   return TokenKind;
 }
 
-std::string TBRNExprLexer::TokenSourceText() const {
+std::string_view TBRNExprLexer::tokenSource() const {
   const int32_t length = int32_t(ScanText.size());
   int32_t first = std::min(TokenStart, length + 1);
   int32_t last = std::min(ScanPos, length + 1);
-  if (last <= first) return std::string();
-  return std::string(ScanText.substr(size_t(first) - 1, size_t(last - first)));
+  if (last <= first) return std::string_view();
+  return ScanText.substr(size_t(first) - 1, size_t(last - first));
+}
+
+std::string TBRNExprLexer::TokenSourceText() const {
+  return std::string(tokenSource());
 }
 
 std::string TBRNExprLexer::TokenText() const {
-  std::string text = TokenSourceText();
+  std::string_view text = tokenSource();
   if (TokenKind == ttString || TokenKind == ttQuotedIdentifier || TokenKind == ttBytes) {
-    text = text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string();
+    text = text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string_view();
   }
-  text = UndoubleChar('\'', text);
-  if (TokenKind != ttString) text = UndoubleChar('"', text);
-  return text;
+  // Undoubling apostrophes never joins two runs of double quotes (a run of
+  // apostrophes keeps at least one), so each character can be undoubled on
+  // its own, and only when it occurs at all: most tokens are copied once.
+  const bool undoubleApostrophes = text.find('\'') != std::string_view::npos;
+  const bool undoubleQuotes = TokenKind != ttString && text.find('"') != std::string_view::npos;
+  if (!undoubleApostrophes && !undoubleQuotes) return std::string(text);
+  std::string result = undoubleApostrophes ? UndoubleChar('\'', text) : std::string(text);
+  if (undoubleQuotes) result = UndoubleChar('"', result);
+  return result;
 }
 
 int32_t TBRNExprLexer::TokenColumn() const {
@@ -223,12 +233,24 @@ int32_t TBRNExprLexer::TokenColumn() const {
 }
 
 bool TBRNExprLexer::IsKeyword(std::string_view Word) const {
-  return TokenKind == ttIdentifier && TextEqualsIgnoreCase(TokenText(), Word);
+  if (TokenKind != ttIdentifier) return false;
+  // A plain identifier holds no quote and no blank, so its source text is its
+  // value and compares here without a copy.
+  const std::string_view token = tokenSource();
+  if (token.size() != Word.size()) {
+    // The text comparison ignores trailing blanks, which only Word can have.
+    return !Word.empty() && Word.back() == ' ' && TextEqualsIgnoreCase(token, Word);
+  }
+  for (size_t i = 0; i < token.size(); ++i) {
+    if (token[i] != Word[i] && UpperChar(token[i]) != UpperChar(Word[i])) return false;
+  }
+  return true;
 }
 
 TBRNExprOperation TBRNExprLexer::lookupIn(std::span<const TBRNKeywordEntry> Table) const {
-  if (!IsIdentifierToken()) return opNone;
-  return LookupKeyword(Table, TokenText());
+  if (TokenKind == ttIdentifier) return LookupKeyword(Table, tokenSource());
+  if (TokenKind == ttQuotedIdentifier) return LookupKeyword(Table, TokenText());
+  return opNone;
 }
 
 TBRNExprOperation TBRNExprLexer::LookupFunction() const {

@@ -111,6 +111,8 @@ class TBRNExprLexer {
   // The character at a 1-based position; NUL outside the text (NUL is never
   // a character the scanner looks for).
   char charAt(int32_t Pos) const;
+  // The current token as written, a view of ScanText (empty beyond its end).
+  std::string_view tokenSource() const;
   TBRNExprOperation lookupIn(std::span<const TBRNKeywordEntry> Table) const;
   void advanceChar();
   void skipBlanksAndComments();

@@ -303,12 +303,15 @@ class TBRNExprValidater {
   // select list by a numeric suffix.
   void NameSelectItem(TBRNExprToken* Item);
   void FinishSelectItem(TBRNExprToken* Query, TBRNExprToken* Item);
-  // Appends a hidden select item holding a validated copy of Expression.
+  // Appends a hidden select item holding a validated copy of Expression, for
+  // an expression that was not validated yet (Expression is left as it is).
   TBRNExprToken* AddHiddenSelectItem(TBRNExprToken* Query, TBRNExprToken* Expression);
   // Finds the select item Expression stands for (by alias when ByAlias and
   // it is a bare name, else by an equal expression) and, unless NoBind, turns
-  // Expression into an order item linked to it; without a match a hidden
-  // item is added and Expression is always bound to it.
+  // Expression into an order item linked to it. Without a match a hidden
+  // item takes the expression node itself and a new order item linked to it
+  // takes its place (always, NoBind or not). Expression must be validated
+  // unless ByAlias (then this validates it) and must have a parent.
   void BindToSelectItem(TBRNExprToken* Query, TBRNExprToken* Expression, bool NoBind,
                         bool KeepLob, bool ByAlias);
   // Node becomes a tkOrderItem linked to SelectItem (its children freed).

@@ -70,13 +70,11 @@ std::vector<const TBRNExprToken*> columnsOf(const TBRNExprToken* Node) {
         break;
       case tkPredicate:
       case tkFunction:
-      case tkRowValue:
-      {
+      case tkRowValue: {
         const auto arguments = node->Arguments();
         for (auto it = arguments.rbegin(); it != arguments.rend(); ++it)
           if (*it) stack.push_back(*it);
-      }
-        break;
+      } break;
       default:
         break;
     }
@@ -296,8 +294,8 @@ bool TBRNExprValidater::MoveWhereCondition(TBRNExprToken* Query, TBRNExprToken* 
       MirrorComparison(Condition);
     if (ComparesTwoTables(Condition)) return false;
   }
-  if (isComparison(Condition) || Condition->Kind == tkPredicate ||
-      Condition->Kind == tkFunction || Condition->Kind == tkRowValue) {
+  if (isComparison(Condition) || Condition->Kind == tkPredicate || Condition->Kind == tkFunction ||
+      Condition->Kind == tkRowValue) {
     if (!ContainsCorrelatedQuery(Condition) && !CombinesTableColumns(Condition))
       return AttachCondition(Query, Condition, nullptr);
   }

@@ -46,23 +46,6 @@ bool isWildcard(const TBRNExprToken* Node) {
   return Node && Node->Kind == tkColumnReference && Node->Name == "*";
 }
 
-bool isAggregateCall(const TBRNExprToken* Node) {
-  if (!Node || Node->Kind != tkFunction) return false;
-  switch (Node->Operation) {
-    case opAvg:
-    case opCount:
-    case opList:
-    case opMax:
-    case opMin:
-    case opRunSum:
-    case opStdDev:
-    case opSum:
-    case opSumSquare:
-      return true;
-    default:
-      return false;
-  }
-}
 
 const char* aggregateName(TBRNExprOperation Operation) {
   switch (Operation) {
@@ -362,8 +345,8 @@ void TBRNExprValidater::ValidateQuery(TBRNExprToken* Query) {
   }
 }
 
-void TBRNExprValidater::CheckColumnReferencesNeedClauses(TBRNExprToken* Query,
-                                                         bool& HasAggregates, bool& HasColumns) {
+void TBRNExprValidater::CheckColumnReferencesNeedClauses(TBRNExprToken* Query, bool& HasAggregates,
+                                                         bool& HasColumns) {
   HasAggregates = false;
   HasColumns = false;
   TBRNExprToken* columnItem = nullptr;
@@ -401,7 +384,7 @@ void TBRNExprValidater::CheckDuplicateCorrelationName(TBRNExprToken* Query, TBRN
 void TBRNExprValidater::NameSelectItem(TBRNExprToken* Item) {
   if (Item->Alias.empty()) {
     const TBRNExprToken* expression = argumentOrNil(Item, 0);
-    if (isAggregateCall(expression)) {
+    if (IsAggregateCall(expression)) {
       const TBRNExprToken* first = argumentOrNil(expression, 0);
       std::string name = aggregateName(expression->Operation);
       if (!first || first->Kind != tkColumnReference)
@@ -569,8 +552,7 @@ bool TBRNExprValidater::ExpressionsMatch(const TBRNExprToken* A, const TBRNExprT
       case tkPredicate:
       case tkFunction:
       case tkRowValue:
-        if (a->Operation == opUserFunction && !TextEqualsIgnoreCase(a->Name, b->Name))
-          return false;
+        if (a->Operation == opUserFunction && !TextEqualsIgnoreCase(a->Name, b->Name)) return false;
         // COUNT(DISTINCT x) is not COUNT(x).
         if (a->Kind == tkFunction && a->Variant != b->Variant) return false;
         if (a->ArgumentCount() != b->ArgumentCount()) return false;
@@ -622,7 +604,7 @@ void TBRNExprValidater::BindAggregates(TBRNExprToken* Query, TBRNExprToken* Expr
     default:
       return;
   }
-  if (!isAggregateCall(Expression)) {
+  if (!IsAggregateCall(Expression)) {
     for (int32_t i = 0; i < Expression->ArgumentCount(); ++i)
       BindAggregates(Query, Expression->Argument(i), BindQueries, BindColumns);
     return;

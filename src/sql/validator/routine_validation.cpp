@@ -271,8 +271,7 @@ void TBRNExprValidater::CheckDuplicateCursor(TBRNExprToken* Section, TBRNExprTok
   }
 }
 
-void TBRNExprValidater::CheckDuplicateResultCursor(TBRNExprToken* Section,
-                                                   TBRNExprToken* Cursor) {
+void TBRNExprValidater::CheckDuplicateResultCursor(TBRNExprToken* Section, TBRNExprToken* Cursor) {
   if (!argumentOrNil(Cursor, 0)) return;
   for (TBRNExprToken* declaration : Section->Arguments()) {
     TBRNExprToken* earlier = argumentOrNil(argumentOrNil(declaration, 0), 0);
@@ -309,8 +308,8 @@ void TBRNExprValidater::CheckDuplicateStatement(TBRNExprToken* Section,
 // ---- Assignment targets -------------------------------------------------------------
 
 void TBRNExprValidater::CheckAssignmentTarget(TBRNExprToken* Target, TBRNExprToken* Other) {
-  CheckKind(Target, {tkRoutineParamReference, tkArrayReference, tkArrayElement,
-                     tkVariableReference, tkRowColumnReference});
+  CheckKind(Target, {tkRoutineParamReference, tkArrayReference, tkArrayElement, tkVariableReference,
+                     tkRowColumnReference});
   if (Target->Kind == tkRoutineParamReference) {
     const TBRNExprToken* param = Target->Link;
     if (!param || (param->Operation != opParamInOut && param->Operation != opParamOut))
@@ -340,8 +339,7 @@ void TBRNExprValidater::ValidateCall(TBRNExprToken* Node) {
   // catalog yet while it is being created. Only a PROCEDURE root counts (a
   // function of the same name is another object).
   TBRNExprToken* root = EnclosingRoutine(Node);
-  const bool recursive =
-      root && root->Kind == tkProcedureName && sameName(root->Name, call->Name);
+  const bool recursive = root && root->Kind == tkProcedureName && sameName(root->Name, call->Name);
   if (!recursive) {
     OpenQualifiedDatabase(call);
     ResolveObjectName(call, tkRoutineCall);

@@ -188,7 +188,8 @@ void TBRNExprValidater::ValidateInsert(TBRNExprToken* Node) {
     if (int32_t(items.size()) != columnCount)
       RaiseInvalid(argumentOrNil(source, qpSelectList),
                    "the number of INSERT values does not match the number of columns");
-    for (int32_t i = 0; i < columnCount; ++i) CheckAssignable(items[size_t(i)], columns->Argument(i));
+    for (int32_t i = 0; i < columnCount; ++i)
+      CheckAssignable(items[size_t(i)], columns->Argument(i));
     return;
   }
   // A "?" among the values can also give back the stored value.
@@ -352,8 +353,8 @@ void TBRNExprValidater::ValidateTableElements(TBRNExprToken* Statement) {
         }
         checkOption(*this, argumentOrNil(item, 1), 0, Integer);
         const TBRNExprToken* value = argumentOrNil(item, 2);
-        if (value && (value->Operation == opGeneratedByDefault ||
-                      value->Operation == opGeneratedIdentity)) {
+        if (value &&
+            (value->Operation == opGeneratedByDefault || value->Operation == opGeneratedIdentity)) {
           if (type) CheckInteger(type);
           checkOption(*this, value, 0, Integer);
           checkOption(*this, value, 1, Integer);
@@ -416,8 +417,7 @@ void TBRNExprValidater::ValidateSessionStatement(TBRNExprToken* Node) {
 }
 
 void TBRNExprValidater::ValidateReset(TBRNExprToken* Node) {
-  if (Node->Variant == okServerSessionStatistics)
-    checkOption(*this, Node, 0, OptionType::Integer);
+  if (Node->Variant == okServerSessionStatistics) checkOption(*this, Node, 0, OptionType::Integer);
 }
 
 void TBRNExprValidater::ValidateImportExport(TBRNExprToken* Node) {

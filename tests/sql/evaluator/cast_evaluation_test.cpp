@@ -139,6 +139,14 @@ TEST(CastTable, FormatOptions) {
       {"CAST('1,5' AS FLOAT DECIMAL CHAR ',')", "Float 1.5"},
       {"CAST('1,5x' AS FLOAT DECIMAL CHAR ',')", "error 1011"},
       {"CAST('-1,25' AS DECIMAL(10,2) DECIMAL CHAR ',')", "Decimal -1.25"},
+      // The formats read text only: other sources convert as without them.
+      {"CAST(DATE '2020-03-04' AS TIMESTAMP DATE FORMAT 'dd.mm.yyyy')",
+       "Timestamp 2020-03-04 00:00"},
+      {"CAST(TIMESTAMP '2020-03-04 13:05:00' AS DATE DATE FORMAT 'dd.mm.yyyy' TIME FORMAT "
+       "'hh:mm')",
+       "Date 2020-03-04"},
+      {"CAST(1 AS BOOLEAN BOOLEAN TRUE LITERAL 'Y' FALSE LITERAL 'N')", "Boolean TRUE"},
+      {"CAST(1.5E0 AS DECIMAL(10,2) DECIMAL CHAR ',')", "Decimal 1.50"},
       // Targets that are not read by format take the value as it is.
       {"CAST('12' AS INTEGER DECIMAL CHAR ',')", "Integer 12"},
       {"CAST(CAST(NULL AS VARCHAR(3)) AS DATE DATE FORMAT 'dd.mm.yyyy')", "Date NULL"},

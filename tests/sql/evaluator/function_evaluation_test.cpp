@@ -58,6 +58,8 @@ TEST(FunctionTable, Numeric) {
       {"ABS(CAST(NULL AS INTEGER))", "Integer NULL"},
       // Trigonometry; outside the domain NULL.
       {"ACOS(1)", "Float 0"},
+      {"ACOS(-1) = PI()", "Boolean TRUE"},
+      {"ASIN(1) = PI() / 2", "Boolean TRUE"},
       {"ACOS(2)", "Float NULL"},
       {"ASIN(-2)", "Float NULL"},
       {"ATAN(0)", "Float 0"},
@@ -173,6 +175,9 @@ TEST(FunctionTable, Text) {
       {"RTRIM('  a ')", "VarChar   a"},
       {"RTRIM(CAST(NULL AS VARCHAR(4)))", "VarChar NULL"},
       {"LENGTH(CURRENT_GUID)", "Integer 38"},
+      {"LEFT(CURRENT_GUID, 1)", "VarChar {"},
+      {"RIGHT(CURRENT_GUID, 1)", "VarChar }"},
+      {"CURRENT_GUID = CURRENT_GUID", "Boolean FALSE"},
   });
 }
 

@@ -145,6 +145,46 @@ TEST(Lexer, SourceTextKeepsDelimitersAndDoubling) {
   }
 }
 
+// Keyword tests read the token where it stands in the text: the whole token
+// must match, letters (also Windows-1252 ones) in either case, and trailing
+// blanks of the word are ignored as in every other text comparison.
+TEST(Lexer, KeywordTestsMatchTheWholeTokenIgnoringCase) {
+  struct KeywordCase {
+    const char* Text;
+    const char* Word;
+    bool Matches;
+  };
+  const KeywordCase cases[] = {
+      {"select", "SELECT", true},   {"SeLeCt x", "select", true}, {"selects", "SELECT", false},
+      {"sel", "SELECT", false},     {"selext", "SELECT", false},  {"\xE4rger", "\xC4RGER", true},
+      {"\xFF", "\x9F", true},       {"a_1", "A_1", true},         {"order", "ORDER ", true},
+      {"order", "ORDER  X", false}, {"order", "", false},         {"\"order\"", "ORDER", false},
+      {"'order'", "ORDER", false},  {"x'0A'", "X", false},
+  };
+  for (const KeywordCase& c : cases) {
+    TestLexer lexer;
+    lexer.BeginScan(c.Text);
+    lexer.NextToken();
+    EXPECT_EQ(lexer.IsKeyword(c.Word), c.Matches) << c.Text << " / " << c.Word;
+  }
+}
+
+// Quoted identifiers undouble apostrophes and double quotes, strings only
+// apostrophes; a token without either is its plain source text.
+TEST(Lexer, TokenTextUndoublesOnlyWhatTheKindDoubles) {
+  const std::pair<std::string, std::string> cases[] = {
+      {R"("a''b""c")", R"(a'b"c)"}, {R"("''''""""")", R"(''"")"}, {R"('a""b')", R"(a""b)"},
+      {R"('''"')", R"('")"},        {R"("plain")", "plain"},      {"''", ""},
+      {"plain_1", "plain_1"},
+  };
+  for (const auto& [text, expected] : cases) {
+    TestLexer lexer;
+    lexer.BeginScan(text);
+    lexer.NextToken();
+    EXPECT_EQ(lexer.TokenText(), expected) << text;
+  }
+}
+
 struct ErrorCase {
   const char* Name;
   std::string Input;

@@ -113,12 +113,12 @@ inline TestCatalog QueryCatalog() {
   TestCatalog catalog = TestCatalog::Sample();
   int32_t id = 30;
   for (const char* name : {"A", "B", "C", "D"})
-    catalog.Tables.push_back({"",
-                              "Default",
-                              name,
-                              id++,
-                              {{"X", dtInteger}, {"Y", dtInteger}, {"Z", dtInteger},
-                               {"W", dtInteger}}});
+    catalog.Tables.push_back(
+        {"",
+         "Default",
+         name,
+         id++,
+         {{"X", dtInteger}, {"Y", dtInteger}, {"Z", dtInteger}, {"W", dtInteger}}});
   catalog.Tables.push_back({"",
                             "Default",
                             "Docs",
@@ -250,9 +250,8 @@ inline std::string ShapeOf(const TBRNExprToken* Query) {
       if (i > 0) text += ", ";
       text += table->Name;
       if (!table->Alias.empty() && table->Alias != table->Name) text += " AS " + table->Alias;
-      const TBRNExprToken* own = table->ArgumentCount() > trConditions
-                                     ? table->Argument(trConditions)
-                                     : nullptr;
+      const TBRNExprToken* own =
+          table->ArgumentCount() > trConditions ? table->Argument(trConditions) : nullptr;
       if (own && own->ArgumentCount() > 0) text += "{" + ShapeList(own, "; ") + "}";
       const TBRNExprToken* joins =
           table->ArgumentCount() > trJoins ? table->Argument(trJoins) : nullptr;

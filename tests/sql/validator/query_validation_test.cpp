@@ -227,7 +227,8 @@ TEST(QueryValidation, SetOperations) {
        "SELECT X=X@A, Y=Y@A FROM A UNION SELECT X=X@B, Y=Z@B FROM B ORDER BY #1"},
   });
   // The first query's columns widen to hold every operand's values.
-  QueryRun run("SELECT ID, City FROM Customers UNION ALL SELECT Amount, Name FROM Customers, Orders");
+  QueryRun run(
+      "SELECT ID, City FROM Customers UNION ALL SELECT Amount, Name FROM Customers, Orders");
   ASSERT_NE(run.Root(), nullptr) << run.Error;
   const TBRNExprToken* list = run.Root()->Argument(qpSelectList);
   EXPECT_EQ(list->Argument(0)->DataType, dtDecimal);

@@ -47,8 +47,9 @@ TEST(RoutineValidation, DeclarationErrors) {
        "error 1:43 Invalid expression s found, duplicate statement declaration s found"},
       {procedure("", "DECLARE c1 CURSOR WITH RETURN FOR s1; DECLARE c2 CURSOR WITH RETURN FOR s2;"),
        "error 1:75 Invalid expression c2 found, duplicate result cursor declaration c2 found"},
-      {procedure("", "DECLARE c1 CURSOR WITH RETURN FOR s1; BEGIN DECLARE c2 CURSOR WITH RETURN "
-                     "FOR s2; END;"),
+      {procedure("",
+                 "DECLARE c1 CURSOR WITH RETURN FOR s1; BEGIN DECLARE c2 CURSOR WITH RETURN "
+                 "FOR s2; END;"),
        "error 1:81 Invalid expression c2 found, duplicate result cursor declaration c2 found"},
       {procedure("", "DECLARE a INTEGER ARRAY['x'];"),
        "error 1:53 Expected SmallInt, Integer, or BigInt expression but instead found 'x'"},
@@ -112,13 +113,13 @@ TEST(RoutineValidation, TriggerRowAssignments) {
   // triggers that run before the change or on its error.
   const std::vector<std::pair<std::string, std::vector<bool>>> events = {
       // event, {old row assignable, new row assignable}
-      {"BEFORE ALL", {false, true}},         {"BEFORE INSERT", {false, true}},
-      {"BEFORE UPDATE", {false, true}},      {"BEFORE DELETE", {false, false}},
-      {"BEFORE LOAD UPDATE", {true, true}},  {"AFTER ALL", {false, false}},
-      {"AFTER INSERT", {false, false}},      {"AFTER UPDATE", {false, false}},
-      {"AFTER DELETE", {false, false}},      {"AFTER LOAD UPDATE", {false, false}},
-      {"ERROR ALL", {false, true}},          {"ERROR INSERT", {false, true}},
-      {"ERROR UPDATE", {false, true}},       {"ERROR DELETE", {false, false}},
+      {"BEFORE ALL", {false, true}},        {"BEFORE INSERT", {false, true}},
+      {"BEFORE UPDATE", {false, true}},     {"BEFORE DELETE", {false, false}},
+      {"BEFORE LOAD UPDATE", {true, true}}, {"AFTER ALL", {false, false}},
+      {"AFTER INSERT", {false, false}},     {"AFTER UPDATE", {false, false}},
+      {"AFTER DELETE", {false, false}},     {"AFTER LOAD UPDATE", {false, false}},
+      {"ERROR ALL", {false, true}},         {"ERROR INSERT", {false, true}},
+      {"ERROR UPDATE", {false, true}},      {"ERROR DELETE", {false, false}},
       {"ERROR LOAD UPDATE", {true, true}},
   };
   for (const auto& [event, allowed] : events) {
@@ -135,8 +136,9 @@ TEST(RoutineValidation, TriggerRowAssignments) {
     }
   }
   // Reading the rows is always allowed.
-  EXPECT_EQ(StatementOutcome(trigger("AFTER UPDATE", "DECLARE x INTEGER; SET x = OLDROW.a + NEWROW.a;")),
-            "ok");
+  EXPECT_EQ(
+      StatementOutcome(trigger("AFTER UPDATE", "DECLARE x INTEGER; SET x = OLDROW.a + NEWROW.a;")),
+      "ok");
 }
 
 TEST(RoutineValidation, StatementErrors) {
@@ -146,23 +148,38 @@ TEST(RoutineValidation, StatementErrors) {
        "error 1:55 Invalid expression a found, a value cannot be assigned to an INPUT parameter"},
       {procedure("IN a INTEGER", "IF a THEN LEAVE; END IF;"), "ok"},
       {procedure("", "IF 'x' THEN LEAVE; END IF;"),
-       "error 1:32 Expected Boolean, SmallInt, Integer, or BigInt expression but instead found 'x'"},
+       "error 1:32 Expected Boolean, SmallInt, Integer, or BigInt expression but instead found "
+       "'x'"},
       {procedure("", "IF 1 = 1 THEN LEAVE; ELSEIF 'x' THEN LEAVE; END IF;"),
-       "error 1:57 Expected Boolean, SmallInt, Integer, or BigInt expression but instead found 'x'"},
+       "error 1:57 Expected Boolean, SmallInt, Integer, or BigInt expression but instead found "
+       "'x'"},
       {procedure("", "CASE 'a' WHEN 'b' THEN LEAVE; END CASE;"), "ok"},
       {procedure("", "CASE WHEN 'b' THEN LEAVE; END CASE;"),
-       "error 1:39 Expected Boolean, SmallInt, Integer, or BigInt expression but instead found 'b'"},
+       "error 1:39 Expected Boolean, SmallInt, Integer, or BigInt expression but instead found "
+       "'b'"},
       {procedure("", "WHILE 'x' DO LEAVE; END WHILE;"),
-       "error 1:35 Expected Boolean, SmallInt, Integer, or BigInt expression but instead found 'x'"},
+       "error 1:35 Expected Boolean, SmallInt, Integer, or BigInt expression but instead found "
+       "'x'"},
       {procedure("", "REPEAT LEAVE; UNTIL 2.5 END REPEAT;"),
-       "error 1:49 Expected Boolean, SmallInt, Integer, or BigInt expression but instead found 2.5"},
+       "error 1:49 Expected Boolean, SmallInt, Integer, or BigInt expression but instead found "
+       "2.5"},
       // Labels.
       {procedure("", "LEAVE;"), "ok"},
       {procedure("", "lbl: LOOP LEAVE lbl; ITERATE lbl; ITERATE; END LOOP;"), "ok"},
       {procedure("", "LEAVE lbl;"),
-       "error 1:29 Invalid expression RoutineStatement:Leave lbl found, the referenced label does not exist"},
+       "error 1:29 Invalid expression RoutineStatement:Leave lbl found, the referenced label does "
+       "not exist"},
+      {procedure("",
+                 "lbl: BEGIN LEAVE lbl; END; outer: WHILE TRUE DO inner: LOOP LEAVE outer; "
+                 "ITERATE outer; END LOOP; END WHILE;"),
+       "ok"},
+      {procedure("", "lbl: BEGIN ITERATE lbl; END;"),
+       "error 1:40 Invalid expression RoutineStatement:Iterate lbl found, ITERATE not allowed in "
+       "non-looping statement block"},
+      {trigger("ERROR INSERT", "BEGIN RETRY; END;"), "ok"},
       {procedure("", "ITERATE;"),
-       "error 1:29 Invalid expression RoutineStatement:Iterate found, ITERATE not allowed in non-looping statement "
+       "error 1:29 Invalid expression RoutineStatement:Iterate found, ITERATE not allowed in "
+       "non-looping statement "
        "block"},
       // Calls: a recursive call takes the routine's own parameters.
       {procedure("IN a INTEGER", "CALL p(1);"), "ok"},
@@ -192,7 +209,8 @@ TEST(RoutineValidation, StatementErrors) {
        "error 1:39 Invalid expression s found, the referenced statement does not exist"},
       {procedure("", "EXECUTE IMMEDIATE 5;"),
        "error 1:47 Expected Char, GUID, or VarChar expression but instead found 5"},
-      {procedure("", "DECLARE c CURSOR FOR s; DECLARE x INTEGER; FETCH ABSOLUTE 'x' FROM c INTO x;"),
+      {procedure("",
+                 "DECLARE c CURSOR FOR s; DECLARE x INTEGER; FETCH ABSOLUTE 'x' FROM c INTO x;"),
        "error 1:87 Expected SmallInt, Integer, or BigInt expression but instead found 'x'"},
       {procedure("", "DECLARE c CURSOR FOR s; DECLARE x INTEGER; FETCH FROM c ('a', 'b') INTO x;"),
        "error 1:91 Invalid expression 'b' found, the number of FETCH target variables does not "
@@ -288,8 +306,9 @@ TEST(RoutineValidation, StoredFunctionCallsInAnyStatementAreReleased) {
   for (const std::string& text : std::vector<std::string>{
            procedure("", "DECLARE x DECIMAL(12,2) DEFAULT Discount(1, 2);"),
            procedure("", "DECLARE x DECIMAL(12,2); SET x = Discount(1, 2);"),
-           procedure("", "IF Discount(1, 2) > 0 THEN WHILE Discount(3, 4) > 0 DO LEAVE; END "
-                         "WHILE; END IF;"),
+           procedure("",
+                     "IF Discount(1, 2) > 0 THEN WHILE Discount(3, 4) > 0 DO LEAVE; END "
+                     "WHILE; END IF;"),
            procedure("", "REPEAT LEAVE; UNTIL Discount(1, 2) > 0 END REPEAT;"),
            procedure("", "CALL Two(1, Greeting('a'));"),
            procedure("", "SET STATUS MESSAGE TO Greeting('a');"),

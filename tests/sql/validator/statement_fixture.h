@@ -27,18 +27,20 @@ inline constexpr TBRNParseFlags kValidatedStatementFlags =
 //   procedure Two (x Integer, y VarChar(10)).
 inline TestCatalog StatementCatalog() {
   TestCatalog catalog = TypesCatalog();
-  catalog.Tables.push_back({"",
-                            "Default",
-                            "U",
-                            21,
-                            {{"a", dtInteger}, {"b", dtInteger}, {"c", dtInteger}, {"d", dtInteger}}});
+  catalog.Tables.push_back(
+      {"",
+       "Default",
+       "U",
+       21,
+       {{"a", dtInteger}, {"b", dtInteger}, {"c", dtInteger}, {"d", dtInteger}}});
   catalog.Routines.push_back({"Two", false, 31, dtNull, 0, {{"x", dtInteger}, {"y", dtChar, 10}}});
   return catalog;
 }
 
 class StatementOwner24 : public ValidatorOwner {
  public:
-  StatementOwner24() : ValidatorOwner(StatementCatalog(), TestParseMode::Statement, kValidatedStatementFlags) {
+  StatementOwner24()
+      : ValidatorOwner(StatementCatalog(), TestParseMode::Statement, kValidatedStatementFlags) {
     AllowQualifier = true;
     AddTypesSubTypes(*this);
   }
@@ -62,8 +64,7 @@ class StatementOwner24 : public ValidatorOwner {
   // Names print as the text builder writes them (the shared owner prints
   // every node but an expression in the printer's generic form); a select
   // item prints as its expression.
-  void BuildText(const TBRNExprToken* Node, bool Plan, std::string& Text, bool A,
-                 bool B) override {
+  void BuildText(const TBRNExprToken* Node, bool Plan, std::string& Text, bool A, bool B) override {
     if (Node && Node->Kind == tkSelectItem && Node->ArgumentCount() > 0)
       return BuildText(Node->Argument(0), Plan, Text, A, B);
     switch (Node ? Node->Kind : tkNone) {

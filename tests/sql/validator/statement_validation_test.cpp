@@ -51,6 +51,9 @@ TEST(StatementValidation, InsertUpdateDeleteErrors) {
        "Interval Day, Interval Hour, Interval Minute, Interval Second, or Interval MSecond "
        "expression but instead found 'x'"},
       {"UPDATE U SET a = 1 WHERE b", "ok"},
+      {"UPDATE U SET (a, b) = (1, 2)", "ok"},
+      {"UPDATE U SET (a, 1) = (1, 2)",
+       "error 1:18 Expected column name expression but instead found 1"},
       {"UPDATE U SET a = 1 WHERE 'x'",
        "error 1:26 Expected Boolean expression but instead found 'x'"},
       {"UPDATE U SET nope = 1", "error 1:14 column nope does not exist"},
@@ -137,15 +140,17 @@ TEST(StatementValidation, DefinitionErrors) {
       {"CREATE PROCEDURE p () EXTERNAL NAME m DESCRIPTION 1",
        "error 1:51 Expected Char, GUID, or VarChar expression but instead found 1"},
       {"CREATE TRIGGER t AFTER INSERT ON U WHEN 'x' BEGIN END",
-       "error 1:41 Expected Boolean, SmallInt, Integer, or BigInt expression but instead found 'x'"},
+       "error 1:41 Expected Boolean, SmallInt, Integer, or BigInt expression but instead found "
+       "'x'"},
       {"CREATE JOB j RUN AS u FROM 'x' TO DATE '2021-01-01' ONCE BETWEEN TIME '01:00' AND "
        "TIME '02:00' BEGIN END",
        "error 1:28 Expected Date expression but instead found 'x'"},
       {"CREATE JOB j RUN AS u FROM DATE '2020-01-01' TO DATE '2021-01-01' EVERY 'x' DAYS "
        "BETWEEN TIME '01:00' AND TIME '02:00' BEGIN END",
        "error 1:73 Expected SmallInt, Integer, or BigInt expression but instead found 'x'"},
-      {"CREATE USER u PASSWORD 5", "error 1:24 Expected Char, GUID, or VarChar expression but "
-                                   "instead found 5"},
+      {"CREATE USER u PASSWORD 5",
+       "error 1:24 Expected Char, GUID, or VarChar expression but "
+       "instead found 5"},
       {"CREATE USER u PASSWORD p",
        "error 1:24 Expected constant value expression but instead found p"},
   });
@@ -176,6 +181,28 @@ TEST(StatementValidation, CreateTableAsChecksTheColumnCount) {
             "the number of defined columns for the table");
   addColumn("y");
   EXPECT_EQ(StatementRun(text, tree.Get()).Error, "");
+}
+
+TEST(StatementValidation, ObjectOptionsAreConstantsOfTheirType) {
+  const std::string text = "Expected Char, GUID, or VarChar expression but instead found ";
+  checkCases({
+      {"CREATE DATABASE d PATH 5", "error 1:24 " + text + "5"},
+      {"CREATE DATABASE d PATH 'x' ENCRYPTED CATALOG DESCRIPTION 'd' ATTRIBUTES 7",
+       "error 1:73 " + text + "7"},
+      {"CREATE INDEX i ON U (a) DESCRIPTION 1", "error 1:37 " + text + "1"},
+      {"CREATE ROLE r DESCRIPTION 1", "error 1:27 " + text + "1"},
+      {"CREATE STORE s AS LOCAL PATH 1", "error 1:30 " + text + "1"},
+      {"CREATE MODULE m PATH 'x' DESCRIPTION 2", "error 1:38 " + text + "2"},
+      {"ALTER TEXT FILTER f DESCRIPTION 3", "error 1:33 " + text + "3"},
+      {"ALTER WORD GENERATOR g DESCRIPTION 3", "error 1:36 " + text + "3"},
+      {"ALTER USER u PASSWORD 'p' DESCRIPTION 'd' ATTRIBUTES 4", "error 1:54 " + text + "4"},
+      {"CREATE FUNCTION f RETURNS INTEGER EXTERNAL NAME m VERSION 2", "ok"},
+      {"CREATE FUNCTION f RETURNS INTEGER EXTERNAL NAME m VERSION '2'",
+       "error 1:59 Expected SmallInt, Integer, BigInt, Float, or Decimal expression but instead "
+       "found '2'"},
+      {"ALTER VIEW v AS SELECT * FROM U WITHOUT CHECK OPTION DESCRIPTION 'd' VERSION 2", "ok"},
+      {"CREATE DATABASE d PATH 'x' ENCRYPTED CATALOG DESCRIPTION 'd' ATTRIBUTES 'a'", "ok"},
+  });
 }
 
 TEST(StatementValidation, AdministrativeErrors) {
