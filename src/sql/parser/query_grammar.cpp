@@ -243,13 +243,14 @@ void TBRNExprParser::ParseSelectItem(TBRNExprToken* Item, TBRNParseFlags Flags) 
   // "t.*" is a wildcard item too.
   if (expression->Kind == tkColumnReference && expression->Name == "*") Item->Text.assign(1, '*');
 
+  // An empty alias ("") would be no alias at all.
   if (IsKeyword("AS")) {
     CheckNotWildcard(expression);
     NextToken();
-    if (!IsIdentifierToken()) Expected("column correlation name");
+    if (!IsIdentifierToken() || TokenText().empty()) Expected("column correlation name");
     Item->Alias = TokenText();
     NextToken();
-  } else if (IsIdentifierToken() &&
+  } else if (IsIdentifierToken() && !TokenText().empty() &&
              !wordIn(currentWord(), {"INTO", "FROM", "UNION", "INTERSECT", "EXCEPT"})) {
     // A wildcard takes no alias, with AS or without.
     CheckNotWildcard(expression);
@@ -323,8 +324,9 @@ void TBRNExprParser::readTableNameParts(TBRNExprToken* Node, TBRNParseFlags Flag
 
 void TBRNExprParser::ParseCorrelationName(TBRNExprToken* Node, bool Required) {
   static constexpr std::string_view kMissing = "table or query correlation name";
+  // An empty alias ("") would be no alias at all.
   if (AcceptKeyword("AS")) {
-    if (!IsIdentifierToken()) Expected(kMissing);
+    if (!IsIdentifierToken() || TokenText().empty()) Expected(kMissing);
     Node->Alias = TokenText();
     NextToken();
     return;
@@ -332,7 +334,7 @@ void TBRNExprParser::ParseCorrelationName(TBRNExprToken* Node, bool Required) {
   // The words that may follow a table reference never name it. FULL is among
   // them so that "A FULL JOIN B" is refused instead of joining B to an A
   // named FULL.
-  if (IsIdentifierToken() && !wordIn(currentWord(), {"SET",
+  if (IsIdentifierToken() && !TokenText().empty() && !wordIn(currentWord(), {"SET",
                                                      "LEFT",
                                                      "RIGHT",
                                                      "INNER",

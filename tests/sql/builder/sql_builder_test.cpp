@@ -132,6 +132,11 @@ TEST(SqlBuilderCorpus, FuzzFindings) {
       // closed (LeakSanitizer reports it).
       {"SELECT ROWCOUNT(c\"x, 1) FROM t", ""},
       {"SELECT a COLLATE b /* open", ""},
+      // An empty alias ("") is no alias: the next name became the alias.
+      {"SELECT SELECT L \"\"t", "error 1:17 Expected end of expression but instead found \"\""},
+      {"SELECT a AS \"\" FROM t", "error 1:13 Expected column correlation name but instead found \"\""},
+      {"SELECT a FROM (SELECT b FROM t) \"\"",
+       "error 1:33 Expected table or query correlation name but instead found \"\""},
       // An INTO target that is a call lost its arguments.
       {"SELECT IN INSERT INTO t (a)", R"(SELECT ALL "IN" AS "INSERT" INTO t("a"))"},
       // A query without parentheses of its own read on into the CAST.
