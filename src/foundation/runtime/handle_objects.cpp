@@ -23,6 +23,10 @@ TBRNHandleObjects::TBRNHandleObjects(int32_t Capacity, bool WithLocks) : WithLoc
   if (Capacity < 16) throw std::invalid_argument("Handle objects container capacity below 16");
   UsedHandles.SetSize(Capacity);
   GrowthStep = Capacity / 16;
+  // The lock counters are made once for every possible handle: other threads
+  // lock and unlock handles while the owner registers objects, so the
+  // counters must never move when the object array grows.
+  if (WithLocks) LockCounters = std::make_unique<std::atomic<int32_t>[]>(size_t(Capacity) + 1);
 }
 
 TBRNHandleObjects::~TBRNHandleObjects() {
@@ -33,14 +37,6 @@ void TBRNHandleObjects::EnsureCapacity(int32_t N) {
   if (N <= AllocatedLength) return;
   int32_t length = RoundUpToMultiple(N, GrowthStep);
   Objects.resize(size_t(length), nullptr);
-  if (WithLocks) {
-    auto counters = std::make_unique<std::atomic<int32_t>[]>(size_t(length));
-    for (int32_t i = 0; i < length; ++i) {
-      int32_t value = i < AllocatedLength ? LockCounters[i].load(std::memory_order_relaxed) : 0;
-      counters[i].store(value, std::memory_order_relaxed);
-    }
-    LockCounters = std::move(counters);
-  }
   AllocatedLength = length;
 }
 
@@ -141,13 +137,13 @@ bool TBRNHandleObjects::NextObject(int32_t& H, TBRNHandleObject*& Obj) const {
 bool TBRNHandleObjects::TryLockHandle(TBRNHandleObject* Obj, uint32_t Tries, int32_t WaitMs) {
   // Counters exist only for handles that have been stored.
   int32_t handle = Obj->Handle;
-  if (!WithLocks || !IsValidHandle(handle) || handle >= Count) return false;
+  if (!WithLocks || !IsValidHandle(handle)) return false;
   return TryBeginWriteCounter(LockCounters[size_t(handle)], Tries, WaitMs);
 }
 
 bool TBRNHandleObjects::UnlockHandle(TBRNHandleObject* Obj) {
   int32_t handle = Obj->Handle;
-  if (!WithLocks || !IsValidHandle(handle) || handle >= Count) return false;
+  if (!WithLocks || !IsValidHandle(handle)) return false;
   return EndWriteCounter(LockCounters[size_t(handle)]);
 }
 
@@ -162,6 +158,9 @@ void TBRNHandleObjects::Clear() {
     TBRNHandleObject* object = handle < Count ? Objects[size_t(handle)] : nullptr;
     UsedHandles.ClearBit(handle);
     PutObject(handle, nullptr, false);
+    // A freed object's lock goes with it, so that the next object given this
+    // handle starts unlocked.
+    if (WithLocks) LockCounters[size_t(handle)].store(0, std::memory_order_release);
     delete object;
   }
 }

@@ -270,6 +270,43 @@ TEST(HandleObjectsTest, HandleLockSerialisesThreads) {
   table.RemoveObject(&session, false);
 }
 
+// Sessions are locked by their handle while the owner registers others:
+// growing the table must not move the lock a thread is holding or taking.
+TEST(HandleObjectsTest, HandleLocksStayPutWhileTheTableGrows) {
+  TBRNHandleObjects table(4096, true);
+  auto* session = new CountedObject();
+  table.AddObject(session, false);
+  std::atomic<bool> done{false};
+  std::atomic<int64_t> work{0};
+  std::thread locker([&] {
+    while (!done.load()) {
+      ASSERT_TRUE(table.TryLockHandle(session, 4294967295u, 0));
+      ++work;
+      ASSERT_TRUE(table.UnlockHandle(session));
+    }
+  });
+  while (work.load() == 0) std::this_thread::yield();
+  for (int i = 0; i < 3000; ++i) table.AddObject(new CountedObject(), false);
+  done = true;
+  locker.join();
+  EXPECT_TRUE(table.TryLockHandle(session, 1, 0));
+  table.Clear();
+}
+
+// Clear frees the objects and their locks: the next object given a freed
+// handle starts unlocked.
+TEST(HandleObjectsTest, ClearReleasesTheLocksOfFreedObjects) {
+  TBRNHandleObjects table(16, true);
+  auto* first = new CountedObject();
+  table.AddObject(first, true);
+  table.Clear();
+  auto* second = new CountedObject();
+  table.AddObject(second, true);
+  EXPECT_EQ(second->Handle, 1);
+  EXPECT_TRUE(table.UnlockHandle(second));
+  table.Clear();
+}
+
 struct Counted {
   explicit Counted(int* freed) : freed(freed) {}
   ~Counted() { ++*freed; }
