@@ -9,6 +9,7 @@
 #include "foundation/text/string_helpers.h"
 #include "metadata/catalog.h"
 #include "metadata/config.h"
+#include "metadata/referrer_helpers.h"
 #include "metadata/schemas.h"
 
 namespace brn {
@@ -41,14 +42,6 @@ std::string exprText(const TBRNCompiledExpr* expr) {
 bool sameExpr(const TBRNCompiledExpr* a, const TBRNCompiledExpr* b) {
   if (a == nullptr || b == nullptr) return a == b;
   return a->Equals(b);
-}
-
-bool selectionHolds(const TBRNSelectedConfigObjects* list, const TBRNConfigObject* object) {
-  if (list == nullptr) return false;
-  for (int32_t i = 0; i < list->Count(); ++i) {
-    if (list->GetItem(i) == object) return true;
-  }
-  return false;
 }
 
 bool selectionHoldsID(const TBRNSelectedConfigObjects* list, int32_t id) {
@@ -428,11 +421,11 @@ void TBRNColumn::PropagateRename(const std::string& newName) {
 
 void TBRNColumn::RegisterReferenceTo(TBRNConfigObject* target) {
   Compile();
-  if (selectionHolds(UsedColumns.get(), target) || selectionHolds(UsedFunctions.get(), target) ||
-      selectionHolds(DefaultUsedColumns.get(), target) ||
-      selectionHolds(DefaultUsedFunctions.get(), target)) {
+  if (SelectionHolds(UsedColumns.get(), target) || SelectionHolds(UsedFunctions.get(), target) ||
+      SelectionHolds(DefaultUsedColumns.get(), target) ||
+      SelectionHolds(DefaultUsedFunctions.get(), target)) {
     TBRNSelectedConfigObjects* referrers = target->GetReferrers();
-    if (!selectionHolds(referrers, this)) referrers->AddObject(this);
+    if (!SelectionHolds(referrers, this)) referrers->AddObject(this);
   }
 }
 
@@ -455,10 +448,10 @@ void TBRNColumn::ReplaceReferencedName(TBRNConfigObject* target, const std::stri
                       TBRNSelectedConfigObjects* usedFunctions) {
     if (expr == nullptr) return;
     if (targetColumn != nullptr &&
-        (targetColumn == this || selectionHolds(usedColumns, targetColumn))) {
+        (targetColumn == this || SelectionHolds(usedColumns, targetColumn))) {
       expr->RenameInText(tkColumnReference, oldName, newName);
       SetModified(true);
-    } else if (targetColumn == nullptr && selectionHolds(usedFunctions, target)) {
+    } else if (targetColumn == nullptr && SelectionHolds(usedFunctions, target)) {
       expr->RenameInText(tkFunction, oldName, newName);
       SetModified(true);
     }

@@ -11,6 +11,7 @@
 #include "metadata/catalog.h"
 #include "metadata/columns.h"
 #include "metadata/indexes.h"
+#include "metadata/referrer_helpers.h"
 #include "metadata/schemas.h"
 #include "metadata/table_holder.h"
 #include "sql/tree/expr_operations.h"
@@ -19,28 +20,6 @@
 namespace brn {
 
 namespace {
-
-void addReferrer(TBRNConfigObject* target, TBRNConfigObject* referrer) {
-  TBRNSelectedConfigObjects* referrers = target->GetReferrers();
-  for (int32_t i = 0; i < referrers->Count(); ++i) {
-    if (referrers->GetItem(i) == referrer) return;
-  }
-  referrers->AddObject(referrer);
-}
-
-bool selectionHolds(const TBRNSelectedConfigObjects* list, const TBRNConfigObject* object) {
-  if (list == nullptr) return false;
-  for (int32_t i = 0; i < list->Count(); ++i) {
-    if (list->GetItem(i) == object) return true;
-  }
-  return false;
-}
-
-void sortUnique(TBRNSelectedConfigObjects* list) {
-  if (list == nullptr) return;
-  list->SortByID();
-  list->RemoveDuplicateIDs();
-}
 
 std::string quotedName(const std::string& name) {
   return QuoteString(name, '"');
@@ -77,7 +56,7 @@ constexpr int32_t kMinSourceRecord = kMinStoredRecordSize + 8;
 // ---------------------------------------------------------------------------
 // TBRNConstraintColumn
 
-TBRNConstraintColumn::TBRNConstraintColumn(TBRNCatalog* catalog) : TBRNCatalogObject(catalog) {}
+TBRNConstraintColumn::TBRNConstraintColumn(TBRNCatalog* catalog) : TBRNColumnReference(catalog) {}
 
 void TBRNConstraintColumn::RaiseBlobInConstraint() const {
   RaiseMetadataError(FormatText("The BLOB column %s cannot be used in a constraint", {GetName()}));
@@ -92,43 +71,16 @@ TBRNColumns* TBRNConstraintColumn::lookupColumns() const {
   return constraint != nullptr ? columnsOf(constraint->GetTable()) : nullptr;
 }
 
-TBRNColumn* TBRNConstraintColumn::GetColumn() {
-  if (auto* cached = column_.Get(Config)) return static_cast<TBRNColumn*>(cached);
-  TBRNColumns* columns = lookupColumns();
-  if (columns == nullptr) return nullptr;
-  auto* column = static_cast<TBRNColumn*>(columns->FindByID(ColumnID, true));
-  column_.Set(column, Config);
-  return column;
+TBRNConfigObject* TBRNConstraintColumn::holderObject() const {
+  return GetConstraint();
 }
 
-void TBRNConstraintColumn::SetColumn(TBRNColumn* column) {
-  column_.Set(column, Config);
-  const int32_t id = column != nullptr ? column->ID : 0;
-  if (ColumnID == id) return;
-  ColumnID = id;
-  SetModified(true);
-}
-
-std::string TBRNConstraintColumn::GetName() const {
-  try {
-    TBRNColumn* column = const_cast<TBRNConstraintColumn*>(this)->GetColumn();
-    return column != nullptr ? column->Name : std::string();
-  } catch (const EBRNException&) {
-    return std::string();
-  }
-}
-
-bool TBRNConstraintColumn::HasName() const {
-  return false;
+bool TBRNConstraintColumn::isSameKind(const TBRNColumnReference& other) const {
+  return dynamic_cast<const TBRNConstraintColumn*>(&other) != nullptr;
 }
 
 std::string TBRNConstraintColumn::GetObjectTypeName() const {
   return "constraint column";
-}
-
-void TBRNConstraintColumn::ResetLinks() {
-  column_.Reset();
-  TBRNCatalogObject::ResetLinks();
 }
 
 TBRNConfigObject* TBRNConstraintColumn::GetRootObject() {
@@ -136,54 +88,10 @@ TBRNConfigObject* TBRNConstraintColumn::GetRootObject() {
   return constraint != nullptr ? constraint->GetRootObject() : this;
 }
 
-void TBRNConstraintColumn::RegisterReferenceTo(TBRNConfigObject* target) {
-  TBRNConstraint* constraint = GetConstraint();
-  if (constraint == nullptr || dynamic_cast<TBRNColumn*>(target) == nullptr ||
-      target->ID != ColumnID)
-    return;
-  if (target == GetColumn()) addReferrer(target, constraint);
-}
-
-void TBRNConstraintColumn::ReplaceReferencedID(TBRNConfigObject* target, int32_t newID) {
-  if (dynamic_cast<TBRNColumn*>(target) == nullptr || target->ID != ColumnID) return;
-  if (target != GetColumn()) return;
-  ColumnID = newID;
-  column_.Reset();
-  SetModified(true);
-}
-
-void TBRNConstraintColumn::Assign(const TBRNConfigObject* source, bool copyState) {
-  TBRNCatalogObject::Assign(source, copyState);
-  if (auto* other = dynamic_cast<const TBRNConstraintColumn*>(source)) ColumnID = other->ColumnID;
-  column_.Reset();
-}
-
-bool TBRNConstraintColumn::IsEqual(const TBRNConfigObject* other, bool compareIDs) const {
-  auto* column = dynamic_cast<const TBRNConstraintColumn*>(other);
-  if (column == nullptr) return false;
-  if (compareIDs) return ColumnID == column->ColumnID;
-  return TextEqualsIgnoreCase(GetName(), column->GetName());
-}
-
-void TBRNConstraintColumn::SaveToStream(TBRNMemoryStream& stream, bool structureOnly) {
-  TBRNCatalogObject::SaveToStream(stream, structureOnly);
-  stream.WriteInteger(ColumnID);
-}
-
-void TBRNConstraintColumn::LoadFromStream(TBRNMemoryStream& stream) {
-  TBRNCatalogObject::LoadFromStream(stream);
-  ColumnID = readStoredInteger(stream);
-  column_.Reset();
-}
-
 void TBRNConstraintColumn::Validate() {
   TBRNCatalogObject::Validate();
   TBRNColumn* column = GetColumn();
   if (column != nullptr && column->DataType == dtLob) RaiseBlobInConstraint();
-}
-
-std::string TBRNConstraintColumn::GetCreateSQL(bool, bool) {
-  return quotedName(GetName());
 }
 
 // TBRNTargetTableColumn
@@ -285,7 +193,7 @@ void TBRNSourceConstraint::RegisterReferenceTo(TBRNConfigObject* target) {
   // keys.
   TBRNConstraint* constraint = GetConstraint();
   if (constraint == nullptr || !isTable(target) || target->ID != SourceTableID) return;
-  if (target == GetSourceTable()) addReferrer(target, constraint);
+  if (target == GetSourceTable()) AddReferrerOnce(target, constraint);
 }
 
 void TBRNSourceConstraint::ReplaceReferencedID(TBRNConfigObject* target, int32_t newID) {
@@ -354,14 +262,6 @@ TBRNConfigObject* TBRNConstraintColumns::CreateItem() {
 
 std::string TBRNConstraintColumns::GetObjectTypeName() const {
   return "constraint column";
-}
-
-bool TBRNConstraintColumns::SameKey(const TBRNConfigObject*, const TBRNConfigObject*) const {
-  return false;
-}
-
-std::string TBRNConstraintColumns::GetSQLSeparator() const {
-  return ",";
 }
 
 TBRNConfigObject* TBRNTargetTableColumns::CreateItem() {
@@ -469,8 +369,8 @@ void TBRNCheckExpr::AddFunctionDependency(TBRNExprToken* Node) {
 }
 
 void TBRNCheckExpr::AfterCompile() {
-  sortUnique(Constraint->ReferencedColumns.get());
-  sortUnique(Constraint->ReferencedFunctions.get());
+  SortUniqueByID(Constraint->ReferencedColumns.get());
+  SortUniqueByID(Constraint->ReferencedFunctions.get());
 }
 
 void TBRNCheckExpr::AfterUncompile() {
@@ -830,20 +730,20 @@ void TBRNConstraint::RegisterReferenceTo(TBRNConfigObject* target) {
   const bool isIndex = dynamic_cast<TBRNIndex*>(target) != nullptr;
   if (Columns != nullptr) {
     if (isIndex && target->ID == EnforcingIndexID && target == GetEnforcingIndex())
-      addReferrer(target, this);
+      AddReferrerOnce(target, this);
     if (ConstraintType == kConstraintForeignKey) {
       if (isTable(target) && target->ID == TargetTableID && target == GetTargetTable())
-        addReferrer(target, this);
+        AddReferrerOnce(target, this);
       if (dynamic_cast<TBRNConstraint*>(target) != nullptr && target->ID == TargetConstraintID &&
           target == GetTargetConstraint())
-        addReferrer(target, this);
+        AddReferrerOnce(target, this);
     }
     Columns->RegisterReferenceTo(target);
     return;
   }
-  if (ConstraintType == kConstraintCheck && (selectionHolds(ReferencedColumns.get(), target) ||
-                                             selectionHolds(ReferencedFunctions.get(), target)))
-    addReferrer(target, this);
+  if (ConstraintType == kConstraintCheck && (SelectionHolds(ReferencedColumns.get(), target) ||
+                                             SelectionHolds(ReferencedFunctions.get(), target)))
+    AddReferrerOnce(target, this);
 }
 
 void TBRNConstraint::ReplaceReferencedID(TBRNConfigObject* target, int32_t newID) {
@@ -887,9 +787,9 @@ void TBRNConstraint::ReplaceReferencedName(TBRNConfigObject* target, const std::
   if (ConstraintType != kConstraintCheck || target == nullptr) return;
   Compile();
   TBRNExprTokenKind kind;
-  if (selectionHolds(ReferencedColumns.get(), target)) {
+  if (SelectionHolds(ReferencedColumns.get(), target)) {
     kind = tkColumnReference;
-  } else if (selectionHolds(ReferencedFunctions.get(), target)) {
+  } else if (SelectionHolds(ReferencedFunctions.get(), target)) {
     kind = tkFunction;
   } else {
     return;

@@ -6,6 +6,7 @@
 
 #include "metadata/catalog_expr.h"
 #include "metadata/catalog_object.h"
+#include "metadata/column_reference.h"
 #include "metadata/object_link.h"
 #include "metadata/object_selections.h"
 
@@ -38,38 +39,25 @@ inline constexpr int32_t kConstraintReferenceChanged = 0x8000;
 inline constexpr int32_t kConstraintConditionChanged = 0x40000;
 
 // A column of a primary, foreign or unique key, stored by ID and resolved
-// in the owning table's columns. Stored record: the base record, ColumnID.
-class TBRNConstraintColumn : public TBRNCatalogObject {
+// in the owning table's columns (401 when its ID is missing; nullptr
+// without a table). Stored record: the base record, ColumnID.
+class TBRNConstraintColumn : public TBRNColumnReference {
  public:
   explicit TBRNConstraintColumn(TBRNCatalog* catalog);
-
-  int32_t ColumnID = 0;
 
   [[noreturn]] virtual void RaiseBlobInConstraint() const;
 
   TBRNConstraint* GetConstraint() const;
-  // The column (401 when its ID is missing; nullptr without a table).
-  virtual TBRNColumn* GetColumn();
-  void SetColumn(TBRNColumn* column);
 
-  std::string GetName() const override;
-  bool HasName() const override;
   std::string GetObjectTypeName() const override;
-  void ResetLinks() override;
   TBRNConfigObject* GetRootObject() override;
-  void RegisterReferenceTo(TBRNConfigObject* target) override;
-  void ReplaceReferencedID(TBRNConfigObject* target, int32_t newID) override;
-  void Assign(const TBRNConfigObject* source, bool copyState) override;
-  bool IsEqual(const TBRNConfigObject* other, bool compareIDs) const override;
-  void SaveToStream(TBRNMemoryStream& stream, bool structureOnly) override;
-  void LoadFromStream(TBRNMemoryStream& stream) override;
   void Validate() override;
-  std::string GetCreateSQL(bool option1, bool option2) override;
 
  protected:
   // The column list the ID is resolved in.
-  virtual TBRNColumns* lookupColumns() const;
-  TBRNObjectLink column_;
+  TBRNColumns* lookupColumns() const override;
+  TBRNConfigObject* holderObject() const override;
+  bool isSameKind(const TBRNColumnReference& other) const override;
 };
 
 // A referenced column of a foreign key, resolved in the target table.
@@ -117,14 +105,12 @@ class TBRNSourceConstraint : public TBRNCatalogObject {
   TBRNObjectLink constraint_;
 };
 
-class TBRNConstraintColumns : public TBRNCatalogObjects {
+class TBRNConstraintColumns : public TBRNColumnReferences {
  public:
-  using TBRNCatalogObjects::TBRNCatalogObjects;
+  using TBRNColumnReferences::TBRNColumnReferences;
   TBRNConstraintColumn* GetItem(int32_t index) const;
   TBRNConfigObject* CreateItem() override;
   std::string GetObjectTypeName() const override;
-  bool SameKey(const TBRNConfigObject* a, const TBRNConfigObject* b) const override;
-  std::string GetSQLSeparator() const override;
 };
 
 class TBRNTargetTableColumns : public TBRNConstraintColumns {

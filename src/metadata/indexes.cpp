@@ -14,6 +14,7 @@
 #include "metadata/columns.h"
 #include "metadata/config.h"
 #include "metadata/constraints.h"
+#include "metadata/referrer_helpers.h"
 #include "metadata/schemas.h"
 #include "metadata/table_holder.h"
 #include "metadata/text_filters.h"
@@ -49,14 +50,6 @@ std::string collationNameOf(TBRNCatalog* catalog, int32_t collation) {
   return std::string();
 }
 
-void addReferrer(TBRNConfigObject* target, TBRNConfigObject* referrer) {
-  TBRNSelectedConfigObjects* referrers = target->GetReferrers();
-  for (int32_t i = 0; i < referrers->Count(); ++i) {
-    if (referrers->GetItem(i) == referrer) return;
-  }
-  referrers->AddObject(referrer);
-}
-
 }  // namespace
 
 int32_t IndexPageSizeFor(int32_t keySize) {
@@ -69,7 +62,7 @@ int32_t IndexPageSizeFor(int32_t keySize) {
 // ---------------------------------------------------------------------------
 // TBRNIndexColumn
 
-TBRNIndexColumn::TBRNIndexColumn(TBRNCatalog* catalog) : TBRNCatalogObject(catalog) {}
+TBRNIndexColumn::TBRNIndexColumn(TBRNCatalog* catalog) : TBRNColumnReference(catalog) {}
 
 void TBRNIndexColumn::RaiseBlobInIndex() const {
   RaiseMetadataError("BLOB columns cannot be included in a non-text index");
@@ -90,13 +83,16 @@ TBRNColumns* TBRNIndexColumn::GetTableColumns() const {
   return indexes != nullptr ? indexes->GetColumns() : nullptr;
 }
 
-TBRNColumn* TBRNIndexColumn::GetColumn() {
-  if (auto* cached = column_.Get(Config)) return static_cast<TBRNColumn*>(cached);
-  TBRNColumns* columns = GetTableColumns();
-  if (columns == nullptr) return nullptr;
-  auto* column = static_cast<TBRNColumn*>(columns->FindByID(ColumnID, true));
-  column_.Set(column, Config);
-  return column;
+TBRNColumns* TBRNIndexColumn::lookupColumns() const {
+  return GetTableColumns();
+}
+
+TBRNConfigObject* TBRNIndexColumn::holderObject() const {
+  return GetIndex();
+}
+
+bool TBRNIndexColumn::isSameKind(const TBRNColumnReference& other) const {
+  return dynamic_cast<const TBRNIndexColumn*>(&other) != nullptr;
 }
 
 void TBRNIndexColumn::SetColumn(TBRNColumn* column) {
@@ -135,27 +131,8 @@ void TBRNIndexColumn::ColumnTypeChanged(TBRNColumn* column) {
   SetModified(true);
 }
 
-std::string TBRNIndexColumn::GetName() const {
-  auto* self = const_cast<TBRNIndexColumn*>(this);
-  try {
-    TBRNColumn* column = self->GetColumn();
-    return column != nullptr ? column->Name : std::string();
-  } catch (const EBRNException&) {
-    return std::string();
-  }
-}
-
-bool TBRNIndexColumn::HasName() const {
-  return false;
-}
-
 std::string TBRNIndexColumn::GetObjectTypeName() const {
   return "index column";
-}
-
-void TBRNIndexColumn::ResetLinks() {
-  column_.Reset();
-  TBRNCatalogObject::ResetLinks();
 }
 
 TBRNConfigObject* TBRNIndexColumn::GetRootObject() {
@@ -166,61 +143,48 @@ TBRNConfigObject* TBRNIndexColumn::GetRootObject() {
 void TBRNIndexColumn::RegisterReferenceTo(TBRNConfigObject* target) {
   TBRNIndex* index = GetIndex();
   if (index == nullptr || index->Internal) return;
-  if (dynamic_cast<TBRNColumn*>(target) != nullptr && target->ID == ColumnID &&
-      target == GetColumn())
-    addReferrer(target, index);
+  TBRNColumnReference::RegisterReferenceTo(target);
 }
 
 void TBRNIndexColumn::ReplaceReferencedID(TBRNConfigObject* target, int32_t newID) {
-  if (dynamic_cast<TBRNColumn*>(target) == nullptr || target->ID != ColumnID) return;
-  ColumnID = newID;
-  column_.Reset();
-  SetModified(true);
+  if (isColumnWithID(target)) takeColumnID(newID);
 }
 
 void TBRNIndexColumn::Assign(const TBRNConfigObject* source, bool copyState) {
-  TBRNCatalogObject::Assign(source, copyState);
+  TBRNColumnReference::Assign(source, copyState);
   if (auto* other = dynamic_cast<const TBRNIndexColumn*>(source)) {
-    ColumnID = other->ColumnID;
     Collation = other->Collation;
     CollationFromColumn = other->CollationFromColumn;
     Descending = other->Descending;
   }
-  column_.Reset();
 }
 
 bool TBRNIndexColumn::IsEqual(const TBRNConfigObject* other, bool compareIDs) const {
-  auto* column = dynamic_cast<const TBRNIndexColumn*>(other);
-  if (column == nullptr) return false;
-  if (compareIDs) {
-    if (ColumnID != column->ColumnID) return false;
-  } else if (!TextEqualsIgnoreCase(GetName(), column->GetName())) {
-    return false;
-  }
+  if (!TBRNColumnReference::IsEqual(other, compareIDs)) return false;
+  auto* column = static_cast<const TBRNIndexColumn*>(other);
   return Collation == column->Collation && CollationFromColumn == column->CollationFromColumn &&
          Descending == column->Descending;
 }
 
 void TBRNIndexColumn::SaveToStream(TBRNMemoryStream& stream, bool structureOnly) {
-  TBRNCatalogObject::SaveToStream(stream, structureOnly);
   if (structureOnly) {
+    // The structure form names the column instead of its ID.
+    TBRNCatalogObject::SaveToStream(stream, true);
     stream.WriteString(GetName());
     stream.WriteInteger(Collation);
     return;
   }
-  stream.WriteInteger(ColumnID);
+  TBRNColumnReference::SaveToStream(stream, false);
   stream.WriteInteger(Collation);
   stream.WriteBoolean(CollationFromColumn);
   stream.WriteBoolean(Descending);
 }
 
 void TBRNIndexColumn::LoadFromStream(TBRNMemoryStream& stream) {
-  TBRNCatalogObject::LoadFromStream(stream);
-  ColumnID = readStoredInteger(stream);
+  TBRNColumnReference::LoadFromStream(stream);
   Collation = readStoredInteger(stream);
   CollationFromColumn = readStoredBoolean(stream);
   Descending = readStoredBoolean(stream);
-  column_.Reset();
 }
 
 void TBRNIndexColumn::Validate() {
@@ -249,7 +213,7 @@ std::string TBRNIndexColumn::GetCreateSQL(bool, bool) {
 // ---------------------------------------------------------------------------
 // TBRNIndexColumns
 
-TBRNIndexColumns::TBRNIndexColumns(TBRNCatalog* catalog) : TBRNCatalogObjects(catalog) {}
+TBRNIndexColumns::TBRNIndexColumns(TBRNCatalog* catalog) : TBRNColumnReferences(catalog) {}
 
 TBRNIndexColumn* TBRNIndexColumns::GetItem(int32_t index) const {
   return static_cast<TBRNIndexColumn*>(TBRNCatalogObjects::GetItem(index));
@@ -287,17 +251,13 @@ TBRNConfigObject* TBRNIndexColumns::CreateItem() {
   return new TBRNIndexColumn(Catalog);
 }
 
-bool TBRNIndexColumns::SameKey(const TBRNConfigObject*, const TBRNConfigObject*) const {
-  return false;
-}
-
 void TBRNIndexColumns::Changed() {
-  TBRNCatalogObjects::Changed();
+  TBRNColumnReferences::Changed();
   ComputeKeySize();
 }
 
 void TBRNIndexColumns::LoadFromStream(TBRNMemoryStream& stream) {
-  TBRNCatalogObjects::LoadFromStream(stream);
+  TBRNColumnReferences::LoadFromStream(stream);
   // A stored column ID that the table does not hold is a damaged record.
   TBRNColumns* columns = Count() > 0 ? GetItem(0)->GetTableColumns() : nullptr;
   for (int32_t i = 0; columns != nullptr && i < Count(); ++i) {
@@ -310,21 +270,17 @@ void TBRNIndexColumns::LoadFromStream(TBRNMemoryStream& stream) {
 }
 
 void TBRNIndexColumns::Validate() {
-  TBRNCatalogObjects::Validate();
+  TBRNColumnReferences::Validate();
   for (int32_t i = 0; i < Count(); ++i) GetItem(i)->Validate();
   ComputeKeySize();
 }
 
 void TBRNIndexColumns::Assign(const TBRNConfigObject* source, bool copyState) {
-  TBRNCatalogObjects::Assign(source, copyState);
+  TBRNColumnReferences::Assign(source, copyState);
   if (auto* other = dynamic_cast<const TBRNIndexColumns*>(source)) {
     KeySize = other->KeySize;
     PageSize = other->PageSize;
   }
-}
-
-std::string TBRNIndexColumns::GetSQLSeparator() const {
-  return ",";
 }
 
 // ---------------------------------------------------------------------------
@@ -556,10 +512,10 @@ void TBRNIndex::RegisterReferenceTo(TBRNConfigObject* target) {
   if (!IsTextIndex() || target == nullptr) return;
   if (FilterTypeColumnID != 0 && dynamic_cast<TBRNColumn*>(target) != nullptr &&
       target->ID == FilterTypeColumnID && target == GetFilterTypeColumn())
-    addReferrer(target, this);
+    AddReferrerOnce(target, this);
   if (dynamic_cast<TBRNWordGenerator*>(target) != nullptr &&
       TextEqualsIgnoreCase(target->Name, WordGeneratorName))
-    addReferrer(target, this);
+    AddReferrerOnce(target, this);
 }
 
 void TBRNIndex::ReplaceReferencedID(TBRNConfigObject* target, int32_t newID) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "metadata/catalog_object.h"
+#include "metadata/column_reference.h"
 #include "metadata/object_link.h"
 
 namespace brn {
@@ -41,18 +42,14 @@ int32_t IndexPageSizeFor(int32_t keySize);
 // Stored record: the base record, ColumnID, Collation, CollationFromColumn,
 // Descending. Structure-only: the base record in that form, the column's
 // name and Collation.
-class TBRNIndexColumn : public TBRNCatalogObject {
+class TBRNIndexColumn : public TBRNColumnReference {
  public:
   explicit TBRNIndexColumn(TBRNCatalog* catalog);
 
-  int32_t ColumnID = 0;
   int32_t Collation = 0;
   bool CollationFromColumn = true;
   bool Descending = false;
 
-  // The table column: cached, else looked up by ID in the index list's
-  // columns (401 when missing).
-  virtual TBRNColumn* GetColumn();
   [[noreturn]] virtual void RaiseBlobInIndex() const;
   [[noreturn]] virtual void RaiseNotTextColumn() const;
 
@@ -61,7 +58,9 @@ class TBRNIndexColumn : public TBRNCatalogObject {
   // The column list the ID refers to (nullptr when the index has no table).
   TBRNColumns* GetTableColumns() const;
 
-  void SetColumn(TBRNColumn* column);
+  // Takes the column's ID and collation; nullptr or the same column leaves
+  // ID and collation as they are.
+  void SetColumn(TBRNColumn* column) override;
   // Explicit collation; only for character and CLOB columns.
   void SetCollation(int32_t collation);
   void SetDescending(bool on);
@@ -69,12 +68,11 @@ class TBRNIndexColumn : public TBRNCatalogObject {
   // CLOB column loses its collation.
   void ColumnTypeChanged(TBRNColumn* column);
 
-  std::string GetName() const override;
-  bool HasName() const override;
   std::string GetObjectTypeName() const override;
-  void ResetLinks() override;
   TBRNConfigObject* GetRootObject() override;
+  // Internal indexes register no references.
   void RegisterReferenceTo(TBRNConfigObject* target) override;
+  // Follows any column with ColumnID, without resolving the column.
   void ReplaceReferencedID(TBRNConfigObject* target, int32_t newID) override;
   void Assign(const TBRNConfigObject* source, bool copyState) override;
   bool IsEqual(const TBRNConfigObject* other, bool compareIDs) const override;
@@ -83,13 +81,15 @@ class TBRNIndexColumn : public TBRNCatalogObject {
   void Validate() override;
   std::string GetCreateSQL(bool option1, bool option2) override;
 
- private:
-  TBRNObjectLink column_;
+ protected:
+  TBRNColumns* lookupColumns() const override;
+  TBRNConfigObject* holderObject() const override;
+  bool isSameKind(const TBRNColumnReference& other) const override;
 };
 
 // The key columns of an index, in key order, with the key and page size
 // derived from them (recomputed after every change, load and validation).
-class TBRNIndexColumns : public TBRNCatalogObjects {
+class TBRNIndexColumns : public TBRNColumnReferences {
  public:
   explicit TBRNIndexColumns(TBRNCatalog* catalog);
 
@@ -106,12 +106,10 @@ class TBRNIndexColumns : public TBRNCatalogObjects {
 
   std::string GetObjectTypeName() const override;
   TBRNConfigObject* CreateItem() override;
-  bool SameKey(const TBRNConfigObject* a, const TBRNConfigObject* b) const override;
   void Changed() override;
   void LoadFromStream(TBRNMemoryStream& stream) override;
   void Validate() override;
   void Assign(const TBRNConfigObject* source, bool copyState) override;
-  std::string GetSQLSeparator() const override;
 };
 
 // An index of a table: ordinary, enforcing index of a primary, foreign or

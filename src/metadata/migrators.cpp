@@ -10,27 +10,12 @@
 namespace brn {
 
 TBRNMigrator::TBRNMigrator(TBRNConfigRoot* config)
-    : TBRNConfigObject(config), Params(std::make_unique<TBRNParamValues>()) {}
+    : TBRNModuleBoundObject(config), Params(std::make_unique<TBRNParamValues>()) {}
 
 TBRNMigrator::~TBRNMigrator() = default;  // the binding closes an open instance
 
-TBRNModule* TBRNMigrator::GetModule() {
-  return Binding.GetModule(this, ModuleName);
-}
-
-void TBRNMigrator::SetModule(TBRNModule* module) {
-  Binding.CacheModule(module, this);
-  if (module->Name == ModuleName) return;
-  ModuleName = module->Name;
-  SetModified(true);
-}
-
 void TBRNMigrator::Open() {
   Binding.Open(this, ModuleName, mtMigrator);
-}
-
-void TBRNMigrator::Close() {
-  Binding.Close();
 }
 
 TBRNModule* TBRNMigrator::opened() {
@@ -114,21 +99,6 @@ void TBRNMigrator::GetInsertStatement(const std::string& table, std::string& tex
 
 std::string TBRNMigrator::GetObjectTypeName() const {
   return "migrator";
-}
-
-void TBRNMigrator::ResetLinks() {
-  Binding.ResetModule();
-  TBRNConfigObject::ResetLinks();
-}
-
-void TBRNMigrator::RegisterReferenceTo(TBRNConfigObject* target) {
-  if (IsModuleNamed(target, ModuleName)) target->GetReferrers()->AddObject(this);
-}
-
-void TBRNMigrator::ReplaceReferencedName(TBRNConfigObject* target, const std::string& newName) {
-  if (!IsModuleNamed(target, ModuleName)) return;
-  ModuleName = newName;
-  SetModified(true);
 }
 
 int64_t TBRNMigrator::GetMemorySize() const {

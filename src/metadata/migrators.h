@@ -6,6 +6,7 @@
 
 #include "metadata/config_objects.h"
 #include "metadata/module.h"
+#include "metadata/module_bound_object.h"
 
 namespace brn {
 
@@ -24,21 +25,16 @@ class TBRNStringsList;
 // Stored record: the base record, then ModuleName (int32 length and bytes).
 //
 // Used by the thread of the session that owns the root.
-class TBRNMigrator : public TBRNConfigObject {
+class TBRNMigrator : public TBRNModuleBoundObject {
  public:
   explicit TBRNMigrator(TBRNConfigRoot* config);
   ~TBRNMigrator() override;
 
-  std::string ModuleName;
   std::unique_ptr<TBRNParamValues> Params;
 
-  TBRNModule* GetModule();
-  void SetModule(TBRNModule* module);
   // Acquires the module as a migrator and opens an instance, unless one is
   // open.
   void Open();
-  void Close();
-  bool IsOpen() const { return Binding.IsOpen(); }
 
   // Params replaced by the module's parameters with their defaults.
   void LoadParams();
@@ -67,9 +63,6 @@ class TBRNMigrator : public TBRNConfigObject {
   void GetInsertStatement(const std::string& table, std::string& text);
 
   std::string GetObjectTypeName() const override;
-  void ResetLinks() override;
-  void RegisterReferenceTo(TBRNConfigObject* target) override;
-  void ReplaceReferencedName(TBRNConfigObject* target, const std::string& newName) override;
   int64_t GetMemorySize() const override;
   void Assign(const TBRNConfigObject* source, bool copyState) override;
   bool IsEqual(const TBRNConfigObject* other, bool compareIDs) const override;
@@ -81,8 +74,6 @@ class TBRNMigrator : public TBRNConfigObject {
  private:
   // The open module (opening it first).
   TBRNModule* opened();
-
-  TBRNModuleBinding Binding;
 };
 
 // The configuration's migrators.

@@ -23,17 +23,6 @@ std::string DescriptionClause(const std::string& description) {
 
 TBRNTextFilter::~TBRNTextFilter() = default;
 
-TBRNModule* TBRNTextFilter::GetModule() {
-  return Binding.GetModule(this, ModuleName);
-}
-
-void TBRNTextFilter::SetModule(TBRNModule* module) {
-  Binding.CacheModule(module, this);
-  if (module->Name == ModuleName) return;
-  ModuleName = module->Name;
-  SetModified(true);
-}
-
 void TBRNTextFilter::SetFilterType(const std::string& filterType) {
   if (TextEqualsIgnoreCase(filterType, FilterType)) return;
   FilterType = filterType;
@@ -42,10 +31,6 @@ void TBRNTextFilter::SetFilterType(const std::string& filterType) {
 
 void TBRNTextFilter::Open() {
   Binding.Open(this, ModuleName, mtTextFilter);
-}
-
-void TBRNTextFilter::Close() {
-  Binding.Close();
 }
 
 void TBRNTextFilter::Filter(const std::string& filterType, const std::string& text,
@@ -57,21 +42,6 @@ void TBRNTextFilter::Filter(const std::string& filterType, const std::string& te
 
 std::string TBRNTextFilter::GetObjectTypeName() const {
   return "text filter";
-}
-
-void TBRNTextFilter::ResetLinks() {
-  Binding.ResetModule();
-  TBRNConfigObject::ResetLinks();
-}
-
-void TBRNTextFilter::RegisterReferenceTo(TBRNConfigObject* target) {
-  if (IsModuleNamed(target, ModuleName)) target->GetReferrers()->AddObject(this);
-}
-
-void TBRNTextFilter::ReplaceReferencedName(TBRNConfigObject* target, const std::string& newName) {
-  if (!IsModuleNamed(target, ModuleName)) return;
-  ModuleName = newName;
-  SetModified(true);
 }
 
 int64_t TBRNTextFilter::GetMemorySize() const {
@@ -150,23 +120,8 @@ bool TBRNTextFilters::SameKey(const TBRNConfigObject* a, const TBRNConfigObject*
 
 TBRNWordGenerator::~TBRNWordGenerator() = default;
 
-TBRNModule* TBRNWordGenerator::GetModule() {
-  return Binding.GetModule(this, ModuleName);
-}
-
-void TBRNWordGenerator::SetModule(TBRNModule* module) {
-  Binding.CacheModule(module, this);
-  if (module->Name == ModuleName) return;
-  ModuleName = module->Name;
-  SetModified(true);
-}
-
 void TBRNWordGenerator::Open() {
   Binding.Open(this, ModuleName, mtWordGenerator);
-}
-
-void TBRNWordGenerator::Close() {
-  Binding.Close();
 }
 
 void TBRNWordGenerator::NextWord(int32_t collation, const std::string& text, int32_t& position,
@@ -177,11 +132,6 @@ void TBRNWordGenerator::NextWord(int32_t collation, const std::string& text, int
 
 std::string TBRNWordGenerator::GetObjectTypeName() const {
   return "word generator";
-}
-
-void TBRNWordGenerator::ResetLinks() {
-  Binding.ResetModule();
-  TBRNConfigObject::ResetLinks();
 }
 
 void TBRNWordGenerator::CollectReferrers() {
@@ -203,17 +153,6 @@ void TBRNWordGenerator::PropagateDrop() {
   if (TBRNConfigObjects* databases = host != nullptr ? host->GetDatabaseEntries() : nullptr) {
     databases->RemoveReferenceTo(this);
   }
-}
-
-void TBRNWordGenerator::RegisterReferenceTo(TBRNConfigObject* target) {
-  if (IsModuleNamed(target, ModuleName)) target->GetReferrers()->AddObject(this);
-}
-
-void TBRNWordGenerator::ReplaceReferencedName(TBRNConfigObject* target,
-                                              const std::string& newName) {
-  if (!IsModuleNamed(target, ModuleName)) return;
-  ModuleName = newName;
-  SetModified(true);
 }
 
 int64_t TBRNWordGenerator::GetMemorySize() const {

@@ -5,6 +5,7 @@
 
 #include "metadata/config_objects.h"
 #include "metadata/module.h"
+#include "metadata/module_bound_object.h"
 
 namespace brn {
 
@@ -21,34 +22,22 @@ inline constexpr const char* kDefaultWordGeneratorName = "Default";
 // length and bytes each).
 //
 // Used by the thread of the session that owns the root.
-class TBRNTextFilter : public TBRNConfigObject {
+class TBRNTextFilter : public TBRNModuleBoundObject {
  public:
-  using TBRNConfigObject::TBRNConfigObject;
+  using TBRNModuleBoundObject::TBRNModuleBoundObject;
   ~TBRNTextFilter() override;
 
   std::string FilterType;  // compared without regard to case
-  std::string ModuleName;
 
-  // The cached module, else the root's module named ModuleName (401 when
-  // there is none).
-  TBRNModule* GetModule();
-  // Caches it; takes its name (marking modified) when the name differs.
-  void SetModule(TBRNModule* module);
   // Stores the type unless it equals the current one ignoring case.
   void SetFilterType(const std::string& filterType);
   // Acquires the module as a text filter and opens an instance, unless one
   // is open.
   void Open();
-  // Closes the instance and releases the module; nothing when none is open.
-  void Close();
-  bool IsOpen() const { return Binding.IsOpen(); }
   // The document text of the given type as plain text.
   void Filter(const std::string& filterType, const std::string& text, std::string& result);
 
   std::string GetObjectTypeName() const override;
-  void ResetLinks() override;
-  void RegisterReferenceTo(TBRNConfigObject* target) override;
-  void ReplaceReferencedName(TBRNConfigObject* target, const std::string& newName) override;
   int64_t GetMemorySize() const override;
   void Assign(const TBRNConfigObject* source, bool copyState) override;
   bool IsEqual(const TBRNConfigObject* other, bool compareIDs) const override;
@@ -56,9 +45,6 @@ class TBRNTextFilter : public TBRNConfigObject {
   void LoadFromStream(TBRNMemoryStream& stream) override;
   std::string GetCreateSQL(bool option1, bool option2) override;
   std::string GetDropSQL(bool option1, bool option2) override;
-
- private:
-  TBRNModuleBinding Binding;
 };
 
 // The configuration's text filters. Two filters clash only when both their
@@ -88,30 +74,23 @@ class TBRNTextFilters : public TBRNConfigObjects {
 // Stored record: the base record, then ModuleName (int32 length and bytes).
 //
 // Used by the thread of the session that owns the root.
-class TBRNWordGenerator : public TBRNConfigObject {
+class TBRNWordGenerator : public TBRNModuleBoundObject {
  public:
-  using TBRNConfigObject::TBRNConfigObject;
+  using TBRNModuleBoundObject::TBRNModuleBoundObject;
   ~TBRNWordGenerator() override;
 
-  std::string ModuleName;  // empty for the built-in generator
+  // ModuleName is empty for the built-in generator.
 
-  TBRNModule* GetModule();
-  void SetModule(TBRNModule* module);
   void Open();
-  void Close();
-  bool IsOpen() const { return Binding.IsOpen(); }
   // The next word of text from position (1-based, advanced by the module);
   // an empty word ends the text.
   void NextWord(int32_t collation, const std::string& text, int32_t& position, std::string& word,
                 bool searchMode);
 
   std::string GetObjectTypeName() const override;
-  void ResetLinks() override;
   void CollectReferrers() override;
   void PropagateRename(const std::string& newName) override;
   void PropagateDrop() override;
-  void RegisterReferenceTo(TBRNConfigObject* target) override;
-  void ReplaceReferencedName(TBRNConfigObject* target, const std::string& newName) override;
   int64_t GetMemorySize() const override;
   void Assign(const TBRNConfigObject* source, bool copyState) override;
   bool IsEqual(const TBRNConfigObject* other, bool compareIDs) const override;
@@ -119,9 +98,6 @@ class TBRNWordGenerator : public TBRNConfigObject {
   void LoadFromStream(TBRNMemoryStream& stream) override;
   std::string GetCreateSQL(bool option1, bool option2) override;
   std::string GetDropSQL(bool option1, bool option2) override;
-
- private:
-  TBRNModuleBinding Binding;
 };
 
 // The configuration's word generators.

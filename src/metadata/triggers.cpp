@@ -9,6 +9,7 @@
 #include "foundation/text/string_helpers.h"
 #include "metadata/catalog.h"
 #include "metadata/columns.h"
+#include "metadata/referrer_helpers.h"
 #include "metadata/schemas.h"
 #include "metadata/table_holder.h"
 #include "sql/parser/expr_parser.h"
@@ -18,28 +19,6 @@
 namespace brn {
 
 namespace {
-
-void addReferrer(TBRNConfigObject* target, TBRNConfigObject* referrer) {
-  TBRNSelectedConfigObjects* referrers = target->GetReferrers();
-  for (int32_t i = 0; i < referrers->Count(); ++i) {
-    if (referrers->GetItem(i) == referrer) return;
-  }
-  referrers->AddObject(referrer);
-}
-
-bool selectionHolds(const TBRNSelectedConfigObjects* list, const TBRNConfigObject* object) {
-  if (list == nullptr) return false;
-  for (int32_t i = 0; i < list->Count(); ++i) {
-    if (list->GetItem(i) == object) return true;
-  }
-  return false;
-}
-
-void sortUnique(TBRNSelectedConfigObjects* list) {
-  if (list == nullptr) return;
-  list->SortByID();
-  list->RemoveDuplicateIDs();
-}
 
 TBRNColumns* columnsOf(TBRNConfigObject* table) {
   auto* holder = dynamic_cast<TBRNColumnsHolder*>(table);
@@ -90,93 +69,27 @@ void addRowColumn(TBRNTrigger& trigger, const TBRNExprToken* node) {
 // ---------------------------------------------------------------------------
 // TBRNTriggerColumn
 
-TBRNTriggerColumn::TBRNTriggerColumn(TBRNCatalog* catalog) : TBRNCatalogObject(catalog) {}
+TBRNTriggerColumn::TBRNTriggerColumn(TBRNCatalog* catalog) : TBRNColumnReference(catalog) {}
 
 TBRNTrigger* TBRNTriggerColumn::GetTrigger() const {
   return Owner != nullptr ? dynamic_cast<TBRNTrigger*>(Owner->Owner) : nullptr;
 }
 
-TBRNColumn* TBRNTriggerColumn::GetColumn() {
-  if (auto* cached = column_.Get(Config)) return static_cast<TBRNColumn*>(cached);
+TBRNColumns* TBRNTriggerColumn::lookupColumns() const {
   TBRNTrigger* trigger = GetTrigger();
-  TBRNColumns* columns = trigger != nullptr ? trigger->GetTableColumns() : nullptr;
-  if (columns == nullptr) return nullptr;
-  auto* column = static_cast<TBRNColumn*>(columns->FindByID(ColumnID, true));
-  column_.Set(column, Config);
-  return column;
+  return trigger != nullptr ? trigger->GetTableColumns() : nullptr;
 }
 
-void TBRNTriggerColumn::SetColumn(TBRNColumn* column) {
-  column_.Set(column, Config);
-  const int32_t id = column != nullptr ? column->ID : 0;
-  if (ColumnID == id) return;
-  ColumnID = id;
-  SetModified(true);
+TBRNConfigObject* TBRNTriggerColumn::holderObject() const {
+  return GetTrigger();
 }
 
-std::string TBRNTriggerColumn::GetName() const {
-  try {
-    TBRNColumn* column = const_cast<TBRNTriggerColumn*>(this)->GetColumn();
-    return column != nullptr ? column->Name : std::string();
-  } catch (const EBRNException&) {
-    return std::string();
-  }
-}
-
-bool TBRNTriggerColumn::HasName() const {
-  return false;
+bool TBRNTriggerColumn::isSameKind(const TBRNColumnReference& other) const {
+  return dynamic_cast<const TBRNTriggerColumn*>(&other) != nullptr;
 }
 
 std::string TBRNTriggerColumn::GetObjectTypeName() const {
   return "trigger column";
-}
-
-void TBRNTriggerColumn::ResetLinks() {
-  column_.Reset();
-  TBRNCatalogObject::ResetLinks();
-}
-
-void TBRNTriggerColumn::RegisterReferenceTo(TBRNConfigObject* target) {
-  TBRNTrigger* trigger = GetTrigger();
-  if (trigger == nullptr || dynamic_cast<TBRNColumn*>(target) == nullptr || target->ID != ColumnID)
-    return;
-  if (target == GetColumn()) addReferrer(target, trigger);
-}
-
-void TBRNTriggerColumn::ReplaceReferencedID(TBRNConfigObject* target, int32_t newID) {
-  if (dynamic_cast<TBRNColumn*>(target) == nullptr || target->ID != ColumnID) return;
-  if (target != GetColumn()) return;
-  ColumnID = newID;
-  column_.Reset();
-  SetModified(true);
-}
-
-void TBRNTriggerColumn::Assign(const TBRNConfigObject* source, bool copyState) {
-  TBRNCatalogObject::Assign(source, copyState);
-  if (auto* other = dynamic_cast<const TBRNTriggerColumn*>(source)) ColumnID = other->ColumnID;
-  column_.Reset();
-}
-
-bool TBRNTriggerColumn::IsEqual(const TBRNConfigObject* other, bool compareIDs) const {
-  auto* column = dynamic_cast<const TBRNTriggerColumn*>(other);
-  if (column == nullptr) return false;
-  if (compareIDs) return ColumnID == column->ColumnID;
-  return TextEqualsIgnoreCase(GetName(), column->GetName());
-}
-
-void TBRNTriggerColumn::SaveToStream(TBRNMemoryStream& stream, bool structureOnly) {
-  TBRNCatalogObject::SaveToStream(stream, structureOnly);
-  stream.WriteInteger(ColumnID);
-}
-
-void TBRNTriggerColumn::LoadFromStream(TBRNMemoryStream& stream) {
-  TBRNCatalogObject::LoadFromStream(stream);
-  ColumnID = readStoredInteger(stream);
-  column_.Reset();
-}
-
-std::string TBRNTriggerColumn::GetCreateSQL(bool, bool) {
-  return QuoteString(GetName(), '"');
 }
 
 TBRNTriggerColumn* TBRNTriggerColumns::GetItem(int32_t index) const {
@@ -189,14 +102,6 @@ TBRNConfigObject* TBRNTriggerColumns::CreateItem() {
 
 std::string TBRNTriggerColumns::GetObjectTypeName() const {
   return "trigger column";
-}
-
-bool TBRNTriggerColumns::SameKey(const TBRNConfigObject*, const TBRNConfigObject*) const {
-  return false;
-}
-
-std::string TBRNTriggerColumns::GetSQLSeparator() const {
-  return ",";
 }
 
 // ---------------------------------------------------------------------------
@@ -312,10 +217,10 @@ void TBRNTriggerRoutine::AddProcedureDependency(TBRNExprToken* Node) {
 }
 
 void TBRNTriggerRoutine::AfterCompile() {
-  sortUnique(Trigger->OldRowColumns.get());
-  sortUnique(Trigger->NewRowColumns.get());
-  sortUnique(Trigger->ReferencedFunctions.get());
-  sortUnique(Trigger->ReferencedProcedures.get());
+  SortUniqueByID(Trigger->OldRowColumns.get());
+  SortUniqueByID(Trigger->NewRowColumns.get());
+  SortUniqueByID(Trigger->ReferencedFunctions.get());
+  SortUniqueByID(Trigger->ReferencedProcedures.get());
 }
 
 void TBRNTriggerRoutine::AfterUncompile() {
@@ -487,13 +392,13 @@ void TBRNTrigger::RegisterReferenceTo(TBRNConfigObject* target) {
   Compile();
   if (dynamic_cast<TBRNColumn*>(target) != nullptr) {
     TriggerColumns->RegisterReferenceTo(target);
-    if (selectionHolds(OldRowColumns.get(), target) || selectionHolds(NewRowColumns.get(), target))
-      addReferrer(target, this);
+    if (SelectionHolds(OldRowColumns.get(), target) || SelectionHolds(NewRowColumns.get(), target))
+      AddReferrerOnce(target, this);
     return;
   }
-  if (selectionHolds(ReferencedFunctions.get(), target) ||
-      selectionHolds(ReferencedProcedures.get(), target))
-    addReferrer(target, this);
+  if (SelectionHolds(ReferencedFunctions.get(), target) ||
+      SelectionHolds(ReferencedProcedures.get(), target))
+    AddReferrerOnce(target, this);
 }
 
 void TBRNTrigger::ReplaceReferencedID(TBRNConfigObject* target, int32_t newID) {
@@ -510,11 +415,11 @@ void TBRNTrigger::ReplaceReferencedName(TBRNConfigObject* target, const std::str
   if (target == nullptr) return;
   Compile();
   TBRNExprTokenKind kind;
-  if (selectionHolds(OldRowColumns.get(), target) || selectionHolds(NewRowColumns.get(), target)) {
+  if (SelectionHolds(OldRowColumns.get(), target) || SelectionHolds(NewRowColumns.get(), target)) {
     kind = tkRowColumnReference;
-  } else if (selectionHolds(ReferencedFunctions.get(), target)) {
+  } else if (SelectionHolds(ReferencedFunctions.get(), target)) {
     kind = tkFunction;
-  } else if (selectionHolds(ReferencedProcedures.get(), target)) {
+  } else if (SelectionHolds(ReferencedProcedures.get(), target)) {
     kind = tkRoutineCall;
   } else {
     return;

@@ -8,6 +8,7 @@
 
 #include "metadata/catalog_expr.h"
 #include "metadata/catalog_object.h"
+#include "metadata/column_reference.h"
 #include "metadata/object_link.h"
 
 namespace brn {
@@ -36,43 +37,28 @@ inline constexpr TBRNParseFlags kTriggerRoutineFlags =
 inline constexpr TBRNParseFlags kErrorTriggerRoutineFlags =
     kTriggerRoutineFlags | pcRetry | pcExceptionHandling;
 
-// A column of UPDATE OF, stored by ID. Stored record: the base record and
-// ColumnID.
-class TBRNTriggerColumn : public TBRNCatalogObject {
+// A column of UPDATE OF, stored by ID and resolved in the owning table's
+// columns (401 when missing). Stored record: the base record and ColumnID.
+class TBRNTriggerColumn : public TBRNColumnReference {
  public:
   explicit TBRNTriggerColumn(TBRNCatalog* catalog);
 
-  int32_t ColumnID = 0;
-
   TBRNTrigger* GetTrigger() const;
-  // Resolved in the owning table's columns (401 when missing).
-  TBRNColumn* GetColumn();
-  void SetColumn(TBRNColumn* column);
 
-  std::string GetName() const override;
-  bool HasName() const override;
   std::string GetObjectTypeName() const override;
-  void ResetLinks() override;
-  void RegisterReferenceTo(TBRNConfigObject* target) override;
-  void ReplaceReferencedID(TBRNConfigObject* target, int32_t newID) override;
-  void Assign(const TBRNConfigObject* source, bool copyState) override;
-  bool IsEqual(const TBRNConfigObject* other, bool compareIDs) const override;
-  void SaveToStream(TBRNMemoryStream& stream, bool structureOnly) override;
-  void LoadFromStream(TBRNMemoryStream& stream) override;
-  std::string GetCreateSQL(bool option1, bool option2) override;
 
- private:
-  TBRNObjectLink column_;
+ protected:
+  TBRNColumns* lookupColumns() const override;
+  TBRNConfigObject* holderObject() const override;
+  bool isSameKind(const TBRNColumnReference& other) const override;
 };
 
-class TBRNTriggerColumns : public TBRNCatalogObjects {
+class TBRNTriggerColumns : public TBRNColumnReferences {
  public:
-  using TBRNCatalogObjects::TBRNCatalogObjects;
+  using TBRNColumnReferences::TBRNColumnReferences;
   TBRNTriggerColumn* GetItem(int32_t index) const;
   TBRNConfigObject* CreateItem() override;
   std::string GetObjectTypeName() const override;
-  bool SameKey(const TBRNConfigObject* a, const TBRNConfigObject* b) const override;
-  std::string GetSQLSeparator() const override;
 };
 
 // The WHEN condition. Its OldRow and NewRow references bind to the rows of

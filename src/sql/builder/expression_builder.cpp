@@ -222,6 +222,37 @@ bool isQuotedNameKind(TBRNExprTokenKind Kind) {
   }
 }
 
+// Whether Node's text ends with a query that has no parentheses of its own
+// (a + SELECT b FROM t).
+bool endsWithBareQuery(const TBRNExprToken* Node) {
+  while (Node && !Node->Parenthesized) {
+    switch (Node->Kind) {
+      case tkQuery:
+        return true;
+      case tkOperator:
+        if (Node->Operation == opIntervalDifference) return false;
+        Node = Node->Right();
+        break;
+      case tkUnaryOperator:
+        Node = Node->Left();
+        break;
+      case tkPredicate: {
+        if (Node->Operation == opIn || Node->Operation == opNotIn || Node->Operation == opIsNull ||
+            Node->Operation == opIsNotNull)
+          return false;
+        // BETWEEN's upper bound, LIKE's pattern or escape, CONTAINS' text.
+        const TBRNExprToken* last = nullptr;
+        for (int32_t i = Node->ArgumentCount() - 1; i >= 1 && !last; --i) last = Node->Argument(i);
+        Node = last;
+        break;
+      }
+      default:
+        return false;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 const TBRNExprToken* OptionalArgument(const TBRNExprToken* Node, int32_t Index) {
@@ -473,14 +504,17 @@ void TBRNExprBuilder::writeBareQuery(const TBRNExprToken* Node) {
   IndentLevel = indent;
 }
 
-// A member of a comma-separated list. A query reads greedily: one without
-// parentheses of its own followed by a comma would take what follows as
-// more select items or tables, so it gets parentheses there. (The source
-// had a separator word there, FOR, AS, ..., or parentheses that the parser
-// does not keep, as around the first member of a row.)
+// A member of a list, or an item before its alias. A query reads greedily:
+// one without parentheses of its own followed by a comma would take what
+// follows as more select items or tables, and one followed by an alias
+// would take it for its last table; GreedyFollows says such a text follows,
+// and the query gets parentheses. (The source had a separator word there,
+// FOR, AS, ..., a word that ends a table but names a select item, or
+// parentheses the parser does not keep, as around the first member of a
+// row.)
 void TBRNExprBuilder::writeListMember(const TBRNExprToken* Node, int32_t MinLevel,
-                                      bool FollowedByComma) {
-  const bool parens = FollowedByComma && Node && Node->Kind == tkQuery && !Node->Parenthesized;
+                                      bool GreedyFollows) {
+  const bool parens = GreedyFollows && endsWithBareQuery(Node);
   if (parens) Output.AppendChar('(');
   writeExpression(Node, MinLevel);
   if (parens) Output.AppendChar(')');

@@ -89,7 +89,10 @@ void TBRNExprBuilder::WriteSelectList(const TBRNExprToken* List) {
     if (!first) Output.AppendChar(',');
     first = false;
     WriteLineBreak();
-    writeExpression(OptionalArgument(item, 0), 1);
+    // A query without parentheses of its own would take the alias that
+    // follows it for its last table or select item.
+    const TBRNExprToken* expression = OptionalArgument(item, 0);
+    writeListMember(expression, 1, !item->Alias.empty());
     if (!item->Alias.empty()) {
       Output.Append(" AS ");
       writeQuotedName(item->Alias);

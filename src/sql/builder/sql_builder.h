@@ -72,7 +72,7 @@ class TBRNExprBuilder {
   // precedence is looser than MinLevel (see the levels in the .cpp).
   void writeExpression(const TBRNExprToken* Node, int32_t MinLevel);
   void writeBareQuery(const TBRNExprToken* Node);
-  void writeListMember(const TBRNExprToken* Node, int32_t MinLevel, bool FollowedByComma);
+  void writeListMember(const TBRNExprToken* Node, int32_t MinLevel, bool GreedyFollows);
   void writeOperatorChain(const TBRNExprToken* Node, int32_t MinLevel);
   void writePlanOperator(const TBRNExprToken* Node, bool Parens);
   void writePredicate(const TBRNExprToken* Node);

@@ -134,9 +134,15 @@ TEST(SqlBuilderCorpus, FuzzFindings) {
       {"SELECT a COLLATE b /* open", ""},
       // An empty alias ("") is no alias: the next name became the alias.
       {"SELECT SELECT L \"\"t", "error 1:17 Expected end of expression but instead found \"\""},
-      {"SELECT a AS \"\" FROM t", "error 1:13 Expected column correlation name but instead found \"\""},
+      {"SELECT a AS \"\" FROM t",
+       "error 1:13 Expected column correlation name but instead found \"\""},
       {"SELECT a FROM (SELECT b FROM t) \"\"",
        "error 1:33 Expected table or query correlation name but instead found \"\""},
+      // ORDER named the select item, and then the table inside the query.
+      {"SELECT SELECT 1UNION SELECT a FROM u ORDER",
+       R"(SELECT ALL (SELECT ALL 1 UNION SELECT ALL "a" FROM "u") AS "ORDER")"},
+      {"SELECT c INTERSECT SELECT+S+SELECT+a FROM t ORDER",
+       R"(SELECT ALL "c" INTERSECT SELECT ALL ("S" + SELECT ALL "a" FROM "t") AS "ORDER")"},
       // An INTO target that is a call lost its arguments.
       {"SELECT IN INSERT INTO t (a)", R"(SELECT ALL "IN" AS "INSERT" INTO t("a"))"},
       // A query without parentheses of its own read on into the CAST.
