@@ -121,7 +121,9 @@ TBRNPrivilegedConfigObject* TBRNCatalog::FindTableOrView(TBRNSchema* schema,
                                                          const std::string& name, TBRNUser* user,
                                                          bool raiseIfMissing) {
   if (schema == nullptr) schema = DefaultSchema;
-  for (TBRNSchemaMembers* list : {schema->BaseTables.get(), schema->Views.get()}) {
+  for (TBRNPrivilegedCatalogObjects* list :
+       {static_cast<TBRNPrivilegedCatalogObjects*>(schema->BaseTables.get()),
+        static_cast<TBRNPrivilegedCatalogObjects*>(schema->Views.get())}) {
     if (TBRNPrivilegedConfigObject* found = list->FindByNameForUser(name, user, false)) {
       if (user == nullptr || found->IsVisibleTo(user)) return found;
     }
@@ -211,7 +213,7 @@ bool TBRNCatalog::TableHasColumn(const TBRNExprToken* tableNode, const TBRNExprT
 // TBRNContainerCatalog
 
 void TBRNCatalog::CollectTransactionTables(std::vector<TBRNPrivilegedConfigObject*>& tables) {
-  TBRNSchemaMembers* list = DefaultSchema->BaseTables.get();
+  TBRNBaseTables* list = DefaultSchema->BaseTables.get();
   for (int32_t i = 0; i < list->Count(); ++i) {
     auto* table = dynamic_cast<TBRNPrivilegedConfigObject*>(list->GetItem(i));
     if (table != nullptr && table->IsInTransaction()) tables.push_back(table);

@@ -1,12 +1,26 @@
 #include "metadata/schemas.h"
 
+#include <array>
+#include <initializer_list>
+#include <set>
 #include <utility>
 
 #include "foundation/core/memory_stream.h"
+#include "foundation/text/collation.h"
 #include "foundation/text/string_helpers.h"
 #include "metadata/catalog.h"
+#include "metadata/table_differences.h"
 
 namespace brn {
+
+namespace {
+
+// The schema that owns a member list (nullptr for a list without one).
+TBRNSchema* SchemaOf(const TBRNConfigObjects* list) {
+  return dynamic_cast<TBRNSchema*>(list->Owner);
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // TBRNSchemaMembers
@@ -25,6 +39,21 @@ std::string TBRNSchemaMembers::GetSystemTableName() const {
   return tableName_;
 }
 
+void TBRNSchemaMembers::CheckDuplicate(TBRNConfigObject* object) {
+  TBRNSchema* schema = SchemaOf(this);
+  if (schema == nullptr || this != schema->Views.get()) {
+    TBRNPrivilegedCatalogObjects::CheckDuplicate(object);
+  } else {
+    schema->CheckTableName(object);
+    schema->CheckTableRoom(object);
+  }
+}
+
+void TBRNSchemaMembers::Changed() {
+  TBRNSchema* schema = SchemaOf(this);
+  if (schema != nullptr && this == schema->Views.get()) schema->RebuildAllTables();
+}
+
 void TBRNSchemaMembers::LoadFromStream(TBRNMemoryStream& stream) {
   int32_t count = readStoredCount(stream, GetMaxCount(), kMinStoredRecordSize);
   if (count != 0) RaiseMetadataError(FormatText("Stored %ss cannot be read yet", {kindWord_}));
@@ -39,6 +68,73 @@ void TBRNSchemaMembers::LoadFromStream(TBRNMemoryStream& stream) {
 }
 
 // ---------------------------------------------------------------------------
+// TBRNBaseTables (the members that need the schema)
+
+void TBRNBaseTables::CheckDuplicate(TBRNConfigObject* object) {
+  TBRNSchema* schema = SchemaOf(this);
+  if (schema == nullptr || this != schema->BaseTables.get()) {
+    TBRNPrivilegedCatalogObjects::CheckDuplicate(object);
+    return;
+  }
+  schema->CheckTableName(object);
+  schema->CheckTableRoom(object);
+}
+
+void TBRNBaseTables::Changed() {
+  TBRNSchema* schema = SchemaOf(this);
+  if (schema != nullptr && this == schema->BaseTables.get()) schema->RebuildAllTables();
+}
+
+// ---------------------------------------------------------------------------
+// TBRNVirtualTables
+
+TBRNVirtualTables::TBRNVirtualTables(TBRNCatalog* catalog)
+    : TBRNPrivilegedCatalogObjects(catalog, false) {}
+
+std::string TBRNVirtualTables::GetObjectTypeName() const {
+  return "table or view";
+}
+
+int32_t TBRNVirtualTables::GetMaxCount() const {
+  return kMaxSchemaTables;
+}
+
+// ---------------------------------------------------------------------------
+// TBRNTemporaryTables
+
+TBRNTemporaryTables::TBRNTemporaryTables(TBRNCatalog* catalog)
+    : TBRNPrivilegedCatalogObjects(catalog) {}
+
+TBRNBaseTable* TBRNTemporaryTables::GetTable(int32_t index) const {
+  return static_cast<TBRNBaseTable*>(GetItem(index));
+}
+
+TBRNConfigObject* TBRNTemporaryTables::CreateItem() {
+  return new TBRNBaseTable(Catalog);
+}
+
+TBRNConfigObject* TBRNTemporaryTables::CreateItemOwnedBy(TBRNUser* owner) {
+  return new TBRNBaseTable(Catalog, owner);
+}
+
+std::string TBRNTemporaryTables::GetObjectTypeName() const {
+  return "temporary table";
+}
+
+void TBRNTemporaryTables::SetModified(bool) {}
+
+void TBRNTemporaryTables::CheckDuplicate(TBRNConfigObject* object) {
+  auto* table = dynamic_cast<TBRNBaseTable*>(object);
+  if (table != nullptr && table->IsWorkingCopy()) return;
+  TBRNSchema* schema = SchemaOf(this);
+  if (schema == nullptr) {
+    TBRNPrivilegedCatalogObjects::CheckDuplicate(object);
+  } else {
+    schema->CheckTableName(object);
+  }
+}
+
+// ---------------------------------------------------------------------------
 // TBRNSchema
 
 TBRNSchema::TBRNSchema(TBRNCatalog* catalog) : TBRNPrivilegedCatalogObject(catalog) {
@@ -50,15 +146,91 @@ TBRNSchema::TBRNSchema(TBRNCatalog* catalog, TBRNUser* owner)
   createLists();
 }
 
-TBRNSchema::~TBRNSchema() = default;
+TBRNSchema::~TBRNSchema() {
+  closing_ = true;
+  // The lists that only point at members go before the lists that own them.
+  AllTables.reset();
+  AllRoutines.reset();
+  OperationTables.reset();
+  TransactionTables.reset();
+  Functions.reset();
+  Procedures.reset();
+  Views.reset();
+  TemporaryTables.reset();
+  BaseTables.reset();
+}
 
 void TBRNSchema::createLists() {
-  BaseTables = std::make_unique<TBRNSchemaMembers>(Catalog, "table", "Tables");
+  AllTables = std::make_unique<TBRNVirtualTables>(Catalog);
+  BaseTables = std::make_unique<TBRNBaseTables>(Catalog);
+  TemporaryTables = std::make_unique<TBRNTemporaryTables>(Catalog);
+  OperationTables = std::make_unique<TBRNReferencedTables>(Catalog);
+  TransactionTables = std::make_unique<TBRNReferencedTables>(Catalog);
   Views = std::make_unique<TBRNSchemaMembers>(Catalog, "view", "Views");
-  Procedures = std::make_unique<TBRNSchemaMembers>(Catalog, "procedure", "Procedures");
-  Functions = std::make_unique<TBRNSchemaMembers>(Catalog, "function", "Functions");
-  for (TBRNSchemaMembers* list : {BaseTables.get(), Views.get(), Procedures.get(), Functions.get()})
+  AllRoutines = std::make_unique<TBRNRoutines>(Catalog);
+  Procedures = std::make_unique<TBRNProcedures>(Catalog);
+  Functions = std::make_unique<TBRNFunctions>(Catalog);
+  for (TBRNConfigObjects* list : {static_cast<TBRNConfigObjects*>(AllTables.get()),
+                                  static_cast<TBRNConfigObjects*>(BaseTables.get()),
+                                  static_cast<TBRNConfigObjects*>(TemporaryTables.get()),
+                                  static_cast<TBRNConfigObjects*>(OperationTables.get()),
+                                  static_cast<TBRNConfigObjects*>(TransactionTables.get()),
+                                  static_cast<TBRNConfigObjects*>(AllRoutines.get()),
+                                  static_cast<TBRNConfigObjects*>(Views.get()),
+                                  static_cast<TBRNConfigObjects*>(Procedures.get()),
+                                  static_cast<TBRNConfigObjects*>(Functions.get())})
     list->Owner = this;
+  // Temporary tables live only in memory.
+  TemporaryTables->SetTemporary(true);
+}
+
+void TBRNSchema::RebuildAllTables() {
+  if (closing_ || AllTables == nullptr || BaseTables == nullptr || Views == nullptr) return;
+  AllTables->Clear();
+  for (TBRNConfigObjects* list : {static_cast<TBRNConfigObjects*>(BaseTables.get()),
+                                  static_cast<TBRNConfigObjects*>(Views.get())}) {
+    for (int32_t i = 0; i < list->Count(); ++i) AllTables->AddObject(list->GetItem(i));
+  }
+  if (AllTables->Count() >= AllTables->GetMaxCount()) AllTables->RaiseMaximumReached();
+}
+
+void TBRNSchema::CheckTableName(TBRNConfigObject* object) {
+  // The plain check of each list: it reports the clashing member under its
+  // own list's kind word and never calls back into the schema.
+  for (TBRNConfigObjects* list : {static_cast<TBRNConfigObjects*>(BaseTables.get()),
+                                  static_cast<TBRNConfigObjects*>(TemporaryTables.get()),
+                                  static_cast<TBRNConfigObjects*>(Views.get())}) {
+    if (list != nullptr) list->TBRNConfigObjects::CheckDuplicate(object);
+  }
+}
+
+void TBRNSchema::CheckTableRoom(const TBRNConfigObject* object) const {
+  int32_t count = 0;
+  bool member = false;
+  for (const TBRNConfigObjects* list : {static_cast<const TBRNConfigObjects*>(BaseTables.get()),
+                                        static_cast<const TBRNConfigObjects*>(Views.get())}) {
+    if (list == nullptr) continue;
+    count += list->Count();
+    for (int32_t i = 0; i < list->Count() && !member; ++i) member = list->GetItem(i) == object;
+  }
+  if (!member && count + 1 >= AllTables->GetMaxCount()) AllTables->RaiseMaximumReached();
+}
+
+void TBRNSchema::RebuildAllRoutines() {
+  if (closing_ || AllRoutines == nullptr) return;
+  AllRoutines->Rebuild(Functions.get(), Procedures.get());
+}
+
+TBRNConfigObjects* TBRNSchema::GetProcedureList() {
+  return Procedures.get();
+}
+
+TBRNConfigObjects* TBRNSchema::GetFunctionList() {
+  return Functions.get();
+}
+
+TBRNRoutines* TBRNSchema::GetAllRoutines() {
+  return closing_ ? nullptr : AllRoutines.get();
 }
 
 TBRNPrivilegedCatalogObject* TBRNSchema::CreateOwnedInCatalog(TBRNCatalog* catalog,
@@ -74,96 +246,118 @@ std::string TBRNSchema::GetObjectTypeName() const {
   return "schema";
 }
 
+std::array<TBRNPrivilegedCatalogObjects*, 4> TBRNSchema::storedLists() const {
+  return {BaseTables.get(), Views.get(), Procedures.get(), Functions.get()};
+}
+
 void TBRNSchema::SetSystem(bool value) {
   TBRNPrivilegedCatalogObject::SetSystem(value);
-  for (TBRNSchemaMembers* list : {BaseTables.get(), Views.get(), Procedures.get(), Functions.get()})
-    list->SetSystem(value);
+  for (TBRNPrivilegedCatalogObjects* list : storedLists()) list->SetSystem(value);
 }
 
 void TBRNSchema::SetTransient(bool value) {
   TBRNPrivilegedCatalogObject::SetTransient(value);
-  for (TBRNSchemaMembers* list : {BaseTables.get(), Views.get(), Procedures.get(), Functions.get()})
-    list->SetTransient(value);
+  for (TBRNPrivilegedCatalogObjects* list : storedLists()) list->SetTransient(value);
 }
 
 void TBRNSchema::SetTemporary(bool value) {
   TBRNPrivilegedCatalogObject::SetTemporary(value);
-  for (TBRNSchemaMembers* list : {BaseTables.get(), Views.get(), Procedures.get(), Functions.get()})
-    list->SetTemporary(value);
+  for (TBRNPrivilegedCatalogObjects* list : storedLists()) list->SetTemporary(value);
 }
 
 void TBRNSchema::ResetAllLinks() {
   TBRNPrivilegedCatalogObject::ResetAllLinks();
-  for (TBRNSchemaMembers* list : {BaseTables.get(), Views.get(), Procedures.get(), Functions.get()})
-    list->ResetAllLinks();
+  for (TBRNPrivilegedCatalogObjects* list : storedLists()) list->ResetAllLinks();
 }
 
 void TBRNSchema::Assign(const TBRNConfigObject* source, bool copyState) {
   TBRNPrivilegedCatalogObject::Assign(source, copyState);
   auto* other = dynamic_cast<const TBRNSchema*>(source);
   if (other == nullptr || other == this) return;
-  BaseTables->Assign(other->BaseTables.get(), copyState);
-  Views->Assign(other->Views.get(), copyState);
-  Procedures->Assign(other->Procedures.get(), copyState);
-  Functions->Assign(other->Functions.get(), copyState);
+  std::array<TBRNPrivilegedCatalogObjects*, 4> mine = storedLists();
+  std::array<TBRNPrivilegedCatalogObjects*, 4> theirs = other->storedLists();
+  for (size_t i = 0; i < mine.size(); ++i) mine[i]->Assign(theirs[i], copyState);
 }
 
 bool TBRNSchema::IsEqual(const TBRNConfigObject* other, bool compareIDs) const {
   if (!TBRNPrivilegedCatalogObject::IsEqual(other, compareIDs)) return false;
   auto* schema = dynamic_cast<const TBRNSchema*>(other);
-  return schema != nullptr && BaseTables->IsEqual(schema->BaseTables.get(), compareIDs) &&
-         Views->IsEqual(schema->Views.get(), compareIDs) &&
-         Procedures->IsEqual(schema->Procedures.get(), compareIDs) &&
-         Functions->IsEqual(schema->Functions.get(), compareIDs);
+  if (schema == nullptr) return false;
+  std::array<TBRNPrivilegedCatalogObjects*, 4> mine = storedLists();
+  std::array<TBRNPrivilegedCatalogObjects*, 4> theirs = schema->storedLists();
+  for (size_t i = 0; i < mine.size(); ++i) {
+    if (!mine[i]->IsEqual(theirs[i], compareIDs)) return false;
+  }
+  return true;
 }
 
 void TBRNSchema::Validate() {
   TBRNPrivilegedCatalogObject::Validate();
-  for (TBRNSchemaMembers* list : {BaseTables.get(), Views.get(), Procedures.get(), Functions.get()})
-    list->Validate();
+  for (TBRNPrivilegedCatalogObjects* list : storedLists()) list->Validate();
 }
 
 void TBRNSchema::Uncompile() {
-  for (TBRNSchemaMembers* list : {BaseTables.get(), Views.get(), Procedures.get(), Functions.get()})
-    list->Uncompile();
+  for (TBRNPrivilegedCatalogObjects* list : storedLists()) list->Uncompile();
 }
 
 void TBRNSchema::SaveToStream(TBRNMemoryStream& stream, bool structureOnly) {
   TBRNPrivilegedCatalogObject::SaveToStream(stream, structureOnly);
-  for (TBRNSchemaMembers* list : {BaseTables.get(), Views.get(), Procedures.get(), Functions.get()})
+  for (TBRNPrivilegedCatalogObjects* list : storedLists())
     list->SaveToStream(stream, structureOnly);
 }
 
 void TBRNSchema::LoadFromStream(TBRNMemoryStream& stream) {
   TBRNPrivilegedCatalogObject::LoadFromStream(stream);
-  for (TBRNSchemaMembers* list : {BaseTables.get(), Views.get(), Procedures.get(), Functions.get()})
-    list->LoadFromStream(stream);
+  for (TBRNPrivilegedCatalogObjects* list : storedLists()) list->LoadFromStream(stream);
+  checkStoredNames();
+}
+
+void TBRNSchema::checkStoredNames() const {
+  // Each namespace once: tables with views, procedures with functions.
+  auto checkNames = [this](std::initializer_list<const TBRNConfigObjects*> lists) {
+    std::set<std::string> names;
+    for (const TBRNConfigObjects* list : lists) {
+      for (int32_t i = 0; i < list->Count(); ++i) {
+        std::string name = list->GetItem(i)->GetName();
+        if (!names.insert(UpperCaseText(name)).second)
+          RaiseMetadataError(FormatText("The name %s is stored twice", {name}));
+      }
+    }
+  };
+  checkNames({BaseTables.get(), Views.get()});
+  checkNames({Procedures.get(), Functions.get()});
 }
 
 int64_t TBRNSchema::GetMemorySize() const {
   int64_t size = TBRNPrivilegedCatalogObject::GetMemorySize() + sizeof(TBRNSchema) -
                  sizeof(TBRNPrivilegedCatalogObject);
-  for (TBRNSchemaMembers* list : {BaseTables.get(), Views.get(), Procedures.get(), Functions.get()})
-    size += list->GetMemorySize();
+  for (const TBRNConfigObjects* list : allLists()) size += list->GetMemorySize();
   return size;
 }
 
 int32_t TBRNSchema::GetObjectCount() const {
   int32_t count = TBRNPrivilegedCatalogObject::GetObjectCount();
-  for (TBRNSchemaMembers* list : {BaseTables.get(), Views.get(), Procedures.get(), Functions.get()})
-    count += list->GetObjectCount();
+  for (const TBRNConfigObjects* list : allLists()) {
+    if (list != OperationTables.get() && list != TransactionTables.get())
+      count += list->GetObjectCount();
+  }
   return count;
+}
+
+std::array<const TBRNConfigObjects*, 9> TBRNSchema::allLists() const {
+  return {AllTables.get(),       AllRoutines.get(),     BaseTables.get(),
+          TemporaryTables.get(), OperationTables.get(), TransactionTables.get(),
+          Views.get(),           Procedures.get(),      Functions.get()};
 }
 
 void TBRNSchema::RegisterReferenceTo(TBRNConfigObject* target) {
   TBRNPrivilegedCatalogObject::RegisterReferenceTo(target);
-  for (TBRNSchemaMembers* list : {BaseTables.get(), Views.get(), Procedures.get(), Functions.get()})
-    list->RegisterReferenceTo(target);
+  for (TBRNPrivilegedCatalogObjects* list : storedLists()) list->RegisterReferenceTo(target);
 }
 
 void TBRNSchema::ReplaceReferencedName(TBRNConfigObject* target, const std::string& newName) {
   TBRNPrivilegedCatalogObject::ReplaceReferencedName(target, newName);
-  for (TBRNSchemaMembers* list : {BaseTables.get(), Views.get(), Procedures.get(), Functions.get()})
+  for (TBRNPrivilegedCatalogObjects* list : storedLists())
     list->ReplaceReferencedName(target, newName);
 }
 

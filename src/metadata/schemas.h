@@ -1,23 +1,30 @@
 #pragma once
 
+#include <array>
 #include <memory>
 #include <string>
 
 #include "metadata/catalog_object.h"
+#include "metadata/routines.h"
+#include "metadata/tables.h"
 
 namespace brn {
 
-// One stored member list of a schema (base tables, views, procedures or
-// functions). The member classes come with their own lists; until then a
-// list holds objects added in memory and reads only an empty stored list:
-// a stored member is refused with the metadata error (a catalog this engine
-// cannot read yet is never half-loaded).
+class TBRNReferencedTables;
+
+// One stored member list of a schema that has no class of its own yet
+// (the views). It holds objects added in memory and reads
+// only an empty stored list: a stored member is refused with the metadata
+// error (a catalog this engine cannot read yet is never half-loaded). Views
+// share the tables' names.
 class TBRNSchemaMembers : public TBRNPrivilegedCatalogObjects {
  public:
   TBRNSchemaMembers(TBRNCatalog* catalog, std::string kindWord, std::string tableName);
 
   std::string GetObjectTypeName() const override;
   std::string GetSystemTableName() const override;
+  void CheckDuplicate(TBRNConfigObject* object) override;
+  void Changed() override;
   void LoadFromStream(TBRNMemoryStream& stream) override;
 
  private:
@@ -25,21 +32,78 @@ class TBRNSchemaMembers : public TBRNPrivilegedCatalogObjects {
   std::string tableName_;
 };
 
+// Every base table, then every view of a schema (not owned; rebuilt by the
+// schema after each change of either list).
+class TBRNVirtualTables : public TBRNPrivilegedCatalogObjects {
+ public:
+  // The most tables and views a schema holds together, plus one: a schema
+  // keeps at most kMaxSchemaTables - 1.
+  static constexpr int32_t kMaxSchemaTables = 4096;
+
+  explicit TBRNVirtualTables(TBRNCatalog* catalog);
+
+  std::string GetObjectTypeName() const override;
+  int32_t GetMaxCount() const override;
+};
+
+// The temporary tables of a schema and the working copies of tables being
+// altered (owned, never stored, never mark the catalog modified).
+class TBRNTemporaryTables : public TBRNPrivilegedCatalogObjects {
+ public:
+  explicit TBRNTemporaryTables(TBRNCatalog* catalog);
+
+  TBRNBaseTable* GetTable(int32_t index) const;
+  TBRNConfigObject* CreateItem() override;
+  TBRNConfigObject* CreateItemOwnedBy(TBRNUser* owner) override;
+  std::string GetObjectTypeName() const override;
+  void SetModified(bool value) override;
+  // Across the schema's tables and views; a working copy bears its table's
+  // name and is not checked.
+  void CheckDuplicate(TBRNConfigObject* object) override;
+};
+
 // A schema of a catalog: its stored lists of base tables, views, procedures
-// and functions.
+// and functions, the temporary tables, the list of all tables and views and
+// the two working lists of multi-table operations.
 //
 // Stored record: the privileged-object record, then the lists BaseTables,
-// Views, Procedures and Functions in this order.
-class TBRNSchema : public TBRNPrivilegedCatalogObject {
+// Views, Procedures and Functions in this order. Nothing else is stored.
+//
+// Names: base tables, temporary tables and views share one namespace,
+// procedures and functions another; a clash raises 400. A schema holds at
+// most 4095 tables and views together; one more raises 405.
+class TBRNSchema : public TBRNPrivilegedCatalogObject, public TBRNRoutineListHolder {
  public:
   explicit TBRNSchema(TBRNCatalog* catalog);
   TBRNSchema(TBRNCatalog* catalog, TBRNUser* owner);
   ~TBRNSchema() override;
 
-  std::unique_ptr<TBRNSchemaMembers> BaseTables;
+  std::unique_ptr<TBRNVirtualTables> AllTables;
+  std::unique_ptr<TBRNBaseTables> BaseTables;
+  std::unique_ptr<TBRNTemporaryTables> TemporaryTables;
+  std::unique_ptr<TBRNReferencedTables> OperationTables;
+  std::unique_ptr<TBRNReferencedTables> TransactionTables;
   std::unique_ptr<TBRNSchemaMembers> Views;
-  std::unique_ptr<TBRNSchemaMembers> Procedures;
-  std::unique_ptr<TBRNSchemaMembers> Functions;
+  std::unique_ptr<TBRNRoutines> AllRoutines;
+  std::unique_ptr<TBRNProcedures> Procedures;
+  std::unique_ptr<TBRNFunctions> Functions;
+
+  // Refills AllTables with every base table, then every view; raises 405
+  // when that reaches the maximum.
+  void RebuildAllTables();
+  // Raises 400 when a base table, temporary table or view other than object
+  // bears object's name.
+  void CheckTableName(TBRNConfigObject* object);
+  // Raises 405 when adding object to the base tables or views would fill
+  // AllTables. Checked before an addition, so a refused object stays the
+  // caller's.
+  void CheckTableRoom(const TBRNConfigObject* object) const;
+  // Refills AllRoutines with every function, then every procedure.
+  void RebuildAllRoutines();
+
+  TBRNConfigObjects* GetProcedureList() override;
+  TBRNConfigObjects* GetFunctionList() override;
+  TBRNRoutines* GetAllRoutines() override;
 
   TBRNPrivilegedCatalogObject* CreateOwnedInCatalog(TBRNCatalog* catalog,
                                                     TBRNUser* owner) const override;
@@ -55,6 +119,8 @@ class TBRNSchema : public TBRNPrivilegedCatalogObject {
   void Validate() override;
   void Uncompile() override;
   void SaveToStream(TBRNMemoryStream& stream, bool structureOnly) override;
+  // A stored schema whose tables and views share a name is refused with the
+  // metadata error (100).
   void LoadFromStream(TBRNMemoryStream& stream) override;
   int64_t GetMemorySize() const override;
   int32_t GetObjectCount() const override;
@@ -63,6 +129,13 @@ class TBRNSchema : public TBRNPrivilegedCatalogObject {
 
  private:
   void createLists();
+  void checkStoredNames() const;
+  std::array<TBRNPrivilegedCatalogObjects*, 4> storedLists() const;
+  std::array<const TBRNConfigObjects*, 9> allLists() const;
+
+  // Set while the schema is destroyed: the lists' change hooks then leave
+  // the other lists alone.
+  bool closing_ = false;
 };
 
 // The catalog's schema list.

@@ -288,6 +288,11 @@ class TBRNBaseTables : public TBRNPrivilegedCatalogObjects {
   TBRNConfigObject* CreateItem() override;
   TBRNConfigObject* CreateItemOwnedBy(TBRNUser* owner) override;
   std::string GetObjectTypeName() const override;
+  // The name must be free among the schema's tables, temporary tables and
+  // views (defined in schemas.cpp, as it needs the schema).
+  void CheckDuplicate(TBRNConfigObject* object) override;
+  // The schema's list of all tables and views follows (schemas.cpp).
+  void Changed() override;
 };
 
 }  // namespace brn

@@ -54,9 +54,10 @@ void TBRNLockManager::OpenLockFile() {
   std::string name = GetLockFileName();
   // Another process closing its last session deletes the file: between our
   // check and our opening the file can vanish, or be held for the moment of
-  // its deletion. Such failures pass at once, so they are retried a few
-  // times before they count.
-  constexpr int32_t kOpenAttempts = 20;
+  // its deletion. Such failures pass as soon as the other process is
+  // scheduled again, so they are retried for up to about a second (a loaded
+  // machine can keep the deleter waiting that long) before they count.
+  constexpr int32_t kOpenAttempts = 1000;
   for (int32_t attempt = 1;; ++attempt) {
     bool exists = FileManager->FileExists(name);
     try {

@@ -60,6 +60,29 @@ int64_t Subtract64(int64_t A, int64_t B) {
 int64_t Multiply64(int64_t A, int64_t B) {
   return int64_t(uint64_t(A) * uint64_t(B));
 }
+// Integer op Integer into an Integer node, straight on the raw data. Only
+// for standard NULLs, where the operands are known to be non-NULL; false
+// when the types are not all Integer.
+template <int32_t (*Op32)(int32_t, int32_t)>
+bool SetIntegersFast(const TBRNValue& L, const TBRNValue& R, TBRNValue& Result) {
+  if (L.GetDataType() != dtInteger || R.GetDataType() != dtInteger ||
+      Result.GetDataType() != dtInteger)
+    return false;
+  Result.SetNullFlag(false);
+  Result.SetInt32Data(Op32(L.GetInt32Data(), R.GetInt32Data()));
+  return true;
+}
+
+// Two integer operands: 32-bit work for SmallInt and Integer, 64-bit with a
+// BigInt.
+template <int32_t (*Op32)(int32_t, int32_t), int64_t (*Op64)(int64_t, int64_t)>
+void SetIntegers(const TBRNValue& L, const TBRNValue& R, TBRNValue& Result) {
+  if (Is32Bit(L.GetDataType(), R.GetDataType()))
+    Result.SetAsInteger(Op32(L.GetAsInteger(), R.GetAsInteger()));
+  else
+    Result.SetAsBigInt(Op64(L.GetAsBigInt(), R.GetAsBigInt()));
+}
+
 // Truncated remainder; the minimum integer MOD -1 (a machine fault) is 0.
 int32_t Remainder32(int32_t A, int32_t B) {
   return B == -1 ? 0 : A % B;
@@ -262,12 +285,7 @@ void TBRNExprEvaluator::EvaluateAdd(TBRNExprToken* Node) {
   TBRNValue& result = *Node->Value;
   TBRNDataTypeCode lt = l.GetDataType();
   TBRNDataTypeCode rt = r.GetDataType();
-  if (lt == dtInteger && rt == dtInteger && StandardNullBehavior &&
-      result.GetDataType() == dtInteger) {
-    // Both operands are non-NULL here: the raw data is the integer.
-    result.SetNullFlag(false);
-    return result.SetInt32Data(Add32(l.GetInt32Data(), r.GetInt32Data()));
-  }
+  if (StandardNullBehavior && SetIntegersFast<Add32>(l, r, result)) return;
   switch (lt) {
     case dtChar:
     case dtBytes:
@@ -284,13 +302,7 @@ void TBRNExprEvaluator::EvaluateAdd(TBRNExprToken* Node) {
     case dtSmallInt:
     case dtInteger:
     case dtBigInt:
-      if (IsInteger(rt)) {
-        if (Is32Bit(lt, rt))
-          result.SetAsInteger(Add32(l.GetAsInteger(), r.GetAsInteger()));
-        else
-          result.SetAsBigInt(Add64(l.GetAsBigInt(), r.GetAsBigInt()));
-        return;
-      }
+      if (IsInteger(rt)) return SetIntegers<Add32, Add64>(l, r, result);
       if (rt == dtFloat) return result.SetAsFloat(double(l.GetAsBigInt()) + r.GetAsFloat());
       if (rt == dtDecimal)
         return SetDecimal(result, Int128(l.GetAsBigInt()) * DecimalScaleFactor + r.GetAsDecimal());
@@ -352,24 +364,13 @@ void TBRNExprEvaluator::EvaluateSubtract(TBRNExprToken* Node) {
   TBRNValue& result = *Node->Value;
   TBRNDataTypeCode lt = l.GetDataType();
   TBRNDataTypeCode rt = r.GetDataType();
-  if (lt == dtInteger && rt == dtInteger && StandardNullBehavior &&
-      result.GetDataType() == dtInteger) {
-    // Both operands are non-NULL here: the raw data is the integer.
-    result.SetNullFlag(false);
-    return result.SetInt32Data(Subtract32(l.GetInt32Data(), r.GetInt32Data()));
-  }
+  if (StandardNullBehavior && SetIntegersFast<Subtract32>(l, r, result)) return;
   TBRNIntervalFields resultQualifier = Node->SubType;
   switch (lt) {
     case dtSmallInt:
     case dtInteger:
     case dtBigInt:
-      if (IsInteger(rt)) {
-        if (Is32Bit(lt, rt))
-          result.SetAsInteger(Subtract32(l.GetAsInteger(), r.GetAsInteger()));
-        else
-          result.SetAsBigInt(Subtract64(l.GetAsBigInt(), r.GetAsBigInt()));
-        return;
-      }
+      if (IsInteger(rt)) return SetIntegers<Subtract32, Subtract64>(l, r, result);
       if (rt == dtFloat) return result.SetAsFloat(double(l.GetAsBigInt()) - r.GetAsFloat());
       if (rt == dtDecimal)
         return SetDecimal(result, Int128(l.GetAsBigInt()) * DecimalScaleFactor - r.GetAsDecimal());
@@ -447,23 +448,12 @@ void TBRNExprEvaluator::EvaluateMultiply(TBRNExprToken* Node) {
   TBRNValue& result = *Node->Value;
   TBRNDataTypeCode lt = l.GetDataType();
   TBRNDataTypeCode rt = r.GetDataType();
-  if (lt == dtInteger && rt == dtInteger && StandardNullBehavior &&
-      result.GetDataType() == dtInteger) {
-    // Both operands are non-NULL here: the raw data is the integer.
-    result.SetNullFlag(false);
-    return result.SetInt32Data(Multiply32(l.GetInt32Data(), r.GetInt32Data()));
-  }
+  if (StandardNullBehavior && SetIntegersFast<Multiply32>(l, r, result)) return;
   switch (lt) {
     case dtSmallInt:
     case dtInteger:
     case dtBigInt:
-      if (IsInteger(rt)) {
-        if (Is32Bit(lt, rt))
-          result.SetAsInteger(Multiply32(l.GetAsInteger(), r.GetAsInteger()));
-        else
-          result.SetAsBigInt(Multiply64(l.GetAsBigInt(), r.GetAsBigInt()));
-        return;
-      }
+      if (IsInteger(rt)) return SetIntegers<Multiply32, Multiply64>(l, r, result);
       if (rt == dtFloat) return result.SetAsFloat(double(l.GetAsBigInt()) * r.GetAsFloat());
       if (rt == dtDecimal) return SetDecimal(result, Int128(l.GetAsBigInt()) * r.GetAsDecimal());
       // A number times an interval scales it as the other order does.

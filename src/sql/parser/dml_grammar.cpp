@@ -51,6 +51,14 @@ TBRNExprToken* TBRNExprParser::parseDmlTarget(TBRNExprToken* Statement, int32_t 
   return target;
 }
 
+// UPDATE and DELETE: the optional WHERE condition of the target query.
+void TBRNExprParser::parseDmlWhere(TBRNExprToken* Target, TBRNParseFlags Flags) {
+  if (!AcceptKeyword("WHERE")) return;
+  TBRNExprToken* where = NewNode(tkList, opNone);
+  Target->SetArgument(qpWhere, where);
+  where->AddArgument(ParseWhereCondition(Flags));
+}
+
 TBRNExprToken* TBRNExprParser::ParseInsert(TBRNParseFlags Flags) {
   NextToken();
   ExpectKeyword("INTO");
@@ -105,12 +113,7 @@ TBRNExprToken* TBRNExprParser::ParseUpdate(TBRNParseFlags Flags) {
     values->AddArgument(ParseDisjunction(Flags | pcRowValues | pcDynamicParams));
   } while (AcceptToken(','));
 
-  if (IsKeyword("WHERE")) {
-    NextToken();
-    TBRNExprToken* where = NewNode(tkList, opNone);
-    target->SetArgument(qpWhere, where);
-    where->AddArgument(ParseWhereCondition(Flags));
-  }
+  parseDmlWhere(target, Flags);
   return statement.Release();
 }
 
@@ -127,12 +130,7 @@ TBRNExprToken* TBRNExprParser::ParseDelete(TBRNParseFlags Flags) {
   if (!AcceptKeyword("FROM")) Expected("FROM, FILE");
   TBRNParsedTree statement(NewNode(tkStatement, opDelete));
   TBRNExprToken* target = parseDmlTarget(statement.Get(), kUpdateTargetCount, Flags, true);
-  if (IsKeyword("WHERE")) {
-    NextToken();
-    TBRNExprToken* where = NewNode(tkList, opNone);
-    target->SetArgument(qpWhere, where);
-    where->AddArgument(ParseWhereCondition(Flags));
-  }
+  parseDmlWhere(target, Flags);
   return statement.Release();
 }
 

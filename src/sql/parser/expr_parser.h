@@ -261,6 +261,7 @@ class TBRNExprParser : public TBRNExprLexer {
   TBRNExprToken* parseNameNode(TBRNExprTokenKind Kind, std::string_view Description);
   TBRNExprToken* parseDmlTarget(TBRNExprToken* Statement, int32_t Count, TBRNParseFlags Flags,
                                 bool Correlation);
+  void parseDmlWhere(TBRNExprToken* Target, TBRNParseFlags Flags);
   TBRNExprToken* parseEnableOrDisable(TBRNParseFlags Flags, TBRNExprOperation Code);
   // The current token when it is a plain identifier (no allocation), else
   // empty.
@@ -364,6 +365,11 @@ class TBRNExprParser : public TBRNExprLexer {
                              const std::string_view* StopWords, size_t StopCount);
   void parseEndLabel(const std::string& Label);
   TBRNExprToken* parseUsingList(TBRNParseFlags Flags);
+  // Cursor INSERT and FETCH: the optional "(" column {"," column} ")" and the
+  // values or variables that pair with those columns in order.
+  void parseCursorColumns(TBRNExprToken* Pairs, TBRNParseFlags Flags);
+  void parseCursorPairValues(TBRNExprToken* Pairs, TBRNParseFlags Flags,
+                             TBRNExprToken* (TBRNExprParser::*ParseValue)(TBRNParseFlags));
   TBRNExprToken* parseRoutineRoot(TBRNExprTokenKind Kind, std::string_view Word);
   TBRNExprToken* parseTablesList(TBRNParseFlags Flags, const std::string& Database);
   TBRNExprToken* parseParameterAssignments(TBRNParseFlags Flags);

@@ -152,6 +152,31 @@ TBRNExprToken* TBRNExprParser::parseUsingList(TBRNParseFlags Flags) {
   return list.Release();
 }
 
+// Each column becomes the Left of a new pair in Pairs.
+void TBRNExprParser::parseCursorColumns(TBRNExprToken* Pairs, TBRNParseFlags Flags) {
+  if (!AcceptToken(uint8_t('('))) return;
+  do {
+    TBRNExprToken* pair = NewNode(tkList, opNone);
+    Pairs->AddArgument(pair);
+    pair->SetLeft(ParseValueExpression(Flags));
+    if (Flags & pcLiteralNames) makeLiteralName(pair->Left(), false);
+  } while (AcceptToken(uint8_t(',')));
+  ExpectToken(uint8_t(')'));
+}
+
+// "v {"," v}": the i-th value becomes the Right of the i-th pair; pairs are
+// added where the columns run out (or none were written).
+void TBRNExprParser::parseCursorPairValues(
+    TBRNExprToken* Pairs, TBRNParseFlags Flags,
+    TBRNExprToken* (TBRNExprParser::*ParseValue)(TBRNParseFlags)) {
+  int32_t index = 0;
+  do {
+    if (index >= Pairs->ArgumentCount()) Pairs->AddArgument(NewNode(tkList, opNone));
+    Pairs->Argument(index)->SetRight((this->*ParseValue)(Flags));
+    ++index;
+  } while (AcceptToken(uint8_t(',')));
+}
+
 TBRNExprToken* TBRNExprParser::ParseAbortStatement(TBRNParseFlags) {
   TBRNExprToken* statement = NewNode(tkRoutineStatement, opAbort);
   NextToken();
@@ -321,22 +346,9 @@ TBRNExprToken* TBRNExprParser::ParseFetchStatement(TBRNParseFlags Flags) {
 
   TBRNExprToken* pairs = NewNode(tkList, opNone);
   statement->AddArgument(pairs);
-  if (AcceptToken(uint8_t('('))) {
-    do {
-      TBRNExprToken* pair = NewNode(tkList, opNone);
-      pairs->AddArgument(pair);
-      pair->SetLeft(ParseValueExpression(Flags));
-      if (Flags & pcLiteralNames) makeLiteralName(pair->Left(), false);
-    } while (AcceptToken(uint8_t(',')));
-    ExpectToken(uint8_t(')'));
-  }
+  parseCursorColumns(pairs, Flags);
   ExpectKeyword("INTO");
-  int32_t index = 0;
-  do {
-    if (index >= pairs->ArgumentCount()) pairs->AddArgument(NewNode(tkList, opNone));
-    pairs->Argument(index)->SetRight(ParseVariableReference(Flags));
-    ++index;
-  } while (AcceptToken(uint8_t(',')));
+  parseCursorPairValues(pairs, Flags, &TBRNExprParser::ParseVariableReference);
   return statement.Release();
 }
 
@@ -368,23 +380,10 @@ TBRNExprToken* TBRNExprParser::ParseCursorInsertStatement(TBRNParseFlags Flags) 
   statement->AddArgument(ParseCursorName());
   TBRNExprToken* pairs = NewNode(tkList, opNone);
   statement->AddArgument(pairs);
-  if (AcceptToken(uint8_t('('))) {
-    do {
-      TBRNExprToken* pair = NewNode(tkList, opNone);
-      pairs->AddArgument(pair);
-      pair->SetLeft(ParseValueExpression(Flags));
-      if (Flags & pcLiteralNames) makeLiteralName(pair->Left(), false);
-    } while (AcceptToken(uint8_t(',')));
-    ExpectToken(uint8_t(')'));
-  }
+  parseCursorColumns(pairs, Flags);
   ExpectKeyword("VALUES");
   ExpectToken(uint8_t('('));
-  int32_t index = 0;
-  do {
-    if (index >= pairs->ArgumentCount()) pairs->AddArgument(NewNode(tkList, opNone));
-    pairs->Argument(index)->SetRight(ParseDisjunction(Flags));
-    ++index;
-  } while (AcceptToken(uint8_t(',')));
+  parseCursorPairValues(pairs, Flags, &TBRNExprParser::ParseDisjunction);
   ExpectToken(uint8_t(')'));
   return statement.Release();
 }

@@ -2,6 +2,7 @@
 // the error texts.
 
 #include "sql/validator/expr_validator.h"
+#include "sql/validator/validation_helpers.h"
 
 #include <algorithm>
 #include <limits>
@@ -24,9 +25,7 @@ bool isRoutineRoot(TBRNExprTokenKind Kind) {
          Kind == tkScript || Kind == tkTriggerName;
 }
 
-TBRNExprToken* argumentOrNil(const TBRNExprToken* Node, int32_t Index) {
-  return Node && Index >= 0 && Index < Node->ArgumentCount() ? Node->Argument(Index) : nullptr;
-}
+using validation::argumentOrNil;
 
 // The sum of two sizes without overflow (a size never exceeds int32).
 int32_t addSizes(int32_t A, int32_t B) {

@@ -18,6 +18,7 @@
 #include "sql/tree/expr_token.h"
 #include "sql/tree/expr_tree_algorithms.h"
 #include "sql/validator/expr_validator.h"
+#include "sql/validator/validation_helpers.h"
 
 namespace brn {
 
@@ -25,9 +26,7 @@ using namespace type_classes;
 
 namespace {
 
-TBRNExprToken* argumentOrNil(const TBRNExprToken* Node, int32_t Index) {
-  return Node && Index >= 0 && Index < Node->ArgumentCount() ? Node->Argument(Index) : nullptr;
-}
+using validation::argumentOrNil;
 
 // An argument the grammar always writes.
 TBRNExprToken* requiredArgument(const TBRNExprToken* Node, int32_t Index) {

@@ -21,32 +21,20 @@
 #include "sql/tree/expr_tree_algorithms.h"
 #include "sql/tree/query_layout.h"
 #include "sql/validator/expr_validator.h"
+#include "sql/validator/validation_helpers.h"
 
 namespace brn {
 
 namespace {
 
-TBRNExprToken* argumentOrNil(const TBRNExprToken* Node, int32_t Index) {
-  return Node && Index >= 0 && Index < Node->ArgumentCount() ? Node->Argument(Index) : nullptr;
-}
+using validation::argumentOrNil;
 
 bool isOperator(const TBRNExprToken* Node, TBRNExprOperation Operation) {
   return Node && Node->Kind == tkOperator && Node->Operation == Operation;
 }
 
 bool isComparison(const TBRNExprToken* Node) {
-  if (!Node || Node->Kind != tkOperator) return false;
-  switch (Node->Operation) {
-    case opEqual:
-    case opNotEqual:
-    case opGreaterOrEqual:
-    case opGreater:
-    case opLessOrEqual:
-    case opLess:
-      return true;
-    default:
-      return false;
-  }
+  return Node && Node->Kind == tkOperator && validation::isComparisonOperation(Node->Operation);
 }
 
 // The column references of an expression (queries are not entered).

@@ -11,14 +11,13 @@
 #include "sql/tree/expr_tree_algorithms.h"
 #include "sql/tree/query_layout.h"
 #include "sql/validator/expr_validator.h"
+#include "sql/validator/validation_helpers.h"
 
 namespace brn {
 
 namespace {
 
-TBRNExprToken* argumentOrNil(const TBRNExprToken* Node, int32_t Index) {
-  return Node && Index >= 0 && Index < Node->ArgumentCount() ? Node->Argument(Index) : nullptr;
-}
+using validation::argumentOrNil;
 
 bool sameName(std::string_view A, std::string_view B) {
   return TextEqualsIgnoreCase(A, B);

@@ -19,6 +19,7 @@
 #include "sql/tree/expr_tree_algorithms.h"
 #include "sql/tree/query_layout.h"
 #include "sql/validator/expr_validator.h"
+#include "sql/validator/validation_helpers.h"
 
 namespace brn {
 
@@ -29,9 +30,7 @@ constexpr int32_t kMaxOrderItems = 256;
 // A character or byte select expression without a size gets this one.
 constexpr int32_t kDefaultSelectSize = 60;
 
-TBRNExprToken* argumentOrNil(const TBRNExprToken* Node, int32_t Index) {
-  return Node && Index >= 0 && Index < Node->ArgumentCount() ? Node->Argument(Index) : nullptr;
-}
+using validation::argumentOrNil;
 
 bool isSetOperand(const TBRNExprToken* Query) {
   const TBRNExprToken* setOperation = argumentOrNil(Query, qpSetOperation);
@@ -45,7 +44,6 @@ const std::string& effectiveName(const TBRNExprToken* Item) {
 bool isWildcard(const TBRNExprToken* Node) {
   return Node && Node->Kind == tkColumnReference && Node->Name == "*";
 }
-
 
 const char* aggregateName(TBRNExprOperation Operation) {
   switch (Operation) {
@@ -70,27 +68,8 @@ const char* aggregateName(TBRNExprOperation Operation) {
   }
 }
 
-// Restores a field when the scope ends, also when an error passes.
-template <typename T>
-class FieldRestorer {
- public:
-  FieldRestorer(T& Field, T Value) : FField(Field), FSaved(Field) { Field = Value; }
-  ~FieldRestorer() { FField = FSaved; }
-  FieldRestorer(const FieldRestorer&) = delete;
-  FieldRestorer& operator=(const FieldRestorer&) = delete;
-
- private:
-  T& FField;
-  T FSaved;
-};
-
-std::vector<TBRNExprToken*> visibleItems(const TBRNExprToken* SelectList) {
-  std::vector<TBRNExprToken*> items;
-  if (SelectList)
-    for (TBRNExprToken* item : SelectList->Arguments())
-      if (item && !item->Hidden) items.push_back(item);
-  return items;
-}
+using validation::FieldRestorer;
+using validation::visibleItems;
 
 }  // namespace
 

@@ -18,14 +18,13 @@
 #include "sql/tree/expr_token.h"
 #include "sql/tree/expr_tree_algorithms.h"
 #include "sql/validator/expr_validator.h"
+#include "sql/validator/validation_helpers.h"
 
 namespace brn {
 
 namespace {
 
-TBRNExprToken* argumentOrNil(const TBRNExprToken* Node, int32_t Index) {
-  return Node && Index >= 0 && Index < Node->ArgumentCount() ? Node->Argument(Index) : nullptr;
-}
+using validation::argumentOrNil;
 
 bool sameName(std::string_view A, std::string_view B) {
   return TextEqualsIgnoreCase(A, B);
@@ -35,19 +34,7 @@ bool isVariableName(const TBRNExprToken* Name) {
   return Name && (Name->Kind == tkVariable || Name->Kind == tkArrayVariable);
 }
 
-// Restores a validator field when the scope ends, also on error.
-template <typename T>
-class FieldRestorer {
- public:
-  FieldRestorer(T& Field, T Value) : FField(Field), FSaved(Field) { Field = Value; }
-  ~FieldRestorer() { FField = FSaved; }
-  FieldRestorer(const FieldRestorer&) = delete;
-  FieldRestorer& operator=(const FieldRestorer&) = delete;
-
- private:
-  T& FField;
-  T FSaved;
-};
+using validation::FieldRestorer;
 
 // The declared size of the array variable a whole-array reference is bound
 // to (the size literal of its DECLARE), or -1 when it is not known. A size
@@ -64,6 +51,28 @@ int64_t declaredArraySize(const TBRNExprToken* Reference) {
   if (error == std::errc::result_out_of_range) return INT64_MAX;
   if (error != std::errc() || end != text.data() + text.size()) return -1;
   return value;
+}
+
+// Visits the statements of a block in order: the section before the
+// returned statement, the returned statement itself, the section after it.
+// A nested block in a section goes to OnBlock, every other statement (the
+// returned one always) to OnStatement; empty entries are passed over.
+template <typename BlockVisitor, typename StatementVisitor>
+void forEachBlockStatement(TBRNExprToken* Block, BlockVisitor OnBlock,
+                           StatementVisitor OnStatement) {
+  const auto visitSection = [&](TBRNExprToken* Section) {
+    if (!Section) return;
+    for (TBRNExprToken* statement : Section->Arguments()) {
+      if (!statement) continue;
+      if (statement->Kind == tkBlock)
+        OnBlock(statement);
+      else
+        OnStatement(statement);
+    }
+  };
+  visitSection(argumentOrNil(Block, 1));
+  if (TBRNExprToken* returned = argumentOrNil(Block, 2)) OnStatement(returned);
+  visitSection(argumentOrNil(Block, 3));
 }
 
 // May the old (Variant 0) or new (Variant 1) row of a trigger with the given
@@ -160,19 +169,9 @@ void TBRNExprValidater::ValidateDeclarationTypes(TBRNExprToken* ParameterList) {
 void TBRNExprValidater::ValidateBlock(TBRNExprToken* Block) {
   if (!Block) return;
   ValidateDeclarations(argumentOrNil(Block, 0));
-  const auto validateStatements = [this](TBRNExprToken* Section) {
-    if (!Section) return;
-    for (TBRNExprToken* statement : Section->Arguments()) {
-      if (!statement) continue;
-      if (statement->Kind == tkBlock)
-        ValidateBlock(statement);
-      else
-        ValidateRoutineStatement(statement);
-    }
-  };
-  validateStatements(argumentOrNil(Block, 1));
-  if (TBRNExprToken* returned = argumentOrNil(Block, 2)) ValidateRoutineStatement(returned);
-  validateStatements(argumentOrNil(Block, 3));
+  forEachBlockStatement(
+      Block, [this](TBRNExprToken* Nested) { ValidateBlock(Nested); },
+      [this](TBRNExprToken* Statement) { ValidateRoutineStatement(Statement); });
 }
 
 void TBRNExprValidater::ValidateDeclarations(TBRNExprToken* Section) {
@@ -585,19 +584,9 @@ void TBRNExprValidater::ReleaseBlock(TBRNExprToken* Block) {
   if (const TBRNExprToken* declarations = argumentOrNil(Block, 0))
     for (const TBRNExprToken* declaration : declarations->Arguments())
       ReleaseNode(argumentOrNil(declaration, 3));
-  const auto releaseStatements = [this](TBRNExprToken* Section) {
-    if (!Section) return;
-    for (TBRNExprToken* statement : Section->Arguments()) {
-      if (!statement) continue;
-      if (statement->Kind == tkBlock)
-        ReleaseBlock(statement);
-      else
-        ReleaseRoutineStatement(statement);
-    }
-  };
-  releaseStatements(argumentOrNil(Block, 1));
-  if (TBRNExprToken* returned = argumentOrNil(Block, 2)) ReleaseRoutineStatement(returned);
-  releaseStatements(argumentOrNil(Block, 3));
+  forEachBlockStatement(
+      Block, [this](TBRNExprToken* Nested) { ReleaseBlock(Nested); },
+      [this](TBRNExprToken* Statement) { ReleaseRoutineStatement(Statement); });
 }
 
 void TBRNExprValidater::ReleaseRoutineStatement(TBRNExprToken* Node) {

@@ -20,27 +20,15 @@
 #include "sql/tree/object_kind.h"
 #include "sql/tree/query_layout.h"
 #include "sql/validator/expr_validator.h"
+#include "sql/validator/validation_helpers.h"
 
 namespace brn {
 
 namespace {
 
-TBRNExprToken* argumentOrNil(const TBRNExprToken* Node, int32_t Index) {
-  return Node && Index >= 0 && Index < Node->ArgumentCount() ? Node->Argument(Index) : nullptr;
-}
+using validation::argumentOrNil;
 
-template <typename T>
-class FieldRestorer {
- public:
-  FieldRestorer(T& Field, T Value) : FField(Field), FSaved(Field) { Field = Value; }
-  ~FieldRestorer() { FField = FSaved; }
-  FieldRestorer(const FieldRestorer&) = delete;
-  FieldRestorer& operator=(const FieldRestorer&) = delete;
-
- private:
-  T& FField;
-  T FSaved;
-};
+using validation::FieldRestorer;
 
 // The classes a constant option must belong to.
 enum class OptionType { Text, Integer, Number, Date, Time };
@@ -108,11 +96,7 @@ TBRNExprToken* targetTable(const TBRNExprToken* Target) {
 
 // The visible select items of a query's select list, in order.
 std::vector<TBRNExprToken*> visibleSelectItems(const TBRNExprToken* Query) {
-  std::vector<TBRNExprToken*> items;
-  if (const TBRNExprToken* list = argumentOrNil(Query, qpSelectList))
-    for (TBRNExprToken* item : list->Arguments())
-      if (item && !item->Hidden) items.push_back(item);
-  return items;
+  return validation::visibleItems(argumentOrNil(Query, qpSelectList));
 }
 
 }  // namespace

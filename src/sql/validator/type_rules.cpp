@@ -15,6 +15,7 @@
 #include "foundation/types/literal_text.h"
 #include "sql/tree/expr_token.h"
 #include "sql/validator/expr_validator.h"
+#include "sql/validator/validation_helpers.h"
 
 namespace brn {
 
@@ -93,19 +94,7 @@ bool isInterval(int32_t Type) {
 bool isSingleField(int32_t Qualifier) {
   return Qualifier != 0 && (Qualifier & (Qualifier - 1)) == 0;
 }
-bool isComparison(TBRNExprOperation Operation) {
-  switch (Operation) {
-    case opEqual:
-    case opNotEqual:
-    case opGreaterOrEqual:
-    case opGreater:
-    case opLessOrEqual:
-    case opLess:
-      return true;
-    default:
-      return false;
-  }
-}
+using validation::isComparisonOperation;
 
 // The class of one interval qualifier.
 TBRNTypeClass sameQualifier(int32_t Type, int32_t Qualifier) {
@@ -258,7 +247,7 @@ void TBRNExprValidater::checkRightClass(TBRNExprOperation Operation, TBRNExprTok
   const int32_t type = Left->DataType;
   const int32_t q = Left->SubType;
   const bool equality = Operation == opEqual || Operation == opNotEqual;
-  const bool ordering = isComparison(Operation) && !equality;
+  const bool ordering = isComparisonOperation(Operation) && !equality;
   const bool comparison = equality || ordering;
   RightRule rule;
   if (Operation == opAnd || Operation == opOr) {

@@ -172,20 +172,11 @@ struct FilterRun {
     Owner.OnValidate = [this](TestOwner& owner) {
       Validator.SetExpression(owner);
       Validator.FilterMode = true;
-      try {
-        Validator.ValidateExpression();
-      } catch (...) {
-        Validator.ReleaseReferences();
-        throw;
-      }
+      ValidateReleasingOnError(Validator);
     };
     Owner.IncludeCosts = Options.IncludeCosts;
-    try {
-      Owner.CompileText(Text);
-    } catch (const EBRNException& error) {
-      Error = DescribeError(error);
-      return;
-    }
+    Error = CompileError(Owner, Text);
+    if (!Error.empty()) return;
     Owner.PrepareFilter(Options.CaseInsensitive, Options.NoPartialCompare);
     if (Options.Optimize) Owner.OptimizeConditions();
   }

@@ -140,18 +140,9 @@ struct QueryRun {
     Owner.Parser = &Owner.Grammar;
     Owner.OnValidate = [this](TestOwner& owner) {
       Validator.SetExpression(owner);
-      try {
-        Validator.ValidateExpression();
-      } catch (...) {
-        Validator.ReleaseReferences();
-        throw;
-      }
+      ValidateReleasingOnError(Validator);
     };
-    try {
-      Owner.CompileText(Text);
-    } catch (const EBRNException& error) {
-      Error = DescribeError(error);
-    }
+    Error = CompileError(Owner, Text);
   }
 
   TBRNExprToken* Root() const { return Owner.Compiled ? Owner.Root : nullptr; }

@@ -105,18 +105,9 @@ struct StatementRun {
     Owner.FixedTree = Fixed;
     Owner.OnValidate = [this](TestOwner& owner) {
       Validator.SetExpression(owner);
-      try {
-        Validator.ValidateExpression();
-      } catch (...) {
-        Validator.ReleaseReferences();
-        throw;
-      }
+      ValidateReleasingOnError(Validator);
     };
-    try {
-      Owner.CompileText(Text);
-    } catch (const EBRNException& error) {
-      Error = DescribeError(error);
-    }
+    Error = CompileError(Owner, Text);
   }
   void Release() { Validator.ReleaseReferences(); }
 

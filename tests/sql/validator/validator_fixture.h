@@ -115,6 +115,29 @@ inline void AddTypesSubTypes(ValidatorOwner& owner) {
                           {"t.dt_hm", 96},    {"t.dt_ds", 240}};
 }
 
+// Validates the tree the validator was set to; a failing validation
+// releases the references taken so far (as the session does) and passes the
+// error on.
+inline void ValidateReleasingOnError(TBRNExprValidater& Validator) {
+  try {
+    Validator.ValidateExpression();
+  } catch (...) {
+    Validator.ReleaseReferences();
+    throw;
+  }
+}
+
+// Compiles Text in Owner: empty when that succeeded, else the error as
+// "error <line>:<column> <message>".
+inline std::string CompileError(TestOwner& Owner, std::string_view Text) {
+  try {
+    Owner.CompileText(Text);
+  } catch (const EBRNException& error) {
+    return DescribeError(error);
+  }
+  return std::string();
+}
+
 struct RunOptions {
   TBRNParseFlags Flags = 0;
   bool StandardNull = true;
@@ -140,12 +163,7 @@ struct ValidationRun {
       Validator.ExpectedType = Options.ExpectedType;
       Validator.ExpectedSubType = Options.ExpectedSubType;
       Validator.FilterMode = Options.FilterMode;
-      try {
-        Validator.ValidateExpression();
-      } catch (...) {
-        Validator.ReleaseReferences();
-        throw;
-      }
+      ValidateReleasingOnError(Validator);
     };
     try {
       Owner.CompileText(Text);
