@@ -10,6 +10,7 @@
 #include "foundation/text/string_helpers.h"
 #include "metadata/catalog.h"
 #include "metadata/columns.h"
+#include "metadata/ddl_text.h"
 #include "metadata/indexes.h"
 #include "metadata/referrer_helpers.h"
 #include "metadata/schemas.h"
@@ -21,16 +22,8 @@ namespace brn {
 
 namespace {
 
-std::string quotedName(const std::string& name) {
-  return QuoteString(name, '"');
-}
-
-std::string quotedText(const std::string& text) {
-  return QuoteString(TrimTrailingBlanks(text), '\'');
-}
-
 std::string descriptionClause(const std::string& description) {
-  return description.empty() ? std::string() : "\r\nDESCRIPTION " + quotedText(description);
+  return description.empty() ? std::string() : "\r\nDESCRIPTION " + QuotedText(description);
 }
 
 bool isTable(const TBRNConfigObject* object) {
@@ -663,14 +656,14 @@ std::string TBRNConstraint::BuildDefinition(bool includeDescription) {
   if (Columns) text += " (" + Columns->GetCreateSQL(false, false) + ")";
   if (ConstraintType == kConstraintForeignKey) {
     TBRNConfigObject* target = GetTargetTable();
-    text += " REFERENCES " + quotedName(target != nullptr ? target->Name : std::string()) + " (" +
+    text += " REFERENCES " + QuotedName(target != nullptr ? target->Name : std::string()) + " (" +
             TargetTableColumns->GetCreateSQL(false, false) + ")\r\n   ON UPDATE " +
             UpperCaseText(GetActionName(UpdateAction)) + " ON DELETE " +
             UpperCaseText(GetActionName(DeleteAction));
   }
   if (ConstraintType == kConstraintCheck) text += " " + TrimTrailingBlanks(CheckExpr->SQL);
   if (ErrorCode != 0)
-    text += "\r\nERROR CODE " + IntegerToString(ErrorCode) + " MESSAGE " + quotedText(ErrorMessage);
+    text += "\r\nERROR CODE " + IntegerToString(ErrorCode) + " MESSAGE " + QuotedText(ErrorMessage);
   if (includeDescription) text += descriptionClause(Description);
   return text;
 }
@@ -814,11 +807,11 @@ void TBRNConstraint::ComputeDifference(int32_t kind, TBRNConfigObject* other, ch
       Description != constraint->Description ? descriptionClause(constraint->Description) : "";
   const std::string definition = constraint->BuildDefinition(false);
   if (ConstraintType == kConstraintPrimaryKey && !TextEqualsIgnoreCase(Name, constraint->Name)) {
-    AlterSQL = "RENAME CONSTRAINT " + quotedName(Name) + " TO " + quotedName(constraint->Name) +
-               ",\r\nALTER CONSTRAINT " + quotedName(constraint->Name) + " AS " + definition +
+    AlterSQL = "RENAME CONSTRAINT " + QuotedName(Name) + " TO " + QuotedName(constraint->Name) +
+               ",\r\nALTER CONSTRAINT " + QuotedName(constraint->Name) + " AS " + definition +
                description;
   } else {
-    AlterSQL = "ALTER CONSTRAINT " + quotedName(Name) + " AS " + definition + description;
+    AlterSQL = "ALTER CONSTRAINT " + QuotedName(Name) + " AS " + definition + description;
   }
 }
 
@@ -1020,10 +1013,10 @@ std::string TBRNConstraint::GetCreateSQL(bool includeForeignKeys, bool asAddClau
   const bool foreignKey = ConstraintType == kConstraintForeignKey;
   if (asAddClause) {
     if (!foreignKey) return std::string();
-    return "ADD CONSTRAINT " + quotedName(Name) + " " + BuildDefinition(true);
+    return "ADD CONSTRAINT " + QuotedName(Name) + " " + BuildDefinition(true);
   }
   if (foreignKey && !includeForeignKeys) return std::string();
-  return "CONSTRAINT " + quotedName(Name) + " " + BuildDefinition(true);
+  return "CONSTRAINT " + QuotedName(Name) + " " + BuildDefinition(true);
 }
 
 std::string TBRNConstraint::GetAlterSQL() {
@@ -1033,7 +1026,7 @@ std::string TBRNConstraint::GetAlterSQL() {
 std::string TBRNConstraint::GetDropSQL(bool includeForeignKeys, bool asDropClause) {
   const bool foreignKey = ConstraintType == kConstraintForeignKey;
   if (asDropClause ? !foreignKey : (foreignKey && !includeForeignKeys)) return std::string();
-  return "DROP CONSTRAINT " + quotedName(Name);
+  return "DROP CONSTRAINT " + QuotedName(Name);
 }
 
 }  // namespace brn

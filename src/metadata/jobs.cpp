@@ -9,6 +9,7 @@
 #include "foundation/text/string_helpers.h"
 #include "foundation/types/date_time.h"
 #include "foundation/types/literal_text.h"
+#include "metadata/ddl_text.h"
 #include "metadata/object_selections.h"
 #include "metadata/privileges.h"
 #include "metadata/users_roles.h"
@@ -42,17 +43,6 @@ bool isValidLockNumber(int32_t lockNumber) {
   } catch (const std::out_of_range&) {
     return false;
   }
-}
-
-// A fixed-point number scaled by 10000 with two decimals, rounded half away
-// from zero: 10000 is "1.00".
-std::string twoDecimals(int64_t value) {
-  uint64_t magnitude = UnsignedMagnitude(value);
-  uint64_t hundredths = magnitude / 100 + (magnitude % 100 >= 50 ? 1 : 0);
-  std::string text = value < 0 ? "-" : "";
-  text += std::to_string(hundredths / 100) + ".";
-  AppendZeroPadded(text, hundredths % 100, 2);
-  return text;
 }
 
 }  // namespace
@@ -407,7 +397,7 @@ std::string TBRNJob::GetCreateSQL(bool, bool) {
   text += "\r\n" + TrimTrailingBlanks(begin == std::string::npos ? body : body.substr(begin));
   std::string description = TrimTrailingBlanks(Description);
   if (!description.empty()) text += "\r\nDESCRIPTION " + QuoteString(description, '\'');
-  text += "\r\nVERSION " + twoDecimals(Version);
+  text += "\r\nVERSION " + VersionText(Version);
   std::string attributes = TrimTrailingBlanks(Attributes);
   if (!attributes.empty()) text += "\r\nATTRIBUTES " + QuoteString(attributes, '\'');
   return text;

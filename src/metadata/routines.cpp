@@ -10,6 +10,7 @@
 #include "foundation/types/data_types.h"
 #include "foundation/values/param_value.h"
 #include "metadata/config.h"
+#include "metadata/ddl_text.h"
 #include "metadata/module_host.h"
 #include "metadata/object_selections.h"
 #include "metadata/privileges.h"
@@ -21,20 +22,6 @@
 namespace brn {
 
 namespace {
-
-std::string quotedText(const std::string& text) {
-  return QuoteString(TrimTrailingBlanks(text), '\'');
-}
-
-// A version scaled by 10000 with two decimals ("1.00").
-std::string versionText(int64_t version) {
-  const bool negative = version < 0;
-  uint64_t hundredths = (UnsignedMagnitude(version) + 50) / 100;
-  std::string text = negative && hundredths != 0 ? "-" : "";
-  text += std::to_string(hundredths / 100) + ".";
-  AppendZeroPadded(text, hundredths % 100, 2);
-  return text;
-}
 
 // Text without trailing characters 0-32.
 std::string trimTrailingControls(const std::string& text) {
@@ -436,9 +423,9 @@ std::string TBRNRoutine::BuildDefinition(bool includeClauses) const {
   std::string text = trimTrailingControls(Definition->SQL);
   if (!includeClauses) return text;
   const std::string description = TrimTrailingBlanks(Description);
-  if (!description.empty()) text += "\r\nDESCRIPTION " + quotedText(description);
-  text += "\r\nVERSION " + versionText(Version);
-  if (!TrimTrailingBlanks(Attributes).empty()) text += "\r\nATTRIBUTES " + quotedText(Attributes);
+  if (!description.empty()) text += "\r\nDESCRIPTION " + QuotedText(description);
+  text += "\r\nVERSION " + VersionText(Version);
+  if (!TrimTrailingBlanks(Attributes).empty()) text += "\r\nATTRIBUTES " + QuotedText(Attributes);
   return text;
 }
 
@@ -643,10 +630,10 @@ void TBRNRoutine::ComputeDifference(int32_t kind, TBRNConfigObject* other, char)
   if (routine == nullptr || IsEqual(routine, false)) return;
   AlterSQL = "ALTER " + routine->BuildDefinition(false);
   if (Description != routine->Description)
-    AlterSQL += "\r\nDESCRIPTION " + quotedText(routine->Description);
-  if (Version != routine->Version) AlterSQL += "\r\nVERSION " + versionText(routine->Version);
+    AlterSQL += "\r\nDESCRIPTION " + QuotedText(routine->Description);
+  if (Version != routine->Version) AlterSQL += "\r\nVERSION " + VersionText(routine->Version);
   if (Attributes != routine->Attributes)
-    AlterSQL += "\r\nATTRIBUTES " + quotedText(routine->Attributes);
+    AlterSQL += "\r\nATTRIBUTES " + QuotedText(routine->Attributes);
 }
 
 int64_t TBRNRoutine::GetMemorySize() const {

@@ -11,29 +11,13 @@
 #include "foundation/text/string_helpers.h"
 #include "metadata/columns.h"
 #include "metadata/constraints.h"
+#include "metadata/ddl_text.h"
 #include "metadata/indexes.h"
 #include "metadata/triggers.h"
 
 namespace brn {
 
 namespace {
-
-std::string quotedName(const std::string& name) {
-  return QuoteString(name, '"');
-}
-
-std::string quotedText(const std::string& text) {
-  return QuoteString(TrimTrailingBlanks(text), '\'');
-}
-
-std::string versionText(int64_t version) {
-  const bool negative = version < 0;
-  uint64_t hundredths = (UnsignedMagnitude(version) + 50) / 100;
-  std::string text = negative && hundredths != 0 ? "-" : "";
-  text += std::to_string(hundredths / 100) + ".";
-  AppendZeroPadded(text, hundredths % 100, 2);
-  return text;
-}
 
 // Columns and constraints are clauses of one ALTER TABLE statement; indexes
 // and triggers are statements of their own.
@@ -125,7 +109,7 @@ void TBRNBaseTable::ComputeDifference(int32_t kind, TBRNConfigObject* other, cha
   TBRNBaseTableDifference* difference = GetDifference();
   difference->CompareSelections(oldObjects, newObjects, terminator);
 
-  const std::string opening = "ALTER TABLE " + quotedName(Name);
+  const std::string opening = "ALTER TABLE " + QuotedName(Name);
   bool inStatement = false;
   for (int32_t i = 0; i < difference->Count(); ++i) {
     TBRNConfigObject* entry = difference->GetItem(i);
@@ -158,8 +142,8 @@ void TBRNBaseTable::ComputeDifference(int32_t kind, TBRNConfigObject* other, cha
 std::string TBRNBaseTable::BuildAlterClauses(TBRNBaseTable* newTable) {
   std::string text;
   if (Description != newTable->Description)
-    text += "\r\nDESCRIPTION " + quotedText(newTable->Description);
-  if (Version != newTable->Version) text += "\r\nVERSION " + versionText(newTable->Version);
+    text += "\r\nDESCRIPTION " + QuotedText(newTable->Description);
+  if (Version != newTable->Version) text += "\r\nVERSION " + VersionText(newTable->Version);
   if (ReadOnly != newTable->ReadOnly) text += newTable->ReadOnly ? "\r\nREADONLY" : "\r\nREADWRITE";
   if (Encrypted != newTable->Encrypted)
     text += newTable->Encrypted ? "\r\nENCRYPTED" : "\r\nUNENCRYPTED";
@@ -177,7 +161,7 @@ std::string TBRNBaseTable::BuildAlterClauses(TBRNBaseTable* newTable) {
     if (oldValue != newValue) text += "\r\n" + std::string(clause) + IntegerToString(newValue);
   }
   if (Attributes != newTable->Attributes)
-    text += "\r\nATTRIBUTES " + quotedText(newTable->Attributes);
+    text += "\r\nATTRIBUTES " + QuotedText(newTable->Attributes);
   return text;
 }
 

@@ -12,6 +12,7 @@
 #include "metadata/authorization_root.h"
 #include "metadata/columns.h"
 #include "metadata/constraints.h"
+#include "metadata/ddl_text.h"
 #include "metadata/indexes.h"
 #include "metadata/schemas.h"
 #include "metadata/table_differences.h"
@@ -21,25 +22,6 @@
 namespace brn {
 
 namespace {
-
-std::string quotedName(const std::string& name) {
-  return QuoteString(name, '"');
-}
-
-std::string quotedText(const std::string& text) {
-  return QuoteString(TrimTrailingBlanks(text), '\'');
-}
-
-// A version scaled by 10000 with two decimals ("1.00"), rounded half away
-// from zero.
-std::string versionText(int64_t version) {
-  const bool negative = version < 0;
-  uint64_t hundredths = (UnsignedMagnitude(version) + 50) / 100;
-  std::string text = negative && hundredths != 0 ? "-" : "";
-  text += std::to_string(hundredths / 100) + ".";
-  AppendZeroPadded(text, hundredths % 100, 2);
-  return text;
-}
 
 // A size rounded up to a multiple of 8; values that cannot be rounded
 // (negative, or too close to the int32 limit) are kept as given so that
@@ -695,14 +677,14 @@ void TBRNBaseTable::LoadFromStream(TBRNMemoryStream& stream) {
 }
 
 std::string TBRNBaseTable::GetCreateSQL(bool option1, bool option2) {
-  std::string text = "CREATE TABLE " + quotedName(Name) + "\r\n(\r\n";
+  std::string text = "CREATE TABLE " + QuotedName(Name) + "\r\n(\r\n";
   text += Columns->GetCreateSQL(true, false);
   const std::string constraints = Constraints->GetCreateSQL(option1, option2);
   if (!constraints.empty()) text += ",\r\n" + constraints;
   text += "\r\n)";
   const std::string description = TrimTrailingBlanks(Description);
-  if (!description.empty()) text += "\r\nDESCRIPTION " + quotedText(description);
-  text += "\r\nVERSION " + versionText(Version);
+  if (!description.empty()) text += "\r\nDESCRIPTION " + QuotedText(description);
+  text += "\r\nVERSION " + VersionText(Version);
   text += ReadOnly ? "\r\nREADONLY" : "\r\nREADWRITE";
   text += Encrypted ? "\r\nENCRYPTED" : "\r\nUNENCRYPTED";
   const std::pair<const char*, int32_t> sizes[] = {
@@ -718,22 +700,22 @@ std::string TBRNBaseTable::GetCreateSQL(bool option1, bool option2) {
   for (const auto& [clause, value] : sizes)
     text += "\r\n" + std::string(clause) + IntegerToString(value);
   const std::string attributes = TrimTrailingBlanks(Attributes);
-  if (!attributes.empty()) text += "\r\nATTRIBUTES " + quotedText(attributes);
+  if (!attributes.empty()) text += "\r\nATTRIBUTES " + QuotedText(attributes);
   return text;
 }
 
 std::string TBRNBaseTable::GetPostCreateSQL() {
   if (!IsInReferenceCycle()) return "";
-  return "ALTER TABLE " + quotedName(Name) + "\r\n" + Constraints->GetCreateSQL(true, true);
+  return "ALTER TABLE " + QuotedName(Name) + "\r\n" + Constraints->GetCreateSQL(true, true);
 }
 
 std::string TBRNBaseTable::GetPreDropSQL() {
   if (!IsInReferenceCycle()) return "";
-  return "ALTER TABLE " + quotedName(Name) + "\r\n" + Constraints->GetDropSQL(true, true);
+  return "ALTER TABLE " + QuotedName(Name) + "\r\n" + Constraints->GetDropSQL(true, true);
 }
 
 std::string TBRNBaseTable::GetDropSQL(bool, bool) {
-  return "DROP TABLE " + quotedName(Name);
+  return "DROP TABLE " + QuotedName(Name);
 }
 
 std::string TBRNBaseTable::GetAlterSQL() {

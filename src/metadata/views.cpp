@@ -6,6 +6,7 @@
 #include "foundation/text/collation.h"
 #include "foundation/text/string_helpers.h"
 #include "metadata/columns.h"
+#include "metadata/ddl_text.h"
 #include "metadata/indexes.h"
 #include "metadata/privileges.h"
 #include "sql/parser/expr_parser.h"
@@ -15,25 +16,6 @@
 namespace brn {
 
 namespace {
-
-std::string quotedName(const std::string& name) {
-  return QuoteString(name, '"');
-}
-
-std::string quotedText(const std::string& text) {
-  return QuoteString(TrimTrailingBlanks(text), '\'');
-}
-
-std::string versionText(int64_t version) {
-  const bool negative = version < 0;
-  const uint64_t magnitude = negative ? 0 - uint64_t(version) : uint64_t(version);
-  const uint64_t hundredths = (magnitude + 50) / 100;
-  std::string text = negative && hundredths != 0 ? "-" : "";
-  text += std::to_string(hundredths / 100) + ".";
-  const uint64_t cents = hundredths % 100;
-  if (cents < 10) text += "0";
-  return text + std::to_string(cents);
-}
 
 // Text without trailing characters 0-32.
 std::string trimTrailingControls(const std::string& text) {
@@ -262,14 +244,14 @@ void TBRNView::LoadFromStream(TBRNMemoryStream& stream) {
 }
 
 std::string TBRNView::BuildDefinition(bool includeClauses) const {
-  std::string text = "VIEW " + quotedName(Name) + " AS\r\n" + trimTrailingControls(Definition->SQL);
+  std::string text = "VIEW " + QuotedName(Name) + " AS\r\n" + trimTrailingControls(Definition->SQL);
   if (!includeClauses) return text;
   if (WithCheck) text += "\r\nWITH CHECK OPTION";
   const std::string description = trimTrailingControls(Description);
-  if (!description.empty()) text += "\r\nDESCRIPTION " + quotedText(description);
-  text += "\r\nVERSION " + versionText(Version);
+  if (!description.empty()) text += "\r\nDESCRIPTION " + QuotedText(description);
+  text += "\r\nVERSION " + VersionText(Version);
   const std::string attributes = trimTrailingControls(Attributes);
-  if (!attributes.empty()) text += "\r\nATTRIBUTES " + quotedText(attributes);
+  if (!attributes.empty()) text += "\r\nATTRIBUTES " + QuotedText(attributes);
   return text;
 }
 
@@ -278,7 +260,7 @@ std::string TBRNView::GetCreateSQL(bool, bool) {
 }
 
 std::string TBRNView::GetDropSQL(bool, bool) {
-  return "DROP VIEW " + quotedName(Name);
+  return "DROP VIEW " + QuotedName(Name);
 }
 
 void TBRNView::ComputeDifference(int32_t kind, TBRNConfigObject* other, char) {
@@ -297,10 +279,10 @@ void TBRNView::ComputeDifference(int32_t kind, TBRNConfigObject* other, char) {
   if (WithCheck != that->WithCheck)
     AlterSQL += that->WithCheck ? "\r\nWITH CHECK OPTION" : "\r\nWITHOUT CHECK OPTION";
   if (Description != that->Description)
-    AlterSQL += "\r\nDESCRIPTION " + quotedText(trimTrailingControls(that->Description));
-  if (Version != that->Version) AlterSQL += "\r\nVERSION " + versionText(that->Version);
+    AlterSQL += "\r\nDESCRIPTION " + QuotedText(trimTrailingControls(that->Description));
+  if (Version != that->Version) AlterSQL += "\r\nVERSION " + VersionText(that->Version);
   if (Attributes != that->Attributes)
-    AlterSQL += "\r\nATTRIBUTES " + quotedText(trimTrailingControls(that->Attributes));
+    AlterSQL += "\r\nATTRIBUTES " + QuotedText(trimTrailingControls(that->Attributes));
 }
 
 }  // namespace brn
