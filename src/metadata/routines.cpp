@@ -722,6 +722,15 @@ TBRNConfigObjects* siblingList(TBRNConfigObjects* list, bool wantFunctions) {
   return nullptr;
 }
 
+// Procedures and functions share one set of names: an object entering one
+// list is also checked against the other. Only the sibling's own base check
+// runs (a qualified call), as its override would come back here.
+void checkSiblingDuplicate(TBRNConfigObjects* list, TBRNConfigObject* object, bool wantFunctions) {
+  auto* sibling = dynamic_cast<TBRNPrivilegedCatalogObjects*>(siblingList(list, wantFunctions));
+  if (sibling != nullptr && sibling != list)
+    sibling->TBRNPrivilegedCatalogObjects::CheckDuplicate(object);
+}
+
 }  // namespace
 
 TBRNProcedures::TBRNProcedures(TBRNCatalog* catalog) : TBRNPrivilegedCatalogObjects(catalog) {}
@@ -752,10 +761,7 @@ int32_t TBRNProcedures::GetMaxCount() const {
 
 void TBRNProcedures::CheckDuplicate(TBRNConfigObject* object) {
   TBRNPrivilegedCatalogObjects::CheckDuplicate(object);
-  TBRNConfigObjects* functions = siblingList(this, true);
-  // The sibling's own check only (a qualified call): it would come back here.
-  if (auto* list = dynamic_cast<TBRNPrivilegedCatalogObjects*>(functions); list && list != this)
-    list->TBRNPrivilegedCatalogObjects::CheckDuplicate(object);
+  checkSiblingDuplicate(this, object, true);
 }
 
 void TBRNProcedures::Changed() {
@@ -791,9 +797,7 @@ int32_t TBRNFunctions::GetMaxCount() const {
 
 void TBRNFunctions::CheckDuplicate(TBRNConfigObject* object) {
   TBRNPrivilegedCatalogObjects::CheckDuplicate(object);
-  TBRNConfigObjects* procedures = siblingList(this, false);
-  if (auto* list = dynamic_cast<TBRNPrivilegedCatalogObjects*>(procedures); list && list != this)
-    list->TBRNPrivilegedCatalogObjects::CheckDuplicate(object);
+  checkSiblingDuplicate(this, object, false);
 }
 
 void TBRNFunctions::Changed() {

@@ -19,6 +19,7 @@
 #include "sql/builder/sql_builder.h"
 #include "sql/tree/expr_operations.h"
 #include "sql/tree/expr_token.h"
+#include "sql/tree/expr_tree_algorithms.h"
 #include "sql/tree/query_layout.h"
 
 namespace brn {
@@ -137,23 +138,6 @@ int32_t argumentLevel(const TBRNExprToken* Function, int32_t Index) {
       return Index == 0 ? kLevelPrimary : kLevelSum;
     default:
       return kLevelSum;
-  }
-}
-
-bool isAggregate(TBRNExprOperation Operation) {
-  switch (Operation) {
-    case opAvg:
-    case opCount:
-    case opList:
-    case opMax:
-    case opMin:
-    case opRunSum:
-    case opStdDev:
-    case opSum:
-    case opSumSquare:
-      return true;
-    default:
-      return false;
   }
 }
 
@@ -737,7 +721,7 @@ void TBRNExprBuilder::writeFunction(const TBRNExprToken* Node, int32_t ArgumentC
   if (operation == opExists) Output.AppendChar(' ');
   Output.AppendChar('(');
 
-  if (isAggregate(operation)) {
+  if (IsAggregateOperation(operation)) {
     if (Node->Variant & 1) Output.Append("DISTINCT ");
     if (Node->Variant & 2) Output.Append("ORDERED ");
     writeListMember(OptionalArgument(Node, 0), kLevelSum, operation == opList && ArgumentCount > 1);

@@ -77,9 +77,9 @@ TEST(ExprEvaluatorTest, ValuesAreReusedUntilUnprepared) {
 
 TEST(ExprEvaluatorTest, NullTreesAreAccepted) {
   TBRNExprEvaluator evaluator(true);
-  evaluator.Evaluate(nullptr);
-  evaluator.Prepare(nullptr);
-  evaluator.Unprepare(nullptr);
+  EXPECT_NO_THROW(evaluator.Evaluate(nullptr));
+  EXPECT_NO_THROW(evaluator.Prepare(nullptr));
+  EXPECT_NO_THROW(evaluator.Unprepare(nullptr));
 }
 
 TEST(ExprEvaluatorTest, PrepareWalksInPostOrder) {
