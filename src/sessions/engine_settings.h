@@ -4,7 +4,7 @@
 #include <string>
 
 #include "foundation/core/digest.h"
-#include "storage/table_file_host.h"
+#include "storage/files/table_file_host.h"
 
 namespace brn {
 

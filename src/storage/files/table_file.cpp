@@ -1,4 +1,4 @@
-#include "storage/table_file.h"
+#include "storage/files/table_file.h"
 
 #include <algorithm>
 #include <string>
@@ -8,7 +8,7 @@
 #include "foundation/runtime/interlocked.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
-#include "storage/table_file_guards.h"
+#include "storage/files/table_file_guards.h"
 
 namespace brn {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "foundation/files/file_manager.h"
-#include "storage/table_file_host.h"
+#include "storage/files/table_file_host.h"
 
 namespace brn {
 

@@ -7,8 +7,8 @@
 
 #include "foundation/core/digest.h"
 #include "foundation/core/memory_stream.h"
-#include "storage/buffer_cache.h"
-#include "storage/table_file_host.h"
+#include "storage/files/buffer_cache.h"
+#include "storage/files/table_file_host.h"
 
 namespace brn {
 

@@ -15,7 +15,7 @@
 #include "foundation/files/fault_file_manager.h"
 #include "foundation/files/os_file_manager.h"
 #include "foundation/test_support.h"
-#include "storage/table_file_test_support.h"
+#include "storage/files/table_file_test_support.h"
 
 namespace brn::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "storage/buffer_cache.h"
+#include "storage/files/buffer_cache.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,8 +8,8 @@
 #include "foundation/files/file_manager.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
-#include "storage/table_file.h"
-#include "storage/table_file_guards.h"
+#include "storage/files/table_file.h"
+#include "storage/files/table_file_guards.h"
 
 namespace brn {
 

@@ -6,8 +6,8 @@
 #include "foundation/locks/compression.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
-#include "storage/table_file.h"
-#include "storage/table_file_guards.h"
+#include "storage/files/table_file.h"
+#include "storage/files/table_file_guards.h"
 
 namespace brn {
 

@@ -16,8 +16,8 @@
 #include "foundation/files/memory_file_manager.h"
 #include "foundation/files/os_file_manager.h"
 #include "foundation/text/exception.h"
-#include "storage/table_file.h"
-#include "storage/table_file_host.h"
+#include "storage/files/table_file.h"
+#include "storage/files/table_file_host.h"
 
 namespace brn::testing {
 
