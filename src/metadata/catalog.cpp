@@ -43,6 +43,7 @@ TBRNCatalog::TBRNCatalog(TBRNConfigRoot* config) : TBRNLockableConfigObject(conf
 
 TBRNCatalog::~TBRNCatalog() {
   // Members point at the catalog while they are freed.
+  closing_ = true;
   Schemas.reset();
 }
 
@@ -107,106 +108,6 @@ int32_t TBRNCatalog::NextRoutineLockNumber() const {
 
 int32_t TBRNCatalog::NextTableLockNumber() const {
   return nextLockNumber({DefaultSchema->BaseTables.get(), DefaultSchema->Views.get()});
-}
-
-// ---------------------------------------------------------------------------
-// Name binding
-
-TBRNSchema* TBRNCatalog::SchemaForToken(const TBRNExprToken* node, bool raiseIfMissing) {
-  if (node == nullptr || node->SchemaName.empty()) return DefaultSchema;
-  return static_cast<TBRNSchema*>(Schemas->FindByName(node->SchemaName, raiseIfMissing));
-}
-
-TBRNPrivilegedConfigObject* TBRNCatalog::FindTableOrView(TBRNSchema* schema,
-                                                         const std::string& name, TBRNUser* user,
-                                                         bool raiseIfMissing) {
-  if (schema == nullptr) schema = DefaultSchema;
-  for (TBRNPrivilegedCatalogObjects* list :
-       {static_cast<TBRNPrivilegedCatalogObjects*>(schema->BaseTables.get()),
-        static_cast<TBRNPrivilegedCatalogObjects*>(schema->Views.get())}) {
-    if (TBRNPrivilegedConfigObject* found = list->FindByNameForUser(name, user, false)) {
-      if (user == nullptr || found->IsVisibleTo(user)) return found;
-    }
-  }
-  if (raiseIfMissing) schema->BaseTables->RaiseNotFoundByName(name);
-  return nullptr;
-}
-
-TBRNConfigObject* TBRNCatalog::tableForColumn(const TBRNExprToken* node, TBRNUser* user,
-                                              TBRNConfigObject* ownerTable,
-                                              const std::string& contextSchema,
-                                              const std::string& contextTable) {
-  if (node->Kind == tkColumnReference && node->Link != nullptr &&
-      node->Link->Kind == tkTableReference) {
-    return FindTableOrView(SchemaForToken(node->Link, true), node->Link->Name, user, true);
-  }
-  if (!node->SchemaName.empty() || ownerTable == nullptr) {
-    TBRNSchema* schema = contextSchema.empty()
-                             ? DefaultSchema
-                             : static_cast<TBRNSchema*>(Schemas->FindByName(contextSchema, true));
-    std::string tableName = node->SchemaName;
-    if (tableName.empty() || TextEqualsIgnoreCase(tableName, "OldRow") ||
-        TextEqualsIgnoreCase(tableName, "NewRow"))
-      tableName = contextTable;
-    return FindTableOrView(schema, tableName, user, true);
-  }
-  return ownerTable;
-}
-
-void TBRNCatalog::ResolveCatalogToken(TBRNExprToken* node, TBRNExprTokenKind kind, TBRNUser* user,
-                                      TBRNConfigObject* ownerTable,
-                                      const std::string& contextSchema,
-                                      const std::string& contextTable) {
-  switch (kind) {
-    case tkColumnReference:
-    case tkRowColumnReference: {
-      TBRNConfigObject* table = tableForColumn(node, user, ownerTable, contextSchema, contextTable);
-      auto* holder = dynamic_cast<TBRNColumnsHolder*>(table);
-      if (holder == nullptr || holder->GetColumns() == nullptr)
-        RaiseMetadataError("The table has no columns");
-      auto* column = static_cast<TBRNColumn*>(holder->GetColumns()->FindByName(node->Name, true));
-      node->Index = column->SourcePosition != 0 ? column->SourcePosition : column->Index;
-      node->DataType = TBRNDataTypeCode(column->DataType);
-      node->SubType = column->SubType;
-      node->Size = column->Length;
-      node->Scale = column->Scale;
-      node->Collation = column->Collation;
-      return;
-    }
-    case tkTableReference: {
-      TBRNPrivilegedConfigObject* table =
-          FindTableOrView(SchemaForToken(node, true), node->Name, user, true);
-      node->ObjectID = table->ID;
-      return;
-    }
-    case tkFunction: {
-      TBRNSchema* schema = SchemaForToken(node, true);
-      TBRNPrivilegedConfigObject* function =
-          schema->Functions->FindByNameForUser(node->Name, user, true);
-      node->Index = function->Index;
-      return;
-    }
-    case tkRoutineCall:
-    case tkProcedureName: {
-      TBRNSchema* schema = SchemaForToken(node, true);
-      schema->Procedures->FindByNameForUser(node->Name, user, true);
-      return;
-    }
-    default:
-      return;
-  }
-}
-
-bool TBRNCatalog::TableHasColumn(const TBRNExprToken* tableNode, const TBRNExprToken* columnNode,
-                                 TBRNUser* user) {
-  if (tableNode == nullptr || columnNode == nullptr || columnNode->Kind != tkColumnReference)
-    return false;
-  TBRNSchema* schema = SchemaForToken(tableNode, false);
-  if (schema == nullptr) return false;
-  auto* holder =
-      dynamic_cast<TBRNColumnsHolder*>(FindTableOrView(schema, tableNode->Name, user, false));
-  return holder != nullptr && holder->GetColumns() != nullptr &&
-         holder->GetColumns()->FindByName(columnNode->Name, false) != nullptr;
 }
 
 // ---------------------------------------------------------------------------

@@ -14,7 +14,10 @@
 
 namespace brn {
 
+class TBRNColumns;
+class TBRNCompiledExpr;
 class TBRNConfig;
+class TBRNIndex;
 class TBRNExprParser;
 class TBRNExprToken;
 class TBRNExprValidater;
@@ -22,6 +25,8 @@ class TBRNPrivilegedConfigObject;
 class TBRNSchema;
 class TBRNSchemas;
 class TBRNUser;
+class TBRNView;
+class TBRNVirtualTable;
 
 // A catalog's ranges in its database's lock file.
 inline constexpr int32_t kCatalogTransactionLockOffset = 8192;
@@ -97,20 +102,87 @@ class TBRNCatalog : public TBRNConfigRoot,
   int32_t NextRoutineLockNumber() const;
   int32_t NextTableLockNumber() const;
 
-  // Name binding (the part the catalog expressions need so far).
-  // The schema a node names (the Default schema without a name); 401 when
-  // missing and raiseIfMissing.
+  // ---- Name binding (name_binding.cpp) ----
+  // Lookups raise "does not exist" (401) when raiseIfMissing; user filters
+  // by privileges (nullptr: no filter), and a hidden object counts as
+  // missing.
+  //
+  // The schema a node names (the Default schema without a name).
   TBRNSchema* SchemaForToken(const TBRNExprToken* node, bool raiseIfMissing);
-  // The table or view of that name in schema (user filter when user is set).
+  // With temporaryFirst the schema's temporary tables, then its temporary
+  // views (derived tables), unfiltered and without error; then the list of
+  // all tables and views.
   TBRNPrivilegedConfigObject* FindTableOrView(TBRNSchema* schema, const std::string& name,
-                                              TBRNUser* user, bool raiseIfMissing);
-  // Binds node (of the node kind) to its catalog object; raises the
-  // "does not exist" error of the collection that misses it.
+                                              TBRNUser* user, bool raiseIfMissing,
+                                              bool temporaryFirst = false);
+  // The same over the temporary tables and the base tables only.
+  TBRNPrivilegedConfigObject* FindTable(TBRNSchema* schema, const std::string& name, TBRNUser* user,
+                                        bool raiseIfMissing, bool temporaryFirst = false);
+  // The table or view whose column node (a column reference) names.
+  TBRNConfigObject* FindTableForColumn(const TBRNExprToken* node, TBRNUser* user,
+                                       bool temporaryFirst, const std::string& contextTable,
+                                       const std::string& contextSchema,
+                                       TBRNConfigObject* ownerTable);
+  // The catalog of the database a node names (this one without a name);
+  // 401 for an unknown database, 100 when its catalog is not in memory.
+  TBRNCatalog* CatalogForToken(const TBRNExprToken* node);
+  // Binds node (of the node kind) to its catalog object and copies the
+  // object's number and type data into it; a derived table reference gets
+  // its table among the temporary views.
   void ResolveCatalogToken(TBRNExprToken* node, TBRNExprTokenKind kind, TBRNUser* user,
                            TBRNConfigObject* ownerTable, const std::string& contextSchema,
                            const std::string& contextTable);
   bool TableHasColumn(const TBRNExprToken* tableNode, const TBRNExprToken* columnNode,
                       TBRNUser* user);
+  // A derived table reference that a statement no longer needs goes to
+  // OnDerivedTableRelease. Never raises.
+  void ReleaseToken(TBRNExprToken* node, TBRNUser* user) noexcept;
+  // Whether the column a column reference names has a text index (through
+  // an updateable view to its base column; other views: false).
+  bool IsTextIndexed(const TBRNExprToken* node, TBRNUser* user, TBRNConfigObject* ownerTable,
+                     const std::string& contextSchema, const std::string& contextTable);
+  // Replaces the "*" select item at position of query's select list by one
+  // item per visible column of tableRef (every FROM table when nullptr),
+  // advancing position; each new column reference is resolved through
+  // expr. starItem is freed, also on error.
+  void ExpandWildcard(TBRNExprToken* query, int32_t& position, TBRNExprToken* tableRef,
+                      TBRNExprToken* starItem, TBRNCompiledExpr& expr, TBRNUser* user);
+  // Appends one resolved column reference per visible column of tableRef.
+  void AddTableColumns(TBRNExprToken* tableRef, TBRNExprToken* list, TBRNCompiledExpr& expr,
+                       TBRNUser* user);
+
+  // ---- Query analysis and result tables (query_analysis.cpp) ----
+  // Every question answers false (or nullptr) for a query it cannot serve.
+  //
+  // The one table or view the query reads (first FROM item; with
+  // followViews through updateable views to their source); nullptr
+  // without FROM.
+  TBRNVirtualTable* GetSingleSourceTable(const TBRNExprToken* query, bool followViews);
+  // May the result be a live cursor on one table, and in the order of which
+  // of its indexes (indexPosition; -1 when false).
+  bool CanBeSensitive(const TBRNExprToken* query, int32_t& indexPosition);
+  static bool HasNoFrom(const TBRNExprToken* query);
+  static bool HasInto(const TBRNExprToken* query);
+  static bool HasGroupBy(const TBRNExprToken* query);
+  static bool HasOrderBy(const TBRNExprToken* query);
+  static bool HasRange(const TBRNExprToken* query);
+  static bool HasFollowingSetOperation(const TBRNExprToken* query);
+  static bool IsSetOperationMember(const TBRNExprToken* query);
+  static bool NeedsDistinctResult(const TBRNExprToken* query);
+  static bool SelectsOnlyAggregates(const TBRNExprToken* query);
+  bool CanUseIndexForAggregate(const TBRNExprToken* query);
+  // Numbers the computed select items of an updateable view after its base
+  // table's columns (count: the next number).
+  void AssignViewSourcePositions(TBRNView* view, int32_t& count);
+  // The columns ("__RowID" first, one per select item) and the Internal
+  // indexes "__GroupBy", "__Distinct", "__OrderBy" of a query's result
+  // table, which the caller has emptied.
+  void DefineResultTable(const TBRNExprToken* query, TBRNVirtualTable* table, bool ensureKey,
+                         bool withOrigins);
+  // The columns of an updateable view from its one source table.
+  void DefineViewColumns(const TBRNExprToken* query, TBRNVirtualTable* table);
+  // The table listing the updates of an update file.
+  void DefinePublishedUpdatesTable(TBRNVirtualTable* table);
 
   // TBRNConfigRoot.
   int64_t GetFormatVersion() const override { return FormatVersion; }
@@ -157,9 +229,17 @@ class TBRNCatalog : public TBRNConfigRoot,
   // Information and Default at positions 0 and 1 after a load or copy.
   void bindBuiltInSchemas();
   void loadBody(TBRNMemoryStream& stream);
-  TBRNConfigObject* tableForColumn(const TBRNExprToken* node, TBRNUser* user,
-                                   TBRNConfigObject* ownerTable, const std::string& contextSchema,
-                                   const std::string& contextTable);
+  // A new derived table for the FROM subquery node, among the temporary
+  // views of its schema (name_binding.cpp).
+  void createDerivedTable(TBRNExprToken* node, TBRNUser* user);
+  // Set while the catalog is freed: releasing trees then leaves the
+  // derived tables to their schemas.
+  bool closing_ = false;
+  // Query analysis helpers (query_analysis.cpp).
+  bool indexMatchesList(const TBRNExprToken* query, TBRNColumns* columns, TBRNIndex* index,
+                        const TBRNExprToken* list);
+  void addSourceKeyOrder(const TBRNExprToken* query, TBRNColumns* columns, TBRNIndex* index,
+                         const TBRNExprToken* selectList);
 };
 
 }  // namespace brn

@@ -9,6 +9,7 @@
 #include "metadata/catalog.h"
 #include "metadata/columns.h"
 #include "metadata/config.h"
+#include "metadata/routines.h"
 #include "metadata/schemas.h"
 #include "sql/builder/sql_builder.h"
 #include "sql/parser/expr_parser.h"
@@ -26,7 +27,10 @@ TBRNCatalogExpr::TBRNCatalogExpr(TBRNConfigObject* owner) : Owner(owner) {
   if (owner == nullptr) throw std::invalid_argument("TBRNCatalogExpr: no owner");
 }
 
-TBRNCatalogExpr::~TBRNCatalogExpr() = default;
+TBRNCatalogExpr::~TBRNCatalogExpr() {
+  // The base destructor no longer reaches ReleaseToken of this class.
+  ClearRoot();
+}
 
 TBRNConfigObject* TBRNCatalogExpr::GetOwnerTable() const {
   return nullptr;
@@ -99,6 +103,7 @@ void TBRNCatalogExpr::GetExpectedType(int32_t& dataType, int32_t& subType) const
 }
 
 void TBRNCatalogExpr::Validate() {
+  paramNodes_.clear();
   ResetCatalog();
   TBRNExprValidater* validator = GetValidator();
   if (validator == nullptr) throw std::logic_error("no SQL validator for the " + GetKindName());
@@ -155,6 +160,21 @@ bool TBRNCatalogExpr::TableHasColumn(const TBRNExprToken* TableNode,
   return CurrentCatalog != nullptr && CurrentCatalog->TableHasColumn(TableNode, ColumnNode, User);
 }
 
+TBRNExprToken* TBRNCatalogExpr::keepParamNode(std::string_view name, int32_t index, bool function) {
+  std::unique_ptr<TBRNExprToken> node = NewRoutineParamNode(CurrentCatalog, name, index, function);
+  if (node == nullptr) return nullptr;
+  paramNodes_.push_back(std::move(node));
+  return paramNodes_.back().get();
+}
+
+TBRNExprToken* TBRNCatalogExpr::GetFunctionParam(std::string_view FunctionName, int32_t Index) {
+  return keepParamNode(FunctionName, Index, true);
+}
+
+TBRNExprToken* TBRNCatalogExpr::GetProcedureParam(std::string_view ProcedureName, int32_t Index) {
+  return keepParamNode(ProcedureName, Index, false);
+}
+
 void TBRNCatalogExpr::ResolveToken(TBRNExprToken* Node, TBRNExprTokenKind Kind) {
   std::string schema;
   std::string table;
@@ -169,6 +189,49 @@ void TBRNCatalogExpr::ResolveToken(TBRNExprToken* Node, TBRNExprTokenKind Kind) 
     if (e.ErrorCode == kSQLTextErrorCode) throw;
     ReportError(e.ErrorMessage, Node->Line, Node->Column);
   }
+}
+
+void TBRNCatalogExpr::ExpandWildcard(TBRNExprToken* Query, TBRNExprToken* TableReference,
+                                     int32_t& Position, TBRNExprToken* Wildcard) {
+  const int32_t line = Wildcard->Line;
+  const int32_t column = Wildcard->Column;
+  if (CurrentCatalog == nullptr) ReportError("The expression has no catalog", line, column);
+  try {
+    CurrentCatalog->ExpandWildcard(Query, Position, TableReference, Wildcard, *this, User);
+  } catch (const EBRNException& e) {
+    if (e.ErrorCode == kSQLTextErrorCode) throw;
+    ReportError(e.ErrorMessage, line, column);
+  }
+}
+
+void TBRNCatalogExpr::AddTableColumns(TBRNExprToken* TableReference, TBRNExprToken* ListNode) {
+  if (CurrentCatalog == nullptr)
+    ReportError("The expression has no catalog", TableReference->Line, TableReference->Column);
+  try {
+    CurrentCatalog->AddTableColumns(TableReference, ListNode, *this, User);
+  } catch (const EBRNException& e) {
+    if (e.ErrorCode == kSQLTextErrorCode) throw;
+    ReportError(e.ErrorMessage, TableReference->Line, TableReference->Column);
+  }
+}
+
+void TBRNCatalogExpr::ReleaseToken(TBRNExprToken* Node) {
+  if (CurrentCatalog != nullptr) CurrentCatalog->ReleaseToken(Node, User);
+}
+
+bool TBRNCatalogExpr::IsTextIndexed(const TBRNExprToken* Node) {
+  if (CurrentCatalog == nullptr || Node == nullptr) return false;
+  std::string schema;
+  std::string table;
+  GetContextSchemaName(Node, schema);
+  GetContextTableName(Node, table);
+  try {
+    return CurrentCatalog->IsTextIndexed(Node, User, GetOwnerTable(), schema, table);
+  } catch (const EBRNException& e) {
+    if (e.ErrorCode == kSQLTextErrorCode) throw;
+    ReportError(e.ErrorMessage, Node->Line, Node->Column);
+  }
+  return false;
 }
 
 // ---------------------------------------------------------------------------

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sql/parser/parse_flags.h"
 #include "sql/tree/compiled_expr.h"
@@ -92,13 +94,33 @@ class TBRNCatalogExpr : public TBRNCompiledExpr {
   void OpenQualifiedDatabase(TBRNExprToken* Node) override;
   void CloseQualifiedDatabase(TBRNExprToken* Node) override;
   bool TableHasColumn(const TBRNExprToken* TableNode, const TBRNExprToken* ColumnNode) override;
+  // The type of a parameter of a stored function (procedure) of the
+  // Default schema, for the argument checks of a call; nullptr when there is
+  // no such routine or parameter. The expression keeps the node until its
+  // next validation or its end, as the compiler does not free it.
+  TBRNExprToken* GetFunctionParam(std::string_view FunctionName, int32_t Index) override;
+  TBRNExprToken* GetProcedureParam(std::string_view ProcedureName, int32_t Index) override;
   // The catalog's binding; every engine error becomes the expression's
   // error report at the node's line and column.
   void ResolveToken(TBRNExprToken* Node, TBRNExprTokenKind Kind) override;
+  // "*" and the column lists of INSERT through the catalog; errors are
+  // reported as for ResolveToken.
+  void ExpandWildcard(TBRNExprToken* Query, TBRNExprToken* TableReference, int32_t& Position,
+                      TBRNExprToken* Wildcard) override;
+  void AddTableColumns(TBRNExprToken* TableReference, TBRNExprToken* ListNode) override;
+  // Hands a derived table the tree no longer needs back to the catalog.
+  void ReleaseToken(TBRNExprToken* Node) override;
+  bool IsTextIndexed(const TBRNExprToken* Node) override;
 
  protected:
   // The validator's expected result type for Validate (0: none).
   virtual void GetExpectedType(int32_t& dataType, int32_t& subType) const;
+
+ private:
+  TBRNExprToken* keepParamNode(std::string_view name, int32_t index, bool function);
+
+  // Parameter nodes handed to the compiler (see GetFunctionParam).
+  std::vector<std::unique_ptr<TBRNExprToken>> paramNodes_;
 };
 
 // A statement kept by a catalog object (a trigger's statement text).

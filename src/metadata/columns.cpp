@@ -796,7 +796,7 @@ std::string TBRNColumns::GetObjectTypeName() const {
 
 std::string TBRNColumns::GetParentName() const {
   // The columns of a derived table answer the alias written in the query.
-  if (Owner != nullptr && Owner->Transient && Owner->GetObjectTypeName() == "view")
+  if (Owner != nullptr && Owner->Transient && Owner->GetObjectTypeName() == "derived table")
     return Owner->LoadedName;
   return TBRNCatalogObjects::GetParentName();
 }

@@ -137,6 +137,15 @@ class TBRNColumn : public TBRNCatalogObject {
   void SetHasDefault(bool on);
   void SetRestartIdentity(bool on);
 
+  // The base column behind a result or view column: the Origin chain is
+  // followed through updateable views (defined in name_binding.cpp); this
+  // column when it has no Origin. 401 for a missing database, schema, table
+  // or column, 100 for a database whose catalog is not in memory.
+  TBRNColumn* ResolveOrigin();
+  // InPrimaryKey / InUniqueKey from the first primary or unique key of the
+  // base table behind the Origin that holds the base column.
+  void ComputeKeyMembership();
+
   bool HasDependentColumns() const;
   TBRNSelectedColumns* GetDependentColumns();
   // Bytes in the row image: 9 for BLOB and CLOB, else Size + 1 (NULL

@@ -706,6 +706,41 @@ std::string TBRNFunction::GetDropSQL(bool, bool) {
 }
 
 // ---------------------------------------------------------------------------
+// Parameters for the compiler
+
+std::unique_ptr<TBRNExprToken> NewRoutineParamNode(TBRNCatalog* catalog, std::string_view name,
+                                                   int32_t index, bool function) {
+  if (catalog == nullptr || catalog->DefaultSchema == nullptr || index < 0) return nullptr;
+  TBRNSchema* schema = catalog->DefaultSchema;
+  TBRNConfigObjects* list = function ? static_cast<TBRNConfigObjects*>(schema->Functions.get())
+                                     : static_cast<TBRNConfigObjects*>(schema->Procedures.get());
+  auto* routine = static_cast<TBRNRoutine*>(list->FindByName(std::string(name), false));
+  if (routine == nullptr || index >= routine->Params->Count()) return nullptr;
+  const TBRNRoutineParam* param = routine->Params->GetParam(index);
+  auto node = std::make_unique<TBRNExprToken>();
+  node->Kind = tkRoutineParam;
+  switch (param->Mode) {
+    case kParamModeOut:
+      node->Operation = opParamOut;
+      break;
+    case kParamModeInOut:
+      node->Operation = opParamInOut;
+      break;
+    default:
+      node->Operation = opParamIn;
+      break;
+  }
+  node->Name = param->Name;
+  node->Index = index;
+  node->DataType = TBRNDataTypeCode(param->DataType);
+  node->SubType = param->SubType;
+  node->Size = param->Length;
+  node->Scale = param->Scale;
+  node->Collation = param->Collation;
+  return node;
+}
+
+// ---------------------------------------------------------------------------
 // Collections
 
 namespace {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "metadata/catalog.h"
 #include "metadata/catalog_expr.h"
@@ -214,6 +215,15 @@ class TBRNFunction : public TBRNRoutine {
 };
 
 class TBRNRoutines;
+
+// A new node describing parameter index (from 0) of the function (function
+// true) or procedure of catalog's Default schema named name: kind
+// tkRoutineParam, the parameter's name, its position as Index, its mode as
+// operation and its data type, subtype, length (as Size), scale and
+// collation. nullptr when there is no such routine or parameter. What the
+// compiler asks of a catalog when it checks the arguments of a call.
+std::unique_ptr<TBRNExprToken> NewRoutineParamNode(TBRNCatalog* catalog, std::string_view name,
+                                                   int32_t index, bool function);
 
 // Implemented by the owner (a schema) of a procedure and a function list
 // that keeps the list of all its routines.

@@ -23,51 +23,6 @@ TBRNSchema* SchemaOf(const TBRNConfigObjects* list) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// TBRNSchemaMembers
-
-TBRNSchemaMembers::TBRNSchemaMembers(TBRNCatalog* catalog, std::string kindWord,
-                                     std::string tableName)
-    : TBRNPrivilegedCatalogObjects(catalog),
-      kindWord_(std::move(kindWord)),
-      tableName_(std::move(tableName)) {}
-
-std::string TBRNSchemaMembers::GetObjectTypeName() const {
-  return kindWord_;
-}
-
-std::string TBRNSchemaMembers::GetSystemTableName() const {
-  return tableName_;
-}
-
-void TBRNSchemaMembers::CheckDuplicate(TBRNConfigObject* object) {
-  TBRNSchema* schema = SchemaOf(this);
-  if (schema == nullptr || this != schema->Views.get()) {
-    TBRNPrivilegedCatalogObjects::CheckDuplicate(object);
-  } else {
-    schema->CheckTableName(object);
-    schema->CheckTableRoom(object);
-  }
-}
-
-void TBRNSchemaMembers::Changed() {
-  TBRNSchema* schema = SchemaOf(this);
-  if (schema != nullptr && this == schema->Views.get()) schema->RebuildAllTables();
-}
-
-void TBRNSchemaMembers::LoadFromStream(TBRNMemoryStream& stream) {
-  int32_t count = readStoredCount(stream, GetMaxCount(), kMinStoredRecordSize);
-  if (count != 0) RaiseMetadataError(FormatText("Stored %ss cannot be read yet", {kindWord_}));
-  // An empty stored list leaves the members made in memory alone, as the
-  // stream holds none of them.
-  for (int32_t i = Count() - 1; i >= 0; --i) {
-    TBRNConfigObject* member = GetItem(i);
-    if (member->System || member->Transient || member->Temporary) continue;
-    delete RemoveObject(i);
-  }
-  Changed();
-}
-
-// ---------------------------------------------------------------------------
 // TBRNBaseTables (the members that need the schema)
 
 void TBRNBaseTables::CheckDuplicate(TBRNConfigObject* object) {
@@ -148,13 +103,17 @@ TBRNSchema::TBRNSchema(TBRNCatalog* catalog, TBRNUser* owner)
 
 TBRNSchema::~TBRNSchema() {
   closing_ = true;
-  // The lists that only point at members go before the lists that own them.
+  // The lists that only point at members go before the lists that own them
+  // (the difference frees the objects of its CREATE entries).
+  SchemaDifference.reset();
+  SchemaObjects.reset();
   AllTables.reset();
   AllRoutines.reset();
   OperationTables.reset();
   TransactionTables.reset();
   Functions.reset();
   Procedures.reset();
+  TemporaryViews.reset();
   Views.reset();
   TemporaryTables.reset();
   BaseTables.reset();
@@ -166,7 +125,8 @@ void TBRNSchema::createLists() {
   TemporaryTables = std::make_unique<TBRNTemporaryTables>(Catalog);
   OperationTables = std::make_unique<TBRNReferencedTables>(Catalog);
   TransactionTables = std::make_unique<TBRNReferencedTables>(Catalog);
-  Views = std::make_unique<TBRNSchemaMembers>(Catalog, "view", "Views");
+  Views = std::make_unique<TBRNViews>(Catalog);
+  TemporaryViews = std::make_unique<TBRNTemporaryViews>(Catalog);
   AllRoutines = std::make_unique<TBRNRoutines>(Catalog);
   Procedures = std::make_unique<TBRNProcedures>(Catalog);
   Functions = std::make_unique<TBRNFunctions>(Catalog);
@@ -177,9 +137,13 @@ void TBRNSchema::createLists() {
                                   static_cast<TBRNConfigObjects*>(TransactionTables.get()),
                                   static_cast<TBRNConfigObjects*>(AllRoutines.get()),
                                   static_cast<TBRNConfigObjects*>(Views.get()),
+                                  static_cast<TBRNConfigObjects*>(TemporaryViews.get()),
                                   static_cast<TBRNConfigObjects*>(Procedures.get()),
                                   static_cast<TBRNConfigObjects*>(Functions.get())})
     list->Owner = this;
+  SchemaObjects = TBRNSchemaObjects::CreateForSchema(this);
+  SchemaDifference = std::make_unique<TBRNSchemaDifference>(Config);
+  SchemaDifference->Owner = this;
   // Temporary tables live only in memory.
   TemporaryTables->SetTemporary(true);
 }
@@ -199,7 +163,8 @@ void TBRNSchema::CheckTableName(TBRNConfigObject* object) {
   // own list's kind word and never calls back into the schema.
   for (TBRNConfigObjects* list : {static_cast<TBRNConfigObjects*>(BaseTables.get()),
                                   static_cast<TBRNConfigObjects*>(TemporaryTables.get()),
-                                  static_cast<TBRNConfigObjects*>(Views.get())}) {
+                                  static_cast<TBRNConfigObjects*>(Views.get()),
+                                  static_cast<TBRNConfigObjects*>(TemporaryViews.get())}) {
     if (list != nullptr) list->TBRNConfigObjects::CheckDuplicate(object);
   }
 }
@@ -265,6 +230,11 @@ void TBRNSchema::SetTemporary(bool value) {
   for (TBRNPrivilegedCatalogObjects* list : storedLists()) list->SetTemporary(value);
 }
 
+void TBRNSchema::ResetLinks() {
+  TBRNPrivilegedCatalogObject::ResetLinks();
+  if (SchemaObjects) SchemaObjects->Clear();
+}
+
 void TBRNSchema::ResetAllLinks() {
   TBRNPrivilegedCatalogObject::ResetAllLinks();
   for (TBRNPrivilegedCatalogObjects* list : storedLists()) list->ResetAllLinks();
@@ -277,6 +247,9 @@ void TBRNSchema::Assign(const TBRNConfigObject* source, bool copyState) {
   std::array<TBRNPrivilegedCatalogObjects*, 4> mine = storedLists();
   std::array<TBRNPrivilegedCatalogObjects*, 4> theirs = other->storedLists();
   for (size_t i = 0; i < mine.size(); ++i) mine[i]->Assign(theirs[i], copyState);
+  // The derived lists follow the copied members.
+  RebuildAllTables();
+  RebuildAllRoutines();
 }
 
 bool TBRNSchema::IsEqual(const TBRNConfigObject* other, bool compareIDs) const {
@@ -310,6 +283,8 @@ void TBRNSchema::LoadFromStream(TBRNMemoryStream& stream) {
   TBRNPrivilegedCatalogObject::LoadFromStream(stream);
   for (TBRNPrivilegedCatalogObjects* list : storedLists()) list->LoadFromStream(stream);
   checkStoredNames();
+  RebuildAllTables();
+  RebuildAllRoutines();
 }
 
 void TBRNSchema::checkStoredNames() const {
@@ -332,7 +307,7 @@ int64_t TBRNSchema::GetMemorySize() const {
   int64_t size = TBRNPrivilegedCatalogObject::GetMemorySize() + sizeof(TBRNSchema) -
                  sizeof(TBRNPrivilegedCatalogObject);
   for (const TBRNConfigObjects* list : allLists()) size += list->GetMemorySize();
-  return size;
+  return size + SchemaObjects->GetMemorySize() + SchemaDifference->GetMemorySize();
 }
 
 int32_t TBRNSchema::GetObjectCount() const {
@@ -344,10 +319,10 @@ int32_t TBRNSchema::GetObjectCount() const {
   return count;
 }
 
-std::array<const TBRNConfigObjects*, 9> TBRNSchema::allLists() const {
-  return {AllTables.get(),       AllRoutines.get(),     BaseTables.get(),
-          TemporaryTables.get(), OperationTables.get(), TransactionTables.get(),
-          Views.get(),           Procedures.get(),      Functions.get()};
+std::array<const TBRNConfigObjects*, 10> TBRNSchema::allLists() const {
+  return {AllTables.get(),       AllRoutines.get(),       BaseTables.get(), TemporaryTables.get(),
+          OperationTables.get(), TransactionTables.get(), Views.get(),      TemporaryViews.get(),
+          Procedures.get(),      Functions.get()};
 }
 
 void TBRNSchema::RegisterReferenceTo(TBRNConfigObject* target) {

@@ -6,31 +6,13 @@
 
 #include "metadata/catalog_object.h"
 #include "metadata/routines.h"
+#include "metadata/schema_differences.h"
 #include "metadata/tables.h"
+#include "metadata/views.h"
 
 namespace brn {
 
 class TBRNReferencedTables;
-
-// One stored member list of a schema that has no class of its own yet
-// (the views). It holds objects added in memory and reads
-// only an empty stored list: a stored member is refused with the metadata
-// error (a catalog this engine cannot read yet is never half-loaded). Views
-// share the tables' names.
-class TBRNSchemaMembers : public TBRNPrivilegedCatalogObjects {
- public:
-  TBRNSchemaMembers(TBRNCatalog* catalog, std::string kindWord, std::string tableName);
-
-  std::string GetObjectTypeName() const override;
-  std::string GetSystemTableName() const override;
-  void CheckDuplicate(TBRNConfigObject* object) override;
-  void Changed() override;
-  void LoadFromStream(TBRNMemoryStream& stream) override;
-
- private:
-  std::string kindWord_;
-  std::string tableName_;
-};
 
 // Every base table, then every view of a schema (not owned; rebuilt by the
 // schema after each change of either list).
@@ -63,13 +45,16 @@ class TBRNTemporaryTables : public TBRNPrivilegedCatalogObjects {
 };
 
 // A schema of a catalog: its stored lists of base tables, views, procedures
-// and functions, the temporary tables, the list of all tables and views and
-// the two working lists of multi-table operations.
+// and functions, the temporary tables and derived tables, the lists of all
+// tables and views and of all routines, the two working lists of
+// multi-table operations, and the selection and difference of a schema
+// comparison.
 //
 // Stored record: the privileged-object record, then the lists BaseTables,
 // Views, Procedures and Functions in this order. Nothing else is stored.
 //
-// Names: base tables, temporary tables and views share one namespace,
+// Names: base tables, temporary tables, views and derived tables share one
+// namespace,
 // procedures and functions another; a clash raises 400. A schema holds at
 // most 4095 tables and views together; one more raises 405.
 class TBRNSchema : public TBRNPrivilegedCatalogObject, public TBRNRoutineListHolder {
@@ -83,16 +68,21 @@ class TBRNSchema : public TBRNPrivilegedCatalogObject, public TBRNRoutineListHol
   std::unique_ptr<TBRNTemporaryTables> TemporaryTables;
   std::unique_ptr<TBRNReferencedTables> OperationTables;
   std::unique_ptr<TBRNReferencedTables> TransactionTables;
-  std::unique_ptr<TBRNSchemaMembers> Views;
+  std::unique_ptr<TBRNViews> Views;
+  std::unique_ptr<TBRNTemporaryViews> TemporaryViews;
   std::unique_ptr<TBRNRoutines> AllRoutines;
   std::unique_ptr<TBRNProcedures> Procedures;
   std::unique_ptr<TBRNFunctions> Functions;
+  // Filled on demand (SortByDependencies), emptied by ResetLinks.
+  std::unique_ptr<TBRNSchemaObjects> SchemaObjects;
+  // The entries of the last comparison made on this schema.
+  std::unique_ptr<TBRNSchemaDifference> SchemaDifference;
 
   // Refills AllTables with every base table, then every view; raises 405
   // when that reaches the maximum.
   void RebuildAllTables();
-  // Raises 400 when a base table, temporary table or view other than object
-  // bears object's name.
+  // Raises 400 when a base table, temporary table, view or derived table
+  // other than object bears object's name.
   void CheckTableName(TBRNConfigObject* object);
   // Raises 405 when adding object to the base tables or views would fill
   // AllTables. Checked before an addition, so a refused object stays the
@@ -113,6 +103,7 @@ class TBRNSchema : public TBRNPrivilegedCatalogObject, public TBRNRoutineListHol
   void SetSystem(bool value) override;
   void SetTransient(bool value) override;
   void SetTemporary(bool value) override;
+  void ResetLinks() override;
   void ResetAllLinks() override;
   void Assign(const TBRNConfigObject* source, bool copyState) override;
   bool IsEqual(const TBRNConfigObject* other, bool compareIDs) const override;
@@ -131,7 +122,7 @@ class TBRNSchema : public TBRNPrivilegedCatalogObject, public TBRNRoutineListHol
   void createLists();
   void checkStoredNames() const;
   std::array<TBRNPrivilegedCatalogObjects*, 4> storedLists() const;
-  std::array<const TBRNConfigObjects*, 9> allLists() const;
+  std::array<const TBRNConfigObjects*, 10> allLists() const;
 
   // Set while the schema is destroyed: the lists' change hooks then leave
   // the other lists alone.

@@ -4,12 +4,17 @@
 
 #include "foundation/core/memory_stream.h"
 #include "foundation/text/collation.h"
+#include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
 #include "metadata/columns.h"
 #include "metadata/ddl_text.h"
 #include "metadata/indexes.h"
 #include "metadata/privileges.h"
+#include "metadata/referrer_helpers.h"
+#include "metadata/routines.h"
+#include "metadata/schemas.h"
 #include "sql/parser/expr_parser.h"
+#include "sql/tree/expr_operations.h"
 #include "sql/tree/expr_token.h"
 #include "sql/tree/query_layout.h"
 
@@ -34,8 +39,8 @@ TBRNExprToken* argumentOrNull(const TBRNExprToken* node, int32_t position) {
 
 // Whether a compiled query reads one stored table row by row: a single
 // query (no set operation) without DISTINCT, grouping or HAVING whose FROM
-// list is one named table without joins. Stand-in until the catalog's full
-// query analysis decides it.
+// list is one named table without joins. For a view without a catalog (the
+// catalog's query analysis decides for every other view).
 bool isLiveQuery(const TBRNExprToken* query) {
   if (query == nullptr || query->Kind != tkQuery || query->ArgumentCount() < qpFixedCount)
     return false;
@@ -59,15 +64,12 @@ std::string itemName(const TBRNExprToken* item) {
   return expr != nullptr ? expr->Name : std::string();
 }
 
-std::vector<const TBRNExprToken*> visibleItems(const TBRNExprToken* query, int32_t& steps) {
+std::vector<const TBRNExprToken*> visibleItems(const TBRNExprToken* query) {
   std::vector<const TBRNExprToken*> items;
-  steps = 0;
   const TBRNExprToken* list = argumentOrNull(query, qpSelectList);
   if (list == nullptr) return items;
   for (const TBRNExprToken* item : list->Arguments()) {
-    if (item == nullptr) continue;
-    ++steps;
-    if (!item->Hidden) items.push_back(item);
+    if (item != nullptr && !item->Hidden) items.push_back(item);
   }
   return items;
 }
@@ -109,50 +111,112 @@ bool TBRNViewDefinition::OwnsRoot() const {
   return !View->Transient;
 }
 
-void TBRNViewDefinition::AfterCompile() {
-  const TBRNExprToken* query = Root;
-  const bool sensitive = isLiveQuery(query);
-  int32_t steps = 0;
-  const std::vector<const TBRNExprToken*> items = visibleItems(query, steps);
+void TBRNViewDefinition::AddTableDependency(TBRNExprToken* Node) {
+  if (View->Transient || Node == nullptr || Node->Operation == opDerivedTable) return;
+  TBRNCatalog* catalog = CurrentCatalog != nullptr ? CurrentCatalog : View->Catalog;
+  if (catalog == nullptr) return;
+  TBRNSchema* schema = catalog->SchemaForToken(Node, true);
+  View->ReferencedTables->AddObject(
+      schema->AllTables->FindByNameForUser(Node->Name, nullptr, true));
+}
 
-  // Whether the stored columns still describe the query.
+void TBRNViewDefinition::AddFunctionDependency(TBRNExprToken* Node) {
+  if (View->Transient || Node == nullptr || Node->Operation != opUserFunction) return;
+  TBRNCatalog* catalog = View->Catalog;
+  if (catalog == nullptr || catalog->DefaultSchema == nullptr) return;
+  TBRNFunctions* functions = catalog->DefaultSchema->Functions.get();
+  if (Node->Index < 0 || Node->Index >= functions->Count()) return;
+  View->ReferencedFunctions->AddObject(functions->GetItem(Node->Index));
+}
+
+void TBRNViewDefinition::AfterUncompile() {
+  View->ReferencedTables->Clear();
+  View->ReferencedFunctions->Clear();
+}
+
+void TBRNViewDefinition::AfterCompile() {
+  SortUniqueByID(View->ReferencedTables.get());
+  SortUniqueByID(View->ReferencedFunctions.get());
+  const TBRNExprToken* query = Root;
+  TBRNCatalog* catalog = View->Catalog;
+  int32_t indexPosition = -1;
+  const bool sensitive =
+      catalog != nullptr ? catalog->CanBeSensitive(query, indexPosition) : isLiveQuery(query);
+  const std::vector<const TBRNExprToken*> items = visibleItems(query);
+
+  // Whether the stored columns still describe the query: as many visible
+  // columns as visible select items, and the select item at position p (a
+  // hidden one only takes its place) alike to the column at p + 1, after the
+  // row-ID column. Every item is looked at, so that a change of a late item
+  // is seen too.
   TBRNColumns* columns = View->Columns.get();
   bool matches = View->Updateable == sensitive;
   if (matches) {
     int32_t visibleColumns = 0;
     for (int32_t i = 0; i < columns->Count(); ++i)
       if (!columns->GetItem(i)->Internal) ++visibleColumns;
-    matches = visibleColumns == int32_t(items.size()) && columns->Count() == visibleColumns + 1;
+    matches = visibleColumns == int32_t(items.size());
   }
-  for (size_t p = 0; matches && p < items.size(); ++p) {
-    const TBRNExprToken* item = items[p];
-    const TBRNColumn* column = columns->GetItem(int32_t(p) + 1);
+  const TBRNExprToken* list = argumentOrNull(query, qpSelectList);
+  for (int32_t p = 0; matches && list != nullptr && p < list->ArgumentCount(); ++p) {
+    const TBRNExprToken* item = list->Argument(p);
+    if (item == nullptr || item->Hidden) continue;
+    if (p + 1 >= columns->Count()) {
+      matches = false;
+      break;
+    }
+    const TBRNColumn* column = columns->GetItem(p + 1);
     matches = TextEqualsIgnoreCase(column->Name, itemName(item)) &&
               column->DataType == item->DataType && column->SubType == item->SubType &&
               column->Length == item->Size && column->Scale == item->Scale &&
               column->Collation == item->Collation;
   }
-  if (matches) return;
 
-  // Bringing the layout in step with the query is not a change.
-  TBRNCatalog* catalog = View->Catalog;
-  const bool wasModified = catalog != nullptr && catalog->Modified;
-  View->Indexes->Clear();
-  columns->Clear();
-  View->AddRowIDColumn();
-  for (const TBRNExprToken* item : items) {
-    auto column = std::make_unique<TBRNColumn>(catalog);
-    column->Name = itemName(item);
-    column->SetDataType(item->DataType);
-    column->SetSubType(item->SubType);
-    column->SetLength(item->Size);
-    column->SetScale(item->Scale);
-    column->SetCollation(item->Collation);
-    columns->AddObject(column.get());
-    column.release();
+  // Bringing the layout in step with the query is not a change, and neither
+  // is numbering the computed items of an updateable view.
+  struct KeepModified {
+    TBRNCatalog* Catalog;
+    bool Was;
+    ~KeepModified() {
+      if (Catalog != nullptr) Catalog->Modified = Was;
+    }
+  } keep{catalog, catalog != nullptr && catalog->Modified};
+
+  if (!matches) {
+    View->Indexes->Clear();
+    columns->Clear();
+    if (catalog == nullptr) {
+      // Without a catalog: the select items' own descriptions.
+      View->AddRowIDColumn();
+      for (const TBRNExprToken* item : items) {
+        auto column = std::make_unique<TBRNColumn>(catalog);
+        column->Name = itemName(item);
+        column->SetDataType(item->DataType);
+        column->SetSubType(item->SubType);
+        column->SetLength(item->Size);
+        column->SetScale(item->Scale);
+        column->SetCollation(item->Collation);
+        columns->AddObject(column.get());
+        column.release();
+      }
+    } else if (sensitive) {
+      catalog->DefineViewColumns(query, View);
+    } else {
+      catalog->DefineResultTable(query, View, false, true);
+    }
+    View->SetUpdateable(sensitive);
   }
-  View->SetUpdateable(sensitive);
-  if (catalog != nullptr) catalog->Modified = wasModified;
+  if (catalog != nullptr && View->Updateable) {
+    int32_t count = 0;
+    catalog->AssignViewSourcePositions(View, count);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// TBRNReferencedVirtualTables
+
+std::string TBRNReferencedVirtualTables::GetObjectTypeName() const {
+  return "table or view";
 }
 
 // ---------------------------------------------------------------------------
@@ -161,9 +225,15 @@ void TBRNViewDefinition::AfterCompile() {
 TBRNView::TBRNView(TBRNCatalog* catalog) : TBRNView(catalog, nullptr) {}
 
 TBRNView::TBRNView(TBRNCatalog* catalog, TBRNUser* owner)
-    : TBRNVirtualTable(catalog, owner), Definition(std::make_unique<TBRNViewDefinition>(this)) {}
+    : TBRNVirtualTable(catalog, owner),
+      Definition(std::make_unique<TBRNViewDefinition>(this)),
+      ReferencedTables(std::make_unique<TBRNReferencedVirtualTables>(Config)),
+      ReferencedFunctions(std::make_unique<TBRNSelectedConfigObjects>(Config)) {}
 
-TBRNView::~TBRNView() = default;
+TBRNView::~TBRNView() {
+  // The query lets go of its tree while the selections still exist.
+  Definition.reset();
+}
 
 void TBRNView::SetWithCheck(bool value) {
   if (WithCheck == value) return;
@@ -194,6 +264,13 @@ void TBRNView::Assign(const TBRNConfigObject* source, bool copyState) {
   const auto* that = dynamic_cast<const TBRNView*>(source);
   if (that == nullptr) return;
   Definition->Assign(that->Definition.get(), copyState);
+  // A copied tree comes without a compile: its dependencies come along.
+  ReferencedTables->Clear();
+  ReferencedFunctions->Clear();
+  if (copyState && Definition->Compiled) {
+    ReferencedTables->Assign(that->ReferencedTables.get(), true);
+    ReferencedFunctions->Assign(that->ReferencedFunctions.get(), true);
+  }
   WithCheck = that->WithCheck;
   Updateable = that->Updateable;
 }
@@ -218,9 +295,57 @@ void TBRNView::Uncompile() {
   if (!Transient) Definition->Uncompile();
 }
 
+namespace {
+
+bool isTableOrView(const TBRNConfigObject* object) {
+  return dynamic_cast<const TBRNColumnsHolder*>(object) != nullptr;
+}
+
+bool isFunction(const TBRNConfigObject* object) {
+  return dynamic_cast<const TBRNFunction*>(object) != nullptr;
+}
+
+}  // namespace
+
+void TBRNView::RegisterReferenceTo(TBRNConfigObject* target) {
+  TBRNVirtualTable::RegisterReferenceTo(target);
+  if (target == nullptr || target == this || !(isTableOrView(target) || isFunction(target))) return;
+  Compile();
+  if (SelectionHolds(ReferencedTables.get(), target) ||
+      SelectionHolds(ReferencedFunctions.get(), target))
+    AddReferrerOnce(target, this);
+}
+
+void TBRNView::ReplaceReferencedID(TBRNConfigObject* target, int32_t newID) {
+  TBRNVirtualTable::ReplaceReferencedID(target, newID);
+  if (target == nullptr || target == this) return;
+  if (isTableOrView(target)) {
+    Compile();
+    if (SelectionHolds(ReferencedTables.get(), target)) ReferencedTables->SortByID();
+  } else if (isFunction(target)) {
+    Compile();
+    if (SelectionHolds(ReferencedFunctions.get(), target)) ReferencedFunctions->SortByID();
+  }
+}
+
+void TBRNView::ReplaceReferencedName(TBRNConfigObject* target, const std::string& newName) {
+  TBRNVirtualTable::ReplaceReferencedName(target, newName);
+  if (target == nullptr || target == this) return;
+  if (isTableOrView(target)) {
+    Compile();
+    if (SelectionHolds(ReferencedTables.get(), target))
+      Definition->RenameInText(tkTableReference, target->GetName(), newName);
+  } else if (isFunction(target)) {
+    Compile();
+    if (SelectionHolds(ReferencedFunctions.get(), target))
+      Definition->RenameInText(tkFunction, target->GetName(), newName);
+  }
+}
+
 int64_t TBRNView::GetMemorySize() const {
   return TBRNVirtualTable::GetMemorySize() + int64_t(sizeof(TBRNView) - sizeof(TBRNVirtualTable)) +
-         Definition->MemorySize() + int64_t(AlterSQL.capacity());
+         Definition->MemorySize() + int64_t(AlterSQL.capacity()) +
+         ReferencedTables->GetMemorySize() + ReferencedFunctions->GetMemorySize();
 }
 
 void TBRNView::SaveToStream(TBRNMemoryStream& stream, bool structureOnly) {
@@ -263,6 +388,10 @@ std::string TBRNView::GetDropSQL(bool, bool) {
   return "DROP VIEW " + QuotedName(Name);
 }
 
+std::string TBRNView::GetAlterSQL() {
+  return AlterSQL;
+}
+
 void TBRNView::ComputeDifference(int32_t kind, TBRNConfigObject* other, char) {
   AlterSQL.clear();
   if (kind == 0) {
@@ -283,6 +412,93 @@ void TBRNView::ComputeDifference(int32_t kind, TBRNConfigObject* other, char) {
   if (Version != that->Version) AlterSQL += "\r\nVERSION " + VersionText(that->Version);
   if (Attributes != that->Attributes)
     AlterSQL += "\r\nATTRIBUTES " + QuotedText(trimTrailingControls(that->Attributes));
+}
+
+// ---------------------------------------------------------------------------
+// Collections
+
+namespace {
+
+TBRNSchema* schemaOf(const TBRNConfigObjects* list) {
+  return dynamic_cast<TBRNSchema*>(list->Owner);
+}
+
+}  // namespace
+
+TBRNViews::TBRNViews(TBRNCatalog* catalog) : TBRNPrivilegedCatalogObjects(catalog) {}
+
+TBRNView* TBRNViews::GetView(int32_t index) const {
+  return static_cast<TBRNView*>(GetItem(index));
+}
+
+TBRNConfigObject* TBRNViews::CreateItem() {
+  return new TBRNView(Catalog);
+}
+
+TBRNConfigObject* TBRNViews::CreateItemOwnedBy(TBRNUser* owner) {
+  return new TBRNView(Catalog, owner);
+}
+
+std::string TBRNViews::GetObjectTypeName() const {
+  return "view";
+}
+
+std::string TBRNViews::GetSystemTableName() const {
+  return "Views";
+}
+
+void TBRNViews::CheckDuplicate(TBRNConfigObject* object) {
+  TBRNSchema* schema = schemaOf(this);
+  if (schema == nullptr || this != schema->Views.get()) {
+    TBRNPrivilegedCatalogObjects::CheckDuplicate(object);
+    return;
+  }
+  schema->CheckTableName(object);
+  schema->CheckTableRoom(object);
+}
+
+void TBRNViews::Changed() {
+  TBRNPrivilegedCatalogObjects::Changed();
+  TBRNSchema* schema = schemaOf(this);
+  if (schema != nullptr && this == schema->Views.get()) schema->RebuildAllTables();
+}
+
+TBRNTemporaryViews::TBRNTemporaryViews(TBRNCatalog* catalog)
+    : TBRNPrivilegedCatalogObjects(catalog) {}
+
+TBRNView* TBRNTemporaryViews::GetView(int32_t index) const {
+  return static_cast<TBRNView*>(GetItem(index));
+}
+
+TBRNConfigObject* TBRNTemporaryViews::CreateItem() {
+  return new TBRNView(Catalog);
+}
+
+TBRNConfigObject* TBRNTemporaryViews::CreateItemOwnedBy(TBRNUser* owner) {
+  return new TBRNView(Catalog, owner);
+}
+
+std::string TBRNTemporaryViews::GetObjectTypeName() const {
+  return "derived table";
+}
+
+void TBRNTemporaryViews::SetModified(bool) {}
+
+void TBRNTemporaryViews::CheckDuplicate(TBRNConfigObject* object) {
+  std::vector<const TBRNConfigObjects*> lists;
+  if (TBRNSchema* schema = schemaOf(this)) {
+    lists = {schema->BaseTables.get(), schema->TemporaryTables.get(), schema->Views.get()};
+  }
+  lists.push_back(this);
+  for (const TBRNConfigObjects* list : lists) {
+    if (list == nullptr) continue;
+    for (int32_t i = 0; i < list->Count(); ++i) {
+      const TBRNConfigObject* member = list->GetItem(i);
+      if (member != nullptr && member != object && SameKey(object, member))
+        throw EBRNException(400, FormatText("The %s %s already exists",
+                                            {member->GetObjectTypeName(), member->GetName()}));
+    }
+  }
 }
 
 }  // namespace brn

@@ -13,6 +13,8 @@
 #include "foundation/values/param_value.h"
 #include "metadata/module.h"
 #include "metadata/schemas.h"
+#include "sql/tree/expr_operations.h"
+#include "sql/tree/expr_token.h"
 
 namespace brn {
 namespace {
@@ -137,6 +139,71 @@ TEST_F(RoutinesTest, RenamingASelfCallingFunctionRewritesItsCallAndCompilesAgain
   EXPECT_EQ(caller->Definition->SQL, "FUNCTION Caller() RETURNS INTEGER BEGIN RETURN Zero(); END");
   caller->ReplaceReferencedName(zero, "Nil");
   EXPECT_EQ(caller->Definition->SQL, "FUNCTION Caller() RETURNS INTEGER BEGIN RETURN Nil(); END");
+}
+
+TEST_F(RoutinesTest, CallsOfStoredRoutinesAreCheckedAgainstTheirParameters) {
+  define(addFunction("Twice", "FUNCTION Twice(N INTEGER) RETURNS INTEGER BEGIN RETURN N * 2; END"));
+  define(addProcedure("Note", "PROCEDURE Note(Msg VARCHAR(20), OUT Done BOOLEAN) BEGIN END"));
+
+  // What the compiler is told of each parameter.
+  std::unique_ptr<TBRNExprToken> param = NewRoutineParamNode(catalog, "NOTE", 1, false);
+  ASSERT_NE(param, nullptr);
+  EXPECT_EQ(param->Kind, tkRoutineParam);
+  EXPECT_EQ(param->Name, "Done");
+  EXPECT_EQ(param->Index, 1);
+  EXPECT_EQ(param->DataType, dtBoolean);
+  EXPECT_EQ(param->Operation, opParamOut);
+  param = NewRoutineParamNode(catalog, "Note", 0, false);
+  ASSERT_NE(param, nullptr);
+  EXPECT_EQ(param->DataType, dtChar);
+  EXPECT_EQ(param->Size, 20);
+  for (auto [name, index, function] : {std::tuple{"Twice", 1, true},
+                                       {"Twice", -1, true},
+                                       {"Twice", 0, false},
+                                       {"Note", 0, true},
+                                       {"None", 0, true}})
+    EXPECT_EQ(NewRoutineParamNode(catalog, name, index, function), nullptr) << name << index;
+
+  struct Case {
+    const char* text;
+    const char* error;  // nullptr: compiles
+  };
+  const Case cases[] = {
+      {"FUNCTION C1(X INTEGER) RETURNS INTEGER BEGIN RETURN Twice(X) + Twice(3); END", nullptr},
+      {"FUNCTION C2() RETURNS INTEGER BEGIN RETURN Twice(1, 2); END",
+       "invalid number of parameters"},
+      {"FUNCTION C3() RETURNS INTEGER BEGIN RETURN Twice('one'); END", "C3 function"},
+      {"PROCEDURE C4() BEGIN DECLARE D BOOLEAN; CALL Note('hello', D); END", nullptr},
+      {"PROCEDURE C5() BEGIN DECLARE D BOOLEAN; CALL Note('hello', D, 3); END",
+       "invalid number of parameters"},
+      {"PROCEDURE C6() BEGIN DECLARE D BOOLEAN; CALL Note(DATE '2026-01-01', D); END",
+       "C6 procedure"},
+  };
+  int32_t number = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string name = "C" + std::to_string(++number);
+    TBRNRoutine* routine = std::string(c.text).starts_with("FUNCTION")
+                               ? static_cast<TBRNRoutine*>(addFunction(name, c.text))
+                               : addProcedure(name, c.text);
+    if (c.error == nullptr) {
+      EXPECT_NO_THROW(routine->Compile());
+      EXPECT_TRUE(routine->Definition->Compiled);
+      continue;
+    }
+    const EBRNException error = CaughtError([&] { routine->Compile(); });
+    EXPECT_EQ(error.ErrorCode, 700);
+    EXPECT_NE(error.ErrorMessage.find(c.error), std::string::npos) << error.ErrorMessage;
+  }
+  // The calls are dependencies of the callers.
+  auto* caller =
+      static_cast<TBRNFunction*>(catalog->DefaultSchema->Functions->FindByName("C1", true));
+  ASSERT_EQ(caller->ReferencedFunctions->Count(), 1);
+  EXPECT_EQ(caller->ReferencedFunctions->GetItem(0)->Name, "Twice");
+  auto* runner =
+      static_cast<TBRNProcedure*>(catalog->DefaultSchema->Procedures->FindByName("C4", true));
+  ASSERT_EQ(runner->ReferencedProcedures->Count(), 1);
+  EXPECT_EQ(runner->ReferencedProcedures->GetItem(0)->Name, "Note");
 }
 
 TEST_F(RoutinesTest, AFunctionAndAProcedureCannotShareAName) {

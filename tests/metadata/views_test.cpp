@@ -4,12 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "../foundation/test_support.h"
 #include "catalog_test_support.h"
 #include "foundation/core/memory_stream.h"
 #include "foundation/text/exception.h"
 #include "metadata/columns.h"
+#include "metadata/routines.h"
+#include "metadata/schemas.h"
+#include "metadata/tables.h"
 #include "metadata/views.h"
+#include "table_test_support.h"
 
 namespace brn {
 namespace {
@@ -18,11 +21,31 @@ using testing::AddColumn;
 using testing::CatalogFixture;
 
 struct Views : ::testing::Test, CatalogFixture {
-  Views() {
-    auto* orders = AddTable("Orders", 1);
-    AddColumn(*orders->Columns, "ID", dtInteger);
-    AddColumn(*orders->Columns, "Customer", dtChar, 30);
-    AddColumn(*orders->Columns, "Amount", dtInteger);
+  Views() { Orders = AddBaseTable("Orders", 1); }
+
+  TBRNBaseTable* Orders;
+
+  // A stored table of the Default schema: the row ID, ID, Customer, Amount.
+  TBRNBaseTable* AddBaseTable(const std::string& name, int32_t lockNumber) {
+    auto table = std::make_unique<TBRNBaseTable>(Catalog.get());
+    table->Name = name;
+    table->LockNumber = lockNumber;
+    table->AddRowIDColumn();
+    AddColumn(*table->Columns, "ID", dtInteger);
+    AddColumn(*table->Columns, "Customer", dtChar, 30);
+    AddColumn(*table->Columns, "Amount", dtInteger);
+    Catalog->DefaultSchema->BaseTables->AddObject(table.get());
+    return table.release();
+  }
+  // A view or derived table added to list (the Default schema's views or
+  // derived tables).
+  TBRNView* AddView(TBRNConfigObjects& list, const std::string& name, const std::string& query) {
+    auto view = std::make_unique<TBRNView>(Catalog.get());
+    view->Name = name;
+    view->Transient = &list == Catalog->DefaultSchema->TemporaryViews.get();
+    view->Definition->SetText(query);
+    list.AddObject(view.get());
+    return view.release();
   }
 
   // Views of these tests count as stored ones (changes mark the catalog
@@ -187,6 +210,124 @@ TEST_F(Views, KindWordOfViewsAndDerivedTables) {
   EXPECT_EQ(view->GetObjectTypeName(), "view");
   view->Transient = true;
   EXPECT_EQ(view->GetObjectTypeName(), "derived table");
+}
+
+TEST_F(Views, TablesViewsAndDerivedTablesShareOneNamespace) {
+  TBRNSchema* schema = Catalog->DefaultSchema;
+  AddView(*schema->Views, "Big", "SELECT ID FROM Orders");
+  struct Case {
+    const char* what;
+    TBRNConfigObjects* list;
+    std::string name;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"view named as a table", schema->Views.get(), "ORDERS",
+       "The table Orders already exists in the schema Default"},
+      {"table named as a view", schema->BaseTables.get(), "big",
+       "The view Big already exists in the schema Default"},
+      // A derived table's clash names no parent.
+      {"derived table named as a table", schema->TemporaryViews.get(), "Orders",
+       "The table Orders already exists"},
+      {"derived table named as a view", schema->TemporaryViews.get(), "BIG",
+       "The view Big already exists"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::unique_ptr<TBRNConfigObject> object;
+    if (c.list == schema->BaseTables.get()) {
+      object = std::make_unique<TBRNBaseTable>(Catalog.get());
+    } else {
+      object = std::make_unique<TBRNView>(Catalog.get());
+    }
+    object->Name = c.name;
+    const EBRNException error = testing::CaughtError([&] { c.list->AddObject(object.get()); });
+    EXPECT_EQ(error.ErrorCode, 400);
+    EXPECT_EQ(error.ErrorMessage, c.message);
+  }
+  EXPECT_EQ(schema->AllTables->Count(), 2);
+
+  // A derived table is no change of the catalog and never stored; a view
+  // then refuses its name too.
+  const std::vector<uint8_t> before = testing::RecordOf(*schema);
+  Catalog->Modified = false;
+  TBRNView* derived = AddView(*schema->TemporaryViews, "T1", "SELECT ID FROM Orders");
+  EXPECT_FALSE(Catalog->Modified);
+  EXPECT_EQ(derived->GetObjectTypeName(), "derived table");
+  EXPECT_EQ(testing::RecordOf(*schema), before);
+  auto view = std::make_unique<TBRNView>(Catalog.get());
+  view->Name = "t1";
+  EXPECT_EQ(testing::CaughtError([&] { schema->Views->AddObject(view.get()); }).ErrorMessage,
+            "The derived table T1 already exists in the schema Default");
+}
+
+TEST_F(Views, RenamesRewriteTheQueryOfTheViewsThatUseTheObject) {
+  TBRNSchema* schema = Catalog->DefaultSchema;
+  auto bonus = std::make_unique<TBRNFunction>(Catalog.get());
+  bonus->Name = "Bonus";
+  bonus->Definition->SetText("FUNCTION Bonus() RETURNS INTEGER BEGIN RETURN 10; END");
+  TBRNFunction* function = bonus.get();
+  schema->Functions->AddObject(bonus.release());
+  function->Compile();
+  function->DefineResult(function->Definition->Root);
+  TBRNBaseTable* other = AddBaseTable("Other", 2);
+
+  TBRNView* view =
+      AddView(*schema->Views, "Big", "SELECT Orders.ID, Amount FROM Orders WHERE Amount > Bonus()");
+  TBRNView* unrelated = AddView(*schema->Views, "Rest", "SELECT ID FROM Other");
+  view->Compile();
+  ASSERT_EQ(view->ReferencedTables->Count(), 1);
+  EXPECT_EQ(view->ReferencedTables->GetItem(0), Orders);
+  ASSERT_EQ(view->ReferencedFunctions->Count(), 1);
+  EXPECT_EQ(view->ReferencedFunctions->GetItem(0), function);
+
+  // The views that name an object are its referrers.
+  EXPECT_TRUE(Orders->IsReferencedBy(view));
+  EXPECT_FALSE(Orders->IsReferencedBy(unrelated));
+  EXPECT_TRUE(other->IsReferencedBy(unrelated));
+  EXPECT_TRUE(function->IsReferencedBy(view));
+
+  Catalog->Modified = false;
+  schema->Views->ReplaceReferencedName(Orders, "Sales");
+  EXPECT_EQ(view->Definition->SQL, "SELECT Sales.ID, Amount FROM Sales WHERE Amount > Bonus()");
+  EXPECT_EQ(unrelated->Definition->SQL, "SELECT ID FROM Other");
+  EXPECT_TRUE(Catalog->Modified);
+  Orders->Name = "Sales";
+
+  schema->Views->ReplaceReferencedName(function, "Extra");
+  EXPECT_EQ(view->Definition->SQL, "SELECT Sales.ID, Amount FROM Sales WHERE Amount > Extra()");
+  function->Name = "Extra";
+  function->Definition->ReplaceRoutineName("Extra");
+  // The rewritten text compiles against the renamed objects.
+  EXPECT_NO_THROW(view->Compile());
+  EXPECT_EQ(view->ReferencedTables->GetItem(0), Orders);
+
+  // Uncompiling forgets the dependencies.
+  view->Uncompile();
+  EXPECT_EQ(view->ReferencedTables->Count(), 0);
+  EXPECT_EQ(view->ReferencedFunctions->Count(), 0);
+}
+
+TEST_F(Views, StoredViewsLoadWithTheirCatalog) {
+  TBRNSchema* schema = Catalog->DefaultSchema;
+  TBRNView* view = AddView(*schema->Views, "Big", "SELECT ID, Amount FROM Orders");
+  view->Compile();
+  view->SetWithCheck(true);
+  const std::vector<uint8_t> bytes = testing::RecordOf(*Catalog);
+
+  TBRNCatalog loaded(&Config);
+  testing::LoadRecord(loaded, bytes);
+  EXPECT_TRUE(loaded.IsEqual(Catalog.get(), true));
+  TBRNSchema* loadedSchema = loaded.DefaultSchema;
+  ASSERT_EQ(loadedSchema->Views->Count(), 1);
+  TBRNView* loadedView = loadedSchema->Views->GetView(0);
+  EXPECT_EQ(loadedView->Definition->SQL, "SELECT ID, Amount FROM Orders");
+  EXPECT_TRUE(loadedView->WithCheck);
+  EXPECT_EQ(ColumnNames(*loadedView), ColumnNames(*view));
+  // The list of all tables and views follows the load: tables, then views.
+  ASSERT_EQ(loadedSchema->AllTables->Count(), 2);
+  EXPECT_EQ(loadedSchema->AllTables->GetItem(1), loadedView);
+  EXPECT_NO_THROW(loadedView->Compile());
 }
 
 }  // namespace

@@ -70,6 +70,11 @@ class TBRNTableFileHost {
   [[noreturn]] virtual void RaiseBackupError(const std::string& text) = 0;
   [[noreturn]] virtual void RaiseRestoreError(const std::string& text) = 0;
   virtual std::string GetFixedText(bool fixed) const { return fixed ? "Fixed" : "Not Fixed"; }
+  // The session's status line while a file's contents are verified.
+  virtual void ReportVerifyStatus(const std::string&) {}
+  // A timestamp read from a file: the engine raises its last issued
+  // timestamp to at least this value, so that timestamps never go back.
+  virtual void AdvanceTimestamp(int64_t) {}
 };
 
 }  // namespace brn
