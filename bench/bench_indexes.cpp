@@ -1,0 +1,294 @@
+// B-tree index throughput beside two references measured in the same run:
+// 1,000,000 random inserts of integer keys and 1,000,000 point lookups,
+// against std::map holding the same keys and against SQLite (a WITHOUT
+// ROWID table keyed by the integer, so that one B-tree is searched and
+// changed as here; the inserts in one transaction, the lookups through one
+// prepared statement). Both files live on disk in TMPDIR; both writers end
+// with a synchronous flush or commit.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "foundation/core/digest.h"
+#include "foundation/files/os_file_manager.h"
+#include "storage/files/table_file_host.h"
+#include "storage/indexes/index_file.h"
+#include "storage/indexes/index_keys.h"
+#include "storage/indexes/index_navigator.h"
+
+namespace brn {
+namespace {
+
+constexpr int32_t kKeys = 1000000;
+
+class BenchHost : public TBRNTableFileHost {
+ public:
+  explicit BenchHost(std::string folder) : folder_(std::move(folder)) {
+    digest_.DigestString("brn_watermark");
+  }
+  std::string GetTableName() const override { return "BenchIndexes"; }
+  std::string GetTableKindName() const override { return "table"; }
+  std::string GetFolder() const override { return folder_; }
+  uint32_t GetStructureChecksum() const override { return 1; }
+  bool IsEncrypted() const override { return false; }
+  bool IsTransient() const override { return false; }
+  bool IsTemporary() const override { return false; }
+  bool IsReadOnly() const override { return false; }
+  void SetReadOnly() override {}
+  bool SkipWriteCheck() const override { return false; }
+  bool SkipStructureCheck() const override { return false; }
+  bool IsCreatedByEngine() const override { return true; }
+  // The writer holds the table as a session inside a transaction would.
+  bool HoldsExclusiveLock() const override { return true; }
+  bool HoldsTransactionLock() const override { return true; }
+  void BeginRead() override {}
+  void EndRead() override {}
+  void BeginWrite() override {}
+  void EndWrite() override {}
+  bool TableHasChanged() override { return false; }
+  const TBRNDigest& GetSignatureDigest() const override { return digest_; }
+  bool IsValidSignature(const TBRNDigest& digest) const override { return digest.Equals(digest_); }
+  const TBRNDigest& GetEncryptionDigest() const override { return digest_; }
+  std::string GetFileExtension(TBRNTableFileKind) const override { return ".BRNIdx"; }
+  void LogMessage(const std::string&) override {}
+  void WriteWarningEvent(const std::string&) override {}
+  bool UpdateProgress(int32_t) override { return true; }
+  [[noreturn]] void RaiseBackupError(const std::string& text) override {
+    throw std::runtime_error(text);
+  }
+  [[noreturn]] void RaiseRestoreError(const std::string& text) override {
+    throw std::runtime_error(text);
+  }
+
+ private:
+  std::string folder_;
+  TBRNDigest digest_;
+};
+
+// One unique integer index, 4096-byte pages and a 64 MB cache (the whole
+// tree stays cached, as SQLite's cache is sized below).
+class BenchIndexHost : public TBRNIndexFileHost {
+ public:
+  BenchIndexHost() {
+    TBRNIndexKeyColumn column;
+    column.DataType = dtInteger;
+    layout_ =
+        std::make_unique<TBRNIndexKeyLayout>("ByKey", 1, std::vector<TBRNIndexKeyColumn>{column});
+  }
+  int32_t GetIndexCount() override { return 1; }
+  const TBRNIndexKeyLayout* GetIndexLayout(int32_t) override { return layout_.get(); }
+  void SetRebuildNeeded(int32_t, bool) override {}
+  int32_t GetIndexPageSize() const override { return 4096; }
+  int32_t GetMaxIndexBufferSize() const override { return 64 << 20; }
+  bool IsSystemTable() const override { return false; }
+  int32_t GetRowFileLastBlock() override { return kKeys; }
+
+ private:
+  std::unique_ptr<TBRNIndexKeyLayout> layout_;
+};
+
+std::string BenchFolder() {
+  const char* base = std::getenv("TMPDIR");
+  return std::string(base != nullptr ? base : "/tmp") + "/";
+}
+
+// The keys in random order (distinct) and the lookups in another.
+struct Keys {
+  std::vector<int32_t> Inserts;
+  std::vector<int32_t> Lookups;
+  Keys() {
+    std::mt19937 random(7);
+    Inserts.resize(kKeys);
+    for (int32_t i = 0; i < kKeys; ++i) Inserts[size_t(i)] = i * 3 + 1;
+    std::shuffle(Inserts.begin(), Inserts.end(), random);
+    Lookups = Inserts;
+    std::shuffle(Lookups.begin(), Lookups.end(), random);
+  }
+};
+
+const Keys& TheKeys() {
+  static const Keys keys;
+  return keys;
+}
+
+// The index file with its navigator; Fill inserts every key (row = position
+// + 1) and flushes.
+struct BrindleIndex {
+  BenchHost Host{BenchFolder()};
+  BenchIndexHost IndexHost;
+  TBRNOSFileManager Files{nullptr};
+  std::unique_ptr<TBRNIndexManager> File;
+  std::unique_ptr<TBRNIndexNavigator> Navigator;
+
+  BrindleIndex() {
+    File = std::make_unique<TBRNIndexManager>(&Host, &IndexHost, &Files);
+    ::unlink(File->GetFileName().c_str());
+    File->OpenOrCreate();
+    Navigator = std::make_unique<TBRNIndexNavigator>(File.get(), 0);
+  }
+  ~BrindleIndex() {
+    Navigator.reset();
+    File->Close();
+    ::unlink(File->GetFileName().c_str());
+  }
+  void Fill() {
+    TBRNContainedIndexKeyValues key(Navigator->GetLayout());
+    const std::vector<int32_t>& inserts = TheKeys().Inserts;
+    for (int32_t i = 0; i < kKeys; ++i) {
+      key.GetItem(0)->SetAsInteger(inserts[size_t(i)]);
+      Navigator->InsertKey(key, i + 1);
+    }
+    File->Flush(true);
+  }
+};
+
+void BM_BrindleIndexInsert(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto index = std::make_unique<BrindleIndex>();
+    state.ResumeTiming();
+    index->Fill();
+    state.PauseTiming();
+    index.reset();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * kKeys);
+}
+BENCHMARK(BM_BrindleIndexInsert)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_BrindleIndexLookup(benchmark::State& state) {
+  BrindleIndex index;
+  index.Fill();
+  TBRNContainedIndexKeyValues key(index.Navigator->GetLayout());
+  const std::vector<int32_t>& lookups = TheKeys().Lookups;
+  int64_t found = 0;
+  for (auto _ : state) {
+    for (int32_t value : lookups) {
+      key.GetItem(0)->SetAsInteger(value);
+      bool restart = false;
+      if (index.Navigator->FindKey(key, 0, restart, false) == 0) {
+        found += index.Navigator->GetRowNumber() > 0;
+      }
+    }
+  }
+  if (found != int64_t(state.iterations()) * kKeys) state.SkipWithError("a key was not found");
+  state.SetItemsProcessed(state.iterations() * kKeys);
+}
+BENCHMARK(BM_BrindleIndexLookup)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_StdMapInsert(benchmark::State& state) {
+  const std::vector<int32_t>& inserts = TheKeys().Inserts;
+  for (auto _ : state) {
+    std::map<int32_t, int32_t> map;
+    for (int32_t i = 0; i < kKeys; ++i) map.emplace(inserts[size_t(i)], i + 1);
+    benchmark::DoNotOptimize(map.size());
+    state.PauseTiming();
+    map.clear();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * kKeys);
+}
+BENCHMARK(BM_StdMapInsert)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_StdMapLookup(benchmark::State& state) {
+  const std::vector<int32_t>& inserts = TheKeys().Inserts;
+  std::map<int32_t, int32_t> map;
+  for (int32_t i = 0; i < kKeys; ++i) map.emplace(inserts[size_t(i)], i + 1);
+  int64_t found = 0;
+  for (auto _ : state) {
+    for (int32_t value : TheKeys().Lookups) {
+      auto it = map.find(value);
+      if (it != map.end()) found += it->second > 0;
+    }
+  }
+  if (found != int64_t(state.iterations()) * kKeys) state.SkipWithError("a key was not found");
+  state.SetItemsProcessed(state.iterations() * kKeys);
+}
+BENCHMARK(BM_StdMapLookup)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void Check(int rc, sqlite3* db) {
+  if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
+    throw std::runtime_error(sqlite3_errmsg(db));
+  }
+}
+
+struct SqliteIndex {
+  std::string Name = BenchFolder() + "bench_indexes.sqlite";
+  sqlite3* Db = nullptr;
+
+  SqliteIndex() {
+    ::unlink(Name.c_str());
+    Check(sqlite3_open(Name.c_str(), &Db), Db);
+    Check(sqlite3_exec(Db, "PRAGMA page_size=4096; PRAGMA cache_size=-65536;", nullptr, nullptr,
+                       nullptr),
+          Db);
+    Check(
+        sqlite3_exec(Db, "CREATE TABLE t(k INTEGER PRIMARY KEY NOT NULL, r INTEGER) WITHOUT ROWID",
+                     nullptr, nullptr, nullptr),
+        Db);
+  }
+  ~SqliteIndex() {
+    sqlite3_close(Db);
+    ::unlink(Name.c_str());
+  }
+  void Fill() {
+    Check(sqlite3_exec(Db, "BEGIN", nullptr, nullptr, nullptr), Db);
+    sqlite3_stmt* insert = nullptr;
+    Check(sqlite3_prepare_v2(Db, "INSERT INTO t(k, r) VALUES (?, ?)", -1, &insert, nullptr), Db);
+    const std::vector<int32_t>& inserts = TheKeys().Inserts;
+    for (int32_t i = 0; i < kKeys; ++i) {
+      sqlite3_bind_int(insert, 1, inserts[size_t(i)]);
+      sqlite3_bind_int(insert, 2, i + 1);
+      Check(sqlite3_step(insert), Db);
+      sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    Check(sqlite3_exec(Db, "COMMIT", nullptr, nullptr, nullptr), Db);
+  }
+};
+
+void BM_SqliteInsert(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto index = std::make_unique<SqliteIndex>();
+    state.ResumeTiming();
+    index->Fill();
+    state.PauseTiming();
+    index.reset();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * kKeys);
+}
+BENCHMARK(BM_SqliteInsert)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_SqliteLookup(benchmark::State& state) {
+  SqliteIndex index;
+  index.Fill();
+  sqlite3_stmt* select = nullptr;
+  Check(sqlite3_prepare_v2(index.Db, "SELECT r FROM t WHERE k = ?", -1, &select, nullptr),
+        index.Db);
+  int64_t found = 0;
+  for (auto _ : state) {
+    for (int32_t value : TheKeys().Lookups) {
+      sqlite3_bind_int(select, 1, value);
+      if (sqlite3_step(select) == SQLITE_ROW) found += sqlite3_column_int(select, 0) > 0;
+      sqlite3_reset(select);
+    }
+  }
+  sqlite3_finalize(select);
+  if (found != int64_t(state.iterations()) * kKeys) state.SkipWithError("a key was not found");
+  state.SetItemsProcessed(state.iterations() * kKeys);
+}
+BENCHMARK(BM_SqliteLookup)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+}  // namespace brn
