@@ -20,59 +20,15 @@
 
 #include "foundation/core/digest.h"
 #include "foundation/files/os_file_manager.h"
-#include "storage/files/table_file_host.h"
 #include "storage/indexes/index_file.h"
 #include "storage/indexes/index_keys.h"
 #include "storage/indexes/index_navigator.h"
+#include "storage_bench_host.h"
 
 namespace brn {
 namespace {
 
 constexpr int32_t kKeys = 1000000;
-
-class BenchHost : public TBRNTableFileHost {
- public:
-  explicit BenchHost(std::string folder) : folder_(std::move(folder)) {
-    digest_.DigestString("brn_watermark");
-  }
-  std::string GetTableName() const override { return "BenchIndexes"; }
-  std::string GetTableKindName() const override { return "table"; }
-  std::string GetFolder() const override { return folder_; }
-  uint32_t GetStructureChecksum() const override { return 1; }
-  bool IsEncrypted() const override { return false; }
-  bool IsTransient() const override { return false; }
-  bool IsTemporary() const override { return false; }
-  bool IsReadOnly() const override { return false; }
-  void SetReadOnly() override {}
-  bool SkipWriteCheck() const override { return false; }
-  bool SkipStructureCheck() const override { return false; }
-  bool IsCreatedByEngine() const override { return true; }
-  // The writer holds the table as a session inside a transaction would.
-  bool HoldsExclusiveLock() const override { return true; }
-  bool HoldsTransactionLock() const override { return true; }
-  void BeginRead() override {}
-  void EndRead() override {}
-  void BeginWrite() override {}
-  void EndWrite() override {}
-  bool TableHasChanged() override { return false; }
-  const TBRNDigest& GetSignatureDigest() const override { return digest_; }
-  bool IsValidSignature(const TBRNDigest& digest) const override { return digest.Equals(digest_); }
-  const TBRNDigest& GetEncryptionDigest() const override { return digest_; }
-  std::string GetFileExtension(TBRNTableFileKind) const override { return ".BRNIdx"; }
-  void LogMessage(const std::string&) override {}
-  void WriteWarningEvent(const std::string&) override {}
-  bool UpdateProgress(int32_t) override { return true; }
-  [[noreturn]] void RaiseBackupError(const std::string& text) override {
-    throw std::runtime_error(text);
-  }
-  [[noreturn]] void RaiseRestoreError(const std::string& text) override {
-    throw std::runtime_error(text);
-  }
-
- private:
-  std::string folder_;
-  TBRNDigest digest_;
-};
 
 // One unique integer index, 4096-byte pages and a 64 MB cache (the whole
 // tree stays cached, as SQLite's cache is sized below).
@@ -123,7 +79,8 @@ const Keys& TheKeys() {
 // The index file with its navigator; Fill inserts every key (row = position
 // + 1) and flushes.
 struct BrindleIndex {
-  BenchHost Host{BenchFolder()};
+  // The writer holds the table as a session inside a transaction would.
+  BenchHost Host{BenchFolder(), ".BRNIdx", "BenchIndexes", true, true};
   BenchIndexHost IndexHost;
   TBRNOSFileManager Files{nullptr};
   std::unique_ptr<TBRNIndexManager> File;
@@ -151,10 +108,13 @@ struct BrindleIndex {
   }
 };
 
-void BM_BrindleIndexInsert(benchmark::State& state) {
+// Every key inserted into a fresh Index (BrindleIndex or SqliteIndex); only
+// the Fill is timed.
+template <typename Index>
+void RunInserts(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
-    auto index = std::make_unique<BrindleIndex>();
+    auto index = std::make_unique<Index>();
     state.ResumeTiming();
     index->Fill();
     state.PauseTiming();
@@ -162,6 +122,10 @@ void BM_BrindleIndexInsert(benchmark::State& state) {
     state.ResumeTiming();
   }
   state.SetItemsProcessed(state.iterations() * kKeys);
+}
+
+void BM_BrindleIndexInsert(benchmark::State& state) {
+  RunInserts<BrindleIndex>(state);
 }
 BENCHMARK(BM_BrindleIndexInsert)->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -257,16 +221,7 @@ struct SqliteIndex {
 };
 
 void BM_SqliteInsert(benchmark::State& state) {
-  for (auto _ : state) {
-    state.PauseTiming();
-    auto index = std::make_unique<SqliteIndex>();
-    state.ResumeTiming();
-    index->Fill();
-    state.PauseTiming();
-    index.reset();
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * kKeys);
+  RunInserts<SqliteIndex>(state);
 }
 BENCHMARK(BM_SqliteInsert)->Unit(benchmark::kMillisecond)->Iterations(3);
 

@@ -22,58 +22,14 @@
 #include "foundation/core/digest.h"
 #include "foundation/files/os_file_manager.h"
 #include "metadata/columns.h"
-#include "storage/files/table_file_host.h"
 #include "storage/rows/row_file.h"
 #include "storage/rows/row_file_navigator.h"
+#include "storage_bench_host.h"
 
 namespace brn {
 namespace {
 
 constexpr int32_t kRows = 1000000;
-
-class BenchHost : public TBRNTableFileHost {
- public:
-  explicit BenchHost(std::string folder) : folder_(std::move(folder)) {
-    digest_.DigestString("brn_watermark");
-  }
-  std::string GetTableName() const override { return "Bench"; }
-  std::string GetTableKindName() const override { return "table"; }
-  std::string GetFolder() const override { return folder_; }
-  uint32_t GetStructureChecksum() const override { return 1; }
-  bool IsEncrypted() const override { return false; }
-  bool IsTransient() const override { return false; }
-  bool IsTemporary() const override { return false; }
-  bool IsReadOnly() const override { return false; }
-  void SetReadOnly() override {}
-  bool SkipWriteCheck() const override { return false; }
-  bool SkipStructureCheck() const override { return false; }
-  bool IsCreatedByEngine() const override { return true; }
-  // A bulk insert runs under the table's exclusive lock.
-  bool HoldsExclusiveLock() const override { return true; }
-  bool HoldsTransactionLock() const override { return false; }
-  void BeginRead() override {}
-  void EndRead() override {}
-  void BeginWrite() override {}
-  void EndWrite() override {}
-  bool TableHasChanged() override { return false; }
-  const TBRNDigest& GetSignatureDigest() const override { return digest_; }
-  bool IsValidSignature(const TBRNDigest& digest) const override { return digest.Equals(digest_); }
-  const TBRNDigest& GetEncryptionDigest() const override { return digest_; }
-  std::string GetFileExtension(TBRNTableFileKind) const override { return ".BRNTbl"; }
-  void LogMessage(const std::string&) override {}
-  void WriteWarningEvent(const std::string&) override {}
-  bool UpdateProgress(int32_t) override { return true; }
-  [[noreturn]] void RaiseBackupError(const std::string& text) override {
-    throw std::runtime_error(text);
-  }
-  [[noreturn]] void RaiseRestoreError(const std::string& text) override {
-    throw std::runtime_error(text);
-  }
-
- private:
-  std::string folder_;
-  TBRNDigest digest_;
-};
 
 // A fresh folder, removed at the end.
 struct BenchFolder {
@@ -140,7 +96,8 @@ void RowFile_InsertAndReadBack(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     BenchFolder folder;
-    BenchHost host(folder.Path);
+    // A bulk insert runs under the table's exclusive lock.
+    BenchHost host(folder.Path, ".BRNTbl", "Bench", true);
     TBRNOSFileManager files(nullptr);
     state.ResumeTiming();
 

@@ -15,7 +15,7 @@
 #include "foundation/files/memory_file_manager.h"
 #include "foundation/files/os_file_manager.h"
 #include "storage/files/table_file.h"
-#include "storage/files/table_file_host.h"
+#include "storage_bench_host.h"
 
 namespace brn {
 namespace {
@@ -23,49 +23,6 @@ namespace {
 constexpr int32_t kBlockSize = 4096;
 constexpr int32_t kCachedBlocks = 1024;
 constexpr int32_t kFlushBlocks = 10000;
-
-class BenchHost : public TBRNTableFileHost {
- public:
-  explicit BenchHost(std::string folder) : folder_(std::move(folder)) {
-    digest_.DigestString("brn_watermark");
-  }
-  std::string GetTableName() const override { return "Bench"; }
-  std::string GetTableKindName() const override { return "table"; }
-  std::string GetFolder() const override { return folder_; }
-  uint32_t GetStructureChecksum() const override { return 1; }
-  bool IsEncrypted() const override { return false; }
-  bool IsTransient() const override { return false; }
-  bool IsTemporary() const override { return false; }
-  bool IsReadOnly() const override { return false; }
-  void SetReadOnly() override {}
-  bool SkipWriteCheck() const override { return false; }
-  bool SkipStructureCheck() const override { return false; }
-  bool IsCreatedByEngine() const override { return true; }
-  bool HoldsExclusiveLock() const override { return false; }
-  bool HoldsTransactionLock() const override { return false; }
-  void BeginRead() override {}
-  void EndRead() override {}
-  void BeginWrite() override {}
-  void EndWrite() override {}
-  bool TableHasChanged() override { return false; }
-  const TBRNDigest& GetSignatureDigest() const override { return digest_; }
-  bool IsValidSignature(const TBRNDigest& digest) const override { return digest.Equals(digest_); }
-  const TBRNDigest& GetEncryptionDigest() const override { return digest_; }
-  std::string GetFileExtension(TBRNTableFileKind) const override { return ".BRNBch"; }
-  void LogMessage(const std::string&) override {}
-  void WriteWarningEvent(const std::string&) override {}
-  bool UpdateProgress(int32_t) override { return true; }
-  [[noreturn]] void RaiseBackupError(const std::string& text) override {
-    throw std::runtime_error(text);
-  }
-  [[noreturn]] void RaiseRestoreError(const std::string& text) override {
-    throw std::runtime_error(text);
-  }
-
- private:
-  std::string folder_;
-  TBRNDigest digest_;
-};
 
 class BenchFile : public TBRNTableFileManager {
  public:
@@ -100,7 +57,7 @@ std::vector<int32_t> RandomBlocks(int32_t count) {
 
 void BM_CacheRandomReads(benchmark::State& state) {
   TBRNMemoryFileManager files(nullptr);
-  BenchHost host("/bench/");
+  BenchHost host("/bench/", ".BRNBch");
   BenchFile file(&host, &files, kCachedBlocks * 2);
   file.OpenOrCreate();
   for (int32_t n = 1; n <= kCachedBlocks; ++n) {
@@ -146,7 +103,7 @@ std::string BenchFolder() {
 
 void BM_FlushDirtyBlocks(benchmark::State& state) {
   TBRNOSFileManager files(nullptr);
-  BenchHost host(BenchFolder());
+  BenchHost host(BenchFolder(), ".BRNBch");
   {
     BenchFile file(&host, &files, kFlushBlocks + 16);
     file.OpenOrCreate();

@@ -40,10 +40,6 @@ TBRNConstraints* constraintsOf(TBRNConfigObject* table) {
   return holder != nullptr ? holder->GetConstraints() : nullptr;
 }
 
-// Every int32 of a constraint column record beside the base record.
-constexpr int32_t kMinColumnRecord = kMinStoredRecordSize + 4;
-constexpr int32_t kMinSourceRecord = kMinStoredRecordSize + 8;
-
 }  // namespace
 
 // ---------------------------------------------------------------------------

@@ -30,8 +30,6 @@ constexpr int32_t kIndexPageOverhead = 51;
 constexpr int32_t kIndexPageAlignment = 8;
 // Bytes a text index key holds besides the word.
 constexpr int32_t kTextKeyOverhead = 3;
-// An index column record: the base record plus four int32/Boolean fields.
-constexpr int32_t kMinIndexColumnRecord = kMinStoredRecordSize + 10;
 
 bool isCollatedColumn(const TBRNColumn* column) {
   return column != nullptr && (IsTextDataType(column->DataType, column->SubType) ||

@@ -73,6 +73,22 @@ TBRNExprToken* newColumnReference(const std::string& name, TBRNExprToken* tableR
   return node;
 }
 
+// The alias followed by 1, 2, ...: the first name that no table, temporary
+// table, view or derived table of the schema bears. They share one
+// namespace, so a name taken by a table would fail the query.
+std::string derivedTableName(const TBRNSchema* schema, const std::string& alias) {
+  const TBRNConfigObjects* lists[] = {schema->BaseTables.get(), schema->TemporaryTables.get(),
+                                      schema->Views.get(), schema->TemporaryViews.get()};
+  // Ends within (members + 1) tries: each member takes at most one number.
+  for (int32_t counter = 1;; ++counter) {
+    std::string name = alias + std::to_string(counter);
+    bool taken = false;
+    for (const TBRNConfigObjects* list : lists)
+      taken = taken || (list != nullptr && list->FindByName(name, false) != nullptr);
+    if (!taken) return name;
+  }
+}
+
 void copyColumnType(TBRNExprToken* node, const TBRNColumn* column) {
   node->DataType = column->DataType;
   node->SubType = column->SubType;
@@ -266,7 +282,7 @@ void TBRNCatalog::createDerivedTable(TBRNExprToken* node, TBRNUser* user) {
   const std::string alias = node->Alias.empty() ? node->Name : node->Alias;
   std::unique_ptr<TBRNView> table(static_cast<TBRNView*>(views->NewItemOwnedBy(user)));
   table->SetTransient(true);
-  table->Name = views->MakeUniqueName(alias);
+  table->Name = derivedTableName(schema, alias);
   table->LoadedName = alias;
   if (user != nullptr) table->GrantAll(user, user);
   // The derived table reads the subquery of the tree it appears in; it

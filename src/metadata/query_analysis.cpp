@@ -193,6 +193,28 @@ void addResultIndexColumns(TBRNIndex* index, TBRNColumns* columns, const TBRNExp
   }
 }
 
+// Whether the query reads only some rows or groups of its first FROM table:
+// through a condition or grouping of its own, or a condition of an
+// updateable view it reads through.
+bool readsPartOfSource(TBRNCatalog& home, const TBRNExprToken* query) {
+  TBRNCatalog* catalog = &home;
+  if (argumentAt(query, qpGroupBy) != nullptr || argumentAt(query, qpHaving) != nullptr)
+    return true;
+  for (int32_t depth = 0; depth < kMaxViewDepth; ++depth) {
+    if (QueryHasConditions(query)) return true;
+    const TBRNExprToken* first = argumentAt(argumentAt(query, qpFrom), 0);
+    if (first == nullptr) return false;
+    catalog = catalog->CatalogForToken(first);
+    auto* view = dynamic_cast<TBRNView*>(catalog->FindTableOrView(
+        catalog->SchemaForToken(first, true), first->Name, nullptr, true, true));
+    if (view == nullptr || !view->Updateable) return false;
+    view->Compile();
+    if (!view->Updateable) return false;
+    query = view->Definition->Root;
+  }
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -262,7 +284,7 @@ TBRNVirtualTable* TBRNCatalog::GetSingleSourceTable(const TBRNExprToken* query, 
     auto* table = dynamic_cast<TBRNVirtualTable*>(catalog->FindTableOrView(
         catalog->SchemaForToken(first, true), first->Name, nullptr, true, true));
     auto* view = dynamic_cast<TBRNView*>(table);
-    if (!followViews || view == nullptr || !view->Updateable || view->Transient) return table;
+    if (!followViews || view == nullptr || !view->Updateable) return table;
     view->Compile();
     if (!view->Updateable) return table;
     query = view->Definition->Root;
@@ -369,6 +391,8 @@ bool TBRNCatalog::CanUseIndexForAggregate(const TBRNExprToken* query) {
   if (call == nullptr || call->Kind != tkFunction) return false;
   const TBRNExprToken* argument = argumentAt(call, 0);
   if (argument == nullptr || argument->Kind != tkColumnReference) return false;
+  // An index answers for all rows of its table.
+  if (readsPartOfSource(*this, query)) return false;
   if (call->Operation == opCount) return argument->Name == "*";
   if (call->Operation != opMax && call->Operation != opMin) return false;
   TBRNVirtualTable* source = GetSingleSourceTable(query, true);
@@ -522,10 +546,17 @@ void TBRNCatalog::DefineViewColumns(const TBRNExprToken* query, TBRNVirtualTable
           table, newColumn(table, item->Alias, sourceColumn->DataType, sourceColumn->SubType,
                            sourceColumn->Length, sourceColumn->Scale, sourceColumn->Collation));
       if (item->Hidden) column->Internal = true;
-      TBRNSchema* schema = source->GetSchema();
-      column->Origin = schema == nullptr || schema == source->Catalog->DefaultSchema
-                           ? source->Name + "." + sourceColumn->Name
-                           : schema->Name + "." + source->Name + "." + sourceColumn->Name;
+      if (source->Transient) {
+        // A derived table's generated name lasts only as long as the tree
+        // that made it: the column takes over where the derived table's
+        // column comes from (nothing for a computed one).
+        column->Origin = sourceColumn->Origin;
+      } else {
+        TBRNSchema* schema = source->GetSchema();
+        column->Origin = schema == nullptr || schema == source->Catalog->DefaultSchema
+                             ? source->Name + "." + sourceColumn->Name
+                             : schema->Name + "." + source->Name + "." + sourceColumn->Name;
+      }
       column->ComputeKeyMembership();
     }
   }

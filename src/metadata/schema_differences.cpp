@@ -1,5 +1,7 @@
 #include "metadata/schema_differences.h"
 
+#include <algorithm>
+
 #include "metadata/routines.h"
 #include "metadata/schemas.h"
 #include "metadata/tables.h"
@@ -14,6 +16,11 @@ std::unique_ptr<TBRNSchemaObjects> TBRNSchemaObjects::CreateForSchema(TBRNSchema
 TBRNSchemaObjects::TBRNSchemaObjects(TBRNSchema* schema)
     : TBRNSelectedConfigObjects(schema->Config), Schema(schema) {
   Owner = schema;
+}
+
+TBRNSchemaObjects::~TBRNSchemaObjects() {
+  // Each Clear takes its difference off the list.
+  while (!cloneHolders_.empty()) cloneHolders_.back()->Clear();
 }
 
 void TBRNSchemaObjects::CollectObjects() {
@@ -42,6 +49,44 @@ TBRNConfigObject* TBRNSchemaObjects::NewItemLike(TBRNConfigObject* object) {
   if (privileged != nullptr && (privileged->OwnerID != 0 || !privileged->OwnerName.empty()))
     owner = privileged->GetOwner();
   return list->NewItemOwnedBy(owner);
+}
+
+// ---------------------------------------------------------------------------
+// TBRNSchemaDifference
+
+TBRNSchemaDifference::~TBRNSchemaDifference() {
+  detach();
+}
+
+void TBRNSchemaDifference::CompareSelections(TBRNSelectedConfigObjects* oldObjects,
+                                             TBRNSelectedConfigObjects* newObjects,
+                                             char terminator) {
+  // Also after a failure: the entries made until then are held too.
+  struct Attach {
+    TBRNSchemaDifference* Difference;
+    TBRNSchemaObjects* Source;
+    ~Attach() { Difference->attachTo(Source); }
+  } attach{this, dynamic_cast<TBRNSchemaObjects*>(newObjects)};
+  TBRNConfigObjectsDifference::CompareSelections(oldObjects, newObjects, terminator);
+}
+
+void TBRNSchemaDifference::Clear() {
+  detach();
+  TBRNConfigObjectsDifference::Clear();
+}
+
+void TBRNSchemaDifference::attachTo(TBRNSchemaObjects* source) {
+  if (source == nullptr || Clones == nullptr || Clones->Count() == 0 || cloneSource_ != nullptr)
+    return;
+  cloneSource_ = source;
+  source->cloneHolders_.push_back(this);
+}
+
+void TBRNSchemaDifference::detach() {
+  if (cloneSource_ == nullptr) return;
+  std::vector<TBRNSchemaDifference*>& holders = cloneSource_->cloneHolders_;
+  holders.erase(std::remove(holders.begin(), holders.end(), this), holders.end());
+  cloneSource_ = nullptr;
 }
 
 }  // namespace brn

@@ -305,6 +305,31 @@ bool isFunction(const TBRNConfigObject* object) {
   return dynamic_cast<const TBRNFunction*>(object) != nullptr;
 }
 
+// The origins that name the table or view target in this catalog take its
+// new name: a compile keeps columns whose names and types still match the
+// query, so an origin left alone would name a table that no longer exists.
+void renameOrigins(TBRNColumns* columns, TBRNConfigObject* target, const std::string& newName) {
+  auto* table = dynamic_cast<TBRNVirtualTable*>(target);
+  TBRNSchema* targetSchema = table != nullptr ? table->GetSchema() : nullptr;
+  if (targetSchema == nullptr) return;
+  for (int32_t i = 0; i < columns->Count(); ++i) {
+    TBRNColumn* column = columns->GetItem(i);
+    if (column->Origin.empty()) continue;
+    std::string database;
+    std::string schema;
+    std::string tableName;
+    std::string columnName;
+    SplitQualifiedName(column->Origin, database, schema, columnName, tableName);
+    const bool sameSchema = schema.empty() ? targetSchema == table->Catalog->DefaultSchema
+                                           : TextEqualsIgnoreCase(schema, targetSchema->Name);
+    if (!database.empty() || !sameSchema || !TextEqualsIgnoreCase(tableName, target->GetName()))
+      continue;
+    std::string origin;
+    BuildQualifiedName("", schema, newName, origin, "", columnName);
+    column->SetOrigin(origin);
+  }
+}
+
 }  // namespace
 
 void TBRNView::RegisterReferenceTo(TBRNConfigObject* target) {
@@ -333,8 +358,10 @@ void TBRNView::ReplaceReferencedName(TBRNConfigObject* target, const std::string
   if (target == nullptr || target == this) return;
   if (isTableOrView(target)) {
     Compile();
-    if (SelectionHolds(ReferencedTables.get(), target))
+    if (SelectionHolds(ReferencedTables.get(), target)) {
       Definition->RenameInText(tkTableReference, target->GetName(), newName);
+      renameOrigins(Columns.get(), target, newName);
+    }
   } else if (isFunction(target)) {
     Compile();
     if (SelectionHolds(ReferencedFunctions.get(), target))

@@ -268,6 +268,14 @@ TEST_F(QueryBinding, DerivedTableBearsAGeneratedNameAndKeepsItsAlias) {
             kSQLTextErrorCode);
   EXPECT_EQ(derived->Count(), 0);
 
+  // The generated name steers clear of the tables and views of the schema.
+  AddBaseTable("T1", {{"ID", dtInteger, 0}});
+  {
+    auto query = Compile("SELECT T.ID FROM (SELECT ID FROM Orders) T");
+    ASSERT_EQ(derived->Count(), 1);
+    EXPECT_EQ(derived->GetView(0)->Name, "T2");
+  }
+
   // A handler takes the table over instead.
   std::vector<TBRNPrivilegedConfigObject*> released;
   Catalog->OnDerivedTableRelease = [&](TBRNPrivilegedConfigObject*& table) {
@@ -322,6 +330,11 @@ TEST_F(QueryBinding, UpdateableViewsBindToTheirBaseColumns) {
   EXPECT_EQ(list->Argument(1)->Argument(0)->Index, 1);  // Orders.ID
   EXPECT_EQ(Catalog->GetSingleSourceTable(query->Root, false), view);
   EXPECT_EQ(Catalog->GetSingleSourceTable(query->Root, true), Orders);
+  // So is a derived table that reads one table live.
+  auto derived = Compile("SELECT Customer FROM (SELECT ID, Customer FROM Orders) T");
+  const TBRNExprToken* customer = derived->Root->Argument(qpSelectList)->Argument(0)->Argument(0);
+  EXPECT_EQ(customer->Index, 2);  // Orders.Customer
+  EXPECT_EQ(Catalog->GetSingleSourceTable(derived->Root, true), Orders);
   EXPECT_EQ(view->Columns->GetItem(2)->ResolveOrigin(), Orders->Columns->GetItem(1));
   EXPECT_TRUE(view->Columns->GetItem(2)->InPrimaryKey);
 }
@@ -391,6 +404,14 @@ TEST_F(QueryBinding, SensitiveQueriesAndTheirIndexOrder) {
       {"SELECT O.ID FROM Orders O, Customers C WHERE O.ID = C.ID", false, -1},
       {"SELECT ID FROM Customers", true, 0},
       {"SELECT 1 AS One", false, -1},
+      {"SELECT DISTINCT ID FROM Orders ORDER BY ID", true, 0},
+      {"SELECT O.ID FROM Orders O JOIN Customers C ON O.ID = C.ID", false, -1},
+      {"SELECT ID FROM Orders WHERE ID IN (SELECT ID FROM Customers)", true, 0},
+      {"SELECT ID FROM Orders WHERE EXISTS (SELECT ID FROM Customers WHERE Customers.ID = "
+       "Orders.ID)",
+       false, -1},
+      // A derived table over one table is read through to that table.
+      {"SELECT Customer FROM (SELECT ID, Customer FROM Orders) T ORDER BY Customer DESC", true, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Text);
@@ -442,6 +463,14 @@ TEST_F(QueryBinding, QueryQuestions) {
 }
 
 TEST_F(QueryBinding, AggregatesAnsweredFromAnIndex) {
+  for (auto [name, text] : {std::pair{"Large", "SELECT ID FROM Orders WHERE Amount > 10"},
+                            {"Everything", "SELECT ID, Amount FROM Orders"}}) {
+    auto view = std::make_unique<TBRNView>(Catalog.get());
+    view->Name = name;
+    view->Definition->SetText(text);
+    Catalog->DefaultSchema->Views->AddObject(view.get());
+    view.release()->Compile();
+  }
   struct Case {
     const char* Text;
     bool FromIndex;
@@ -454,6 +483,12 @@ TEST_F(QueryBinding, AggregatesAnsweredFromAnIndex) {
       {"SELECT COUNT(Amount) FROM Orders", false},
       {"SELECT MIN(ID), MAX(ID) FROM Orders", false},
       {"SELECT MIN(O.ID) FROM Orders O, Customers C", false},
+      // Only a whole table can be answered from its index.
+      {"SELECT COUNT(*) FROM Orders WHERE Amount > 10", false},
+      {"SELECT MIN(ID) FROM Orders WHERE Customer = 'Smith'", false},
+      {"SELECT MIN(ID) FROM Orders GROUP BY Customer", false},
+      {"SELECT MIN(ID) FROM Large", false},
+      {"SELECT MIN(ID) FROM Everything", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Text);
@@ -492,6 +527,21 @@ TEST_F(QueryBinding, ResultTablesHaveOneColumnPerItemAndTheirInternalIndexes) {
       {"SELECT Customer FROM Orders GROUP BY Customer INTERSECT SELECT Name FROM Customers",
        {"~__RowID", "Customer"},
        {"__GroupBy(Customer)", "__Distinct(Customer)"}},
+      {"SELECT ID FROM Orders EXCEPT ALL SELECT ID FROM Customers",
+       {"~__RowID", "ID"},
+       {"__Distinct(ID)", "__OrderBy(ID)"}},
+      {"SELECT DISTINCT COUNT(*) AS N FROM Orders",
+       {"~__RowID", "N"},
+       {"__Distinct(N)", "__OrderBy(__RowID)"}},
+      {"SELECT Amount, COUNT(*) AS N FROM Orders GROUP BY Customer, Amount ORDER BY N, Customer "
+       "DESC",
+       {"~__RowID", "Amount", "N", "~Customer"},
+       {"__GroupBy(Customer,Amount)", "__OrderBy(N,-Customer)"}},
+      {"SELECT C.Name, O.ID FROM Orders O JOIN Customers C ON O.ID = C.ID",
+       {"~__RowID", "Name", "ID"},
+       {"__OrderBy(ID)"}},
+      // The key order of the table behind a derived table.
+      {"SELECT ID FROM (SELECT ID, Customer FROM Orders) T", {"~__RowID", "ID"}, {"__OrderBy(ID)"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Text);

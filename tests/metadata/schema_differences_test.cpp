@@ -147,5 +147,61 @@ TEST_F(SchemaDifferences, IdenticalSchemasAndInternalObjectsGiveNoEntries) {
   EXPECT_EQ(copy.DefaultSchema->SchemaObjects->Count(), 0);
 }
 
+TEST_F(SchemaDifferences, RoutinesAndViewsFollowWhatTheyCallOrRead) {
+  // Current: a procedure calling a function made after it, and a view that
+  // was altered to read a view made after it.
+  Table(*Catalog, "T");
+  Procedure(*Catalog, "P", "PROCEDURE P() BEGIN DECLARE X INTEGER; SET X = F(); END");
+  Function(*Catalog, "F", "FUNCTION F() RETURNS INTEGER BEGIN RETURN 1; END");
+  TBRNView* top = View(*Catalog, "Top", "SELECT ID FROM T");
+  top->Compile();
+  View(*Catalog, "Low", "SELECT ID FROM T")->Compile();
+  top->Definition->SetText("SELECT ID FROM Low");
+  top->Compile();
+
+  // Target: each caller made before the routine it calls.
+  Table(*Target, "T");
+  Procedure(*Target, "P2", "PROCEDURE P2() BEGIN CALL Q(); END");
+  Procedure(*Target, "Q", "PROCEDURE Q() BEGIN END");
+  Routine<TBRNFunction>(*Target, *Target->DefaultSchema->Functions, "G",
+                        "FUNCTION G() RETURNS INTEGER BEGIN RETURN H(); END");
+  Function(*Target, "H", "FUNCTION H() RETURNS INTEGER BEGIN RETURN 2; END");
+
+  EXPECT_EQ(Compare(*Target), (std::vector<std::string>{
+                                  "CREATE PROCEDURE Q() BEGIN END",
+                                  "CREATE FUNCTION H() RETURNS INTEGER BEGIN RETURN 2; END",
+                                  "CREATE PROCEDURE P2() BEGIN CALL Q(); END",
+                                  "CREATE FUNCTION G() RETURNS INTEGER BEGIN RETURN H(); END",
+                                  "DROP VIEW \"Top\"",
+                                  "DROP PROCEDURE \"P\"",
+                                  "DROP VIEW \"Low\"",
+                                  "DROP FUNCTION \"F\"",
+                              }));
+}
+
+TEST_F(SchemaDifferences, CreateEntriesGoWithTheTargetSchema) {
+  Table(*Catalog, "Gone");
+  Table(*Target, "NewTable");
+  View(*Target, "NewView", "SELECT ID, Label FROM NewTable");
+  Function(*Target, "Answer", "FUNCTION Answer() RETURNS INTEGER BEGIN RETURN 42; END");
+
+  // A difference freed before the target it was made from.
+  {
+    TBRNCatalog other(&Config);
+    TBRNSchema* schema = other.DefaultSchema;
+    schema->SchemaDifference->CompareSelections(schema->SchemaObjects.get(),
+                                                Target->DefaultSchema->SchemaObjects.get(), ';');
+    EXPECT_EQ(schema->SchemaDifference->Count(), 3);
+  }
+
+  // The CREATE entries are objects of the target's catalog: when it goes,
+  // the comparison with it goes first.
+  EXPECT_EQ(Compare(*Target).size(), 4u);
+  Target.reset();
+  TBRNSchemaDifference* difference = Catalog->DefaultSchema->SchemaDifference.get();
+  EXPECT_EQ(difference->Count(), 0);
+  EXPECT_EQ(difference->Clones->Count(), 0);
+}
+
 }  // namespace
 }  // namespace brn

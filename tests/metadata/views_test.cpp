@@ -298,9 +298,12 @@ TEST_F(Views, RenamesRewriteTheQueryOfTheViewsThatUseTheObject) {
   EXPECT_EQ(view->Definition->SQL, "SELECT Sales.ID, Amount FROM Sales WHERE Amount > Extra()");
   function->Name = "Extra";
   function->Definition->ReplaceRoutineName("Extra");
-  // The rewritten text compiles against the renamed objects.
+  // The rewritten text compiles against the renamed objects, and the view's
+  // columns still lead to their base columns.
   EXPECT_NO_THROW(view->Compile());
   EXPECT_EQ(view->ReferencedTables->GetItem(0), Orders);
+  ASSERT_TRUE(view->Updateable);
+  EXPECT_EQ(view->Columns->GetItem(2)->ResolveOrigin(), Orders->Columns->GetItem(3));
 
   // Uncompiling forgets the dependencies.
   view->Uncompile();
@@ -328,6 +331,71 @@ TEST_F(Views, StoredViewsLoadWithTheirCatalog) {
   ASSERT_EQ(loadedSchema->AllTables->Count(), 2);
   EXPECT_EQ(loadedSchema->AllTables->GetItem(1), loadedView);
   EXPECT_NO_THROW(loadedView->Compile());
+}
+
+TEST_F(Views, ResultViewsKeepTheirColumnsWhenCompiledAgain) {
+  const char* queries[] = {
+      "SELECT Customer, COUNT(*) AS N, SUM(Amount) AS S FROM Orders GROUP BY Customer",
+      "SELECT ID FROM Orders ORDER BY Amount",
+      "SELECT T.ID FROM (SELECT ID, Amount FROM Orders) T GROUP BY T.ID",
+      "SELECT DISTINCT Customer, CAST(Amount AS VARCHAR(10)) AS A FROM Orders",
+  };
+  for (const char* query : queries) {
+    SCOPED_TRACE(query);
+    auto view = NewView("V", query);
+    view->Compile();
+    EXPECT_FALSE(view->Updateable);
+    std::vector<TBRNColumn*> before;
+    for (int32_t i = 0; i < view->Columns->Count(); ++i)
+      before.push_back(view->Columns->GetItem(i));
+    view->Uncompile();
+    view->Compile();
+    ASSERT_EQ(view->Columns->Count(), int32_t(before.size()));
+    for (size_t i = 0; i < before.size(); ++i)
+      EXPECT_EQ(view->Columns->GetItem(int32_t(i)), before[i]);
+  }
+  EXPECT_EQ(Catalog->DefaultSchema->TemporaryViews->Count(), 0);
+}
+
+TEST_F(Views, DerivedTablesOfAStoredViewLiveWithItsCompiledQuery) {
+  TBRNSchema* schema = Catalog->DefaultSchema;
+  TBRNView* view = AddView(*schema->Views, "Big",
+                           "SELECT T.ID, T.Amount FROM (SELECT ID, Amount FROM Orders) T");
+  view->Compile();
+  EXPECT_EQ(schema->TemporaryViews->Count(), 1);
+  EXPECT_TRUE(Orders->IsReferencedBy(view));
+  TBRNView* top = AddView(*schema->Views, "Top", "SELECT ID FROM Big");
+  top->Compile();
+
+  // A copy of the compiled view shares nothing that it would free.
+  auto copy = std::make_unique<TBRNView>(Catalog.get());
+  copy->Assign(view, true);
+  view->Uncompile();
+  EXPECT_EQ(schema->TemporaryViews->Count(), 0);
+  copy.reset();
+  view->Compile();
+  EXPECT_EQ(schema->TemporaryViews->Count(), 1);
+}
+
+TEST_F(Views, ColumnsOverADerivedTableLeadToItsSource) {
+  // The derived tables' generated names depend on what else is compiled at
+  // the time; the view's columns must not.
+  TBRNSchema* schema = Catalog->DefaultSchema;
+  TBRNView* first =
+      AddView(*schema->Views, "First", "SELECT T.ID AS A FROM (SELECT ID FROM Orders) T");
+  TBRNView* second = AddView(*schema->Views, "Second",
+                             "SELECT T.Customer AS B FROM (SELECT Customer FROM Orders) T");
+  first->Compile();
+  second->Compile();
+  ASSERT_TRUE(second->Updateable);
+  first->Uncompile();
+  second->Uncompile();
+  second->Compile();
+  EXPECT_EQ(second->Columns->GetItem(1)->ResolveOrigin(), Orders->Columns->GetItem(2));
+  TBRNCatalogQuery query(&Stored);
+  query.SetCatalog(Catalog.get());
+  query.SetText("SELECT B FROM Second");
+  EXPECT_NO_THROW(query.Compile());
 }
 
 }  // namespace

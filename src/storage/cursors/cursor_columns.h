@@ -19,7 +19,9 @@ class TBRNMappedCursorColumns;
 // What the column, index and key classes of a cursor need of the cursor: its
 // own copy of the table columns, its column list and its active index. The
 // cursor implements it; the lists and keys bound to a cursor keep a pointer to
-// it and must not outlive it.
+// it and must not outlive it. The cursor, and every list, column, key and
+// value list in this file and in key_values.h bound to it, are used by one
+// thread at a time (the one using the cursor).
 class TBRNCursorShape {
  public:
   virtual ~TBRNCursorShape() = default;

@@ -82,7 +82,7 @@ class TBRNNavigator {
 };
 
 // Base of the cursor filters (local and remote); a cursor hands them out as
-// handles.
+// handles. A filter is used by the thread of its cursor.
 class TBRNFilter : public TBRNHandleObject {
  public:
   TBRNFilter() = default;

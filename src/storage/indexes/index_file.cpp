@@ -126,6 +126,9 @@ void TBRNIndexManager::InitHeader() {
 
 void TBRNIndexManager::ReadHeaderFields(TBRNMemoryStream& stream) {
   TBRNTableFileManager::ReadHeaderFields(stream);
+  // Roots and pages may be other ones now (another writer, discarded
+  // changes).
+  NoteTreeChange();
   sizeHeaders();
   stream.SetPosition(kCommonHeaderSize);
   for (TBRNIndexHeader& record : headers_) {
@@ -346,6 +349,7 @@ void TBRNIndexManager::ReleasePage(TBRNIndexPage* page) {
 // ---- Index maintenance ----
 
 void TBRNIndexManager::AddIndex(int32_t i) {
+  NoteTreeChange();
   sizeHeaders();
   SelectIndex(i);
   headers_[size_t(i)] = TBRNIndexHeader{};
@@ -380,6 +384,7 @@ bool TBRNIndexManager::freeIndexPages(TBRNSparseBitmap& seen, int32_t pageNumber
 }
 
 void TBRNIndexManager::EmptyIndex(int32_t i) {
+  NoteTreeChange();
   sizeHeaders();
   SelectIndex(i);
   if (GetRootPage() != 0) {
@@ -394,6 +399,7 @@ void TBRNIndexManager::EmptyIndex(int32_t i) {
 }
 
 bool TBRNIndexManager::DropIndex(int32_t i) {
+  NoteTreeChange();
   SelectIndex(i);
   bool completed = true;
   if (GetRootPage() != 0) {

@@ -95,6 +95,14 @@ class TBRNIndexManager : public TBRNTableFileManager, public TBRNIndexPageHost {
   int32_t GetIndexCount() const { return int32_t(headers_.size()); }
   const TBRNIndexHeaders& GetHeaders() const { return headers_; }
 
+  // Counts the changes of the trees of this file (keys inserted or deleted
+  // by any navigator, indexes emptied or dropped, the header read again). A
+  // navigator's copy of a leaf taken before a change may name neighbours
+  // that were split, merged or freed since: it finds its key in the tree
+  // again instead of following those links.
+  uint64_t GetTreeChangeCount() const { return treeChanges_; }
+  void NoteTreeChange() { ++treeChanges_; }
+
   // Pages of the current index. A page handed out is pinned and bound to
   // the current index's layout (its counts checked: 601 when they do not
   // fit the page); ReleasePage gives it back. NewPageBuffer answers a
@@ -174,6 +182,7 @@ class TBRNIndexManager : public TBRNTableFileManager, public TBRNIndexPageHost {
   TBRNIndexFileHost* indexHost_;
   TBRNIndexHeaders headers_;
   int32_t current_ = 0;
+  uint64_t treeChanges_ = 0;
 };
 
 }  // namespace brn

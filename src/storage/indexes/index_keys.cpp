@@ -1,7 +1,9 @@
 #include "storage/indexes/index_keys.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -457,6 +459,16 @@ const uint8_t* TBRNIndexKeyValue::GetBytesBuffer(int32_t& Length) const {
 
 namespace {
 
+// A stored float read as an integer: the bytes come from the file, so NaN
+// reads 0 and values beyond the int64 range saturate (a plain cast of them is
+// undefined).
+int64_t floatToInteger(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= 9223372036854775808.0) return std::numeric_limits<int64_t>::max();
+  if (value < -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
+  return int64_t(value);
+}
+
 int64_t readInteger(const TBRNIndexKeyColumn& column, const uint8_t* p) {
   if (p == nullptr) return 0;
   switch (column.Kind) {
@@ -469,7 +481,7 @@ int64_t readInteger(const TBRNIndexKeyColumn& column, const uint8_t* p) {
     case TBRNIndexKeyKind::Int64:
       return LoadLittleEndian<int64_t>(p + 1);
     case TBRNIndexKeyKind::Float:
-      return int64_t(LoadLittleEndian<double>(p + 1));
+      return floatToInteger(LoadLittleEndian<double>(p + 1));
     default:
       return 0;
   }

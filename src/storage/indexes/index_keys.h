@@ -121,9 +121,9 @@ class TBRNIndexSearchKey {
   int32_t GetRowID() const { return rowID_; }
   int32_t GetCount() const { return count_; }
   int32_t GetPartialLength() const { return partialLength_; }
-  // A partial key (partial length, or fewer values than key columns) whose
-  // last column has a locale collation: such keys are not ordered by the
-  // prefix, so page searches scan linearly.
+  // A partial length on a last text column with a locale collation: such
+  // prefixes do not follow the key order, so page searches scan linearly.
+  // (Fewer values than key columns keep the order: whole columns compare.)
   bool NeedsLinearScan() const { return linear_; }
 
  private:

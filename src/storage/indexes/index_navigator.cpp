@@ -242,6 +242,7 @@ void TBRNIndexNavigator::copyLeaf() {
   CurrentPage->Host = nullptr;
   CurrentKey.SetPage(CurrentPage.get());
   if (CurrentPage->EntryCount > 0) CurrentKey.SetItem(leaf.Key.GetItemNumber());
+  CopyChanges = IndexFile->GetTreeChangeCount();
 }
 
 void TBRNIndexNavigator::ClearCurrentRow() {
@@ -295,15 +296,18 @@ bool TBRNIndexNavigator::GotoRowNumber(int32_t) {
 
 // ---- Moves ----
 
+bool TBRNIndexNavigator::selectEmpty() {
+  SelectIndex();
+  if (IndexFile->GetRootPage() != 0) return false;
+  ClearCurrentRow();
+  Bof = true;
+  Eof = true;
+  return true;
+}
+
 bool TBRNIndexNavigator::moveToEnd(bool last, bool& restart) {
   restart = false;
-  SelectIndex();
-  if (IndexFile->GetRootPage() == 0) {
-    ClearCurrentRow();
-    Bof = true;
-    Eof = true;
-    return false;
-  }
+  if (selectEmpty()) return false;
   {
     PathRelease release(this, &TBRNIndexNavigator::releasePath);
     const TBRNKeyValues* bound = nullptr;
@@ -335,125 +339,103 @@ bool TBRNIndexNavigator::Last(bool& Restart) {
 }
 
 bool TBRNIndexNavigator::Next(bool& Restart) {
-  Restart = false;
-  SelectIndex();
-  if (IndexFile->GetRootPage() == 0) {
-    ClearCurrentRow();
-    Bof = true;
-    Eof = true;
-    return false;
-  }
-  Bof = false;
-  if (!hasCurrent()) {
-    Eof = true;
-    return false;
-  }
-  if (CurrentKey.Next()) {
-    if (afterWindow(CurrentKey)) {
-      CurrentKey.Prior();
-      Eof = true;
-      SeekAcceptedRow(kDirectionBackward, Restart);
-      return false;
-    }
-  } else {
-    int32_t next = CurrentPage->NextLink;
-    if (next == 0) {
-      Eof = true;
-    } else {
-      bool beyond = false;
-      {
-        PathRelease release(this, &TBRNIndexNavigator::releasePath);
-        TBRNIndexPage* page = IndexFile->GetPageChecked(next, Restart);
-        if (page == nullptr) return false;
-        levelAt(0).Page = page;
-        Depth = 1;
-        checkLeaf(page, next);
-        ScratchKey.SetPage(page);
-        checkNeighbour(page, true);
-        beyond = afterWindow(ScratchKey);
-        ScratchKey.SetPage(nullptr);
-        if (!beyond) {
-          levelAt(0).Key.SetPage(page);
-          copyLeaf();
-        }
-      }
-      if (beyond) {
-        Eof = true;
-        SeekAcceptedRow(kDirectionBackward, Restart);
-        return false;
-      }
-    }
-  }
-  SeekAcceptedRow(kDirectionForward, Restart);
-  return !Restart && !Eof;
+  return step(true, Restart);
 }
 
 bool TBRNIndexNavigator::Prior(bool& Restart) {
+  return step(false, Restart);
+}
+
+bool TBRNIndexNavigator::refindCurrent(bool& restart, int32_t& cmp) {
+  PathRelease release(this, &TBRNIndexNavigator::releasePath);
+  // The search reads the current key in the copy, which stays as it is
+  // until copyLeaf replaces it.
+  TBRNIndexSearchKey search;
+  search.Prepare(*Layout, CurrentKey, 0, false);
+  if (!descend(Seek::WithRowID, &search, restart, cmp)) return false;
+  copyLeaf();
+  return true;
+}
+
+bool TBRNIndexNavigator::step(bool forward, bool& Restart) {
   Restart = false;
-  SelectIndex();
-  if (IndexFile->GetRootPage() == 0) {
-    ClearCurrentRow();
-    Bof = true;
-    Eof = true;
-    return false;
-  }
-  Eof = false;
+  if (selectEmpty()) return false;
+  // The edge the move runs into (EOF forward, BOF backward); the other one
+  // is left behind.
+  bool& edge = forward ? Eof : Bof;
+  (forward ? Bof : Eof) = false;
   if (!hasCurrent()) {
-    Bof = true;
+    edge = true;
     return false;
   }
-  if (CurrentKey.Prior()) {
-    if (beforeWindow(CurrentKey)) {
-      CurrentKey.Next();
-      Bof = true;
-      SeekAcceptedRow(kDirectionForward, Restart);
+  const TBRNDirection ahead = forward ? kDirectionForward : kDirectionBackward;
+  const TBRNDirection back = forward ? kDirectionBackward : kDirectionForward;
+  auto beyondWindow = [&](const TBRNKeyValues& key) {
+    return forward ? afterWindow(key) : beforeWindow(key);
+  };
+  if (forward ? CurrentKey.Next() : CurrentKey.Prior()) {
+    if (beyondWindow(CurrentKey)) {
+      if (forward) {
+        CurrentKey.Prior();
+      } else {
+        CurrentKey.Next();
+      }
+      edge = true;
+      SeekAcceptedRow(back, Restart);
+      return false;
+    }
+  } else if (IndexFile->GetTreeChangeCount() != CopyChanges) {
+    // The copy predates a change of the tree: its links may name leaves
+    // that were split, merged or freed since. Find the key again; the step
+    // is then made from the fresh copy, unless the search already stands
+    // beyond the key (it was deleted).
+    int32_t cmp = 0;
+    if (!refindCurrent(Restart, cmp)) return false;
+    if (forward ? cmp <= 0 : cmp >= 0) return step(forward, Restart);
+    if (beyondWindow(CurrentKey)) {
+      edge = true;
+      SeekAcceptedRow(back, Restart);
       return false;
     }
   } else {
-    int32_t prior = CurrentPage->PriorLink;
-    if (prior == 0) {
-      Bof = true;
+    int32_t link = forward ? CurrentPage->NextLink : CurrentPage->PriorLink;
+    if (link == 0) {
+      edge = true;
     } else {
       bool beyond = false;
       {
         PathRelease release(this, &TBRNIndexNavigator::releasePath);
-        TBRNIndexPage* page = IndexFile->GetPageChecked(prior, Restart);
+        TBRNIndexPage* page = IndexFile->GetPageChecked(link, Restart);
         if (page == nullptr) return false;
         levelAt(0).Page = page;
         Depth = 1;
-        checkLeaf(page, prior);
+        checkLeaf(page, link);
         ScratchKey.SetPage(page);
-        ScratchKey.Last();
-        checkNeighbour(page, false);
-        beyond = beforeWindow(ScratchKey);
+        if (!forward) ScratchKey.Last();
+        checkNeighbour(page, forward);
+        beyond = beyondWindow(ScratchKey);
         ScratchKey.SetPage(nullptr);
         if (!beyond) {
           levelAt(0).Key.SetPage(page);
-          levelAt(0).Key.Last();
+          if (!forward) levelAt(0).Key.Last();
           copyLeaf();
         }
       }
       if (beyond) {
-        Bof = true;
-        SeekAcceptedRow(kDirectionForward, Restart);
+        edge = true;
+        SeekAcceptedRow(back, Restart);
         return false;
       }
     }
   }
-  SeekAcceptedRow(kDirectionBackward, Restart);
-  return !Restart && !Bof;
+  SeekAcceptedRow(ahead, Restart);
+  return !Restart && !edge;
 }
 
 int32_t TBRNIndexNavigator::FindKey(const TBRNValues& Values, int32_t PartialLength, bool& Restart,
                                     bool CaseInsensitive) {
   Restart = false;
-  SelectIndex();
-  if (IndexFile->GetRootPage() == 0) {
-    ClearCurrentRow();
-    Bof = true;
-    Eof = true;
-    return 1;
-  }
+  if (selectEmpty()) return 1;
   KeyView keys(*Layout, Values);
   int32_t placement = GetRanged() ? CompareWithRange(keys.Get()) : 0;
   if (placement < 0) {
@@ -481,13 +463,7 @@ int32_t TBRNIndexNavigator::FindKey(const TBRNValues& Values, int32_t PartialLen
 
 int32_t TBRNIndexNavigator::GotoKey(const TBRNKeyValues& Values, bool& Restart) {
   Restart = false;
-  SelectIndex();
-  if (IndexFile->GetRootPage() == 0) {
-    ClearCurrentRow();
-    Bof = true;
-    Eof = true;
-    return 1;
-  }
+  if (selectEmpty()) return 1;
   {
     PathRelease release(this, &TBRNIndexNavigator::releasePath);
     TBRNIndexSearchKey search;
@@ -578,6 +554,8 @@ int32_t TBRNIndexNavigator::countKeys(const TBRNValues& values, int32_t partialL
     // On a leaf whose keys all lie below the values, the count takes in
     // the key the search stopped on.
     if (leaf && cmp < 0) ++ordinal;
+    // Each item before the position above stands for a page of about the
+    // average fill; its first key is counted in that page, not again here.
     int64_t average = leaf ? IndexFile->GetAverageLeafKeys() : IndexFile->GetAverageInternalKeys();
     count = std::min<int64_t>(count * std::max<int64_t>(average, 1) + ordinal, INT32_MAX);
   }
@@ -602,30 +580,38 @@ void TBRNIndexNavigator::Resynchronize(bool CheckBof, bool CheckEof, bool& Resta
     return;
   }
   if (CheckBof && !Bof) {
-    bool eof = Eof;
-    Prior(Restart);
-    if (Restart) return;
-    if (!Bof) {
-      Next(Restart);
-      if (Restart) return;
-    }
-    Eof = eof;
+    if (!probeEdge(false, Restart)) return;
   } else if (!CheckBof) {
     Bof = false;
   }
   if (Bof) return;
   if (CheckEof && !Eof) {
-    bool bof = Bof;
-    Next(Restart);
-    if (Restart) return;
-    if (!Eof) {
-      Prior(Restart);
-      if (Restart) return;
-    }
-    Bof = bof;
+    if (!probeEdge(true, Restart)) return;
   } else if (!CheckEof) {
     Eof = false;
   }
+}
+
+bool TBRNIndexNavigator::probeEdge(bool forward, bool& restart) {
+  bool& edge = forward ? Eof : Bof;
+  bool& other = forward ? Bof : Eof;
+  bool kept = other;
+  if (forward) {
+    Next(restart);
+  } else {
+    Prior(restart);
+  }
+  if (restart) return false;
+  if (!edge) {
+    if (forward) {
+      Prior(restart);
+    } else {
+      Next(restart);
+    }
+    if (restart) return false;
+  }
+  other = kept;
+  return true;
 }
 
 // ---- Upkeep ----
@@ -636,6 +622,7 @@ bool TBRNIndexNavigator::sameKey(const TBRNIndexKey& a, const TBRNIndexKey& b) c
 
 void TBRNIndexNavigator::InsertKey(const TBRNKeyValues& Key, int32_t RowNumber) {
   SelectIndex();
+  IndexFile->NoteTreeChange();
   releasePath();
   PathRelease release(this, &TBRNIndexNavigator::releasePath);
   if (IndexFile->GetRootPage() == 0) {
@@ -643,8 +630,15 @@ void TBRNIndexNavigator::InsertKey(const TBRNKeyValues& Key, int32_t RowNumber) 
     TBRNIndexLevel& level = levelAt(0);
     level.Page = page;
     Depth = 1;
+    // The page becomes the root only with its key: a key that cannot be
+    // stored leaves the index empty rather than rooted in an empty page.
+    try {
+      page->InsertKey(Key, RowNumber, level.Key);
+    } catch (...) {
+      IndexFile->FreePage(page);
+      throw;
+    }
     IndexFile->SetRootPage(page->BlockNumber);
-    page->InsertKey(Key, RowNumber, level.Key);
     return;
   }
   TBRNIndexSearchKey search;
@@ -656,7 +650,7 @@ void TBRNIndexNavigator::InsertKey(const TBRNKeyValues& Key, int32_t RowNumber) 
     return;
   }
   TBRNIndexLevel& leaf = *Levels[size_t(Depth - 1)];
-  if (!leaf.Page->InsertKey(Key, RowNumber, leaf.Key)) return;
+  if (!leaf.Page->InsertKey(Key, search, RowNumber, leaf.Key)) return;
   splitPath(Depth - 1);
 }
 
@@ -745,11 +739,18 @@ void TBRNIndexNavigator::refreshFirstKeys(int32_t level) {
     }
     ScratchKey.SetPage(nullptr);
     if (same) break;
+    // In a non-unique index the new key may need an entry of its own where
+    // the old one shared an entry: the parent can grow past its page.
+    if (parent.Page->IsOverfull()) {
+      splitPath(level - 1);
+      return;
+    }
   }
 }
 
 void TBRNIndexNavigator::DeleteKey(const TBRNKeyValues& KeyValues) {
   SelectIndex();
+  IndexFile->NoteTreeChange();
   releasePath();
   PathRelease release(this, &TBRNIndexNavigator::releasePath);
   if (IndexFile->GetRootPage() == 0) {
@@ -827,12 +828,15 @@ void TBRNIndexNavigator::DeleteKey(const TBRNKeyValues& KeyValues) {
     TBRNIndexLevel& parent = *Levels[size_t(level - 1)];
     bool leafPage = page->IsLeaf();
     if (page->ItemTotal == 0 || (leafPage && page->PriorLink != 0)) {
+      // The prior leaf is held in the work level below the path, so that
+      // the path's release gives it back also when an exception passes.
+      TBRNIndexLevel& work = levelAt(Depth);
       TBRNIndexPage* prior = nullptr;
       if (leafPage && page->PriorLink != 0) {
         prior = readPageForUpdate(page->PriorLink);
+        work.Page = prior;
         // The prior leaf must link back: a damaged chain is not merged into.
         if (prior == page || !prior->IsLeaf() || prior->NextLink != page->BlockNumber) {
-          IndexFile->ReleasePage(prior);
           IndexFile->RaiseCorrupt(
               FormatText("Invalid prior %s %s pointer (%s)",
                          {IndexFile->GetBlockKindName(), std::to_string(page->BlockNumber),
@@ -858,7 +862,6 @@ void TBRNIndexNavigator::DeleteKey(const TBRNKeyValues& KeyValues) {
           here.Key.SetPage(nullptr);
           page->MergeInto(*prior, join);
         } else {
-          IndexFile->ReleasePage(prior);
           break;
         }
       }
@@ -873,7 +876,10 @@ void TBRNIndexNavigator::DeleteKey(const TBRNKeyValues& KeyValues) {
           IndexFile->ReleasePage(following);
         }
       }
-      if (prior != nullptr) IndexFile->ReleasePage(prior);
+      if (prior != nullptr) {
+        work.Page = nullptr;
+        IndexFile->ReleasePage(prior);
+      }
       here.Key.SetPage(nullptr);
       here.Page = nullptr;
       IndexFile->FreePage(page);

@@ -128,7 +128,19 @@ class TBRNIndexNavigator : public TBRNNavigator {
   bool hasCurrent() const;
   bool afterWindow(const TBRNKeyValues& key);
   bool beforeWindow(const TBRNKeyValues& key);
+  // Selects the index; when it is empty, clears the current key, sets BOF
+  // and EOF and answers true.
+  bool selectEmpty();
   bool moveToEnd(bool last, bool& restart);
+  // Resynchronize: steps toward one edge (forward: EOF) and, unless it was
+  // reached, back again; the other edge's flag keeps its value. false on a
+  // restart.
+  bool probeEdge(bool forward, bool& restart);
+  // Next (forward) or Prior.
+  bool step(bool forward, bool& restart);
+  // Descends to the current key's (key, row ID) and copies that leaf; cmp:
+  // the leaf search's answer. false (path released) on a restart.
+  bool refindCurrent(bool& restart, int32_t& cmp);
   bool sameKey(const TBRNIndexKey& a, const TBRNIndexKey& b) const;
   void splitPath(int32_t level);
   void splitRoot(TBRNIndexPage* root, TBRNIndexPage* newPage);
@@ -142,6 +154,8 @@ class TBRNIndexNavigator : public TBRNNavigator {
   std::unique_ptr<TBRNIndexPage> CurrentPage;
   TBRNIndexKey CurrentKey;
   TBRNIndexKey ScratchKey;
+  // The file's tree change count when the current leaf was copied.
+  uint64_t CopyChanges = 0;
   int32_t Depth = 0;
   TBRNIndexLevels Levels;
 };

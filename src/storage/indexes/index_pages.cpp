@@ -91,7 +91,19 @@ void TBRNIndexPage::Reset() {
 }
 
 void TBRNIndexPage::AssignPage(const TBRNIndexPage& source) {
-  Assign(source);
+  // Only the used bytes of a bound page: nothing reads a page past its used
+  // end, and the navigator copies a leaf per search, so the copy costs the
+  // page's fill rather than its size.
+  if (!source.bound_) {
+    Assign(source);
+  } else {
+    Modified = source.Modified;
+    BlockNumber = source.BlockNumber;
+    NextLink = source.NextLink;
+    int32_t size = source.GetSize();
+    BlockStream.SetSize(size);
+    std::memcpy(Data(), source.Data(), size_t(std::min(source.UsedEnd, size)));
+  }
   HeaderRead = true;
   Layout = source.Layout;
   PageType = source.PageType;
@@ -405,34 +417,31 @@ TBRNIndexSearchKey& scratchSearch() {
 
 }  // namespace
 
-int32_t TBRNIndexPage::FindLowerBound(const TBRNKeyValues& values, int32_t partialLength,
-                                      bool caseInsensitive, TBRNIndexKey& key) const {
+int32_t TBRNIndexPage::searchValues(const TBRNKeyValues& values, int32_t partialLength,
+                                    bool caseInsensitive, bool upper, bool stopOnEqual,
+                                    TBRNIndexKey& key) const {
   checkLayout();
   TBRNIndexSearchKey& search = scratchSearch();
   search.Prepare(*Layout, values, partialLength, caseInsensitive);
-  return Search(search, false, false, key);
+  return Search(search, upper, stopOnEqual, key);
+}
+
+int32_t TBRNIndexPage::FindLowerBound(const TBRNKeyValues& values, int32_t partialLength,
+                                      bool caseInsensitive, TBRNIndexKey& key) const {
+  return searchValues(values, partialLength, caseInsensitive, false, false, key);
 }
 
 int32_t TBRNIndexPage::FindUpperBound(const TBRNKeyValues& values, int32_t partialLength,
                                       bool caseInsensitive, TBRNIndexKey& key) const {
-  checkLayout();
-  TBRNIndexSearchKey& search = scratchSearch();
-  search.Prepare(*Layout, values, partialLength, caseInsensitive);
-  return Search(search, true, false, key);
+  return searchValues(values, partialLength, caseInsensitive, true, false, key);
 }
 
 int32_t TBRNIndexPage::FindExact(const TBRNKeyValues& values, TBRNIndexKey& key) const {
-  checkLayout();
-  TBRNIndexSearchKey& search = scratchSearch();
-  search.Prepare(*Layout, values, 0, false);
-  return Search(search, false, true, key);
+  return searchValues(values, 0, false, false, true, key);
 }
 
 int32_t TBRNIndexPage::FindUpperExact(const TBRNKeyValues& values, TBRNIndexKey& key) const {
-  checkLayout();
-  TBRNIndexSearchKey& search = scratchSearch();
-  search.Prepare(*Layout, values, 0, false);
-  return Search(search, true, false, key);
+  return searchValues(values, 0, false, true, false, key);
 }
 
 int32_t TBRNIndexPage::FindFirstNotBelow(const TBRNKeyValues& values, TBRNIndexKey& key) const {

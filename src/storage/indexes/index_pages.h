@@ -79,7 +79,8 @@ class TBRNIndexPage : public TBRNTableFileBuffer {
   // Type 3, prior 0, no entries (written into the stream when it holds a
   // page).
   void Reset() override;
-  // Copies the block (as the base Assign) and the page fields.
+  // Copies the block (as the base Assign; of a bound page only the used
+  // bytes, the rest keeps what it held) and the page fields.
   virtual void AssignPage(const TBRNIndexPage& source);
   virtual bool IsSamePage(const TBRNIndexPage& other) const;
 
@@ -216,6 +217,9 @@ class TBRNIndexPage : public TBRNTableFileBuffer {
   int32_t searchEntries(const TBRNIndexSearchKey& search, bool upper, bool stopOnEqual,
                         int32_t& cmp) const;
   int32_t compareEntry(const TBRNIndexSearchKey& search, int32_t entry) const;
+  // Search on values prepared into the thread's scratch search key.
+  int32_t searchValues(const TBRNKeyValues& values, int32_t partialLength, bool caseInsensitive,
+                       bool upper, bool stopOnEqual, TBRNIndexKey& key) const;
   void positionAfterSearch(int32_t entry, int32_t cmp, bool stepBackOnEqual, TBRNIndexKey& key,
                            int32_t& result) const;
 

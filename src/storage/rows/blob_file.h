@@ -17,6 +17,7 @@ class TBRNFileManager;
 // with the int32 next link and the type byte; a type 0 block keeps its used
 // bytes at offset 5 and its data from offset 9. Any type other than 0 is
 // parsed with the first block's layout, so that verification can report it.
+// Owned and used as every block of a table file (see TBRNTableFileBuffer).
 class TBRNChainBlock : public TBRNTableFileBuffer {
  public:
   static constexpr int32_t kOtherHeaderSize = 9;
@@ -125,6 +126,7 @@ class TBRNBlobBlock : public TBRNChainBlock {
 // value. A row refers to its value by the chain's first block, which names
 // the row version that wrote it. Chains are overwritten in place and never
 // freed: a shorter value keeps the chain's later blocks linked for reuse.
+// Used by one session's thread.
 class TBRNBlobManager : public TBRNChainFileManager {
  public:
   TBRNBlobManager(TBRNTableFileHost* host, TBRNFileManager* files, int32_t blockSize,

@@ -15,7 +15,8 @@ class TBRNRowValues;
 // A context carries what storage sets before an evaluation: the row whose
 // values the tree's column references read (the current row) and the table
 // it belongs to. The evaluator's own context class derives from it and adds
-// its session state.
+// its session state. A context belongs to one session and is used by its
+// thread; the objects it points at are not owned.
 class TBRNEvaluationContext {
  public:
   TBRNEvaluationContext() = default;

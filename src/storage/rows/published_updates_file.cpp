@@ -109,6 +109,13 @@ void TBRNPublishedUpdatesManager::AppendEntry(const uint8_t* data, int32_t size)
 void TBRNPublishedUpdatesManager::ReadEntry(int32_t& blockNumber, TBRNMemoryStream& stream) {
   if (blockNumber < 1) throw std::invalid_argument("log entries start at block 1");
   int32_t last = readChain(blockNumber, false, 0, stream);
+  // An entry's blocks follow one another: a chain that ends before its first
+  // block is damage, and a reader going on after it would read earlier
+  // entries again, without end.
+  if (last > 0 && last < blockNumber) {
+    stream.SetSize(0);
+    RaiseCorrupt("Invalid next " + GetBlockKindName() + " pointer (" + std::to_string(last) + ")");
+  }
   if (last > 0) blockNumber = last + 1;
 }
 

@@ -31,7 +31,7 @@ class TBRNPublishedUpdatesBlock : public TBRNChainBlock {
 // blocks from its free list. The header record keeps the last-update
 // timestamp whole (64 bytes: the common fields, the int64 at 54); after each
 // header read it is handed to the engine, so that timestamps never go back
-// after a restart.
+// after a restart. Used by one session's thread.
 class TBRNPublishedUpdatesManager : public TBRNChainFileManager {
  public:
   static constexpr int32_t kHeaderRecordSize = 64;
@@ -63,9 +63,11 @@ class TBRNPublishedUpdatesManager : public TBRNChainFileManager {
   void AppendEntry(const TBRNMemoryStream& stream);
   void AppendEntry(const uint8_t* data, int32_t size);
   // Reads the entry whose first block is blockNumber (at least 1) into
-  // stream and sets blockNumber to the block where the next entry starts;
-  // an empty stream means the end of the log. Another writer's change met
-  // during the read repeats it. Damage raises 601.
+  // stream and sets blockNumber to the block where the next entry starts.
+  // At the end of the log the stream is empty and blockNumber stays as it
+  // was (an entry of 0 bytes reads empty too, but moves blockNumber on).
+  // Another writer's change met during the read repeats it. Damage raises
+  // 601.
   void ReadEntry(int32_t& blockNumber, TBRNMemoryStream& stream);
 
   bool VerifyContents(bool& errorsFound, bool repair) override;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "foundation/core/byte_order.h"
 #include "foundation/core/sparse_bitmap.h"
 #include "foundation/files/file_manager.h"
 #include "foundation/runtime/interlocked.h"
@@ -28,14 +29,13 @@ constexpr int32_t kReservedOffset = 13;
 constexpr int32_t kRowIDNullOffset = 17;
 constexpr int32_t kRowIDOffset = 18;
 
+// The row header and the row image are little-endian on every host.
 int32_t readInt32(const uint8_t* bytes, int32_t offset) {
-  int32_t value = 0;
-  std::memcpy(&value, bytes + offset, sizeof(value));
-  return value;
+  return LoadLittleEndian<int32_t>(bytes + offset);
 }
 
 void writeInt32(uint8_t* bytes, int32_t offset, int32_t value) {
-  std::memcpy(bytes + offset, &value, sizeof(value));
+  StoreLittleEndian(bytes + offset, value);
 }
 
 std::string text(int64_t value) {
@@ -398,7 +398,9 @@ void TBRNRowsetManager::restampVersion(TBRNRowsetRow& row, int32_t version) {
   }
   // The BLOB chains carry the row version as their owner: they are read
   // under the old version and written again under the new one, so that the
-  // repaired row keeps its BLOB values.
+  // repaired row keeps its BLOB values. Only chains that answered with data
+  // are the row's own: one that read empty may be another row's (a damaged
+  // reference) and is never written.
   TBRNRowsetRowValues values(columns, rowsetHost_, false);
   values.SetRow(&row);
   try {
@@ -407,7 +409,7 @@ void TBRNRowsetManager::restampVersion(TBRNRowsetRow& row, int32_t version) {
     for (int32_t i = 0; i < columns->Count(); ++i) {
       TBRNRowValue* value = values.GetRowValue(i);
       if (columns->GetItem(i)->DataType == dtLob && !value->GetNull() &&
-          value->GetBlobBlock() > 0) {
+          value->GetBlobBlock() > 0 && value->GetDataSize() > 0) {
         value->SetModified(true);
       }
     }
@@ -448,9 +450,9 @@ bool TBRNRowsetManager::VerifyContents(bool& errorsFound, bool repair) {
   // The free list: every member a deleted row, every link inside the file,
   // no block twice.
   bool listEmptied = false;
+  TBRNSparseBitmap visited(true, false, 0);
+  visited.Size = std::max(lastBlock, 1);
   {
-    TBRNSparseBitmap visited(true, false, 0);
-    visited.Size = std::max(lastBlock, 1);
     int32_t n = FreeListHead;
     while (n >= 1 && n <= lastBlock) {
       TBRNRowsetRow* row = pin(n, false);
@@ -499,7 +501,11 @@ bool TBRNRowsetManager::VerifyContents(bool& errorsFound, bool repair) {
         }
         if (row->Version < 0) {
           finding(FormatText("Invalid row %s version (%s)", {text(n), text(row->Version)}));
-          if (repair) restampVersion(*row, NextVersion());
+          if (repair) {
+            // As for row IDs: after every version seen, never below zero.
+            SetLastVersion(std::max({LastVersion, largestVersion, 0}));
+            restampVersion(*row, NextVersion());
+          }
         }
         if (row->UpdateCounter < 0) {
           finding(FormatText("Invalid row %s update counter (%s)",
@@ -510,7 +516,11 @@ bool TBRNRowsetManager::VerifyContents(bool& errorsFound, bool repair) {
         if (id <= 0 || ids.IsBitSet(id)) {
           finding(FormatText("Invalid row %s ID (%s)", {text(n), text(id)}));
           if (repair) {
-            id = NextRowID();
+            // A damaged header may count below the IDs seen so far (or below
+            // zero): the new ID comes after all of them.
+            SetLastRowID(std::max({LastRowID, largestID, 0}));
+            do id = NextRowID();
+            while (ids.IsBitSet(id));
             row->SetRowID(id);
           }
         }
@@ -524,7 +534,9 @@ bool TBRNRowsetManager::VerifyContents(bool& errorsFound, bool repair) {
             seenIdentity[size_t(i)] = true;
           }
         }
-      } else if (repair && listEmptied) {
+      } else if (repair && (listEmptied || !visited.IsBitSet(n))) {
+        // The list is rebuilt from every deleted row: after it was emptied
+        // here, and for rows it missed (a head the header check dropped).
         FreeRow(row);
       }
       largestVersion = std::max(largestVersion, row->Version);

@@ -30,7 +30,8 @@ inline constexpr int64_t kRowLockBase = 128000000000;
 // counter, reserved) and the row image from offset 17. The header fields are
 // kept in the block bytes as well as in the fields at every change, so that
 // a copy of the block or row values bound to it always see the current
-// header.
+// header. A cached block is owned by its manager and used by the manager's
+// thread; a detached copy (NewRowBuffer) is owned by whoever holds it.
 class TBRNRowsetRow : public TBRNTableFileBuffer {
  public:
   explicit TBRNRowsetRow(TBRNTableFileManager* owner) : TBRNTableFileBuffer(owner) {}
@@ -84,9 +85,9 @@ struct TBRNRowsetLayout {
 class TBRNRowsetHost {
  public:
   virtual ~TBRNRowsetHost() = default;
-  // Fills stream (sized to the value's length) with the value of the chain
-  // starting at firstBlock that the row version ownerVersion wrote; an
-  // empty stream when the chain belongs to another row.
+  // Fills stream (empty on entry; sized here to the chain's data) with the
+  // value of the chain starting at firstBlock that the row version
+  // ownerVersion wrote; an empty stream when the chain belongs to another row.
   virtual void ReadBlob(int32_t ownerVersion, int32_t firstBlock, TBRNMemoryStream& stream,
                         bool compressed) = 0;
   // Stores the whole stream as the value of the chain at firstBlock (a new

@@ -96,14 +96,31 @@ void TBRNRowsetNavigator::SetCurrentRow(TBRNRowsetRow* Row) {
   currentValues_->SetRow(current_.get());
 }
 
+void TBRNRowsetNavigator::releaseHeld(TBRNRowsetRow*& row) {
+  TBRNRowsetRow* held = row;
+  row = nullptr;
+  rowFile_->ReleaseRow(held);
+}
+
+bool TBRNRowsetNavigator::atEmptyFile() {
+  if (rowFile_->GetBlockCount() != 0) return false;
+  ClearCurrentRow();
+  SetBof(true);
+  SetEof(true);
+  return true;
+}
+
 bool TBRNRowsetNavigator::readCurrent(int32_t n, TBRNDirection direction, bool& restart) {
   int32_t count = GetReadAheadCount(n, direction, rowFile_->GetReadAheadCount());
   walkRow_ = rowFile_->GetRowChecked(n, count > 1, uint8_t(direction), count, restart);
   if (walkRow_ == nullptr) return false;
-  SetCurrentRow(walkRow_);
-  TBRNRowsetRow* row = walkRow_;
-  walkRow_ = nullptr;
-  rowFile_->ReleaseRow(row);
+  try {
+    SetCurrentRow(walkRow_);
+  } catch (...) {
+    releaseHeld(walkRow_);
+    throw;
+  }
+  releaseHeld(walkRow_);
   return true;
 }
 
@@ -114,13 +131,8 @@ bool TBRNRowsetNavigator::GotoRowNumber(int32_t Row) {
 
 bool TBRNRowsetNavigator::GotoRowNumber(int32_t Row, TBRNDirection Direction, bool& Restart) {
   Restart = false;
+  if (atEmptyFile()) return false;
   int32_t last = rowFile_->GetBlockCount();
-  if (last == 0) {
-    ClearCurrentRow();
-    SetBof(true);
-    SetEof(true);
-    return false;
-  }
   int32_t n = std::clamp(Row, 1, last);
   if (!readCurrent(n, Direction, Restart)) return false;
   SetBof(Row <= 0);
@@ -134,12 +146,7 @@ bool TBRNRowsetNavigator::GotoSequenceNumber(int32_t) {
 
 bool TBRNRowsetNavigator::First(bool& Restart) {
   Restart = false;
-  if (rowFile_->GetBlockCount() == 0) {
-    ClearCurrentRow();
-    SetBof(true);
-    SetEof(true);
-    return false;
-  }
+  if (atEmptyFile()) return false;
   if (!readCurrent(1, kDirectionForward, Restart)) return false;
   SetBof(true);
   SetEof(false);
@@ -149,13 +156,8 @@ bool TBRNRowsetNavigator::First(bool& Restart) {
 
 bool TBRNRowsetNavigator::Last(bool& Restart) {
   Restart = false;
+  if (atEmptyFile()) return false;
   int32_t last = rowFile_->GetBlockCount();
-  if (last == 0) {
-    ClearCurrentRow();
-    SetBof(true);
-    SetEof(true);
-    return false;
-  }
   if (!readCurrent(last, kDirectionBackward, Restart)) return false;
   SetEof(true);
   SetBof(false);
@@ -165,13 +167,8 @@ bool TBRNRowsetNavigator::Last(bool& Restart) {
 
 bool TBRNRowsetNavigator::Next(bool& Restart) {
   Restart = false;
+  if (atEmptyFile()) return false;
   int32_t last = rowFile_->GetBlockCount();
-  if (last == 0) {
-    ClearCurrentRow();
-    SetBof(true);
-    SetEof(true);
-    return false;
-  }
   int32_t current = GetRowNumber();
   if (current >= last) {
     SetEof(true);
@@ -187,13 +184,8 @@ bool TBRNRowsetNavigator::Next(bool& Restart) {
 
 bool TBRNRowsetNavigator::Prior(bool& Restart) {
   Restart = false;
+  if (atEmptyFile()) return false;
   int32_t last = rowFile_->GetBlockCount();
-  if (last == 0) {
-    ClearCurrentRow();
-    SetBof(true);
-    SetEof(true);
-    return false;
-  }
   int32_t current = GetRowNumber();
   if (current <= 1) {
     SetBof(true);
@@ -210,31 +202,32 @@ bool TBRNRowsetNavigator::Prior(bool& Restart) {
 int32_t TBRNRowsetNavigator::FindKey(const TBRNValues& Values, int32_t PartialLength, bool& Restart,
                                      bool CaseInsensitive) {
   Restart = false;
+  if (atEmptyFile()) return 1;
   int32_t last = rowFile_->GetBlockCount();
-  if (last == 0) {
-    ClearCurrentRow();
-    SetBof(true);
-    SetEof(true);
-    return 1;
-  }
   int32_t count = GetReadAheadCount(1, kDirectionForward, rowFile_->GetReadAheadCount());
   for (int32_t n = 1; n <= last; ++n) {
     walkRow_ = rowFile_->GetRowChecked(n, count > 1, kDirectionForward, count, Restart);
     if (walkRow_ == nullptr) return 1;
     bool match = false;
-    if (walkRow_->Status != kRowDeleted) {
-      SetCurrentRow(walkRow_);
-      bool stop = false;
-      if (AcceptRow(n, kDirectionForward, stop)) {
-        searchValues_->SetRow(walkRow_);
-        match = searchValues_->Compare(Values, PartialLength, CaseInsensitive) == 0;
-        searchValues_->SetRow(nullptr);
+    try {
+      if (walkRow_->Status != kRowDeleted) {
+        SetCurrentRow(walkRow_);
+        bool stop = false;
+        if (AcceptRow(n, kDirectionForward, stop)) {
+          searchValues_->SetRow(walkRow_);
+          match = searchValues_->Compare(Values, PartialLength, CaseInsensitive) == 0;
+          searchValues_->SetRow(nullptr);
+        }
       }
+      if (match) SetCurrentRow(walkRow_);
+    } catch (...) {
+      // AcceptRow (a cursor's filter) and the comparison (a BLOB read) may
+      // raise: the block is not left pinned.
+      searchValues_->SetRow(nullptr);
+      releaseHeld(walkRow_);
+      throw;
     }
-    TBRNRowsetRow* row = walkRow_;
-    walkRow_ = nullptr;
-    if (match) SetCurrentRow(row);
-    rowFile_->ReleaseRow(row);
+    releaseHeld(walkRow_);
     if (match) {
       SetBof(false);
       SetEof(false);
@@ -259,9 +252,7 @@ TBRNRowsetRow* TBRNRowsetNavigator::pinForChange(int32_t n) {
 
 void TBRNRowsetNavigator::abandonChange() {
   writeValues_->SetRow(nullptr);
-  TBRNRowsetRow* row = writeRow_;
-  writeRow_ = nullptr;
-  rowFile_->ReleaseRow(row);
+  releaseHeld(writeRow_);
   // The first failure is the one reported; a failing discard leaves the
   // cache as it stands.
   try {
@@ -305,9 +296,7 @@ void TBRNRowsetNavigator::InsertRow(int32_t Version, TBRNRowValues& Values, int3
     throw;
   }
   writeValues_->SetRow(nullptr);
-  TBRNRowsetRow* row = writeRow_;
-  writeRow_ = nullptr;
-  rowFile_->ReleaseRow(row);
+  releaseHeld(writeRow_);
 }
 
 void TBRNRowsetNavigator::UpdateRow(TBRNRowValues& Values, int32_t RowNumber,
@@ -327,9 +316,7 @@ void TBRNRowsetNavigator::UpdateRow(TBRNRowValues& Values, int32_t RowNumber,
     throw;
   }
   writeValues_->SetRow(nullptr);
-  TBRNRowsetRow* row = writeRow_;
-  writeRow_ = nullptr;
-  rowFile_->ReleaseRow(row);
+  releaseHeld(writeRow_);
 }
 
 void TBRNRowsetNavigator::DeleteRow(int32_t RowNumber, int32_t& UpdateCounter) {
@@ -339,8 +326,7 @@ void TBRNRowsetNavigator::DeleteRow(int32_t RowNumber, int32_t& UpdateCounter) {
     if (row->Status == kRowDeleted) {
       // Already on the free list: linking it again would make a loop.
       UpdateCounter = row->UpdateCounter;
-      writeRow_ = nullptr;
-      rowFile_->ReleaseRow(row);
+      releaseHeld(writeRow_);
       return;
     }
     row->SetStatus(kRowDeleted);
@@ -352,9 +338,7 @@ void TBRNRowsetNavigator::DeleteRow(int32_t RowNumber, int32_t& UpdateCounter) {
     abandonChange();
     throw;
   }
-  TBRNRowsetRow* row = writeRow_;
-  writeRow_ = nullptr;
-  rowFile_->ReleaseRow(row);
+  releaseHeld(writeRow_);
 }
 
 }  // namespace brn

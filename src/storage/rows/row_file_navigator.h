@@ -108,8 +108,12 @@ class TBRNRowsetNavigator : public TBRNNavigator {
   void SetCurrentRow(TBRNRowsetRow* Row);
 
  private:
+  // With no block in the file: no current row, BOF and EOF set, true.
+  bool atEmptyFile();
   // Makes block n the current row; false when the read restarted.
   bool readCurrent(int32_t n, TBRNDirection direction, bool& restart);
+  // Releases the pinned block row holds (nullptr: nothing) and clears it.
+  void releaseHeld(TBRNRowsetRow*& row);
   // Pins block n of the file for a change (601 outside the file).
   TBRNRowsetRow* pinForChange(int32_t n);
   // Releases the block being written and discards the table's unflushed

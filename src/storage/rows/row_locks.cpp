@@ -28,7 +28,10 @@ void TBRNRowLocks::AddLock(TBRNHandleObject* Holder, int32_t Row, int32_t Value)
 }
 
 void TBRNRowLocks::PutLock(int32_t Row, TBRNRowLock* Lock) {
+  // The set owns Lock from the call on, also when attaching it fails.
+  std::unique_ptr<TBRNRowLock> owned(Lock);
   Bitmap.SetBitObject(Row, Lock, true);
+  owned.release();
 }
 
 bool TBRNRowLocks::IsLocked(int32_t Row) const {

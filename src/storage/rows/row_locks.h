@@ -9,7 +9,8 @@ namespace brn {
 class TBRNHandleObject;
 
 // One row lock held: the holder (a cursor or the table manager itself; not
-// owned) and a value of the holder's choosing.
+// owned) and a value of the holder's choosing. Owned by the TBRNRowLocks
+// that holds it (or by whoever detached it), used by that set's thread.
 class TBRNRowLock : public TBRNBitmapObject {
  public:
   TBRNRowLock(TBRNHandleObject* Holder, int32_t Value) : Holder(Holder), Value(Value) {}
@@ -35,8 +36,9 @@ class TBRNRowLocks {
   // A new record for Row unless Row is present already (the first holder
   // keeps the row).
   void AddLock(TBRNHandleObject* Holder, int32_t Row, int32_t Value);
-  // Attaches Lock (not owned by anything else; the set takes it over) to
-  // Row; a record already there is freed.
+  // Attaches Lock (not owned by anything else; the set takes it over, and
+  // frees it when Row cannot be locked) to Row; a record already there is
+  // freed.
   void PutLock(int32_t Row, TBRNRowLock* Lock);
   bool IsLocked(int32_t Row) const;
   // The record of Row, or nullptr.

@@ -543,9 +543,9 @@ void TBRNStaticRowValue::LoadBlob() {
       if (bytes != nullptr && bytes[0] != 0) {
         int32_t block = LoadLittleEndian<int32_t>(bytes + 1);
         int32_t length = LoadLittleEndian<int32_t>(bytes + 5);
+        // The length comes from untrusted row bytes: the reader sizes the
+        // stream to what the chain holds, never to this word.
         if (block > 0 && length > 0) {
-          BlobStream->SetSize(length);
-          BlobStream->SetPosition(0);
           Owner.ReadBlob(block, *BlobStream, Column.BlobCompression > 0);
         }
       }

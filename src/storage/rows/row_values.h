@@ -344,9 +344,8 @@ class TBRNRowValues : public TBRNValues {
   // The row value of column Index.
   TBRNRowValue* GetRowValue(int32_t Index) const;
 
-  // Reads the BLOB chain starting at BlockRef into Stream (already sized to
-  // the stored length; the reader sizes it to the data when it
-  // decompresses).
+  // Reads the BLOB chain starting at BlockRef into Stream (empty; the reader
+  // sizes it to the data the chain holds, decompressed).
   virtual void ReadBlob(int32_t BlockRef, TBRNMemoryStream& Stream, bool Compressed) = 0;
   // Writes Stream's data as the BLOB of the row of RowVersion, reusing the
   // chain at BlockRef (0 = none); answers the first block in BlockRef and

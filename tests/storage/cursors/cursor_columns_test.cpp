@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/core/memory_stream.h"
+#include "foundation/test_support.h"
 #include "foundation/text/exception.h"
 #include "foundation/values/contained_value.h"
 #include "storage/cursors/cursor_test_support.h"
@@ -16,6 +17,8 @@ namespace brn {
 namespace {
 
 using testing::AddStandardColumns;
+using testing::CaughtError;
+using testing::StreamBytes;
 using testing::TestCursor;
 
 std::unique_ptr<TBRNMemoryStream> streamOf(const std::vector<int32_t>& integers) {
@@ -23,22 +26,6 @@ std::unique_ptr<TBRNMemoryStream> streamOf(const std::vector<int32_t>& integers)
   for (int32_t value : integers) stream->WriteInteger(value);
   stream->SetPosition(0);
   return stream;
-}
-
-std::vector<uint8_t> bytesOf(const TBRNMemoryStream& stream) {
-  const uint8_t* memory = stream.GetMemory();
-  return std::vector<uint8_t>(memory, memory + stream.GetSize());
-}
-
-// The error code a call raises (-1: none).
-template <typename F>
-int32_t errorCodeOf(F&& call) {
-  try {
-    call();
-  } catch (const EBRNException& e) {
-    return e.ErrorCode;
-  }
-  return -1;
 }
 
 TEST(CursorColumn, ResolvesItsTableColumnInTheCursorsOwnCopy) {
@@ -82,7 +69,7 @@ TEST(CursorColumn, StoredRecordCarriesTheTableColumnID) {
 
   TBRNMemoryStream stream;
   a.CursorColumns.SaveToStream(stream, false);
-  const std::vector<uint8_t> record = bytesOf(stream);
+  const std::vector<uint8_t> record = StreamBytes(stream);
   stream.SetPosition(0);
   b.CursorColumns.LoadFromStream(stream);
   ASSERT_EQ(b.CursorColumns.Count(), 5);
@@ -108,7 +95,7 @@ TEST(CursorColumn, StoredRecordCarriesTheTableColumnID) {
     TBRNMemoryStream part;
     if (cut > 0) part.Write(record.data(), int32_t(cut));
     part.SetPosition(0);
-    EXPECT_EQ(errorCodeOf([&] { c.CursorColumns.LoadFromStream(part); }), 100)
+    EXPECT_EQ(CaughtError([&] { c.CursorColumns.LoadFromStream(part); }).ErrorCode, 100)
         << "cut at " << cut << " of " << record.size();
   }
 }
@@ -124,7 +111,7 @@ TEST(MappedCursorColumns, StreamedAndLoadedReferToTheSamePositions) {
   TBRNMemoryStream stream;
   sent.SaveToStream(stream, false);
   // int32 count, then the positions.
-  EXPECT_EQ(bytesOf(stream), bytesOf(*streamOf({4, 3, 0, 4, 0})));
+  EXPECT_EQ(StreamBytes(stream), StreamBytes(*streamOf({4, 3, 0, 4, 0})));
 
   TBRNMappedCursorColumns received(&server);
   received.AddObject(server.CursorColumns.GetColumn(1));  // replaced by the load
@@ -178,7 +165,7 @@ TEST(MappedCursorColumns, UntrustedStreamsAreRefusedAndLeaveTheListEmpty) {
   TBRNMappedCursorColumns mapped(&empty);
   mapped.LoadFromStream(*streamOf({0}));
   EXPECT_EQ(mapped.Count(), 0);
-  EXPECT_EQ(errorCodeOf([&] { mapped.LoadFromStream(*streamOf({1, 0})); }), 100);
+  EXPECT_EQ(CaughtError([&] { mapped.LoadFromStream(*streamOf({1, 0})); }).ErrorCode, 100);
 }
 
 TEST(MappedCursorColumns, SavingAColumnOfAnotherCursorIsAMisuse) {
@@ -233,7 +220,7 @@ TEST(MappedColumns, MapsCursorColumnsWithoutChangingTheTableColumns) {
   // A cursor column whose table column is gone: its error, and an empty list.
   copy.Clear();
   delete table.RemoveObject(amount->Index);
-  EXPECT_EQ(errorCodeOf([&] { mapped.Assign(&chosen, false); }), 401);
+  EXPECT_EQ(CaughtError([&] { mapped.Assign(&chosen, false); }).ErrorCode, 401);
   EXPECT_EQ(mapped.Count(), 0);
   EXPECT_EQ(mapped.GetBlobColumns()->Count(), 0);
 }
@@ -274,7 +261,7 @@ TEST(CursorIndexes, IndexAndBookmarkColumnsResolveInTheCursorsTableColumns) {
   // A bookmark column whose table column is gone raises the not-found error.
   bookmark.GetColumn(1)->ColumnID = 77;
   bookmark.GetColumn(1)->ResetLinks();
-  EXPECT_EQ(errorCodeOf([&] { bookmark.GetColumn(1)->GetColumn(); }), 401);
+  EXPECT_EQ(CaughtError([&] { bookmark.GetColumn(1)->GetColumn(); }).ErrorCode, 401);
 }
 
 TEST(ContainedCursorColumnValues, TypedFromTheTableColumnsAndBoundedOnLoad) {
@@ -330,7 +317,7 @@ TEST(ContainedCursorColumnValues, TypedFromTheTableColumnsAndBoundedOnLoad) {
   tooMany.WriteInteger(5);
   for (int i = 0; i < 5; ++i) tooMany.WriteByte(1);
   tooMany.SetPosition(0);
-  EXPECT_EQ(errorCodeOf([&] { other.LoadFromStream(tooMany); }), 1011);
+  EXPECT_EQ(CaughtError([&] { other.LoadFromStream(tooMany); }).ErrorCode, 1011);
 
   // A shorter stream cuts the list; the full one refills it with typed values.
   TBRNMemoryStream shorter;

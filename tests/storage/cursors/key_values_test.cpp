@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/core/memory_stream.h"
+#include "foundation/test_support.h"
 #include "foundation/text/exception.h"
 #include "foundation/values/contained_value.h"
 #include "storage/cursors/cursor_test_support.h"
@@ -16,19 +17,10 @@ namespace brn {
 namespace {
 
 using testing::AddStandardColumns;
+using testing::CaughtError;
 using testing::TestCursor;
 
 constexpr int32_t kCaseInsensitive = 1 << 20;
-
-template <typename F>
-int32_t errorCodeOf(F&& call) {
-  try {
-    call();
-  } catch (const EBRNException& e) {
-    return e.ErrorCode;
-  }
-  return -1;
-}
 
 // A cursor row's values in table column order: ROWID, NAME, AMOUNT, DATA,
 // CODE.
@@ -200,7 +192,7 @@ TEST(ContainedCursorKeyValues, TypedFromTheActiveIndexAtCreation) {
   for (int i = 0; i < 4; ++i) tooMany.WriteByte(1);
   tooMany.WriteInteger(0);
   tooMany.SetPosition(0);
-  EXPECT_EQ(errorCodeOf([&] { copy.LoadFromStream(tooMany); }), 1011);
+  EXPECT_EQ(CaughtError([&] { copy.LoadFromStream(tooMany); }).ErrorCode, 1011);
   TBRNMemoryStream shorter;
   shorter.WriteInteger(1);
   shorter.WriteByte(1);
@@ -230,7 +222,7 @@ TEST(ContainedCursorKeyValues, AKeyColumnWithoutItsTableColumnIsRefused) {
   cursor.AddIndex("BY_NAME", kIndexOrdinary, {{11}, {12}});
   cursor.ActiveIndex = 0;
   delete cursor.TableColumns.RemoveObject(2);  // AMOUNT
-  EXPECT_EQ(errorCodeOf([&] { TBRNContainedCursorKeyValues key(&cursor); }), 401);
+  EXPECT_EQ(CaughtError([&] { TBRNContainedCursorKeyValues key(&cursor); }).ErrorCode, 401);
 }
 
 }  // namespace

@@ -354,5 +354,32 @@ TEST_F(IndexFileTest, DamagedLinksRaiseCorruptionInsteadOfCrashingOrLooping) {
   }
 }
 
+// A damaged leaf chain met in the middle of a delete raises 601 and leaves
+// no page pinned, the prior leaf being merged into included.
+TEST_F(IndexFileTest, ADamagedChainMetWhileRemovingALeafLeavesNoPagePinned) {
+  indexHost_.Add("A", 0, {IntegerColumn()});
+  TestIndexFile& file = Open();
+  Fill(0, 3000);
+  file.SelectIndex(0);
+  // The second and third items of the root name the second and third leaf;
+  // their row IDs are the keys those leaves start with.
+  TBRNIndexPage* root = file.GetPage(file.GetRootPage());
+  ASSERT_GE(root->ItemTotal, 3);
+  const uint8_t* items = root->Data() + root->GetItemsOffset();
+  int32_t secondLeaf = LoadLittleEndian<int32_t>(items + 8 + 4);
+  int32_t first = LoadLittleEndian<int32_t>(items + 8);
+  int32_t end = LoadLittleEndian<int32_t>(items + 16);
+  file.ReleasePage(root);
+  Patch(secondLeaf, 0, INT_MAX);
+
+  TBRNIndexNavigator& navigator = Navigator(0);
+  TestKey key(navigator.GetLayout());
+  EBRNException error = CaughtError([&] {
+    for (int32_t row = end - 1; row >= first; --row) navigator.DeleteKey(key.Int(row, row).Get());
+  });
+  EXPECT_EQ(error.ErrorCode, 601);
+  EXPECT_EQ(PinnedPages(*file_), 0);
+}
+
 }  // namespace
 }  // namespace brn::testing

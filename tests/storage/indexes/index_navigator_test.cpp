@@ -3,13 +3,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <iterator>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "foundation/test_support.h"
+#include "foundation/values/contained_value.h"
 #include "storage/indexes/index_file_test_support.h"
 
 namespace brn::testing {
@@ -311,6 +314,141 @@ TEST_F(IndexNavigatorTest, DeletingAMissingKeyRaisesExceptInATextIndex) {
     }
     EXPECT_EQ(navigator->GetRowCount(), 2);
   }
+}
+
+TEST_F(IndexNavigatorTest, AWalkGoesOnInKeyOrderAfterAnotherNavigatorReshapedTheLeaves) {
+  // The walker's copy of its leaf names neighbours that a split, a merge or
+  // a freed page of the upkeep navigator (same file) has replaced.
+  struct Case {
+    const char* Name;
+    bool Forward;
+    bool Insert;  // fill the gaps before the walker's key, else delete its leaf
+  };
+  for (const Case& c : std::vector<Case>{{"forward, own leaf split", true, true},
+                                         {"forward, own leaf freed", true, false},
+                                         {"backward, prior leaf split", false, true},
+                                         {"backward, own leaf freed", false, false}}) {
+    SCOPED_TRACE(c.Name);
+    indexHost_.Layouts.clear();
+    indexHost_.Rebuild.clear();
+    indexHost_.Add("Numbers", 1, {IntegerColumn()});
+    host_.Name = std::string("W") + std::to_string(c.Forward) + std::to_string(c.Insert);
+    TestIndexFile& file = Open();
+    TBRNIndexNavigator walker(&file, 0);
+    TBRNIndexNavigator upkeep(&file, 0);
+    TestKey key(walker.GetLayout());
+    std::set<int32_t> keys;
+    for (int32_t n = 1; n <= 2000; ++n) {
+      upkeep.InsertKey(key.Int(n * 10).Get(), n);
+      keys.insert(n * 10);
+    }
+    // The walker stands on the last key of the third leaf (forward) or on
+    // the first key of it (backward).
+    bool restart = false;
+    ASSERT_TRUE(walker.First(restart));
+    int32_t leaves = 1;
+    auto current = [&] { return walker.GetCurrentKey().GetItem(0)->GetAsInteger(); };
+    for (;;) {
+      const TBRNIndexKey& at = walker.GetCurrentKey();
+      int32_t item = at.GetItemNumber();
+      if (leaves == 3 && (c.Forward ? item == at.GetPage()->ItemTotal - 1 : item == 0)) break;
+      ASSERT_TRUE(walker.Next(restart));
+      if (walker.GetCurrentKey().GetItemNumber() == 0) ++leaves;
+    }
+    int32_t here = current();
+    int32_t leafFirst = here;
+    if (c.Forward) leafFirst = here - (walker.GetCurrentKey().GetPage()->ItemTotal - 1) * 10;
+    if (c.Insert) {
+      for (int32_t v = here - 1; v > here - 400; --v) {
+        if (v % 10 == 0) continue;
+        upkeep.InsertKey(key.Int(v).Get(), 100000 + v);
+        keys.insert(v);
+      }
+    } else {
+      int32_t leafLast =
+          c.Forward ? here : here + (walker.GetCurrentKey().GetPage()->ItemTotal - 1) * 10;
+      for (int32_t v = leafFirst; v <= leafLast; v += 10) {
+        upkeep.DeleteKey(key.Int(v).Get());
+        keys.erase(v);
+      }
+    }
+    std::vector<int32_t> expected;
+    std::vector<int32_t> seen;
+    if (c.Forward) {
+      expected.assign(keys.upper_bound(here), keys.end());
+      while (walker.Next(restart)) seen.push_back(current());
+    } else {
+      expected.assign(std::make_reverse_iterator(keys.lower_bound(here)), keys.rend());
+      while (walker.Prior(restart)) seen.push_back(current());
+    }
+    EXPECT_FALSE(restart);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), expected.front());
+    EXPECT_TRUE(seen == expected) << seen.size() << " keys seen, " << expected.size()
+                                  << " expected";
+    EXPECT_EQ(PinnedPages(file), 0);
+  }
+}
+
+TEST_F(IndexNavigatorTest, RefilingAChangedFirstKeySplitsTheParentItFills) {
+  // Small pages; every row of key 100 at first, so that the root holds one
+  // entry whose items name the leaves. A smaller key then enters the first
+  // leaf at its front: the root's item for that leaf is filed again under
+  // the new key, as an entry of its own, which the full root cannot hold.
+  indexHost_.PageSize = 512;
+  indexHost_.Add("Groups", 0, {IntegerColumn()});
+  TestIndexFile& file = Open();
+  TBRNIndexNavigator navigator(&file, 0);
+  TestKey key(navigator.GetLayout());
+  const int32_t entrySize = navigator.GetLayout().GetEntrySize();
+  int32_t rows = 0;
+  for (;;) {
+    ++rows;
+    navigator.InsertKey(key.Int(100, rows).Get(), rows);
+    TBRNIndexPage* root = file.GetPage(file.GetRootPage());
+    bool full = root->PageType == kIndexPageRootInternal &&
+                root->GetPageSize() - root->GetUsedBytes() < entrySize;
+    bool split = root->PageType == kIndexPageRootInternal && root->EntryCount > 1;
+    file.ReleasePage(root);
+    ASSERT_FALSE(split);
+    if (full) break;
+  }
+  navigator.InsertKey(key.Int(50, rows + 1).Get(), rows + 1);
+  ++rows;
+
+  TBRNIndexPage* root = file.GetPage(file.GetRootPage());
+  EXPECT_FALSE(root->IsOverfull());
+  file.ReleasePage(root);
+  EXPECT_NO_THROW(file.Flush(true));
+  host_.Log.clear();
+  bool errors = false;
+  EXPECT_TRUE(file.Verify(errors, false));
+  EXPECT_FALSE(errors);
+  EXPECT_EQ(host_.Log, std::vector<std::string>{});
+  std::vector<std::string> walked = Walk(navigator);
+  ASSERT_EQ(int32_t(walked.size()), rows);
+  EXPECT_EQ(walked.front(), "50");
+  EXPECT_EQ(walked.back(), "100");
+}
+
+TEST_F(IndexNavigatorTest, AFirstKeyThatCannotBeStoredLeavesTheIndexEmpty) {
+  indexHost_.Add("Numbers", 1, {IntegerColumn()});
+  TestIndexFile& file = Open();
+  TBRNIndexNavigator navigator(&file, 0);
+  TBRNContainedValue text;
+  text.SetDataType(dtChar);
+  text.SetAsString("twelve");
+  TBRNIndexKeyValues bad(navigator.GetLayout());
+  bad.Add(&text);
+  EXPECT_ANY_THROW(navigator.InsertKey(bad, 1));
+  EXPECT_EQ(file.GetRootPage(), 0);
+  EXPECT_EQ(file.GetLeafPageCount(), 0);
+  EXPECT_EQ(PinnedPages(file), 0);
+
+  TestKey key(navigator.GetLayout());
+  navigator.InsertKey(key.Int(12).Get(), 2);
+  EXPECT_EQ(Walk(navigator), std::vector<std::string>{"12"});
+  EXPECT_EQ(file.GetLeafPageCount(), 1);
 }
 
 TEST_F(IndexNavigatorTest, AnotherProcessChangingTheFileMakesTheNextPageReadRestart) {

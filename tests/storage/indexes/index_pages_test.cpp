@@ -2,6 +2,7 @@
 // with their duplicate checks, deletes, splits and merges, the page searches
 // and the checks of page bytes read from a file.
 #include <gtest/gtest.h>
+#include <cmath>
 
 #include <algorithm>
 #include <cstring>
@@ -781,6 +782,29 @@ TEST(IndexPages, KeyValuesReadAndWriteThePageInPlace) {
   TBRNIndexKey nowhere(layout);
   EXPECT_TRUE(nowhere.GetItem(0)->GetNull());
   EXPECT_THROW(nowhere.GetItem(0)->SetAsString("x"), std::logic_error);
+}
+
+TEST(IndexPages, StoredFloatsBeyondTheIntegerRangeReadSaturated) {
+  TBRNIndexKeyColumn number;
+  number.DataType = dtFloat;
+  TBRNIndexKeyLayout layout("I", kIndexOrdinary, {number});
+  auto page = NewPage(layout, 512, kIndexPageLeaf);
+  TBRNContainedIndexKeyValues values(layout);
+  values.GetItem(0)->SetAsFloat(1.0);
+  values.SetRowID(1);
+  TBRNIndexKey position(layout);
+  page->InsertKey(values, 10, position);
+  uint8_t* stored = page->Data() + page->GetEntryOffset(0) + 1;
+  // The bytes come from the file: a huge value, its negative and NaN must not
+  // make the integer reading undefined.
+  const struct {
+    double Stored;
+    int64_t Expected;
+  } cases[] = {{1e300, INT64_MAX}, {-1e300, INT64_MIN}, {std::nan(""), 0}, {-42.9, -42}};
+  for (const auto& c : cases) {
+    StoreLittleEndian<double>(stored, c.Stored);
+    EXPECT_EQ(position.GetItem(0)->GetInt64Data(), c.Expected) << c.Stored;
+  }
 }
 
 }  // namespace

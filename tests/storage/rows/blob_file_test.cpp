@@ -21,13 +21,10 @@ using BlobFile = HostedFile<TBRNBlobManager>;
 
 constexpr int64_t kHeaderArea = 4096;
 
-class BlobFileTest : public ::testing::Test {
+class BlobFileTest : public ChainFileTest<TBRNBlobManager> {
  protected:
-  std::unique_ptr<BlobFile> Open(int32_t blockSize = 512, ChainHost* host = nullptr) {
-    auto file = std::make_unique<BlobFile>(host != nullptr ? host : &host_, &files_, blockSize);
-    file->OpenOrCreate();
-    return file;
-  }
+  BlobFileTest() : ChainFileTest("Pictures", ".BRNBlb", kHeaderArea) {}
+
   void Write(TBRNBlobManager& file, int32_t owner, int32_t& first,
              const std::vector<uint8_t>& value) {
     file.WriteBlob(owner, first, value.data(), int32_t(value.size()));
@@ -38,17 +35,6 @@ class BlobFileTest : public ::testing::Test {
     EXPECT_EQ(stream.GetPosition(), 0);
     return Bytes(stream);
   }
-  std::string Name() const { return temp_.Path + "Pictures.BRNBlb"; }
-  int64_t BlockAt(int32_t n, int32_t blockSize = 512) const {
-    return kHeaderArea + int64_t(n - 1) * blockSize;
-  }
-  void Patch(int32_t block, int32_t offset, const std::vector<uint8_t>& bytes) {
-    PatchFile(files_, Name(), BlockAt(block) + offset, bytes);
-  }
-
-  TempFolder temp_;
-  TBRNOSFileManager files_{nullptr};
-  ChainHost host_{temp_.Path, "Pictures"};
 };
 
 // With 4096-byte blocks the first block holds 4079 bytes and every further
@@ -177,16 +163,9 @@ TEST_F(BlobFileTest, AValuePastTheFileSizeLimitIsRefused) {
 // Numbers from the file that cannot be right raise the engine's corruption
 // error instead of reading past the file, looping or allocating wildly.
 TEST_F(BlobFileTest, DamagedChainsRaiseCorruptionOnReadAndWrite) {
-  struct Case {
-    const char* name;
-    int32_t block;
-    int32_t offset;
-    std::vector<uint8_t> bytes;
-    const char* message;
-  };
   const std::string kType = "Invalid BLOB block type found";
   const std::string kMissing = "Cannot find BLOB block during retrieval from cache";
-  const std::vector<Case> cases = {
+  const std::vector<DamageCase> cases = {
       {"first block of type 0", 1, 4, {0}, kType.c_str()},
       {"second block of type 1", 2, 4, {1}, kType.c_str()},
       {"total beyond the file", 1, 9, Int32Bytes(2147483647), kMissing.c_str()},
@@ -200,7 +179,7 @@ TEST_F(BlobFileTest, DamagedChainsRaiseCorruptionOnReadAndWrite) {
       {"negative used", 2, 5, Int32Bytes(-1),
        "Invalid BLOB block 2 size (-1) for start BLOB block 1"},
   };
-  for (const Case& c : cases) {
+  for (const DamageCase& c : cases) {
     SCOPED_TRACE(c.name);
     int32_t first = 0;
     int32_t other = 0;
@@ -338,14 +317,7 @@ class BlobVerifyTest : public BlobFileTest {
 };
 
 TEST_F(BlobVerifyTest, FindingsAreReportedAndRepairsKeepTheValuesReadable) {
-  struct Case {
-    const char* name;
-    int32_t block;
-    int32_t offset;
-    std::vector<uint8_t> bytes;
-    const char* message;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<DamageCase> cases = {
       {"loop", 3, 0, Int32Bytes(2), "Recursive next BLOB block pointer (2)"},
       {"link into an earlier chain", 4, 0, Int32Bytes(1), "Recursive next BLOB block pointer (1)"},
       {"next beyond the file", 3, 0, Int32Bytes(99), "Invalid next BLOB block pointer (99)"},
@@ -360,7 +332,7 @@ TEST_F(BlobVerifyTest, FindingsAreReportedAndRepairsKeepTheValuesReadable) {
       {"total beyond the chain", 1, 9, Int32Bytes(5000),
        "Invalid total size (5000) for start BLOB block 1"},
   };
-  for (const Case& c : cases) {
+  for (const DamageCase& c : cases) {
     SCOPED_TRACE(c.name);
     MakeFile();
     EXPECT_TRUE(Verify(false));

@@ -2,12 +2,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "foundation/core/memory_stream.h"
+#include "foundation/files/os_file_manager.h"
 #include "foundation/text/exception.h"
 #include "storage/files/table_file_test_support.h"
 
@@ -105,5 +107,49 @@ inline bool Logged(const FakeHost& host, const std::string& message, bool fixed)
   }
   return false;
 }
+
+// The fixture of a chain file on disk: the table's host, files opened (or
+// created) on demand and patched in place as damage would change them.
+template <typename Manager>
+class ChainFileTest : public ::testing::Test {
+ protected:
+  ChainFileTest(const std::string& tableName, const std::string& extension, int64_t headerArea)
+      : host_(temp_.Path, tableName),
+        name_(temp_.Path + tableName + extension),
+        headerArea_(headerArea) {}
+
+  std::unique_ptr<HostedFile<Manager>> Open(int32_t blockSize = 512, ChainHost* host = nullptr) {
+    auto file =
+        std::make_unique<HostedFile<Manager>>(host != nullptr ? host : &host_, &files_, blockSize);
+    file->OpenOrCreate();
+    return file;
+  }
+  const std::string& Name() const { return name_; }
+  int64_t BlockAt(int32_t n, int32_t blockSize = 512) const {
+    return headerArea_ + int64_t(n - 1) * blockSize;
+  }
+  // Overwrites bytes at offset of block (512-byte blocks).
+  void Patch(int32_t block, int32_t offset, const std::vector<uint8_t>& bytes) {
+    PatchFile(files_, name_, BlockAt(block) + offset, bytes);
+  }
+
+  TempFolder temp_;
+  TBRNOSFileManager files_{nullptr};
+  ChainHost host_;
+
+ private:
+  std::string name_;
+  int64_t headerArea_;
+};
+
+// One kind of damage: bytes written at offset of block, and the message
+// (nullptr: none) it leads to.
+struct DamageCase {
+  const char* name;
+  int32_t block;
+  int32_t offset;
+  std::vector<uint8_t> bytes;
+  const char* message;
+};
 
 }  // namespace brn::testing

@@ -17,13 +17,10 @@ using LogFile = HostedFile<TBRNPublishedUpdatesManager>;
 
 constexpr int64_t kHeaderArea = 16384;
 
-class PublishedUpdatesTest : public ::testing::Test {
+class PublishedUpdatesTest : public ChainFileTest<TBRNPublishedUpdatesManager> {
  protected:
-  std::unique_ptr<LogFile> Open(int32_t blockSize = 512, ChainHost* host = nullptr) {
-    auto file = std::make_unique<LogFile>(host != nullptr ? host : &host_, &files_, blockSize);
-    file->OpenOrCreate();
-    return file;
-  }
+  PublishedUpdatesTest() : ChainFileTest("Orders", ".BRNPbl", kHeaderArea) {}
+
   void Append(TBRNPublishedUpdatesManager& file, const std::vector<uint8_t>& entry) {
     file.AppendEntry(entry.data(), int32_t(entry.size()));
   }
@@ -34,14 +31,6 @@ class PublishedUpdatesTest : public ::testing::Test {
     EXPECT_EQ(stream.GetPosition(), 0);
     return Bytes(stream);
   }
-  std::string Name() const { return temp_.Path + "Orders.BRNPbl"; }
-  void Patch(int32_t block, int32_t offset, const std::vector<uint8_t>& bytes) {
-    PatchFile(files_, Name(), kHeaderArea + int64_t(block - 1) * 512 + offset, bytes);
-  }
-
-  TempFolder temp_;
-  TBRNOSFileManager files_{nullptr};
-  ChainHost host_{temp_.Path, "Orders"};
 };
 
 // With 4096-byte blocks the first block of an entry holds 4083 bytes and
@@ -170,17 +159,10 @@ TEST_F(PublishedUpdatesTest, AChangeByAnotherWriterDuringAReadRepeatsTheRead) {
 }
 
 TEST_F(PublishedUpdatesTest, DamagedEntriesRaiseCorruption) {
-  struct Case {
-    const char* name;
-    int32_t block;
-    int32_t offset;
-    std::vector<uint8_t> bytes;
-    const char* message;
-  };
   const std::string kType = "Invalid published updates log block type found";
   const std::string kMissing =
       "Cannot find published updates log block during retrieval from cache";
-  const std::vector<Case> cases = {
+  const std::vector<DamageCase> cases = {
       {"first block of type 0", 1, 4, {0}, kType.c_str()},
       {"second block of type 1", 2, 4, {1}, kType.c_str()},
       {"total beyond the file", 1, 5, Int32Bytes(1 << 30), kMissing.c_str()},
@@ -191,7 +173,7 @@ TEST_F(PublishedUpdatesTest, DamagedEntriesRaiseCorruption) {
        "Invalid published updates log block 2 size (504) for start published updates log block "
        "1"},
   };
-  for (const Case& c : cases) {
+  for (const DamageCase& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(Name());
     {
@@ -208,15 +190,29 @@ TEST_F(PublishedUpdatesTest, DamagedEntriesRaiseCorruption) {
   }
 }
 
+// Entries follow one another, so a chain that runs back into an earlier
+// entry's blocks is damage: a reader walking the log would otherwise read
+// from there again, without end.
+TEST_F(PublishedUpdatesTest, AnEntryChainedBackIntoAnEarlierEntryIsRefused) {
+  {
+    auto file = Open();
+    Append(*file, Pattern(1200, 1));  // blocks 1-3
+    Append(*file, Pattern(600, 2));   // blocks 4-5
+    file->Flush(true);
+  }
+  Patch(4, 0, Int32Bytes(2));
+  auto file = Open();
+  int32_t block = 1;
+  EXPECT_EQ(Next(*file, block), Pattern(1200, 1));
+  ASSERT_EQ(block, 4);
+  EXPECT_EQ(ErrorOf([&] { Next(*file, block); }),
+            "601 The table Orders is corrupt (Invalid next published updates log block pointer "
+            "(2))");
+  EXPECT_EQ(block, 4);
+}
+
 TEST_F(PublishedUpdatesTest, VerificationFindsBrokenChainsAndRepairsThem) {
-  struct Case {
-    const char* name;
-    int32_t block;
-    int32_t offset;
-    std::vector<uint8_t> bytes;
-    const char* message;  // nullptr: nothing to find
-  };
-  const std::vector<Case> cases = {
+  const std::vector<DamageCase> cases = {
       {"loop", 3, 0, Int32Bytes(2), "Recursive next published updates log block pointer (2)"},
       {"next beyond the file", 3, 0, Int32Bytes(9),
        "Invalid next published updates log block pointer (9)"},
@@ -243,7 +239,7 @@ TEST_F(PublishedUpdatesTest, VerificationFindsBrokenChainsAndRepairsThem) {
     EXPECT_EQ(errors, !host_.Log.empty());
     file->Flush(true);
   };
-  for (const Case& c : cases) {
+  for (const DamageCase& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(Name());
     {

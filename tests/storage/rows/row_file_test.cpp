@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <climits>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,43 @@ TEST(RowFileHeader, RecordSizeIsFixedPlusFourBytesPerColumnRoundedToEight) {
     table.Open();
     EXPECT_EQ(files.GetFileSize("/mem/db/Rows.BRNTbl"), c.size);
   }
+}
+
+// The header record and the row header at their offsets on disk.
+TEST(RowFileHeader, HeaderRecordAndRowHeaderFieldsLieAtTheirOffsets) {
+  auto columns = MakeColumns({{dtInteger, 0}});
+  columns->GetItem(1)->Identity = true;
+  TBRNMemoryFileManager files(nullptr);
+  RowTable table(&files, "/mem/db/", columns.get());
+  table.Open();
+  InsertRow(table, 5, "7", nullptr);
+  table.Rows->SetRowCount(0x0A0B0C0D);
+  table.Rows->ReservedByte = 0x42;
+  table.Rows->SetIdentityValue(1, 0x01020304);
+  table.Flush();
+  std::vector<uint8_t> raw = RawFile(files, "/mem/db/Rows.BRNTbl");
+  auto int32At = [&](size_t at) {
+    return int32_t(uint32_t(raw[at]) | uint32_t(raw[at + 1]) << 8 | uint32_t(raw[at + 2]) << 16 |
+                   uint32_t(raw[at + 3]) << 24);
+  };
+  EXPECT_EQ(int32At(54), 0x0A0B0C0D);
+  EXPECT_EQ(int32At(58), 5);  // last row ID
+  EXPECT_EQ(int32At(62), 1);  // last row version
+  EXPECT_EQ(raw[66], 0x42);
+  int64_t stamp = int64_t(uint32_t(int32At(67))) | int64_t(int32At(71)) << 32;
+  EXPECT_EQ(stamp, table.Rows->Timestamp);
+  EXPECT_EQ(int32At(75), 0);  // the row ID column's counter
+  EXPECT_EQ(int32At(79), 0x01020304);
+  // Row 1: next link, status, version, update counter, reserved, then the
+  // row ID column (indicator and int32).
+  size_t row = 16384;
+  EXPECT_EQ(int32At(row), 0);
+  EXPECT_EQ(raw[row + 4], kRowLive);
+  EXPECT_EQ(int32At(row + 5), 1);
+  EXPECT_EQ(int32At(row + 9), 1);
+  EXPECT_EQ(int32At(row + 13), 0);
+  EXPECT_EQ(raw[row + 17], 1);
+  EXPECT_EQ(int32At(row + 18), 5);
 }
 
 TEST(RowFileHeader, FieldsSurviveReopenAndEmptyKeepsTheLastVersion) {
@@ -438,6 +476,35 @@ TEST_F(RowFileNavigation, FindKeySkipsDeletedRowsAndEndsOnTheLastBlockWhenMissin
   EXPECT_TRUE(table_.Navigator->GetEof());
 }
 
+// A cursor's AcceptRow may raise (a filter that fails): the search leaves no
+// block pinned behind it, and the next search works.
+TEST_F(RowFileNavigation, ASearchThatRaisesReleasesTheBlockItStoodOn) {
+  class FailingNavigator : public TBRNRowsetNavigator {
+   public:
+    using TBRNRowsetNavigator::TBRNRowsetNavigator;
+    int32_t FailAt = 0;
+    bool AcceptRow(int32_t row, TBRNDirection, bool& stop) override {
+      stop = false;
+      if (row == FailAt) throw EBRNException(601, "injected");
+      return true;
+    }
+  };
+  Fill(3);
+  NewRow key(table_);
+  key.Values.GetItem(0)->SetAsInteger(3);
+  key.Values.GetItem(1)->SetAsString("r3");
+  FailingNavigator search(table_.Rows.get());
+  search.FailAt = 2;
+  bool restart = false;
+  EXPECT_THROW(search.FindKey(key.Values, 0, restart, false), EBRNException);
+  ASSERT_NE(table_.Rows->FindBuffer(2), nullptr);
+  EXPECT_EQ(table_.Rows->FindBuffer(2)->PinCount, 0);
+  search.FailAt = 0;
+  EXPECT_EQ(search.FindKey(key.Values, 0, restart, false), 0);
+  EXPECT_EQ(search.GetRowNumber(), 3);
+  for (int32_t n = 1; n <= 3; ++n) EXPECT_EQ(table_.Rows->FindBuffer(n)->PinCount, 0) << n;
+}
+
 TEST_F(RowFileNavigation, AnotherWritersFlushStopsAWalkWithRestart) {
   Fill(600);
   table_.Flush();
@@ -543,6 +610,30 @@ TEST_F(RowFileVerification, AFreeListLoopIsReportedAndRebuiltFromTheDeletedRows)
   EXPECT_TRUE(reused.RowNumber == 2 || reused.RowNumber == 5 || reused.RowNumber == 7);
 }
 
+// A free-list head the header check has to drop leaves the deleted rows off
+// the list: the repair links them again, so that their blocks are reused.
+TEST_F(RowFileVerification, DeletedRowsOffTheFreeListAreLinkedAgainByRepair) {
+  // Verification holds the table exclusively (a shared reader would read
+  // the damaged header again at its next cache miss).
+  table_.Close();
+  table_.Host.ExclusiveLock = true;
+  table_.Open();
+  Fill(5);
+  for (int32_t n : {2, 4}) Delete(n);
+  table_.Rows->SetFreeListHead(99);
+  table_.Rows->Flush(true);
+  std::vector<std::string> found = Verify(true);
+  EXPECT_TRUE(AnyContains(found, "(Invalid free row list pointer (99)) - Fixed"))
+      << (found.empty() ? "nothing found" : found[0]);
+  table_.Rows->Flush(true);
+  found = Verify(false);
+  EXPECT_TRUE(found.empty()) << found[0];
+  EXPECT_EQ(FreeList(), (std::vector<int32_t>{2, 4}));
+  Inserted reused = InsertRow(table_, 6, "r6", nullptr);
+  EXPECT_TRUE(reused.RowNumber == 2 || reused.RowNumber == 4) << reused.RowNumber;
+  EXPECT_EQ(table_.Rows->GetBlockCount(), 5);
+}
+
 TEST_F(RowFileVerification, EachKindOfDamageIsReportedAndRepaired) {
   struct Case {
     const char* finding;
@@ -590,6 +681,53 @@ TEST_F(RowFileVerification, EachKindOfDamageIsReportedAndRepaired) {
   }
 }
 
+// A repaired row ID or version comes after every one seen, even when the
+// header's counter is damaged too (below the rows' values, or below zero).
+TEST_F(RowFileVerification, RepairsTakeNewIDsAndVersionsEvenWithDamagedCounters) {
+  struct Case {
+    const char* finding;
+    std::function<void(RowFileVerification&)> damage;
+  };
+  auto duplicateID = [](int32_t lastRowID) {
+    return [lastRowID](RowFileVerification& t) {
+      t.Damage(3, [](TBRNRowsetRow& r) { r.SetRowID(1); });
+      t.table_.Rows->SetLastRowID(lastRowID);
+    };
+  };
+  const std::vector<Case> cases = {
+      {"Invalid row 3 ID (1)", duplicateID(0)},
+      {"Invalid row 3 ID (1)", duplicateID(-5)},
+      {"Invalid row 3 ID (1)", duplicateID(1)},
+      {"Invalid row 3 version (-3)",
+       [](RowFileVerification& t) {
+         t.Damage(3, [](TBRNRowsetRow& r) { r.Version = -3; });
+         t.table_.Rows->SetLastVersion(-10);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.finding);
+    table_.Close();
+    files_.DeleteFile("/mem/db/Rows.BRNTbl");
+    table_.Open();
+    Fill(4);
+    c.damage(*this);
+    table_.Rows->Flush(true);
+    EXPECT_TRUE(AnyContains(Verify(true), std::string("(") + c.finding + ") - Fixed"));
+    table_.Rows->Flush(true);
+    std::vector<std::string> found = Verify(false);
+    EXPECT_TRUE(found.empty()) << found[0];
+    std::set<int32_t> ids;
+    for (int32_t n = 1; n <= 4; ++n) {
+      TBRNRowsetRow* row = table_.Rows->GetRow(n, false, 0, 0);
+      ids.insert(row->GetRowID());
+      EXPECT_GE(row->Version, 0) << n;
+      table_.Rows->ReleaseRow(row);
+    }
+    EXPECT_EQ(ids.size(), 4u);
+    EXPECT_GT(*ids.begin(), 0);
+  }
+}
+
 TEST(RowFileRepair, ANewVersionForARowKeepsItsBlobValues) {
   auto columns = MakeColumns({{dtChar, 10}, {dtLob, 0}, {dtLob, 0}});
   TBRNMemoryFileManager files(nullptr);
@@ -622,6 +760,48 @@ TEST(RowFileRepair, ANewVersionForARowKeepsItsBlobValues) {
   EXPECT_TRUE(table.Navigator->GetCurrentValues().GetItem(3)->GetNull());
   // The chain was written again in place; a NULL value got none.
   EXPECT_EQ(table.Blobs->GetBlockCount(), blobBlocks);
+}
+
+// A damaged row whose BLOB reference leads into another row's chain reads
+// that value as empty; giving the row a new version leaves the chain alone.
+TEST(RowFileRepair, ANewVersionNeverRewritesAnotherRowsChain) {
+  auto columns = MakeColumns({{dtChar, 10}, {dtLob, 0}});
+  TBRNMemoryFileManager files(nullptr);
+  RowTable table(&files, "/mem/db/", columns.get());
+  table.Open();
+  TBRNBytes good = BlobBytes(1500, 4);
+  InsertRow(table, 1, "good", &good);
+  NewRow bad(table);
+  bad.Values.GetItem(0)->SetAsInteger(2);
+  bad.Values.GetItem(2)->SetBytesData(BlobBytes(700, 5));
+  Inserted done;
+  table.Navigator->InsertRow(-5, bad.Values, done.RowNumber, done.UpdateCounter);
+  table.Rows->SetLastVersion(1);
+  auto blobBlockOf = [&](int32_t n, int32_t newBlock) {
+    TBRNRowsetRow* row = table.Rows->GetRow(n, false, 0, 0);
+    TBRNRowsetRowValues values(columns.get(), &table.Table);
+    values.SetRow(row);
+    int32_t block = values.GetRowValue(2)->GetBlobBlock();
+    if (newBlock > 0) {
+      values.GetRowValue(2)->SetBlobBlock(newBlock);
+      row->MarkModified();
+    }
+    values.SetRow(nullptr);
+    table.Rows->ReleaseRow(row);
+    return block;
+  };
+  blobBlockOf(2, blobBlockOf(1, 0));
+  table.Flush();
+
+  bool errors = false;
+  EXPECT_TRUE(table.Rows->Verify(errors, true));
+  EXPECT_TRUE(errors);
+  table.Flush();
+  bool restart = false;
+  ASSERT_TRUE(table.Navigator->GotoRowNumber(1, kDirectionForward, restart));
+  TBRNBytes back;
+  table.Navigator->GetCurrentValues().GetItem(2)->GetBytesData(back);
+  EXPECT_EQ(back, good);
 }
 
 TEST_F(RowFileVerification, ACancelEndsTheWalkAndTheProgressBracket) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -311,6 +312,36 @@ TEST(RowValues, BlobsLoadOnFirstTouchAndSaveWithTheRowVersion) {
   other.CopyBlobReferences(*r.Row);
   EXPECT_EQ(other.GetRowValue(r.Doc->Index)->GetBlobBlock(), 100);
   EXPECT_EQ(other.GetRowValue(r.Doc->Index)->GetBlobLength(), 5);
+}
+
+// The stored length of a BLOB reference comes from untrusted row bytes: the
+// reader gets an empty stream and sizes it to what the chain holds, so a
+// damaged length is never allocated.
+TEST(RowValues, ADamagedBlobLengthIsNeverAllocated) {
+  struct Row : TestRowValues {
+    using TestRowValues::TestRowValues;
+    int64_t SizeAtRead = -1;
+    void ReadBlob(int32_t BlockRef, TBRNMemoryStream& Stream, bool Compressed) override {
+      SizeAtRead = Stream.GetSize();
+      TestRowValues::ReadBlob(BlockRef, Stream, Compressed);
+    }
+  };
+  ColumnList list;
+  TBRNColumn* doc = list.Add("Doc", dtLob, 0, stClob);
+  list.Finish();
+  RowEvaluator evaluator;
+  Row row(&list.Columns, &evaluator);
+  TBRNMemoryStream buffer;
+  buffer.SetSize(list.Columns.RowSize);
+  row.SetBuffer(&buffer);
+  row.GetItem(0)->SetAsString("abc");
+  row.SaveBlobs(1);
+  for (int32_t length : {INT32_MAX, 1 << 30, 2}) {
+    row.SetBuffer(&buffer);  // forgets the loaded copy
+    StoreLittleEndian(buffer.GetMemory() + doc->RowOffset + 5, length);
+    EXPECT_EQ(row.GetItem(0)->GetAsString(), "abc") << length;
+    EXPECT_EQ(row.SizeAtRead, 0) << length;
+  }
 }
 
 TEST(RowValues, DataLoadedFromOneBufferNeverShowsInAnother) {

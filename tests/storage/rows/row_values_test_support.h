@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/core/memory_stream.h"
+#include "foundation/test_support.h"
 #include "foundation/text/exception.h"
 #include "metadata/columns.h"
 #include "sql/builder/sql_builder.h"
@@ -149,17 +150,5 @@ struct ColumnList {
     Columns.Compile();
   }
 };
-
-// The engine error an action raises (a failure when it raises none).
-template <typename Action>
-EBRNException CaughtError(Action&& action) {
-  try {
-    action();
-  } catch (const EBRNException& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no engine error";
-  return EBRNException(0, "");
-}
 
 }  // namespace brn::testing

@@ -1,0 +1,225 @@
+#pragma once
+
+// What the storage targets share: a table host that answers every question
+// with a fixed, permissive answer, a column list compiled without catalog,
+// the SQL evaluator behind the computed-column seam, and the way a table file
+// is given fuzzer bytes as its blocks.
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/core/digest.h"
+#include "foundation/files/file_manager.h"
+#include "foundation/text/exception.h"
+#include "fuzz_support.h"
+#include "metadata/columns.h"
+#include "sql/builder/sql_builder.h"
+#include "sql/evaluator/expr_evaluator.h"
+#include "sql/parser/expr_parser.h"
+#include "sql/tree/expr_token.h"
+#include "sql/validator/expr_validator.h"
+#include "storage/files/table_file.h"
+#include "storage/files/table_file_host.h"
+#include "storage/rows/execution_seam.h"
+#include "storage/rows/row_values.h"
+
+namespace brn::fuzz {
+
+// One table in /mem/db/ held exclusively: no change checks between calls,
+// no locks, every log line dropped.
+class FuzzHost : public TBRNTableFileHost {
+ public:
+  explicit FuzzHost(std::string extension) : Extension(std::move(extension)) {
+    Signature.DigestString("brn_watermark");
+    Password.DigestString("fuzz");
+  }
+  std::string Extension;
+  TBRNDigest Signature;
+  TBRNDigest Password;
+  std::vector<std::string> Log;
+
+  std::string GetTableName() const override { return "Fuzz"; }
+  std::string GetTableKindName() const override { return "table"; }
+  std::string GetFolder() const override { return "/mem/db/"; }
+  uint32_t GetStructureChecksum() const override { return 0x12345678; }
+  bool IsEncrypted() const override { return false; }
+  bool IsTransient() const override { return false; }
+  bool IsTemporary() const override { return false; }
+  bool IsReadOnly() const override { return false; }
+  void SetReadOnly() override {}
+  bool SkipWriteCheck() const override { return false; }
+  bool SkipStructureCheck() const override { return true; }
+  bool IsCreatedByEngine() const override { return true; }
+  bool HoldsExclusiveLock() const override { return true; }
+  bool HoldsTransactionLock() const override { return false; }
+  void BeginRead() override {}
+  void EndRead() override {}
+  void BeginWrite() override {}
+  void EndWrite() override {}
+  bool TableHasChanged() override { return false; }
+  const TBRNDigest& GetSignatureDigest() const override { return Signature; }
+  bool IsValidSignature(const TBRNDigest& digest) const override {
+    return digest.Equals(Signature);
+  }
+  const TBRNDigest& GetEncryptionDigest() const override { return Password; }
+  std::string GetFileExtension(TBRNTableFileKind) const override { return Extension; }
+  void LogMessage(const std::string& text) override { Log.push_back(text); }
+  void WriteWarningEvent(const std::string&) override {}
+  bool UpdateProgress(int32_t) override { return true; }
+  [[noreturn]] void RaiseBackupError(const std::string& text) override {
+    throw EBRNException(1300, text);
+  }
+  [[noreturn]] void RaiseRestoreError(const std::string& text) override {
+    throw EBRNException(1301, text);
+  }
+};
+
+// Header record offsets every table file shares.
+inline constexpr int32_t kFreeListHeadOffset = 45;
+inline constexpr int32_t kNextBlockOffset = 49;
+
+// Lets the input change a few header bytes of the closed file of manager
+// from the free-list head on (counts, roots, timestamps of the descendants),
+// then replaces its blocks by the rest of the input (whole blocks only, at
+// most maxBlocks) and sets the header's block count to match. The file stays
+// a valid header followed by hostile blocks, so the target gets past the
+// header checks.
+inline void PlantBlocks(TBRNTableFileManager& manager, Input& in, int32_t maxBlocks) {
+  int32_t blockSize = manager.GetBlockSize();
+  auto stream = manager.GetFileManager()->OpenFile(manager.GetFileName(), false, false, false);
+  int32_t recordSize = manager.GetHeaderRecordSize();
+  std::vector<uint8_t> header(static_cast<size_t>(recordSize));
+  stream->Seek(0, 0);
+  stream->Read(header.data(), recordSize);
+  for (int32_t patches = in.Byte() % 6; patches > 0; --patches) {
+    int32_t at = kFreeListHeadOffset + in.Byte() % (recordSize - kFreeListHeadOffset);
+    uint8_t value = in.Byte();
+    // The block count follows the blocks; the write-in-progress flag only
+    // makes the open refuse the file.
+    if (at < kNextBlockOffset || at > kNextBlockOffset + 4) header[size_t(at)] = value;
+  }
+  std::string_view blocks = in.Rest();
+  int32_t count = std::min<int32_t>(int32_t(blocks.size() / size_t(blockSize)), maxBlocks);
+  uint32_t next = uint32_t(count + 1);
+  for (int i = 0; i < 4; ++i) header[size_t(kNextBlockOffset + i)] = uint8_t(next >> (8 * i));
+  stream->Seek(0, 0);
+  stream->Write(header.data(), recordSize);
+  stream->SetSize(int64_t(manager.GetHeaderAreaSize()) + int64_t(count) * blockSize);
+  stream->Seek(0, manager.GetHeaderAreaSize());
+  if (count > 0) stream->Write(blocks.data(), count * blockSize);
+}
+
+// The SQL evaluator behind the storage seam: column references of a tree
+// read the current row's values by name.
+class RowEvaluator : public TBRNExprEvaluator, public TBRNExpressionEvaluator {
+ public:
+  RowEvaluator() : TBRNExprEvaluator(true) {}
+  TBRNEvaluationContext* Current = nullptr;
+
+  TBRNEvaluationContext* SwapContext(TBRNEvaluationContext* Context) override {
+    TBRNEvaluationContext* previous = Current;
+    Current = Context;
+    return previous;
+  }
+  void RestoreContext(TBRNEvaluationContext* Previous) override { Current = Previous; }
+  void EvaluateExpression(TBRNExprToken* Root) override {
+    TBRNRowValues& row = *Current->CurrentRowValues;
+    std::vector<TBRNExprToken*> pending{Root};
+    while (!pending.empty()) {
+      TBRNExprToken* node = pending.back();
+      pending.pop_back();
+      if (node == nullptr) continue;
+      if (node->Kind == tkColumnReference) {
+        if (node->Value == nullptr) CreateTokenValue(node);
+        for (int32_t i = 0; i < row.GetCount(); ++i) {
+          if (sameName(row.GetRowValue(i)->GetColumn().Name, node->Name))
+            node->Value->Assign(*row.GetItem(i));
+        }
+      }
+      pending.push_back(node->Left());
+      pending.push_back(node->Right());
+      for (TBRNExprToken* argument : node->Arguments()) pending.push_back(argument);
+    }
+    Evaluate(Root);
+  }
+
+ private:
+  static bool sameName(const std::string& a, const std::string& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+      return std::toupper(uint8_t(x)) == std::toupper(uint8_t(y));
+    });
+  }
+};
+
+// Table columns without catalog, compiled by their own parser, validator and
+// builder.
+struct ColumnList {
+  TBRNExprParser Parser;
+  TBRNExprValidater Validator{false};
+  TBRNExprBuilder Builder;
+  TBRNColumns Columns{nullptr};
+
+  ColumnList() {
+    Columns.Parser = &Parser;
+    Columns.Validator = &Validator;
+    Columns.Builder = &Builder;
+  }
+  TBRNColumn* Add(const std::string& name, TBRNDataTypeCode type, int32_t length = 0,
+                  TBRNDataSubType subType = stDefault, int32_t scale = 0) {
+    auto column = std::make_unique<TBRNColumn>(nullptr);
+    column->Name = name;
+    column->SetDataType(type);
+    if (subType != stDefault) column->SetSubType(subType);
+    if (length != 0) column->SetLength(length);
+    if (scale != 0) column->SetScale(scale);
+    Columns.AddObject(column.get());
+    column->ID = Columns.Count();
+    return column.release();
+  }
+  TBRNColumn* AddComputed(const std::string& name, TBRNDataTypeCode type, const std::string& text) {
+    TBRNColumn* column = Add(name, type);
+    column->SetComputed(true);
+    column->ComputedExpr->SetText(text);
+    return column;
+  }
+  void Finish() {
+    Columns.RebuildColumnLists();
+    Columns.Compile();
+  }
+};
+
+// The fixed columns of the row targets: every kind of stored datum and one
+// computed column.
+inline void AddRowColumns(ColumnList& list) {
+  list.Add("ID", dtInteger);
+  list.Add("Name", dtChar, 12);
+  list.Add("Code", dtChar, 4, stFixed);
+  list.Add("Raw", dtBytes, 6);
+  list.Add("Doc", dtLob);
+  list.Add("Amount", dtDecimal, 0, stDefault, 2);
+  list.Add("Stamp", dtTimestamp);
+  list.AddComputed("Twice", dtInteger, "ID * 2");
+  list.Finish();
+}
+
+// Reads every value of a row the ways a session does; engine errors are an
+// allowed answer for hostile bytes.
+inline void ReadEveryValue(TBRNValues& values) {
+  for (int32_t i = 0; i < values.GetCount(); ++i) {
+    TBRNValue* value = values.GetItem(i);
+    Try([&] { (void)value->GetNull(); });
+    Try([&] { (void)value->GetAsString(); });
+    Try([&] { (void)value->GetDataSize(); });
+    Try([&] { (void)value->GetLength(); });
+    Try([&] {
+      TBRNMemoryStream saved;
+      value->SaveToStream(saved);
+    });
+  }
+}
+
+}  // namespace brn::fuzz
