@@ -41,4 +41,16 @@ class TableWriteBracket {
   TBRNTableFileHost* host_;
 };
 
+// The host's progress bracket for a scope.
+class TableProgressBracket {
+ public:
+  explicit TableProgressBracket(TBRNTableFileHost* host) : host_(host) { host_->BeginProgress(); }
+  ~TableProgressBracket() { host_->EndProgress(); }
+  TableProgressBracket(const TableProgressBracket&) = delete;
+  TableProgressBracket& operator=(const TableProgressBracket&) = delete;
+
+ private:
+  TBRNTableFileHost* host_;
+};
+
 }  // namespace brn

@@ -72,6 +72,11 @@ class TBRNTableFileHost {
   virtual std::string GetFixedText(bool fixed) const { return fixed ? "Fixed" : "Not Fixed"; }
   // The session's status line while a file's contents are verified.
   virtual void ReportVerifyStatus(const std::string&) {}
+  // A bracket around the progress reports of one long operation (a file's
+  // verification); brackets nest and every Begin is followed by one End,
+  // also when the operation fails.
+  virtual void BeginProgress() {}
+  virtual void EndProgress() {}
   // A timestamp read from a file: the engine raises its last issued
   // timestamp to at least this value, so that timestamps never go back.
   virtual void AdvanceTimestamp(int64_t) {}

@@ -9,6 +9,7 @@
 #include "foundation/core/sparse_bitmap.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
+#include "storage/files/table_file_guards.h"
 #include "storage/indexes/index_keys.h"
 
 namespace brn {
@@ -532,6 +533,7 @@ void TBRNIndexManager::verifyIndexTree(TreeWalk& walk, int32_t pageNumber,
 }
 
 bool TBRNIndexManager::VerifyContents(bool& errorsFound, bool repair) {
+  TableProgressBracket progress(GetHost());
   int32_t count = std::min(int32_t(headers_.size()), tableIndexCount());
   for (int32_t i = 0; i < count; ++i) indexHost_->SetRebuildNeeded(i, false);
   std::string kind = GetBlockKindName();

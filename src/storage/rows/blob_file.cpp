@@ -8,6 +8,7 @@
 
 #include "foundation/files/file_manager.h"
 #include "foundation/text/string_helpers.h"
+#include "storage/files/table_file_guards.h"
 
 namespace brn {
 
@@ -256,6 +257,7 @@ void TBRNChainFileManager::writeChain(int32_t ownerVersion, int32_t& first, cons
 bool TBRNChainFileManager::verifyChains(bool& errorsFound, bool repair, const std::string& status,
                                         bool checkTotal) {
   GetHost()->ReportVerifyStatus(status);
+  TableProgressBracket progress(GetHost());
   std::string kind = GetBlockKindName();
   int32_t last = GetBlockCount();
   // A header that counts more blocks than the file holds (reported by the

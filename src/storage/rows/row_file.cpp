@@ -15,6 +15,7 @@
 #include "foundation/values/value.h"
 #include "foundation/values/value_list.h"
 #include "metadata/columns.h"
+#include "storage/files/table_file_guards.h"
 #include "storage/rows/row_file_navigator.h"
 
 namespace brn {
@@ -423,15 +424,8 @@ void TBRNRowsetManager::restampVersion(TBRNRowsetRow& row, int32_t version) {
 }
 
 bool TBRNRowsetManager::VerifyContents(bool& errorsFound, bool repair) {
-  TBRNRowsetHost* status = rowsetHost_;
   GetHost()->ReportVerifyStatus("Verifying rows (structure-only)");
-  if (status != nullptr) status->BeginProgress();
-  struct ProgressEnd {
-    TBRNRowsetHost* host;
-    ~ProgressEnd() {
-      if (host != nullptr) host->EndProgress();
-    }
-  } progressEnd{status};
+  TableProgressBracket progress(GetHost());
 
   auto finding = [&](const std::string& message) {
     LogVerifyError(message, "", "", repair);

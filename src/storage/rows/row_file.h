@@ -98,8 +98,6 @@ class TBRNRowsetHost {
   // Drops the unflushed changes of every file of the table (row file and
   // BLOB file): a row change that failed halfway leaves no block behind.
   virtual void DiscardTableChanges() = 0;
-  virtual void BeginProgress() {}
-  virtual void EndProgress() {}
 };
 
 // The row file of a table: one row per block, deleted rows kept in their

@@ -54,7 +54,9 @@ class FakeHost : public TBRNTableFileHost {
   std::vector<std::string> Log;
   std::vector<std::string> Warnings;
   std::vector<int32_t> Progress;
-  int32_t CancelAfter = -1;  // progress calls answered true before a false
+  int32_t CancelAfter = -1;      // progress calls answered true before a false
+  int32_t ProgressDepth = 0;     // progress brackets open now
+  int32_t ProgressBrackets = 0;  // progress brackets taken
   int32_t ReadDepth = 0;
   int32_t WriteDepth = 0;
   int32_t ReadDepthInChangeCheck = -1;
@@ -107,6 +109,14 @@ class FakeHost : public TBRNTableFileHost {
   bool UpdateProgress(int32_t percent) override {
     Progress.push_back(percent);
     return CancelAfter < 0 || int32_t(Progress.size()) <= CancelAfter;
+  }
+  void BeginProgress() override {
+    ++ProgressDepth;
+    ++ProgressBrackets;
+  }
+  void EndProgress() override {
+    ASSERT_GT(ProgressDepth, 0);
+    --ProgressDepth;
   }
   [[noreturn]] void RaiseBackupError(const std::string& text) override {
     throw EBRNException(1300, "Error backing up the table " + Name + " (" + text + ")");

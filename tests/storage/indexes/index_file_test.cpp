@@ -47,8 +47,11 @@ class IndexFileTest : public ::testing::Test {
     file_->Flush(true);
     host_.Log.clear();
     bool errors = false;
+    int32_t brackets = host_.ProgressBrackets;
     EXPECT_TRUE(file_->Verify(errors, repair));
     EXPECT_EQ(errors, expectErrors);
+    EXPECT_EQ(host_.ProgressBrackets, brackets + 1);
+    EXPECT_EQ(host_.ProgressDepth, 0);
     return host_.Log;
   }
   std::string Finding(const std::string& index, const std::string& message, bool repair) {

@@ -388,6 +388,8 @@ TEST_F(BlobVerifyTest, ACancelEndsTheWalk) {
   MakeFile();
   host_.CancelAfter = 0;
   EXPECT_FALSE(Verify(false));
+  EXPECT_EQ(host_.ProgressBrackets, 1);
+  EXPECT_EQ(host_.ProgressDepth, 0) << "a cancelled walk closes its progress bracket";
   host_.CancelAfter = -1;
   host_.Progress.clear();
   EXPECT_TRUE(Verify(false));

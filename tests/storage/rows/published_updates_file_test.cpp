@@ -235,8 +235,11 @@ TEST_F(PublishedUpdatesTest, VerificationFindsBrokenChainsAndRepairsThem) {
     host_.Log.clear();
     auto file = Open();
     bool errors = false;
+    int32_t brackets = host_.ProgressBrackets;
     EXPECT_TRUE(file->VerifyContents(errors, repair));
     EXPECT_EQ(errors, !host_.Log.empty());
+    EXPECT_EQ(host_.ProgressBrackets, brackets + 1);
+    EXPECT_EQ(host_.ProgressDepth, 0);
     file->Flush(true);
   };
   for (const DamageCase& c : cases) {

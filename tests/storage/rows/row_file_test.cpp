@@ -557,7 +557,7 @@ class RowFileVerification : public RowFileNavigation {
     bool errors = false;
     EXPECT_TRUE(table_.Rows->Verify(errors, repair));
     EXPECT_EQ(errors, !table_.Host.Log.empty());
-    EXPECT_EQ(table_.Table.ProgressBrackets, 0);
+    EXPECT_EQ(table_.Host.ProgressDepth, 0);
     return table_.Host.Log;
   }
   // Changes a row block as damage would.
@@ -810,7 +810,8 @@ TEST_F(RowFileVerification, ACancelEndsTheWalkAndTheProgressBracket) {
   table_.Host.CancelAfter = 2;
   bool errors = false;
   EXPECT_FALSE(table_.Rows->Verify(errors, false));
-  EXPECT_EQ(table_.Table.ProgressBrackets, 0);
+  EXPECT_EQ(table_.Host.ProgressBrackets, 1);
+  EXPECT_EQ(table_.Host.ProgressDepth, 0);
   EXPECT_EQ(table_.Host.Progress, (std::vector<int32_t>{10, 20, 30}));
 }
 

@@ -35,7 +35,6 @@ class BlobRowsetHost : public TBRNRowsetHost {
   TBRNRowsetManager* Rows = nullptr;
   std::function<void()> FailBlobWrite;
   int32_t Discards = 0;
-  int32_t ProgressBrackets = 0;
 
   void ReadBlob(int32_t ownerVersion, int32_t firstBlock, TBRNMemoryStream& stream, bool) override {
     Blobs->ReadBlob(ownerVersion, firstBlock, stream);
@@ -51,8 +50,6 @@ class BlobRowsetHost : public TBRNRowsetHost {
     Rows->DiscardChanges();
     Blobs->DiscardChanges();
   }
-  void BeginProgress() override { ++ProgressBrackets; }
-  void EndProgress() override { --ProgressBrackets; }
 };
 
 // Columns of a table without a catalog: the row ID first, then the given
