@@ -25,9 +25,13 @@
 #include "storage/files/table_file.h"
 #include "storage/files/table_file_host.h"
 #include "storage/rows/execution_seam.h"
+#include "storage/rows/row_evaluator_support.h"
 #include "storage/rows/row_values.h"
 
 namespace brn::fuzz {
+
+using testing::ColumnList;
+using testing::RowEvaluator;
 
 // One table in /mem/db/ held exclusively: no change checks between calls,
 // no locks, every log line dropped.
@@ -112,85 +116,6 @@ inline void PlantBlocks(TBRNTableFileManager& manager, Input& in, int32_t maxBlo
   stream->Seek(0, manager.GetHeaderAreaSize());
   if (count > 0) stream->Write(blocks.data(), count * blockSize);
 }
-
-// The SQL evaluator behind the storage seam: column references of a tree
-// read the current row's values by name.
-class RowEvaluator : public TBRNExprEvaluator, public TBRNExpressionEvaluator {
- public:
-  RowEvaluator() : TBRNExprEvaluator(true) {}
-  TBRNEvaluationContext* Current = nullptr;
-
-  TBRNEvaluationContext* SwapContext(TBRNEvaluationContext* Context) override {
-    TBRNEvaluationContext* previous = Current;
-    Current = Context;
-    return previous;
-  }
-  void RestoreContext(TBRNEvaluationContext* Previous) override { Current = Previous; }
-  void EvaluateExpression(TBRNExprToken* Root) override {
-    TBRNRowValues& row = *Current->CurrentRowValues;
-    std::vector<TBRNExprToken*> pending{Root};
-    while (!pending.empty()) {
-      TBRNExprToken* node = pending.back();
-      pending.pop_back();
-      if (node == nullptr) continue;
-      if (node->Kind == tkColumnReference) {
-        if (node->Value == nullptr) CreateTokenValue(node);
-        for (int32_t i = 0; i < row.GetCount(); ++i) {
-          if (sameName(row.GetRowValue(i)->GetColumn().Name, node->Name))
-            node->Value->Assign(*row.GetItem(i));
-        }
-      }
-      pending.push_back(node->Left());
-      pending.push_back(node->Right());
-      for (TBRNExprToken* argument : node->Arguments()) pending.push_back(argument);
-    }
-    Evaluate(Root);
-  }
-
- private:
-  static bool sameName(const std::string& a, const std::string& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-      return std::toupper(uint8_t(x)) == std::toupper(uint8_t(y));
-    });
-  }
-};
-
-// Table columns without catalog, compiled by their own parser, validator and
-// builder.
-struct ColumnList {
-  TBRNExprParser Parser;
-  TBRNExprValidater Validator{false};
-  TBRNExprBuilder Builder;
-  TBRNColumns Columns{nullptr};
-
-  ColumnList() {
-    Columns.Parser = &Parser;
-    Columns.Validator = &Validator;
-    Columns.Builder = &Builder;
-  }
-  TBRNColumn* Add(const std::string& name, TBRNDataTypeCode type, int32_t length = 0,
-                  TBRNDataSubType subType = stDefault, int32_t scale = 0) {
-    auto column = std::make_unique<TBRNColumn>(nullptr);
-    column->Name = name;
-    column->SetDataType(type);
-    if (subType != stDefault) column->SetSubType(subType);
-    if (length != 0) column->SetLength(length);
-    if (scale != 0) column->SetScale(scale);
-    Columns.AddObject(column.get());
-    column->ID = Columns.Count();
-    return column.release();
-  }
-  TBRNColumn* AddComputed(const std::string& name, TBRNDataTypeCode type, const std::string& text) {
-    TBRNColumn* column = Add(name, type);
-    column->SetComputed(true);
-    column->ComputedExpr->SetText(text);
-    return column;
-  }
-  void Finish() {
-    Columns.RebuildColumnLists();
-    Columns.Compile();
-  }
-};
 
 // The fixed columns of the row targets: every kind of stored datum and one
 // computed column.

@@ -18,62 +18,12 @@
 #include "sql/tree/expr_token.h"
 #include "sql/validator/expr_validator.h"
 #include "storage/rows/execution_seam.h"
+#include "storage/rows/row_evaluator_support.h"
 #include "storage/rows/row_values.h"
 
 namespace brn::testing {
 
-// The SQL evaluator behind the storage seam, as SQL execution will provide
-// it: the column references of a tree read the current row's values.
-class RowEvaluator : public TBRNExprEvaluator, public TBRNExpressionEvaluator {
- public:
-  RowEvaluator() : TBRNExprEvaluator(true) {}
-
-  TBRNEvaluationContext* Current = nullptr;
-  int32_t Swaps = 0;
-
-  TBRNEvaluationContext* SwapContext(TBRNEvaluationContext* Context) override {
-    ++Swaps;
-    TBRNEvaluationContext* previous = Current;
-    Current = Context;
-    return previous;
-  }
-  void RestoreContext(TBRNEvaluationContext* Previous) override { Current = Previous; }
-
-  void EvaluateExpression(TBRNExprToken* Root) override {
-    if (Current == nullptr || Current->CurrentRowValues == nullptr)
-      throw std::logic_error("no current row");
-    bindColumns(Root, *Current->CurrentRowValues);
-    Evaluate(Root);
-  }
-
- private:
-  static bool sameName(const std::string& a, const std::string& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-      return std::toupper(uint8_t(x)) == std::toupper(uint8_t(y));
-    });
-  }
-  // Gives every column reference of the tree the current row's value.
-  void bindColumns(TBRNExprToken* Node, TBRNRowValues& Row) {
-    std::vector<TBRNExprToken*> pending{Node};
-    while (!pending.empty()) {
-      TBRNExprToken* node = pending.back();
-      pending.pop_back();
-      if (node == nullptr) continue;
-      if (node->Kind == tkColumnReference) {
-        if (node->Value == nullptr) CreateTokenValue(node);
-        for (int32_t i = 0; i < Row.GetCount(); ++i) {
-          if (sameName(Row.GetRowValue(i)->GetColumn().Name, node->Name))
-            node->Value->Assign(*Row.GetItem(i));
-        }
-      }
-      pending.push_back(node->Left());
-      pending.push_back(node->Right());
-      for (TBRNExprToken* argument : node->Arguments()) pending.push_back(argument);
-    }
-  }
-};
-
-// Row values over an in-memory BLOB store and the evaluator above; counts
+// Row values over an in-memory BLOB store and the row evaluator; counts
 // every call of the hooks.
 class TestRowValues : public TBRNRowValues {
  public:
@@ -110,44 +60,6 @@ class TestRowValues : public TBRNRowValues {
   void ComputeColumn(TBRNExprToken* ExpressionRoot) override {
     ++Computations;
     EvaluateWithRow(*Evaluator, Context, ExpressionRoot, *this);
-  }
-};
-
-// A column list without catalog, compiled with its own parser, validator and
-// builder, as a table's would be.
-struct ColumnList {
-  TBRNExprParser Parser;
-  TBRNExprValidater Validator{false};
-  TBRNExprBuilder Builder;
-  TBRNColumns Columns{nullptr};
-
-  ColumnList() {
-    Columns.Parser = &Parser;
-    Columns.Validator = &Validator;
-    Columns.Builder = &Builder;
-  }
-
-  TBRNColumn* Add(const std::string& name, TBRNDataTypeCode type, int32_t length = 0,
-                  TBRNDataSubType subType = stDefault) {
-    auto column = std::make_unique<TBRNColumn>(nullptr);
-    column->Name = name;
-    column->SetDataType(type);
-    if (subType != stDefault) column->SetSubType(subType);
-    if (length != 0) column->SetLength(length);
-    Columns.AddObject(column.get());
-    column->ID = Columns.Count();
-    return column.release();
-  }
-  TBRNColumn* AddComputed(const std::string& name, TBRNDataTypeCode type, const std::string& text) {
-    TBRNColumn* column = Add(name, type);
-    column->SetComputed(true);
-    column->ComputedExpr->SetText(text);
-    return column;
-  }
-  // Offsets, derived lists, compiled expressions and dependencies.
-  void Finish() {
-    Columns.RebuildColumnLists();
-    Columns.Compile();
   }
 };
 
