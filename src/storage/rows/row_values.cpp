@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <typeinfo>
 
 #include "foundation/core/byte_order.h"
+#include "foundation/core/numeric_helpers.h"
+#include "foundation/text/collation.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/number_text.h"
 #include "foundation/text/string_helpers.h"
@@ -267,6 +270,7 @@ void TBRNStaticRowValue::SetNullFlag(bool Value) {
   if (Value) {
     disarmUndo();
   } else {
+    if (!NullUndo.Armed) ++Owner.ArmedUndoCount;
     NullUndo = {true, bytes[0], Modified, PreviousModified, Owner.RowModified};
   }
   bytes[0] = Value ? 0 : 1;
@@ -817,6 +821,66 @@ void TBRNRowValues::CreateColumnValues() {
     auto* staticValue = dynamic_cast<TBRNStaticRowValue*>(value);
     if (staticValue != nullptr && staticValue->keepsStream()) StreamValues.push_back(staticValue);
   }
+  CompareCells.clear();
+  CompareCells.reserve(size_t(Count));
+  for (int32_t i = 0; i < Count; ++i) CompareCells.push_back(makeCompareCell(i));
+}
+
+TBRNRowValues::TCompareCell TBRNRowValues::makeCompareCell(int32_t Index) const {
+  TCompareCell cell;
+  TBRNRowValue* value = GetRowValue(Index);
+  cell.Value = value;
+  if (value == nullptr) return cell;
+  cell.Internal = value->GetColumn().Internal;
+  auto* staticValue = dynamic_cast<TBRNStaticRowValue*>(value);
+  if (staticValue == nullptr || staticValue->Width <= 0 || staticValue->Column.RowOffset < 0)
+    return cell;
+  int32_t dataWidth = staticValue->Width - 1;
+  auto scalar = [&](TCellKind kind, int32_t size) {
+    // A column too narrow for its datum reads as zero: left to the value.
+    return dataWidth >= size ? kind : TCellKind::Generic;
+  };
+  bool fixed = staticValue->isFixedWidth();
+  switch (staticValue->DataType) {
+    case dtBoolean:
+      cell.Kind = scalar(TCellKind::Boolean, 1);
+      break;
+    case dtSmallInt:
+      cell.Kind = scalar(TCellKind::SmallInt, 2);
+      break;
+    case dtInteger:
+    case dtDate:
+    case dtTime:
+    case dtYearMonthInterval:
+      cell.Kind = scalar(TCellKind::Int32, 4);
+      break;
+    case dtBigInt:
+    case dtTimestamp:
+    case dtDayTimeInterval:
+      cell.Kind = scalar(TCellKind::Int64, 8);
+      break;
+    case dtFloat:
+      cell.Kind = scalar(TCellKind::Float, 8);
+      break;
+    case dtDecimal:
+      cell.Kind = scalar(TCellKind::Decimal, 8);
+      break;
+    case dtChar:
+      cell.Kind = fixed ? TCellKind::FixedChars : scalar(TCellKind::VariableChars, 2);
+      break;
+    case dtBytes:
+      cell.Kind = fixed ? TCellKind::FixedBytes : scalar(TCellKind::VariableBytes, 2);
+      break;
+    default:
+      break;
+  }
+  if (cell.Kind == TCellKind::Generic) return cell;
+  cell.Offset = staticValue->Column.RowOffset;
+  cell.Width = staticValue->Width;
+  cell.Capacity = staticValue->dataCapacity();
+  cell.DataType = staticValue->DataType;
+  cell.Text = isTextValue(*staticValue);
+  return cell;
 }
 
 TBRNValue* TBRNRowValues::CreateValue(int32_t Index) {
@@ -932,6 +996,21 @@ void TBRNRowValues::Assign(const TBRNValues& Source) {
 
 int32_t TBRNRowValues::Compare(const TBRNValues& Other, int32_t PartialLength,
                                bool CaseInsensitive) const {
+  // Whether Other is row values: the dynamic type last found to be one is
+  // remembered, so a scan comparing against one kind of row pays the
+  // dynamic_cast once. (A type_info object names exactly one type.)
+  const TBRNRowValues* otherRow = nullptr;
+  const std::type_info* otherType = &typeid(Other);
+  if (otherType == KnownRowType) {
+    otherRow = static_cast<const TBRNRowValues*>(&Other);
+  } else if ((otherRow = dynamic_cast<const TBRNRowValues*>(&Other)) != nullptr) {
+    KnownRowType = otherType;
+  }
+  if (otherRow != nullptr) {
+    int32_t count = std::min(Count, otherRow->Count);
+    if (int32_t(CompareCells.size()) >= count && int32_t(otherRow->CompareCells.size()) >= count)
+      return compareCells(*otherRow, PartialLength, CaseInsensitive);
+  }
   int32_t count = std::min(Count, Other.GetCount());
   for (int32_t i = 0; i < count; ++i) {
     const TBRNRowValue* value = GetRowValue(i);
@@ -940,6 +1019,119 @@ int32_t TBRNRowValues::Compare(const TBRNValues& Other, int32_t PartialLength,
     if (other == nullptr) continue;
     int32_t partial = isTextValue(*value) && i == Other.GetCount() - 1 ? PartialLength : 0;
     int32_t result = value->Compare(*other, partial, CaseInsensitive, value->GetCollation());
+    if (result != 0) return result;
+  }
+  return 0;
+}
+
+namespace {
+
+// The column's bytes in a row buffer of Size bytes at Memory, or nullptr
+// where the buffer does not hold them (the value then reads as NULL).
+inline const uint8_t* cellBytes(const uint8_t* Memory, int64_t Size, int32_t Offset,
+                                int32_t Width) {
+  if (Memory == nullptr || int64_t(Offset) + Width > Size) return nullptr;
+  return Memory + Offset;
+}
+
+template <typename T>
+inline int32_t orderedCompare(T A, T B) {
+  return A < B ? -1 : (B < A ? 1 : 0);
+}
+
+template <typename T>
+inline int32_t compareCellScalars(const uint8_t* Bytes, const uint8_t* OtherBytes) {
+  return orderedCompare(LoadLittleEndian<T>(Bytes + 1), LoadLittleEndian<T>(OtherBytes + 1));
+}
+
+}  // namespace
+
+int32_t TBRNRowValues::compareCells(const TBRNRowValues& Other, int32_t PartialLength,
+                                    bool CaseInsensitive) const {
+  const int32_t count = std::min(Count, Other.Count);
+  const int32_t lastOther = Other.Count - 1;
+  const uint8_t* memory = Buffer != nullptr ? Buffer->GetMemory() : nullptr;
+  const int64_t size = Buffer != nullptr ? Buffer->GetSize() : 0;
+  const uint8_t* otherMemory = Other.Buffer != nullptr ? Other.Buffer->GetMemory() : nullptr;
+  const int64_t otherSize = Other.Buffer != nullptr ? Other.Buffer->GetSize() : 0;
+  const TCompareCell* cells = CompareCells.data();
+  const TCompareCell* otherCells = Other.CompareCells.data();
+  for (int32_t i = 0; i < count; ++i) {
+    const TCompareCell& cell = cells[i];
+    const TCompareCell& otherCell = otherCells[i];
+    if (Items[i] != cell.Value || Other.Items[i] != otherCell.Value || !cell.SameShape(otherCell)) {
+      // The value-by-value step (the cells do not describe these values, or
+      // the two columns are not read alike).
+      const TBRNRowValue* value = GetRowValue(i);
+      if (value->GetColumn().Internal) continue;
+      const TBRNValue* other = Other.Items[i];
+      if (other == nullptr) continue;
+      int32_t partial = isTextValue(*value) && i == lastOther ? PartialLength : 0;
+      int32_t result = value->Compare(*other, partial, CaseInsensitive, value->GetCollation());
+      if (result != 0) return result;
+      continue;
+    }
+    if (cell.Internal) continue;
+    // Reading the image ends a pending undo of either value, as the getters'
+    // reads do.
+    const auto* value = static_cast<const TBRNStaticRowValue*>(cell.Value);
+    if (ArmedUndoCount != 0) value->disarmUndo();
+    if (Other.ArmedUndoCount != 0)
+      static_cast<const TBRNStaticRowValue*>(otherCell.Value)->disarmUndo();
+    const uint8_t* bytes = cellBytes(memory, size, cell.Offset, cell.Width);
+    const uint8_t* otherBytes = cellBytes(otherMemory, otherSize, cell.Offset, cell.Width);
+    bool null = bytes == nullptr || bytes[0] == 0;
+    bool otherNull = otherBytes == nullptr || otherBytes[0] == 0;
+    if (null || otherNull) {
+      if (null != otherNull) return null ? -1 : 1;
+      continue;
+    }
+    int32_t result = 0;
+    switch (cell.Kind) {
+      case TCellKind::Boolean:
+        result = orderedCompare(bytes[1] != 0, otherBytes[1] != 0);
+        break;
+      case TCellKind::SmallInt:
+        result = compareCellScalars<int16_t>(bytes, otherBytes);
+        break;
+      case TCellKind::Int32:
+        result = compareCellScalars<int32_t>(bytes, otherBytes);
+        break;
+      case TCellKind::Int64:
+      case TCellKind::Decimal:
+        result = compareCellScalars<int64_t>(bytes, otherBytes);
+        break;
+      case TCellKind::Float:
+        result = compareCellScalars<double>(bytes, otherBytes);
+        break;
+      case TCellKind::FixedChars:
+      case TCellKind::VariableChars:
+      case TCellKind::FixedBytes:
+      case TCellKind::VariableBytes: {
+        const bool fixed = cell.Kind == TCellKind::FixedChars || cell.Kind == TCellKind::FixedBytes;
+        int32_t length = cell.Capacity;
+        int32_t otherLength = cell.Capacity;
+        const uint8_t* data = bytes + 1;
+        const uint8_t* otherData = otherBytes + 1;
+        if (!fixed) {
+          length = std::min<int32_t>(LoadLittleEndian<uint16_t>(bytes + 1), cell.Capacity);
+          otherLength =
+              std::min<int32_t>(LoadLittleEndian<uint16_t>(otherBytes + 1), cell.Capacity);
+          data += 2;
+          otherData += 2;
+        }
+        if (cell.Kind == TCellKind::FixedChars || cell.Kind == TCellKind::VariableChars)
+          result = CompareCollatedChars(value->GetCollation(), reinterpret_cast<const char*>(data),
+                                        length, reinterpret_cast<const char*>(otherData),
+                                        otherLength, CaseInsensitive,
+                                        cell.Text && i == lastOther ? PartialLength : 0);
+        else
+          result = CompareByteBuffers(data, length, otherData, otherLength);
+        break;
+      }
+      case TCellKind::Generic:
+        break;
+    }
     if (result != 0) return result;
   }
   return 0;

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <vector>
 
 #include "foundation/core/memory_stream.h"
@@ -199,7 +200,8 @@ class TBRNStaticRowValue final : public TBRNRowValue {
   // fails, the indicator and the flags go back to what they were, so a
   // failing setter leaves the row as it was.
   void UndoFailedWrite() const override;
-  void disarmUndo() const { NullUndo.Armed = false; }
+  // Defined after TBRNRowValues (it keeps the owner's count of armed undos).
+  inline void disarmUndo() const;
   // LoadBlob for the const getters (the loaded copy is a cache).
   void ensureLoaded() const;
   // Whether the value keeps a stream.
@@ -392,11 +394,57 @@ class TBRNRowValues : public TBRNValues {
   void Assign(const TBRNValues& Source) override;
   // Over the shorter count, skipping Internal columns; CHAR and CLOB values
   // take PartialLength at Other's last value only, and their own collation.
+  // Against other row values of the same column layout the stored columns
+  // are compared in place in the two row buffers, without a virtual call
+  // per column; the result is the value-by-value comparison's.
   int32_t Compare(const TBRNValues& Other, int32_t PartialLength,
                   bool CaseInsensitive) const override;
 
  private:
   friend class TBRNStaticRowValue;
+  // How the in-place comparison reads a column (see compareCells).
+  enum class TCellKind : uint8_t {
+    Generic,  // through the values' own Compare (computed, BLOB, CLOB, ...)
+    Boolean,
+    SmallInt,
+    Int32,
+    Int64,
+    Float,
+    Decimal,
+    FixedChars,     // CHAR fixed or GUID: the capacity's characters
+    VariableChars,  // uint16 length, then the characters
+    FixedBytes,
+    VariableBytes,
+  };
+  // One column as the in-place comparison sees it, taken from the values
+  // that CreateColumnValues made. The column's offset, size, type and
+  // Internal flag are those of that moment: a table's columns do not
+  // change under the row values built for them.
+  struct TCompareCell {
+    // The value the cell was made for; a static value unless Generic.
+    TBRNRowValue* Value = nullptr;
+    int32_t Offset = 0;
+    int32_t Width = 0;
+    int32_t Capacity = 0;  // characters or bytes of a CHAR or BYTE column
+    TBRNDataTypeCode DataType = dtNull;
+    TCellKind Kind = TCellKind::Generic;
+    bool Text = false;
+    bool Internal = false;
+
+    // Whether two cells read the same bytes the same way.
+    bool SameShape(const TCompareCell& Other) const {
+      return Kind == Other.Kind && Kind != TCellKind::Generic && Offset == Other.Offset &&
+             Width == Other.Width && Capacity == Other.Capacity && DataType == Other.DataType;
+    }
+  };
+  // The cell of column Index's value (Generic unless a static value whose
+  // bytes the in-place comparison can read).
+  TCompareCell makeCompareCell(int32_t Index) const;
+  // Compare against row values, both with a cell for every compared
+  // column: in place where both cells still describe their values and have
+  // the same shape, value by value for the other columns.
+  int32_t compareCells(const TBRNRowValues& Other, int32_t PartialLength,
+                       bool CaseInsensitive) const;
   // Drops the loaded data of every static value.
   void forgetLoadedData();
 
@@ -406,6 +454,19 @@ class TBRNRowValues : public TBRNValues {
   std::vector<int32_t> BlobIndexes;
   // The static values that keep a stream (CHAR, BYTE, BLOB, CLOB).
   std::vector<TBRNStaticRowValue*> StreamValues;
+  // One cell per value, in column order (see compareCells).
+  std::vector<TCompareCell> CompareCells;
+  // How many static values have an armed undo (see TBRNStaticRowValue's
+  // NullUndo): while none has, comparing reads need not disarm anything.
+  int32_t ArmedUndoCount = 0;
+  // The dynamic type of the last compared list that was row values.
+  mutable const std::type_info* KnownRowType = nullptr;
 };
+
+inline void TBRNStaticRowValue::disarmUndo() const {
+  if (!NullUndo.Armed) return;
+  NullUndo.Armed = false;
+  --Owner.ArmedUndoCount;
+}
 
 }  // namespace brn

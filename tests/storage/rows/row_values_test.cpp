@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/core/byte_order.h"
+#include "foundation/text/collation.h"
 #include "metadata/indexes.h"
 #include "storage/rows/row_values_test_support.h"
 
@@ -559,6 +560,158 @@ TEST(RowValues, RowComparesWithAnIndexKey) {
     }
     EXPECT_EQ(r.Row->CompareWithKey(key, c.PartialLength, false, keyColumns), c.Expected)
         << c.Name << " " << c.ID;
+  }
+}
+
+// Rows of the same columns compare column by column in place in their
+// buffers; the result must be the value-by-value comparison's, which the
+// same row compared with a list of contained values holding the other row's
+// data gives. The table is laid out so that text is Other's last column
+// (where a partial length applies) and BLOB, CLOB and computed columns sit
+// among the stored ones.
+TEST(RowValues, RowsOfOneTableCompareAsTheirValuesDo) {
+  ColumnList list;
+  TBRNColumn* id = list.Add("ID", dtInteger);
+  TBRNColumn* hidden = list.Add("Hidden", dtInteger);
+  TBRNColumn* name = list.Add("Name", dtChar, 8);
+  TBRNColumn* title = list.Add("Title", dtChar, 8);
+  TBRNColumn* code = list.Add("Code", dtChar, 4, stFixed);
+  TBRNColumn* small = list.Add("Small", dtSmallInt);
+  TBRNColumn* big = list.Add("Big", dtBigInt);
+  TBRNColumn* ratio = list.Add("Ratio", dtFloat);
+  TBRNColumn* price = list.Add("Price", dtDecimal, 0, stDefault, 2);
+  TBRNColumn* flag = list.Add("Flag", dtBoolean);
+  TBRNColumn* raw = list.Add("Raw", dtBytes, 4);
+  TBRNColumn* day = list.Add("Day", dtDate);
+  TBRNColumn* doc = list.Add("Doc", dtLob, 0, stClob);
+  list.AddComputed("Twice", dtInteger, "ID * 2");
+  TBRNColumn* note = list.Add("Note", dtChar, 10);
+  hidden->SetInternal(true);
+  // German, case-insensitive: 'a' < 'B' here, unlike in byte order.
+  title->SetCollation(MakeLocaleId(MakeLanguageId(7, 1), 0) | (1 << CaseInsensitiveBit));
+  list.Finish();
+  RowEvaluator evaluator;
+
+  using Setter = std::function<void(TBRNRowValues&)>;
+  auto text = [](TBRNColumn* column, std::string value) -> Setter {
+    return [=](TBRNRowValues& row) { row.GetItem(column->Index)->SetAsString(value); };
+  };
+  auto null = [](TBRNColumn* column) -> Setter {
+    return [=](TBRNRowValues& row) { row.GetItem(column->Index)->SetNull(true); };
+  };
+  auto bytes = [](TBRNColumn* column, TBRNBytes value) -> Setter {
+    return [=](TBRNRowValues& row) { row.GetItem(column->Index)->SetAsBytes(value); };
+  };
+  auto fill = [&](TBRNRowValues& row) {
+    for (const Setter& set :
+         {text(id, "7"), text(hidden, "1"), text(name, "pear"), text(title, "apple"),
+          text(code, "AB"), text(small, "-3"), text(big, "-9000000000"), text(ratio, "1.5"),
+          text(price, "12.34"), text(flag, "TRUE"), bytes(raw, {1, 2}), text(day, "2024-02-29"),
+          text(doc, "notes"), text(note, "fig tree")})
+      set(row);
+  };
+  struct Case {
+    const char* What;
+    Setter Left;  // applied to the left row after fill (nullptr: none)
+    Setter Right;
+    int32_t PartialLength;
+    bool CaseInsensitive;
+    int32_t Expected;
+  };
+  const std::vector<Case> cases = {
+      {"equal rows", nullptr, nullptr, 0, false, 0},
+      {"NULL sorts first", null(id), nullptr, 0, false, -1},
+      {"NULL equals NULL", null(id), null(id), 0, false, 0},
+      {"negative integer", text(id, "-8"), nullptr, 0, false, -1},
+      {"internal column skipped", text(hidden, "99"), nullptr, 0, false, 0},
+      {"equal prefix, longer text", text(name, "pears"), nullptr, 0, false, 1},
+      {"trailing blanks do not count", text(name, "pear  "), nullptr, 0, false, 0},
+      {"case counts", text(name, "Pear"), nullptr, 0, false, -1},
+      {"case ignored on request", text(name, "PEAR"), nullptr, 0, true, 0},
+      {"collated column ignores case", text(title, "APPLE"), nullptr, 0, false, 0},
+      {"collated order", text(title, "a"), text(title, "B"), 0, false, -1},
+      {"fixed text", text(code, "AA"), nullptr, 0, false, -1},
+      {"small int", text(small, "-4"), nullptr, 0, false, -1},
+      {"big int", text(big, "9000000000"), nullptr, 0, false, 1},
+      {"float", text(ratio, "-1.5"), nullptr, 0, false, -1},
+      {"decimal", text(price, "12.35"), nullptr, 0, false, 1},
+      {"boolean", text(flag, "FALSE"), nullptr, 0, false, -1},
+      {"bytes, equal prefix", bytes(raw, {1, 2, 0}), nullptr, 0, false, 1},
+      {"date", text(day, "2024-03-01"), nullptr, 0, false, 1},
+      {"CLOB", text(doc, "notez"), nullptr, 0, false, 1},
+      {"CLOB NULL", nullptr, null(doc), 0, false, 1},
+      {"computed column", nullptr, nullptr, 0, false, 0},
+      {"last text, whole", text(note, "fig leaf"), nullptr, 0, false, -1},
+      {"last text, partial length", text(note, "fig leaf"), nullptr, 4, false, 0},
+      {"last text, partial and case", text(note, "FIG leaf"), nullptr, 3, true, 0},
+      {"last text, partial beyond", text(note, "fig"), nullptr, 5, false, -1},
+      {"partial length only at the last", text(name, "pearl"), nullptr, 4, false, 1},
+      {"last text NULL", null(note), nullptr, 4, false, -1},
+  };
+  for (bool evaluateComputed : {true, false}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.What) + (evaluateComputed ? "" : ", computed not evaluated"));
+      TBRNMemoryStream leftBuffer, rightBuffer;
+      leftBuffer.SetSize(list.Columns.RowSize);
+      rightBuffer.SetSize(list.Columns.RowSize);
+      TestRowValues left(&list.Columns, &evaluator, evaluateComputed);
+      TestRowValues right(&list.Columns, &evaluator, evaluateComputed);
+      left.SetBuffer(&leftBuffer);
+      right.SetBuffer(&rightBuffer);
+      fill(left);
+      fill(right);
+      if (c.Left) c.Left(left);
+      if (c.Right) c.Right(right);
+      // The same data as contained values, compared value by value.
+      auto copyOf = [](const TBRNRowValues& row) {
+        auto copy = std::make_unique<TBRNValues>();
+        for (int32_t i = 0; i < row.GetCount(); ++i) {
+          const TBRNValue& value = *row.GetItem(i);
+          auto* contained = new TBRNContainedValue();
+          copy->Add(contained);
+          contained->SetDataType(value.GetDataType());
+          contained->SetDataSubType(value.GetSubType());
+          contained->SetScale(value.GetScale());
+          contained->SetCollation(value.GetCollation());
+          if (value.GetDataType() == dtChar || value.GetDataType() == dtBytes)
+            contained->SetLength(value.GetLength());
+          // A CLOB's text is taken whole (Assign would read its stream from
+          // where it stands).
+          if (value.GetDataType() == dtLob && !value.GetNull())
+            contained->SetAsString(value.GetAsString());
+          else
+            contained->Assign(value);
+        }
+        return copy;
+      };
+      auto rightValues = copyOf(right);
+      auto leftValues = copyOf(left);
+      int32_t rows = left.Compare(right, c.PartialLength, c.CaseInsensitive);
+      EXPECT_EQ(rows, left.Compare(*rightValues, c.PartialLength, c.CaseInsensitive));
+      EXPECT_EQ(rows, c.Expected);
+      int32_t reversed = right.Compare(left, c.PartialLength, c.CaseInsensitive);
+      EXPECT_EQ(reversed, right.Compare(*leftValues, c.PartialLength, c.CaseInsensitive));
+    }
+  }
+}
+
+// A comparison reads the row as the getters do: afterwards a failing setter
+// no longer takes back an earlier SetNullFlag(false). Without the
+// comparison it does.
+TEST(RowValues, ComparingEndsAPendingUndo) {
+  for (bool compare : {false, true}) {
+    SCOPED_TRACE(compare ? "compared" : "not compared");
+    OrderRow r, other;
+    r.Value(r.Name).SetAsString("kiwi");
+    other.Value(other.Name).SetAsString("kiwi");
+    r.Value(r.Name).SetNull(true);
+    r.Value(r.Name).SetNullFlag(false);
+    if (compare) {
+      // The IDs are both NULL, so the names are read (SetNull emptied r's).
+      EXPECT_EQ(r.Row->Compare(*other.Row, 0, false), -1);
+    }
+    EXPECT_EQ(CaughtError([&] { r.Value(r.Name).SetStringData("far too long"); }).ErrorCode, 1011);
+    EXPECT_EQ(r.Value(r.Name).GetNull(), !compare);
   }
 }
 
