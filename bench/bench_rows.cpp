@@ -49,23 +49,32 @@ struct BenchFolder {
   std::string Path;
 };
 
-std::unique_ptr<TBRNColumns> BenchColumns() {
+struct ColumnShape {
+  TBRNDataTypeCode Type;
+  int32_t Length;
+  int32_t Scale;
+};
+
+// Columns of a table without a catalog, named C1, C2, ... in order.
+std::unique_ptr<TBRNColumns> ColumnsOf(const std::vector<ColumnShape>& shapes) {
   auto columns = std::make_unique<TBRNColumns>(nullptr);
   int32_t id = 1;
-  auto add = [&](TBRNDataTypeCode type, int32_t length) {
+  for (const ColumnShape& shape : shapes) {
     auto column = std::make_unique<TBRNColumn>(nullptr);
     column->Name = "C" + std::to_string(id);
     column->ID = id++;
-    column->SetDataType(type);
-    if (length != 0) column->SetLength(length);
+    column->SetDataType(shape.Type);
+    if (shape.Length != 0) column->SetLength(shape.Length);
+    if (shape.Scale != 0) column->SetScale(shape.Scale);
     columns->AddObject(column.get());
     column.release();
-  };
-  add(dtInteger, 0);
-  add(dtChar, 20);
-  add(dtInteger, 0);
+  }
   columns->RebuildColumnLists();
   return columns;
+}
+
+std::unique_ptr<TBRNColumns> BenchColumns() {
+  return ColumnsOf({{dtInteger, 0, 0}, {dtChar, 20, 0}, {dtInteger, 0, 0}});
 }
 
 // The values of row i, the same for every contestant.
@@ -263,24 +272,7 @@ struct CompareRow {
 };
 
 std::unique_ptr<TBRNColumns> CompareColumns() {
-  auto columns = std::make_unique<TBRNColumns>(nullptr);
-  int32_t id = 1;
-  auto add = [&](TBRNDataTypeCode type, int32_t length, int32_t scale) {
-    auto column = std::make_unique<TBRNColumn>(nullptr);
-    column->Name = "C" + std::to_string(id);
-    column->ID = id++;
-    column->SetDataType(type);
-    if (length != 0) column->SetLength(length);
-    if (scale != 0) column->SetScale(scale);
-    columns->AddObject(column.get());
-    column.release();
-  };
-  add(dtInteger, 0, 0);
-  add(dtChar, 20, 0);
-  add(dtInteger, 0, 0);
-  add(dtDecimal, 0, 2);
-  columns->RebuildColumnLists();
-  return columns;
+  return ColumnsOf({{dtInteger, 0, 0}, {dtChar, 20, 0}, {dtInteger, 0, 0}, {dtDecimal, 0, 2}});
 }
 
 CompareRow CompareRowOf(int32_t i) {

@@ -16,49 +16,36 @@
 #include "foundation/text/collation.h"
 #include "metadata/indexes.h"
 #include "storage/indexes/index_keys.h"
+#include "storage/indexes/index_page_test_support.h"
 #include "storage/indexes/index_pages.h"
 #include "storage_fuzz_support.h"
 
 using namespace brn;
 using namespace brn::fuzz;
 
+using brn::testing::CountingHost;
+using brn::testing::kCaseInsensitive;
+using brn::testing::KeyColumn;
+
 namespace {
-
-struct CountingHost : TBRNIndexPageHost {
-  int64_t LeafKeys = 0;
-  int64_t InternalKeys = 0;
-  void ChangeLeafKeyCount(int32_t delta) override { LeafKeys += delta; }
-  void ChangeInternalKeyCount(int32_t delta) override { InternalKeys += delta; }
-};
-
-TBRNIndexKeyColumn Column(TBRNDataTypeCode type, int32_t length = 0, bool descending = false,
-                          TBRNDataSubType subType = stDefault, int32_t collation = 0) {
-  TBRNIndexKeyColumn column;
-  column.DataType = type;
-  column.Length = length;
-  column.Descending = descending;
-  column.SubType = subType;
-  column.Collation = collation;
-  return column;
-}
 
 // One layout of each entry format and key kind.
 struct Layouts {
   std::vector<std::unique_ptr<TBRNIndexKeyLayout>> All;
   Layouts() {
     All.push_back(std::make_unique<TBRNIndexKeyLayout>(
-        "PK", kIndexPrimaryKey, std::vector<TBRNIndexKeyColumn>{Column(dtInteger)}));
+        "PK", kIndexPrimaryKey, std::vector<TBRNIndexKeyColumn>{KeyColumn(dtInteger)}));
     All.push_back(std::make_unique<TBRNIndexKeyLayout>(
         "BY_NAME", kIndexOrdinary,
-        std::vector<TBRNIndexKeyColumn>{Column(dtChar, 6, true, stDefault, 1 << CaseInsensitiveBit),
-                                        Column(dtInteger)}));
+        std::vector<TBRNIndexKeyColumn>{KeyColumn(dtChar, 6, true, stDefault, kCaseInsensitive),
+                                        KeyColumn(dtInteger)}));
     All.push_back(std::make_unique<TBRNIndexKeyLayout>(
-        "WORDS", kIndexText, std::vector<TBRNIndexKeyColumn>{Column(dtChar, 8)}));
+        "WORDS", kIndexText, std::vector<TBRNIndexKeyColumn>{KeyColumn(dtChar, 8)}));
     All.push_back(std::make_unique<TBRNIndexKeyLayout>(
         "BY_CODE", kIndexUnique,
-        std::vector<TBRNIndexKeyColumn>{Column(dtChar, 3, false, stFixed),
-                                        Column(dtBigInt, 0, true), Column(dtDecimal),
-                                        Column(dtFloat)}));
+        std::vector<TBRNIndexKeyColumn>{KeyColumn(dtChar, 3, false, stFixed),
+                                        KeyColumn(dtBigInt, 0, true), KeyColumn(dtDecimal),
+                                        KeyColumn(dtFloat)}));
   }
 };
 

@@ -20,6 +20,7 @@
 #include "storage/indexes/index_file.h"
 #include "storage/indexes/index_keys.h"
 #include "storage/indexes/index_navigator.h"
+#include "storage/indexes/index_page_test_support.h"
 #include "storage/rows/blob_file.h"
 #include "storage/rows/published_updates_file.h"
 #include "storage/rows/row_file.h"
@@ -28,6 +29,8 @@
 
 using namespace brn;
 using namespace brn::fuzz;
+
+using brn::testing::KeyColumn;
 
 namespace {
 
@@ -51,14 +54,6 @@ class RowsetHost : public TBRNRowsetHost {
   }
   void DiscardTableChanges() override { Rows->DiscardChanges(); }
 };
-
-TBRNIndexKeyColumn KeyColumn(TBRNDataTypeCode type, int32_t length = 0, bool descending = false) {
-  TBRNIndexKeyColumn column;
-  column.DataType = type;
-  column.Length = length;
-  column.Descending = descending;
-  return column;
-}
 
 // Two indexes: a primary key on an integer and an ordinary index on a
 // descending text and an integer.

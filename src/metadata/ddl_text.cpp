@@ -2,6 +2,7 @@
 
 #include "foundation/text/number_text.h"
 #include "foundation/text/string_helpers.h"
+#include "metadata/config_object.h"
 
 namespace brn {
 
@@ -19,6 +20,18 @@ std::string VersionText(int64_t version) {
   text += std::to_string(hundredths / 100) + ".";
   AppendZeroPadded(text, hundredths % 100, 2);
   return text;
+}
+
+bool CreateOrDropDifference(TBRNConfigObject& object, int32_t kind, std::string& alterSQL) {
+  if (kind == kDifferenceCreate) {
+    alterSQL = object.GetCreateSQL(false, false);
+    return true;
+  }
+  if (kind == kDifferenceDrop) {
+    alterSQL = object.GetDropSQL(false, false);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace brn

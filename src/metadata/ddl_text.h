@@ -5,6 +5,8 @@
 
 namespace brn {
 
+class TBRNConfigObject;
+
 // Pieces of the DDL texts that configuration and catalog objects write.
 
 // A name in double quotes, a '"' inside doubled.
@@ -14,5 +16,10 @@ std::string QuotedText(const std::string& text);
 // A version scaled by 10000 with two decimals, rounded half away from zero:
 // 10000 is "1.00", -5 is "0.00".
 std::string VersionText(int64_t version);
+
+// For a created or dropped object (kind kDifferenceCreate or kDifferenceDrop)
+// sets alterSQL to the object's CREATE or DROP text and returns true; for any
+// other kind returns false and leaves alterSQL as it is.
+bool CreateOrDropDifference(TBRNConfigObject& object, int32_t kind, std::string& alterSQL);
 
 }  // namespace brn

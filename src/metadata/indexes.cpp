@@ -14,6 +14,7 @@
 #include "metadata/columns.h"
 #include "metadata/config.h"
 #include "metadata/constraints.h"
+#include "metadata/ddl_text.h"
 #include "metadata/referrer_helpers.h"
 #include "metadata/schemas.h"
 #include "metadata/table_holder.h"
@@ -551,14 +552,7 @@ void TBRNIndex::AddToSelection(TBRNSelectedConfigObjects* selection) {
 
 void TBRNIndex::ComputeDifference(int32_t kind, TBRNConfigObject* other, char) {
   AlterSQL.clear();
-  if (kind == kDifferenceCreate) {
-    AlterSQL = GetCreateSQL(false, false);
-    return;
-  }
-  if (kind == kDifferenceDrop) {
-    AlterSQL = GetDropSQL(false, false);
-    return;
-  }
+  if (CreateOrDropDifference(*this, kind, AlterSQL)) return;
   auto* index = dynamic_cast<TBRNIndex*>(other);
   if (index == nullptr || IsEqual(index, false)) return;
   AlterSQL = "ALTER " + index->GetIndexDefinition(false);

@@ -618,14 +618,7 @@ std::string TBRNRoutine::GetAlterSQL() {
 
 void TBRNRoutine::ComputeDifference(int32_t kind, TBRNConfigObject* other, char) {
   AlterSQL.clear();
-  if (kind == kDifferenceCreate) {
-    AlterSQL = GetCreateSQL(false, false);
-    return;
-  }
-  if (kind == kDifferenceDrop) {
-    AlterSQL = GetDropSQL(false, false);
-    return;
-  }
+  if (CreateOrDropDifference(*this, kind, AlterSQL)) return;
   auto* routine = dynamic_cast<TBRNRoutine*>(other);
   if (routine == nullptr || IsEqual(routine, false)) return;
   AlterSQL = "ALTER " + routine->BuildDefinition(false);

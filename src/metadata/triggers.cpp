@@ -9,6 +9,7 @@
 #include "foundation/text/string_helpers.h"
 #include "metadata/catalog.h"
 #include "metadata/columns.h"
+#include "metadata/ddl_text.h"
 #include "metadata/referrer_helpers.h"
 #include "metadata/schemas.h"
 #include "metadata/table_holder.h"
@@ -432,14 +433,7 @@ void TBRNTrigger::ReplaceReferencedName(TBRNConfigObject* target, const std::str
 
 void TBRNTrigger::ComputeDifference(int32_t kind, TBRNConfigObject* other, char) {
   AlterSQL.clear();
-  if (kind == kDifferenceCreate) {
-    AlterSQL = GetCreateSQL(false, false);
-    return;
-  }
-  if (kind == kDifferenceDrop) {
-    AlterSQL = GetDropSQL(false, false);
-    return;
-  }
+  if (CreateOrDropDifference(*this, kind, AlterSQL)) return;
   auto* trigger = dynamic_cast<TBRNTrigger*>(other);
   if (trigger == nullptr || IsEqual(trigger, false)) return;
   AlterSQL = "ALTER " + trigger->BuildDefinition(false);

@@ -421,14 +421,7 @@ std::string TBRNView::GetAlterSQL() {
 
 void TBRNView::ComputeDifference(int32_t kind, TBRNConfigObject* other, char) {
   AlterSQL.clear();
-  if (kind == 0) {
-    AlterSQL = GetCreateSQL(false, false);
-    return;
-  }
-  if (kind == 2) {
-    AlterSQL = GetDropSQL(false, false);
-    return;
-  }
+  if (CreateOrDropDifference(*this, kind, AlterSQL)) return;
   auto* that = dynamic_cast<TBRNView*>(other);
   if (kind != 1 || that == nullptr || IsEqual(that, false)) return;
   AlterSQL = "ALTER " + that->BuildDefinition(false);

@@ -35,6 +35,41 @@ class ProgressBracket {
   bool Open = true;
 };
 
+// Runs one store file copy: opens the store (closed however the copy ends),
+// reports the stages and runs copyChunks inside a progress bracket with a
+// chunk-sized work stream. copyChunks returns false when the user stopped the
+// progress, which ends the copy without error.
+template <typename CopyChunks>
+void copyStoreFile(TBRNSessionManager& session, const std::string& storeName,
+                   const std::string& fileName, CopyChunks copyChunks) {
+  TBRNStoreManager* store = session.OpenStore(storeName, kBRNLockShared, false);
+  struct Closer {
+    TBRNSessionManager& Session;
+    TBRNStoreManager*& Store;
+    ~Closer() {
+      try {
+        Session.CloseStore(Store);
+      } catch (...) {
+      }
+    }
+  } closer{session, store};
+  session.ReportStoreFileCopy(0, storeName, fileName);
+  try {
+    bool proceed = true;
+    {
+      ProgressBracket bracket(session);
+      TBRNMemoryStream work;
+      work.SetSize(kCopyChunkSize);
+      proceed = copyChunks(store, work);
+      bracket.end();
+    }
+    session.ReportStoreFileCopy(proceed ? 2 : 1, storeName, fileName);
+  } catch (...) {
+    session.ReportStoreFileCopy(1, storeName, fileName);
+    throw;
+  }
+}
+
 }  // namespace
 
 TBRNSessionProgress::TBRNSessionProgress(TBRNSessionManager* session) : Session(session) {}
@@ -213,103 +248,61 @@ void TBRNSessionManager::ReportStoreFileCopy(int32_t stage, const std::string& s
 
 void TBRNSessionManager::SaveStoreFileToStream(const std::string& storeName,
                                                const std::string& fileName, TBRNStream& target) {
-  TBRNStoreManager* store = OpenStore(storeName, kBRNLockShared, false);
-  struct Closer {
-    TBRNSessionManager& Session;
-    TBRNStoreManager*& Store;
-    ~Closer() {
-      try {
-        Session.CloseStore(Store);
-      } catch (...) {
-      }
-    }
-  } closer{*this, store};
-  ReportStoreFileCopy(0, storeName, fileName);
-  try {
+  copyStoreFile(*this, storeName, fileName, [&](TBRNStoreManager* store, TBRNMemoryStream& work) {
     bool proceed = true;
-    {
-      ProgressBracket bracket(*this);
-      TBRNMemoryStream work;
-      work.SetSize(kCopyChunkSize);
-      int64_t total = store->BeginReadFile(fileName);
-      try {
-        int64_t done = 0;
-        while (proceed && done < total) {
-          work.SetPosition(0);
-          uint32_t n = store->ReadFile(work, kCopyChunkSize);
-          if (n == 0 || n > uint32_t(kCopyChunkSize)) RaiseStreamReadError(storeName, fileName);
-          done += n;
-          proceed = UpdateProgress(percentOf(done, total));
-          work.SetPosition(0);
-          if (target.CopyFrom(work, n) != int64_t(n)) RaiseStreamWriteError(storeName, fileName);
-        }
-        store->EndReadFile();
-      } catch (...) {
-        try {
-          store->CancelReadFile();
-        } catch (...) {
-        }
-        throw;
+    int64_t total = store->BeginReadFile(fileName);
+    try {
+      int64_t done = 0;
+      while (proceed && done < total) {
+        work.SetPosition(0);
+        uint32_t n = store->ReadFile(work, kCopyChunkSize);
+        if (n == 0 || n > uint32_t(kCopyChunkSize)) RaiseStreamReadError(storeName, fileName);
+        done += n;
+        proceed = UpdateProgress(percentOf(done, total));
+        work.SetPosition(0);
+        if (target.CopyFrom(work, n) != int64_t(n)) RaiseStreamWriteError(storeName, fileName);
       }
-      bracket.end();
+      store->EndReadFile();
+    } catch (...) {
+      try {
+        store->CancelReadFile();
+      } catch (...) {
+      }
+      throw;
     }
-    ReportStoreFileCopy(proceed ? 2 : 1, storeName, fileName);
-  } catch (...) {
-    ReportStoreFileCopy(1, storeName, fileName);
-    throw;
-  }
+    return proceed;
+  });
 }
 
 void TBRNSessionManager::SaveStreamToStoreFile(const std::string& storeName,
                                                const std::string& fileName, TBRNStream& source) {
-  TBRNStoreManager* store = OpenStore(storeName, kBRNLockShared, false);
-  struct Closer {
-    TBRNSessionManager& Session;
-    TBRNStoreManager*& Store;
-    ~Closer() {
-      try {
-        Session.CloseStore(Store);
-      } catch (...) {
-      }
-    }
-  } closer{*this, store};
-  ReportStoreFileCopy(0, storeName, fileName);
-  try {
+  copyStoreFile(*this, storeName, fileName, [&](TBRNStoreManager* store, TBRNMemoryStream& work) {
     bool proceed = true;
-    {
-      ProgressBracket bracket(*this);
-      TBRNMemoryStream work;
-      work.SetSize(kCopyChunkSize);
-      int64_t total = source.GetSize() - source.GetPosition();
-      store->BeginWriteFile(fileName);
-      try {
-        int64_t done = 0;
-        while (proceed && done < total) {
-          work.SetPosition(0);
-          int64_t want = std::min<int64_t>(kCopyChunkSize, total - done);
-          int64_t n = work.CopyFrom(source, want);
-          if (n <= 0) RaiseStreamReadError(storeName, fileName);
-          done += n;
-          proceed = UpdateProgress(percentOf(done, total));
-          work.SetPosition(0);
-          if (store->WriteFile(work, uint32_t(n)) != uint32_t(n))
-            RaiseStreamWriteError(storeName, fileName);
-        }
-        store->EndWriteFile();
-      } catch (...) {
-        try {
-          store->CancelWriteFile();
-        } catch (...) {
-        }
-        throw;
+    int64_t total = source.GetSize() - source.GetPosition();
+    store->BeginWriteFile(fileName);
+    try {
+      int64_t done = 0;
+      while (proceed && done < total) {
+        work.SetPosition(0);
+        int64_t want = std::min<int64_t>(kCopyChunkSize, total - done);
+        int64_t n = work.CopyFrom(source, want);
+        if (n <= 0) RaiseStreamReadError(storeName, fileName);
+        done += n;
+        proceed = UpdateProgress(percentOf(done, total));
+        work.SetPosition(0);
+        if (store->WriteFile(work, uint32_t(n)) != uint32_t(n))
+          RaiseStreamWriteError(storeName, fileName);
       }
-      bracket.end();
+      store->EndWriteFile();
+    } catch (...) {
+      try {
+        store->CancelWriteFile();
+      } catch (...) {
+      }
+      throw;
     }
-    ReportStoreFileCopy(proceed ? 2 : 1, storeName, fileName);
-  } catch (...) {
-    ReportStoreFileCopy(1, storeName, fileName);
-    throw;
-  }
+    return proceed;
+  });
 }
 
 }  // namespace brn

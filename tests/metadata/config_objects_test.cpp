@@ -13,17 +13,12 @@ namespace brn {
 namespace {
 
 using testing::CaughtError;
+using testing::NamesOf;
 using testing::RecordBuilder;
 using testing::TestOwner;
 using testing::TestRoot;
 using testing::TestTable;
 using testing::TestTables;
-
-std::vector<std::string> NamesOf(const TBRNConfigObjects& list) {
-  std::vector<std::string> names;
-  for (int32_t i = 0; i < list.Count(); ++i) names.push_back(list.GetItem(i)->GetName());
-  return names;
-}
 
 TEST(ConfigObjectsMembership, AddingBeyondTheMaximumRaises405AndExactlyTheMaximumValidates) {
   TestRoot root;

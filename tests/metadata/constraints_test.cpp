@@ -19,33 +19,13 @@ std::unique_ptr<TBRNConstraint> NewConstraint(FakeTable& table, const std::strin
       static_cast<TBRNConstraint*>(table.Constraints->NewItem()));
   constraint->Name = name;
   constraint->SetConstraintType(type);
-  for (TBRNColumn* column : columns) {
-    std::unique_ptr<TBRNConstraintColumn> entry(
-        static_cast<TBRNConstraintColumn*>(constraint->Columns->NewItem()));
-    entry->SetColumn(column);
-    constraint->Columns->AddObject(entry.get());
-    entry.release();
-  }
+  AddColumnEntries<TBRNConstraintColumn>(constraint->Columns, columns);
   return constraint;
 }
 
 TBRNConstraint* Add(FakeTable& table, std::unique_ptr<TBRNConstraint> constraint) {
   table.Constraints->AddObject(constraint.get());
   return constraint.release();
-}
-
-// Makes foreignKey reference target's key (columns and source entry).
-void Reference(TBRNConstraint* foreignKey, FakeTable& target, TBRNConstraint* key,
-               const std::vector<TBRNColumn*>& columns) {
-  foreignKey->SetTargetTable(&target);
-  for (TBRNColumn* column : columns) {
-    std::unique_ptr<TBRNConstraintColumn> entry(
-        static_cast<TBRNConstraintColumn*>(foreignKey->TargetTableColumns->NewItem()));
-    entry->SetColumn(column);
-    foreignKey->TargetTableColumns->AddObject(entry.get());
-    entry.release();
-  }
-  foreignKey->SetTargetConstraint(key);
 }
 
 void AddSource(TBRNConstraint* key, FakeTable& table, TBRNConstraint* foreignKey) {

@@ -12,16 +12,11 @@
 namespace brn {
 namespace {
 
+using testing::NamesOf;
 using testing::TestRoot;
 using testing::TestSelection;
 using testing::TestTable;
 using testing::TestTables;
-
-std::vector<std::string> NamesOf(const TBRNConfigObjects& list) {
-  std::vector<std::string> names;
-  for (int32_t i = 0; i < list.Count(); ++i) names.push_back(list.GetItem(i)->GetName());
-  return names;
-}
 
 TEST(SelectionOrder, EachObjectFollowsTheObjectsItReferences) {
   TestRoot root;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/core/memory_stream.h"
+#include "foundation/test_support.h"
 #include "foundation/text/exception.h"
 #include "metadata/config_objects.h"
 #include "metadata/config_root.h"
@@ -17,17 +18,11 @@
 
 namespace brn::testing {
 
-// Runs action and returns the engine error it raises; a test failure (and an
-// error of code 0) when it raises none.
-template <typename Action>
-EBRNException CaughtError(Action&& action) {
-  try {
-    action();
-  } catch (const EBRNException& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no engine error";
-  return EBRNException(0, "");
+// The names of list's members, in order.
+inline std::vector<std::string> NamesOf(const TBRNConfigObjects& list) {
+  std::vector<std::string> names;
+  for (int32_t i = 0; i < list.Count(); ++i) names.push_back(list.GetItem(i)->GetName());
+  return names;
 }
 
 // A root with a plain ID counter; it records what merge-loads report.
@@ -244,10 +239,5 @@ class RecordBuilder {
  private:
   std::vector<uint8_t> bytes_;
 };
-
-inline std::vector<uint8_t> StreamBytes(const TBRNMemoryStream& stream) {
-  const uint8_t* data = stream.GetMemory();
-  return std::vector<uint8_t>(data, data + stream.GetSize());
-}
 
 }  // namespace brn::testing

@@ -95,6 +95,27 @@ struct TableFixture : CatalogFixture {
   }
 };
 
+// Appends to list (the column entries of an index, constraint or trigger) an
+// Entry for each of columns, in order. list is only dereferenced when columns
+// is not empty: a check constraint has no column list.
+template <typename Entry, typename ListPtr>
+void AddColumnEntries(const ListPtr& list, const std::vector<TBRNColumn*>& columns) {
+  for (TBRNColumn* column : columns) {
+    std::unique_ptr<Entry> entry(static_cast<Entry*>(list->NewItem()));
+    entry->SetColumn(column);
+    list->AddObject(entry.get());
+    entry.release();
+  }
+}
+
+// Makes foreignKey reference key of target on columns.
+inline void Reference(TBRNConstraint* foreignKey, TBRNConfigObject& target, TBRNConstraint* key,
+                      const std::vector<TBRNColumn*>& columns) {
+  foreignKey->SetTargetTable(&target);
+  AddColumnEntries<TBRNConstraintColumn>(foreignKey->TargetTableColumns, columns);
+  foreignKey->SetTargetConstraint(key);
+}
+
 // The full record of object.
 inline std::vector<uint8_t> RecordOf(TBRNConfigObject& object, bool structureOnly = false) {
   TBRNMemoryStream stream;

@@ -19,11 +19,13 @@
 namespace brn {
 namespace {
 
+using testing::AddColumnEntries;
 using testing::CaughtError;
 using testing::ExpectEveryByteFlipHandled;
 using testing::ExpectEveryCutRefused;
 using testing::LoadRecord;
 using testing::RecordOf;
+using testing::Reference;
 using testing::TableFixture;
 
 struct Tables : TableFixture {
@@ -48,13 +50,7 @@ TBRNConstraint* AddConstraint(TBRNBaseTable& table, const std::string& name, int
       static_cast<TBRNConstraint*>(table.Constraints->NewItem()));
   constraint->Name = name;
   constraint->SetConstraintType(type);
-  for (TBRNColumn* column : columns) {
-    std::unique_ptr<TBRNConstraintColumn> entry(
-        static_cast<TBRNConstraintColumn*>(constraint->Columns->NewItem()));
-    entry->SetColumn(column);
-    constraint->Columns->AddObject(entry.get());
-    entry.release();
-  }
+  AddColumnEntries<TBRNConstraintColumn>(constraint->Columns, columns);
   table.Constraints->AddObject(constraint.get());
   return constraint.release();
 }
@@ -63,29 +59,9 @@ TBRNIndex* AddIndex(TBRNBaseTable& table, const std::string& name,
                     const std::vector<TBRNColumn*>& columns) {
   std::unique_ptr<TBRNIndex> index(static_cast<TBRNIndex*>(table.Indexes->NewItem()));
   index->Name = name;
-  for (TBRNColumn* column : columns) {
-    std::unique_ptr<TBRNIndexColumn> entry(
-        static_cast<TBRNIndexColumn*>(index->Columns->NewItem()));
-    entry->SetColumn(column);
-    index->Columns->AddObject(entry.get());
-    entry.release();
-  }
+  AddColumnEntries<TBRNIndexColumn>(index->Columns, columns);
   table.Indexes->AddObject(index.get());
   return index.release();
-}
-
-// Makes foreignKey reference key of target on columns.
-void Reference(TBRNConstraint* foreignKey, TBRNBaseTable& target, TBRNConstraint* key,
-               const std::vector<TBRNColumn*>& columns) {
-  foreignKey->SetTargetTable(&target);
-  for (TBRNColumn* column : columns) {
-    std::unique_ptr<TBRNConstraintColumn> entry(
-        static_cast<TBRNConstraintColumn*>(foreignKey->TargetTableColumns->NewItem()));
-    entry->SetColumn(column);
-    foreignKey->TargetTableColumns->AddObject(entry.get());
-    entry.release();
-  }
-  foreignKey->SetTargetConstraint(key);
 }
 
 // A table with every column kind, every constraint kind and an index.
@@ -790,13 +766,7 @@ TEST(TableDifferences, IndexPageSizeGrowsToFitAQueryResultIndex) {
   // The index is sized before it joins the table (which would refuse it).
   std::unique_ptr<TBRNIndex> index(static_cast<TBRNIndex*>(table->Indexes->NewItem()));
   index->Name = "__OrderBy";
-  for (TBRNColumn* column : {first, second}) {
-    std::unique_ptr<TBRNIndexColumn> entry(
-        static_cast<TBRNIndexColumn*>(index->Columns->NewItem()));
-    entry->SetColumn(column);
-    index->Columns->AddObject(entry.get());
-    entry.release();
-  }
+  AddColumnEntries<TBRNIndexColumn>(index->Columns, {first, second});
   EXPECT_EQ(index->Columns->PageSize, 5280);
   table->RaiseIndexPageSizeToFit(index.get());
   EXPECT_EQ(table->IndexPageSize, 8192);

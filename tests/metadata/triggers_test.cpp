@@ -35,11 +35,7 @@ TBRNTrigger* AddTrigger(FakeTable& table, const std::string& name, int32_t time,
 }
 
 void AddTriggerColumn(TBRNTrigger& trigger, TBRNColumn* column) {
-  std::unique_ptr<TBRNTriggerColumn> entry(
-      static_cast<TBRNTriggerColumn*>(trigger.TriggerColumns->NewItem()));
-  entry->SetColumn(column);
-  trigger.TriggerColumns->AddObject(entry.get());
-  entry.release();
+  AddColumnEntries<TBRNTriggerColumn>(trigger.TriggerColumns, {column});
 }
 
 std::vector<std::string> Names(TBRNReferencedTriggers* list) {

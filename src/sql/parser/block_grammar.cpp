@@ -207,6 +207,17 @@ TBRNExprToken* TBRNExprParser::parseRoutineRoot(TBRNExprTokenKind Kind, std::str
   }
 }
 
+void TBRNExprParser::parseRoutineImplementation(TBRNExprToken* Root, TBRNParseFlags BlockFlags) {
+  if (AcceptKeyword("EXTERNAL")) {
+    ExpectKeyword("NAME");
+    Root->AddArgument(ParseModuleName());
+    Root->AddArgument(nullptr);
+  } else {
+    Root->AddArgument(nullptr);
+    Root->AddArgument(ParseBeginBlock(BlockFlags));
+  }
+}
+
 TBRNExprToken* TBRNExprParser::ParseFunctionRoutine(TBRNParseFlags Flags) {
   TBRNParsedTree root(parseRoutineRoot(tkFunctionName, "FUNCTION"));
   root->AddArgument(ParseRoutineParameterList(Flags | pcOutputParams));
@@ -214,14 +225,7 @@ TBRNExprToken* TBRNExprParser::ParseFunctionRoutine(TBRNParseFlags Flags) {
   ExpectKeyword("RETURNS");
   root->AddArgument(ParseFunctionResult());
   root->AddArgument(nullptr);
-  if (AcceptKeyword("EXTERNAL")) {
-    ExpectKeyword("NAME");
-    root->AddArgument(ParseModuleName());
-    root->AddArgument(nullptr);
-  } else {
-    root->AddArgument(nullptr);
-    root->AddArgument(ParseBeginBlock(Flags | pcReturn));
-  }
+  parseRoutineImplementation(root.Get(), Flags | pcReturn);
   return root.Release();
 }
 
@@ -231,14 +235,7 @@ TBRNExprToken* TBRNExprParser::ParseProcedureRoutine(TBRNParseFlags Flags) {
   root->AddArgument(nullptr);
   root->AddArgument(nullptr);
   root->AddArgument(nullptr);
-  if (AcceptKeyword("EXTERNAL")) {
-    ExpectKeyword("NAME");
-    root->AddArgument(ParseModuleName());
-    root->AddArgument(nullptr);
-  } else {
-    root->AddArgument(nullptr);
-    root->AddArgument(ParseBeginBlock(Flags & ~pcReturn));
-  }
+  parseRoutineImplementation(root.Get(), Flags & ~pcReturn);
   return root.Release();
 }
 

@@ -371,6 +371,9 @@ class TBRNExprParser : public TBRNExprLexer {
   void parseCursorPairValues(TBRNExprToken* Pairs, TBRNParseFlags Flags,
                              TBRNExprToken* (TBRNExprParser::*ParseValue)(TBRNParseFlags));
   TBRNExprToken* parseRoutineRoot(TBRNExprTokenKind Kind, std::string_view Word);
+  // A function's or procedure's last two slots: EXTERNAL NAME and the module
+  // name, or the BEGIN block read with BlockFlags.
+  void parseRoutineImplementation(TBRNExprToken* Root, TBRNParseFlags BlockFlags);
   TBRNExprToken* parseTablesList(TBRNParseFlags Flags, const std::string& Database);
   TBRNExprToken* parseParameterAssignments(TBRNParseFlags Flags);
   TBRNExprToken* parseImportExport(TBRNParseFlags Flags, TBRNExprOperation Code);

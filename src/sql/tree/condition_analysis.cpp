@@ -18,6 +18,7 @@
 #include "foundation/text/collation.h"
 #include "foundation/types/data_types.h"
 #include "sql/tree/compiled_expr.h"
+#include "sql/tree/expr_operations.h"
 #include "sql/tree/expr_token.h"
 #include "sql/tree/expr_tree_algorithms.h"
 
@@ -27,20 +28,6 @@ namespace {
 
 // The wildcard that turns an equality with text into a prefix comparison.
 constexpr char kPrefixWildcard = '*';
-
-bool isComparisonOperation(TBRNExprOperation op) {
-  switch (op) {
-    case opEqual:
-    case opGreaterOrEqual:
-    case opGreater:
-    case opLessOrEqual:
-    case opLess:
-    case opNotEqual:
-      return true;
-    default:
-      return false;
-  }
-}
 
 bool isBinaryOperator(const TBRNExprToken* node, TBRNExprOperation op) {
   return node && node->Kind == tkOperator && node->Operation == op && node->Left() && node->Right();

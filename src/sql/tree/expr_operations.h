@@ -310,4 +310,19 @@ inline const TBRNOperationInfo& OperationInfo(TBRNExprOperation Operation) {
   return OperationInfoTable[Operation];
 }
 
+// =, <>, >=, >, <= and <.
+inline bool isComparisonOperation(TBRNExprOperation Operation) {
+  switch (Operation) {
+    case opEqual:
+    case opNotEqual:
+    case opGreaterOrEqual:
+    case opGreater:
+    case opLessOrEqual:
+    case opLess:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace brn

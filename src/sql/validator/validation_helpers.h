@@ -15,20 +15,8 @@ inline TBRNExprToken* argumentOrNil(const TBRNExprToken* Node, int32_t Index) {
   return Node && Index >= 0 && Index < Node->ArgumentCount() ? Node->Argument(Index) : nullptr;
 }
 
-// =, <>, >=, >, <= and <.
-inline bool isComparisonOperation(TBRNExprOperation Operation) {
-  switch (Operation) {
-    case opEqual:
-    case opNotEqual:
-    case opGreaterOrEqual:
-    case opGreater:
-    case opLessOrEqual:
-    case opLess:
-      return true;
-    default:
-      return false;
-  }
-}
+// The validator's files name it validation::isComparisonOperation.
+using brn::isComparisonOperation;
 
 // The select items of a select list that are not hidden, in order (none
 // when SelectList is nullptr).

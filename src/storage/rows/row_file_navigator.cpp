@@ -144,25 +144,23 @@ bool TBRNRowsetNavigator::GotoSequenceNumber(int32_t) {
   return false;
 }
 
-bool TBRNRowsetNavigator::First(bool& Restart) {
+bool TBRNRowsetNavigator::seekEnd(TBRNDirection direction, bool& Restart) {
   Restart = false;
   if (atEmptyFile()) return false;
-  if (!readCurrent(1, kDirectionForward, Restart)) return false;
-  SetBof(true);
-  SetEof(false);
-  SeekAcceptedRow(kDirectionForward, Restart);
+  bool forward = direction == kDirectionForward;
+  if (!readCurrent(forward ? 1 : rowFile_->GetBlockCount(), direction, Restart)) return false;
+  SetBof(forward);
+  SetEof(!forward);
+  SeekAcceptedRow(direction, Restart);
   return !Restart && GetRowNumber() != 0;
 }
 
+bool TBRNRowsetNavigator::First(bool& Restart) {
+  return seekEnd(kDirectionForward, Restart);
+}
+
 bool TBRNRowsetNavigator::Last(bool& Restart) {
-  Restart = false;
-  if (atEmptyFile()) return false;
-  int32_t last = rowFile_->GetBlockCount();
-  if (!readCurrent(last, kDirectionBackward, Restart)) return false;
-  SetEof(true);
-  SetBof(false);
-  SeekAcceptedRow(kDirectionBackward, Restart);
-  return !Restart && GetRowNumber() != 0;
+  return seekEnd(kDirectionBackward, Restart);
 }
 
 bool TBRNRowsetNavigator::Next(bool& Restart) {

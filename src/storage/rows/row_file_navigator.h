@@ -112,6 +112,9 @@ class TBRNRowsetNavigator : public TBRNNavigator {
   bool atEmptyFile();
   // Makes block n the current row; false when the read restarted.
   bool readCurrent(int32_t n, TBRNDirection direction, bool& restart);
+  // First (forward) or Last (backward): reads the block at that end, sets
+  // BOF or EOF and moves on to the nearest accepted row.
+  bool seekEnd(TBRNDirection direction, bool& Restart);
   // Releases the pinned block row holds (nullptr: nothing) and clears it.
   void releaseHeld(TBRNRowsetRow*& row);
   // Pins block n of the file for a change (601 outside the file).

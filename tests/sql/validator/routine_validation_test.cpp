@@ -12,15 +12,6 @@
 namespace brn::testing {
 namespace {
 
-struct Case {
-  std::string Text;
-  std::string Expected;  // "ok" or "error <line>:<column> <message>"
-};
-
-void checkCases(const std::vector<Case>& Cases) {
-  for (const Case& c : Cases) EXPECT_EQ(StatementOutcome(c.Text), c.Expected) << c.Text;
-}
-
 std::string procedure(const std::string& Params, const std::string& Body) {
   return "CREATE PROCEDURE p (" + Params + ") BEGIN " + Body + " END";
 }
@@ -30,7 +21,7 @@ std::string trigger(const std::string& Event, const std::string& Body) {
 }
 
 TEST(RoutineValidation, DeclarationErrors) {
-  checkCases({
+  checkOutcomes({
       {procedure("IN a INTEGER, IN A CHAR(3)", ""),
        "error 1:38 Invalid expression A found, duplicate variable declaration A found"},
       {procedure("", "DECLARE a INTEGER; DECLARE a CHAR(10);"),
@@ -80,7 +71,7 @@ TEST(RoutineValidation, ResultCursorIsRegisteredOnTheRoot) {
 }
 
 TEST(RoutineValidation, AssignmentTargets) {
-  checkCases({
+  checkOutcomes({
       {procedure("IN a INTEGER", "SET a = 1;"),
        "error 1:45 Invalid expression a found, a value cannot be assigned to an INPUT parameter"},
       {procedure("a INTEGER", "SET a = 1;"),
@@ -142,7 +133,7 @@ TEST(RoutineValidation, TriggerRowAssignments) {
 }
 
 TEST(RoutineValidation, StatementErrors) {
-  checkCases({
+  checkOutcomes({
       // Conditions: Boolean or integer, used as they are.
       {procedure("IN a INTEGER", "IF a THEN SET a = a; END IF;"),
        "error 1:55 Invalid expression a found, a value cannot be assigned to an INPUT parameter"},
@@ -243,7 +234,7 @@ TEST(RoutineValidation, StatementErrors) {
 }
 
 TEST(RoutineValidation, FunctionResultAndReturn) {
-  checkCases({
+  checkOutcomes({
       {"CREATE FUNCTION f (a INTEGER) RETURNS INTEGER BEGIN RETURN a + 1; END", "ok"},
       {"CREATE FUNCTION f (a INTEGER) RETURNS INTEGER BEGIN RETURN 'x'; END",
        "error 1:60 Expected NULL, SmallInt, Integer, BigInt, Float, Decimal, Interval Year, "

@@ -5,6 +5,8 @@
 // to the trigger root's row variables), knows a few more procedures, and
 // counts what the checks open and close.
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -120,6 +122,16 @@ struct StatementRun {
 inline std::string StatementOutcome(std::string_view Text) {
   StatementRun run(Text);
   return run.Error.empty() ? "ok" : run.Error;
+}
+
+struct OutcomeCase {
+  std::string Text;
+  std::string Expected;  // "ok" or "error <line>:<column> <message>"
+};
+
+// Expects each statement's outcome, naming the statement when it differs.
+inline void checkOutcomes(const std::vector<OutcomeCase>& Cases) {
+  for (const OutcomeCase& c : Cases) EXPECT_EQ(StatementOutcome(c.Text), c.Expected) << c.Text;
 }
 
 // The node at a dotted path of argument indexes ("0.5.1.0"); "L" and "R"

@@ -13,17 +13,8 @@
 namespace brn::testing {
 namespace {
 
-struct Case {
-  std::string Text;
-  std::string Expected;  // "ok" or "error <line>:<column> <message>"
-};
-
-void checkCases(const std::vector<Case>& Cases) {
-  for (const Case& c : Cases) EXPECT_EQ(StatementOutcome(c.Text), c.Expected) << c.Text;
-}
-
 TEST(StatementValidation, InsertUpdateDeleteErrors) {
-  checkCases({
+  checkOutcomes({
       {"INSERT INTO U VALUES (1, 2)",
        "error 1:23 Invalid expression ROW(1, 2) found, the number of INSERT values does not "
        "match the number of columns"},
@@ -101,7 +92,7 @@ TEST(StatementValidation, InsertColumnsParametersAndRelease) {
 }
 
 TEST(StatementValidation, DefinitionErrors) {
-  checkCases({
+  checkOutcomes({
       {"CREATE TABLE X (A INTEGER NOT NULL ERROR CODE 9999 MESSAGE 'x')",
        "error 1:47 Invalid expression 9999 found, an invalid error code was specified, the error "
        "code must be greater than or equal to 10000"},
@@ -185,7 +176,7 @@ TEST(StatementValidation, CreateTableAsChecksTheColumnCount) {
 
 TEST(StatementValidation, ObjectOptionsAreConstantsOfTheirType) {
   const std::string text = "Expected Char, GUID, or VarChar expression but instead found ";
-  checkCases({
+  checkOutcomes({
       {"CREATE DATABASE d PATH 5", "error 1:24 " + text + "5"},
       {"CREATE DATABASE d PATH 'x' ENCRYPTED CATALOG DESCRIPTION 'd' ATTRIBUTES 7",
        "error 1:73 " + text + "7"},
@@ -206,7 +197,7 @@ TEST(StatementValidation, ObjectOptionsAreConstantsOfTheirType) {
 }
 
 TEST(StatementValidation, AdministrativeErrors) {
-  checkCases({
+  checkOutcomes({
       {"EXPORT TABLE T TO F IN STORE S DELIMITER CHAR ''",
        "error 1:47 Invalid expression '' found, the delimiter character cannot be empty"},
       {"EXPORT TABLE T TO F IN STORE S QUOTE CHAR ''",

@@ -16,29 +16,10 @@
 #include "storage/indexes/index_file.h"
 #include "storage/indexes/index_keys.h"
 #include "storage/indexes/index_navigator.h"
+#include "storage/indexes/index_page_test_support.h"
 #include "storage/indexes/index_pages.h"
 
 namespace brn::testing {
-
-inline TBRNIndexKeyColumn IntegerColumn(bool descending = false) {
-  TBRNIndexKeyColumn column;
-  column.DataType = dtInteger;
-  column.Descending = descending;
-  return column;
-}
-
-inline TBRNIndexKeyColumn CharColumn(int32_t length, int32_t collation = 0, bool descending = false,
-                                     bool fixed = false) {
-  TBRNIndexKeyColumn column;
-  column.DataType = dtChar;
-  column.SubType = fixed ? stFixed : stDefault;
-  column.Length = length;
-  column.Collation = collation;
-  column.Descending = descending;
-  return column;
-}
-
-inline constexpr int32_t kCaseInsensitive = 1 << CaseInsensitiveBit;
 
 // The indexes of a table as key layouts, with the table's storage settings
 // in fields.

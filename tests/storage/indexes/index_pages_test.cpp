@@ -22,38 +22,16 @@
 #include "foundation/text/exception.h"
 #include "metadata/indexes.h"
 #include "storage/indexes/index_keys.h"
+#include "storage/indexes/index_page_test_support.h"
 #include "storage/indexes/index_pages.h"
 
 namespace brn {
 namespace {
 
-constexpr int32_t kCaseInsensitive = 1 << CaseInsensitiveBit;
-
-TBRNIndexKeyColumn IntColumn(bool descending = false) {
-  TBRNIndexKeyColumn c;
-  c.DataType = dtInteger;
-  c.Descending = descending;
-  return c;
-}
-
-TBRNIndexKeyColumn TextColumn(int32_t length, int32_t collation = 0, bool descending = false,
-                              TBRNDataSubType subType = stDefault) {
-  TBRNIndexKeyColumn c;
-  c.DataType = dtChar;
-  c.SubType = subType;
-  c.Length = length;
-  c.Collation = collation;
-  c.Descending = descending;
-  return c;
-}
-
-// Counts what the pages report to the index header.
-struct CountingHost : TBRNIndexPageHost {
-  int32_t LeafKeys = 0;
-  int32_t InternalKeys = 0;
-  void ChangeLeafKeyCount(int32_t delta) override { LeafKeys += delta; }
-  void ChangeInternalKeyCount(int32_t delta) override { InternalKeys += delta; }
-};
+using testing::CharColumn;
+using testing::CountingHost;
+using testing::IntegerColumn;
+using testing::kCaseInsensitive;
 
 // A page without a file: pageSize bytes, bound to layout, of the given type.
 std::unique_ptr<TBRNIndexPage> NewPage(const TBRNIndexKeyLayout& layout, int32_t pageSize,
@@ -126,7 +104,7 @@ void ExpectCorrupt(const std::function<void()>& action, const std::string& text)
 }
 
 TEST(IndexPages, UniqueLeafOfWidthTenHolds291AndSplits146To146) {
-  TBRNIndexKeyLayout layout("PK", kIndexPrimaryKey, {IntColumn(), IntColumn()});
+  TBRNIndexKeyLayout layout("PK", kIndexPrimaryKey, {IntegerColumn(), IntegerColumn()});
   ASSERT_EQ(layout.GetKeyWidth(), 10);
   ASSERT_EQ(layout.GetEntrySize(), 14);
   CountingHost host;
@@ -185,10 +163,10 @@ TEST(IndexPages, UniqueLeafOfWidthTenHolds291AndSplits146To146) {
 }
 
 TEST(IndexPages, LayoutFollowsTheIndexDefinition) {
-  TBRNIndexKeyLayout unique("PK", kIndexPrimaryKey, {IntColumn(), IntColumn()});
-  TBRNIndexKeyLayout ordinary("I", kIndexOrdinary, {TextColumn(20), IntColumn()});
-  TBRNIndexKeyLayout fixed("F", kIndexUnique, {TextColumn(10, 0, false, stFixed)});
-  TBRNIndexKeyLayout words("W", kIndexText, {TextColumn(30)});
+  TBRNIndexKeyLayout unique("PK", kIndexPrimaryKey, {IntegerColumn(), IntegerColumn()});
+  TBRNIndexKeyLayout ordinary("I", kIndexOrdinary, {CharColumn(20), IntegerColumn()});
+  TBRNIndexKeyLayout fixed("F", kIndexUnique, {CharColumn(10, 0, false, true)});
+  TBRNIndexKeyLayout words("W", kIndexText, {CharColumn(30)});
   struct Case {
     const TBRNIndexKeyLayout* Layout;
     int32_t Width, Entry, Item;
@@ -211,7 +189,7 @@ TEST(IndexPages, LayoutFollowsTheIndexDefinition) {
     }
   }
   // A non-unique leaf of width 10 holds (4096 - 11) div (12 + 8) items.
-  TBRNIndexKeyLayout nonUnique("N", kIndexOrdinary, {IntColumn(), IntColumn()});
+  TBRNIndexKeyLayout nonUnique("N", kIndexOrdinary, {IntegerColumn(), IntegerColumn()});
   EXPECT_EQ(NewPage(nonUnique, 4096, kIndexPageLeaf)->GetMaxItems(), 204);
   EXPECT_EQ(NewPage(nonUnique, 4096, kIndexPageInternal)->GetMaxItems(), 204);
   EXPECT_EQ(NewPage(unique, 4096, kIndexPageInternal)->GetMaxItems(), 292);
@@ -226,18 +204,18 @@ struct OrderCase {
 
 TEST(IndexPages, KeysFollowCollationAndDirection) {
   const OrderCase cases[] = {
-      {"binary", TextColumn(10), {"b", "B", "a", "ab", "A"}, {"A", "B", "a", "ab", "b"}},
-      {"binary descending", TextColumn(10, 0, true), {"b", "B", "a"}, {"b", "a", "B"}},
+      {"binary", CharColumn(10), {"b", "B", "a", "ab", "A"}, {"A", "B", "a", "ab", "b"}},
+      {"binary descending", CharColumn(10, 0, true), {"b", "B", "a"}, {"b", "a", "B"}},
       {"case-insensitive",
-       TextColumn(10, kCaseInsensitive),
+       CharColumn(10, kCaseInsensitive),
        {"b", "C", "a", "Ab"},
        {"a", "Ab", "b", "C"}},
       {"case-insensitive descending",
-       TextColumn(10, kCaseInsensitive, true),
+       CharColumn(10, kCaseInsensitive, true),
        {"b", "C", "a", "Ab"},
        {"C", "b", "Ab", "a"}},
       {"fixed, trailing blanks ignored",
-       TextColumn(4, 0, false, stFixed),
+       CharColumn(4, 0, false, true),
        {"bb", "a", "b"},
        {"a   ", "b   ", "bb  "}},
   };
@@ -258,7 +236,7 @@ TEST(IndexPages, KeysFollowCollationAndDirection) {
   }
 
   // Descending integers, and NULL first in ascending order.
-  TBRNIndexKeyLayout layout("I", kIndexOrdinary, {IntColumn(true), IntColumn()});
+  TBRNIndexKeyLayout layout("I", kIndexOrdinary, {IntegerColumn(true), IntegerColumn()});
   auto page = NewPage(layout, 1024);
   TBRNContainedIndexKeyValues values(layout);
   TBRNIndexKey position(layout);
@@ -279,7 +257,7 @@ TEST(IndexPages, KeysFollowCollationAndDirection) {
 }
 
 TEST(IndexPages, CaseInsensitiveUniqueKeysCollide) {
-  TBRNIndexKeyLayout layout("Names", kIndexPrimaryKey, {TextColumn(10, kCaseInsensitive)});
+  TBRNIndexKeyLayout layout("Names", kIndexPrimaryKey, {CharColumn(10, kCaseInsensitive)});
   auto page = NewPage(layout, 512);
   TBRNContainedIndexKeyValues values(layout);
   TBRNIndexKey position(layout);
@@ -289,7 +267,7 @@ TEST(IndexPages, CaseInsensitiveUniqueKeysCollide) {
   ExpectCorrupt([&] { page->InsertKey(values, 2, position); },
                 "The index Names contains duplicate keys");
   // A case-insensitive search finds a binary key of other case.
-  TBRNIndexKeyLayout binary("B", kIndexPrimaryKey, {TextColumn(10)});
+  TBRNIndexKeyLayout binary("B", kIndexPrimaryKey, {CharColumn(10)});
   auto other = NewPage(binary, 512);
   TBRNContainedIndexKeyValues word(binary);
   word.GetItem(0)->SetAsString("Smith");
@@ -303,7 +281,7 @@ TEST(IndexPages, CaseInsensitiveUniqueKeysCollide) {
 // page stays in (key, row ID) order, its tables agree with a fresh read, and
 // every item is found by its (key, row ID).
 TEST(IndexPages, NonUniqueItemsStaySortedByKeyAndRowID) {
-  TBRNIndexKeyLayout layout("ByGroup", kIndexOrdinary, {IntColumn()});
+  TBRNIndexKeyLayout layout("ByGroup", kIndexOrdinary, {IntegerColumn()});
   CountingHost host;
   auto page = NewPage(layout, 16384, kIndexPageRootLeaf, &host);
   IntKey key(layout);
@@ -362,7 +340,7 @@ TEST(IndexPages, DuplicateAndMissingKeysByIndexKind) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Type);
-    TBRNIndexKeyLayout layout("Idx", c.Type, {TextColumn(8)});
+    TBRNIndexKeyLayout layout("Idx", c.Type, {CharColumn(8)});
     CountingHost host;
     auto page = NewPage(layout, 512, kIndexPageRootLeaf, &host);
     TBRNContainedIndexKeyValues values(layout);
@@ -401,7 +379,7 @@ TEST(IndexPages, DuplicateAndMissingKeysByIndexKind) {
     }
   }
   // A unique index: an equal key is a duplicate whatever the row.
-  TBRNIndexKeyLayout unique("PK", kIndexPrimaryKey, {IntColumn()});
+  TBRNIndexKeyLayout unique("PK", kIndexPrimaryKey, {IntegerColumn()});
   auto page = NewPage(unique, 512);
   IntKey key(unique);
   TBRNIndexKey position(unique);
@@ -415,8 +393,8 @@ TEST(IndexPages, DuplicateAndMissingKeysByIndexKind) {
 // Page bytes come from a file: counts that do not fit the page are refused
 // with 601 before anything is read from them.
 TEST(IndexPages, DamagedPageBytesAreRefused) {
-  TBRNIndexKeyLayout unique("PK", kIndexPrimaryKey, {IntColumn(), IntColumn()});
-  TBRNIndexKeyLayout items("I", kIndexOrdinary, {IntColumn(), IntColumn()});
+  TBRNIndexKeyLayout unique("PK", kIndexPrimaryKey, {IntegerColumn(), IntegerColumn()});
+  TBRNIndexKeyLayout items("I", kIndexOrdinary, {IntegerColumn(), IntegerColumn()});
   struct Case {
     const char* Name;
     const TBRNIndexKeyLayout* Layout;
@@ -477,7 +455,7 @@ TEST(IndexPages, DamagedPageBytesAreRefused) {
 }
 
 TEST(IndexPages, LeafSearchesPositionOnTheFirstMatch) {
-  TBRNIndexKeyLayout layout("I", kIndexOrdinary, {TextColumn(10)});
+  TBRNIndexKeyLayout layout("I", kIndexOrdinary, {CharColumn(10)});
   auto page = NewPage(layout, 1024, kIndexPageLeaf);
   TBRNContainedIndexKeyValues values(layout);
   TBRNIndexKey position(layout);
@@ -527,7 +505,7 @@ TEST(IndexPages, LeafSearchesPositionOnTheFirstMatch) {
 // An internal item names the first key of its child: a search follows the
 // child whose subtree holds the first match.
 TEST(IndexPages, InternalSearchesNameTheChildToFollow) {
-  TBRNIndexKeyLayout unique("PK", kIndexPrimaryKey, {IntColumn()});
+  TBRNIndexKeyLayout unique("PK", kIndexPrimaryKey, {IntegerColumn()});
   auto page = NewPage(unique, 512, kIndexPageInternal);
   IntKey key(unique);
   TBRNIndexKey position(unique);
@@ -546,7 +524,7 @@ TEST(IndexPages, InternalSearchesNameTheChildToFollow) {
   }
 
   // Non-unique: items (row ID, child) below an entry; key 7 spans children.
-  TBRNIndexKeyLayout items("I", kIndexOrdinary, {IntColumn()});
+  TBRNIndexKeyLayout items("I", kIndexOrdinary, {IntegerColumn()});
   auto inner = NewPage(items, 512, kIndexPageInternal);
   IntKey ikey(items);
   TBRNIndexKey ipos(items);
@@ -570,7 +548,7 @@ TEST(IndexPages, InternalSearchesNameTheChildToFollow) {
 // One key with many rows: the split falls inside its item list and the entry
 // stands in both pages; merging back gives the page a fresh build would.
 TEST(IndexPages, NonUniqueSplitInsideAnEntryAndMergeBack) {
-  TBRNIndexKeyLayout layout("ByGroup", kIndexOrdinary, {IntColumn(), IntColumn()});
+  TBRNIndexKeyLayout layout("ByGroup", kIndexOrdinary, {IntegerColumn(), IntegerColumn()});
   auto build = [&](int32_t lastRow) {
     auto page = NewPage(layout, 1024, kIndexPageLeaf);
     IntKey key(layout);
@@ -625,7 +603,7 @@ TEST(IndexPages, NonUniqueSplitInsideAnEntryAndMergeBack) {
 TEST(IndexPages, SplitFindsAPointWhereBothHalvesFit) {
   // Few wide entries with one item each, then one entry with many items:
   // the middle item would leave the left page overfull.
-  TBRNIndexKeyLayout layout("W", kIndexOrdinary, {TextColumn(60)});
+  TBRNIndexKeyLayout layout("W", kIndexOrdinary, {CharColumn(60)});
   auto page = NewPage(layout, 512, kIndexPageLeaf);
   TBRNContainedIndexKeyValues values(layout);
   TBRNIndexKey position(layout);
@@ -652,7 +630,7 @@ TEST(IndexPages, SplitFindsAPointWhereBothHalvesFit) {
 }
 
 TEST(IndexPages, HeaderCountsFollowThePageType) {
-  TBRNIndexKeyLayout layout("I", kIndexOrdinary, {IntColumn()});
+  TBRNIndexKeyLayout layout("I", kIndexOrdinary, {IntegerColumn()});
   struct Case {
     uint8_t Type;
     int32_t Leaf, Internal;
@@ -678,7 +656,7 @@ TEST(IndexPages, HeaderCountsFollowThePageType) {
 }
 
 TEST(IndexPages, ChangingTheTypeMovesEntriesBehindTheHeader) {
-  TBRNIndexKeyLayout layout("I", kIndexOrdinary, {IntColumn()});
+  TBRNIndexKeyLayout layout("I", kIndexOrdinary, {IntegerColumn()});
   auto page = NewPage(layout, 512, kIndexPageLeaf);
   IntKey key(layout);
   TBRNIndexKey position(layout);
@@ -698,7 +676,7 @@ TEST(IndexPages, ChangingTheTypeMovesEntriesBehindTheHeader) {
 }
 
 TEST(IndexPages, RunsOfConsecutiveRowsAndBitmaps) {
-  TBRNIndexKeyLayout layout("I", kIndexOrdinary, {IntColumn()});
+  TBRNIndexKeyLayout layout("I", kIndexOrdinary, {IntegerColumn()});
   auto page = NewPage(layout, 1024, kIndexPageLeaf);
   IntKey key(layout);
   TBRNIndexKey position(layout);
@@ -731,7 +709,7 @@ TEST(IndexPages, RunsOfConsecutiveRowsAndBitmaps) {
 }
 
 TEST(IndexPages, FindDuplicateSearchesTheEntrysRowIDs) {
-  TBRNIndexKeyLayout layout("I", kIndexOrdinary, {IntColumn()});
+  TBRNIndexKeyLayout layout("I", kIndexOrdinary, {IntegerColumn()});
   auto page = NewPage(layout, 512, kIndexPageLeaf);
   IntKey key(layout);
   TBRNIndexKey position(layout);
@@ -753,7 +731,7 @@ TEST(IndexPages, FindDuplicateSearchesTheEntrysRowIDs) {
 
 TEST(IndexPages, KeyValuesReadAndWriteThePageInPlace) {
   TBRNIndexKeyLayout layout("I", kIndexOrdinary,
-                            {TextColumn(6), TextColumn(4, 0, false, stFixed), IntColumn()});
+                            {CharColumn(6), CharColumn(4, 0, false, true), IntegerColumn()});
   auto page = NewPage(layout, 512, kIndexPageLeaf);
   TBRNContainedIndexKeyValues values(layout);
   values.GetItem(0)->SetAsString("abc");

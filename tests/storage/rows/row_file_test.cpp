@@ -555,8 +555,10 @@ class RowFileVerification : public RowFileNavigation {
   std::vector<std::string> Verify(bool repair) {
     table_.Host.Log.clear();
     bool errors = false;
+    int32_t brackets = table_.Host.ProgressBrackets;
     EXPECT_TRUE(table_.Rows->Verify(errors, repair));
     EXPECT_EQ(errors, !table_.Host.Log.empty());
+    EXPECT_EQ(table_.Host.ProgressBrackets, brackets + 1);
     EXPECT_EQ(table_.Host.ProgressDepth, 0);
     return table_.Host.Log;
   }

@@ -62,11 +62,7 @@ inline std::unique_ptr<TBRNColumns> MakeColumns(
     auto column = std::make_unique<TBRNColumn>(nullptr);
     column->Name = "C" + std::to_string(id);
     column->ID = id++;
-    if (type == dtLob) {
-      column->SetDataType(dtLob);
-    } else {
-      column->SetDataType(type);
-    }
+    column->SetDataType(type);
     if (length != 0) column->SetLength(length);
     columns->AddObject(column.get());
     column.release();
