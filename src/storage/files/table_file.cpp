@@ -17,6 +17,8 @@ namespace {
 constexpr int32_t kCorruptCode = 601;
 constexpr int32_t kFullCode = 407;
 constexpr int32_t kMetadataCode = 100;
+// Appended to a file's name while the file is being made.
+constexpr const char* kBuildingSuffix = ".New";
 
 }  // namespace
 
@@ -231,22 +233,43 @@ void TBRNTableFileManager::closeStream() {
   stream_.reset();
 }
 
+// A kill while a file is being made must never leave a file under its name
+// that holds less than a whole header: such a file cannot be read even by
+// repair, and repair could not tell it from a real file cut short. So a file
+// that outlives its streams is made complete under a building name and only
+// then renamed into place; the rename never replaces a file. A kill leaves at
+// most the building file, which the next creation overwrites. A Transient
+// file dies with its stream and is made in place.
 void TBRNTableFileManager::createNewFile() {
   bool transient = host_->IsTransient();
   bool temporary = host_->IsTemporary();
   InitHeader();
   std::string name = GetFileName();
-  stream_ = files_->CreateFile(name, transient || temporary, transient, false);
-  if (!files_->GetInMemory() && !transient && !temporary && !host_->IsCreatedByEngine()) {
-    host_->WriteWarningEvent(FormatText(
-        "The table file %s was not present on disk and was automatically created", {name}));
-  }
+  std::string building = transient ? name : name + kBuildingSuffix;
+  stream_ = files_->CreateFile(building, true, transient, false);
   headerModified_ = true;
   try {
     Flush(!transient && !temporary);
+    if (!transient) {
+      closeStream();
+      files_->RenameFile(building, name);
+      stream_ = files_->OpenFile(name, temporary, false, false);
+    }
   } catch (...) {
     closeStream();
+    if (!transient) {
+      try {
+        if (files_->FileExists(building)) files_->DeleteFile(building);
+      } catch (...) {
+        // The creation's own error is the one reported; a building file
+        // left behind is overwritten by the next creation.
+      }
+    }
     throw;
+  }
+  if (!files_->GetInMemory() && !transient && !temporary && !host_->IsCreatedByEngine()) {
+    host_->WriteWarningEvent(FormatText(
+        "The table file %s was not present on disk and was automatically created", {name}));
   }
 }
 

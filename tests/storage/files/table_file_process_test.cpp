@@ -287,6 +287,97 @@ TEST(TableFileCrash, AProcessKilledInsideAFlushLeavesAFileThatOnlyRepairOpens) {
   }
 }
 
+// Disk files that kill their process at the chosen step of a file's
+// creation: after the file is made, half-way through a write, before a flush
+// to disk or before a rename.
+class CreationKillingFiles : public TBRNOSFileManager {
+ public:
+  using TBRNOSFileManager::TBRNOSFileManager;
+  int32_t Steps = 0;
+  int32_t KillAt = -1;
+  TBRNFile* CreateFileObject() override;
+  bool Reached() { return ++Steps == KillAt; }
+};
+
+class CreationKillingFile : public TBRNOSFile {
+ public:
+  CreationKillingFile(CreationKillingFiles* files) : TBRNOSFile(files), files_(files) {}
+  std::unique_ptr<TBRNFileStream> CreateNew() override {
+    std::unique_ptr<TBRNFileStream> stream = TBRNOSFile::CreateNew();
+    if (files_->Reached()) kill(getpid(), SIGKILL);
+    return stream;
+  }
+  int32_t Write(const void* buffer, int32_t count) override {
+    if (files_->Reached()) {
+      TBRNOSFile::Write(buffer, count / 2);
+      kill(getpid(), SIGKILL);
+    }
+    return TBRNOSFile::Write(buffer, count);
+  }
+  void Flush() override {
+    if (files_->Reached()) kill(getpid(), SIGKILL);
+    TBRNOSFile::Flush();
+  }
+  void Rename(const std::string& newName) override {
+    if (files_->Reached()) kill(getpid(), SIGKILL);
+    TBRNOSFile::Rename(newName);
+  }
+
+ private:
+  CreationKillingFiles* files_;
+};
+
+TBRNFile* CreationKillingFiles::CreateFileObject() {
+  return new CreationKillingFile(this);
+}
+
+// Whatever step of the creation a kill interrupts, the next opening finds
+// either no file, and creates it, or a complete one; never a file that only
+// repair could open, or one that not even repair can read.
+TEST(TableFileCrash, AProcessKilledWhileCreatingAFileLeavesNoneOrAWholeOne) {
+  constexpr int32_t kMaxSteps = 30;
+  int32_t step = 1;
+  for (; step <= kMaxSteps; ++step) {
+    SCOPED_TRACE("killed at step " + std::to_string(step));
+    TempFolder temp;
+    int status = RunChild([&] {
+      CreationKillingFiles files(nullptr);
+      files.KillAt = step;
+      FakeHost host(temp.Path, "Born");
+      TestBlockFile file(&host, &files);
+      file.OpenOrCreate();
+      return files.Steps < step ? 0 : 93;
+    });
+    bool finished = WIFEXITED(status);
+    if (finished) {
+      ASSERT_EQ(ExitCode(status), 0);
+    } else {
+      ASSERT_TRUE(WIFSIGNALED(status));
+      EXPECT_EQ(WTERMSIG(status), SIGKILL);
+    }
+
+    TBRNOSFileManager files(nullptr);
+    FakeHost host(temp.Path, "Born");
+    std::string name = temp.Path + "Born.BRNTst";
+    bool existed = files.FileExists(name);
+    {
+      TestBlockFile file(&host, &files);
+      ASSERT_NO_THROW(file.OpenOrCreate());
+      EXPECT_EQ(host.Warnings.size(), existed ? 0u : 1u);
+      EXPECT_EQ(file.NextBlock, 1);
+      EXPECT_EQ(file.FreeListHead, 0);
+      EXPECT_FALSE(file.WriteInProgress);
+      bool errors = false;
+      EXPECT_TRUE(file.Verify(errors, false));
+      EXPECT_FALSE(errors) << ::testing::PrintToString(host.Log);
+    }
+    EXPECT_EQ(files.GetFileSize(name), 56);
+    if (finished) break;
+  }
+  EXPECT_GT(step, 3) << "the creation was interrupted at more than one step";
+  EXPECT_LE(step, kMaxSteps) << "the creation completed";
+}
+
 // ---- Faults at every position of a flush ----
 
 struct FaultCase {
@@ -369,6 +460,44 @@ TEST(TableFileFaults, AFailedOrShortWriteAnywhereInAFlushNeverOpensWithWrongCont
   }
   for (int32_t nth = 1; nth <= flushes; ++nth) {
     attempt(TBRNFaultAction::FailFlush, nth, writes, flushes);
+  }
+}
+
+// A creation that fails at any write or flush reports the file error and
+// leaves nothing under the file's name or its building name; the next
+// opening creates the file whole.
+TEST(TableFileFaults, AFailedCreationLeavesNoFileAndTheNextOneCreatesIt) {
+  const std::string name = "/mem/Born.BRNTst";
+  for (TBRNFaultAction action : {TBRNFaultAction::FailWrite, TBRNFaultAction::ShortWrite,
+                                 TBRNFaultAction::FailFlush}) {
+    for (int32_t nth = 1; nth <= 3; ++nth) {
+      std::string what = "action " + std::to_string(int(action)) + " at " + std::to_string(nth);
+      TBRNFaultFileManager files(nullptr);
+      FakeHost host("/mem/", "Born");
+      TBRNFileFault fault;
+      fault.Action = action;
+      fault.Nth = nth;
+      fault.KeptBytes = 20;
+      files.Arm(fault);
+      {
+        TestBlockFile file(&host, &files);
+        try {
+          file.OpenOrCreate();
+          EXPECT_EQ(files.InjectedCount(), 0) << what;
+          continue;
+        } catch (const EBRNException& e) {
+          EXPECT_EQ(e.ErrorCode, 600) << what;
+        }
+        EXPECT_FALSE(file.IsOpen()) << what;
+      }
+      files.Disarm();
+      EXPECT_FALSE(files.FileExists(name)) << what;
+      EXPECT_FALSE(files.FileExists(name + ".New")) << what;
+      TestBlockFile file(&host, &files);
+      file.OpenOrCreate();
+      EXPECT_EQ(file.NextBlock, 1) << what;
+      EXPECT_EQ(RawFile(files, name).size(), 56u) << what;
+    }
   }
 }
 
