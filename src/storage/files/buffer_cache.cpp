@@ -1,10 +1,12 @@
 #include "storage/files/buffer_cache.h"
 
 #include <algorithm>
+#include <bit>
+#include <memory>
+#include <stdexcept>
 #include <cstring>
 #include <string>
 
-#include "foundation/core/numeric_helpers.h"
 #include "foundation/files/file_manager.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
@@ -58,123 +60,177 @@ void TBRNTableFileBuffer::FlushToStream(TBRNMemoryStream& target) {
   Queued = false;
 }
 
-bool TBRNTableFileBufferBucket::Find(int32_t blockNumber, int32_t& index) const {
-  auto it = std::lower_bound(
-      Buffers.begin(), Buffers.end(), blockNumber,
-      [](const TBRNTableFileBuffer* buffer, int32_t n) { return buffer->BlockNumber < n; });
-  index = int32_t(it - Buffers.begin());
-  return it != Buffers.end() && (*it)->BlockNumber == blockNumber;
+// ---- TBRNBlockTable ----
+
+namespace {
+
+constexpr uint32_t kMinSlots = 16;
+
+}  // namespace
+
+TBRNBlockTable::TBRNBlockTable() {
+  resize(kMinSlots);
+}
+
+void TBRNBlockTable::resize(uint32_t slotCount) {
+  std::vector<Slot> old = std::move(slots_);
+  slots_.assign(slotCount, Slot{});
+  mask_ = slotCount - 1;
+  shift_ = 32 - uint32_t(std::countr_zero(slotCount));
+  for (const Slot& slot : old) {
+    if (slot.BlockNumber == 0) continue;
+    uint32_t i = slotOf(slot.BlockNumber);
+    while (slots_[i].BlockNumber != 0) i = (i + 1) & mask_;
+    slots_[i] = slot;
+  }
+}
+
+bool TBRNBlockTable::Insert(TBRNTableFileBuffer* buffer) {
+  if (buffer->BlockNumber <= 0) throw std::logic_error("block number below 1 in the cache");
+  if (uint64_t(count_ + 1) * 2 > slots_.size()) resize(uint32_t(slots_.size() * 2));
+  uint32_t i = slotOf(buffer->BlockNumber);
+  for (;; i = (i + 1) & mask_) {
+    if (slots_[i].BlockNumber == buffer->BlockNumber) return false;
+    if (slots_[i].BlockNumber == 0) break;
+  }
+  slots_[i] = Slot{buffer->BlockNumber, buffer};
+  ++count_;
+  return true;
+}
+
+bool TBRNBlockTable::Erase(const TBRNTableFileBuffer* buffer) {
+  uint32_t i = slotOf(buffer->BlockNumber);
+  for (;; i = (i + 1) & mask_) {
+    if (slots_[i].BlockNumber == 0) return false;
+    if (slots_[i].BlockNumber == buffer->BlockNumber) break;
+  }
+  if (slots_[i].Buffer != buffer) return false;
+  // Backward shift: every entry of the probe run after the hole that may
+  // live in the hole moves into it, so that no run is ever broken.
+  uint32_t hole = i;
+  for (uint32_t j = (hole + 1) & mask_; slots_[j].BlockNumber != 0; j = (j + 1) & mask_) {
+    uint32_t home = slotOf(slots_[j].BlockNumber);
+    // The entry at j stays when its home lies cyclically in (hole, j].
+    bool stays = hole < j ? (home > hole && home <= j) : (home > hole || home <= j);
+    if (!stays) {
+      slots_[hole] = slots_[j];
+      hole = j;
+    }
+  }
+  slots_[hole] = Slot{};
+  --count_;
+  return true;
+}
+
+void TBRNBlockTable::Clear() {
+  std::vector<Slot>().swap(slots_);
+  count_ = 0;
+  resize(kMinSlots);
 }
 
 // ---- The cache of TBRNTableFileManager ----
 
-uint32_t TBRNTableFileManager::bucketOf(int32_t blockNumber) const {
-  return HashInteger(blockNumber) % uint32_t(capacity_);
-}
-
-TBRNTableFileBuffer* TBRNTableFileManager::FindBuffer(int32_t blockNumber) const {
-  if (capacity_ == 0) return nullptr;
-  const TBRNTableFileBufferBucket& bucket = buckets_[bucketOf(blockNumber)];
-  int32_t index = 0;
-  return bucket.Find(blockNumber, index) ? bucket.Buffers[size_t(index)] : nullptr;
-}
-
-void TBRNTableFileManager::addToBucket(TBRNTableFileBuffer* buffer) {
-  TBRNTableFileBufferBucket& bucket = buckets_[bucketOf(buffer->BlockNumber)];
-  int32_t index = 0;
-  if (bucket.Find(buffer->BlockNumber, index)) {
+void TBRNTableFileManager::addToTable(TBRNTableFileBuffer* buffer) {
+  if (!blocks_.Insert(buffer)) {
     RaiseCorrupt(FormatText("Cannot find %s during retrieval from cache", {GetBlockKindName()}));
   }
-  bucket.Buffers.insert(bucket.Buffers.begin() + index, buffer);
-  buffer->Bucket = &bucket;
 }
 
-void TBRNTableFileManager::removeFromBucket(TBRNTableFileBuffer* buffer) {
-  TBRNTableFileBufferBucket* bucket = buffer->Bucket;
-  int32_t index = 0;
-  if (bucket == nullptr || !bucket->Find(buffer->BlockNumber, index) ||
-      bucket->Buffers[size_t(index)] != buffer) {
+void TBRNTableFileManager::removeFromTable(TBRNTableFileBuffer* buffer) {
+  if (!blocks_.Erase(buffer)) {
     RaiseCorrupt(FormatText("Cannot find %s during ejection from cache", {GetBlockKindName()}));
   }
-  bucket->Buffers.erase(bucket->Buffers.begin() + index);
-  buffer->Bucket = nullptr;
 }
 
-void TBRNTableFileManager::linkMostRecent(TBRNTableFileBuffer* buffer) {
-  buffer->Newer = nullptr;
-  buffer->Older = mostRecent_;
-  if (mostRecent_ != nullptr) mostRecent_->Newer = buffer;
-  mostRecent_ = buffer;
-  if (leastRecent_ == nullptr) leastRecent_ = buffer;
-  ++bufferCount_;
-}
-
-void TBRNTableFileManager::unlinkBuffer(TBRNTableFileBuffer* buffer) {
-  if (buffer->Newer != nullptr) {
-    buffer->Newer->Older = buffer->Older;
-  } else {
-    mostRecent_ = buffer->Older;
+std::unique_ptr<TBRNTableFileBuffer> TBRNTableFileManager::unlistBuffer(
+    TBRNTableFileBuffer* buffer) {
+  size_t at = size_t(buffer->CacheIndex);
+  if (at >= cached_.size() || cached_[at].get() != buffer) {
+    RaiseCorrupt(FormatText("Cannot find %s during ejection from cache", {GetBlockKindName()}));
   }
-  if (buffer->Older != nullptr) {
-    buffer->Older->Newer = buffer->Newer;
-  } else {
-    leastRecent_ = buffer->Newer;
+  std::unique_ptr<TBRNTableFileBuffer> owned = std::move(cached_[at]);
+  if (at + 1 != cached_.size()) {
+    cached_[at] = std::move(cached_.back());
+    cached_[at]->CacheIndex = int32_t(at);
   }
-  buffer->Older = buffer->Newer = nullptr;
-  --bufferCount_;
+  cached_.pop_back();
+  owned->CacheIndex = -1;
+  return owned;
 }
 
-void TBRNTableFileManager::moveToMostRecent(TBRNTableFileBuffer* buffer) {
-  if (mostRecent_ == buffer) return;
-  unlinkBuffer(buffer);
-  linkMostRecent(buffer);
+bool TBRNTableFileManager::isEvictable(const TBRNTableFileBuffer* buffer) {
+  return !buffer->Modified && buffer->PinCount == 0 && buffer->HoldCount == 0;
 }
 
-TBRNTableFileBuffer* TBRNTableFileManager::findEvictable() const {
-  for (TBRNTableFileBuffer* b = leastRecent_; b != nullptr; b = b->Newer) {
-    if (!b->Modified && b->PinCount == 0) return b;
+TBRNTableFileBuffer* TBRNTableFileManager::findEvictable() {
+  // The clock: a buffer used since the hand last passed it loses its mark
+  // and is passed once more; two rounds visit every buffer unmarked.
+  size_t count = cached_.size();
+  for (size_t step = 0; step < 2 * count; ++step) {
+    if (clockHand_ >= count) clockHand_ = 0;
+    TBRNTableFileBuffer* buffer = cached_[clockHand_++].get();
+    if (!isEvictable(buffer)) continue;
+    if (buffer->Referenced) {
+      buffer->Referenced = false;
+      continue;
+    }
+    return buffer;
   }
   return nullptr;
 }
 
 TBRNTableFileBuffer* TBRNTableFileManager::newBuffer(int32_t blockNumber) {
-  TBRNTableFileBuffer* buffer = CreateBuffer();
+  std::unique_ptr<TBRNTableFileBuffer> buffer(CreateBuffer());
   buffer->BlockStream.SetSize(GetBufferSize());
   buffer->Reset();
   buffer->BlockNumber = blockNumber;
-  linkMostRecent(buffer);
-  return buffer;
+  buffer->Referenced = true;
+  buffer->CacheIndex = int32_t(cached_.size());
+  cached_.push_back(std::move(buffer));
+  return cached_.back().get();
 }
 
 TBRNTableFileBuffer* TBRNTableFileManager::reuseBuffer(int32_t blockNumber) {
   TBRNTableFileBuffer* victim = nullptr;
   if (access_ == TBRNTableFileAccess::Exclusive) {
     victim = findEvictable();
-    if (victim == nullptr) {
+    // Never flush for room while an operation holds blocks: its half-done
+    // change would reach the disk. The cache grows instead.
+    if (victim == nullptr && heldCount_ == 0) {
       Flush(false);
       victim = findEvictable();
     }
-  } else if (capacity_ / 4 + int32_t(dirty_.size()) < bufferCount_) {
+  } else if (capacity_ / 4 + int32_t(dirty_.size()) < GetBufferCount()) {
     victim = findEvictable();
   }
   if (victim == nullptr) return newBuffer(blockNumber);
-  removeFromBucket(victim);
-  moveToMostRecent(victim);
+  removeFromTable(victim);
   victim->Reset();
   victim->BlockNumber = blockNumber;
+  victim->Referenced = true;
   return victim;
 }
 
 TBRNTableFileBuffer* TBRNTableFileManager::acquireBuffer(int32_t blockNumber) {
-  if (bufferCount_ < capacity_) return newBuffer(blockNumber);
+  if (GetBufferCount() < capacity_) return newBuffer(blockNumber);
   return reuseBuffer(blockNumber);
 }
 
-TBRNTableFileBuffer* TBRNTableFileManager::GetBuffer(int32_t blockNumber, bool readAhead,
-                                                     uint8_t direction, int32_t readAheadCount,
-                                                     bool& restart) {
+void TBRNTableFileManager::HoldBuffer(TBRNTableFileBuffer* buffer) {
+  ++buffer->HoldCount;
+  ++heldCount_;
+}
+
+void TBRNTableFileManager::UnholdBuffer(TBRNTableFileBuffer* buffer) {
+  if (buffer->HoldCount == 0) return;
+  --buffer->HoldCount;
+  --heldCount_;
+}
+
+TBRNTableFileBuffer* TBRNTableFileManager::getBufferSlow(int32_t blockNumber, bool readAhead,
+                                                         uint8_t direction,
+                                                         int32_t readAheadCount, bool& restart) {
   if (stream_ == nullptr) throw std::logic_error("block access to a closed table file");
-  TableReadBracket bracket(host_);
   if (blockNumber <= 0) {
     RaiseCorrupt(
         FormatText("Invalid %s number specified for retrieval from cache", {GetBlockKindName()}));
@@ -185,16 +241,19 @@ TBRNTableFileBuffer* TBRNTableFileManager::GetBuffer(int32_t blockNumber, bool r
     TBRNTableFileBuffer* buffer = acquireBuffer(blockNumber);
     std::memset(buffer->Data(), 0, size_t(buffer->GetSize()));
     ++buffer->PinCount;
-    addToBucket(buffer);
+    addToTable(buffer);
     AllocateBlockNumber();
     ++CacheHits;
     return buffer;
   }
-  TBRNTableFileBuffer* buffer = FindBuffer(blockNumber);
+  TBRNTableFileBuffer* buffer = blocks_.Find(blockNumber);
   if (buffer != nullptr) {
-    moveToMostRecent(buffer);
+    buffer->Referenced = true;
     ++CacheHits;
   } else {
+    // Going to the file: change detection and the read run inside the
+    // table's Read bracket (nested in the caller's when it holds one).
+    TableReadBracket bracket(host_);
     // Only a shared reader can meet another writer's change; in the other
     // modes the header held may carry changes not yet flushed, which a
     // re-read would lose.
@@ -219,7 +278,7 @@ TBRNTableFileBuffer* TBRNTableFileManager::GetBuffer(int32_t blockNumber, bool r
     int32_t maxCount = std::max(1, (1 << 28) / std::max(1, GetBlockSize()));
     count = std::clamp(count, 1, maxCount);
     this->readAhead(blockNumber, count, direction);
-    buffer = FindBuffer(blockNumber);
+    buffer = blocks_.Find(blockNumber);
   }
   if (buffer == nullptr || buffer->BlockNumber != blockNumber) {
     RaiseCorrupt(FormatText("Cannot find %s during retrieval from cache", {GetBlockKindName()}));
@@ -246,17 +305,21 @@ void TBRNTableFileManager::readAhead(int32_t blockNumber, int32_t count, uint8_t
   readAheadFirst_ = first;
   readAheadLast_ = first + count - 1;
   int32_t got = 0;
-  int64_t fileSize = 0;
   {
     TableFileHold hold(stream_.get());
     stream_->Seek(0, offset);
     got = stream_->Read(readAheadStream_.GetMemory(), requested);
-    fileSize = stream_->GetSize();
   }
   // Under the exclusive or transaction lock blocks appended in the cache
   // may not be on disk yet.
   bool partialAllowed = host_->HoldsExclusiveLock() || host_->HoldsTransactionLock();
   if (got == 0 || (!partialAllowed && got < requested)) {
+    // The file size only words the message: asked for on failure alone.
+    int64_t fileSize = 0;
+    {
+      TableFileHold hold(stream_.get());
+      fileSize = stream_->GetSize();
+    }
     RaiseCorrupt(
         FormatText("Error reading %ss into cache - Size: %s Offset: %s Requested: %s Actual: %s",
                    {GetBlockKindName(), std::to_string(fileSize), std::to_string(offset),
@@ -273,9 +336,9 @@ void TBRNTableFileManager::readAhead(int32_t blockNumber, int32_t count, uint8_t
   }
   auto distribute = [&](int32_t block) {
     const uint8_t* bytes = readAheadStream_.GetMemory() + int64_t(block - first) * blockSize;
-    TBRNTableFileBuffer* buffer = FindBuffer(block);
+    TBRNTableFileBuffer* buffer = blocks_.Find(block);
     if (buffer != nullptr) {
-      moveToMostRecent(buffer);
+      buffer->Referenced = true;
       if (buffer->PinCount > 0 || buffer->Modified) return;
       if (buffer->SkipRefresh) {
         buffer->SkipRefresh = false;
@@ -283,7 +346,7 @@ void TBRNTableFileManager::readAhead(int32_t blockNumber, int32_t count, uint8_t
       }
     } else {
       buffer = acquireBuffer(block);
-      addToBucket(buffer);
+      addToTable(buffer);
     }
     std::memcpy(buffer->Data(), bytes, size_t(blockSize));
     buffer->HeaderRead = false;
@@ -295,14 +358,12 @@ void TBRNTableFileManager::readAhead(int32_t blockNumber, int32_t count, uint8_t
   }
 }
 
-void TBRNTableFileManager::ReleaseBuffer(TBRNTableFileBuffer* buffer) {
-  if (buffer == nullptr) return;
-  if (buffer->PinCount > 0) --buffer->PinCount;
+void TBRNTableFileManager::releaseSlow(TBRNTableFileBuffer* buffer) {
   if (buffer->Dead) {
     if (buffer->PinCount == 0) {
-      auto it = std::find(dead_.begin(), dead_.end(), buffer);
+      auto it = std::find_if(dead_.begin(), dead_.end(),
+                             [&](const auto& owned) { return owned.get() == buffer; });
       if (it != dead_.end()) dead_.erase(it);
-      delete buffer;
     }
     return;
   }
@@ -319,16 +380,23 @@ void TBRNTableFileManager::FlushBuffers() {
     stream_->SetSize(GetHeaderAreaSize());
     truncatePending_ = false;
   };
+  // In exclusive mode the list is built now. A queued buffer that is pinned
+  // stays queued and counted: its release will not count it again, so the
+  // next flush must find it.
+  int32_t stillQueued = 0;
   if (access_ == TBRNTableFileAccess::Exclusive && dirtyCount_ > 0) {
     dirty_.clear();
-    for (const TBRNTableFileBufferBucket& bucket : buckets_) {
-      for (TBRNTableFileBuffer* buffer : bucket.Buffers) {
-        if (buffer->Queued && buffer->PinCount == 0) dirty_.push_back(buffer);
+    for (const auto& buffer : cached_) {
+      if (!buffer->Queued) continue;
+      if (buffer->PinCount == 0) {
+        dirty_.push_back(buffer.get());
+      } else {
+        ++stillQueued;
       }
     }
   }
   if (dirty_.empty()) {
-    dirtyCount_ = 0;
+    dirtyCount_ = stillQueued;
     if (truncatePending_) {
       TableFileHold hold(stream_.get());
       writeAtHeaderArea();
@@ -394,68 +462,61 @@ void TBRNTableFileManager::FlushBuffers() {
       buffer->Queued = true;
     }
     dirty_ = std::move(rest);
-    dirtyCount_ = int32_t(dirty_.size());
+    dirtyCount_ = int32_t(dirty_.size()) + stillQueued;
     flushStream_.SetSize(0);
     throw;
   }
   dirty_.clear();
-  dirtyCount_ = 0;
+  dirtyCount_ = stillQueued;
   flushStream_.SetSize(0);
 }
 
 void TBRNTableFileManager::discardBuffer(TBRNTableFileBuffer* buffer) {
-  if (buffer->Bucket != nullptr) removeFromBucket(buffer);
-  unlinkBuffer(buffer);
-  if (buffer->PinCount > 0) {
-    buffer->Dead = true;
-    dead_.push_back(buffer);
-  } else {
-    delete buffer;
+  removeFromTable(buffer);
+  heldCount_ -= buffer->HoldCount;
+  buffer->HoldCount = 0;
+  std::unique_ptr<TBRNTableFileBuffer> owned = unlistBuffer(buffer);
+  if (owned->PinCount > 0) {
+    owned->Dead = true;
+    dead_.push_back(std::move(owned));
   }
 }
 
 void TBRNTableFileManager::TrimCache(bool toHighWater) {
   int32_t limit = toHighWater ? dirtyHighWater_ : capacity_;
-  TBRNTableFileBuffer* buffer = leastRecent_;
-  while (buffer != nullptr && bufferCount_ > limit) {
-    TBRNTableFileBuffer* newer = buffer->Newer;
-    if (!buffer->Modified && buffer->PinCount == 0) discardBuffer(buffer);
-    buffer = newer;
+  // Buffers not used since the clock last passed them go first. Walking
+  // from the end, a buffer moved into a freed place was already visited.
+  for (bool anyReferenced : {false, true}) {
+    for (size_t i = cached_.size(); i-- > 0 && GetBufferCount() > limit;) {
+      TBRNTableFileBuffer* buffer = cached_[i].get();
+      if (isEvictable(buffer) && (anyReferenced || !buffer->Referenced)) discardBuffer(buffer);
+    }
   }
 }
 
 void TBRNTableFileManager::DropCache(bool onlyModified) {
-  for (TBRNTableFileBufferBucket& bucket : buckets_) {
-    for (size_t i = bucket.Buffers.size(); i-- > 0;) {
-      TBRNTableFileBuffer* buffer = bucket.Buffers[i];
-      if (!onlyModified || buffer->Modified) discardBuffer(buffer);
-    }
+  for (size_t i = cached_.size(); i-- > 0;) {
+    TBRNTableFileBuffer* buffer = cached_[i].get();
+    if (!onlyModified || buffer->Modified) discardBuffer(buffer);
   }
   dirty_.clear();
   dirtyCount_ = 0;
 }
 
 void TBRNTableFileManager::freeAllBuffers() {
-  DropCache(false);
-  for (TBRNTableFileBuffer* buffer : dead_) delete buffer;
+  // Called from the destructor: no check that could raise.
+  blocks_.Clear();
+  cached_.clear();
   dead_.clear();
+  dirty_.clear();
+  dirtyCount_ = 0;
+  heldCount_ = 0;
 }
 
 void TBRNTableFileManager::SetCacheCapacity(int32_t capacity) {
   capacity = std::max(capacity, 2);
   if (capacity % 2 != 0) ++capacity;
-  if (capacity == capacity_) return;
-  std::vector<TBRNTableFileBuffer*> all;
-  for (const TBRNTableFileBufferBucket& bucket : buckets_) {
-    for (TBRNTableFileBuffer* buffer : bucket.Buffers) all.push_back(buffer);
-  }
-  buckets_.clear();
   capacity_ = capacity;
-  buckets_.resize(size_t(capacity));
-  for (TBRNTableFileBuffer* buffer : all) {
-    buffer->Bucket = nullptr;
-    addToBucket(buffer);
-  }
 }
 
 }  // namespace brn

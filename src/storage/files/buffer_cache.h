@@ -8,7 +8,6 @@
 namespace brn {
 
 class TBRNTableFileManager;
-class TBRNTableFileBufferBucket;
 
 // One cached block of a table file. The block stream holds the block as it
 // stands on disk (plain, header included) and is always one block long. The
@@ -23,7 +22,6 @@ class TBRNTableFileBuffer {
   TBRNTableFileBuffer& operator=(const TBRNTableFileBuffer&) = delete;
 
   TBRNTableFileManager* Owner;
-  TBRNTableFileBufferBucket* Bucket = nullptr;
   TBRNMemoryStream BlockStream;
   bool Modified = false;     // differs from disk
   int32_t PinCount = 0;      // callers working on it
@@ -32,10 +30,16 @@ class TBRNTableFileBuffer {
   bool HeaderRead = false;   // header fields parsed from the block stream
   // Dropped from the cache while pinned: freed when its last pin goes.
   bool Dead = false;
+  // Used since the eviction clock last passed it: the clock passes it once
+  // more before it is chosen.
+  bool Referenced = false;
+  // Open operation brackets holding it (TBRNTableFileManager::HoldBuffer):
+  // like a pin, a hold keeps it from being evicted or trimmed.
+  int32_t HoldCount = 0;
   int32_t BlockNumber = 0;
   int32_t NextLink = 0;  // first field of every block header
-  TBRNTableFileBuffer* Older = nullptr;
-  TBRNTableFileBuffer* Newer = nullptr;
+  // Its place in the manager's list of cached buffers, -1 when not listed.
+  int32_t CacheIndex = -1;
 
   // The bytes of the block header (4: the next link).
   virtual int32_t GetHeaderSize() const { return 4; }
@@ -69,13 +73,49 @@ class TBRNTableFileBuffer {
 
 using TBRNTableFileBuffers = std::vector<TBRNTableFileBuffer*>;
 
-// The buffers of one hash slot, sorted by block number. Views its buffers.
-class TBRNTableFileBufferBucket {
+// The cached buffers of one file by block number: open addressing with
+// linear probing over a power-of-two array of slots that is never more than
+// half full, so that every probe ends at an empty slot. Block numbers are
+// positive; 0 marks an empty slot. Views its buffers. Used by the owning
+// manager's thread only.
+class TBRNBlockTable {
  public:
-  TBRNTableFileBuffers Buffers;
+  TBRNBlockTable();
 
-  // true with the buffer's index, else false with the insertion point.
-  bool Find(int32_t blockNumber, int32_t& index) const;
+  // The buffer of a block, or nullptr (also for numbers below 1).
+  TBRNTableFileBuffer* Find(int32_t blockNumber) const {
+    uint32_t i = slotOf(blockNumber);
+    for (;;) {
+      const Slot& slot = slots_[i];
+      if (slot.BlockNumber == blockNumber) return slot.Buffer;
+      if (slot.BlockNumber == 0) return nullptr;
+      i = (i + 1) & mask_;
+    }
+  }
+  // Files the buffer under its block number (which is at least 1); false
+  // when that block is already filed.
+  bool Insert(TBRNTableFileBuffer* buffer);
+  // Takes the buffer out; false when it is not filed under its number.
+  bool Erase(const TBRNTableFileBuffer* buffer);
+  void Clear();
+  int32_t Count() const { return count_; }
+
+ private:
+  struct Slot {
+    int32_t BlockNumber = 0;
+    TBRNTableFileBuffer* Buffer = nullptr;
+  };
+  // Fibonacci hashing: the top bits of the product, so that runs of
+  // consecutive block numbers spread over the whole array.
+  uint32_t slotOf(int32_t blockNumber) const {
+    return (uint32_t(blockNumber) * 0x9E3779B1u) >> shift_;
+  }
+  void resize(uint32_t slotCount);
+
+  std::vector<Slot> slots_;
+  uint32_t mask_ = 0;
+  uint32_t shift_ = 32;
+  int32_t count_ = 0;
 };
 
 }  // namespace brn

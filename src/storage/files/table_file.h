@@ -114,23 +114,50 @@ class TBRNTableFileManager {
   // The cache. GetBuffer answers a pinned buffer, or nullptr with restart
   // set when another writer changed the table (the cache is then empty and
   // the caller starts its operation again). Direction 0 none, 1 forward, 2
-  // backward.
+  // backward. A hit touches no lock and no virtual call; a miss takes the
+  // table's Read bracket around its change check and read (see
+  // TBRNTableFileHost::BeginRead for the bracket its caller holds).
   TBRNTableFileBuffer* GetBuffer(int32_t blockNumber, bool readAhead, uint8_t direction,
-                                 int32_t readAheadCount, bool& restart);
-  void ReleaseBuffer(TBRNTableFileBuffer* buffer);
+                                 int32_t readAheadCount, bool& restart) {
+    TBRNTableFileBuffer* buffer = blocks_.Find(blockNumber);
+    if (buffer == nullptr || blockNumber == NextBlock) {
+      return getBufferSlow(blockNumber, readAhead, direction, readAheadCount, restart);
+    }
+    restart = false;
+    buffer->Referenced = true;
+    ++CacheHits;
+    ++buffer->PinCount;
+    buffer->EnsureHeaderRead();
+    return buffer;
+  }
+  // Unpins; nullptr is ignored.
+  void ReleaseBuffer(TBRNTableFileBuffer* buffer) {
+    if (buffer == nullptr) return;
+    if (buffer->PinCount > 0) --buffer->PinCount;
+    if (buffer->Dead || (buffer->Modified && !buffer->Queued)) releaseSlow(buffer);
+  }
   int32_t GetReadAheadCount() const { return capacity_ / 4; }
   void FlushBuffers();
   void TrimCache(bool toHighWater);
   void DropCache(bool onlyModified);
   void SetCacheCapacity(int32_t capacity);
   int32_t GetCapacity() const { return capacity_; }
-  int32_t GetBufferCount() const { return bufferCount_; }
+  int32_t GetBufferCount() const { return int32_t(cached_.size()); }
   int32_t GetDirtyCount() const { return dirtyCount_; }
   int32_t GetDirtyHighWater() const { return dirtyHighWater_; }
   // Buffers dropped while pinned and not yet released.
   int32_t GetDeadCount() const { return int32_t(dead_.size()); }
   // The cached buffer of a block, or nullptr; does not pin or count.
-  TBRNTableFileBuffer* FindBuffer(int32_t blockNumber) const;
+  TBRNTableFileBuffer* FindBuffer(int32_t blockNumber) const { return blocks_.Find(blockNumber); }
+  // An open operation bracket holds the blocks it changes: a held buffer is
+  // never evicted or trimmed, and while any buffer is held a full cache
+  // grows past its capacity instead of flushing for room. Every Hold is
+  // matched by one Unhold; dropping the buffer from the cache drops its
+  // holds.
+  void HoldBuffer(TBRNTableFileBuffer* buffer);
+  void UnholdBuffer(TBRNTableFileBuffer* buffer);
+  // Holds on the cached buffers.
+  int32_t GetHeldCount() const { return heldCount_; }
 
   // Maintenance.
   void Rename(const std::string& newTableName);
@@ -185,21 +212,23 @@ class TBRNTableFileManager {
   bool isPlainHeader();
 
   // Cache internals.
+  TBRNTableFileBuffer* getBufferSlow(int32_t blockNumber, bool readAhead, uint8_t direction,
+                                     int32_t readAheadCount, bool& restart);
+  void releaseSlow(TBRNTableFileBuffer* buffer);
   TBRNTableFileBuffer* acquireBuffer(int32_t blockNumber);
   TBRNTableFileBuffer* newBuffer(int32_t blockNumber);
   TBRNTableFileBuffer* reuseBuffer(int32_t blockNumber);
-  TBRNTableFileBuffer* findEvictable() const;
+  static bool isEvictable(const TBRNTableFileBuffer* buffer);
+  TBRNTableFileBuffer* findEvictable();
   void readAhead(int32_t blockNumber, int32_t count, uint8_t direction);
-  void addToBucket(TBRNTableFileBuffer* buffer);
-  void removeFromBucket(TBRNTableFileBuffer* buffer);
-  void linkMostRecent(TBRNTableFileBuffer* buffer);
-  void unlinkBuffer(TBRNTableFileBuffer* buffer);
-  void moveToMostRecent(TBRNTableFileBuffer* buffer);
+  void addToTable(TBRNTableFileBuffer* buffer);
+  void removeFromTable(TBRNTableFileBuffer* buffer);
+  // Takes the buffer out of the cached list and hands over its ownership.
+  std::unique_ptr<TBRNTableFileBuffer> unlistBuffer(TBRNTableFileBuffer* buffer);
   // Takes the buffer out of the cache and frees it, or marks it dead when
   // it is pinned.
   void discardBuffer(TBRNTableFileBuffer* buffer);
   void freeAllBuffers();
-  uint32_t bucketOf(int32_t blockNumber) const;
 
   TBRNTableFileHost* host_;
   TBRNFileManager* files_;
@@ -211,17 +240,18 @@ class TBRNTableFileManager {
   int32_t readAheadFirst_ = 0;
   int32_t readAheadLast_ = 0;
   TBRNMemoryStream flushStream_;
-  TBRNTableFileBuffer* mostRecent_ = nullptr;
-  TBRNTableFileBuffer* leastRecent_ = nullptr;
-  int32_t bufferCount_ = 0;
+  // Every cached buffer, owned; a buffer's CacheIndex is its place here.
+  // The eviction clock's hand walks it round.
+  std::vector<std::unique_ptr<TBRNTableFileBuffer>> cached_;
+  size_t clockHand_ = 0;
+  // The cached buffers by block number.
+  TBRNBlockTable blocks_;
   int32_t capacity_ = 0;
-  // As many buckets as the capacity; a buffer's Bucket points into it, so
-  // it is only resized by SetCacheCapacity, which files every buffer again.
-  std::vector<TBRNTableFileBufferBucket> buckets_;
+  int32_t heldCount_ = 0;
   TBRNTableFileBuffers dirty_;
   int32_t dirtyCount_ = 0;
   int32_t dirtyHighWater_ = 0;
-  TBRNTableFileBuffers dead_;
+  std::vector<std::unique_ptr<TBRNTableFileBuffer>> dead_;
   TBRNTableFileAccess access_ = TBRNTableFileAccess::Shared;
   bool headerModified_ = false;
   bool truncatePending_ = false;

@@ -374,6 +374,92 @@ TEST_F(TableFileCache, ExclusiveModeFlushesWhenNoBufferCanBeEvictedAndOnClose) {
   }
 }
 
+// A flush for room skips a queued block that is pinned; it must stay
+// counted, or its release does not count it again and the close finds
+// nothing to write.
+TEST_F(TableFileCache, ExclusiveModeKeepsAPinnedQueuedBlockForTheNextFlush) {
+  {
+    TestBlockFile setup(&host_, &files_, 256, 8);
+    setup.OpenOrCreate();
+    for (int i = 1; i <= 9; ++i) {
+      TBRNTableFileBuffer* buffer = setup.Allocate();
+      FillBlock(buffer, uint8_t(i));
+      setup.ReleaseBuffer(buffer);
+    }
+    setup.Flush(false);
+  }
+  host_.ExclusiveLock = true;
+  {
+    TestBlockFile file(&host_, &files_, 256, 8);
+    file.Open();
+    for (int32_t n = 1; n <= 8; ++n) {
+      TBRNTableFileBuffer* buffer = file.Get(n);
+      FillBlock(buffer, uint8_t(100 + n));
+      file.ReleaseBuffer(buffer);
+    }
+    TBRNTableFileBuffer* first = file.Get(1);
+    first->Data()[4] = 200;
+    first->MarkModified();
+    TBRNTableFileBuffer* ninth = file.Get(9);
+    EXPECT_GT(file.DiskWrites, 0) << "reading block 9 flushed for room";
+    file.ReleaseBuffer(ninth);
+    file.ReleaseBuffer(first);
+    EXPECT_EQ(file.GetDirtyCount(), 1);
+    file.Close();
+  }
+  host_.ExclusiveLock = false;
+  TestBlockFile file(&host_, &files_, 256, 8);
+  file.Open();
+  TBRNTableFileBuffer* first = file.Get(1);
+  EXPECT_EQ(first->Data()[4], 200) << "the change made while pinned";
+  EXPECT_EQ(first->Data()[5], 101) << "the change made before";
+  file.ReleaseBuffer(first);
+  for (int32_t n = 2; n <= 9; ++n) {
+    TBRNTableFileBuffer* buffer = file.Get(n);
+    EXPECT_EQ(BlockValue(buffer), n == 9 ? 9 : 100 + n) << n;
+    file.ReleaseBuffer(buffer);
+  }
+}
+
+// An open operation holds the blocks it changed: they are neither evicted
+// nor written for room, and the cache grows past its capacity instead.
+TEST_F(TableFileCache, HeldBlocksAreNeitherEvictedNorFlushedForRoom) {
+  host_.ExclusiveLock = true;
+  TestBlockFile file(&host_, &files_, 256, 4);
+  file.OpenOrCreate();
+  for (int i = 1; i <= 4; ++i) {
+    TBRNTableFileBuffer* buffer = file.Allocate();
+    FillBlock(buffer, uint8_t(i));
+    file.HoldBuffer(buffer);
+    file.ReleaseBuffer(buffer);
+  }
+  file.Flush(false);
+  std::vector<TBRNTableFileBuffer*> held;
+  for (int32_t n = 1; n <= 4; ++n) held.push_back(file.FindBuffer(n));
+  // Held and clean: not evicted.
+  for (int i = 5; i <= 6; ++i) file.ReleaseBuffer(file.Allocate());
+  EXPECT_EQ(file.GetBufferCount(), 6);
+  for (int32_t n = 1; n <= 4; ++n) EXPECT_EQ(file.FindBuffer(n), held[size_t(n - 1)]) << n;
+  // Held and changed: no flush for room.
+  for (TBRNTableFileBuffer* buffer : held) {
+    FillBlock(buffer, 50);
+    file.ReleaseBuffer(file.Get(buffer->BlockNumber));
+  }
+  files_.Events.clear();
+  for (int i = 7; i <= 12; ++i) {
+    TBRNTableFileBuffer* buffer = file.Allocate();
+    FillBlock(buffer, uint8_t(i));
+    file.ReleaseBuffer(buffer);
+  }
+  EXPECT_TRUE(files_.Events.empty()) << "nothing written while blocks are held";
+  EXPECT_EQ(file.GetBufferCount(), 12);
+  EXPECT_EQ(file.GetHeldCount(), 4);
+  for (TBRNTableFileBuffer* buffer : held) file.UnholdBuffer(buffer);
+  EXPECT_EQ(file.GetHeldCount(), 0);
+  file.ReleaseBuffer(file.Allocate());
+  EXPECT_FALSE(files_.Events.empty()) << "without holds a full cache flushes for room";
+}
+
 TEST_F(TableFileCache, RollbackDropsModifiedBlocksAndCommitFlushes) {
   TestBlockFile file(&host_, &files_);
   file.OpenOrCreate();
