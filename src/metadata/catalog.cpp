@@ -60,7 +60,7 @@ TBRNExprParser* TBRNCatalog::GetParser() const {
   return config != nullptr ? config->Parser : nullptr;
 }
 
-TBRNExprValidater* TBRNCatalog::GetValidator() const {
+TBRNExprValidator* TBRNCatalog::GetValidator() const {
   TBRNConfig* config = GetConfiguration();
   return config != nullptr ? config->Validator : nullptr;
 }

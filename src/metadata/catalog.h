@@ -20,7 +20,7 @@ class TBRNConfig;
 class TBRNIndex;
 class TBRNExprParser;
 class TBRNExprToken;
-class TBRNExprValidater;
+class TBRNExprValidator;
 class TBRNPrivilegedConfigObject;
 class TBRNSchema;
 class TBRNSchemas;
@@ -90,7 +90,7 @@ class TBRNCatalog : public TBRNConfigRoot,
   TBRNConfig* GetConfiguration() const;
   // The session's parser and validator, through the configuration.
   TBRNExprParser* GetParser() const;
-  TBRNExprValidater* GetValidator() const;
+  TBRNExprValidator* GetValidator() const;
 
   // The next object ID: the counter advances (2147483647 wraps to 1) and
   // the catalog is marked modified.

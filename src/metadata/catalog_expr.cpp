@@ -53,7 +53,7 @@ TBRNExprParser* TBRNCatalogExpr::GetParser() const {
   return CurrentCatalog != nullptr ? CurrentCatalog->GetParser() : nullptr;
 }
 
-TBRNExprValidater* TBRNCatalogExpr::GetValidator() const {
+TBRNExprValidator* TBRNCatalogExpr::GetValidator() const {
   return CurrentCatalog != nullptr ? CurrentCatalog->GetValidator() : nullptr;
 }
 
@@ -105,7 +105,7 @@ void TBRNCatalogExpr::GetExpectedType(int32_t& dataType, int32_t& subType) const
 void TBRNCatalogExpr::Validate() {
   paramNodes_.clear();
   ResetCatalog();
-  TBRNExprValidater* validator = GetValidator();
+  TBRNExprValidator* validator = GetValidator();
   if (validator == nullptr) throw std::logic_error("no SQL validator for the " + GetKindName());
   validator->SetExpression(*this);
   GetExpectedType(validator->ExpectedType, validator->ExpectedSubType);
@@ -119,7 +119,7 @@ void TBRNCatalogExpr::Validate() {
 
 void TBRNCatalogExpr::ReleaseReferences() {
   ResetCatalog();
-  TBRNExprValidater* validator = GetValidator();
+  TBRNExprValidator* validator = GetValidator();
   if (validator == nullptr) return;
   validator->SetExpression(*this);
   validator->ReleaseReferences();
@@ -391,7 +391,7 @@ TBRNExprParser* TBRNColumnExpr::GetParser() const {
   return columns != nullptr ? columns->Parser : nullptr;
 }
 
-TBRNExprValidater* TBRNColumnExpr::GetValidator() const {
+TBRNExprValidator* TBRNColumnExpr::GetValidator() const {
   if (CurrentCatalog != nullptr) return TBRNCatalogExpr::GetValidator();
   TBRNColumns* columns = Column->GetColumns();
   return columns != nullptr ? columns->Validator : nullptr;

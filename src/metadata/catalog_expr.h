@@ -16,7 +16,7 @@ class TBRNColumn;
 class TBRNConfigObject;
 class TBRNExprBuilder;
 class TBRNExprParser;
-class TBRNExprValidater;
+class TBRNExprValidator;
 class TBRNUser;
 
 // The parse flags of the catalog expression family.
@@ -69,7 +69,7 @@ class TBRNCatalogExpr : public TBRNCompiledExpr {
   virtual TBRNExprToken* ParseWith(TBRNExprParser& parser, TBRNParseFlags flags);
   // The session's parser and validator (through the current catalog).
   virtual TBRNExprParser* GetParser() const;
-  virtual TBRNExprValidater* GetValidator() const;
+  virtual TBRNExprValidator* GetValidator() const;
   // The session's SQL builder; nullptr while none is attached (the
   // configuration keeps none yet): BuildText then gives empty text.
   virtual TBRNExprBuilder* GetBuilder() const;
@@ -194,7 +194,7 @@ class TBRNColumnExpr : public TBRNCatalogExpr {
 
   TBRNConfigObject* GetOwnerTable() const override;
   TBRNExprParser* GetParser() const override;
-  TBRNExprValidater* GetValidator() const override;
+  TBRNExprValidator* GetValidator() const override;
   TBRNExprBuilder* GetBuilder() const override;
   TBRNParseFlags GetParseFlags() const override;
   std::string GetKindName() const override;

@@ -14,7 +14,7 @@ namespace brn {
 class TBRNColumns;
 class TBRNExprBuilder;
 class TBRNExprParser;
-class TBRNExprValidater;
+class TBRNExprValidator;
 
 // The largest number of columns of one table, view or result.
 inline constexpr int32_t kMaxColumnCount = 2048;
@@ -207,7 +207,7 @@ class TBRNColumns : public TBRNCatalogObjects {
   std::unique_ptr<TBRNSelectedColumns> DefaultColumns;
   // Used by the column expressions of a list without catalog (not owned).
   TBRNExprParser* Parser = nullptr;
-  TBRNExprValidater* Validator = nullptr;
+  TBRNExprValidator* Validator = nullptr;
   TBRNExprBuilder* Builder = nullptr;
 
   TBRNColumn* GetItem(int32_t index) const;

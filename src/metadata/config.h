@@ -18,7 +18,7 @@ class EBRNException;
 class TBRNCollations;
 class TBRNDataTypes;
 class TBRNExprParser;
-class TBRNExprValidater;
+class TBRNExprValidator;
 class TBRNJobs;
 class TBRNMigrators;
 class TBRNModule;
@@ -136,7 +136,7 @@ class TBRNConfig : public TBRNConfigRoot,
   // The session's SQL parser and validator (not owned), which compile the
   // expressions of configuration and catalog objects.
   TBRNExprParser* Parser = nullptr;
-  TBRNExprValidater* Validator = nullptr;
+  TBRNExprValidator* Validator = nullptr;
   TBRNConfigHooks Hooks;
   bool Modified = false;
 

@@ -135,7 +135,7 @@ TEST(CatalogExpr, TextChangesMarkTheCatalogUnlessTemporary) {
 
 TEST(CatalogExpr, ColumnListWithoutCatalogBindsItsOwnColumns) {
   TBRNExprParser parser;
-  TBRNExprValidater validator(false);
+  TBRNExprValidator validator(false);
   TBRNExprBuilder builder;
   TBRNColumns columns(nullptr);
   columns.Parser = &parser;

@@ -48,7 +48,7 @@ class CatalogTable : public TBRNPrivilegedCatalogObject,
 // A session's configuration with its parser and validator, and a catalog.
 struct CatalogFixture {
   TBRNExprParser Parser;
-  TBRNExprValidater Validator{false};
+  TBRNExprValidator Validator{false};
   TBRNConfig Config;
   std::unique_ptr<TBRNCatalog> Catalog;
 

@@ -59,30 +59,30 @@ std::string joinExpectedNames(const std::vector<std::string>& Names) {
 
 }  // namespace
 
-TBRNExprValidater::TBRNExprValidater(bool StandardNullBehavior)
+TBRNExprValidator::TBRNExprValidator(bool StandardNullBehavior)
     : StandardNullBehavior(StandardNullBehavior) {
   InitFunctionChecks();
   InitStatementChecks();
   InitRoutineStatementChecks();
 }
 
-TBRNExprValidater::~TBRNExprValidater() = default;
+TBRNExprValidator::~TBRNExprValidator() = default;
 
-bool TBRNExprValidater::IsTextIndexedColumn(TBRNExprToken* Node) {
+bool TBRNExprValidator::IsTextIndexedColumn(TBRNExprToken* Node) {
   return Owner->IsTextIndexed(Node);
 }
 
 // ---- Entry points ------------------------------------------------------------
 
-void TBRNExprValidater::SetExpression(TBRNCompiledExpr& NewOwner) {
+void TBRNExprValidator::SetExpression(TBRNCompiledExpr& NewOwner) {
   Owner = &NewOwner;
   ParamDirection = opParamIn;
   NextParamNumber = 1;
   FilterMode = false;
 }
 
-void TBRNExprValidater::ValidateExpression() {
-  if (!Owner) throw std::logic_error("TBRNExprValidater: SetExpression was not called");
+void TBRNExprValidator::ValidateExpression() {
+  if (!Owner) throw std::logic_error("TBRNExprValidator: SetExpression was not called");
   TBRNExprToken* root = Owner->Root;
   if (!root) return;
   if (root->Kind == tkStatement) return ValidateStatement(root);
@@ -94,7 +94,7 @@ void TBRNExprValidater::ValidateExpression() {
     CheckType(root, GetAssignableTypes(root, TBRNDataTypeCode(ExpectedType), ExpectedSubType));
 }
 
-void TBRNExprValidater::ReleaseReferences() {
+void TBRNExprValidator::ReleaseReferences() {
   if (!Owner) return;
   TBRNExprToken* root = Owner->Root;
   if (!root) return;
@@ -103,14 +103,14 @@ void TBRNExprValidater::ReleaseReferences() {
   ReleaseNode(root);
 }
 
-void TBRNExprValidater::ValidateStatement(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateStatement(TBRNExprToken* Node) {
   const int32_t code = Node->Operation;
   if (code < FirstStatementCode || code > LastStatementCode) return;
   if (const TBRNCheckMethod check = StatementChecks[size_t(code - FirstStatementCode)])
     (this->*check)(Node);
 }
 
-void TBRNExprValidater::ValidateRoutineStatement(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateRoutineStatement(TBRNExprToken* Node) {
   const int32_t code = Node->Operation;
   if (code < FirstRoutineStatementCode || code > LastRoutineStatementCode) return;
   if (const TBRNCheckMethod check =
@@ -120,7 +120,7 @@ void TBRNExprValidater::ValidateRoutineStatement(TBRNExprToken* Node) {
 
 // ---- Walker --------------------------------------------------------------------
 
-void TBRNExprValidater::ValidateNode(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateNode(TBRNExprToken* Node) {
   if (!Node) return;
   switch (Node->Kind) {
     case tkOperator:
@@ -186,7 +186,7 @@ void TBRNExprValidater::ValidateNode(TBRNExprToken* Node) {
   }
 }
 
-void TBRNExprValidater::validateOperatorChain(TBRNExprToken* Node) {
+void TBRNExprValidator::validateOperatorChain(TBRNExprToken* Node) {
   // The parser builds a + b + c ... left-deep without a depth limit: walk the
   // left spine with a list instead of the stack. Right operands are bounded
   // by the parser's nesting limit.
@@ -200,7 +200,7 @@ void TBRNExprValidater::validateOperatorChain(TBRNExprToken* Node) {
   for (auto it = spine.rbegin(); it != spine.rend(); ++it) validateOperator(*it);
 }
 
-void TBRNExprValidater::validateOperator(TBRNExprToken* Node) {
+void TBRNExprValidator::validateOperator(TBRNExprToken* Node) {
   ValidateNode(Node->Right());
   TBRNExprToken* left = Node->Left();
   TBRNExprToken* right = Node->Right();
@@ -225,7 +225,7 @@ void TBRNExprValidater::validateOperator(TBRNExprToken* Node) {
     Node->SetScale(std::max(left->Scale, right->Scale));
 }
 
-void TBRNExprValidater::validateUnaryOperator(TBRNExprToken* Node) {
+void TBRNExprValidator::validateUnaryOperator(TBRNExprToken* Node) {
   ValidateNode(Node->Left());
   TBRNExprToken* operand = Node->Left();
   if (!operand) throw std::invalid_argument("unary operator without operand");
@@ -246,7 +246,7 @@ void TBRNExprValidater::validateUnaryOperator(TBRNExprToken* Node) {
   Node->SetScale(operand->Scale);
 }
 
-void TBRNExprValidater::validateConstant(TBRNExprToken* Node) {
+void TBRNExprValidator::validateConstant(TBRNExprToken* Node) {
   using namespace type_classes;
   switch (Node->DataType) {
     case dtDate:
@@ -269,12 +269,12 @@ void TBRNExprValidater::validateConstant(TBRNExprToken* Node) {
   }
 }
 
-void TBRNExprValidater::applyCollateList(TBRNExprToken* Node) {
+void TBRNExprValidator::applyCollateList(TBRNExprToken* Node) {
   if (TBRNExprToken* name = argumentOrNil(argumentOrNil(Node, 1), 0))
     Node->Collation = name->Collation;
 }
 
-void TBRNExprValidater::validateColumnReference(TBRNExprToken* Node) {
+void TBRNExprValidator::validateColumnReference(TBRNExprToken* Node) {
   // Inside procedural code an unqualified name may be a variable or a
   // routine parameter before it is a column.
   if (Node->SchemaName.empty() && EnclosingBlock(Node)) {
@@ -305,7 +305,7 @@ void TBRNExprValidater::validateColumnReference(TBRNExprToken* Node) {
   if (FilterMode) MakeTruthComparison(Node);
 }
 
-void TBRNExprValidater::bindParamOrVariable(TBRNExprToken* Node) {
+void TBRNExprValidator::bindParamOrVariable(TBRNExprToken* Node) {
   if (!Node->Link) {
     ResolveRoutineParam(Node, false);
     if (Node->Link)
@@ -316,7 +316,7 @@ void TBRNExprValidater::bindParamOrVariable(TBRNExprToken* Node) {
   CopyLinkType(Node);
 }
 
-void TBRNExprValidater::validatePredicate(TBRNExprToken* Node) {
+void TBRNExprValidator::validatePredicate(TBRNExprToken* Node) {
   switch (Node->Operation) {
     case opContains:
     case opContainsAny:
@@ -340,7 +340,7 @@ void TBRNExprValidater::validatePredicate(TBRNExprToken* Node) {
   }
 }
 
-void TBRNExprValidater::validateTextSearch(TBRNExprToken* Node) {
+void TBRNExprValidator::validateTextSearch(TBRNExprToken* Node) {
   ValidateNode(argumentOrNil(Node, 0));
   ValidateNode(argumentOrNil(Node, 1));
   TBRNExprToken* column = argumentOrNil(Node, 0);
@@ -365,7 +365,7 @@ void TBRNExprValidater::validateTextSearch(TBRNExprToken* Node) {
                  "matching collation");
 }
 
-void TBRNExprValidater::validateLike(TBRNExprToken* Node) {
+void TBRNExprValidator::validateLike(TBRNExprToken* Node) {
   ValidateNode(argumentOrNil(Node, 0));
   ValidateNode(argumentOrNil(Node, 1));
   TBRNExprToken* value = argumentOrNil(Node, 0);
@@ -404,7 +404,7 @@ void TBRNExprValidater::validateLike(TBRNExprToken* Node) {
   Node->SetDataType(dtBoolean);
 }
 
-void TBRNExprValidater::validateRangeOrList(TBRNExprToken* Node) {
+void TBRNExprValidator::validateRangeOrList(TBRNExprToken* Node) {
   const int32_t count = Node->ArgumentCount();
   for (int32_t i = 0; i < count; ++i) {
     ValidateNode(Node->Argument(i));
@@ -431,7 +431,7 @@ void TBRNExprValidater::validateRangeOrList(TBRNExprToken* Node) {
   Node->SetDataType(dtBoolean);
 }
 
-bool TBRNExprValidater::IsScalarSubquery(const TBRNExprToken* Node) const {
+bool TBRNExprValidator::IsScalarSubquery(const TBRNExprToken* Node) const {
   const TBRNExprToken* setOperation = argumentOrNil(Node, qpSetOperation);
   if (setOperation && setOperation->Operation != opNone) return false;
   const TBRNExprToken* parent = Node->Parent;
@@ -449,7 +449,7 @@ bool TBRNExprValidater::IsScalarSubquery(const TBRNExprToken* Node) const {
   return grandParent && grandParent->Operation != opCreate && grandParent->Operation != opInsert;
 }
 
-void TBRNExprValidater::MakeTruthComparison(TBRNExprToken* Node) {
+void TBRNExprValidator::MakeTruthComparison(TBRNExprToken* Node) {
   if (Node->DataType < dtBoolean || Node->DataType > dtBigInt) return;
   if (const TBRNExprToken* parent = Node->Parent) {
     if (parent->Kind == tkRowValue) return;
@@ -484,49 +484,49 @@ void TBRNExprValidater::MakeTruthComparison(TBRNExprToken* Node) {
 
 // ---- Checks ----------------------------------------------------------------------
 
-void TBRNExprValidater::CheckType(TBRNExprToken* Node, const TBRNTypeClass& Class) {
+void TBRNExprValidator::CheckType(TBRNExprToken* Node, const TBRNTypeClass& Class) {
   if (!Class.Contains(Node->DataType, Node->SubType)) RaiseTypeExpected(Node, Class);
 }
 
-void TBRNExprValidater::CheckKind(TBRNExprToken* Node,
+void TBRNExprValidator::CheckKind(TBRNExprToken* Node,
                                   std::initializer_list<TBRNExprTokenKind> Kinds) {
   if (std::find(Kinds.begin(), Kinds.end(), Node->Kind) == Kinds.end())
     RaiseKindExpected(Node, Kinds);
 }
 
-void TBRNExprValidater::CheckArgumentKinds(TBRNExprToken* Node,
+void TBRNExprValidator::CheckArgumentKinds(TBRNExprToken* Node,
                                            std::initializer_list<TBRNExprTokenKind> Kinds) {
   for (TBRNExprToken* argument : Node->Arguments())
     if (argument) CheckKind(argument, Kinds);
 }
 
-void TBRNExprValidater::RejectRowValue(TBRNExprToken* Node) {
+void TBRNExprValidator::RejectRowValue(TBRNExprToken* Node) {
   if (Node && Node->Kind == tkRowValue) RaiseInvalid(Node, "row values not allowed");
 }
 
-void TBRNExprValidater::RejectArrayReference(TBRNExprToken* Node) {
+void TBRNExprValidator::RejectArrayReference(TBRNExprToken* Node) {
   if (Node && Node->Kind == tkArrayReference) RaiseInvalid(Node, "array references not allowed");
 }
 
-void TBRNExprValidater::RejectNullSelectExpression(TBRNExprToken* Node) {
+void TBRNExprValidator::RejectNullSelectExpression(TBRNExprToken* Node) {
   if (Node && Node->IsNullConstant())
     RaiseInvalid(Node, "a constant NULL value is not allowed as a SELECT expression");
 }
 
-bool TBRNExprValidater::IsRowValue(const TBRNExprToken* Node) const {
+bool TBRNExprValidator::IsRowValue(const TBRNExprToken* Node) const {
   if (!Node) return false;
   if (Node->Kind == tkRowValue) return true;
   return Node->Kind == tkQuery && RowValueDegree(Node) > 1;
 }
 
-TBRNExprToken* TBRNExprValidater::RowValueMembers(TBRNExprToken* Node) const {
+TBRNExprToken* TBRNExprValidator::RowValueMembers(TBRNExprToken* Node) const {
   if (!Node) return nullptr;
   if (Node->Kind == tkRowValue) return Node;
   if (Node->Kind == tkQuery) return argumentOrNil(Node, qpSelectList);
   return nullptr;
 }
 
-int32_t TBRNExprValidater::RowValueDegree(const TBRNExprToken* Node) const {
+int32_t TBRNExprValidator::RowValueDegree(const TBRNExprToken* Node) const {
   if (Node->Kind != tkQuery) return Node->ArgumentCount();
   const TBRNExprToken* list = argumentOrNil(Node, qpSelectList);
   if (!list) return 0;
@@ -536,26 +536,26 @@ int32_t TBRNExprValidater::RowValueDegree(const TBRNExprToken* Node) const {
   return count;
 }
 
-void TBRNExprValidater::CopyLinkType(TBRNExprToken* Node) {
+void TBRNExprValidator::CopyLinkType(TBRNExprToken* Node) {
   if (Node->Link) Node->AssignDataType(Node->Link);
 }
 
 // ---- Errors ----------------------------------------------------------------------
 
-std::string TBRNExprValidater::NodeText(const TBRNExprToken* Node) const {
+std::string TBRNExprValidator::NodeText(const TBRNExprToken* Node) const {
   std::string text;
   if (Owner && Node) Owner->BuildText(Node, false, text, false, false);
   return text;
 }
 
-void TBRNExprValidater::RaiseInvalid(TBRNExprToken* Node, std::string_view Message) {
+void TBRNExprValidator::RaiseInvalid(TBRNExprToken* Node, std::string_view Message) {
   const TBRNExprToken* at = Node ? LeftmostOperand(Node) : nullptr;
   Owner->ReportError(FormatText("Invalid expression %s found, %s", {NodeText(Node), Message}),
                      at ? at->Line : 0, at ? at->Column : 0);
   throw std::logic_error("ReportError returned");
 }
 
-void TBRNExprValidater::RaiseExpected(TBRNExprToken* Node, std::string_view Noun) {
+void TBRNExprValidator::RaiseExpected(TBRNExprToken* Node, std::string_view Noun) {
   const TBRNExprToken* at = Node ? LeftmostOperand(Node) : nullptr;
   Owner->ReportError(FormatText("Expected %s but instead found %s", {Noun, NodeText(Node)}),
                      at ? at->Line : 0, at ? at->Column : 0);
@@ -563,16 +563,16 @@ void TBRNExprValidater::RaiseExpected(TBRNExprToken* Node, std::string_view Noun
   throw std::logic_error("ReportError returned");
 }
 
-void TBRNExprValidater::RaiseTypeExpected(TBRNExprToken* Node, const TBRNTypeClass& Class) {
+void TBRNExprValidator::RaiseTypeExpected(TBRNExprToken* Node, const TBRNTypeClass& Class) {
   RaiseExpected(Node, DescribeTypeSet(Class));
 }
 
-void TBRNExprValidater::RaiseKindExpected(TBRNExprToken* Node,
+void TBRNExprValidator::RaiseKindExpected(TBRNExprToken* Node,
                                           std::initializer_list<TBRNExprTokenKind> Kinds) {
   RaiseExpected(Node, DescribeKinds(Kinds));
 }
 
-std::string TBRNExprValidater::DescribeTypeSet(const TBRNTypeClass& Class) {
+std::string TBRNExprValidator::DescribeTypeSet(const TBRNTypeClass& Class) {
   std::vector<std::string> names;
   const auto add = [&](bool Condition, const char* Name) {
     if (Condition) names.emplace_back(Name);
@@ -610,7 +610,7 @@ std::string TBRNExprValidater::DescribeTypeSet(const TBRNTypeClass& Class) {
   return joinExpectedNames(names);
 }
 
-std::string TBRNExprValidater::DescribeKinds(std::initializer_list<TBRNExprTokenKind> Kinds) {
+std::string TBRNExprValidator::DescribeKinds(std::initializer_list<TBRNExprTokenKind> Kinds) {
   // Named kinds in the order of their codes.
   static constexpr struct {
     TBRNExprTokenKind Kind;
@@ -643,61 +643,61 @@ std::string TBRNExprValidater::DescribeKinds(std::initializer_list<TBRNExprToken
 
 // ---- Owner forwards ------------------------------------------------------------
 
-void TBRNExprValidater::OpenQualifiedDatabase(TBRNExprToken* Node) {
+void TBRNExprValidator::OpenQualifiedDatabase(TBRNExprToken* Node) {
   Owner->OpenQualifiedDatabase(Node);
 }
-void TBRNExprValidater::CloseQualifiedDatabase(TBRNExprToken* Node) {
+void TBRNExprValidator::CloseQualifiedDatabase(TBRNExprToken* Node) {
   Owner->CloseQualifiedDatabase(Node);
 }
-TBRNExprToken* TBRNExprValidater::GetFunctionParam(std::string_view FunctionName, int32_t Index) {
+TBRNExprToken* TBRNExprValidator::GetFunctionParam(std::string_view FunctionName, int32_t Index) {
   return Owner->GetFunctionParam(FunctionName, Index);
 }
-TBRNExprToken* TBRNExprValidater::GetProcedureParam(std::string_view ProcedureName, int32_t Index) {
+TBRNExprToken* TBRNExprValidator::GetProcedureParam(std::string_view ProcedureName, int32_t Index) {
   return Owner->GetProcedureParam(ProcedureName, Index);
 }
-bool TBRNExprValidater::TableHasColumn(const TBRNExprToken* TableNode,
+bool TBRNExprValidator::TableHasColumn(const TBRNExprToken* TableNode,
                                        const TBRNExprToken* ColumnNode) {
   return Owner->TableHasColumn(TableNode, ColumnNode);
 }
-void TBRNExprValidater::BeginUseDatabase(TBRNExprToken* UseNode) {
+void TBRNExprValidator::BeginUseDatabase(TBRNExprToken* UseNode) {
   Owner->BeginUseDatabase(UseNode);
 }
-void TBRNExprValidater::EndUseDatabase(TBRNExprToken* UseNode) {
+void TBRNExprValidator::EndUseDatabase(TBRNExprToken* UseNode) {
   Owner->EndUseDatabase(UseNode);
 }
-void TBRNExprValidater::ExpandWildcard(TBRNExprToken* Query, TBRNExprToken* TableReference,
+void TBRNExprValidator::ExpandWildcard(TBRNExprToken* Query, TBRNExprToken* TableReference,
                                        int32_t& Position, TBRNExprToken* Wildcard) {
   Owner->ExpandWildcard(Query, TableReference, Position, Wildcard);
 }
-void TBRNExprValidater::AddTableColumns(TBRNExprToken* TableReference, TBRNExprToken* ListNode) {
+void TBRNExprValidator::AddTableColumns(TBRNExprToken* TableReference, TBRNExprToken* ListNode) {
   Owner->AddTableColumns(TableReference, ListNode);
 }
-std::string TBRNExprValidater::GetContextSchemaName(const TBRNExprToken* Node) {
+std::string TBRNExprValidator::GetContextSchemaName(const TBRNExprToken* Node) {
   std::string name;
   Owner->GetContextSchemaName(Node, name);
   return name;
 }
-std::string TBRNExprValidater::GetContextTableName(const TBRNExprToken* Node) {
+std::string TBRNExprValidator::GetContextTableName(const TBRNExprToken* Node) {
   std::string name;
   Owner->GetContextTableName(Node, name);
   return name;
 }
-void TBRNExprValidater::AddTableDependency(TBRNExprToken* Node) {
+void TBRNExprValidator::AddTableDependency(TBRNExprToken* Node) {
   Owner->AddTableDependency(Node);
 }
-void TBRNExprValidater::AddColumnDependency(TBRNExprToken* Node) {
+void TBRNExprValidator::AddColumnDependency(TBRNExprToken* Node) {
   Owner->AddColumnDependency(Node);
 }
-void TBRNExprValidater::AddFunctionDependency(TBRNExprToken* Node) {
+void TBRNExprValidator::AddFunctionDependency(TBRNExprToken* Node) {
   Owner->AddFunctionDependency(Node);
 }
-void TBRNExprValidater::AddProcedureDependency(TBRNExprToken* Node) {
+void TBRNExprValidator::AddProcedureDependency(TBRNExprToken* Node) {
   Owner->AddProcedureDependency(Node);
 }
 
 // ---- Release pass ----------------------------------------------------------------
 
-void TBRNExprValidater::ReleaseNode(TBRNExprToken* Node) {
+void TBRNExprValidator::ReleaseNode(TBRNExprToken* Node) {
   // Iterative: operator chains have no depth limit. A user function call's
   // database is closed after its arguments were released.
   struct Pending {

@@ -41,10 +41,10 @@ class TBRNExprToken;
 // which the parser builds left-deep without a nesting limit) iteratively; the
 // other ways down (parentheses, subqueries, function arguments) are bounded
 // by the parser's nesting limit.
-class TBRNExprValidater {
+class TBRNExprValidator {
  public:
   // A check bound to this validator; an empty entry is nullptr.
-  using TBRNCheckMethod = void (TBRNExprValidater::*)(TBRNExprToken* Node);
+  using TBRNCheckMethod = void (TBRNExprValidator::*)(TBRNExprToken* Node);
 
   static constexpr int32_t FirstFunctionCode = 17;
   static constexpr int32_t LastFunctionCode = 109;
@@ -56,10 +56,10 @@ class TBRNExprValidater {
   // Fills the check tables. StandardNullBehavior: a NULL literal operand
   // keeps the NULL type (and so fails every operand class); when false it
   // takes the other operand's type for the operand checks.
-  explicit TBRNExprValidater(bool StandardNullBehavior);
-  virtual ~TBRNExprValidater();
-  TBRNExprValidater(const TBRNExprValidater&) = delete;
-  TBRNExprValidater& operator=(const TBRNExprValidater&) = delete;
+  explicit TBRNExprValidator(bool StandardNullBehavior);
+  virtual ~TBRNExprValidator();
+  TBRNExprValidator(const TBRNExprValidator&) = delete;
+  TBRNExprValidator& operator=(const TBRNExprValidator&) = delete;
 
   // The owner's IsTextIndexed answer for the column of Node.
   virtual bool IsTextIndexedColumn(TBRNExprToken* Node);

@@ -76,7 +76,7 @@ TBRNTypeClass anyType() {
 
 // ---- Shared steps ------------------------------------------------------------------
 
-void TBRNExprValidater::validateFunctionArguments(TBRNExprToken* Node, int32_t First,
+void TBRNExprValidator::validateFunctionArguments(TBRNExprToken* Node, int32_t First,
                                                   int32_t Count) {
   const int32_t end =
       Count < 0 ? Node->ArgumentCount() : std::min(Node->ArgumentCount(), First + Count);
@@ -91,7 +91,7 @@ void TBRNExprValidater::validateFunctionArguments(TBRNExprToken* Node, int32_t F
   }
 }
 
-void TBRNExprValidater::TypeDynamicParam(TBRNExprToken* Argument, TBRNDataTypeCode Type) {
+void TBRNExprValidator::TypeDynamicParam(TBRNExprToken* Argument, TBRNDataTypeCode Type) {
   if (!isDynamicParam(Argument) || !Argument->Link) return;
   TBRNExprToken* param = Argument->Link;
   param->SetDataType(Type);
@@ -102,7 +102,7 @@ void TBRNExprValidater::TypeDynamicParam(TBRNExprToken* Argument, TBRNDataTypeCo
   CopyLinkType(Argument);
 }
 
-void TBRNExprValidater::checkSingleCharacter(TBRNExprToken* Argument) {
+void TBRNExprValidator::checkSingleCharacter(TBRNExprToken* Argument) {
   TypeDynamicParam(Argument, dtChar);
   if (!isDynamicParam(Argument)) CheckKind(Argument, {tkConstant});
   CheckCharacter(Argument);
@@ -111,7 +111,7 @@ void TBRNExprValidater::checkSingleCharacter(TBRNExprToken* Argument) {
     RaiseInvalid(Argument, "only a single character allowed");
 }
 
-void TBRNExprValidater::checkCharacterConstant(TBRNExprToken* Option) {
+void TBRNExprValidator::checkCharacterConstant(TBRNExprToken* Option) {
   if (!Option) return;
   CheckKind(Option, {tkConstant});
   CheckCharacter(Option);
@@ -119,7 +119,7 @@ void TBRNExprValidater::checkCharacterConstant(TBRNExprToken* Option) {
 
 // ---- Common result type --------------------------------------------------------------
 
-void TBRNExprValidater::TypeAlternatives(TBRNExprToken* Node, int32_t Start) {
+void TBRNExprValidator::TypeAlternatives(TBRNExprToken* Node, int32_t Start) {
   const int32_t count = Node->ArgumentCount();
   if (Start >= count) throw std::invalid_argument("TypeAlternatives: no alternatives");
   TBRNExprToken* model = nullptr;
@@ -148,7 +148,7 @@ void TBRNExprValidater::TypeAlternatives(TBRNExprToken* Node, int32_t Start) {
   for (int32_t i = Start; i < count; ++i) WidenAlternativeType(Node, Node->Argument(i));
 }
 
-void TBRNExprValidater::WidenAlternativeType(TBRNExprToken* Node, const TBRNExprToken* Argument) {
+void TBRNExprValidator::WidenAlternativeType(TBRNExprToken* Node, const TBRNExprToken* Argument) {
   if (!Argument) return;
   const TBRNDataTypeCode type = Argument->DataType;
   switch (Node->DataType) {
@@ -191,19 +191,19 @@ void TBRNExprValidater::WidenAlternativeType(TBRNExprToken* Node, const TBRNExpr
 
 // ---- Aggregate functions -------------------------------------------------------------
 
-void TBRNExprValidater::ValidateAvgFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateAvgFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node, 0, 1);
   TBRNExprToken* value = requiredArgument(Node, 0);
   CheckNumericDateTimeOrInterval(value);
   Node->AssignDataType(value);
 }
 
-void TBRNExprValidater::ValidateCountFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateCountFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node, 0, 1);
   Node->SetDataType(dtInteger);
 }
 
-void TBRNExprValidater::ValidateListFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateListFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node, 0, 2);
   TBRNExprToken* value = requiredArgument(Node, 0);
   CheckCharacter(value);
@@ -213,18 +213,18 @@ void TBRNExprValidater::ValidateListFunction(TBRNExprToken* Node) {
   Node->Collation = value->Collation;
 }
 
-void TBRNExprValidater::ValidateMaxFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateMaxFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node, 0, 1);
   TBRNExprToken* value = requiredArgument(Node, 0);
   RejectLob(value);
   Node->AssignDataType(value);
 }
 
-void TBRNExprValidater::ValidateMinFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateMinFunction(TBRNExprToken* Node) {
   ValidateMaxFunction(Node);
 }
 
-void TBRNExprValidater::validateSumLike(TBRNExprToken* Node) {
+void TBRNExprValidator::validateSumLike(TBRNExprToken* Node) {
   validateFunctionArguments(Node, 0, 1);
   TBRNExprToken* value = requiredArgument(Node, 0);
   CheckNumericOrInterval(value);
@@ -236,28 +236,28 @@ void TBRNExprValidater::validateSumLike(TBRNExprToken* Node) {
     Node->SetDataType(dtBigInt);
 }
 
-void TBRNExprValidater::ValidateRunSumFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateRunSumFunction(TBRNExprToken* Node) {
   validateSumLike(Node);
 }
 
-void TBRNExprValidater::ValidateSumFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateSumFunction(TBRNExprToken* Node) {
   validateSumLike(Node);
 }
 
-void TBRNExprValidater::ValidateStdDevFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateStdDevFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node, 0, 1);
   CheckNumeric(requiredArgument(Node, 0));
   Node->SetDataType(dtFloat);
 }
 
-void TBRNExprValidater::ValidateSumSquareFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateSumSquareFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node, 0, 1);
   Node->SetDataType(dtFloat);
 }
 
 // ---- Conditional functions -------------------------------------------------------------
 
-void TBRNExprValidater::ValidateCaseConditions(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateCaseConditions(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   for (TBRNExprToken* condition : Node->Arguments()) {
     if (!condition) continue;
@@ -267,12 +267,12 @@ void TBRNExprValidater::ValidateCaseConditions(TBRNExprToken* Node) {
   Node->SetDataType(dtBoolean);
 }
 
-void TBRNExprValidater::ValidateCaseResults(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateCaseResults(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   TypeAlternatives(Node, 0);
 }
 
-void TBRNExprValidater::ValidateCaseFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateCaseFunction(TBRNExprToken* Node) {
   TBRNExprToken* conditions = requiredArgument(Node, 0);
   TBRNExprToken* results = requiredArgument(Node, 1);
   if (conditions->ArgumentCount() != results->ArgumentCount())
@@ -282,7 +282,7 @@ void TBRNExprValidater::ValidateCaseFunction(TBRNExprToken* Node) {
   if (FilterMode) MakeTruthComparison(Node);
 }
 
-void TBRNExprValidater::ValidateIfFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateIfFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   TBRNExprToken* condition = requiredArgument(Node, 0);
   TypeDynamicParam(condition, dtBoolean);
@@ -291,20 +291,20 @@ void TBRNExprValidater::ValidateIfFunction(TBRNExprToken* Node) {
   if (FilterMode) MakeTruthComparison(Node);
 }
 
-void TBRNExprValidater::ValidateIfNullFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateIfNullFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   TypeAlternatives(Node, 1);
   if (FilterMode) MakeTruthComparison(Node);
 }
 
-void TBRNExprValidater::ValidateNullIfFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateNullIfFunction(TBRNExprToken* Node) {
   for (int32_t i = 0; i < Node->ArgumentCount(); ++i) ValidateNode(Node->Argument(i));
   RejectRowValue(argumentOrNil(Node, 0));
   for (TBRNExprToken* argument : Node->Arguments()) RejectArrayReference(argument);
   TypeAlternatives(Node, 0);
 }
 
-void TBRNExprValidater::ValidateCoalesceFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateCoalesceFunction(TBRNExprToken* Node) {
   if (Node->ArgumentCount() < 2)
     RaiseInvalid(Node, "the COALESCE function must contain more than one argument");
   validateFunctionArguments(Node);
@@ -314,7 +314,7 @@ void TBRNExprValidater::ValidateCoalesceFunction(TBRNExprToken* Node) {
 
 // ---- CAST ----------------------------------------------------------------------------
 
-void TBRNExprValidater::ValidateCastFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateCastFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node, 0, 1);
   TBRNExprToken* operand = requiredArgument(Node, 0);
   TBRNExprToken* target = requiredArgument(Node, 1);
@@ -339,7 +339,7 @@ void TBRNExprValidater::ValidateCastFunction(TBRNExprToken* Node) {
   }
 }
 
-void TBRNExprValidater::CheckCastOperand(TBRNExprToken* Operand, const TBRNExprToken* Target) {
+void TBRNExprValidator::CheckCastOperand(TBRNExprToken* Operand, const TBRNExprToken* Target) {
   static const TBRNTypeClass kAny = anyType();
   CheckType(Operand, kAny);
 
@@ -404,7 +404,7 @@ void TBRNExprValidater::CheckCastOperand(TBRNExprToken* Operand, const TBRNExprT
 
 // ---- String functions ----------------------------------------------------------------
 
-void TBRNExprValidater::ValidateConcatFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateConcatFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   TBRNExprToken* left = requiredArgument(Node, 0);
   TBRNExprToken* right = requiredArgument(Node, 1);
@@ -420,7 +420,7 @@ void TBRNExprValidater::ValidateConcatFunction(TBRNExprToken* Node) {
   Node->SetSize(addSizes(left->Size, right->Size));
 }
 
-void TBRNExprValidater::validateStringPrefix(TBRNExprToken* Node, bool Repeat) {
+void TBRNExprValidator::validateStringPrefix(TBRNExprToken* Node, bool Repeat) {
   validateFunctionArguments(Node);
   TBRNExprToken* text = requiredArgument(Node, 0);
   TBRNExprToken* count = requiredArgument(Node, 1);
@@ -434,19 +434,19 @@ void TBRNExprValidater::validateStringPrefix(TBRNExprToken* Node, bool Repeat) {
     Node->SetSize(Repeat ? multiplySizes(*n, text->Size) : *n);
 }
 
-void TBRNExprValidater::ValidateLeftFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateLeftFunction(TBRNExprToken* Node) {
   validateStringPrefix(Node, false);
 }
 
-void TBRNExprValidater::ValidateRightFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateRightFunction(TBRNExprToken* Node) {
   validateStringPrefix(Node, false);
 }
 
-void TBRNExprValidater::ValidateRepeatFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateRepeatFunction(TBRNExprToken* Node) {
   validateStringPrefix(Node, true);
 }
 
-void TBRNExprValidater::ValidateSubstringFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateSubstringFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   TBRNExprToken* text = requiredArgument(Node, 0);
   TBRNExprToken* start = requiredArgument(Node, 1);
@@ -464,7 +464,7 @@ void TBRNExprValidater::ValidateSubstringFunction(TBRNExprToken* Node) {
   if (const std::optional<int32_t> n = constantCount(length)) Node->SetSize(*n);
 }
 
-void TBRNExprValidater::ValidateLengthFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateLengthFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   TBRNExprToken* text = requiredArgument(Node, 0);
   TypeDynamicParam(text, dtChar);
@@ -472,7 +472,7 @@ void TBRNExprValidater::ValidateLengthFunction(TBRNExprToken* Node) {
   Node->SetDataType(dtInteger);
 }
 
-void TBRNExprValidater::ValidateLowerFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateLowerFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   TBRNExprToken* text = requiredArgument(Node, 0);
   TypeDynamicParam(text, dtChar);
@@ -480,11 +480,11 @@ void TBRNExprValidater::ValidateLowerFunction(TBRNExprToken* Node) {
   Node->AssignDataType(text);
 }
 
-void TBRNExprValidater::ValidateUpperFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateUpperFunction(TBRNExprToken* Node) {
   ValidateLowerFunction(Node);
 }
 
-void TBRNExprValidater::ValidatePositionFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidatePositionFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   for (int32_t i = 0; i < 2; ++i) {
     TBRNExprToken* text = requiredArgument(Node, i);
@@ -494,11 +494,11 @@ void TBRNExprValidater::ValidatePositionFunction(TBRNExprToken* Node) {
   Node->SetDataType(dtInteger);
 }
 
-void TBRNExprValidater::ValidateOccursFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateOccursFunction(TBRNExprToken* Node) {
   ValidatePositionFunction(Node);
 }
 
-void TBRNExprValidater::ValidateReplaceFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateReplaceFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   for (int32_t i = 0; i < 3; ++i) {
     TBRNExprToken* text = requiredArgument(Node, i);
@@ -510,7 +510,7 @@ void TBRNExprValidater::ValidateReplaceFunction(TBRNExprToken* Node) {
   Node->MakeVarying();
 }
 
-void TBRNExprValidater::ValidateQuotedStrFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateQuotedStrFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   TBRNExprToken* text = requiredArgument(Node, 0);
   TypeDynamicParam(text, dtChar);
@@ -520,7 +520,7 @@ void TBRNExprValidater::ValidateQuotedStrFunction(TBRNExprToken* Node) {
   Node->MakeVarying();
 }
 
-void TBRNExprValidater::ValidateTrimFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateTrimFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   checkSingleCharacter(requiredArgument(Node, 0));
   TBRNExprToken* text = requiredArgument(Node, 1);
@@ -532,7 +532,7 @@ void TBRNExprValidater::ValidateTrimFunction(TBRNExprToken* Node) {
 
 // ---- Numeric functions -------------------------------------------------------------------
 
-void TBRNExprValidater::validateFloatFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::validateFloatFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   for (TBRNExprToken* argument : Node->Arguments()) {
     if (!argument) continue;
@@ -542,7 +542,7 @@ void TBRNExprValidater::validateFloatFunction(TBRNExprToken* Node) {
   Node->SetDataType(dtFloat);
 }
 
-void TBRNExprValidater::ValidateAbsFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateAbsFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   TBRNExprToken* value = requiredArgument(Node, 0);
   TypeDynamicParam(value, dtFloat);
@@ -550,56 +550,56 @@ void TBRNExprValidater::ValidateAbsFunction(TBRNExprToken* Node) {
   Node->AssignDataType(value);
 }
 
-void TBRNExprValidater::ValidateAcosFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateAcosFunction(TBRNExprToken* Node) {
   validateFloatFunction(Node);
 }
-void TBRNExprValidater::ValidateAsinFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateAsinFunction(TBRNExprToken* Node) {
   validateFloatFunction(Node);
 }
-void TBRNExprValidater::ValidateAtanFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateAtanFunction(TBRNExprToken* Node) {
   validateFloatFunction(Node);
 }
-void TBRNExprValidater::ValidateAtan2Function(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateAtan2Function(TBRNExprToken* Node) {
   validateFloatFunction(Node);
 }
-void TBRNExprValidater::ValidateCosFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateCosFunction(TBRNExprToken* Node) {
   validateFloatFunction(Node);
 }
-void TBRNExprValidater::ValidateCotFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateCotFunction(TBRNExprToken* Node) {
   validateFloatFunction(Node);
 }
-void TBRNExprValidater::ValidateDegreesFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateDegreesFunction(TBRNExprToken* Node) {
   validateFloatFunction(Node);
 }
-void TBRNExprValidater::ValidateExpFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateExpFunction(TBRNExprToken* Node) {
   validateFloatFunction(Node);
 }
-void TBRNExprValidater::ValidateLogFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateLogFunction(TBRNExprToken* Node) {
   validateFloatFunction(Node);
 }
-void TBRNExprValidater::ValidateLog10Function(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateLog10Function(TBRNExprToken* Node) {
   validateFloatFunction(Node);
 }
-void TBRNExprValidater::ValidatePiFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidatePiFunction(TBRNExprToken* Node) {
   validateFloatFunction(Node);
 }
-void TBRNExprValidater::ValidatePowerFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidatePowerFunction(TBRNExprToken* Node) {
   validateFloatFunction(Node);
 }
-void TBRNExprValidater::ValidateRadiansFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateRadiansFunction(TBRNExprToken* Node) {
   validateFloatFunction(Node);
 }
-void TBRNExprValidater::ValidateSinFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateSinFunction(TBRNExprToken* Node) {
   validateFloatFunction(Node);
 }
-void TBRNExprValidater::ValidateSqrtFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateSqrtFunction(TBRNExprToken* Node) {
   validateFloatFunction(Node);
 }
-void TBRNExprValidater::ValidateTanFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateTanFunction(TBRNExprToken* Node) {
   validateFloatFunction(Node);
 }
 
-void TBRNExprValidater::ValidateCeilingFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateCeilingFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   TBRNExprToken* value = requiredArgument(Node, 0);
   TypeDynamicParam(value, dtFloat);
@@ -607,15 +607,15 @@ void TBRNExprValidater::ValidateCeilingFunction(TBRNExprToken* Node) {
   Node->SetDataType(dtInteger);
 }
 
-void TBRNExprValidater::ValidateFloorFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateFloorFunction(TBRNExprToken* Node) {
   ValidateCeilingFunction(Node);
 }
 
-void TBRNExprValidater::ValidateSignFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateSignFunction(TBRNExprToken* Node) {
   ValidateCeilingFunction(Node);
 }
 
-void TBRNExprValidater::ValidateRandFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateRandFunction(TBRNExprToken* Node) {
   if (Node->ArgumentCount() != 1) {
     Node->SetDataType(dtFloat);
     return;
@@ -627,7 +627,7 @@ void TBRNExprValidater::ValidateRandFunction(TBRNExprToken* Node) {
   Node->AssignDataType(range);
 }
 
-void TBRNExprValidater::validateRounding(TBRNExprToken* Node) {
+void TBRNExprValidator::validateRounding(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   TBRNExprToken* value = requiredArgument(Node, 0);
   TypeDynamicParam(value, dtFloat);
@@ -639,17 +639,17 @@ void TBRNExprValidater::validateRounding(TBRNExprToken* Node) {
   Node->AssignDataType(value);
 }
 
-void TBRNExprValidater::ValidateRoundFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateRoundFunction(TBRNExprToken* Node) {
   validateRounding(Node);
 }
 
-void TBRNExprValidater::ValidateTruncateFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateTruncateFunction(TBRNExprToken* Node) {
   validateRounding(Node);
 }
 
 // ---- Date and time functions -----------------------------------------------------------
 
-void TBRNExprValidater::validateExtract(TBRNExprToken* Node, const TBRNTypeClass& Class) {
+void TBRNExprValidator::validateExtract(TBRNExprToken* Node, const TBRNTypeClass& Class) {
   validateFunctionArguments(Node);
   TBRNExprToken* value = requiredArgument(Node, 0);
   TypeDynamicParam(value, dtTimestamp);
@@ -657,65 +657,65 @@ void TBRNExprValidater::validateExtract(TBRNExprToken* Node, const TBRNTypeClass
   Node->SetDataType(dtInteger);
 }
 
-void TBRNExprValidater::ValidateExtractYear(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateExtractYear(TBRNExprToken* Node) {
   static const TBRNTypeClass kClass = Date | Timestamp | YearMonthClass({ifYear, 6});
   validateExtract(Node, kClass);
 }
-void TBRNExprValidater::ValidateExtractMonth(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateExtractMonth(TBRNExprToken* Node) {
   static const TBRNTypeClass kClass = Date | Timestamp | YearMonthClass({ifMonth, 6});
   validateExtract(Node, kClass);
 }
-void TBRNExprValidater::ValidateExtractWeek(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateExtractWeek(TBRNExprToken* Node) {
   validateExtract(Node, Date | Timestamp);
 }
-void TBRNExprValidater::ValidateExtractDayOfWeek(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateExtractDayOfWeek(TBRNExprToken* Node) {
   validateExtract(Node, Date | Timestamp);
 }
-void TBRNExprValidater::ValidateExtractDayOfYear(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateExtractDayOfYear(TBRNExprToken* Node) {
   validateExtract(Node, Date | Timestamp);
 }
-void TBRNExprValidater::ValidateExtractDay(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateExtractDay(TBRNExprToken* Node) {
   static const TBRNTypeClass kClass = Date | Timestamp | DayTimeClass({128, 192, 224, 240, 248});
   validateExtract(Node, kClass);
 }
-void TBRNExprValidater::ValidateExtractHour(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateExtractHour(TBRNExprToken* Node) {
   static const TBRNTypeClass kClass =
       Time | Timestamp | DayTimeClass({64, 96, 112, 120, 192, 224, 240, 248});
   validateExtract(Node, kClass);
 }
-void TBRNExprValidater::ValidateExtractMinute(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateExtractMinute(TBRNExprToken* Node) {
   static const TBRNTypeClass kClass =
       Time | Timestamp | DayTimeClass({32, 48, 56, 96, 112, 120, 224, 240, 248});
   validateExtract(Node, kClass);
 }
-void TBRNExprValidater::ValidateExtractSecond(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateExtractSecond(TBRNExprToken* Node) {
   static const TBRNTypeClass kClass =
       Time | Timestamp | DayTimeClass({16, 24, 48, 56, 112, 120, 240, 248});
   validateExtract(Node, kClass);
 }
-void TBRNExprValidater::ValidateExtractMSecond(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateExtractMSecond(TBRNExprToken* Node) {
   static const TBRNTypeClass kClass = Time | Timestamp | DayTimeClass({8, 24, 56, 120, 248});
   validateExtract(Node, kClass);
 }
 
 // ---- Session, cursor, statement and system functions -------------------------------------
 
-void TBRNExprValidater::ValidateAbortedFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateAbortedFunction(TBRNExprToken* Node) {
   Node->SetDataType(dtBoolean);
   if (FilterMode) MakeTruthComparison(Node);
 }
 
-void TBRNExprValidater::ValidateLoadingUpdatesFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateLoadingUpdatesFunction(TBRNExprToken* Node) {
   ValidateAbortedFunction(Node);
 }
 
-void TBRNExprValidater::ValidateInTransactionFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateInTransactionFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   if (TBRNExprToken* database = argumentOrNil(Node, 0)) CheckCharacter(database);
   Node->SetDataType(dtBoolean);
 }
 
-void TBRNExprValidater::ValidateLastIdentityFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateLastIdentityFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   for (int32_t i = 0; i < 2; ++i) {
     TBRNExprToken* name = requiredArgument(Node, i);
@@ -725,73 +725,73 @@ void TBRNExprValidater::ValidateLastIdentityFunction(TBRNExprToken* Node) {
   Node->SetDataType(dtInteger);
 }
 
-void TBRNExprValidater::ValidateExistsFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateExistsFunction(TBRNExprToken* Node) {
   validateFunctionArguments(Node);
   CheckKind(requiredArgument(Node, 0), {tkQuery});
   Node->SetDataType(dtBoolean);
   if (FilterMode) MakeTruthComparison(Node);
 }
 
-void TBRNExprValidater::ValidateCardinalityFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateCardinalityFunction(TBRNExprToken* Node) {
   TBRNExprToken* array = requiredArgument(Node, 0);
   ValidateNode(array);
   CheckKind(array, {tkArrayReference});
   Node->SetDataType(dtInteger);
 }
 
-void TBRNExprValidater::validateCursorFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::validateCursorFunction(TBRNExprToken* Node) {
   TBRNExprToken* cursor = requiredArgument(Node, 0);
   ValidateNode(cursor);
   CheckKind(cursor, {tkCursorReference});
 }
 
-void TBRNExprValidater::validateStatementFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::validateStatementFunction(TBRNExprToken* Node) {
   TBRNExprToken* statement = requiredArgument(Node, 0);
   ValidateNode(statement);
   CheckKind(statement, {tkStatementReference});
 }
 
-void TBRNExprValidater::ValidateBofFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateBofFunction(TBRNExprToken* Node) {
   validateCursorFunction(Node);
   Node->SetDataType(dtBoolean);
 }
-void TBRNExprValidater::ValidateEofFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateEofFunction(TBRNExprToken* Node) {
   validateCursorFunction(Node);
   Node->SetDataType(dtBoolean);
 }
-void TBRNExprValidater::ValidateSensitiveFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateSensitiveFunction(TBRNExprToken* Node) {
   validateCursorFunction(Node);
   Node->SetDataType(dtBoolean);
 }
-void TBRNExprValidater::ValidateRowCountFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateRowCountFunction(TBRNExprToken* Node) {
   validateCursorFunction(Node);
   Node->SetDataType(dtInteger);
 }
-void TBRNExprValidater::ValidateColumnCountFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateColumnCountFunction(TBRNExprToken* Node) {
   validateCursorFunction(Node);
   Node->SetDataType(dtInteger);
 }
 
-void TBRNExprValidater::ValidateColumnNameFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateColumnNameFunction(TBRNExprToken* Node) {
   validateCursorFunction(Node);
   validateFunctionArguments(Node, 1, 1);
   CheckInteger(requiredArgument(Node, 1));
   Node->SetDataType(dtChar);
 }
 
-void TBRNExprValidater::ValidateRowsAffectedFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateRowsAffectedFunction(TBRNExprToken* Node) {
   validateStatementFunction(Node);
   Node->SetDataType(dtInteger);
 }
 
-void TBRNExprValidater::ValidateStmtResultFunction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateStmtResultFunction(TBRNExprToken* Node) {
   validateStatementFunction(Node);
   Node->SetDataType(dtBoolean);
 }
 
 // ---- Calls of stored functions --------------------------------------------------------------
 
-void TBRNExprValidater::ValidateUserFunctionCall(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateUserFunctionCall(TBRNExprToken* Node) {
   // A function calling itself is typed from its own definition: the catalog
   // does not hold it yet while it is being created. Only a FUNCTION root
   // counts (a procedure of the same name is another object).

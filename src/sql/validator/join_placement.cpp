@@ -131,7 +131,7 @@ bool mergeSplit(TBRNExprToken* Condition, bool LeftMoved, bool RightMoved) {
 
 // ---- Join order ----------------------------------------------------------------
 
-void TBRNExprValidater::NormalizeJoins(TBRNExprToken* Query) {
+void TBRNExprValidator::NormalizeJoins(TBRNExprToken* Query) {
   TBRNExprToken* from = argumentOrNil(Query, qpFrom);
   if (!from) return;
 
@@ -187,7 +187,7 @@ void TBRNExprValidater::NormalizeJoins(TBRNExprToken* Query) {
   NumberFromItems(Query, true);
 }
 
-void TBRNExprValidater::ReorderJoins(TBRNExprToken* Query, TBRNExprToken* FromItem) {
+void TBRNExprValidator::ReorderJoins(TBRNExprToken* Query, TBRNExprToken* FromItem) {
   TBRNExprToken* joins = argumentOrNil(FromItem, trJoins);
   if (!joins) return;
   // Entries may come back into this same list at another place: walk a copy.
@@ -212,7 +212,7 @@ void TBRNExprValidater::ReorderJoins(TBRNExprToken* Query, TBRNExprToken* FromIt
   }
 }
 
-TBRNExprToken* TBRNExprValidater::FindConditionSource(const TBRNExprToken* Query,
+TBRNExprToken* TBRNExprValidator::FindConditionSource(const TBRNExprToken* Query,
                                                       const TBRNExprToken* Join) {
   const TBRNExprToken* from = argumentOrNil(Query, qpFrom);
   if (!from || !Join->JoinTable) return nullptr;
@@ -226,7 +226,7 @@ TBRNExprToken* TBRNExprValidater::FindConditionSource(const TBRNExprToken* Query
 
 // ---- Condition placement ---------------------------------------------------------
 
-bool TBRNExprValidater::ComparesTwoTables(const TBRNExprToken* Condition) {
+bool TBRNExprValidator::ComparesTwoTables(const TBRNExprToken* Condition) {
   const TBRNExprToken* query = EnclosingQuery(Condition);
   std::vector<const TBRNExprToken*> stack{Condition};
   while (!stack.empty()) {
@@ -250,7 +250,7 @@ bool TBRNExprValidater::ComparesTwoTables(const TBRNExprToken* Condition) {
   return false;
 }
 
-void TBRNExprValidater::DistributeWhereConditions(TBRNExprToken* Query) {
+void TBRNExprValidator::DistributeWhereConditions(TBRNExprToken* Query) {
   TBRNExprToken* where = argumentOrNil(Query, qpWhere);
   if (!where || !argumentOrNil(Query, qpFrom)) return;
   for (int32_t i = 0; i < where->ArgumentCount();) {
@@ -264,7 +264,7 @@ void TBRNExprValidater::DistributeWhereConditions(TBRNExprToken* Query) {
   }
 }
 
-bool TBRNExprValidater::MoveWhereCondition(TBRNExprToken* Query, TBRNExprToken* Condition) {
+bool TBRNExprValidator::MoveWhereCondition(TBRNExprToken* Query, TBRNExprToken* Condition) {
   if (!ContainsColumnReference(Condition) && !ContainsCorrelatedQuery(Condition))
     return AttachCondition(Query, Condition, nullptr);
   const bool isAnd = isOperator(Condition, opAnd);
@@ -290,7 +290,7 @@ bool TBRNExprValidater::MoveWhereCondition(TBRNExprToken* Query, TBRNExprToken* 
   return false;
 }
 
-void TBRNExprValidater::DistributeJoinConditions(TBRNExprToken* Query) {
+void TBRNExprValidator::DistributeJoinConditions(TBRNExprToken* Query) {
   TBRNExprToken* from = argumentOrNil(Query, qpFrom);
   if (!from) return;
   bool removed = false;
@@ -330,7 +330,7 @@ void TBRNExprValidater::DistributeJoinConditions(TBRNExprToken* Query) {
   if (removed) NumberFromItems(Query, true);
 }
 
-bool TBRNExprValidater::MoveJoinCondition(TBRNExprToken* Query, TBRNExprToken* Condition,
+bool TBRNExprValidator::MoveJoinCondition(TBRNExprToken* Query, TBRNExprToken* Condition,
                                           TBRNExprToken* Origin, bool InOr) {
   const bool isAnd = isOperator(Condition, opAnd);
   const bool isOr = isOperator(Condition, opOr);
@@ -361,7 +361,7 @@ bool TBRNExprValidater::MoveJoinCondition(TBRNExprToken* Query, TBRNExprToken* C
   return false;
 }
 
-bool TBRNExprValidater::AttachCondition(TBRNExprToken* Query, TBRNExprToken* Condition,
+bool TBRNExprValidator::AttachCondition(TBRNExprToken* Query, TBRNExprToken* Condition,
                                         TBRNExprToken* Origin) {
   // The table of the condition's first column (in source order) that is one
   // of this query's tables; the first table when it has none.

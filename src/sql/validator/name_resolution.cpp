@@ -47,7 +47,7 @@ const std::string& effectiveName(const TBRNExprToken* Item) {
 
 }  // namespace
 
-void TBRNExprValidater::ResolveVariable(TBRNExprToken* Node, bool Required) {
+void TBRNExprValidator::ResolveVariable(TBRNExprToken* Node, bool Required) {
   const bool indexed = argumentOrNil(Node, 0) != nullptr;
   for (TBRNExprToken* block = EnclosingBlock(Node); block; block = EnclosingBlock(block)) {
     const bool bound = forEachDeclaration(block, [&](TBRNExprToken* declaration) {
@@ -75,7 +75,7 @@ void TBRNExprValidater::ResolveVariable(TBRNExprToken* Node, bool Required) {
   if (Required) RaiseInvalid(Node, "the referenced variable does not exist");
 }
 
-void TBRNExprValidater::ResolveRoutineParam(TBRNExprToken* Node, bool Required) {
+void TBRNExprValidator::ResolveRoutineParam(TBRNExprToken* Node, bool Required) {
   if (const TBRNExprToken* params = argumentOrNil(EnclosingRoutine(Node), 0)) {
     for (TBRNExprToken* param : params->Arguments()) {
       if (param && sameName(param->Name, Node->Name)) {
@@ -87,7 +87,7 @@ void TBRNExprValidater::ResolveRoutineParam(TBRNExprToken* Node, bool Required) 
   if (Required) RaiseInvalid(Node, "the referenced parameter does not exist");
 }
 
-void TBRNExprValidater::ResolveCursor(TBRNExprToken* Node) {
+void TBRNExprValidator::ResolveCursor(TBRNExprToken* Node) {
   for (TBRNExprToken* block = EnclosingBlock(Node); block; block = EnclosingBlock(block)) {
     const bool bound = forEachDeclaration(block, [&](TBRNExprToken* declaration) {
       TBRNExprToken* first = argumentOrNil(argumentOrNil(declaration, 0), 0);
@@ -101,7 +101,7 @@ void TBRNExprValidater::ResolveCursor(TBRNExprToken* Node) {
   RaiseInvalid(Node, "the referenced cursor does not exist");
 }
 
-void TBRNExprValidater::ResolveStatement(TBRNExprToken* Node) {
+void TBRNExprValidator::ResolveStatement(TBRNExprToken* Node) {
   for (TBRNExprToken* block = EnclosingBlock(Node); block; block = EnclosingBlock(block)) {
     const bool bound = forEachDeclaration(block, [&](TBRNExprToken* declaration) {
       const TBRNExprToken* names = argumentOrNil(declaration, 0);
@@ -129,7 +129,7 @@ void TBRNExprValidater::ResolveStatement(TBRNExprToken* Node) {
   RaiseInvalid(Node, "the referenced statement does not exist");
 }
 
-void TBRNExprValidater::ResolveLabel(TBRNExprToken* Node) {
+void TBRNExprValidator::ResolveLabel(TBRNExprToken* Node) {
   const std::string& label = Node->Name;
   const TBRNExprOperation operation = Node->Operation;
   for (TBRNExprToken* block = EnclosingBlock(Node); block;) {
@@ -164,7 +164,7 @@ void TBRNExprValidater::ResolveLabel(TBRNExprToken* Node) {
                                    : "the referenced label does not exist");
 }
 
-void TBRNExprValidater::ResolveDynamicParam(TBRNExprToken* Node) {
+void TBRNExprValidator::ResolveDynamicParam(TBRNExprToken* Node) {
   TBRNExprToken* query = EnclosingTopQuery(Node);
   TBRNExprToken* list = argumentOrNil(query, qpParameters);
   if (!list) RaiseInvalid(Node, "the referenced dynamic parameter does not exist");
@@ -182,7 +182,7 @@ void TBRNExprValidater::ResolveDynamicParam(TBRNExprToken* Node) {
   ++NextParamNumber;
 }
 
-void TBRNExprValidater::ResolveObjectName(TBRNExprToken* Node, TBRNExprTokenKind Kind) {
+void TBRNExprValidator::ResolveObjectName(TBRNExprToken* Node, TBRNExprTokenKind Kind) {
   if (Node->Kind != tkColumnReference || Node->Link || !Node->SchemaName.empty()) {
     CheckKind(Node, {Kind});
   } else if (!GetContextSchemaName(Node).empty() || !GetContextTableName(Node).empty()) {
@@ -197,20 +197,20 @@ void TBRNExprValidater::ResolveObjectName(TBRNExprToken* Node, TBRNExprTokenKind
   Owner->ResolveToken(Node, Kind);
 }
 
-void TBRNExprValidater::ResolveCollations(TBRNExprToken* Node) {
+void TBRNExprValidator::ResolveCollations(TBRNExprToken* Node) {
   for (TBRNExprToken* argument : Node->Arguments())
     if (argument && argument->Operation == opCollate)
       if (TBRNExprToken* name = argumentOrNil(argument, 0))
         ResolveObjectName(name, tkCollationName);
 }
 
-void TBRNExprValidater::ResolveRowIdentifier(TBRNExprToken* Node) {
+void TBRNExprValidator::ResolveRowIdentifier(TBRNExprToken* Node) {
   Owner->ResolveRowIdentifier(Node);
   if (Node->Kind == tkRowColumnReference && !Node->Link)
     RaiseInvalid(Node, "the column reference must be prefaced with a row identifier");
 }
 
-void TBRNExprValidater::ResolveColumnReference(TBRNExprToken* Node) {
+void TBRNExprValidator::ResolveColumnReference(TBRNExprToken* Node) {
   TBRNExprToken* query = EnclosingQuery(Node);
   const bool qualified = !Node->SchemaName.empty();
   // Pass 1 takes a qualifier as a correlation name (effective name of a FROM

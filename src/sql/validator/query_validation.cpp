@@ -75,7 +75,7 @@ using validation::visibleItems;
 
 // ---- The query check -----------------------------------------------------------
 
-void TBRNExprValidater::ValidateQuery(TBRNExprToken* Query) {
+void TBRNExprValidator::ValidateQuery(TBRNExprToken* Query) {
   // 1. Marking; the statement query holds the parameter list.
   TBRNExprToken* statement = EnclosingTopQuery(Query);
   if (!statement) statement = Query;
@@ -324,7 +324,7 @@ void TBRNExprValidater::ValidateQuery(TBRNExprToken* Query) {
   }
 }
 
-void TBRNExprValidater::CheckColumnReferencesNeedClauses(TBRNExprToken* Query, bool& HasAggregates,
+void TBRNExprValidator::CheckColumnReferencesNeedClauses(TBRNExprToken* Query, bool& HasAggregates,
                                                          bool& HasColumns) {
   HasAggregates = false;
   HasColumns = false;
@@ -348,7 +348,7 @@ void TBRNExprValidater::CheckColumnReferencesNeedClauses(TBRNExprToken* Query, b
     RaiseInvalid(column, "GROUP BY clause required for any column references");
 }
 
-void TBRNExprValidater::CheckDuplicateCorrelationName(TBRNExprToken* Query, TBRNExprToken* Item) {
+void TBRNExprValidator::CheckDuplicateCorrelationName(TBRNExprToken* Query, TBRNExprToken* Item) {
   const TBRNExprToken* from = argumentOrNil(Query, qpFrom);
   if (!from) return;
   for (const TBRNExprToken* other : from->Arguments()) {
@@ -360,7 +360,7 @@ void TBRNExprValidater::CheckDuplicateCorrelationName(TBRNExprToken* Query, TBRN
 
 // ---- Select items ----------------------------------------------------------------
 
-void TBRNExprValidater::NameSelectItem(TBRNExprToken* Item) {
+void TBRNExprValidator::NameSelectItem(TBRNExprToken* Item) {
   if (Item->Alias.empty()) {
     const TBRNExprToken* expression = argumentOrNil(Item, 0);
     if (IsAggregateCall(expression)) {
@@ -402,7 +402,7 @@ void TBRNExprValidater::NameSelectItem(TBRNExprToken* Item) {
   if (!IsValidIdentifier(Item->Alias)) RaiseInvalid(Item, "invalid correlation name");
 }
 
-void TBRNExprValidater::FinishSelectItem(TBRNExprToken* Query, TBRNExprToken* Item) {
+void TBRNExprValidator::FinishSelectItem(TBRNExprToken* Query, TBRNExprToken* Item) {
   NameSelectItem(Item);
   TBRNExprToken* expression = argumentOrNil(Item, 0);
   if (!expression) return;
@@ -413,7 +413,7 @@ void TBRNExprValidater::FinishSelectItem(TBRNExprToken* Query, TBRNExprToken* It
   Item->CopyPosition(expression);
 }
 
-TBRNExprToken* TBRNExprValidater::AddHiddenSelectItem(TBRNExprToken* Query,
+TBRNExprToken* TBRNExprValidator::AddHiddenSelectItem(TBRNExprToken* Query,
                                                       TBRNExprToken* Expression) {
   TBRNExprToken* list = argumentOrNil(Query, qpSelectList);
   auto* item = new TBRNExprToken;
@@ -429,7 +429,7 @@ TBRNExprToken* TBRNExprValidater::AddHiddenSelectItem(TBRNExprToken* Query,
   return item;
 }
 
-void TBRNExprValidater::BindToSelectItem(TBRNExprToken* Query, TBRNExprToken* Expression,
+void TBRNExprValidator::BindToSelectItem(TBRNExprToken* Query, TBRNExprToken* Expression,
                                          bool NoBind, bool KeepLob, bool ByAlias) {
   if (!Expression) return;
   TBRNExprToken* list = argumentOrNil(Query, qpSelectList);
@@ -477,7 +477,7 @@ void TBRNExprValidater::BindToSelectItem(TBRNExprToken* Query, TBRNExprToken* Ex
   BindOrderItem(orderItem, item, KeepLob);
 }
 
-void TBRNExprValidater::BindOrderItem(TBRNExprToken* Node, TBRNExprToken* SelectItem,
+void TBRNExprValidator::BindOrderItem(TBRNExprToken* Node, TBRNExprToken* SelectItem,
                                       bool KeepLob) {
   TBRNExprToken* left = Node->Left();
   TBRNExprToken* right = Node->Right();
@@ -499,7 +499,7 @@ void TBRNExprValidater::BindOrderItem(TBRNExprToken* Node, TBRNExprToken* Select
   if (!KeepLob) RejectLob(Node);
 }
 
-bool TBRNExprValidater::ExpressionsMatch(const TBRNExprToken* A, const TBRNExprToken* B) {
+bool TBRNExprValidator::ExpressionsMatch(const TBRNExprToken* A, const TBRNExprToken* B) {
   // Pairs still to compare; operator chains have no depth limit.
   std::vector<std::pair<const TBRNExprToken*, const TBRNExprToken*>> pending{{A, B}};
   while (!pending.empty()) {
@@ -550,7 +550,7 @@ bool TBRNExprValidater::ExpressionsMatch(const TBRNExprToken* A, const TBRNExprT
   return true;
 }
 
-void TBRNExprValidater::BindAggregates(TBRNExprToken* Query, TBRNExprToken* Expression,
+void TBRNExprValidator::BindAggregates(TBRNExprToken* Query, TBRNExprToken* Expression,
                                        bool BindQueries, bool BindColumns) {
   if (!Expression) return;
   switch (Expression->Kind) {
@@ -629,13 +629,13 @@ void TBRNExprValidater::BindAggregates(TBRNExprToken* Query, TBRNExprToken* Expr
   }
 }
 
-int32_t TBRNExprValidater::CountVisibleSelectItems(const TBRNExprToken* SelectList) {
+int32_t TBRNExprValidator::CountVisibleSelectItems(const TBRNExprToken* SelectList) {
   return int32_t(visibleItems(SelectList).size());
 }
 
 // ---- Release pass ----------------------------------------------------------------
 
-void TBRNExprValidater::ReleaseQuery(TBRNExprToken* Query) {
+void TBRNExprValidator::ReleaseQuery(TBRNExprToken* Query) {
   // The set operands form a chain of any length: walked in a loop.
   for (TBRNExprToken* query = Query; query; query = argumentOrNil(query, qpSetOperand)) {
     if (TBRNExprToken* list = argumentOrNil(query, qpSelectList))

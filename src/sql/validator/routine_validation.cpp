@@ -96,45 +96,45 @@ bool rowAssignable(int32_t RowVariant, int32_t Event) {
 
 }  // namespace
 
-void TBRNExprValidater::RegisterRoutineStatementChecks() {
+void TBRNExprValidator::RegisterRoutineStatementChecks() {
   const auto set = [this](TBRNExprOperation Code, TBRNCheckMethod Check) {
     RoutineStatementChecks[size_t(Code - FirstRoutineStatementCode)] = Check;
   };
   // ABORT, COMMIT, ROLLBACK have nothing to check; DECLARE is validated with
   // its block.
-  set(opCall, &TBRNExprValidater::ValidateCall);
-  set(opCaseStatement, &TBRNExprValidater::ValidateCaseStatement);
-  set(opClose, &TBRNExprValidater::ValidateClose);
-  set(opDeleteStatement, &TBRNExprValidater::ValidateCursorDelete);
-  set(opExecute, &TBRNExprValidater::ValidateExecute);
-  set(opExecuteImmediate, &TBRNExprValidater::ValidateExecuteImmediate);
-  set(opFetch, &TBRNExprValidater::ValidateFetch);
-  set(opIfStatement, &TBRNExprValidater::ValidateIfStatement);
-  set(opInsertStatement, &TBRNExprValidater::ValidateCursorInsert);
-  set(opIterate, &TBRNExprValidater::ValidateIterate);
-  set(opLeave, &TBRNExprValidater::ValidateLeave);
-  set(opLoop, &TBRNExprValidater::ValidateLoop);
-  set(opOpen, &TBRNExprValidater::ValidateOpen);
-  set(opPrepare, &TBRNExprValidater::ValidatePrepare);
-  set(opRaise, &TBRNExprValidater::ValidateRaise);
-  set(opRefresh, &TBRNExprValidater::ValidateRefresh);
-  set(opRepeatStatement, &TBRNExprValidater::ValidateRepeat);
-  set(opRetry, &TBRNExprValidater::ValidateRetry);
-  set(opReturn, &TBRNExprValidater::ValidateReturn);
-  set(opSetVariable, &TBRNExprValidater::ValidateSet);
-  set(opSetLogMessage, &TBRNExprValidater::ValidateSetLogMessage);
-  set(opSetProgress, &TBRNExprValidater::ValidateSetProgress);
-  set(opSetStatusMessage, &TBRNExprValidater::ValidateSetStatusMessage);
-  set(opStart, &TBRNExprValidater::ValidateStartTransaction);
-  set(opUnprepare, &TBRNExprValidater::ValidateUnprepare);
-  set(opUpdateStatement, &TBRNExprValidater::ValidateCursorUpdate);
-  set(opUse, &TBRNExprValidater::ValidateUse);
-  set(opWhile, &TBRNExprValidater::ValidateWhile);
+  set(opCall, &TBRNExprValidator::ValidateCall);
+  set(opCaseStatement, &TBRNExprValidator::ValidateCaseStatement);
+  set(opClose, &TBRNExprValidator::ValidateClose);
+  set(opDeleteStatement, &TBRNExprValidator::ValidateCursorDelete);
+  set(opExecute, &TBRNExprValidator::ValidateExecute);
+  set(opExecuteImmediate, &TBRNExprValidator::ValidateExecuteImmediate);
+  set(opFetch, &TBRNExprValidator::ValidateFetch);
+  set(opIfStatement, &TBRNExprValidator::ValidateIfStatement);
+  set(opInsertStatement, &TBRNExprValidator::ValidateCursorInsert);
+  set(opIterate, &TBRNExprValidator::ValidateIterate);
+  set(opLeave, &TBRNExprValidator::ValidateLeave);
+  set(opLoop, &TBRNExprValidator::ValidateLoop);
+  set(opOpen, &TBRNExprValidator::ValidateOpen);
+  set(opPrepare, &TBRNExprValidator::ValidatePrepare);
+  set(opRaise, &TBRNExprValidator::ValidateRaise);
+  set(opRefresh, &TBRNExprValidator::ValidateRefresh);
+  set(opRepeatStatement, &TBRNExprValidator::ValidateRepeat);
+  set(opRetry, &TBRNExprValidator::ValidateRetry);
+  set(opReturn, &TBRNExprValidator::ValidateReturn);
+  set(opSetVariable, &TBRNExprValidator::ValidateSet);
+  set(opSetLogMessage, &TBRNExprValidator::ValidateSetLogMessage);
+  set(opSetProgress, &TBRNExprValidator::ValidateSetProgress);
+  set(opSetStatusMessage, &TBRNExprValidator::ValidateSetStatusMessage);
+  set(opStart, &TBRNExprValidator::ValidateStartTransaction);
+  set(opUnprepare, &TBRNExprValidator::ValidateUnprepare);
+  set(opUpdateStatement, &TBRNExprValidator::ValidateCursorUpdate);
+  set(opUse, &TBRNExprValidator::ValidateUse);
+  set(opWhile, &TBRNExprValidator::ValidateWhile);
 }
 
 // ---- Roots, blocks and declarations ---------------------------------------------
 
-void TBRNExprValidater::ValidateRoutine(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateRoutine(TBRNExprToken* Node) {
   ValidateDeclarationTypes(argumentOrNil(Node, 0));
   TBRNExprToken* result = nullptr;
   if (Node->Kind == tkFunctionName) {
@@ -154,7 +154,7 @@ void TBRNExprValidater::ValidateRoutine(TBRNExprToken* Node) {
       CheckAssignable(value, result);
 }
 
-void TBRNExprValidater::ValidateDeclarationTypes(TBRNExprToken* ParameterList) {
+void TBRNExprValidator::ValidateDeclarationTypes(TBRNExprToken* ParameterList) {
   if (!ParameterList) return;
   for (TBRNExprToken* param : ParameterList->Arguments()) {
     if (!param) continue;
@@ -166,7 +166,7 @@ void TBRNExprValidater::ValidateDeclarationTypes(TBRNExprToken* ParameterList) {
   }
 }
 
-void TBRNExprValidater::ValidateBlock(TBRNExprToken* Block) {
+void TBRNExprValidator::ValidateBlock(TBRNExprToken* Block) {
   if (!Block) return;
   ValidateDeclarations(argumentOrNil(Block, 0));
   forEachBlockStatement(
@@ -174,7 +174,7 @@ void TBRNExprValidater::ValidateBlock(TBRNExprToken* Block) {
       [this](TBRNExprToken* Statement) { ValidateRoutineStatement(Statement); });
 }
 
-void TBRNExprValidater::ValidateDeclarations(TBRNExprToken* Section) {
+void TBRNExprValidator::ValidateDeclarations(TBRNExprToken* Section) {
   if (!Section) return;
   // First pass: the types of variables (the defaults are validated as
   // expressions only; they are not checked against the variable's type).
@@ -231,7 +231,7 @@ void TBRNExprValidater::ValidateDeclarations(TBRNExprToken* Section) {
   }
 }
 
-TBRNExprToken* TBRNExprValidater::GetDeclaredParam(TBRNExprToken* Root, int32_t Index) {
+TBRNExprToken* TBRNExprValidator::GetDeclaredParam(TBRNExprToken* Root, int32_t Index) {
   return argumentOrNil(argumentOrNil(Root, 0), Index);
 }
 
@@ -239,7 +239,7 @@ TBRNExprToken* TBRNExprValidater::GetDeclaredParam(TBRNExprToken* Root, int32_t 
 // Each walks the declarations of the section in order and stops at the
 // declaration being checked.
 
-void TBRNExprValidater::CheckDuplicateVariable(TBRNExprToken* Section, TBRNExprToken* Name) {
+void TBRNExprValidator::CheckDuplicateVariable(TBRNExprToken* Section, TBRNExprToken* Name) {
   for (TBRNExprToken* declaration : Section->Arguments()) {
     TBRNExprToken* names = argumentOrNil(declaration, 0);
     if (!names || !isVariableName(argumentOrNil(names, 0))) continue;
@@ -251,7 +251,7 @@ void TBRNExprValidater::CheckDuplicateVariable(TBRNExprToken* Section, TBRNExprT
   }
 }
 
-void TBRNExprValidater::CheckDuplicateVariableInList(TBRNExprToken* List, TBRNExprToken* Name) {
+void TBRNExprValidator::CheckDuplicateVariableInList(TBRNExprToken* List, TBRNExprToken* Name) {
   if (!List) List = argumentOrNil(EnclosingRoutine(Name), 0);
   if (!List) return;
   for (TBRNExprToken* earlier : List->Arguments()) {
@@ -261,7 +261,7 @@ void TBRNExprValidater::CheckDuplicateVariableInList(TBRNExprToken* List, TBRNEx
   }
 }
 
-void TBRNExprValidater::CheckDuplicateCursor(TBRNExprToken* Section, TBRNExprToken* Cursor) {
+void TBRNExprValidator::CheckDuplicateCursor(TBRNExprToken* Section, TBRNExprToken* Cursor) {
   for (TBRNExprToken* declaration : Section->Arguments()) {
     TBRNExprToken* earlier = argumentOrNil(argumentOrNil(declaration, 0), 0);
     if (earlier == Cursor) return;
@@ -270,7 +270,7 @@ void TBRNExprValidater::CheckDuplicateCursor(TBRNExprToken* Section, TBRNExprTok
   }
 }
 
-void TBRNExprValidater::CheckDuplicateResultCursor(TBRNExprToken* Section, TBRNExprToken* Cursor) {
+void TBRNExprValidator::CheckDuplicateResultCursor(TBRNExprToken* Section, TBRNExprToken* Cursor) {
   if (!argumentOrNil(Cursor, 0)) return;
   for (TBRNExprToken* declaration : Section->Arguments()) {
     TBRNExprToken* earlier = argumentOrNil(argumentOrNil(declaration, 0), 0);
@@ -281,7 +281,7 @@ void TBRNExprValidater::CheckDuplicateResultCursor(TBRNExprToken* Section, TBRNE
   }
 }
 
-void TBRNExprValidater::CheckDuplicateStatement(TBRNExprToken* Section,
+void TBRNExprValidator::CheckDuplicateStatement(TBRNExprToken* Section,
                                                 TBRNExprToken* StatementName) {
   const auto raise = [&] {
     RaiseInvalid(StatementName,
@@ -306,7 +306,7 @@ void TBRNExprValidater::CheckDuplicateStatement(TBRNExprToken* Section,
 
 // ---- Assignment targets -------------------------------------------------------------
 
-void TBRNExprValidater::CheckAssignmentTarget(TBRNExprToken* Target, TBRNExprToken* Other) {
+void TBRNExprValidator::CheckAssignmentTarget(TBRNExprToken* Target, TBRNExprToken* Other) {
   CheckKind(Target, {tkRoutineParamReference, tkArrayReference, tkArrayElement, tkVariableReference,
                      tkRowColumnReference});
   if (Target->Kind == tkRoutineParamReference) {
@@ -331,7 +331,7 @@ void TBRNExprValidater::CheckAssignmentTarget(TBRNExprToken* Target, TBRNExprTok
 
 // ---- Procedural statements ----------------------------------------------------------
 
-void TBRNExprValidater::ValidateCall(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateCall(TBRNExprToken* Node) {
   TBRNExprToken* call = argumentOrNil(Node, 0);
   if (!call) return;
   // A procedure calling itself takes its own parameters: it is not in the
@@ -356,7 +356,7 @@ void TBRNExprValidater::ValidateCall(TBRNExprToken* Node) {
   AddProcedureDependency(call);
 }
 
-void TBRNExprValidater::ValidateCaseStatement(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateCaseStatement(TBRNExprToken* Node) {
   // Conditions are used as they are (no comparison with TRUE is added).
   {
     FieldRestorer<bool> filter(FilterMode, false);
@@ -371,33 +371,33 @@ void TBRNExprValidater::ValidateCaseStatement(TBRNExprToken* Node) {
     for (TBRNExprToken* body : bodies->Arguments()) ValidateBlock(body);
 }
 
-void TBRNExprValidater::ValidateIfStatement(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateIfStatement(TBRNExprToken* Node) {
   ValidateCaseStatement(Node);
 }
 
-void TBRNExprValidater::ValidateClose(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateClose(TBRNExprToken* Node) {
   ValidateNode(argumentOrNil(Node, 0));
 }
 
-void TBRNExprValidater::ValidateRefresh(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateRefresh(TBRNExprToken* Node) {
   ValidateNode(argumentOrNil(Node, 0));
 }
 
-void TBRNExprValidater::ValidateCursorDelete(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateCursorDelete(TBRNExprToken* Node) {
   ValidateNode(argumentOrNil(Node, 0));
 }
 
-void TBRNExprValidater::ValidateExecute(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateExecute(TBRNExprToken* Node) {
   ValidateNode(argumentOrNil(Node, 0));
   if (TBRNExprToken* values = argumentOrNil(Node, 1))
     for (TBRNExprToken* value : values->Arguments()) ValidateNode(value);
 }
 
-void TBRNExprValidater::ValidateOpen(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateOpen(TBRNExprToken* Node) {
   ValidateExecute(Node);
 }
 
-void TBRNExprValidater::ValidateExecuteImmediate(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateExecuteImmediate(TBRNExprToken* Node) {
   if (TBRNExprToken* text = argumentOrNil(Node, 0)) {
     ValidateNode(text);
     CheckCharacter(text);
@@ -406,7 +406,7 @@ void TBRNExprValidater::ValidateExecuteImmediate(TBRNExprToken* Node) {
     for (TBRNExprToken* value : values->Arguments()) ValidateNode(value);
 }
 
-void TBRNExprValidater::ValidateFetch(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateFetch(TBRNExprToken* Node) {
   TBRNExprToken* orientation = argumentOrNil(Node, 0);
   if (orientation && (orientation->Variant == 5 || orientation->Variant == 6)) {
     if (TBRNExprToken* value = argumentOrNil(orientation, 0)) {
@@ -433,7 +433,7 @@ void TBRNExprValidater::ValidateFetch(TBRNExprToken* Node) {
   }
 }
 
-void TBRNExprValidater::ValidateCursorInsert(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateCursorInsert(TBRNExprToken* Node) {
   ValidateNode(argumentOrNil(Node, 0));
   TBRNExprToken* pairs = argumentOrNil(Node, 1);
   if (!pairs) return;
@@ -451,7 +451,7 @@ void TBRNExprValidater::ValidateCursorInsert(TBRNExprToken* Node) {
   }
 }
 
-void TBRNExprValidater::ValidateCursorUpdate(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateCursorUpdate(TBRNExprToken* Node) {
   ValidateNode(argumentOrNil(Node, 0));
   TBRNExprToken* pairs = argumentOrNil(Node, 1);
   if (!pairs) return;
@@ -465,23 +465,23 @@ void TBRNExprValidater::ValidateCursorUpdate(TBRNExprToken* Node) {
   }
 }
 
-void TBRNExprValidater::ValidateIterate(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateIterate(TBRNExprToken* Node) {
   ResolveLabel(Node);
 }
 
-void TBRNExprValidater::ValidateLeave(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateLeave(TBRNExprToken* Node) {
   ResolveLabel(Node);
 }
 
-void TBRNExprValidater::ValidateRetry(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateRetry(TBRNExprToken* Node) {
   ResolveLabel(Node);
 }
 
-void TBRNExprValidater::ValidateLoop(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateLoop(TBRNExprToken* Node) {
   ValidateBlock(argumentOrNil(Node, 0));
 }
 
-void TBRNExprValidater::ValidateRepeat(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateRepeat(TBRNExprToken* Node) {
   ValidateBlock(argumentOrNil(Node, 0));
   if (TBRNExprToken* condition = argumentOrNil(Node, 1)) {
     FieldRestorer<bool> filter(FilterMode, false);
@@ -490,7 +490,7 @@ void TBRNExprValidater::ValidateRepeat(TBRNExprToken* Node) {
   }
 }
 
-void TBRNExprValidater::ValidateWhile(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateWhile(TBRNExprToken* Node) {
   if (TBRNExprToken* condition = argumentOrNil(Node, 0)) {
     FieldRestorer<bool> filter(FilterMode, false);
     ValidateNode(condition);
@@ -499,7 +499,7 @@ void TBRNExprValidater::ValidateWhile(TBRNExprToken* Node) {
   ValidateBlock(argumentOrNil(Node, 1));
 }
 
-void TBRNExprValidater::ValidatePrepare(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidatePrepare(TBRNExprToken* Node) {
   ValidateNode(argumentOrNil(Node, 0));
   if (TBRNExprToken* text = argumentOrNil(Node, 1)) {
     ValidateNode(text);
@@ -507,11 +507,11 @@ void TBRNExprValidater::ValidatePrepare(TBRNExprToken* Node) {
   }
 }
 
-void TBRNExprValidater::ValidateUnprepare(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateUnprepare(TBRNExprToken* Node) {
   ValidateNode(argumentOrNil(Node, 0));
 }
 
-void TBRNExprValidater::ValidateRaise(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateRaise(TBRNExprToken* Node) {
   TBRNExprToken* code = argumentOrNil(Node, 0);
   if (!code) return;
   ValidateNode(code);
@@ -521,11 +521,11 @@ void TBRNExprValidater::ValidateRaise(TBRNExprToken* Node) {
   if (message) CheckCharacter(message);
 }
 
-void TBRNExprValidater::ValidateReturn(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateReturn(TBRNExprToken* Node) {
   ValidateNode(argumentOrNil(Node, 0));
 }
 
-void TBRNExprValidater::ValidateSet(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateSet(TBRNExprToken* Node) {
   for (TBRNExprToken* pair : Node->Arguments()) {
     if (!pair) continue;
     ValidateNode(pair->Left());
@@ -538,25 +538,25 @@ void TBRNExprValidater::ValidateSet(TBRNExprToken* Node) {
   }
 }
 
-void TBRNExprValidater::ValidateSetLogMessage(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateSetLogMessage(TBRNExprToken* Node) {
   if (TBRNExprToken* value = argumentOrNil(Node, 0)) {
     ValidateNode(value);
     CheckCharacterOrLob(value);
   }
 }
 
-void TBRNExprValidater::ValidateSetStatusMessage(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateSetStatusMessage(TBRNExprToken* Node) {
   ValidateSetLogMessage(Node);
 }
 
-void TBRNExprValidater::ValidateSetProgress(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateSetProgress(TBRNExprToken* Node) {
   if (TBRNExprToken* value = argumentOrNil(Node, 0)) {
     ValidateNode(value);
     CheckNumeric(value);
   }
 }
 
-void TBRNExprValidater::ValidateStartTransaction(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateStartTransaction(TBRNExprToken* Node) {
   // The TIMEOUT value is checked when the statement runs.
   TBRNExprToken* tables = argumentOrNil(Node, 0);
   if (!tables) return;
@@ -567,18 +567,18 @@ void TBRNExprValidater::ValidateStartTransaction(TBRNExprToken* Node) {
   }
 }
 
-void TBRNExprValidater::ValidateUse(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateUse(TBRNExprToken* Node) {
   BeginUseDatabase(argumentOrNil(Node, 0));
 }
 
 // ---- Release pass -----------------------------------------------------------------------
 
-void TBRNExprValidater::ReleaseRoutine(TBRNExprToken* Node) {
+void TBRNExprValidator::ReleaseRoutine(TBRNExprToken* Node) {
   if (!Node || argumentOrNil(Node, 4)) return;
   ReleaseBlock(argumentOrNil(Node, 5));
 }
 
-void TBRNExprValidater::ReleaseBlock(TBRNExprToken* Block) {
+void TBRNExprValidator::ReleaseBlock(TBRNExprToken* Block) {
   if (!Block) return;
   // DEFAULT values may call stored functions too.
   if (const TBRNExprToken* declarations = argumentOrNil(Block, 0))
@@ -589,7 +589,7 @@ void TBRNExprValidater::ReleaseBlock(TBRNExprToken* Block) {
       [this](TBRNExprToken* Statement) { ReleaseRoutineStatement(Statement); });
 }
 
-void TBRNExprValidater::ReleaseRoutineStatement(TBRNExprToken* Node) {
+void TBRNExprValidator::ReleaseRoutineStatement(TBRNExprToken* Node) {
   switch (Node->Operation) {
     case opCall:
       if (TBRNExprToken* call = argumentOrNil(Node, 0)) {
@@ -607,7 +607,7 @@ void TBRNExprValidater::ReleaseRoutineStatement(TBRNExprToken* Node) {
   }
 }
 
-void TBRNExprValidater::releaseStatementParts(TBRNExprToken* Node) {
+void TBRNExprValidator::releaseStatementParts(TBRNExprToken* Node) {
   // Lists (conditions, bodies, pairs, USING values) nest only as deep as the
   // statement's own layout; expressions and blocks have their own walks.
   for (TBRNExprToken* part : Node->Arguments()) {

@@ -38,7 +38,7 @@ enum class OptionType { Text, Integer, Number, Date, Time };
 constexpr int64_t kFirstUserErrorCode = 10000;
 
 // Argument Index of Node, when present, must be a constant of the given class.
-void checkOption(TBRNExprValidater& V, const TBRNExprToken* Node, int32_t Index, OptionType Type) {
+void checkOption(TBRNExprValidator& V, const TBRNExprToken* Node, int32_t Index, OptionType Type) {
   TBRNExprToken* option = argumentOrNil(Node, Index);
   if (!option) return;
   V.CheckKind(option, {tkConstant});
@@ -56,13 +56,13 @@ void checkOption(TBRNExprValidater& V, const TBRNExprToken* Node, int32_t Index,
   }
 }
 
-void checkTexts(TBRNExprValidater& V, const TBRNExprToken* Node,
+void checkTexts(TBRNExprValidator& V, const TBRNExprToken* Node,
                 std::initializer_list<int32_t> Indexes) {
   for (int32_t index : Indexes) checkOption(V, Node, index, OptionType::Text);
 }
 
 // A text option that must not be empty either.
-void checkCharacterOption(TBRNExprValidater& V, const TBRNExprToken* Node, int32_t Index,
+void checkCharacterOption(TBRNExprValidator& V, const TBRNExprToken* Node, int32_t Index,
                           std::string_view EmptyMessage) {
   checkOption(V, Node, Index, OptionType::Text);
   TBRNExprToken* option = argumentOrNil(Node, Index);
@@ -70,7 +70,7 @@ void checkCharacterOption(TBRNExprValidater& V, const TBRNExprToken* Node, int32
 }
 
 // The ERROR CODE and MESSAGE of a NOT NULL or constraint error clause.
-void checkErrorClause(TBRNExprValidater& V, const TBRNExprToken* Clause) {
+void checkErrorClause(TBRNExprValidator& V, const TBRNExprToken* Clause) {
   if (!Clause) return;
   checkOption(V, Clause, 0, OptionType::Integer);
   if (TBRNExprToken* code = argumentOrNil(Clause, 0)) {
@@ -101,24 +101,24 @@ std::vector<TBRNExprToken*> visibleSelectItems(const TBRNExprToken* Query) {
 
 }  // namespace
 
-void TBRNExprValidater::RegisterStatementChecks() {
+void TBRNExprValidator::RegisterStatementChecks() {
   const auto set = [this](TBRNExprOperation Code, TBRNCheckMethod Check) {
     StatementChecks[size_t(Code - FirstStatementCode)] = Check;
   };
-  set(opAlter, &TBRNExprValidater::ValidateCreateOrAlter);
-  set(opBackup, &TBRNExprValidater::ValidateBackup);
-  set(opCompare, &TBRNExprValidater::ValidateCompare);
-  set(opCreate, &TBRNExprValidater::ValidateCreateOrAlter);
-  set(opDelete, &TBRNExprValidater::ValidateDelete);
-  set(opDisconnect, &TBRNExprValidater::ValidateSessionStatement);
-  set(opExport, &TBRNExprValidater::ValidateImportExport);
-  set(opImport, &TBRNExprValidater::ValidateImportExport);
-  set(opInsert, &TBRNExprValidater::ValidateInsert);
-  set(opMigrate, &TBRNExprValidater::ValidateMigrate);
-  set(opRemove, &TBRNExprValidater::ValidateSessionStatement);
-  set(opReset, &TBRNExprValidater::ValidateReset);
-  set(opSaveUpdates, &TBRNExprValidater::ValidateSaveUpdates);
-  set(opUpdate, &TBRNExprValidater::ValidateUpdate);
+  set(opAlter, &TBRNExprValidator::ValidateCreateOrAlter);
+  set(opBackup, &TBRNExprValidator::ValidateBackup);
+  set(opCompare, &TBRNExprValidator::ValidateCompare);
+  set(opCreate, &TBRNExprValidator::ValidateCreateOrAlter);
+  set(opDelete, &TBRNExprValidator::ValidateDelete);
+  set(opDisconnect, &TBRNExprValidator::ValidateSessionStatement);
+  set(opExport, &TBRNExprValidator::ValidateImportExport);
+  set(opImport, &TBRNExprValidator::ValidateImportExport);
+  set(opInsert, &TBRNExprValidator::ValidateInsert);
+  set(opMigrate, &TBRNExprValidator::ValidateMigrate);
+  set(opRemove, &TBRNExprValidator::ValidateSessionStatement);
+  set(opReset, &TBRNExprValidator::ValidateReset);
+  set(opSaveUpdates, &TBRNExprValidator::ValidateSaveUpdates);
+  set(opUpdate, &TBRNExprValidator::ValidateUpdate);
 }
 
 // ---- INSERT, UPDATE, DELETE ---------------------------------------------------------
@@ -127,7 +127,7 @@ namespace {
 
 // Steps shared by the three statements: the parameter list starts empty and
 // the target table is bound.
-TBRNExprToken* bindTarget(TBRNExprValidater& V, TBRNExprToken* Target) {
+TBRNExprToken* bindTarget(TBRNExprValidator& V, TBRNExprToken* Target) {
   if (TBRNExprToken* params = argumentOrNil(Target, qpParameters))
     if (params->Index == -1) params->Index = 0;
   TBRNExprToken* table = targetTable(Target);
@@ -137,7 +137,7 @@ TBRNExprToken* bindTarget(TBRNExprValidater& V, TBRNExprToken* Target) {
   return table;
 }
 
-void validateWhere(TBRNExprValidater& V, TBRNExprToken* Target) {
+void validateWhere(TBRNExprValidator& V, TBRNExprToken* Target) {
   TBRNExprToken* where = argumentOrNil(Target, qpWhere);
   if (!where) return;
   {
@@ -155,7 +155,7 @@ void validateWhere(TBRNExprValidater& V, TBRNExprToken* Target) {
 
 }  // namespace
 
-void TBRNExprValidater::ValidateInsert(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateInsert(TBRNExprToken* Node) {
   TBRNExprToken* target = argumentOrNil(Node, 0);
   TBRNExprToken* table = bindTarget(*this, target);
   TBRNExprToken* columns = argumentOrNil(target, qpSelectList);
@@ -191,7 +191,7 @@ void TBRNExprValidater::ValidateInsert(TBRNExprToken* Node) {
   }
 }
 
-void TBRNExprValidater::ValidateUpdate(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateUpdate(TBRNExprToken* Node) {
   TBRNExprToken* target = argumentOrNil(Node, 0);
   bindTarget(*this, target);
   TBRNExprToken* targets = argumentOrNil(target, qpSelectList);
@@ -218,7 +218,7 @@ void TBRNExprValidater::ValidateUpdate(TBRNExprToken* Node) {
   validateWhere(*this, target);
 }
 
-void TBRNExprValidater::ValidateDelete(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateDelete(TBRNExprToken* Node) {
   TBRNExprToken* target = argumentOrNil(Node, 0);
   bindTarget(*this, target);
   validateWhere(*this, target);
@@ -226,7 +226,7 @@ void TBRNExprValidater::ValidateDelete(TBRNExprToken* Node) {
 
 // ---- CREATE and ALTER ---------------------------------------------------------------
 
-void TBRNExprValidater::ValidateCreateOrAlter(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateCreateOrAlter(TBRNExprToken* Node) {
   using enum OptionType;
   switch (Node->Variant) {
     case okDatabase:
@@ -319,7 +319,7 @@ void TBRNExprValidater::ValidateCreateOrAlter(TBRNExprToken* Node) {
   }
 }
 
-void TBRNExprValidater::ValidateTableElements(TBRNExprToken* Statement) {
+void TBRNExprValidator::ValidateTableElements(TBRNExprToken* Statement) {
   using enum OptionType;
   const TBRNExprToken* elements = argumentOrNil(Statement, 3);
   if (!elements) return;
@@ -366,7 +366,7 @@ void TBRNExprValidater::ValidateTableElements(TBRNExprToken* Statement) {
   }
 }
 
-void TBRNExprValidater::ValidateTableOptions(TBRNExprToken* Statement) {
+void TBRNExprValidator::ValidateTableOptions(TBRNExprToken* Statement) {
   using enum OptionType;
   checkOption(*this, Statement, 4, Text);
   checkOption(*this, Statement, 5, Number);
@@ -376,35 +376,35 @@ void TBRNExprValidater::ValidateTableOptions(TBRNExprToken* Statement) {
 
 // ---- Administrative statements ----------------------------------------------------------
 
-void TBRNExprValidater::ValidateBackup(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateBackup(TBRNExprToken* Node) {
   checkOption(*this, Node, 4, OptionType::Text);
   checkOption(*this, Node, 5, OptionType::Integer);
 }
 
-void TBRNExprValidater::ValidateSaveUpdates(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateSaveUpdates(TBRNExprToken* Node) {
   ValidateBackup(Node);
 }
 
-void TBRNExprValidater::ValidateCompare(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateCompare(TBRNExprToken* Node) {
   checkCharacterOption(*this, Node, 2, "the statement termination character cannot be empty");
 }
 
-void TBRNExprValidater::ValidateMigrate(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateMigrate(TBRNExprToken* Node) {
   const TBRNExprToken* pairs = argumentOrNil(Node, 1);
   if (!pairs) return;
   for (const TBRNExprToken* pair : pairs->Arguments())
     if (pair && pair->Right()) CheckKind(pair->Right(), {tkConstant});
 }
 
-void TBRNExprValidater::ValidateSessionStatement(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateSessionStatement(TBRNExprToken* Node) {
   checkOption(*this, Node, 0, OptionType::Integer);
 }
 
-void TBRNExprValidater::ValidateReset(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateReset(TBRNExprToken* Node) {
   if (Node->Variant == okServerSessionStatistics) checkOption(*this, Node, 0, OptionType::Integer);
 }
 
-void TBRNExprValidater::ValidateImportExport(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateImportExport(TBRNExprToken* Node) {
   using enum OptionType;
   checkCharacterOption(*this, Node, 5, "the delimiter character cannot be empty");
   checkCharacterOption(*this, Node, 6, "the quote character cannot be empty");
@@ -424,7 +424,7 @@ void TBRNExprValidater::ValidateImportExport(TBRNExprToken* Node) {
 
 // ---- Release pass -----------------------------------------------------------------------
 
-void TBRNExprValidater::ReleaseStatement(TBRNExprToken* Node) {
+void TBRNExprValidator::ReleaseStatement(TBRNExprToken* Node) {
   switch (Node->Operation) {
     case opCreate:
     case opAlter:

@@ -152,7 +152,7 @@ RightRule twoStep(const TBRNTypeClass& LobClass, const TBRNTypeClass& Class) {
 
 // ---- Operand rules -------------------------------------------------------------
 
-void TBRNExprValidater::CheckOperandTypes(TBRNExprOperation Operation, TBRNDataTypeCode ResultType,
+void TBRNExprValidator::CheckOperandTypes(TBRNExprOperation Operation, TBRNDataTypeCode ResultType,
                                           TBRNExprToken* Left, TBRNExprToken* Right,
                                           int32_t ResultSubType) {
   // Without the standard NULL behaviour a NULL literal is checked as if it
@@ -219,7 +219,7 @@ void TBRNExprValidater::CheckOperandTypes(TBRNExprOperation Operation, TBRNDataT
   }
 }
 
-void TBRNExprValidater::checkLeftClass(TBRNExprOperation Operation, TBRNExprToken* Left) {
+void TBRNExprValidator::checkLeftClass(TBRNExprOperation Operation, TBRNExprToken* Left) {
   switch (Operation) {
     case opAdd:
       return CheckType(Left, Char | Bytes | Clob | Blob | N | Date | Time | Timestamp | YM | DT);
@@ -242,7 +242,7 @@ void TBRNExprValidater::checkLeftClass(TBRNExprOperation Operation, TBRNExprToke
   }
 }
 
-void TBRNExprValidater::checkRightClass(TBRNExprOperation Operation, TBRNExprToken* Left,
+void TBRNExprValidator::checkRightClass(TBRNExprOperation Operation, TBRNExprToken* Left,
                                         TBRNExprToken* Right) {
   const int32_t type = Left->DataType;
   const int32_t q = Left->SubType;
@@ -333,7 +333,7 @@ void TBRNExprValidater::checkRightClass(TBRNExprOperation Operation, TBRNExprTok
     CheckType(Right, rule.Class);
 }
 
-void TBRNExprValidater::checkIntervalDifference(TBRNDataTypeCode ResultType, int32_t ResultSubType,
+void TBRNExprValidator::checkIntervalDifference(TBRNDataTypeCode ResultType, int32_t ResultSubType,
                                                 TBRNExprToken* Left, TBRNExprToken* Right) {
   if (ResultType == dtYearMonthInterval || HasDayField(ResultSubType)) {
     CheckType(Left, Date | Timestamp);
@@ -351,7 +351,7 @@ void TBRNExprValidater::checkIntervalDifference(TBRNDataTypeCode ResultType, int
   }
 }
 
-bool TBRNExprValidater::CheckRowValueOperands(TBRNExprOperation Operation,
+bool TBRNExprValidator::CheckRowValueOperands(TBRNExprOperation Operation,
                                               TBRNDataTypeCode ResultType, TBRNExprToken* Left,
                                               TBRNExprToken* Right, int32_t ResultSubType) {
   const bool leftRow = IsRowValue(Left);
@@ -370,7 +370,7 @@ bool TBRNExprValidater::CheckRowValueOperands(TBRNExprOperation Operation,
   return true;
 }
 
-void TBRNExprValidater::InferParamFromOperand(TBRNExprToken* A, TBRNExprToken* B) {
+void TBRNExprValidator::InferParamFromOperand(TBRNExprToken* A, TBRNExprToken* B) {
   const bool aParam = A->Kind == tkDynamicParamReference;
   const bool bParam = B->Kind == tkDynamicParamReference;
   if (aParam && bParam) {
@@ -387,7 +387,7 @@ void TBRNExprValidater::InferParamFromOperand(TBRNExprToken* A, TBRNExprToken* B
 
 // ---- Result types --------------------------------------------------------------
 
-TBRNDataTypeCode TBRNExprValidater::GetBinaryResultType(TBRNExprOperation Operation,
+TBRNDataTypeCode TBRNExprValidator::GetBinaryResultType(TBRNExprOperation Operation,
                                                         TBRNDataTypeCode L, int32_t LSub,
                                                         TBRNDataTypeCode R, int32_t RSub) {
   (void)LSub;
@@ -477,7 +477,7 @@ TBRNDataTypeCode TBRNExprValidater::GetBinaryResultType(TBRNExprOperation Operat
   return dtNull;
 }
 
-int32_t TBRNExprValidater::GetBinaryResultSubType(TBRNExprOperation Operation, TBRNDataTypeCode L,
+int32_t TBRNExprValidator::GetBinaryResultSubType(TBRNExprOperation Operation, TBRNDataTypeCode L,
                                                   int32_t LSub, TBRNDataTypeCode R, int32_t RSub) {
   const bool arithmetic = Operation == opAdd || Operation == opSubtract ||
                           Operation == opMultiply || Operation == opDivide || Operation == opMod;
@@ -495,7 +495,7 @@ int32_t TBRNExprValidater::GetBinaryResultSubType(TBRNExprOperation Operation, T
   return 0;
 }
 
-int32_t TBRNExprValidater::GetBinaryResultCollation(TBRNExprOperation Operation,
+int32_t TBRNExprValidator::GetBinaryResultCollation(TBRNExprOperation Operation,
                                                     TBRNDataTypeCode LeftType, int32_t LeftSubType,
                                                     int32_t LeftCollation) {
   if (Operation == opAdd && IsTextDataType(LeftType, LeftSubType)) return LeftCollation;
@@ -504,32 +504,32 @@ int32_t TBRNExprValidater::GetBinaryResultCollation(TBRNExprOperation Operation,
 
 // ---- Unary operators -------------------------------------------------------------
 
-void TBRNExprValidater::CheckUnaryOperand(TBRNExprOperation Operation, TBRNExprToken* Operand) {
+void TBRNExprValidator::CheckUnaryOperand(TBRNExprOperation Operation, TBRNExprToken* Operand) {
   if (Operation == opNegate) CheckType(Operand, N | YM | DT);
   if (Operation == opNot) CheckType(Operand, Boolean);
 }
 
-TBRNDataTypeCode TBRNExprValidater::GetUnaryResultType(TBRNExprOperation Operation,
+TBRNDataTypeCode TBRNExprValidator::GetUnaryResultType(TBRNExprOperation Operation,
                                                        TBRNDataTypeCode OperandType) {
   if (Operation == opNot) return dtBoolean;
   if (Operation == opNegate) return OperandType;
   return dtNull;
 }
 
-int32_t TBRNExprValidater::GetUnaryResultSubType(TBRNExprOperation Operation,
+int32_t TBRNExprValidator::GetUnaryResultSubType(TBRNExprOperation Operation,
                                                  int32_t OperandSubType) {
   return Operation == opNegate ? OperandSubType : 0;
 }
 
 // ---- Assignment ------------------------------------------------------------------
 
-void TBRNExprValidater::CheckAssignable(TBRNExprToken* Source, TBRNExprToken* Target) {
+void TBRNExprValidator::CheckAssignable(TBRNExprToken* Source, TBRNExprToken* Target) {
   if (CheckRowValueAssignment(Source, Target)) return;
   InferParamFromTarget(Source, Target);
   CheckType(Source, GetAssignableTypes(Source, Target->DataType, Target->SubType));
 }
 
-TBRNTypeClass TBRNExprValidater::GetAssignableTypes(const TBRNExprToken* Source,
+TBRNTypeClass TBRNExprValidator::GetAssignableTypes(const TBRNExprToken* Source,
                                                     TBRNDataTypeCode TargetType,
                                                     int32_t TargetSubType) const {
   // A LOB source is checked against the LOB half of a character or byte
@@ -587,7 +587,7 @@ TBRNTypeClass TBRNExprValidater::GetAssignableTypes(const TBRNExprToken* Source,
   }
 }
 
-bool TBRNExprValidater::CheckRowValueAssignment(TBRNExprToken* Source, TBRNExprToken* Target) {
+bool TBRNExprValidator::CheckRowValueAssignment(TBRNExprToken* Source, TBRNExprToken* Target) {
   const bool sourceRow = IsRowValue(Source);
   const bool targetRow = IsRowValue(Target);
   if (targetRow && !sourceRow) RaiseExpected(Source, "row value");
@@ -603,7 +603,7 @@ bool TBRNExprValidater::CheckRowValueAssignment(TBRNExprToken* Source, TBRNExprT
   return true;
 }
 
-void TBRNExprValidater::InferParamFromTarget(TBRNExprToken* Source, TBRNExprToken* Target) {
+void TBRNExprValidator::InferParamFromTarget(TBRNExprToken* Source, TBRNExprToken* Target) {
   if (Source->Kind != tkDynamicParamReference || !Source->Link) return;
   Source->Link->AssignDataType(Target);
   CopyLinkType(Source);
@@ -611,40 +611,40 @@ void TBRNExprValidater::InferParamFromTarget(TBRNExprToken* Source, TBRNExprToke
 
 // ---- Type-class checks -----------------------------------------------------------
 
-void TBRNExprValidater::CheckCharacter(TBRNExprToken* Node) {
+void TBRNExprValidator::CheckCharacter(TBRNExprToken* Node) {
   CheckType(Node, Node->DataType == dtLob ? Clob : Char);
 }
-void TBRNExprValidater::CheckCharacterOrLob(TBRNExprToken* Node) {
+void TBRNExprValidator::CheckCharacterOrLob(TBRNExprToken* Node) {
   CheckType(Node, Char | Clob | Blob);
 }
-void TBRNExprValidater::CheckBooleanOrInteger(TBRNExprToken* Node) {
+void TBRNExprValidator::CheckBooleanOrInteger(TBRNExprToken* Node) {
   CheckType(Node, Boolean | I);
 }
-void TBRNExprValidater::CheckNumeric(TBRNExprToken* Node) {
+void TBRNExprValidator::CheckNumeric(TBRNExprToken* Node) {
   CheckType(Node, N);
 }
-void TBRNExprValidater::CheckNumericOrInterval(TBRNExprToken* Node) {
+void TBRNExprValidator::CheckNumericOrInterval(TBRNExprToken* Node) {
   CheckType(Node, N | YM | DT);
 }
-void TBRNExprValidater::CheckNumericDateTimeOrInterval(TBRNExprToken* Node) {
+void TBRNExprValidator::CheckNumericDateTimeOrInterval(TBRNExprToken* Node) {
   CheckType(Node, N | Date | Time | Timestamp | YM | DT);
 }
-void TBRNExprValidater::CheckInteger(TBRNExprToken* Node) {
+void TBRNExprValidator::CheckInteger(TBRNExprToken* Node) {
   CheckType(Node, I);
 }
-void TBRNExprValidater::CheckDate(TBRNExprToken* Node) {
+void TBRNExprValidator::CheckDate(TBRNExprToken* Node) {
   CheckType(Node, Date);
 }
-void TBRNExprValidater::CheckTime(TBRNExprToken* Node) {
+void TBRNExprValidator::CheckTime(TBRNExprToken* Node) {
   CheckType(Node, Time);
 }
-void TBRNExprValidater::RejectLob(TBRNExprToken* Node) {
+void TBRNExprValidator::RejectLob(TBRNExprToken* Node) {
   if (Node && Node->DataType == dtLob) RaiseInvalid(Node, "BLOB expressions not allowed");
 }
 
 // ---- Data type nodes -------------------------------------------------------------
 
-void TBRNExprValidater::ValidateDataTypeNode(TBRNExprToken* Node) {
+void TBRNExprValidator::ValidateDataTypeNode(TBRNExprToken* Node) {
   const auto argument = [Node](int32_t Index) {
     return Index < Node->ArgumentCount() ? Node->Argument(Index) : nullptr;
   };

@@ -182,7 +182,7 @@ struct FilterRun {
   }
 
   FakeFilterOwner Owner;
-  TBRNExprValidater Validator;
+  TBRNExprValidator Validator;
   std::string Error;
 };
 

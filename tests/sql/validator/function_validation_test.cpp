@@ -676,7 +676,7 @@ class ProceduralFunctions : public ::testing::Test {
   }
 
   ValidatorOwner owner{TypesCatalog()};
-  TBRNExprValidater validator;
+  TBRNExprValidator validator;
   TreeHolder routine;
 };
 

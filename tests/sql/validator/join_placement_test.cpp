@@ -205,7 +205,7 @@ TEST(JoinPlacement, TurningJoinsAroundStopsWithAnErrorWhenItCannotSettle) {
 
   HandBuiltJoins joins(entries);
   ValidatorOwner owner(QueryCatalog());
-  TBRNExprValidater validator(true);
+  TBRNExprValidator validator(true);
   validator.SetExpression(owner);
   try {
     validator.NormalizeJoins(joins.Query.Get());

@@ -323,7 +323,7 @@ class ProceduralNames : public ::testing::Test {
   }
 
   ValidatorOwner owner{TypesCatalog()};
-  TBRNExprValidater validator;
+  TBRNExprValidator validator;
   TreeHolder routine;
   TBRNExprToken *paramX, *paramY, *outerBlock, *arrayX, *cursor, *cursorStatement, *statementS2,
       *whileStatement, *variableX;

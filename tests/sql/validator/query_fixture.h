@@ -148,7 +148,7 @@ struct QueryRun {
   TBRNExprToken* Root() const { return Owner.Compiled ? Owner.Root : nullptr; }
 
   QueryOwner Owner;
-  TBRNExprValidater Validator;
+  TBRNExprValidator Validator;
   std::string Error;
 };
 

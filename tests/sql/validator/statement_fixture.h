@@ -114,7 +114,7 @@ struct StatementRun {
   void Release() { Validator.ReleaseReferences(); }
 
   StatementOwner24 Owner;
-  TBRNExprValidater Validator;
+  TBRNExprValidator Validator;
   std::string Error;
 };
 

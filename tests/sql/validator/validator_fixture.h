@@ -118,7 +118,7 @@ inline void AddTypesSubTypes(ValidatorOwner& owner) {
 // Validates the tree the validator was set to; a failing validation
 // releases the references taken so far (as the session does) and passes the
 // error on.
-inline void ValidateReleasingOnError(TBRNExprValidater& Validator) {
+inline void ValidateReleasingOnError(TBRNExprValidator& Validator) {
   try {
     Validator.ValidateExpression();
   } catch (...) {
@@ -174,7 +174,7 @@ struct ValidationRun {
   }
 
   ValidatorOwner Owner;
-  TBRNExprValidater Validator;
+  TBRNExprValidator Validator;
   std::string Result;
 };
 

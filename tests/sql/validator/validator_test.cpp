@@ -18,7 +18,7 @@ using ::testing::ElementsAre;
 
 TEST(Validator, SetExpressionResetsThePerRunState) {
   ValidatorOwner owner;
-  TBRNExprValidater validator(true);
+  TBRNExprValidator validator(true);
   validator.FilterMode = true;
   validator.ParamDirection = opParamOut;
   validator.NextParamNumber = 7;
@@ -30,7 +30,7 @@ TEST(Validator, SetExpressionResetsThePerRunState) {
   EXPECT_EQ(validator.NextParamNumber, 1);
   EXPECT_EQ(validator.ExpectedType, dtBoolean);  // the caller sets it
   EXPECT_TRUE(validator.StandardNullBehavior);
-  EXPECT_FALSE(TBRNExprValidater(false).StandardNullBehavior);
+  EXPECT_FALSE(TBRNExprValidator(false).StandardNullBehavior);
 }
 
 TEST(Validator, TypeClassDescriptions) {
@@ -57,13 +57,13 @@ TEST(Validator, TypeClassDescriptions) {
        "Interval Day, Interval Hour, Interval Minute, Interval Second, or Interval MSecond "
        "expression"},
   };
-  for (const Case& c : cases) EXPECT_EQ(TBRNExprValidater::DescribeTypeSet(c.Class), c.Expected);
+  for (const Case& c : cases) EXPECT_EQ(TBRNExprValidator::DescribeTypeSet(c.Class), c.Expected);
 
   EXPECT_EQ(
-      TBRNExprValidater::DescribeKinds({tkVariableReference, tkArrayElement, tkArrayReference}),
+      TBRNExprValidator::DescribeKinds({tkVariableReference, tkArrayElement, tkArrayReference}),
       "array variable name, array variable element name, or variable name expression");
-  EXPECT_EQ(TBRNExprValidater::DescribeKinds({tkConstant}), "constant value expression");
-  EXPECT_EQ(TBRNExprValidater::DescribeKinds({tkTableReference, tkColumnReference}),
+  EXPECT_EQ(TBRNExprValidator::DescribeKinds({tkConstant}), "constant value expression");
+  EXPECT_EQ(TBRNExprValidator::DescribeKinds({tkTableReference, tkColumnReference}),
             "column name or table name expression");
 }
 
@@ -85,9 +85,9 @@ TEST(Validator, TypeClassMembership) {
 TEST(Validator, CheckTablesDispatchByOperation) {
   // A function entry is called with the node, then the dependency recorded.
   ValidatorOwner owner(TypesCatalog());
-  TBRNExprValidater validator(true);
-  EXPECT_EQ(validator.FunctionChecks[opUserFunction - TBRNExprValidater::FirstFunctionCode],
-            &TBRNExprValidater::ValidateUserFunctionCall);
+  TBRNExprValidator validator(true);
+  EXPECT_EQ(validator.FunctionChecks[opUserFunction - TBRNExprValidator::FirstFunctionCode],
+            &TBRNExprValidator::ValidateUserFunctionCall);
   owner.OnValidate = [&](TestOwner& o) {
     validator.SetExpression(o);
     validator.ExpectedType = 0;
@@ -98,8 +98,8 @@ TEST(Validator, CheckTablesDispatchByOperation) {
   EXPECT_TRUE(owner.Compiled);
   EXPECT_THAT(owner.FunctionDependencies, ElementsAre("Discount"));
 
-  validator.FunctionChecks[opUserFunction - TBRNExprValidater::FirstFunctionCode] =
-      &TBRNExprValidater::CheckNumeric;
+  validator.FunctionChecks[opUserFunction - TBRNExprValidator::FirstFunctionCode] =
+      &TBRNExprValidator::CheckNumeric;
   try {
     owner.CompileText("Greeting(City)");
     FAIL() << "the check did not run";
@@ -111,8 +111,8 @@ TEST(Validator, CheckTablesDispatchByOperation) {
 
   // Statement roots go to the statement table only (DROP has no check of its
   // own; DELETE has).
-  EXPECT_EQ(validator.StatementChecks[opDelete - TBRNExprValidater::FirstStatementCode],
-            &TBRNExprValidater::ValidateDelete);
+  EXPECT_EQ(validator.StatementChecks[opDelete - TBRNExprValidator::FirstStatementCode],
+            &TBRNExprValidator::ValidateDelete);
   TreeHolder statement(new TBRNExprToken);
   statement->Kind = tkStatement;
   statement->Operation = opDrop;
@@ -122,8 +122,8 @@ TEST(Validator, CheckTablesDispatchByOperation) {
   owner.SetText("DELETE");
   owner.Compile();
   EXPECT_TRUE(owner.Compiled);
-  validator.StatementChecks[opDrop - TBRNExprValidater::FirstStatementCode] =
-      &TBRNExprValidater::CheckNumeric;
+  validator.StatementChecks[opDrop - TBRNExprValidator::FirstStatementCode] =
+      &TBRNExprValidator::CheckNumeric;
   owner.SetText("DELETE FROM");
   try {
     owner.Compile();
@@ -176,7 +176,7 @@ class DataTypeNodes : public ::testing::Test {
   }
 
   ValidatorOwner owner;
-  TBRNExprValidater validator{true};
+  TBRNExprValidator validator{true};
   TreeHolder node;
 };
 

@@ -77,7 +77,7 @@ class RowEvaluator : public TBRNExprEvaluator, public TBRNExpressionEvaluator {
 // builder, as a table's would be.
 struct ColumnList {
   TBRNExprParser Parser;
-  TBRNExprValidater Validator{false};
+  TBRNExprValidator Validator{false};
   TBRNExprBuilder Builder;
   TBRNColumns Columns{nullptr};
 
