@@ -22,7 +22,7 @@
 
 #include "foundation/core/digest.h"
 #include "foundation/files/os_file_manager.h"
-#include "metadata/columns.h"
+#include "metadata/catalog/columns.h"
 #include "storage/rows/row_file.h"
 #include "storage/rows/row_file_navigator.h"
 #include "storage_bench_host.h"

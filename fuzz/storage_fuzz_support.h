@@ -16,7 +16,7 @@
 #include "foundation/files/file_manager.h"
 #include "foundation/text/exception.h"
 #include "fuzz_support.h"
-#include "metadata/columns.h"
+#include "metadata/catalog/columns.h"
 #include "sql/builder/sql_builder.h"
 #include "sql/evaluator/expr_evaluator.h"
 #include "sql/parser/expr_parser.h"

@@ -14,7 +14,7 @@
 
 #include "foundation/core/bitmap.h"
 #include "foundation/text/collation.h"
-#include "metadata/indexes.h"
+#include "metadata/catalog/indexes.h"
 #include "storage/indexes/index_keys.h"
 #include "storage/indexes/index_page_test_support.h"
 #include "storage/indexes/index_pages.h"

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "foundation/files/memory_file_manager.h"
-#include "metadata/indexes.h"
+#include "metadata/catalog/indexes.h"
 #include "storage/indexes/index_file.h"
 #include "storage/indexes/index_keys.h"
 #include "storage/indexes/index_navigator.h"

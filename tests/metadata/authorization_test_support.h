@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "foundation/core/memory_stream.h"
-#include "metadata/authorization_root.h"
-#include "metadata/config_root.h"
-#include "metadata/privileges.h"
-#include "metadata/users_roles.h"
+#include "metadata/config/authorization_root.h"
+#include "metadata/config/privileges.h"
+#include "metadata/config/users_roles.h"
+#include "metadata/core/config_root.h"
 
 namespace brn::testing {
 

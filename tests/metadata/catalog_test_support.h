@@ -3,11 +3,11 @@
 #include <memory>
 #include <string>
 
-#include "metadata/catalog.h"
-#include "metadata/catalog_object.h"
-#include "metadata/columns.h"
-#include "metadata/config.h"
-#include "metadata/schemas.h"
+#include "metadata/catalog/catalog.h"
+#include "metadata/catalog/catalog_object.h"
+#include "metadata/catalog/columns.h"
+#include "metadata/catalog/schemas.h"
+#include "metadata/config/config.h"
 #include "sql/parser/expr_parser.h"
 #include "sql/validator/expr_validator.h"
 

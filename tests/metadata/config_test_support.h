@@ -8,9 +8,9 @@
 #include "authorization_test_support.h"
 #include "foundation/text/exception.h"
 #include "foundation/types/date_time.h"
-#include "metadata/databases.h"
-#include "metadata/jobs.h"
-#include "metadata/stores.h"
+#include "metadata/config/databases.h"
+#include "metadata/config/jobs.h"
+#include "metadata/config/stores.h"
 #include "object_test_support.h"
 
 namespace brn::testing {

@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "foundation/text/exception.h"
-#include "metadata/migrators.h"
-#include "metadata/module.h"
-#include "metadata/module_host.h"
+#include "metadata/modules/migrators.h"
+#include "metadata/modules/module.h"
+#include "metadata/modules/module_host.h"
+#include "metadata/modules/text_filters.h"
 #include "metadata/object_test_support.h"
-#include "metadata/text_filters.h"
 
 namespace brn::testing {
 

@@ -10,11 +10,11 @@
 #include "foundation/core/memory_stream.h"
 #include "foundation/test_support.h"
 #include "foundation/text/exception.h"
-#include "metadata/config_objects.h"
-#include "metadata/config_root.h"
-#include "metadata/lockable_config_object.h"
-#include "metadata/object_link.h"
-#include "metadata/object_selections.h"
+#include "metadata/core/config_objects.h"
+#include "metadata/core/config_root.h"
+#include "metadata/core/lockable_config_object.h"
+#include "metadata/core/object_link.h"
+#include "metadata/core/object_selections.h"
 
 namespace brn::testing {
 

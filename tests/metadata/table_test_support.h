@@ -7,10 +7,10 @@
 #include "catalog_test_support.h"
 #include "config_test_support.h"
 #include "foundation/core/memory_stream.h"
-#include "metadata/constraints.h"
-#include "metadata/indexes.h"
-#include "metadata/table_holder.h"
-#include "metadata/triggers.h"
+#include "metadata/catalog/constraints.h"
+#include "metadata/catalog/indexes.h"
+#include "metadata/catalog/table_holder.h"
+#include "metadata/catalog/triggers.h"
 
 namespace brn::testing {
 

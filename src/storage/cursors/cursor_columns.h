@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "foundation/values/value_list.h"
-#include "metadata/catalog_object.h"
-#include "metadata/columns.h"
-#include "metadata/indexes.h"
-#include "metadata/object_link.h"
+#include "metadata/catalog/catalog_object.h"
+#include "metadata/catalog/columns.h"
+#include "metadata/catalog/indexes.h"
+#include "metadata/core/object_link.h"
 #include "storage/cursors/key_values.h"
 
 namespace brn {

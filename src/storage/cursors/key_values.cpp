@@ -4,8 +4,8 @@
 #include <stdexcept>
 
 #include "foundation/values/contained_value.h"
-#include "metadata/columns.h"
-#include "metadata/indexes.h"
+#include "metadata/catalog/columns.h"
+#include "metadata/catalog/indexes.h"
 #include "storage/cursors/cursor_columns.h"
 
 namespace brn {

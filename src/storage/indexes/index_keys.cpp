@@ -12,8 +12,8 @@
 #include "foundation/core/numeric_helpers.h"
 #include "foundation/text/collation.h"
 #include "foundation/values/contained_value.h"
-#include "metadata/columns.h"
-#include "metadata/indexes.h"
+#include "metadata/catalog/columns.h"
+#include "metadata/catalog/indexes.h"
 #include "storage/indexes/index_pages.h"
 
 namespace brn {

@@ -14,7 +14,7 @@
 #include "foundation/types/date_time.h"
 #include "foundation/values/value.h"
 #include "foundation/values/value_list.h"
-#include "metadata/columns.h"
+#include "metadata/catalog/columns.h"
 #include "storage/files/table_file_guards.h"
 #include "storage/rows/row_file_navigator.h"
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "metadata/columns.h"
+#include "metadata/catalog/columns.h"
 #include "storage/rows/execution_seam.h"
 
 namespace brn {

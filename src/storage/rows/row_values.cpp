@@ -12,8 +12,8 @@
 #include "foundation/text/number_text.h"
 #include "foundation/text/string_helpers.h"
 #include "foundation/types/literal_text.h"
-#include "metadata/columns.h"
-#include "metadata/indexes.h"
+#include "metadata/catalog/columns.h"
+#include "metadata/catalog/indexes.h"
 #include "sql/tree/expr_token.h"
 
 namespace brn {

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "metadata/module_abi.h"
+#include "metadata/modules/module_abi.h"
 
 namespace brn::testmodule {
 

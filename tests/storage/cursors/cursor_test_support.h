@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "metadata/columns.h"
-#include "metadata/indexes.h"
+#include "metadata/catalog/columns.h"
+#include "metadata/catalog/indexes.h"
 #include "storage/cursors/cursor_columns.h"
 
 namespace brn::testing {

@@ -20,7 +20,7 @@
 #include "foundation/core/memory_stream.h"
 #include "foundation/text/collation.h"
 #include "foundation/text/exception.h"
-#include "metadata/indexes.h"
+#include "metadata/catalog/indexes.h"
 #include "storage/indexes/index_keys.h"
 #include "storage/indexes/index_page_test_support.h"
 #include "storage/indexes/index_pages.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "metadata/columns.h"
+#include "metadata/catalog/columns.h"
 #include "sql/builder/sql_builder.h"
 #include "sql/evaluator/expr_evaluator.h"
 #include "sql/parser/expr_parser.h"

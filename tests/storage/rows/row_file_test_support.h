@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "foundation/core/bytes.h"
-#include "metadata/columns.h"
+#include "metadata/catalog/columns.h"
 #include "storage/files/table_file_test_support.h"
 #include "storage/rows/blob_file.h"
 #include "storage/rows/row_file.h"

@@ -8,7 +8,7 @@
 
 #include "foundation/core/byte_order.h"
 #include "foundation/text/collation.h"
-#include "metadata/indexes.h"
+#include "metadata/catalog/indexes.h"
 #include "storage/rows/row_values_test_support.h"
 
 namespace brn {

@@ -11,7 +11,7 @@
 #include "foundation/core/memory_stream.h"
 #include "foundation/test_support.h"
 #include "foundation/text/exception.h"
-#include "metadata/columns.h"
+#include "metadata/catalog/columns.h"
 #include "sql/builder/sql_builder.h"
 #include "sql/evaluator/expr_evaluator.h"
 #include "sql/parser/expr_parser.h"

@@ -1,0 +1,547 @@
+#include "metadata/config/config_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/file_test_support.h"
+#include "foundation/files/fault_file_manager.h"
+#include "foundation/files/os_file_manager.h"
+#include "foundation/test_lockable.h"
+#include "foundation/test_support.h"
+#include "foundation/text/environment.h"
+#include "foundation/text/exception.h"
+#include "metadata/config/config.h"
+#include "metadata/config/users_roles.h"
+
+namespace brn {
+namespace {
+
+using testing::CaughtError;
+using testing::ReadWholeFile;
+using testing::TempDirectory;
+using testing::TestLockable;
+using testing::TestLockManager;
+using testing::WriteWholeFile;
+
+struct Settings {
+  std::string Signature = "brindle engine";
+  std::string Password = "quill";
+  bool Encrypt = true;
+};
+
+// The engine side of a configuration file: its signature (a file with the
+// default signature is accepted too) and its encryption.
+class TestConfigFile : public TBRNConfigObjectManager {
+ public:
+  TestConfigFile(TBRNLockableConfigObject* root, TBRNLockManager* locks, TBRNFileManager* files,
+                 Settings settings)
+      : TBRNConfigObjectManager(root, locks, files), settings_(std::move(settings)) {}
+
+  void GetSignatureDigest(TBRNDigest& digest) override { digest.DigestString(settings_.Signature); }
+  bool IsSignatureValid(const TBRNDigest& digest) override {
+    TBRNDigest current, fallback;
+    current.DigestString(settings_.Signature);
+    fallback.DigestString("default signature");
+    return digest.Equals(current) || digest.Equals(fallback);
+  }
+  bool IsEncrypted() override { return settings_.Encrypt; }
+  void GetEncryptionDigest(TBRNDigest& digest) override { digest.DigestString(settings_.Password); }
+
+ private:
+  Settings settings_;
+};
+
+// One session: its configuration, its slot in the lock file and the manager
+// of the configuration file.
+class Session {
+ public:
+  Session(TBRNFileManager& files, const std::string& folder, Settings settings = {},
+          const std::string& fileName = "config.BRNCfg")
+      : owner(testing::ConfigurationObject()),
+        locks(&owner, &files),
+        file(&config, &locks, &files, std::move(settings)) {
+    locks.SetLockFileName(folder + "/config.BRNLck");
+    locks.Open();
+    file.FileName = folder + "/" + fileName;
+    file.BackupFileName = file.FileName + ".Backup";
+    file.InitializeHeader();
+  }
+
+  TBRNConfig config;
+  TestLockable owner;
+  TestLockManager locks;
+  TestConfigFile file;
+};
+
+TBRNUser* addUser(TBRNConfig& config, const std::string& name) {
+  auto* user = new TBRNUser(&config);
+  user->Name = name;
+  user->SetPassword("secret");
+  user->LockNumber = config.NextUserLockNumber();
+  try {
+    config.Users->AddObject(user);
+  } catch (...) {
+    delete user;
+    throw;
+  }
+  return user;
+}
+
+bool hasUser(TBRNConfig& config, const std::string& name) {
+  return config.Users->FindByName(name, false) != nullptr;
+}
+
+void commitNewUser(Session& session, const std::string& name) {
+  session.file.BeginUpdate();
+  addUser(session.config, name);
+  session.file.CommitUpdate();
+}
+
+struct StoredHeader {
+  TBRNBytes Signature;
+  uint8_t EncryptedFlag = 0;
+  int32_t Counter = 0;
+  int32_t Reserved = 0;
+  int32_t BodyLength = 0;
+};
+
+StoredHeader parseStoredHeader(const std::string& bytes, const std::string& password,
+                               bool encrypted) {
+  TBRNMemoryStream header;
+  header.SetSize(kConfigFileHeaderSize);
+  std::memcpy(header.GetMemory(), bytes.data(), kConfigFileHeaderSize);
+  if (encrypted) {
+    TBRNDigest key;
+    key.DigestString(password);
+    header.SetEncryptionKey(key);
+    header.Decrypt(kConfigFileHeaderSize);
+  }
+  StoredHeader fields;
+  fields.Signature.assign(header.GetMemory(), header.GetMemory() + 16);
+  fields.EncryptedFlag = header.GetMemory()[20];
+  std::memcpy(&fields.Counter, header.GetMemory() + 37, 4);
+  std::memcpy(&fields.Reserved, header.GetMemory() + 41, 4);
+  std::memcpy(&fields.BodyLength, header.GetMemory() + 45, 4);
+  return fields;
+}
+
+class ConfigFileTest : public ::testing::Test {
+ protected:
+  std::string configFile() const { return dir_ / "config.BRNCfg"; }
+  std::string backupFile() const { return dir_ / "config.BRNCfg.Backup"; }
+  StoredHeader storedHeader() {
+    return parseStoredHeader(ReadWholeFile(configFile()), "quill", true);
+  }
+
+  TempDirectory dir_;
+  TBRNEnvironment environment_;
+  TBRNOSFileManager files_{&environment_};
+};
+
+TEST_F(ConfigFileTest, NewFileIsTheHeaderAndAPaddedEncryptedBody) {
+  Session session(files_, dir_.Path);
+  session.file.Open();
+  std::string bytes = ReadWholeFile(configFile());
+  StoredHeader header = storedHeader();
+  EXPECT_EQ(header.Counter, 1);
+  EXPECT_EQ(header.EncryptedFlag, 1);
+  EXPECT_GT(header.BodyLength, 0);
+  EXPECT_EQ(header.BodyLength % 8, 0);
+  EXPECT_EQ(int64_t(bytes.size()), kConfigFileHeaderSize + header.BodyLength);
+  TBRNDigest signature;
+  signature.DigestString("brindle engine");
+  EXPECT_EQ(header.Signature, signature.Digest);
+  EXPECT_NE(header.Reserved, 0);  // the body's CRC
+
+  // The body decrypts to the configuration stream of the new root.
+  TBRNMemoryStream body;
+  body.SetSize(header.BodyLength);
+  std::memcpy(body.GetMemory(), bytes.data() + kConfigFileHeaderSize, size_t(header.BodyLength));
+  TBRNDigest key;
+  key.DigestString("quill");
+  body.SetEncryptionKey(key);
+  body.Decrypt(header.BodyLength);
+  body.SetPosition(0);
+  EXPECT_EQ(body.ReadInt64(), kNewestFormatVersion);
+  TBRNConfig reader;
+  body.SetPosition(0);
+  reader.LoadFromStream(body);
+  EXPECT_TRUE(hasUser(reader, "Administrator"));
+  EXPECT_EQ(session.file.UpdateCounter, 1);
+}
+
+TEST_F(ConfigFileTest, CommitWritesOnlyAChangeAndKeepsTheBackupCopy) {
+  Session session(files_, dir_.Path);
+  session.file.Open();
+  std::string created = ReadWholeFile(configFile());
+
+  session.file.BeginUpdate();
+  session.file.CommitUpdate();
+  EXPECT_EQ(ReadWholeFile(configFile()), created);
+  EXPECT_FALSE(std::filesystem::exists(backupFile()));
+
+  commitNewUser(session, "Fred");
+  EXPECT_EQ(storedHeader().Counter, 2);
+  EXPECT_EQ(ReadWholeFile(backupFile()), created);
+  std::string withFred = ReadWholeFile(configFile());
+
+  // A cancelled update throws its changes away and writes nothing.
+  session.file.BeginUpdate();
+  addUser(session.config, "Anna");
+  session.file.CancelUpdate();
+  EXPECT_FALSE(hasUser(session.config, "Anna"));
+  EXPECT_TRUE(hasUser(session.config, "Fred"));
+  EXPECT_EQ(ReadWholeFile(configFile()), withFred);
+}
+
+TEST_F(ConfigFileTest, DeletingTheFileKeepsABackupCopy) {
+  Session session(files_, dir_.Path);
+  session.file.Open();
+  commitNewUser(session, "Fred");
+  std::string last = ReadWholeFile(configFile());
+  session.file.DeleteFile();
+  EXPECT_FALSE(session.file.Opened);
+  EXPECT_FALSE(std::filesystem::exists(configFile()));
+  EXPECT_EQ(ReadWholeFile(backupFile()), last);
+}
+
+TEST_F(ConfigFileTest, ASecondSessionReloadsOnlyAfterACommit) {
+  Session first(files_, dir_.Path);
+  first.file.Open();
+  Session second(files_, dir_.Path);
+  second.file.Open();
+  TBRNUser* administrator = second.config.AdministratorUser;
+
+  second.file.BeginRead();  // before the commit: nothing to see
+  EXPECT_FALSE(hasUser(second.config, "Fred"));
+  second.file.EndRead();
+
+  commitNewUser(first, "Fred");
+  second.file.BeginRead();
+  EXPECT_TRUE(hasUser(second.config, "Fred"));
+  EXPECT_EQ(second.config.AdministratorUser, administrator);
+  EXPECT_EQ(second.config.Users->GetItem(1), administrator);
+  EXPECT_EQ(second.file.UpdateCounter, 2);
+  second.file.EndRead();
+}
+
+TEST_F(ConfigFileTest, HeaderChecksNameWhatDoesNotMatch) {
+  Settings plain;
+  plain.Encrypt = false;
+  Settings otherPassword;
+  otherPassword.Password = "harbor";
+  Settings otherSignature;
+  otherSignature.Signature = "another engine";
+  Settings defaultSignature;
+  defaultSignature.Signature = "default signature";
+  struct Case {
+    const char* name;
+    Settings writer, reader;
+    const char* message;  // nullptr: opens
+  };
+  const Case cases[] = {
+      {"other signature", otherSignature, Settings{},
+       "The signature does not match the default or current engine signature"},
+      {"default signature", defaultSignature, Settings{}, nullptr},
+      {"other password", otherPassword, Settings{},
+       "The encryption password does not match the default or current engine encryption "
+       "password, which may be caused by the character set not matching the character set in "
+       "use by the engine"},
+      {"encrypted file, plain engine", Settings{}, plain,
+       "The encryption status does not match the encryption status in the configuration or "
+       "catalog"},
+      {"plain file, encrypting engine", plain, Settings{},
+       "The encryption status does not match the encryption status in the configuration or "
+       "catalog"},
+  };
+  for (const Case& c : cases) {
+    TempDirectory dir;
+    {
+      Session writer(files_, dir.Path, c.writer);
+      writer.file.Open();
+    }
+    Session reader(files_, dir.Path, c.reader);
+    if (c.message == nullptr) {
+      EXPECT_NO_THROW(reader.file.Open()) << c.name;
+      continue;
+    }
+    EBRNException e = CaughtError([&] { reader.file.Open(); });
+    EXPECT_EQ(e.ErrorCode, 100) << c.name;
+    EXPECT_EQ(
+        e.ErrorMessage,
+        std::string("There is an error in the metadata for the configuration  (") + c.message + ")")
+        << c.name;
+    EXPECT_EQ(reader.file.FileStream, nullptr) << c.name;
+  }
+}
+
+TEST_F(ConfigFileTest, ReadOnlyFileRefusesUpdates) {
+  {
+    Session writer(files_, dir_.Path);
+    writer.file.Open();
+  }
+  std::filesystem::permissions(configFile(), std::filesystem::perms::owner_read |
+                                                 std::filesystem::perms::group_read |
+                                                 std::filesystem::perms::others_read);
+  Session reader(files_, dir_.Path);
+  reader.file.Open();
+  EXPECT_TRUE(reader.config.ReadOnly);
+  EXPECT_TRUE(hasUser(reader.config, "Administrator"));
+  EBRNException e = CaughtError([&] { reader.file.BeginUpdate(); });
+  EXPECT_EQ(e.ErrorCode, 101);
+  EXPECT_EQ(e.ErrorMessage,
+            "There was an error updating the configuration  (The file is read-only)");
+}
+
+// A crash while the file is rewritten leaves a body that is cut short or
+// differs from its CRC: the reader takes the backup copy, or refuses with
+// the file's name when there is none.
+TEST_F(ConfigFileTest, DamagedBodyFallsBackToTheBackupCopy) {
+  enum Damage { Cut, Flip };
+  struct Case {
+    Damage damage;
+    bool backup;
+  };
+  for (Case c : {Case{Cut, true}, Case{Flip, true}, Case{Cut, false}, Case{Flip, false}}) {
+    SCOPED_TRACE(std::string(c.damage == Cut ? "cut" : "flipped") +
+                 (c.backup ? " with backup" : " without backup"));
+    TempDirectory dir;
+    std::string name = dir / "config.BRNCfg";
+    {
+      Session writer(files_, dir.Path);
+      writer.file.Open();
+      if (c.backup) commitNewUser(writer, "Fred");
+    }
+    std::string bytes = ReadWholeFile(name);
+    StoredHeader header = parseStoredHeader(bytes, "quill", true);
+    size_t middle = size_t(kConfigFileHeaderSize + header.BodyLength / 2);
+    if (c.damage == Cut) {
+      bytes.resize(middle);
+    } else {
+      bytes[middle] = char(bytes[middle] ^ 0x40);
+    }
+    WriteWholeFile(name, bytes);
+
+    Session reader(files_, dir.Path);
+    if (!c.backup) {
+      EBRNException e = CaughtError([&] { reader.file.Open(); });
+      EXPECT_EQ(e.ErrorCode, 100);
+      EXPECT_NE(e.ErrorMessage.find("The file " + name + " is damaged"), std::string::npos)
+          << e.ErrorMessage;
+      continue;
+    }
+    reader.file.Open();
+    EXPECT_TRUE(hasUser(reader.config, "Administrator"));
+    EXPECT_FALSE(hasUser(reader.config, "Fred"));  // the file as before the last rewrite
+
+    // The next commit writes a sound file and keeps the sound backup copy.
+    std::string backup = ReadWholeFile(dir / "config.BRNCfg.Backup");
+    commitNewUser(reader, "Anna");
+    EXPECT_EQ(ReadWholeFile(dir / "config.BRNCfg.Backup"), backup);
+    Session later(files_, dir.Path);
+    later.file.Open();
+    EXPECT_TRUE(hasUser(later.config, "Anna"));
+  }
+}
+
+// A creator that died before its header was written leaves a file shorter
+// than a header: the next session makes it again instead of refusing it.
+TEST_F(ConfigFileTest, FileLeftShortByADeadCreatorIsMadeAgain) {
+  for (size_t length : {size_t(0), size_t(20)}) {
+    WriteWholeFile(configFile(), std::string(length, '\0'));
+    Session session(files_, dir_.Path);
+    int32_t saves = 0;
+    session.file.OnBeforeSave = [&](TBRNLockableConfigObject*) { ++saves; };
+    session.file.Open();
+    EXPECT_EQ(saves, 1) << length;
+    EXPECT_EQ(storedHeader().Counter, 1) << length;
+    Session reader(files_, dir_.Path);
+    reader.file.Open();
+    EXPECT_TRUE(hasUser(reader.config, "Administrator")) << length;
+  }
+}
+
+TEST_F(ConfigFileTest, FileWithoutChecksumStillLoads) {
+  Settings plain;
+  plain.Encrypt = false;
+  {
+    Session writer(files_, dir_.Path, plain);
+    writer.file.Open();
+    commitNewUser(writer, "Fred");
+  }
+  std::string bytes = ReadWholeFile(configFile());
+  std::memset(bytes.data() + 41, 0, 4);  // as an engine without checksums left it
+  WriteWholeFile(configFile(), bytes);
+  Session reader(files_, dir_.Path, plain);
+  reader.file.Open();
+  EXPECT_TRUE(hasUser(reader.config, "Fred"));
+
+  // A stale checksum (the counter copy does not match) is ignored as well.
+  bytes = ReadWholeFile(configFile());
+  std::memset(bytes.data() + 41, 0x5A, 4);
+  std::memset(bytes.data() + 49, 0, 4);
+  WriteWholeFile(configFile(), bytes);
+  Session stale(files_, dir_.Path, plain);
+  stale.file.Open();
+  EXPECT_TRUE(hasUser(stale.config, "Fred"));
+}
+
+// A rewrite that fails puts the previous file back (in memory too) and
+// leaves the update to be cancelled.
+TEST(ConfigFileFaultTest, FailedRewriteKeepsThePreviousFile) {
+  enum Fault { Write, Short, Flush };
+  for (Fault fault : {Write, Short, Flush}) {
+    SCOPED_TRACE(int(fault));
+    TBRNEnvironment environment;
+    TBRNFaultFileManager files(&environment);
+    Session session(files, "/memory");
+    session.file.Open();
+    commitNewUser(session, "Fred");
+    auto fileBytes = [&]() {
+      std::unique_ptr<TBRNFileStream> stream =
+          files.OpenFile(session.file.FileName, false, true, false);
+      std::string bytes(size_t(stream->GetSize()), '\0');
+      stream->Read(bytes.data(), int32_t(bytes.size()));
+      return bytes;
+    };
+    std::string before = fileBytes();
+
+    session.file.BeginUpdate();
+    addUser(session.config, "Anna");
+    if (fault == Write) files.FailWrite(1);
+    if (fault == Short) files.ShortWrite(1, 10);
+    if (fault == Flush) files.FailFlush(1);
+    EXPECT_EQ(CaughtError([&] { session.file.CommitUpdate(); }).ErrorCode, 600);
+    files.Disarm();
+    EXPECT_TRUE(session.file.InUpdate);
+    session.file.CancelUpdate();
+    EXPECT_FALSE(hasUser(session.config, "Anna"));
+    EXPECT_EQ(fileBytes(), before);
+
+    Session other(files, "/memory");
+    other.file.Open();
+    EXPECT_TRUE(hasUser(other.config, "Fred"));
+    EXPECT_FALSE(hasUser(other.config, "Anna"));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Two processes
+
+// A forked process that runs body and talks through two pipes: the parent
+// sends one byte per step, the child answers with int32 results. The child
+// leaves with _exit, so nothing it made is freed or reported.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::function<void(ChildProcess&)>& body) {
+    if (pipe(toChild_) != 0 || pipe(fromChild_) != 0) std::abort();
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(toChild_[1]);
+      close(fromChild_[0]);
+      try {
+        body(*this);
+      } catch (...) {
+        Report(-99);
+      }
+      _exit(0);
+    }
+    close(toChild_[0]);
+    close(fromChild_[1]);
+  }
+  ~ChildProcess() {
+    close(toChild_[1]);
+    close(fromChild_[0]);
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+  }
+
+  // Child side.
+  void WaitForGo() {
+    char c;
+    while (read(toChild_[0], &c, 1) < 0) {
+    }
+  }
+  void Report(int32_t value) {
+    if (write(fromChild_[1], &value, sizeof value) != sizeof value) _exit(2);
+  }
+  // Parent side.
+  void Go() {
+    char c = 'g';
+    if (write(toChild_[1], &c, 1) != 1) ADD_FAILURE() << "child gone";
+  }
+  int32_t Result() {
+    int32_t value = -1;
+    if (read(fromChild_[0], &value, sizeof value) != sizeof value) return -1;
+    return value;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int toChild_[2] = {-1, -1};
+  int fromChild_[2] = {-1, -1};
+};
+
+// A session of its own process: its own file manager and so its own open
+// files and locks.
+Session* sessionInThisProcess(const std::string& folder) {
+  auto* environment = new TBRNEnvironment;
+  auto* files = new TBRNOSFileManager(environment);
+  return new Session(*files, folder);
+}
+
+TEST_F(ConfigFileTest, AnotherProcessReloadsAfterACommitAndKeepsItsObjects) {
+  Session parent(files_, dir_.Path);
+  parent.file.Open();
+  ChildProcess child([&](ChildProcess& self) {
+    Session* session = sessionInThisProcess(dir_.Path);
+    session->file.Open();
+    TBRNUser* administrator = session->config.AdministratorUser;
+    self.Report(hasUser(session->config, "Fred") ? 2 : 1);
+    self.WaitForGo();
+    session->file.BeginRead();
+    int32_t result = 0;
+    if (!hasUser(session->config, "Fred")) result |= 1;
+    if (session->config.AdministratorUser != administrator ||
+        session->config.Users->GetItem(1) != administrator) {
+      result |= 2;
+    }
+    if (session->file.UpdateCounter != 2) result |= 4;
+    session->file.EndRead();
+    self.Report(result);
+  });
+  ASSERT_EQ(child.Result(), 1);
+  commitNewUser(parent, "Fred");
+  child.Go();
+  EXPECT_EQ(child.Result(), 0);
+}
+
+TEST_F(ConfigFileTest, TwoProcessesThatFindNoFileCreateItOnce) {
+  auto body = [&](ChildProcess& self) {
+    Session* session = sessionInThisProcess(dir_.Path);
+    int32_t saves = 0;
+    session->file.OnBeforeSave = [&](TBRNLockableConfigObject*) { ++saves; };
+    self.Report(1);
+    self.WaitForGo();
+    session->file.Open();
+    self.Report(saves * 100 + session->file.UpdateCounter);
+  };
+  ChildProcess first(body), second(body);
+  ASSERT_EQ(first.Result(), 1);
+  ASSERT_EQ(second.Result(), 1);
+  first.Go();
+  second.Go();
+  int32_t a = first.Result(), b = second.Result();
+  EXPECT_EQ(a + b, 100 + 1 + 1) << a << " " << b;  // one creator, both at counter 1
+  EXPECT_EQ(storedHeader().Counter, 1);
+}
+
+}  // namespace
+}  // namespace brn
