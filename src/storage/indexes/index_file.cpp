@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cmath>
 #include <stdexcept>
 #include <string>
 
@@ -358,29 +357,101 @@ void TBRNIndexManager::AddIndex(int32_t i) {
   Flush(true);
 }
 
-bool TBRNIndexManager::freeIndexPages(TBRNSparseBitmap& seen, int32_t pageNumber, int32_t totalKeys,
-                                      int64_t& keysDone, int32_t depth) {
-  // A damaged tree may name a page twice or loop: each page is freed once.
-  if (pageNumber < 1 || pageNumber >= NextBlock || depth > kMaxTreeDepth ||
-      seen.IsBitSet(pageNumber)) {
-    return true;
+// The progress of releasing an index's pages: every page of the file is
+// counted once while the other trees are walked and once while the free
+// list is rebuilt. A cancel is taken only while the trees are walked, before
+// anything has changed.
+struct TBRNIndexManager::PageSweep {
+  int64_t Done = 0;
+  int64_t Total = 1;
+  int32_t Reported = -1;
+  bool Cancellable = false;
+  bool Cancelled = false;
+
+  // One page more; false when the user cancelled a cancellable walk.
+  bool Step(TBRNTableFileHost* host) {
+    ++Done;
+    int32_t percent = int32_t(std::min<int64_t>(Done * 100 / Total, 100));
+    if (percent == Reported) return true;
+    Reported = percent;
+    if (!host->UpdateProgress(percent) && Cancellable) Cancelled = true;
+    return !Cancelled;
   }
-  seen.SetBit(pageNumber);
-  TBRNIndexPage* page = GetPage(pageNumber);
-  PagePin pin(this, page);
-  if (page->PinCount > 1) return true;  // someone else works on it
+};
+
+TBRNTableFileBuffer* TBRNIndexManager::pinBlock(int32_t n) {
+  bool restart = false;
+  TBRNTableFileBuffer* buffer = GetBuffer(n, false, 0, 0, restart);
+  // Changes by others were taken in before the sweep began (RefreshIfShared)
+  // and its write bracket keeps new ones out.
+  if (buffer == nullptr) RaiseCorrupt("Error reading " + GetBlockKindName() + " from disk");
+  static_cast<TBRNIndexPage*>(buffer)->EnsureHeaderRead();
+  return buffer;
+}
+
+bool TBRNIndexManager::markTreePages(TBRNSparseBitmap& used, int32_t pageNumber, int32_t depth,
+                                     PageSweep& sweep) {
+  if (pageNumber < 1 || pageNumber >= NextBlock || used.IsBitSet(pageNumber)) return true;
+  // The tree could not be walked to its end: better to fail than to hand
+  // out pages it may still hold.
+  if (depth > kMaxTreeDepth) {
+    RaiseCorrupt(FormatText("Invalid recursive %s %s key page pointer (%s)",
+                            {GetBlockKindName(), std::to_string(pageNumber),
+                             std::to_string(pageNumber)}));
+  }
+  used.SetBit(pageNumber);
+  auto* page = static_cast<TBRNIndexPage*>(pinBlock(pageNumber));
+  std::vector<int32_t> children;
   if (page->IsLeaf()) {
-    keysDone += page->ItemTotal;
-    FreePage(page);
-    return true;
+    ReleasePage(page);
+  } else {
+    bind(page);
+    PagePin pin(this, page);
+    children = childPages(page);
   }
-  for (int32_t child : childPages(page)) {
-    if (!freeIndexPages(seen, child, totalKeys, keysDone, depth + 1)) return false;
-    int32_t percent =
-        totalKeys > 0 ? int32_t(std::lround(double(keysDone) * 100.0 / double(totalKeys))) : 100;
-    if (!GetHost()->UpdateProgress(std::min(percent, 100))) return false;
+  if (!sweep.Step(GetHost())) return false;
+  for (int32_t child : children) {
+    if (!markTreePages(used, child, depth + 1, sweep)) return false;
   }
-  FreePage(page);
+  return true;
+}
+
+// Neither index i's tree nor the free list is read: after a cut-short flush
+// either may name a page that is also in use elsewhere (verification reports
+// it), and freeing such a page again would loop the list. The pages that the
+// other trees reach are the only ones in use; every other page goes onto a
+// free list built from nothing, in ascending order. Pages someone else holds
+// pinned stay off the list until the indexes are rebuilt.
+bool TBRNIndexManager::releaseIndexPages(int32_t i, bool cancellable) {
+  TableWriteBracket bracket(GetHost());
+  TableProgressBracket progress(GetHost());
+  RefreshIfShared();
+  PageSweep sweep;
+  sweep.Total = std::max<int64_t>(2 * int64_t(GetBlockCount()), 1);
+  sweep.Cancellable = cancellable;
+  TBRNSparseBitmap used(true, true, 0);
+  used.Size = INT32_MAX;
+  for (int32_t j = 0; j < int32_t(headers_.size()); ++j) {
+    if (j == i || j >= tableIndexCount()) continue;
+    SelectIndex(j);
+    if (!markTreePages(used, GetRootPage(), 0, sweep)) {
+      SelectIndex(i);
+      return false;
+    }
+  }
+  SelectIndex(i);
+  sweep.Cancellable = false;
+
+  headers_[size_t(i)] = TBRNIndexHeader{};
+  SetHeaderModified();
+  SetFreeListHead(0);
+  for (int32_t n = GetBlockCount(); n >= 1; --n) {
+    sweep.Step(GetHost());
+    if (used.IsBitSet(n)) continue;
+    TBRNTableFileBuffer* buffer = pinBlock(n);
+    if (buffer->PinCount == 1) FreeBlockBuffer(buffer);
+    ReleaseBuffer(buffer);
+  }
   return true;
 }
 
@@ -388,12 +459,7 @@ void TBRNIndexManager::EmptyIndex(int32_t i) {
   NoteTreeChange();
   sizeHeaders();
   SelectIndex(i);
-  if (GetRootPage() != 0) {
-    int64_t keysDone = 0;
-    TBRNSparseBitmap seen(true, true, 0);
-    seen.Size = INT32_MAX;
-    freeIndexPages(seen, GetRootPage(), GetKeyCount(), keysDone, 0);
-  }
+  if (GetRootPage() != 0) releaseIndexPages(i, false);
   headers_[size_t(i)] = TBRNIndexHeader{};
   SetHeaderModified();
   Flush(true);
@@ -402,18 +468,9 @@ void TBRNIndexManager::EmptyIndex(int32_t i) {
 bool TBRNIndexManager::DropIndex(int32_t i) {
   NoteTreeChange();
   SelectIndex(i);
-  bool completed = true;
-  if (GetRootPage() != 0) {
-    int64_t keysDone = 0;
-    TBRNSparseBitmap seen(true, true, 0);
-    seen.Size = INT32_MAX;
-    completed = freeIndexPages(seen, GetRootPage(), GetKeyCount(), keysDone, 0);
-    if (completed) SetRootPage(0);
-  }
-  if (!completed) {
-    DiscardChanges();
-    return false;
-  }
+  // A cancel comes before anything changed: the earlier changes not yet
+  // flushed stay.
+  if (GetRootPage() != 0 && !releaseIndexPages(i, true)) return false;
   headers_.erase(headers_.begin() + i);
   SetHeaderModified();
   Flush(true);

@@ -140,8 +140,11 @@ class TBRNIndexManager : public TBRNTableFileManager, public TBRNIndexPageHost {
 
   // Index maintenance: the table's index list already holds the new index
   // (as its last one) for AddIndex and still holds the dropped one for
-  // DropIndex. Each flushes with an operating-system flush. DropIndex
-  // answers false when the user cancelled; the changes are then discarded.
+  // DropIndex. Each flushes with an operating-system flush. Emptying and
+  // dropping read neither the index's tree nor the free list: the free list
+  // is rebuilt from every page that no other index's tree reaches, so links
+  // left damaged by a cut-short flush are never followed. DropIndex answers
+  // false when the user cancelled; nothing has changed then.
   void AddIndex(int32_t i);
   void EmptyIndex(int32_t i);
   bool DropIndex(int32_t i);
@@ -173,9 +176,15 @@ class TBRNIndexManager : public TBRNTableFileManager, public TBRNIndexPageHost {
   void sizeHeaders();
   int32_t tableIndexCount() const;
   TBRNIndexPage* bind(TBRNTableFileBuffer* buffer);
-  // Frees the tree under page; false when the user cancelled.
-  bool freeIndexPages(TBRNSparseBitmap& seen, int32_t page, int32_t totalKeys, int64_t& keysDone,
-                      int32_t depth);
+  struct PageSweep;
+  // Zeroes record i and rebuilds the free list from the pages the other
+  // indexes' trees do not reach; false when the user cancelled (cancellable
+  // only), before anything changed.
+  bool releaseIndexPages(int32_t i, bool cancellable);
+  // Sets the pages of the tree under page in used; false when cancelled.
+  bool markTreePages(TBRNSparseBitmap& used, int32_t page, int32_t depth, PageSweep& sweep);
+  // Pins block n, its header fields parsed; 601 when it cannot be read.
+  TBRNTableFileBuffer* pinBlock(int32_t n);
   void verifyIndexTree(TreeWalk& walk, int32_t page, const TBRNIndexKey* parentKey, int32_t depth);
   std::string indexName(int32_t i);
 
