@@ -10,6 +10,7 @@
 #include "sql/evaluator/cast_contained_value.h"
 #include "sql/evaluator/value_access.h"
 #include "sql/tree/expr_token.h"
+#include "sql/tree/expr_tree_algorithms.h"
 
 namespace brn {
 
@@ -59,41 +60,6 @@ TBRNExprToken* FirstOperand(const TBRNExprToken* Node) {
       return Node->ArgumentCount() > 0 ? Node->Argument(0) : nullptr;
     default:
       return nullptr;
-  }
-}
-
-// Post-order walk (Left, Right, non-null arguments, then the node) without
-// recursion. Visit may free the node's value but not change the tree.
-template <typename F>
-void WalkPostOrder(TBRNExprToken* Root, F&& Visit) {
-  struct Frame {
-    TBRNExprToken* Node;
-    int32_t Next;  // -2 Left, -1 Right, then argument positions
-  };
-  std::vector<Frame> stack;
-  stack.push_back({Root, -2});
-  while (!stack.empty()) {
-    Frame& frame = stack.back();
-    TBRNExprToken* node = frame.Node;
-    TBRNExprToken* child = nullptr;
-    while (child == nullptr) {
-      if (frame.Next == -2) {
-        child = node->Left();
-      } else if (frame.Next == -1) {
-        child = node->Right();
-      } else if (frame.Next < node->ArgumentCount()) {
-        child = node->Argument(frame.Next);
-      } else {
-        break;
-      }
-      ++frame.Next;
-    }
-    if (child != nullptr) {
-      stack.push_back({child, -2});  // invalidates frame
-      continue;
-    }
-    stack.pop_back();
-    Visit(node);
   }
 }
 
@@ -311,12 +277,12 @@ void TBRNExprEvaluator::Unprepare(TBRNExprToken* Tree) {
 
 void TBRNExprEvaluator::PrepareTree(TBRNExprToken* Node) {
   if (Node == nullptr) return;
-  WalkPostOrder(Node, [this](TBRNExprToken* N) { PrepareNode(N); });
+  ForEachNodePostOrder(Node, [this](TBRNExprToken* N) { PrepareNode(N); });
 }
 
 void TBRNExprEvaluator::UnprepareTree(TBRNExprToken* Node) {
   if (Node == nullptr) return;
-  WalkPostOrder(Node, [this](TBRNExprToken* N) { UnprepareNode(N); });
+  ForEachNodePostOrder(Node, [this](TBRNExprToken* N) { UnprepareNode(N); });
 }
 
 void TBRNExprEvaluator::UnprepareNode(TBRNExprToken* Node) {

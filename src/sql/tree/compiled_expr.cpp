@@ -13,6 +13,7 @@
 #include "foundation/text/number_text.h"
 #include "foundation/text/string_helpers.h"
 #include "sql/tree/expr_token.h"
+#include "sql/tree/expr_tree_algorithms.h"
 #include "sql/tree/keywords.h"
 #include "sql/tree/lexer.h"
 
@@ -37,21 +38,6 @@ const TBRNExprToken* firstContextTable(const TBRNExprToken* node) {
   const TBRNExprToken* fromList = query->Argument(kQueryFromList);
   if (!fromList || fromList->ArgumentCount() == 0) return nullptr;
   return fromList->Argument(0);
-}
-
-// Every node of the tree under root, parents before children.
-std::vector<TBRNExprToken*> collectNodes(TBRNExprToken* root) {
-  std::vector<TBRNExprToken*> nodes;
-  if (!root) return nodes;
-  nodes.push_back(root);
-  for (size_t i = 0; i < nodes.size(); ++i) {
-    TBRNExprToken* node = nodes[i];
-    if (node->Left()) nodes.push_back(node->Left());
-    if (node->Right()) nodes.push_back(node->Right());
-    for (TBRNExprToken* argument : node->Arguments())
-      if (argument) nodes.push_back(argument);
-  }
-  return nodes;
 }
 
 // Texts are equal ignoring letter case, except inside string literals, whose
@@ -273,20 +259,20 @@ void TBRNCompiledExpr::RenameInText(TBRNExprTokenKind Kind, std::string_view Old
   };
   std::vector<Replacement> replacements;
   std::unordered_set<int32_t> seen;
-  for (const TBRNExprToken* node : collectNodes(tree.Root)) {
+  ForEachNode(tree.Root, [&](const TBRNExprToken* node) {
     const bool isColumn = node->Kind == tkColumnReference;
     const bool columnKind = Kind == tkColumnReference || Kind == tkRowColumnReference;
-    if (isColumn ? !columnKind && Kind != tkTableReference : node->Kind != Kind) continue;
-    if (node->Kind == tkTableReference && node->Operation == opDerivedTable) continue;
-    if (!seen.insert(node->Position).second) continue;
+    if (isColumn ? !columnKind && Kind != tkTableReference : node->Kind != Kind) return;
+    if (node->Kind == tkTableReference && node->Operation == opDerivedTable) return;
+    if (!seen.insert(node->Position).second) return;
     const std::vector<NamePart> parts = scanNameParts(SQL, node->Position);
-    if (parts.empty()) continue;
+    if (parts.empty()) return;
     const NamePart& last = parts.back();
     const bool namesOld =
         TextEqualsIgnoreCase(node->Name, OldName) && TextEqualsIgnoreCase(last.Name, OldName);
     if (!isColumn) {
       if (namesOld) replacements.push_back({last.Start, last.Length, last.Quoted});
-      continue;
+      return;
     }
     // The qualifier as written: the parser may have dropped it from the node.
     const NamePart* qualifier = parts.size() >= 2 ? &parts[parts.size() - 2] : nullptr;
@@ -296,7 +282,7 @@ void TBRNCompiledExpr::RenameInText(TBRNExprTokenKind Kind, std::string_view Old
     if (Kind == tkTableReference && qualifier && TextEqualsIgnoreCase(qualifier->Name, OldName) &&
         qualifierNamesTable(node, qualifier->Name, OldName))
       replacements.push_back({qualifier->Start, qualifier->Length, qualifier->Quoted});
-  }
+  });
   if (replacements.empty()) return;
 
   // From the end backwards, so that no replacement moves a position that is
@@ -317,28 +303,8 @@ void TBRNCompiledExpr::RenameInText(TBRNExprTokenKind Kind, std::string_view Old
 }
 
 void TBRNCompiledExpr::ReleaseTree(TBRNExprToken* Node) {
-  if (!Node) return;
-  // Iterative post-order: a node is released once all of its children were.
-  struct Frame {
-    TBRNExprToken* Node;
-    int32_t Next;  // -2 left, -1 right, then argument indexes
-  };
-  std::vector<Frame> stack{{Node, -2}};
-  while (!stack.empty()) {
-    Frame& top = stack.back();
-    TBRNExprToken* node = top.Node;
-    TBRNExprToken* child = nullptr;
-    while (!child && top.Next < node->ArgumentCount()) {
-      const int32_t next = top.Next++;
-      child = next == -2 ? node->Left() : next == -1 ? node->Right() : node->Argument(next);
-    }
-    if (child) {
-      stack.push_back({child, -2});
-    } else {
-      stack.pop_back();
-      ReleaseToken(node);
-    }
-  }
+  // A node is released once all of its children were.
+  ForEachNodePostOrder(Node, [this](TBRNExprToken* node) { ReleaseToken(node); });
 }
 
 void TBRNCompiledExpr::ReportError(const std::string& Message, int32_t Line, int32_t Column) {

@@ -8,6 +8,7 @@
 #include "foundation/core/numeric_helpers.h"
 #include "foundation/text/collation.h"
 #include "foundation/values/contained_value.h"
+#include "sql/tree/expr_tree_algorithms.h"
 
 namespace brn {
 
@@ -28,14 +29,6 @@ void setBit(int32_t& bits, int32_t bit, bool flag) {
 
 void checkIndex(int32_t index, int32_t count, const char* what) {
   if (index < 0 || index >= count) throw std::out_of_range(what);
-}
-
-// Pushes the children of node (Left, Right, arguments) on a work stack.
-void pushChildren(const TBRNExprToken* node, std::vector<const TBRNExprToken*>& stack) {
-  if (node->Left()) stack.push_back(node->Left());
-  if (node->Right()) stack.push_back(node->Right());
-  for (const TBRNExprToken* argument : node->Arguments())
-    if (argument) stack.push_back(argument);
 }
 
 }  // namespace
@@ -134,13 +127,7 @@ int64_t TBRNExprToken::OwnMemorySize() const {
 
 int64_t TBRNExprToken::MemorySize() const {
   int64_t size = 0;
-  std::vector<const TBRNExprToken*> stack{this};
-  while (!stack.empty()) {
-    const TBRNExprToken* node = stack.back();
-    stack.pop_back();
-    size += node->OwnMemorySize();
-    pushChildren(node, stack);
-  }
+  ForEachNode(this, [&size](const TBRNExprToken* Node) { size += Node->OwnMemorySize(); });
   return size;
 }
 
@@ -266,40 +253,36 @@ void TBRNExprToken::CopyPosition(const TBRNExprToken* Other) {
 namespace {
 
 // Makes the bare copies of every node (fields, operands and arguments at the
-// same positions) without recursion.
+// same positions).
 TBRNExprToken* copyNodes(const TBRNExprToken* root) {
-  struct Pending {
-    const TBRNExprToken* From;
-    TBRNExprToken* Copy;
-  };
   // Assign never changes a source it does not take children from.
   auto bareCopy = [](const TBRNExprToken* from) {
     TBRNExprToken* copy = from->Create();
     copy->Assign(const_cast<TBRNExprToken*>(from), false);
     return copy;
   };
-  TBRNExprToken* rootCopy = bareCopy(root);
-  rootCopy->Parent = nullptr;
-  std::vector<Pending> stack{{root, rootCopy}};
+  TBRNExprToken* rootCopy = nullptr;
+  // The copies of the open nodes: the last one holds the node being entered.
+  std::vector<TBRNExprToken*> holders;
   try {
-    while (!stack.empty()) {
-      Pending item = stack.back();
-      stack.pop_back();
-      if (const TBRNExprToken* left = item.From->Left()) {
-        item.Copy->SetLeft(bareCopy(left));
-        stack.push_back({left, item.Copy->Left()});
-      }
-      if (const TBRNExprToken* right = item.From->Right()) {
-        item.Copy->SetRight(bareCopy(right));
-        stack.push_back({right, item.Copy->Right()});
-      }
-      for (int32_t i = 0; i < item.From->ArgumentCount(); ++i) {
-        if (const TBRNExprToken* argument = item.From->Argument(i)) {
-          item.Copy->SetArgument(i, bareCopy(argument));
-          stack.push_back({argument, item.Copy->Argument(i)});
-        }
-      }
-    }
+    WalkExprTree(
+        root,
+        [&](const TBRNExprToken* from, int32_t slot) {
+          TBRNExprToken* copy = bareCopy(from);
+          if (slot == tsRoot) {
+            copy->Parent = nullptr;
+            rootCopy = copy;
+          } else if (slot == tsLeft) {
+            holders.back()->SetLeft(copy);
+          } else if (slot == tsRight) {
+            holders.back()->SetRight(copy);
+          } else {
+            holders.back()->SetArgument(slot, copy);
+          }
+          holders.push_back(copy);
+          return TBRNWalkStep::Descend;
+        },
+        [&](const TBRNExprToken*) { holders.pop_back(); });
   } catch (...) {
     FreeExprTree(rootCopy);
     throw;
@@ -318,58 +301,41 @@ void relinkCopy(TBRNExprToken* root) {
   };
   std::unordered_map<const TBRNExprToken*, Target> targets;
   {
-    // Pre-order walk that knows the innermost query above each node.
-    struct Visit {
-      TBRNExprToken* Node;
-      const TBRNExprToken* Query;
-    };
-    std::vector<Visit> stack{{root, root}};
-    while (!stack.empty()) {
-      Visit visit = stack.back();
-      stack.pop_back();
-      TBRNExprToken* node = visit.Node;
-      if ((node->Kind == tkSelectItem || node->Kind == tkTableReference) && node->Source)
-        targets[node->Source] = {node, visit.Query};
-      const TBRNExprToken* query = node->Kind == tkQuery ? node : visit.Query;
-      if (node->Left()) stack.push_back({node->Left(), query});
-      if (node->Right()) stack.push_back({node->Right(), query});
-      for (TBRNExprToken* argument : node->Arguments())
-        if (argument) stack.push_back({argument, query});
-    }
+    // The innermost query around the node being entered (the root stands
+    // for the whole copy).
+    std::vector<const TBRNExprToken*> queries{root};
+    WalkExprTree(
+        root,
+        [&](TBRNExprToken* node, int32_t) {
+          if ((node->Kind == tkSelectItem || node->Kind == tkTableReference) && node->Source)
+            targets[node->Source] = {node, queries.back()};
+          if (node->Kind == tkQuery) queries.push_back(node);
+          return TBRNWalkStep::Descend;
+        },
+        [&](TBRNExprToken* node) {
+          if (node->Kind == tkQuery) queries.pop_back();
+        });
   }
   if (targets.empty()) return;
   // Walk again, knowing the queries that enclose the current node.
-  struct Step {
-    TBRNExprToken* Node;
-    bool Leaving;
-  };
   std::unordered_set<const TBRNExprToken*> openScopes{root};
-  std::vector<Step> stack{{root, false}};
   auto redirect = [&](TBRNExprToken*& reference) {
     if (!reference) return;
     auto found = targets.find(reference);
     if (found != targets.end() && openScopes.count(found->second.Scope))
       reference = found->second.Copy;
   };
-  while (!stack.empty()) {
-    Step step = stack.back();
-    stack.pop_back();
-    TBRNExprToken* node = step.Node;
-    if (step.Leaving) {
-      if (node != root) openScopes.erase(node);
-      continue;
-    }
-    if (node->Kind == tkQuery) {
-      openScopes.insert(node);
-      stack.push_back({node, true});
-    }
-    redirect(node->Link);
-    redirect(node->JoinTable);
-    if (node->Left()) stack.push_back({node->Left(), false});
-    if (node->Right()) stack.push_back({node->Right(), false});
-    for (TBRNExprToken* argument : node->Arguments())
-      if (argument) stack.push_back({argument, false});
-  }
+  WalkExprTree(
+      root,
+      [&](TBRNExprToken* node, int32_t) {
+        if (node->Kind == tkQuery) openScopes.insert(node);
+        redirect(node->Link);
+        redirect(node->JoinTable);
+        return TBRNWalkStep::Descend;
+      },
+      [&](TBRNExprToken* node) {
+        if (node->Kind == tkQuery && node != root) openScopes.erase(node);
+      });
 }
 
 }  // namespace
@@ -387,34 +353,36 @@ TBRNExprToken* CopyExprTree(const TBRNExprToken* Node) {
 }
 
 bool ExprTreesEqual(const TBRNExprToken* A, const TBRNExprToken* B) {
-  std::vector<std::pair<const TBRNExprToken*, const TBRNExprToken*>> stack{{A, B}};
-  while (!stack.empty()) {
-    auto [a, b] = stack.back();
-    stack.pop_back();
-    if (!a || !b) {
-      if (a != b) return false;
-      continue;
-    }
-    if (a->ArgumentCount() != b->ArgumentCount()) return false;
-    if (!a->Equals(b, true)) return false;
-    stack.push_back({a->Left(), b->Left()});
-    stack.push_back({a->Right(), b->Right()});
+  if (!A || !B) return A == B;
+  // Walks A; the last of counterparts is the node of B that faces the node
+  // of A being entered. Each pair is compared before its children are
+  // entered, nil positions included, so the children pair up slot by slot.
+  std::vector<const TBRNExprToken*> counterparts;
+  auto sameShape = [](const TBRNExprToken* a, const TBRNExprToken* b) {
+    if (a->ArgumentCount() != b->ArgumentCount() || !a->Equals(b, true)) return false;
+    if (!a->Left() != !b->Left() || !a->Right() != !b->Right()) return false;
     for (int32_t i = 0; i < a->ArgumentCount(); ++i)
-      stack.push_back({a->Argument(i), b->Argument(i)});
-  }
-  return true;
+      if (!a->Arguments()[size_t(i)] != !b->Arguments()[size_t(i)]) return false;
+    return true;
+  };
+  return WalkExprTree(
+      A,
+      [&](const TBRNExprToken* a, int32_t slot) {
+        const TBRNExprToken* b = slot == tsRoot    ? B
+                                 : slot == tsLeft  ? counterparts.back()->Left()
+                                 : slot == tsRight ? counterparts.back()->Right()
+                                                   : counterparts.back()->Arguments()[size_t(slot)];
+        if (!sameShape(a, b)) return TBRNWalkStep::Stop;
+        counterparts.push_back(b);
+        return TBRNWalkStep::Descend;
+      },
+      [&](const TBRNExprToken*) { counterparts.pop_back(); });
 }
 
 void FreeExprTree(TBRNExprToken*& Node) {
-  TBRNExprToken* root = std::exchange(Node, nullptr);
-  if (!root) return;
-  std::vector<const TBRNExprToken*> stack{root};
-  while (!stack.empty()) {
-    const TBRNExprToken* node = stack.back();
-    stack.pop_back();
-    pushChildren(node, stack);
-    delete node;
-  }
+  // Children are freed before their holder, which the walk then no longer
+  // reads.
+  ForEachNodePostOrder(std::exchange(Node, nullptr), [](TBRNExprToken* node) { delete node; });
 }
 
 }  // namespace brn

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "sql/tree/expr_operations.h"
+#include "sql/tree/expr_token.h"
 
 namespace brn {
-
-class TBRNExprToken;
 
 // Free functions over syntax trees shared by the validator, the compiled
 // expression, the condition analysis and the query execution.
@@ -24,6 +24,91 @@ class TBRNExprToken;
 // NumberFromItems.
 //
 // All functions work on one tree, used by one thread at a time.
+
+// ---- The whole-tree walk ---------------------------------------------------
+
+// Where a node hangs in its holder: the Left or Right operand, or an argument
+// position (0 and up); the root of a walk has no holder.
+enum TBRNTreeSlot : int32_t { tsRoot = -3, tsLeft = -2, tsRight = -1 };
+
+// What the Enter step of a walk answers for a node.
+enum class TBRNWalkStep { Descend, Skip, Stop };
+
+// The walk over every node of a tree: a node, then Left, Right and each
+// non-nil argument in order, each subtree whole before the next. Without
+// recursion, so any depth is fine.
+//
+// Enter (Node, Slot) runs before a node's children and answers Descend (walk
+// them), Skip (leave them out) or Stop (end the whole walk at once: no further
+// Enter or Leave). Leave (Node) runs after the children, also for a skipped
+// node; the walk never touches a node after leaving it, so Leave may free it.
+// Neither may change the operands or arguments of a node that is still open
+// (entered and not yet left). Answers false when Enter stopped the walk.
+// Node is TBRNExprToken or const TBRNExprToken.
+template <typename Node, typename Enter, typename Leave>
+bool WalkExprTree(Node* Root, Enter&& OnEnter, Leave&& OnLeave) {
+  struct Frame {
+    Node* Item;
+    int32_t Next;  // the next slot to look at
+  };
+  std::vector<Frame> stack;
+  // Enters Node; false when the walk stops.
+  auto open = [&](Node* Item, int32_t Slot) {
+    switch (OnEnter(Item, Slot)) {
+      case TBRNWalkStep::Stop:
+        return false;
+      case TBRNWalkStep::Skip:
+        OnLeave(Item);
+        return true;
+      case TBRNWalkStep::Descend:
+        break;
+    }
+    stack.push_back({Item, tsLeft});
+    return true;
+  };
+  if (Root == nullptr) return true;
+  if (!open(Root, tsRoot)) return false;
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    Node* node = frame.Item;
+    Node* child = nullptr;
+    int32_t slot = 0;
+    while (child == nullptr && frame.Next < node->ArgumentCount()) {
+      slot = frame.Next++;
+      child = slot == tsLeft    ? node->Left()
+              : slot == tsRight ? node->Right()
+                                : node->Arguments()[size_t(slot)];
+    }
+    if (child != nullptr) {
+      if (!open(child, slot)) return false;  // may have moved frame
+      continue;
+    }
+    stack.pop_back();
+    OnLeave(node);
+  }
+  return true;
+}
+
+// Visit (Node) on every node of the tree, parents before their children.
+template <typename Node, typename Visit>
+void ForEachNode(Node* Root, Visit&& OnVisit) {
+  WalkExprTree(
+      Root,
+      [&](Node* Item, int32_t) {
+        OnVisit(Item);
+        return TBRNWalkStep::Descend;
+      },
+      [](Node*) {});
+}
+
+// Visit (Node) on every node of the tree, children before their parent
+// (Left, Right, the arguments, then the node); Visit may free the node.
+template <typename Node, typename Visit>
+void ForEachNodePostOrder(Node* Root, Visit&& OnVisit) {
+  WalkExprTree(
+      Root, [](Node*, int32_t) { return TBRNWalkStep::Descend; },
+      [&](Node* Item) { OnVisit(Item); });
+}
 
 // ---- Comparisons and NOT -------------------------------------------------
 

@@ -15,6 +15,7 @@
 #include "metadata/catalog_test_support.h"
 #include "sql/builder/sql_builder.h"
 #include "sql/tree/expr_token.h"
+#include "sql/tree/expr_tree_algorithms.h"
 
 namespace brn {
 namespace {
@@ -244,17 +245,10 @@ TEST(CatalogExpr, StoredRoutineAcceptsWhatTheCreateStatementAccepts) {
 // each is bound to the old row (0), the new row (1) or to none (-1).
 std::vector<int32_t> RowBindings(const TBRNExprToken* root) {
   std::vector<std::pair<int32_t, int32_t>> found;
-  std::vector<const TBRNExprToken*> stack{root};
-  while (!stack.empty()) {
-    const TBRNExprToken* node = stack.back();
-    stack.pop_back();
-    if (node == nullptr) continue;
+  ForEachNode(root, [&found](const TBRNExprToken* node) {
     if (node->Kind == tkRowColumnReference)
       found.emplace_back(node->Position, node->Link != nullptr ? node->Link->Variant : -1);
-    stack.push_back(node->Left());
-    stack.push_back(node->Right());
-    for (const TBRNExprToken* argument : node->Arguments()) stack.push_back(argument);
-  }
+  });
   std::sort(found.begin(), found.end());
   std::vector<int32_t> bindings;
   for (const auto& entry : found) bindings.push_back(entry.second);

@@ -37,6 +37,88 @@ TBRNExprToken* newNode(TBRNExprTokenKind kind, TBRNExprOperation operation, std:
   return node;
 }
 
+// ---- The whole-tree walk ------------------------------------------------------
+
+// f(a, <nil>, -b) + c: a function with a nil argument, a unary operator and
+// every slot kind; names mark the nodes.
+TBRNExprToken* walkFixture() {
+  TBRNExprToken* call = newNode(tkFunction, opConcat, "f");
+  call->AddArgument(newNode(tkColumnReference, opNone, "a"));
+  call->AddArgument(nullptr);
+  TBRNExprToken* negate = newNode(tkUnaryOperator, opNegate, "-");
+  negate->SetLeft(newNode(tkColumnReference, opNone, "b"));
+  call->AddArgument(negate);
+  TBRNExprToken* plus = newNode(tkOperator, opAdd, "+");
+  plus->SetLeft(call);
+  plus->SetRight(newNode(tkColumnReference, opNone, "c"));
+  return plus;
+}
+
+TEST(WalkExprTree, EntersAndLeavesEveryNodeWithItsSlot) {
+  TreeHolder tree(walkFixture());
+  struct Case {
+    const char* SkipName;  // Enter answers Skip for this node
+    const char* StopName;  // Enter answers Stop for this node
+    bool Completed;
+    const char* Trace;  // >name@slot on entering, <name on leaving
+  };
+  const Case cases[] = {
+      {"", "", true, ">+@-3 >f@-2 >a@0 <a >-@2 >b@-2 <b <- <f >c@-1 <c <+"},
+      {"f", "", true, ">+@-3 >f@-2 <f >c@-1 <c <+"},
+      {"", "b", false, ">+@-3 >f@-2 >a@0 <a >-@2 >b@-2"},
+      {"", "+", false, ">+@-3"},
+  };
+  for (const Case& c : cases) {
+    std::string trace;
+    const bool completed = WalkExprTree(
+        tree.Get(),
+        [&](TBRNExprToken* node, int32_t slot) {
+          trace += " >" + node->Name + "@" + std::to_string(slot);
+          if (node->Name == c.StopName) return TBRNWalkStep::Stop;
+          return node->Name == c.SkipName ? TBRNWalkStep::Skip : TBRNWalkStep::Descend;
+        },
+        [&](TBRNExprToken* node) { trace += " <" + node->Name; });
+    EXPECT_EQ(completed, c.Completed) << c.Trace;
+    EXPECT_EQ(trace.substr(1), c.Trace);
+  }
+  std::string pre, post;
+  ForEachNode(tree.Get(), [&](const TBRNExprToken* node) { pre += node->Name; });
+  ForEachNodePostOrder(tree.Get(), [&](const TBRNExprToken* node) { post += node->Name; });
+  EXPECT_EQ(pre, "+fa-bc");
+  EXPECT_EQ(post, "ab-fc+");
+}
+
+TEST(WalkExprTree, NilRootAndDeepTrees) {
+  int visits = 0;
+  EXPECT_TRUE(WalkExprTree(
+      static_cast<TBRNExprToken*>(nullptr),
+      [&](TBRNExprToken*, int32_t) {
+        ++visits;
+        return TBRNWalkStep::Descend;
+      },
+      [](TBRNExprToken*) {}));
+  EXPECT_EQ(visits, 0);
+  // A chain far deeper than any stack of recursive calls would take, walked,
+  // copied, compared and freed (each frees its nodes in Leave or walks them).
+  TBRNExprToken* root = newNode(tkConstant, opNone, "x");
+  for (int i = 0; i < 200000; ++i) {
+    TBRNExprToken* node = newNode(tkUnaryOperator, opNegate);
+    node->SetLeft(root);
+    root = node;
+  }
+  ForEachNode(root, [&](const TBRNExprToken*) { ++visits; });
+  EXPECT_EQ(visits, 200001);
+  TreeHolder copy(CopyExprTree(root));
+  EXPECT_TRUE(ExprTreesEqual(root, copy.Get()));
+  TBRNExprToken* leaf = copy.Get();
+  while (leaf->Left()) leaf = leaf->Left();
+  leaf->Name = "y";
+  EXPECT_FALSE(ExprTreesEqual(root, copy.Get()));
+  EXPECT_GE(root->MemorySize(), int64_t(200001 * sizeof(TBRNExprToken)));
+  FreeExprTree(root);
+  EXPECT_EQ(root, nullptr);
+}
+
 // ---- PushDownNot -------------------------------------------------------------
 
 struct NotCase {

@@ -190,20 +190,13 @@ struct FilterRun {
 // and the text nodes that ignore case: "(Name = 'Jo') [prefix 2] [ci Name]".
 std::string printPrepared(const TBRNExprToken* root) {
   std::string out = PrintTree(root);
-  std::vector<const TBRNExprToken*> work{root};
   std::string partial, insensitive;
-  while (!work.empty()) {
-    const TBRNExprToken* node = work.back();
-    work.pop_back();
+  ForEachNode(root, [&](const TBRNExprToken* node) {
     if (node->PartialLength != 0)
       partial += " [prefix " + std::to_string(node->PartialLength) + "]";
     if (node->IsCaseInsensitive() && node->Kind != tkOperator && node->Kind != tkPredicate)
       insensitive += " [ci " + PrintTree(node) + "]";
-    for (auto it = node->Arguments().rbegin(); it != node->Arguments().rend(); ++it)
-      if (*it) work.push_back(*it);
-    if (node->Right()) work.push_back(node->Right());
-    if (node->Left()) work.push_back(node->Left());
-  }
+  });
   return out + partial + insensitive;
 }
 

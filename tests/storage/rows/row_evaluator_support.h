@@ -16,6 +16,7 @@
 #include "sql/evaluator/expr_evaluator.h"
 #include "sql/parser/expr_parser.h"
 #include "sql/tree/expr_token.h"
+#include "sql/tree/expr_tree_algorithms.h"
 #include "sql/validator/expr_validator.h"
 #include "storage/rows/execution_seam.h"
 #include "storage/rows/row_values.h"
@@ -54,22 +55,14 @@ class RowEvaluator : public TBRNExprEvaluator, public TBRNExpressionEvaluator {
   }
   // Gives every column reference of the tree the current row's value.
   void bindColumns(TBRNExprToken* Node, TBRNRowValues& Row) {
-    std::vector<TBRNExprToken*> pending{Node};
-    while (!pending.empty()) {
-      TBRNExprToken* node = pending.back();
-      pending.pop_back();
-      if (node == nullptr) continue;
-      if (node->Kind == tkColumnReference) {
-        if (node->Value == nullptr) CreateTokenValue(node);
-        for (int32_t i = 0; i < Row.GetCount(); ++i) {
-          if (sameName(Row.GetRowValue(i)->GetColumn().Name, node->Name))
-            node->Value->Assign(*Row.GetItem(i));
-        }
+    ForEachNode(Node, [&](TBRNExprToken* node) {
+      if (node->Kind != tkColumnReference) return;
+      if (node->Value == nullptr) CreateTokenValue(node);
+      for (int32_t i = 0; i < Row.GetCount(); ++i) {
+        if (sameName(Row.GetRowValue(i)->GetColumn().Name, node->Name))
+          node->Value->Assign(*Row.GetItem(i));
       }
-      pending.push_back(node->Left());
-      pending.push_back(node->Right());
-      for (TBRNExprToken* argument : node->Arguments()) pending.push_back(argument);
-    }
+    });
   }
 };
 
