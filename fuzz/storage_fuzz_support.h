@@ -1,7 +1,7 @@
 #pragma once
 
-// What the storage targets share: a table host that answers every question
-// with a fixed, permissive answer, a column list compiled without catalog,
+// What the storage targets share: the tests' stand-in table host with fixed,
+// permissive answers, a column list compiled without catalog,
 // the SQL evaluator behind the computed-column seam, and the way a table file
 // is given fuzzer bytes as its blocks.
 #include <algorithm>
@@ -23,6 +23,7 @@
 #include "sql/tree/expr_token.h"
 #include "sql/validator/expr_validator.h"
 #include "storage/files/table_file.h"
+#include "storage/files/fake_table_host.h"
 #include "storage/files/table_file_host.h"
 #include "storage/rows/execution_seam.h"
 #include "storage/rows/row_evaluator_support.h"
@@ -33,52 +34,15 @@ namespace brn::fuzz {
 using testing::ColumnList;
 using testing::RowEvaluator;
 
-// One table in /mem/db/ held exclusively: no change checks between calls,
-// no locks, every log line dropped.
-class FuzzHost : public TBRNTableFileHost {
+// One table in /mem/db/ held exclusively: no change checks between calls
+// (no file is registered with the host), no locks.
+class FuzzHost : public testing::FakeHost {
  public:
-  explicit FuzzHost(std::string extension) : Extension(std::move(extension)) {
-    Signature.DigestString("brn_watermark");
-    Password.DigestString("fuzz");
-  }
-  std::string Extension;
-  TBRNDigest Signature;
-  TBRNDigest Password;
-  std::vector<std::string> Log;
-
-  std::string GetTableName() const override { return "Fuzz"; }
-  std::string GetTableKindName() const override { return "table"; }
-  std::string GetFolder() const override { return "/mem/db/"; }
-  uint32_t GetStructureChecksum() const override { return 0x12345678; }
-  bool IsEncrypted() const override { return false; }
-  bool IsTransient() const override { return false; }
-  bool IsTemporary() const override { return false; }
-  bool IsReadOnly() const override { return false; }
-  void SetReadOnly() override {}
-  bool SkipWriteCheck() const override { return false; }
-  bool SkipStructureCheck() const override { return true; }
-  bool IsCreatedByEngine() const override { return true; }
-  bool HoldsExclusiveLock() const override { return true; }
-  bool HoldsTransactionLock() const override { return false; }
-  void BeginRead() override {}
-  void EndRead() override {}
-  void BeginWrite() override {}
-  void EndWrite() override {}
-  bool TableHasChanged() override { return false; }
-  const TBRNDigest& GetSignatureDigest() const override { return Signature; }
-  bool IsValidSignature(const TBRNDigest& digest) const override {
-    return digest.Equals(Signature);
-  }
-  const TBRNDigest& GetEncryptionDigest() const override { return Password; }
-  std::string GetFileExtension(TBRNTableFileKind) const override { return Extension; }
-  void LogMessage(const std::string& text) override { Log.push_back(text); }
-  void WriteWarningEvent(const std::string&) override {}
-  bool UpdateProgress(int32_t) override { return true; }
-  [[noreturn]] void RaiseBackupError(const std::string& text) override {
-    throw EBRNException(1300, text);
-  }
-  [[noreturn]] void RaiseRestoreError(const std::string& text) override {
-    throw EBRNException(1301, text);
+  explicit FuzzHost(std::string extension) : FakeHost("/mem/db/", "Fuzz", std::move(extension)) {
+    SkipStructure = true;
+    CreatedByEngine = true;
+    ExclusiveLock = true;
+    Password = testing::DigestOf("fuzz");
   }
 };
 
