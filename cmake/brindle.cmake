@@ -20,15 +20,38 @@ function(brn_library name)
   endif()
 endfunction()
 
-# A GoogleTest executable; its cases are discovered when ctest runs so that
-# building stays fast. Shared test helpers are included from tests/.
+# A GoogleTest executable, registered with CTest as one entry that runs all
+# of its cases in one process; BRN_TEST_PER_CASE=ON registers every case as
+# an entry of its own instead (discovered when ctest runs), for a local run
+# that wants per-case timings or isolation. Shared test helpers are included
+# from tests/. In a Debug build the test sources compile at -O0 -g1 (they
+# are most of the code and their speed matters little; the libraries they
+# test keep the build type's flags, and -g1 still gives sanitizer traces
+# their lines). Under ThreadSanitizer a target listed in
+# tests/tsan_targets.txt with a filter runs only the cases the filter passes.
 function(brn_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${name}."
-                       PROPERTIES ENVIRONMENT "BRN_TEST_TMP=${CMAKE_BINARY_DIR}/tmp")
+  target_compile_options(${name} PRIVATE $<$<CONFIG:Debug>:-O0 -g1>)
+  set(environment "BRN_TEST_TMP=${CMAKE_BINARY_DIR}/tmp")
+  get_property(filter GLOBAL PROPERTY BRN_TSAN_FILTER_${name})
+  if(BRN_TEST_PER_CASE)
+    set(filterArgs)
+    if(filter)
+      set(filterArgs TEST_FILTER ${filter})
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${name}."
+                         ${filterArgs} PROPERTIES ENVIRONMENT "${environment}")
+  else()
+    set(filterArgs)
+    if(filter)
+      set(filterArgs --gtest_filter=${filter})
+    endif()
+    add_test(NAME ${name} COMMAND ${name} ${filterArgs})
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${environment}")
+  endif()
 endfunction()
 
 function(brn_benchmark name)
