@@ -3,8 +3,10 @@
 #include <benchmark/benchmark.h>
 
 #include <string>
+#include <string_view>
 
 #include "foundation/text/sql_text_scanner.h"
+#include "foundation/text/string_builder.h"
 #include "foundation/text/string_helpers.h"
 #include "foundation/text/word_list.h"
 
@@ -59,6 +61,34 @@ void BM_ParseSQLTextReference(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(sqlText.size()));
 }
 BENCHMARK(BM_ParseSQLTextReference);
+
+// 10 MB appended in pieces of a few characters, as the SQL text builder
+// writes names, blanks and keywords.
+constexpr int64_t kAppendedBytes = int64_t(10) << 20;
+const std::string_view kPieces[] = {"\"Name\"", " ", "OR", " = ", "'x'", ", "};
+
+void BM_StringBuilderAppend(benchmark::State& state) {
+  for (auto _ : state) {
+    brn::TBRNStringBuilder builder;
+    for (int64_t done = 0, i = 0; done < kAppendedBytes; done += int64_t(kPieces[i % 6].size()))
+      builder.Append(kPieces[i++ % 6]);
+    benchmark::DoNotOptimize(builder.View().data());
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * kAppendedBytes);
+}
+BENCHMARK(BM_StringBuilderAppend)->Unit(benchmark::kMillisecond);
+
+// Reference: the same pieces appended to a std::string.
+void BM_StringBuilderAppendReference(benchmark::State& state) {
+  for (auto _ : state) {
+    std::string text;
+    for (int64_t done = 0, i = 0; done < kAppendedBytes; done += int64_t(kPieces[i % 6].size()))
+      text.append(kPieces[i++ % 6]);
+    benchmark::DoNotOptimize(text.data());
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * kAppendedBytes);
+}
+BENCHMARK(BM_StringBuilderAppendReference)->Unit(benchmark::kMillisecond);
 
 void BM_WordListAdd(benchmark::State& state) {
   for (auto _ : state) {

@@ -1,10 +1,9 @@
 #include "foundation/text/string_builder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <stdexcept>
-
-#include "foundation/core/numeric_helpers.h"
 
 namespace brn {
 
@@ -43,22 +42,22 @@ void TBRNStringBuilder::SetLength(int32_t n) {
   if (n > oldLength) std::memset(Buffer.get() + oldLength, 0, size_t(n - oldLength));
 }
 
-// Sets the length, growing the buffer in steps; new characters are left for
-// the caller to fill.
+// Sets the length; new characters are left for the caller to fill. The
+// buffer grows to at least twice its capacity (and to a multiple of 32), so
+// appending n characters one by one copies O(n) characters in all.
 void TBRNStringBuilder::resize(int32_t n) {
   if (n == Length) return;
-  int32_t step = MaxInteger(32, Length / 32);
-  int32_t newCapacity = RoundUpToMultiple(n, step);
-  if (newCapacity == 0) {
+  if (n == 0) {
     Buffer.reset();
     Capacity = 0;
-  } else {
-    if (newCapacity > Capacity) {
-      std::unique_ptr<char[]> grown(new char[size_t(newCapacity)]);
-      if (Length > 0) std::memcpy(grown.get(), Buffer.get(), size_t(Length));
-      Buffer = std::move(grown);
-      Capacity = newCapacity;
-    }
+  } else if (n > Capacity) {
+    const int64_t doubled = std::max<int64_t>(int64_t(Capacity) * 2, 32);
+    const int64_t rounded = (int64_t(n) + 31) / 32 * 32;
+    const int32_t newCapacity = int32_t(std::min<int64_t>(std::max(doubled, rounded), INT32_MAX));
+    std::unique_ptr<char[]> grown(new char[size_t(newCapacity)]);
+    if (Length > 0) std::memcpy(grown.get(), Buffer.get(), size_t(Length));
+    Buffer = std::move(grown);
+    Capacity = newCapacity;
   }
   Length = n;
 }

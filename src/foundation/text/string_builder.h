@@ -8,8 +8,10 @@
 namespace brn {
 
 // The growable character buffer behind the engine's text transformations.
-// Positions are 0-based. The capacity grows in steps of max(32, Length / 32)
-// and shrinks only when the length drops to 0, which releases the buffer.
+// Positions are 0-based. The capacity grows geometrically (at least doubling,
+// from 32, to a multiple of 32), so appending costs amortised constant time
+// per character; it shrinks only when the length drops to 0, which releases
+// the buffer.
 class TBRNStringBuilder {
  public:
   explicit TBRNStringBuilder(std::string_view initialText = {});

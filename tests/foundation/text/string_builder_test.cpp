@@ -8,23 +8,40 @@
 namespace brn {
 namespace {
 
-TEST(StringBuilderTest, CapacityGrowsInStepsAndLengthZeroReleasesTheBuffer) {
+TEST(StringBuilderTest, CapacityGrowsGeometricallyAndLengthZeroReleasesTheBuffer) {
   TBRNStringBuilder builder;
   for (int i = 0; i < 100; ++i) builder.AppendChar(char('a' + i % 26));
   EXPECT_EQ(builder.GetLength(), 100);
   EXPECT_EQ(builder.GetCapacity(), 128);
 
-  // Beyond 1024 characters the step becomes a 32nd of the length.
-  builder.SetLength(2048);
+  // A jump takes the length rounded to 32; one more character doubles.
+  builder.SetLength(2040);
   EXPECT_EQ(builder.GetCapacity(), 2048);
   builder.SetLength(2049);
-  EXPECT_EQ(builder.GetCapacity(), 2048 + 64);
+  EXPECT_EQ(builder.GetCapacity(), 4096);
   builder.SetLength(10);
-  EXPECT_EQ(builder.GetCapacity(), 2048 + 64);
+  EXPECT_EQ(builder.GetCapacity(), 4096);
 
   builder.SetLength(0);
   EXPECT_EQ(builder.GetCapacity(), 0);
   EXPECT_EQ(builder.GetText(), "");
+}
+
+// Appending one character at a time reallocates only when the capacity
+// doubles: about log2(n) times for n characters, never every few dozen.
+TEST(StringBuilderTest, AppendingReallocatesLogarithmicallyOften) {
+  TBRNStringBuilder builder;
+  int reallocations = 0;
+  int32_t capacity = builder.GetCapacity();
+  for (int i = 0; i < 1 << 20; ++i) {
+    builder.AppendChar('x');
+    if (builder.GetCapacity() != capacity) {
+      ++reallocations;
+      capacity = builder.GetCapacity();
+    }
+  }
+  EXPECT_EQ(builder.GetLength(), 1 << 20);
+  EXPECT_EQ(reallocations, 16);  // 32, 64, ..., 2^20
 }
 
 TEST(StringBuilderTest, GrowingFillsWithZeros) {
