@@ -122,6 +122,17 @@ int32_t TBRNContainedValue::GetLength() const {
 void TBRNContainedValue::SetLength(int32_t Length) {
   int32_t size = GetDataSize();
   NormalizeDataLength(DataType, SubType, Length, false, size, DeclaredLength);
+  if (IsVariableText()) {
+    // Sized by what it holds: the count and the data already there, cut to
+    // a shorter declared length. The declared length is only a limit; it
+    // comes from statement text and may be anything up to 2^31 - 1.
+    int32_t count = 0;
+    GetBytesBuffer(count);
+    count = std::min(count, std::max(DeclaredLength, 0));
+    size = count + 4;
+    if (size > GetDataSize()) SetDataSize(size);
+    StoreLittleEndian(Stream.GetMemory(), count);
+  }
   if (size != GetDataSize()) SetDataSize(size);
 }
 

@@ -50,6 +50,10 @@ class TBRNContainedValue : public TBRNValue {
   // A negative size throws std::invalid_argument.
   void SetDataSize(int32_t Size) final;
   int32_t GetLength() const final;
+  // Sets the declared length. A fixed Char or Bytes value takes exactly
+  // that many characters or bytes (callers bound it); a variable one keeps
+  // only its count and the data it holds (cut to the new length), so that a
+  // declared length allocates nothing; a LOB's data takes that size.
   void SetLength(int32_t Length) final;
   // Records the declared length without sizing the buffer: the setters grow
   // it when data arrives. Loaders of untrusted streams use it so that a

@@ -797,9 +797,11 @@ void TBRNExprBuilder::writeCast(const TBRNExprToken* Node) {
   Output.AppendChar(')');
 }
 
-// CASE comes out in the searched form, always with its ELSE branch.
+// CASE comes out as written, simple or searched, always with its ELSE
+// branch.
 void TBRNExprBuilder::writeCase(const TBRNExprToken* Node) {
   Output.Append("CASE ");
+  if (const TBRNExprToken* operand = OptionalArgument(Node, 2)) writeExpression(operand, kLevelOr);
   WriteLineBreak();
   const TBRNExprToken* conditions = OptionalArgument(Node, 0);
   const TBRNExprToken* results = OptionalArgument(Node, 1);

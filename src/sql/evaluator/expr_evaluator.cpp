@@ -2,10 +2,13 @@
 // kind, the tree walks and the virtual operations the base leaves empty.
 #include "sql/evaluator/expr_evaluator.h"
 
+#include <exception>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "foundation/core/numeric_helpers.h"
+#include "foundation/text/exception.h"
 #include "foundation/values/contained_value.h"
 #include "sql/evaluator/cast_contained_value.h"
 #include "sql/evaluator/value_access.h"
@@ -193,6 +196,23 @@ void TBRNExprEvaluator::EvaluateRowValue(TBRNExprToken* Node) {
 }
 
 void TBRNExprEvaluator::evaluateNode(TBRNExprToken* Node) {
+  if (FDepth > 0) return computeNode(Node);
+  // The outermost evaluation: whatever fails below reaches the caller as
+  // the engine's error, never as a standard exception (a buffer that cannot
+  // be had, a length beyond what a string can hold).
+  try {
+    computeNode(Node);
+  } catch (const EBRNException&) {
+    throw;
+  } catch (const EBRNAbortException&) {
+    throw;
+  } catch (const std::exception& error) {
+    RaiseConversionFailure("value", "of the expression",
+                           std::string("The evaluation failed: ") + error.what());
+  }
+}
+
+void TBRNExprEvaluator::computeNode(TBRNExprToken* Node) {
   if (Node == FEvaluatedOperand) {
     // The chain walk evaluated this operand already.
     FEvaluatedOperand = nullptr;

@@ -37,6 +37,10 @@ class TBRNValue;
 // explicit list instead of recursing, so the stack use stays bounded by the
 // nesting of parentheses and function calls, which the parser limits.
 //
+// Errors: an evaluation raises only the engine's errors (EBRNException, or
+// the silent abort); a standard exception from below (no memory, a length
+// beyond what a string holds) leaves it as the conversion error 1011.
+//
 // Threads: an evaluator and the trees it runs belong to one session and are
 // used by one thread at a time; node values make a tree single-threaded.
 class TBRNExprEvaluator {
@@ -158,6 +162,10 @@ class TBRNExprEvaluator {
   // Never "equal" merely because no rule applies.
   static int32_t CompareValues(const TBRNValue& Left, const TBRNValue& Right, int32_t PartialLength,
                                int32_t Collation);
+  // CompareValues of two evaluated nodes (Left's collation), or of their
+  // members, the first unequal pair deciding, when both are row values.
+  static int32_t CompareEvaluated(const TBRNExprToken* Left, const TBRNExprToken* Right,
+                                  int32_t PartialLength);
 
  protected:
   // Operator routines (operator_evaluation.cpp).
@@ -219,7 +227,10 @@ class TBRNExprEvaluator {
   void bindRoutines();
   // The built-in function and CAST entries (function_evaluation.cpp).
   void bindFunctionRoutines();
+  // EvaluateToken's work; the outermost call turns a standard exception
+  // into the conversion error 1011.
   void evaluateNode(TBRNExprToken* Node);
+  void computeNode(TBRNExprToken* Node);
   // The routine for Node by its kind and operation; nullptr when none.
   TBRNOperationRoutine routineFor(const TBRNExprToken* Node) const;
   // Runs the routine of a chain whose nodes each have the next one as their

@@ -143,13 +143,22 @@ void EvaluateCase(TBRNExprEvaluator& E, TBRNExprToken* Node) {
     Node->Value->SetNull(true);
     return;
   }
+  // A simple CASE evaluates its operand once; each WHEN value is then taken
+  // when "operand = value" would be TRUE.
+  TBRNExprToken* operand = EvaluatedArgument(E, Node, 2);
   const int32_t count = conditions->ArgumentCount();
   for (int32_t i = 0; i < count; ++i) {
     TBRNExprToken* condition = conditions->Argument(i);
     if (condition == nullptr) continue;
     if (condition->Operation != opDefault) {
       E.EvaluateToken(condition);
-      if (!Truth(*condition->Value)) continue;
+      if (operand == nullptr) {
+        if (!Truth(*condition->Value)) continue;
+      } else {
+        const bool unknown =
+            E.StandardNullBehavior && (operand->Value->GetNull() || condition->Value->GetNull());
+        if (unknown || TBRNExprEvaluator::CompareEvaluated(operand, condition, 0) != 0) continue;
+      }
     }
     TakeResult(E, Node, EvaluatedArgument(E, results, i));
     return;

@@ -641,15 +641,16 @@ void TBRNExprEvaluator::EvaluateIntervalDifference(TBRNExprToken* Node) {
 
 bool TBRNExprEvaluator::compareOperands(TBRNExprToken* Node, int32_t& Result) {
   if (!EvaluateOperands(Node)) return false;
-  const TBRNExprToken* left = Node->Left();
-  const TBRNExprToken* right = Node->Right();
-  if (left->Kind == tkRowValue && right->Kind == tkRowValue) {
-    Result = CompareRows(left, right, Node->PartialLength);
-    return true;
-  }
-  const TBRNValue& l = *left->Value;
-  Result = CompareValues(l, *right->Value, Node->PartialLength, l.GetCollation());
+  Result = CompareEvaluated(Node->Left(), Node->Right(), Node->PartialLength);
   return true;
+}
+
+int32_t TBRNExprEvaluator::CompareEvaluated(const TBRNExprToken* Left, const TBRNExprToken* Right,
+                                            int32_t PartialLength) {
+  if (Left->Kind == tkRowValue && Right->Kind == tkRowValue)
+    return CompareRows(Left, Right, PartialLength);
+  const TBRNValue& l = *Left->Value;
+  return CompareValues(l, *Right->Value, PartialLength, l.GetCollation());
 }
 
 void TBRNExprEvaluator::EvaluateEqual(TBRNExprToken* Node) {

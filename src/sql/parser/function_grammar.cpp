@@ -313,24 +313,13 @@ TBRNExprToken* TBRNExprParser::ParseCaseFunction(TBRNParseFlags Flags) {
   TBRNExprToken* results = NewNode(tkFunction, opCaseResults);
   node->AddArgument(results);
 
-  // A simple CASE is stored as a searched one: each WHEN value becomes
-  // "operand = value" over its own copy of the operand.
+  // A simple CASE keeps its operand once, as argument 2; list 26 then holds
+  // the WHEN values that the operand is compared with.
   TBRNParsedTree operand;
   if (!IsKeyword("WHEN")) operand.Reset(ParseDisjunction(flags));
   ExpectKeyword("WHEN");
   do {
-    TBRNParsedTree condition(ParseDisjunction(flags));
-    if (operand.Get()) {
-      TBRNParsedTree equal(new TBRNExprToken);
-      equal->Kind = tkOperator;
-      equal->Operation = opEqual;
-      equal->SetDataType(dtBoolean);
-      equal->CopyPosition(condition.Get());
-      equal->SetLeft(CopyExprTree(operand.Get()));
-      equal->SetRight(condition.Release());
-      condition.Reset(equal.Release());
-    }
-    conditions->AddArgument(condition.Release());
+    conditions->AddArgument(ParseDisjunction(flags));
     ExpectKeyword("THEN");
     results->AddArgument(ParseDisjunction(flags));
   } while (AcceptKeyword("WHEN"));
@@ -349,6 +338,7 @@ TBRNExprToken* TBRNExprParser::ParseCaseFunction(TBRNParseFlags Flags) {
     null->Text = "NULL";
   }
   ExpectKeyword("END");
+  if (operand.Get()) node->AddArgument(operand.Release());
   return node.Release();
 }
 

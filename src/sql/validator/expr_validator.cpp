@@ -27,13 +27,6 @@ bool isRoutineRoot(TBRNExprTokenKind Kind) {
 
 using validation::argumentOrNil;
 
-// The sum of two sizes without overflow (a size never exceeds int32).
-int32_t addSizes(int32_t A, int32_t B) {
-  const int64_t sum = int64_t(A) + int64_t(B);
-  return sum > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
-                                                   : int32_t(sum);
-}
-
 bool isCharOrLob(const TBRNExprToken* Node) {
   return Node->DataType == dtChar || Node->DataType == dtLob;
 }
@@ -218,7 +211,7 @@ void TBRNExprValidator::validateOperator(TBRNExprToken* Node) {
         GetBinaryResultCollation(operation, left->DataType, left->SubType, left->Collation);
   }
   if (operation == opAdd && isCharOrLob(left) && isCharOrLob(right))
-    Node->SetSize(addSizes(left->Size, right->Size));
+    validation::setConcatenationSize(Node, left->Size, right->Size);
   else if (Node->DataType == dtChar)
     Node->SetSize(std::max(left->Size, right->Size));
   else if (Node->DataType == dtDecimal)
@@ -412,23 +405,30 @@ void TBRNExprValidator::validateRangeOrList(TBRNExprToken* Node) {
   }
   TBRNExprToken* tested = argumentOrNil(Node, 0);
   if (!tested) throw std::invalid_argument("predicate without tested value");
-  TBRNExprToken* model = isDynamicParam(tested) ? nullptr : tested;
-  for (int32_t i = 1; !model && i < count; ++i)
-    if (Node->Argument(i) && !isDynamicParam(Node->Argument(i))) model = Node->Argument(i);
-  if (!model) RaiseInvalid(tested, "dynamic parameter type cannot be inferred");
+  typeComparedValues(tested, Node->Arguments().subspan(1));
+  Node->SetDataType(dtBoolean);
+}
+
+void TBRNExprValidator::typeComparedValues(TBRNExprToken* Tested,
+                                           std::span<TBRNExprToken* const> Values) {
+  const auto compared = [](const TBRNExprToken* Value) {
+    return Value && Value->Operation != opDefault;
+  };
+  TBRNExprToken* model = isDynamicParam(Tested) ? nullptr : Tested;
+  for (TBRNExprToken* value : Values)
+    if (!model && compared(value) && !isDynamicParam(value)) model = value;
+  if (!model) RaiseInvalid(Tested, "dynamic parameter type cannot be inferred");
   const auto takeModelType = [&](TBRNExprToken* Param) {
     if (!isDynamicParam(Param) || !Param->Link) return;
     Param->Link->AssignDataType(model);
     CopyLinkType(Param);
   };
-  takeModelType(tested);
-  for (int32_t i = 1; i < count; ++i) {
-    TBRNExprToken* member = Node->Argument(i);
-    if (!member) continue;
-    takeModelType(member);
-    CheckOperandTypes(opEqual, dtNull, tested, member, 0);
+  takeModelType(Tested);
+  for (TBRNExprToken* value : Values) {
+    if (!compared(value)) continue;
+    takeModelType(value);
+    CheckOperandTypes(opEqual, dtNull, Tested, value, 0);
   }
-  Node->SetDataType(dtBoolean);
 }
 
 bool TBRNExprValidator::IsScalarSubquery(const TBRNExprToken* Node) const {

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -503,6 +504,11 @@ class TBRNExprValidator {
   void validateTextSearch(TBRNExprToken* Node);
   void validateLike(TBRNExprToken* Node);
   void validateRangeOrList(TBRNExprToken* Node);
+  // Types Tested and each of Values (validated already) as the two sides of
+  // "Tested = value": a dynamic parameter takes the type of Tested, or of the
+  // first value that is not one. Nil entries and the ELSE marker of a CASE
+  // list are skipped.
+  void typeComparedValues(TBRNExprToken* Tested, std::span<TBRNExprToken* const> Values);
   void applyCollateList(TBRNExprToken* Node);
   // The operand class check of one side (type_rules.cpp).
   void checkRightClass(TBRNExprOperation Operation, TBRNExprToken* Left, TBRNExprToken* Right);

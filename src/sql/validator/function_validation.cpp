@@ -55,11 +55,6 @@ int32_t multiplySizes(int32_t Count, int32_t Size) {
   return int32_t(std::min<int64_t>(product, std::numeric_limits<int32_t>::max()));
 }
 
-int32_t addSizes(int32_t A, int32_t B) {
-  const int64_t sum = int64_t(A) + int64_t(B);
-  return int32_t(std::min<int64_t>(sum, std::numeric_limits<int32_t>::max()));
-}
-
 bool isSingleField(int32_t Qualifier) {
   return Qualifier != 0 && (Qualifier & (Qualifier - 1)) == 0;
 }
@@ -258,6 +253,20 @@ void TBRNExprValidator::ValidateSumSquareFunction(TBRNExprToken* Node) {
 // ---- Conditional functions -------------------------------------------------------------
 
 void TBRNExprValidator::ValidateCaseConditions(TBRNExprToken* Node) {
+  // A simple CASE (its operand is argument 2 of the CASE node, validated
+  // already) holds WHEN values here: each is typed as the right side of
+  // "operand = value", whose truth picks the branch.
+  TBRNExprToken* operand = Node->Parent ? argumentOrNil(Node->Parent, 2) : nullptr;
+  if (operand) {
+    for (TBRNExprToken* value : Node->Arguments()) {
+      if (!value || value->Operation == opDefault) continue;
+      ValidateNode(value);
+      RejectArrayReference(value);
+    }
+    typeComparedValues(operand, Node->Arguments());
+    Node->SetDataType(dtBoolean);
+    return;
+  }
   validateFunctionArguments(Node);
   for (TBRNExprToken* condition : Node->Arguments()) {
     if (!condition) continue;
@@ -277,6 +286,10 @@ void TBRNExprValidator::ValidateCaseFunction(TBRNExprToken* Node) {
   TBRNExprToken* results = requiredArgument(Node, 1);
   if (conditions->ArgumentCount() != results->ArgumentCount())
     throw std::invalid_argument("CASE lists of different lengths");
+  if (TBRNExprToken* operand = argumentOrNil(Node, 2)) {
+    ValidateNode(operand);
+    RejectArrayReference(operand);
+  }
   validateFunctionArguments(Node, 0, 2);
   Node->AssignDataType(results);
   if (FilterMode) MakeTruthComparison(Node);
@@ -417,7 +430,7 @@ void TBRNExprValidator::ValidateConcatFunction(TBRNExprToken* Node) {
   Node->SetSubType(GetBinaryResultSubType(opAdd, left->DataType, left->SubType, right->DataType,
                                           right->SubType));
   Node->Collation = GetBinaryResultCollation(opAdd, left->DataType, left->SubType, left->Collation);
-  Node->SetSize(addSizes(left->Size, right->Size));
+  validation::setConcatenationSize(Node, left->Size, right->Size);
 }
 
 void TBRNExprValidator::validateStringPrefix(TBRNExprToken* Node, bool Repeat) {

@@ -658,8 +658,12 @@ void TBRNExprValidator::ValidateDataTypeNode(TBRNExprToken* Node) {
   const auto applyLength = [&] {
     TBRNExprToken* length = argument(0);
     if (!length) return;
-    Node->SetSize(literalValue(length));
-    if (Node->Size <= 0) RaiseInvalid(length, "an invalid length was specified");
+    // Within what a Char or Bytes type may declare: a value of a fixed type
+    // holds its whole declared length.
+    const int32_t size = literalValue(length);
+    if (size <= 0 || size > MaxDeclaredLength)
+      RaiseInvalid(length, "an invalid length was specified");
+    Node->SetSize(size);
   };
   const auto applyCollation = [&] {
     TBRNExprToken* collate = argument(1);

@@ -95,11 +95,54 @@ TEST(ContainedValue, LengthsByType) {
   EXPECT_EQ(MakeValue(dtLob, 0, 0, 0, "00112233445566778899")->GetLength(), 10);
   EXPECT_EQ(MakeValue(dtInteger, 0, 0, 0, "12345")->GetLength(), 0);
   EXPECT_EQ(MakeValue(dtInteger)->GetDataSize(), 4);
-  EXPECT_EQ(MakeValue(dtChar, 0, 10)->GetDataSize(), 14);
+  EXPECT_EQ(MakeValue(dtChar, 0, 10)->GetDataSize(), 4);  // the count; the length is a limit
+  EXPECT_EQ(MakeValue(dtChar, stFixed, 10)->GetDataSize(), 10);
   // A new type sizes the buffer for its own length, not the old type's.
   auto retyped = MakeValue(dtChar, 0, 10, 0, "abc");
   retyped->SetDataType(dtInteger);
   EXPECT_EQ(retyped->GetDataSize(), 4);
+}
+
+// A variable value is sized by what it holds: a declared length from
+// statement text, up to the largest int32, is a limit and takes no memory.
+TEST(ContainedValue, DeclaredLengthsOfVariableValuesAllocateNothing) {
+  struct Case {
+    TBRNDataTypeCode Type;
+    int32_t Length;
+    bool Enforcing;
+    const char* Text;
+    const char* Held;
+  };
+  const Case cases[] = {
+      {dtChar, INT32_MAX, false, "abc", "abc"},
+      {dtChar, INT32_MAX - 3, true, "abc", "abc"},
+      {dtChar, 1000000000, true, "", ""},
+      {dtChar, 3, true, "abcdef", "abc"},
+      {dtBytes, INT32_MAX, false, "0a0b", "0A0B"},
+      {dtBytes, 2, true, "0a0b0c", "0A0B"},
+  };
+  for (const Case& c : cases) {
+    std::unique_ptr<TBRNContainedValue> value;
+    if (c.Enforcing) {
+      auto enforcing = MakeEnforcing(c.Type, c.Length);
+      enforcing->SetRaiseOnTruncation(false);
+      value = std::move(enforcing);
+    } else {
+      value = MakeValue(c.Type, 0, c.Length);
+    }
+    EXPECT_LE(value->GetStreamData()->GetCapacity(), 64) << c.Length;
+    value->SetAsString(c.Text);
+    EXPECT_EQ(value->GetAsString(), c.Held) << c.Length;
+    EXPECT_LE(value->GetMemorySize(), 256) << c.Length;
+    EXPECT_EQ(value->GetDeclaredLength(), c.Enforcing ? c.Length : 0) << c.Length;
+  }
+  // A shorter declared length cuts what the value holds; a longer one keeps it.
+  auto value = MakeValue(dtChar, 0, 10, 0, "abcdef");
+  value->SetLength(1000000);
+  EXPECT_EQ(value->GetAsString(), "abcdef");
+  value->SetLength(2);
+  EXPECT_EQ(value->GetAsString(), "ab");
+  EXPECT_EQ(value->GetDataSize(), 6);
 }
 
 TEST(ContainedValue, ClearKeepsNullAndSetNullClears) {

@@ -82,7 +82,7 @@ TEST(FunctionGrammar, AggregatesAndConditionals) {
       {"STDDEV(x)", "STDDEV(x) #opStdDev :Float"},
       {"SUM(SUM(x))", "SUM(SUM(x)) #opSum"},
       {"CASE x WHEN 1 THEN 'a' END",
-       "CASE(opCaseConditions((x = 1), TRUE), opCaseResults('a', NULL)) #opCase"},
+       "CASE(opCaseConditions(1, TRUE), opCaseResults('a', NULL), x) #opCase"},
       {"CASE WHEN a > 1 THEN 'a' WHEN b THEN 'b' ELSE 'c' END",
        "CASE(opCaseConditions((a > 1), b, TRUE), opCaseResults('a', 'b', 'c')) #opCase"},
       {"IF(a = 1 THEN 'x' ELSE 'y')", "IF((a = 1), 'x', 'y') #opIf"},
@@ -257,7 +257,7 @@ TEST(FunctionGrammar, SynonymsGiveEqualTrees) {
       {"IF(c THEN 1 ELSE 2)", "IF(c, 1, 2)"},
       {"LIST(x USING ';')", "LIST(x, ';')"},
       {"PI", "PI()"},
-      {"CASE x WHEN 1 THEN 2 END", "CASE WHEN x = 1 THEN 2 ELSE NULL END"},
+      {"CASE x WHEN 1 THEN 2 END", "CASE x WHEN 1 THEN 2 ELSE NULL END"},
   };
   for (const auto& [a, b] : pairs) {
     TreeHolder left = ParseExpressionText(a, kFlags);

@@ -210,6 +210,14 @@ TEST_F(DataTypeNodes, InvalidLengthsAndTypes) {
   // A length beyond int32 is refused, not converted.
   EXPECT_EQ(Validate("CHAR(99999999999)"),
             "error 1:6 Invalid expression 99999999999 found, an invalid length was specified");
+  // So is one beyond what a Char or Bytes type may declare.
+  EXPECT_EQ(Validate("CHAR(1024)"), "");
+  EXPECT_EQ(Validate("CHAR(1025)"),
+            "error 1:6 Invalid expression 1025 found, an invalid length was specified");
+  EXPECT_EQ(Validate("VARCHAR(2147483647)"),
+            "error 1:9 Invalid expression 2147483647 found, an invalid length was specified");
+  EXPECT_EQ(Validate("VARBYTE(1000000000)"),
+            "error 1:9 Invalid expression 1000000000 found, an invalid length was specified");
   EXPECT_EQ(Validate("CHAR('a')"),
             "error 1:6 Expected SmallInt, Integer, or BigInt expression but instead found 'a'");
 
