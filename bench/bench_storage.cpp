@@ -15,6 +15,7 @@
 #include "foundation/files/memory_file_manager.h"
 #include "foundation/files/os_file_manager.h"
 #include "storage/files/table_file.h"
+#include "storage/files/table_file_guards.h"
 #include "storage_bench_host.h"
 
 namespace brn {
@@ -55,9 +56,17 @@ std::vector<int32_t> RandomBlocks(int32_t count) {
   return blocks;
 }
 
+std::string BenchFolder() {
+  const char* base = std::getenv("TMPDIR");
+  return std::string(base != nullptr ? base : "/tmp") + "/";
+}
+
+// Warm pins and releases inside one Read bracket, as a statement holds it
+// around its operations: the memory file holds the blocks, the host's lock
+// file is on disk.
 void BM_CacheRandomReads(benchmark::State& state) {
   TBRNMemoryFileManager files(nullptr);
-  BenchHost host("/bench/", ".BRNBch");
+  BenchHost host(BenchFolder(), ".BRNBch");
   BenchFile file(&host, &files, kCachedBlocks * 2);
   file.OpenOrCreate();
   for (int32_t n = 1; n <= kCachedBlocks; ++n) {
@@ -70,6 +79,7 @@ void BM_CacheRandomReads(benchmark::State& state) {
   std::vector<int32_t> blocks = RandomBlocks(kCachedBlocks);
   size_t i = 0;
   uint32_t sum = 0;
+  TableReadBracket statement(&host);
   for (auto _ : state) {
     TBRNTableFileBuffer* buffer = file.Get(blocks[i++ & 65535]);
     sum += buffer->Data()[100];
@@ -95,11 +105,6 @@ void BM_VectorOfPagesRandomReads(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_VectorOfPagesRandomReads);
-
-std::string BenchFolder() {
-  const char* base = std::getenv("TMPDIR");
-  return std::string(base != nullptr ? base : "/tmp") + "/";
-}
 
 void BM_FlushDirtyBlocks(benchmark::State& state) {
   TBRNOSFileManager files(nullptr);

@@ -45,6 +45,15 @@ class TBRNTableFileHost {
   // work between them throws. A Read bracket keeps other sessions and
   // processes from writing the table's headers; a Write bracket keeps them
   // from reading or writing them.
+  //
+  // The Read bracket is taken once per operation, not per block: each
+  // operation of the row and index navigators and of the BLOB and
+  // published-updates chains (a row read or change, an index descent or
+  // step, a chain read or write) holds one around all the blocks it
+  // touches, so that no other writer's flush lands between them, and a
+  // statement may hold one around many operations. The cache itself takes
+  // it only when a block must come from the file; a block found in the
+  // cache costs no bracket call.
   virtual void BeginRead() = 0;
   virtual void EndRead() = 0;
   virtual void BeginWrite() = 0;

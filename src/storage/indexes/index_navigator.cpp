@@ -7,6 +7,7 @@
 
 #include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
+#include "storage/files/table_file_guards.h"
 #include "storage/indexes/index_file.h"
 #include "storage/indexes/index_pages.h"
 
@@ -331,18 +332,22 @@ bool TBRNIndexNavigator::moveToEnd(bool last, bool& restart) {
 }
 
 bool TBRNIndexNavigator::First(bool& Restart) {
+  TableReadBracket operation(IndexFile->GetHost());
   return moveToEnd(false, Restart);
 }
 
 bool TBRNIndexNavigator::Last(bool& Restart) {
+  TableReadBracket operation(IndexFile->GetHost());
   return moveToEnd(true, Restart);
 }
 
 bool TBRNIndexNavigator::Next(bool& Restart) {
+  TableReadBracket operation(IndexFile->GetHost());
   return step(true, Restart);
 }
 
 bool TBRNIndexNavigator::Prior(bool& Restart) {
+  TableReadBracket operation(IndexFile->GetHost());
   return step(false, Restart);
 }
 
@@ -434,6 +439,7 @@ bool TBRNIndexNavigator::step(bool forward, bool& Restart) {
 
 int32_t TBRNIndexNavigator::FindKey(const TBRNValues& Values, int32_t PartialLength, bool& Restart,
                                     bool CaseInsensitive) {
+  TableReadBracket operation(IndexFile->GetHost());
   Restart = false;
   if (selectEmpty()) return 1;
   KeyView keys(*Layout, Values);
@@ -462,6 +468,7 @@ int32_t TBRNIndexNavigator::FindKey(const TBRNValues& Values, int32_t PartialLen
 }
 
 int32_t TBRNIndexNavigator::GotoKey(const TBRNKeyValues& Values, bool& Restart) {
+  TableReadBracket operation(IndexFile->GetHost());
   Restart = false;
   if (selectEmpty()) return 1;
   {
@@ -485,6 +492,7 @@ int32_t TBRNIndexNavigator::GotoKey(const TBRNKeyValues& Values, bool& Restart) 
 }
 
 bool TBRNIndexNavigator::HasKey(const TBRNKeyValues& Values, int32_t RowNumber) {
+  TableReadBracket operation(IndexFile->GetHost());
   SelectIndex();
   if (IndexFile->GetRootPage() == 0) return false;
   PathRelease release(this, &TBRNIndexNavigator::releasePath);
@@ -505,6 +513,7 @@ bool TBRNIndexNavigator::HasKey(const TBRNKeyValues& Values, int32_t RowNumber) 
 }
 
 bool TBRNIndexNavigator::GotoSequenceNumber(int32_t Sequence) {
+  TableReadBracket operation(IndexFile->GetHost());
   for (int32_t attempt = 0; attempt < kMaxRestarts; ++attempt) {
     bool restart = false;
     int32_t count = GetRowCount();
@@ -535,6 +544,7 @@ bool TBRNIndexNavigator::GotoSequenceNumber(int32_t Sequence) {
 
 int32_t TBRNIndexNavigator::countKeys(const TBRNValues& values, int32_t partialLength,
                                       bool caseInsensitive, bool upTo, bool& restart) {
+  TableReadBracket operation(IndexFile->GetHost());
   restart = false;
   SelectIndex();
   if (IndexFile->GetRootPage() == 0) return 0;
@@ -573,6 +583,7 @@ int32_t TBRNIndexNavigator::CountKeysUpTo(const TBRNValues& Values, int32_t Part
 }
 
 void TBRNIndexNavigator::Resynchronize(bool CheckBof, bool CheckEof, bool& Restart) {
+  TableReadBracket operation(IndexFile->GetHost());
   Restart = false;
   if (GetRowCount() == 0 || !hasCurrent() || (GetRanged() && CompareWithRange(CurrentKey) != 0)) {
     Bof = true;
@@ -621,6 +632,7 @@ bool TBRNIndexNavigator::sameKey(const TBRNIndexKey& a, const TBRNIndexKey& b) c
 }
 
 void TBRNIndexNavigator::InsertKey(const TBRNKeyValues& Key, int32_t RowNumber) {
+  TableReadBracket operation(IndexFile->GetHost());
   SelectIndex();
   IndexFile->NoteTreeChange();
   releasePath();
@@ -749,6 +761,7 @@ void TBRNIndexNavigator::refreshFirstKeys(int32_t level) {
 }
 
 void TBRNIndexNavigator::DeleteKey(const TBRNKeyValues& KeyValues) {
+  TableReadBracket operation(IndexFile->GetHost());
   SelectIndex();
   IndexFile->NoteTreeChange();
   releasePath();

@@ -148,6 +148,7 @@ TBRNChainBlock* TBRNChainFileManager::allocateChainBlock() {
 
 int32_t TBRNChainFileManager::readChain(int32_t first, bool checkOwner, int32_t ownerVersion,
                                         TBRNMemoryStream& stream) {
+  TableReadBracket operation(GetHost());
   std::string kind = GetBlockKindName();
   for (;;) {
     stream.SetSize(0);
@@ -201,6 +202,7 @@ int32_t TBRNChainFileManager::readChain(int32_t first, bool checkOwner, int32_t 
 
 void TBRNChainFileManager::writeChain(int32_t ownerVersion, int32_t& first, const uint8_t* data,
                                       int32_t size, bool atEnd) {
+  TableReadBracket operation(GetHost());
   if (size < 0 || (size > 0 && data == nullptr)) throw std::invalid_argument("chain data");
   std::string kind = GetBlockKindName();
   auto newBlock = [&]() { return atEnd ? appendChainBlock() : allocateChainBlock(); };

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "metadata/catalog/columns.h"
+#include "storage/files/table_file_guards.h"
 #include "storage/rows/execution_seam.h"
 
 namespace brn {
@@ -130,6 +131,7 @@ bool TBRNRowsetNavigator::GotoRowNumber(int32_t Row) {
 }
 
 bool TBRNRowsetNavigator::GotoRowNumber(int32_t Row, TBRNDirection Direction, bool& Restart) {
+  TableReadBracket operation(rowFile_->GetHost());
   Restart = false;
   if (atEmptyFile()) return false;
   int32_t last = rowFile_->GetBlockCount();
@@ -145,6 +147,7 @@ bool TBRNRowsetNavigator::GotoSequenceNumber(int32_t) {
 }
 
 bool TBRNRowsetNavigator::seekEnd(TBRNDirection direction, bool& Restart) {
+  TableReadBracket operation(rowFile_->GetHost());
   Restart = false;
   if (atEmptyFile()) return false;
   bool forward = direction == kDirectionForward;
@@ -164,6 +167,7 @@ bool TBRNRowsetNavigator::Last(bool& Restart) {
 }
 
 bool TBRNRowsetNavigator::Next(bool& Restart) {
+  TableReadBracket operation(rowFile_->GetHost());
   Restart = false;
   if (atEmptyFile()) return false;
   int32_t last = rowFile_->GetBlockCount();
@@ -181,6 +185,7 @@ bool TBRNRowsetNavigator::Next(bool& Restart) {
 }
 
 bool TBRNRowsetNavigator::Prior(bool& Restart) {
+  TableReadBracket operation(rowFile_->GetHost());
   Restart = false;
   if (atEmptyFile()) return false;
   int32_t last = rowFile_->GetBlockCount();
@@ -199,6 +204,7 @@ bool TBRNRowsetNavigator::Prior(bool& Restart) {
 
 int32_t TBRNRowsetNavigator::FindKey(const TBRNValues& Values, int32_t PartialLength, bool& Restart,
                                      bool CaseInsensitive) {
+  TableReadBracket operation(rowFile_->GetHost());
   Restart = false;
   if (atEmptyFile()) return 1;
   int32_t last = rowFile_->GetBlockCount();
@@ -265,6 +271,7 @@ void TBRNRowsetNavigator::abandonChange() {
 
 void TBRNRowsetNavigator::InsertRow(int32_t Version, TBRNRowValues& Values, int32_t& RowNumber,
                                     int32_t& UpdateCounter) {
+  TableReadBracket operation(rowFile_->GetHost());
   try {
     writeRow_ = rowFile_->AllocateRow();
     TBRNRowsetRow* row = writeRow_;
@@ -299,6 +306,7 @@ void TBRNRowsetNavigator::InsertRow(int32_t Version, TBRNRowValues& Values, int3
 
 void TBRNRowsetNavigator::UpdateRow(TBRNRowValues& Values, int32_t RowNumber,
                                     int32_t& UpdateCounter) {
+  TableReadBracket operation(rowFile_->GetHost());
   // A row outside the file is refused before anything changes.
   writeRow_ = pinForChange(RowNumber);
   try {
@@ -318,6 +326,7 @@ void TBRNRowsetNavigator::UpdateRow(TBRNRowValues& Values, int32_t RowNumber,
 }
 
 void TBRNRowsetNavigator::DeleteRow(int32_t RowNumber, int32_t& UpdateCounter) {
+  TableReadBracket operation(rowFile_->GetHost());
   writeRow_ = pinForChange(RowNumber);
   try {
     TBRNRowsetRow* row = writeRow_;

@@ -61,6 +61,7 @@ class FakeHost : public TBRNTableFileHost {
   int32_t ProgressDepth = 0;     // progress brackets open now
   int32_t ProgressBrackets = 0;  // progress brackets taken
   int32_t ReadDepth = 0;
+  int32_t ReadBrackets = 0;  // Read brackets taken
   int32_t WriteDepth = 0;
   int32_t ReadDepthInChangeCheck = -1;
   int32_t ChangeChecks = 0;
@@ -81,6 +82,7 @@ class FakeHost : public TBRNTableFileHost {
   bool HoldsExclusiveLock() const override { return ExclusiveLock; }
   bool HoldsTransactionLock() const override { return TransactionLock; }
   void BeginRead() override {
+    ++ReadBrackets;
     if (ReadDepth++ == 0 && WriteDepth == 0) lock(LOCK_SH);
   }
   void EndRead() override {

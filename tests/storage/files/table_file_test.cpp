@@ -226,6 +226,22 @@ TEST_F(TableFileCache, BlockZeroAndBlocksBeyondTheFileAreRefused) {
   EXPECT_EQ(host_.ReadDepth, 0);
 }
 
+TEST_F(TableFileCache, OnlyABlockReadFromTheFileTakesTheReadBracket) {
+  TestBlockFile file(&host_, &files_);
+  file.OpenOrCreate();
+  for (int i = 0; i < 3; ++i) file.ReleaseBuffer(file.Allocate());
+  file.Flush(false);
+  file.DropCache(false);
+  int32_t taken = host_.ReadBrackets;
+  file.ReleaseBuffer(file.Get(2));
+  EXPECT_GT(host_.ReadBrackets, taken) << "a miss";
+  EXPECT_EQ(host_.ReadDepthInChangeCheck, 1) << "the change check runs inside the miss's bracket";
+  taken = host_.ReadBrackets;
+  for (int i = 0; i < 3; ++i) file.ReleaseBuffer(file.Get(2));
+  EXPECT_EQ(host_.ReadBrackets, taken) << "hits";
+  EXPECT_EQ(host_.ReadDepth, 0);
+}
+
 TEST_F(TableFileCache, DirtyBlocksAreWrittenInSortedRuns) {
   TestBlockFile file(&host_, &files_);
   file.OpenOrCreate();

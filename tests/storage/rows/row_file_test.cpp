@@ -523,6 +523,8 @@ TEST_F(RowFileNavigation, AnotherWritersFlushStopsAWalkWithRestart) {
   while (other.Navigator->Next(restart)) ++walked;
   EXPECT_TRUE(restart);
   EXPECT_LT(walked, 600);  // stopped at the first read from disk
+  EXPECT_EQ(other.Host.ReadDepthInChangeCheck, 2) << "inside the step's own Read bracket";
+  EXPECT_EQ(other.Host.ReadDepth, 0);
   ASSERT_TRUE(other.Navigator->GotoRowNumber(600, kDirectionForward, restart));
   EXPECT_FALSE(restart);
   EXPECT_EQ(other.Navigator->GetCurrentValues().GetItem(1)->GetAsString(), "changed");
