@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/text/collation.h"
+#include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
 #include "metadata/catalog/catalog.h"
 #include "metadata/catalog/columns.h"
@@ -298,33 +299,46 @@ void TBRNCatalog::createDerivedTable(TBRNExprToken* node, TBRNUser* user) {
   if (OnDerivedTableCreate) OnDerivedTableCreate(added);
 }
 
-void TBRNCatalog::ReleaseToken(TBRNExprToken* node, TBRNUser* user) noexcept {
+void TBRNCatalog::ReleaseToken(TBRNExprToken* node, TBRNUser* user) {
   // A catalog that is being freed frees its derived tables with its schemas.
   if (closing_ || node == nullptr || node->Kind != tkTableReference ||
       node->Operation != opDerivedTable || node->ObjectID == 0 || !Schemas)
     return;
+  TBRNSchema* schema = nullptr;
+  TBRNPrivilegedConfigObject* table = nullptr;
   try {
-    TBRNSchema* schema = SchemaForToken(node, false);
+    schema = SchemaForToken(node, false);
     if (schema == nullptr || !schema->TemporaryViews) return;
-    TBRNPrivilegedConfigObject* table =
+    table =
         visibleOrNull(schema->TemporaryViews->FindByNameForUser(node->Name, user, false), user);
-    // Only the tree whose subquery the table reads releases it (a copy of
-    // that tree does not).
-    auto* view = dynamic_cast<TBRNView*>(table);
-    if (view == nullptr || view->ID != node->ObjectID ||
-        view->Definition->Root != (node->ArgumentCount() > 0 ? node->Argument(0) : nullptr))
-      return;
-    node->ObjectID = 0;
-    if (OnDerivedTableRelease) {
-      OnDerivedTableRelease(table);
-      return;
-    }
-    // Nobody else keeps it: it goes with the tree whose subquery it reads.
-    schema->TemporaryViews->RemoveObject(table->Index);
-    delete table;
-  } catch (...) {
-    // Releasing never fails: a table that cannot be found stays where it is.
+  } catch (const EBRNException& e) {
+    // A table that cannot be found any more is not this tree's to free.
+    if (e.ErrorCode == kObjectNotFoundError) return;
+    throw;
   }
+  // Only the tree whose subquery the table reads releases it (a copy of
+  // that tree does not).
+  auto* view = dynamic_cast<TBRNView*>(table);
+  if (view == nullptr || view->ID != node->ObjectID ||
+      view->Definition->Root != (node->ArgumentCount() > 0 ? node->Argument(0) : nullptr))
+    return;
+  node->ObjectID = 0;
+  releaseDerivedTable(schema, view);
+}
+
+void TBRNCatalog::ReleaseDerivedTable(int32_t schemaID, int32_t tableID) noexcept {
+  if (closing_ || !Schemas) return;
+  auto* schema = static_cast<TBRNSchema*>(Schemas->FindByID(schemaID, false));
+  if (schema == nullptr || !schema->TemporaryViews) return;
+  auto* table =
+      static_cast<TBRNPrivilegedConfigObject*>(schema->TemporaryViews->FindByID(tableID, false));
+  if (table != nullptr) releaseDerivedTable(schema, table);
+}
+
+void TBRNCatalog::releaseDerivedTable(TBRNSchema* schema,
+                                      TBRNPrivilegedConfigObject* table) noexcept {
+  if (OnDerivedTableRelease) OnDerivedTableRelease(table);
+  std::unique_ptr<TBRNConfigObject> owned(schema->TemporaryViews->RemoveObject(table->Index));
 }
 
 bool TBRNCatalog::IsTextIndexed(const TBRNExprToken* node, TBRNUser* user,

@@ -78,11 +78,12 @@ class TBRNCatalog : public TBRNConfigRoot,
   std::unique_ptr<TBRNSchemas> Schemas;
   TBRNSchema* InformationSchema = nullptr;
   TBRNSchema* DefaultSchema = nullptr;
-  // Called with a derived table the binder has just created, and with a
-  // reference to one a statement no longer needs (the handler may free it
-  // and clear the reference).
+  // Called with a derived table the binder has just created, and with one
+  // that the statement which compiled it is about to free. The statement
+  // owns its derived tables: the table is freed after the call, since its
+  // definition reads the statement's tree.
   std::function<void(TBRNPrivilegedConfigObject*)> OnDerivedTableCreate;
-  std::function<void(TBRNPrivilegedConfigObject*&)> OnDerivedTableRelease;
+  std::function<void(TBRNPrivilegedConfigObject*)> OnDerivedTableRelease;
 
   // The database entry that owns the catalog (its Owner), or nullptr.
   TBRNDatabaseContainer* GetDatabase() const;
@@ -134,9 +135,15 @@ class TBRNCatalog : public TBRNConfigRoot,
                            const std::string& contextTable);
   bool TableHasColumn(const TBRNExprToken* tableNode, const TBRNExprToken* columnNode,
                       TBRNUser* user);
-  // A derived table reference that a statement no longer needs goes to
-  // OnDerivedTableRelease. Never raises.
-  void ReleaseToken(TBRNExprToken* node, TBRNUser* user) noexcept;
+  // Frees the derived table of a derived table reference whose subquery is
+  // the one the table reads (a copy of the tree frees nothing). A schema or
+  // table that cannot be found is left alone; any other error passes on
+  // (the statement's own release frees its tables whatever happens here).
+  void ReleaseToken(TBRNExprToken* node, TBRNUser* user);
+  // Frees derived table tableID among the temporary views of schema
+  // schemaID, as the statement that compiled it frees its tree; nothing when
+  // either is gone or the catalog is being freed. Never raises.
+  void ReleaseDerivedTable(int32_t schemaID, int32_t tableID) noexcept;
   // Whether the column a column reference names has a text index (through
   // an updateable view to its base column; other views: false).
   bool IsTextIndexed(const TBRNExprToken* node, TBRNUser* user, TBRNConfigObject* ownerTable,
@@ -232,6 +239,9 @@ class TBRNCatalog : public TBRNConfigRoot,
   // A new derived table for the FROM subquery node, among the temporary
   // views of its schema (name_binding.cpp).
   void createDerivedTable(TBRNExprToken* node, TBRNUser* user);
+  // Tells OnDerivedTableRelease, then takes table out of the schema's
+  // temporary views and frees it.
+  void releaseDerivedTable(TBRNSchema* schema, TBRNPrivilegedConfigObject* table) noexcept;
   // Set while the catalog is freed: releasing trees then leaves the
   // derived tables to their schemas.
   bool closing_ = false;

@@ -183,8 +183,16 @@ void TBRNCatalogExpr::ResolveToken(TBRNExprToken* Node, TBRNExprTokenKind Kind) 
   TBRNConfigObject* ownerTable = GetOwnerTable();
   if (CurrentCatalog == nullptr)
     ReportError("The expression has no catalog", Node->Line, Node->Column);
+  const bool newDerivedTable =
+      Kind == tkTableReference && Node->Operation == opDerivedTable && Node->ObjectID == 0;
+  // Room first: once the binder has made the table, recording it cannot fail.
+  if (newDerivedTable) derivedTables_.reserve(derivedTables_.size() + 1);
   try {
     CurrentCatalog->ResolveCatalogToken(Node, Kind, User, ownerTable, schema, table);
+    if (newDerivedTable && Node->ObjectID != 0) {
+      derivedTables_.push_back(
+          {CurrentCatalog, CurrentCatalog->SchemaForToken(Node, true)->ID, Node->ObjectID});
+    }
   } catch (const EBRNException& e) {
     if (e.ErrorCode == kSQLTextErrorCode) throw;
     ReportError(e.ErrorMessage, Node->Line, Node->Column);
@@ -217,6 +225,14 @@ void TBRNCatalogExpr::AddTableColumns(TBRNExprToken* TableReference, TBRNExprTok
 
 void TBRNCatalogExpr::ReleaseToken(TBRNExprToken* Node) {
   if (CurrentCatalog != nullptr) CurrentCatalog->ReleaseToken(Node, User);
+}
+
+void TBRNCatalogExpr::ClearRoot() {
+  // The tables go before the tree their definitions read.
+  for (const DerivedTable& table : derivedTables_)
+    table.Catalog->ReleaseDerivedTable(table.SchemaID, table.TableID);
+  derivedTables_.clear();
+  TBRNCompiledExpr::ClearRoot();
 }
 
 bool TBRNCatalogExpr::IsTextIndexed(const TBRNExprToken* Node) {

@@ -110,6 +110,10 @@ class TBRNCatalogExpr : public TBRNCompiledExpr {
   void AddTableColumns(TBRNExprToken* TableReference, TBRNExprToken* ListNode) override;
   // Hands a derived table the tree no longer needs back to the catalog.
   void ReleaseToken(TBRNExprToken* Node) override;
+  // Frees the derived tables this expression's compiles created, then the
+  // tree: they are the expression's own, whichever catalog is current and
+  // whoever the user is by then.
+  void ClearRoot() override;
   bool IsTextIndexed(const TBRNExprToken* Node) override;
 
  protected:
@@ -121,6 +125,16 @@ class TBRNCatalogExpr : public TBRNCompiledExpr {
 
   // Parameter nodes handed to the compiler (see GetFunctionParam).
   std::vector<std::unique_ptr<TBRNExprToken>> paramNodes_;
+  // The derived tables the binder created for this expression's tree, by
+  // catalog, schema ID and table ID (IDs, so that a table or schema dropped
+  // meanwhile is found missing instead of read). The catalogs outlive the
+  // expressions compiled against them.
+  struct DerivedTable {
+    TBRNCatalog* Catalog;
+    int32_t SchemaID;
+    int32_t TableID;
+  };
+  std::vector<DerivedTable> derivedTables_;
 };
 
 // A statement kept by a catalog object (a trigger's statement text).

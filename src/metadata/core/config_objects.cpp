@@ -20,7 +20,6 @@ namespace brn {
 namespace {
 
 constexpr int32_t kAlreadyExistsError = 400;
-constexpr int32_t kNotFoundError = 401;
 constexpr int32_t kMaximumReachedError = 405;
 constexpr int32_t kCapacityStep = 8;
 
@@ -101,7 +100,7 @@ void TBRNConfigObjects::RaiseNotFoundByName(const std::string& name) const {
                          ? FormatText("The %s %s does not exist in the %s %s",
                                       {GetObjectTypeName(), name, parentType, parentName})
                          : FormatText("The %s %s does not exist", {GetObjectTypeName(), name});
-  throw EBRNException(kNotFoundError, text);
+  throw EBRNException(kObjectNotFoundError, text);
 }
 
 void TBRNConfigObjects::RaiseMaximumReached() const {

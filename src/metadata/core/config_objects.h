@@ -10,6 +10,8 @@ namespace brn {
 
 // "Unlimited" member count.
 inline constexpr int32_t kUnlimitedCount = 2147483647;
+// The error of a lookup that finds no member ("does not exist").
+inline constexpr int32_t kObjectNotFoundError = 401;
 
 // A list of metadata objects that either owns and frees its members or only
 // points at objects owned elsewhere. It has no ID, name or description of its

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -13,6 +14,7 @@
 #include "metadata/catalog/constraints.h"
 #include "metadata/catalog/indexes.h"
 #include "metadata/catalog/views.h"
+#include "metadata/config/users_roles.h"
 #include "metadata/core/type_lists.h"
 #include "metadata/table_test_support.h"
 #include "sql/tree/expr_token.h"
@@ -276,18 +278,59 @@ TEST_F(QueryBinding, DerivedTableBearsAGeneratedNameAndKeepsItsAlias) {
     EXPECT_EQ(derived->GetView(0)->Name, "T2");
   }
 
-  // A handler takes the table over instead.
-  std::vector<TBRNPrivilegedConfigObject*> released;
-  Catalog->OnDerivedTableRelease = [&](TBRNPrivilegedConfigObject*& table) {
-    released.push_back(table);
-    table = nullptr;
+  // A handler hears of the table before it goes.
+  std::vector<std::string> released;
+  Catalog->OnDerivedTableRelease = [&](TBRNPrivilegedConfigObject* table) {
+    released.push_back(table->LoadedName);
   };
   {
     auto query = Compile("SELECT X.ID FROM (SELECT ID FROM Orders) X");
     ASSERT_EQ(derived->Count(), 1);
   }
-  ASSERT_EQ(released.size(), 1u);
-  EXPECT_EQ(released[0], derived->GetItem(0));
+  EXPECT_EQ(released, std::vector<std::string>{"X"});
+  EXPECT_EQ(derived->Count(), 0);
+}
+
+// The statement that compiled a derived table frees it with its tree, even
+// when the tree's own release cannot find the table any more: a table left
+// behind would read the freed tree.
+TEST_F(QueryBinding, FreeingTheTreeFreesItsDerivedTablesWhateverChangedSinceTheCompile) {
+  auto stranger = std::make_unique<TBRNUser>(&Config);
+  stranger->Name = "Stranger";
+  TableFixture other;
+  struct Case {
+    const char* Name;
+    std::function<void(TBRNCatalogQuery&)> Change;
+    std::function<void(TBRNCatalogQuery&)> Free;
+  };
+  const Case cases[] = {
+      {"destroyed", [](TBRNCatalogQuery&) {}, nullptr},
+      {"uncompiled", [](TBRNCatalogQuery&) {}, [](TBRNCatalogQuery& q) { q.Uncompile(); }},
+      {"no current catalog", [](TBRNCatalogQuery& q) { q.CurrentCatalog = nullptr; }, nullptr},
+      {"another current catalog",
+       [&](TBRNCatalogQuery& q) { q.CurrentCatalog = other.Catalog.get(); }, nullptr},
+      {"another user", [&](TBRNCatalogQuery& q) { q.User = stranger.get(); }, nullptr},
+      {"renamed reference",
+       [](TBRNCatalogQuery& q) { q.Root->Argument(qpFrom)->Argument(0)->Name = "Elsewhere"; },
+       [](TBRNCatalogQuery& q) { q.ClearRoot(); }},
+  };
+  TBRNTemporaryViews* derived = Catalog->DefaultSchema->TemporaryViews.get();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto query = Compile("SELECT D.ID FROM (SELECT ID FROM (SELECT ID FROM Orders) I) D");
+    ASSERT_EQ(derived->Count(), 2);
+    c.Change(*query);
+    if (c.Free) {
+      c.Free(*query);
+    } else {
+      query.reset();
+    }
+    EXPECT_EQ(derived->Count(), 0);
+    // A table left behind would read the freed tree here (the sanitizer
+    // reports it).
+    for (int32_t i = 0; i < derived->Count(); ++i)
+      EXPECT_NE(derived->GetView(i)->Definition->Root->Kind, tkNone);
+  }
 }
 
 TEST_F(QueryBinding, CollationSuffixesSetTheFlagBits) {
