@@ -330,7 +330,26 @@ int64_t TBRNCompiledExpr::MemorySize() const {
          StringMemSize(SQL);
 }
 
+void TBRNCompiledExpr::AttachRuntimeObject(TBRNExprToken* JoinEntry,
+                                           std::unique_ptr<TBRNExprRuntimeObject> Object) {
+  if (!JoinEntry || !Object || JoinEntry->RuntimeObject)
+    throw std::invalid_argument("AttachRuntimeObject: no node, no object or one already there");
+  runtimeObjects_.reserve(runtimeObjects_.size() + 1);
+  JoinEntry->RuntimeObject = Object.get();
+  runtimeObjects_.push_back(std::move(Object));
+}
+
 void TBRNCompiledExpr::ClearRoot() {
+  if (!runtimeObjects_.empty()) {
+    // A tree this object does not own lives on: its nodes must not keep
+    // references to the objects freed here (copies of a node share them).
+    if (Root) ForEachNodePostOrder(Root, [this](TBRNExprToken* node) {
+      for (const auto& object : runtimeObjects_) {
+        if (node->RuntimeObject == object.get()) node->RuntimeObject = nullptr;
+      }
+    });
+    runtimeObjects_.clear();
+  }
   if (Root && OwnsRoot()) ReleaseTree(Root);
   TBRNExpr::ClearRoot();
 }

@@ -1,14 +1,17 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sql/tree/expr.h"
 #include "sql/tree/expr_token_kind.h"
 
 namespace brn {
 
+class TBRNExprRuntimeObject;
 class TBRNExprToken;
 class TBRNMemoryStream;
 
@@ -71,6 +74,13 @@ class TBRNCompiledExpr : public TBRNExpr {
   // (left operand, right operand, arguments in order, then the node). Works
   // without recursion.
   void ReleaseTree(TBRNExprToken* Node);
+  // Hangs Object on JoinEntry, a node of this object's tree. The object owns
+  // it from then on and frees it with the tree (ClearRoot), after clearing
+  // the reference of every node of the tree that holds it. A node that
+  // already carries a run-time object, or no object, is a misuse
+  // (std::invalid_argument).
+  void AttachRuntimeObject(TBRNExprToken* JoinEntry,
+                           std::unique_ptr<TBRNExprRuntimeObject> Object);
 
   // The line (column) that error 700 reports: ErrorLine (ErrorColumn) when
   // non-zero, else the argument.
@@ -226,6 +236,10 @@ class TBRNCompiledExpr : public TBRNExpr {
   char StatementTerminator = ';';
   int32_t ErrorLine = 0;
   int32_t ErrorColumn = 0;
+
+ private:
+  // The run-time objects hung on nodes of the tree (AttachRuntimeObject).
+  std::vector<std::unique_ptr<TBRNExprRuntimeObject>> runtimeObjects_;
 };
 
 }  // namespace brn

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -342,6 +343,63 @@ TEST(CompiledExprTest, ReleaseTreeVisitsPostOrderAndCopesWithAnyDepth) {
   owner.ClearRoot();
   EXPECT_EQ(owner.ReleasedTokens.size(), 200001u);
   EXPECT_EQ(owner.Root, nullptr);
+}
+
+// Counts the run-time objects alive.
+struct CountedRuntimeObject : TBRNExprRuntimeObject {
+  explicit CountedRuntimeObject(int& alive) : Alive(alive) { ++Alive; }
+  ~CountedRuntimeObject() override { --Alive; }
+  int& Alive;
+};
+
+// A compiled object over a tree it does not own.
+class SharedTreeOwner : public TBRNCompiledExpr {
+ public:
+  ~SharedTreeOwner() override { ClearRoot(); }
+  bool OwnsRoot() const override { return false; }
+};
+
+TEST(CompiledExprTest, RuntimeObjectsOnJoinEntriesGoWithTheTree) {
+  struct Case {
+    const char* Name;
+    void (*Free)(std::unique_ptr<TBRNCompiledExpr>&);
+  };
+  const Case cases[] = {
+      {"destroyed", [](std::unique_ptr<TBRNCompiledExpr>& o) { o.reset(); }},
+      {"cleared", [](std::unique_ptr<TBRNCompiledExpr>& o) { o->ClearRoot(); }},
+      {"uncompiled", [](std::unique_ptr<TBRNCompiledExpr>& o) { o->Uncompile(); }},
+      {"given no tree", [](std::unique_ptr<TBRNCompiledExpr>& o) { o->SetRoot(nullptr); }},
+  };
+  for (const Case& c : cases) {
+    for (bool owned : {true, false}) {
+      SCOPED_TRACE(std::string(c.Name) + (owned ? ", owned tree" : ", shared tree"));
+      TBRNExprToken* entry = table("", "Orders", "", 0);
+      TBRNExprToken* tree = query({column("", "ID", 0)}, {entry}, nullptr);
+      std::unique_ptr<TBRNCompiledExpr> owner;
+      if (owned) {
+        owner = std::make_unique<TestOwner>();
+        owner->Root = tree;  // install without copying
+        owner->Compiled = true;
+      } else {
+        owner = std::make_unique<SharedTreeOwner>();
+        owner->SetRoot(tree);
+      }
+      int alive = 0;
+      owner->AttachRuntimeObject(entry, std::make_unique<CountedRuntimeObject>(alive));
+      EXPECT_EQ(alive, 1);
+      EXPECT_THROW(
+          owner->AttachRuntimeObject(entry, std::make_unique<CountedRuntimeObject>(alive)),
+          std::invalid_argument);
+      EXPECT_EQ(alive, 1);
+      c.Free(owner);
+      EXPECT_EQ(alive, 0);
+      // A tree that lives on keeps no reference to the freed object.
+      if (!owned) {
+        EXPECT_EQ(entry->RuntimeObject, nullptr);
+        FreeExprTree(tree);
+      }
+    }
+  }
 }
 
 TEST(CompiledExprTest, BaseContextNamesComeFromTheFirstFromItemOfTheNearestQuery) {
