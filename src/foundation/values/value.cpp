@@ -228,9 +228,11 @@ void CopyLobStream(const TBRNValue& source, TBRNValue& target) {
 
 void TBRNValue::Assign(const TBRNValue& Source) {
   if (&Source == this) return;
-  bool null = Source.GetNull();
-  SetNull(null);
-  if (null) return;
+  if (Source.GetNull()) {
+    SetNull(true);
+    return;
+  }
+  BeginSetting();
   if (Source.GetDataType() != DataType) {
     AssignConverting(Source);
     return;
@@ -300,7 +302,7 @@ void TBRNValue::AssignConverting(const TBRNValue& Source) {
         SetAsString(std::string_view(reinterpret_cast<const char*>(bytes), size_t(length)));
       } else {
         if (DataType != dtLob) RaiseConversionError(Source.GetAsString(), true);
-        SetNullFlag(false);
+        BeginSetting();
         CopyLobStream(Source, *this);
       }
       break;

@@ -34,8 +34,9 @@ class TVariant;
 // Conversion failures raise EBRNException 1011. The getters never change the
 // value and read a NULL value as the zero of its type; every setter makes the
 // value non-NULL before it stores (a failing setter leaves it non-NULL with
-// its previous data). Decimals are rounded half away from zero to the scale
-// whenever they are set.
+// its previous data), unless the subclass's raw setters make it non-NULL as
+// part of their store (see BeginSetting). Decimals are rounded half away
+// from zero to the scale whenever they are set.
 //
 // Threads: the const operations (the getters, Compare, CompareConverting,
 // SaveToStream, GetAsVariant, GetAsFieldBuffer, and Assign's reads of its
@@ -187,6 +188,12 @@ class TBRNValue {
   void SetAsFieldBuffer(const void* Buffer, bool DatasetFormat);
 
  protected:
+  // The first step of every converting setter and of Assign from a non-NULL
+  // source: the value becomes non-NULL before the conversion, so a setter
+  // that fails leaves it non-NULL. A subclass whose raw setters make the
+  // value non-NULL as the last step of their store overrides this with
+  // nothing: a failing setter then leaves that value exactly as it was.
+  virtual void BeginSetting() { SetNullFlag(false); }
   // Whether the value is a fixed-length bytes value of that declared length,
   // whose bytes are read and written raw as a number of that width.
   bool IsRawBytes(int32_t Width) const;

@@ -519,11 +519,11 @@ int64_t TBRNValue::GetDayTimeIntervalNumber() const {
   FailConversion(MessageText(), false);
 }
 
-// Setters. Each makes the value non-NULL first; a failure leaves the data
-// as it was.
+// Setters. Each begins by making the value non-NULL (BeginSetting); a
+// failure leaves the data as it was.
 
 void TBRNValue::SetAsString(std::string_view Value) {
-  SetNullFlag(false);
+  BeginSetting();
   switch (DataType) {
     case dtChar:
       SetStringData(Value);
@@ -606,7 +606,7 @@ void TBRNValue::SetAsString(std::string_view Value) {
 }
 
 void TBRNValue::SetAsBytes(std::span<const uint8_t> Value) {
-  SetNullFlag(false);
+  BeginSetting();
   size_t width = 0;
   switch (DataType) {
     case dtChar:
@@ -669,7 +669,7 @@ void TBRNValue::SetAsBytes(std::span<const uint8_t> Value) {
 }
 
 void TBRNValue::SetAsBoolean(bool Value) {
-  SetNullFlag(false);
+  BeginSetting();
   switch (DataType) {
     case dtChar:
     case dtLob:
@@ -709,12 +709,12 @@ void TBRNValue::SetAsBoolean(bool Value) {
 void TBRNValue::SetAsSmallInt(int16_t Value) {
   switch (DataType) {
     case dtBytes:
-      SetNullFlag(false);
+      BeginSetting();
       if (!IsRawBytes(2)) FailConversion(IntegerToString(Value), true);
       SetSmallIntData(Value);
       return;
     case dtTimestamp:
-      SetNullFlag(false);
+      BeginSetting();
       FailConversion(IntegerToString(Value), true);
     default:
       SetAsBigInt(Value);
@@ -725,17 +725,17 @@ void TBRNValue::SetAsSmallInt(int16_t Value) {
 void TBRNValue::SetAsInteger(int32_t Value) {
   switch (DataType) {
     case dtBytes:
-      SetNullFlag(false);
+      BeginSetting();
       if (!IsRawBytes(4)) FailConversion(IntegerToString(Value), true);
       SetInt32Data(Value);
       return;
     case dtDate:
     case dtTime:
-      SetNullFlag(false);
+      BeginSetting();
       SetInt32Data(Value);
       return;
     case dtTimestamp:
-      SetNullFlag(false);
+      BeginSetting();
       FailConversion(IntegerToString(Value), true);
     default:
       SetAsBigInt(Value);
@@ -744,7 +744,7 @@ void TBRNValue::SetAsInteger(int32_t Value) {
 }
 
 void TBRNValue::SetAsBigInt(int64_t Value) {
-  SetNullFlag(false);
+  BeginSetting();
   switch (DataType) {
     case dtChar:
     case dtLob:
@@ -794,7 +794,7 @@ void TBRNValue::SetAsBigInt(int64_t Value) {
 }
 
 void TBRNValue::SetAsDecimal(int64_t Value) {
-  SetNullFlag(false);
+  BeginSetting();
   switch (DataType) {
     case dtChar:
     case dtLob:
@@ -836,7 +836,7 @@ void TBRNValue::SetAsDecimal(int64_t Value) {
 }
 
 void TBRNValue::SetAsFloat(double Value) {
-  SetNullFlag(false);
+  BeginSetting();
   switch (DataType) {
     case dtChar:
     case dtLob:
@@ -881,7 +881,7 @@ void TBRNValue::SetAsFloat(double Value) {
 }
 
 void TBRNValue::SetAsDate(int32_t Day) {
-  SetNullFlag(false);
+  BeginSetting();
   switch (DataType) {
     case dtChar:
     case dtLob:
@@ -904,7 +904,7 @@ void TBRNValue::SetAsDate(int32_t Day) {
 }
 
 void TBRNValue::SetAsTime(int32_t Time) {
-  SetNullFlag(false);
+  BeginSetting();
   switch (DataType) {
     case dtChar:
     case dtLob:
@@ -927,7 +927,7 @@ void TBRNValue::SetAsTime(int32_t Time) {
 }
 
 void TBRNValue::SetAsTimestamp(int64_t TS) {
-  SetNullFlag(false);
+  BeginSetting();
   switch (DataType) {
     case dtChar:
     case dtLob:
@@ -955,11 +955,11 @@ void TBRNValue::SetAsTimestamp(int64_t TS) {
 void TBRNValue::SetAsDateTime(TDateTime DateTime) {
   switch (DataType) {
     case dtDate:
-      SetNullFlag(false);
+      BeginSetting();
       SetInt32Data(DateTimeToDayNumber(DateTime));
       return;
     case dtTime:
-      SetNullFlag(false);
+      BeginSetting();
       SetInt32Data(DateTimeToTimeOfDay(DateTime));
       return;
     default:
@@ -979,7 +979,7 @@ void TBRNValue::SetAsDayTimeInterval(int64_t MS) {
 }
 
 void TBRNValue::SetAsQualifiedYearMonthInterval(int32_t Months, TBRNIntervalFields Qualifier) {
-  SetNullFlag(false);
+  BeginSetting();
   switch (DataType) {
     case dtChar:
     case dtLob:
@@ -1008,7 +1008,7 @@ void TBRNValue::SetAsQualifiedYearMonthInterval(int32_t Months, TBRNIntervalFiel
 }
 
 void TBRNValue::SetAsQualifiedDayTimeInterval(TBRNIntervalFields Qualifier, int64_t MS) {
-  SetNullFlag(false);
+  BeginSetting();
   switch (DataType) {
     case dtChar:
     case dtLob:
@@ -1038,7 +1038,7 @@ void TBRNValue::SetAsQualifiedDayTimeInterval(TBRNIntervalFields Qualifier, int6
 }
 
 void TBRNValue::SetYearMonthIntervalNumber(int32_t Number) {
-  SetNullFlag(false);
+  BeginSetting();
   if (DataType == dtYearMonthInterval) {
     if (SubType == ifMonth) {
       SetInt32Data(Number);
@@ -1055,7 +1055,7 @@ void TBRNValue::SetYearMonthIntervalNumber(int32_t Number) {
 }
 
 void TBRNValue::SetDayTimeIntervalNumber(int64_t Number) {
-  SetNullFlag(false);
+  BeginSetting();
   int64_t unit = DataType == dtDayTimeInterval ? DayTimeUnit(SubType) : 0;
   if (unit == 0) FailConversion(MessageText(), false);
   // Days are counted in 32 bits.

@@ -125,17 +125,14 @@ void TBRNRowValue::SaveBlob(int32_t) {}
 void TBRNRowValue::UnloadBlob() {}
 
 void TBRNRowValue::RaiseTruncationError(std::string_view Text, bool IncludeText) const {
-  UndoFailedWrite();
   RaiseConversionFailure("column", Column.Name, TruncationDetail(Text, IncludeText));
 }
 
 void TBRNRowValue::RaiseOutOfRangeError(std::string_view Text, bool IncludeText) const {
-  UndoFailedWrite();
   RaiseConversionFailure("column", Column.Name, OutOfRangeDetail(Text, IncludeText));
 }
 
 void TBRNRowValue::RaiseConversionError(std::string_view Text, bool IncludeText) const {
-  UndoFailedWrite();
   RaiseConversionFailure("column", Column.Name, ConversionDetail(Text, IncludeText));
 }
 
@@ -193,7 +190,6 @@ bool TBRNStaticRowValue::isFixedWidth() const {
 }
 
 const uint8_t* TBRNStaticRowValue::columnBytes() const {
-  disarmUndo();
   const TBRNMemoryStream* buffer = Owner.Buffer;
   if (buffer == nullptr || Width <= 0 || Column.RowOffset < 0) return nullptr;
   if (int64_t(Column.RowOffset) + Width > buffer->GetSize()) return nullptr;
@@ -231,7 +227,6 @@ const uint8_t* TBRNStaticRowValue::imageData(int32_t& Length) const {
 }
 
 void TBRNStaticRowValue::markWritten() {
-  disarmUndo();
   if (uint8_t* bytes = writableColumnBytes()) bytes[0] = 1;
   SetModified(true);
 }
@@ -267,26 +262,8 @@ bool TBRNStaticRowValue::GetNull() const {
 void TBRNStaticRowValue::SetNullFlag(bool Value) {
   uint8_t* bytes = writableColumnBytes();
   if (bytes == nullptr) return;
-  if (Value) {
-    disarmUndo();
-  } else {
-    if (!NullUndo.Armed) ++Owner.ArmedUndoCount;
-    NullUndo = {true, bytes[0], Modified, PreviousModified, Owner.RowModified};
-  }
   bytes[0] = Value ? 0 : 1;
   SetModified(true);
-}
-
-void TBRNStaticRowValue::UndoFailedWrite() const {
-  if (!NullUndo.Armed) return;
-  TNullUndo undo = NullUndo;
-  disarmUndo();
-  // The value is this row's own; a raiser is const only by its signature.
-  auto* self = const_cast<TBRNStaticRowValue*>(this);
-  if (uint8_t* bytes = self->writableColumnBytes()) bytes[0] = undo.Indicator;
-  self->Modified = undo.Modified;
-  self->PreviousModified = undo.PreviousModified;
-  Owner.RowModified = undo.RowModified;
 }
 
 int32_t TBRNStaticRowValue::GetDataSize() const {
@@ -1072,12 +1049,6 @@ int32_t TBRNRowValues::compareCells(const TBRNRowValues& Other, int32_t PartialL
       continue;
     }
     if (cell.Internal) continue;
-    // Reading the image ends a pending undo of either value, as the getters'
-    // reads do.
-    const auto* value = static_cast<const TBRNStaticRowValue*>(cell.Value);
-    if (ArmedUndoCount != 0) value->disarmUndo();
-    if (Other.ArmedUndoCount != 0)
-      static_cast<const TBRNStaticRowValue*>(otherCell.Value)->disarmUndo();
     const uint8_t* bytes = cellBytes(memory, size, cell.Offset, cell.Width);
     const uint8_t* otherBytes = cellBytes(otherMemory, otherSize, cell.Offset, cell.Width);
     bool null = bytes == nullptr || bytes[0] == 0;
@@ -1121,10 +1092,10 @@ int32_t TBRNRowValues::compareCells(const TBRNRowValues& Other, int32_t PartialL
           otherData += 2;
         }
         if (cell.Kind == TCellKind::FixedChars || cell.Kind == TCellKind::VariableChars)
-          result = CompareCollatedChars(value->GetCollation(), reinterpret_cast<const char*>(data),
-                                        length, reinterpret_cast<const char*>(otherData),
-                                        otherLength, CaseInsensitive,
-                                        cell.Text && i == lastOther ? PartialLength : 0);
+          result = CompareCollatedChars(
+              cell.Value->GetCollation(), reinterpret_cast<const char*>(data), length,
+              reinterpret_cast<const char*>(otherData), otherLength, CaseInsensitive,
+              cell.Text && i == lastOther ? PartialLength : 0);
         else
           result = CompareByteBuffers(data, length, otherData, otherLength);
         break;

@@ -34,6 +34,7 @@ class TBRNStaticRowValue;
 // Threads: a row value, its owner and the row buffer belong to one thread.
 // Unlike plain values, the getters of a BLOB or CLOB value (and of a
 // computed value) are not free of writes: they load or compute on first use.
+// Every other const operation, row comparisons included, writes nothing.
 class TBRNRowValue : public TBRNValue {
  public:
   // Copies data type, subtype, scale and collation from Column. Owner and
@@ -76,9 +77,10 @@ class TBRNRowValue : public TBRNValue {
   [[noreturn]] void RaiseConversionError(std::string_view Text, bool IncludeText) const override;
 
  protected:
-  // Called by the three raisers before they raise: a value puts back what a
-  // failing setter changed before it failed. Nothing here.
-  virtual void UndoFailedWrite() const {}
+  // Nothing: a row value's stores write the NULL indicator themselves, as
+  // their last step, so a converting setter that fails has not touched the
+  // row (indicator, data and Modified flags stay as they were).
+  void BeginSetting() override {}
 
   TBRNRowValues& Owner;
   TBRNColumn& Column;
@@ -193,15 +195,9 @@ class TBRNStaticRowValue final : public TBRNRowValue {
   T readScalar() const;
   template <typename T>
   void writeScalar(T Value);
-  // Marks the indicator present and the value modified.
+  // The last step of every store: marks the indicator present and the
+  // value modified.
   void markWritten();
-  // The converting setters make a value present (SetNullFlag(false))
-  // before they convert and store; when the conversion or the store then
-  // fails, the indicator and the flags go back to what they were, so a
-  // failing setter leaves the row as it was.
-  void UndoFailedWrite() const override;
-  // Defined after TBRNRowValues (it keeps the owner's count of armed undos).
-  inline void disarmUndo() const;
   // LoadBlob for the const getters (the loaded copy is a cache).
   void ensureLoaded() const;
   // Whether the value keeps a stream.
@@ -212,16 +208,6 @@ class TBRNStaticRowValue final : public TBRNRowValue {
   // Bytes of the column in the image (0 for a computed column, which has
   // none).
   const int32_t Width;
-  struct TNullUndo {
-    bool Armed = false;
-    uint8_t Indicator = 0;
-    bool Modified = false;
-    bool PreviousModified = false;
-    bool RowModified = false;
-  };
-  // Armed by SetNullFlag(false), disarmed by every store and every read of
-  // the image.
-  mutable TNullUndo NullUndo;
   std::unique_ptr<TBRNStaticRowValueBlobMemoryStream> BlobStream;
   bool BlobLoaded = false;
 };
@@ -456,17 +442,8 @@ class TBRNRowValues : public TBRNValues {
   std::vector<TBRNStaticRowValue*> StreamValues;
   // One cell per value, in column order (see compareCells).
   std::vector<TCompareCell> CompareCells;
-  // How many static values have an armed undo (see TBRNStaticRowValue's
-  // NullUndo): while none has, comparing reads need not disarm anything.
-  int32_t ArmedUndoCount = 0;
   // The dynamic type of the last compared list that was row values.
   mutable const std::type_info* KnownRowType = nullptr;
 };
-
-inline void TBRNStaticRowValue::disarmUndo() const {
-  if (!NullUndo.Armed) return;
-  NullUndo.Armed = false;
-  --Owner.ArmedUndoCount;
-}
 
 }  // namespace brn

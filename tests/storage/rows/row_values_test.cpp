@@ -8,6 +8,7 @@
 
 #include "foundation/core/byte_order.h"
 #include "foundation/text/collation.h"
+#include "foundation/values/contained_value.h"
 #include "metadata/catalog/indexes.h"
 #include "storage/rows/row_values_test_support.h"
 
@@ -456,14 +457,21 @@ TEST(RowValues, ModifiedFlagsRememberTheirPreviousState) {
   EXPECT_FALSE(r.Row->RowModified);
 }
 
-// A setter that fails leaves the row as it was, NULL included.
+// A setter that fails leaves the row as it was, NULL included: also one
+// that reads the value for its message before it raises.
 TEST(RowValues, FailingSettersLeaveTheRowAsItWas) {
   OrderRow r;
   std::vector<uint8_t> before(r.Buffer.GetMemory(), r.Buffer.GetMemory() + r.Buffer.GetSize());
+  TBRNContainedValue text;
+  text.SetDataType(dtChar);
+  text.SetAsString("abc");
   const std::vector<std::pair<const char*, std::function<void()>>> failures = {
       {"too long text", [&] { r.Value(r.Name).SetAsString("ABCDEFGHIJ"); }},
       {"text into an integer", [&] { r.Value(r.ID).SetAsString("abc"); }},
       {"too long bytes", [&] { r.Value(r.Raw).SetAsBytes(TBRNBytes(5, 1)); }},
+      {"months into an integer", [&] { r.Value(r.ID).SetYearMonthIntervalNumber(5); }},
+      {"milliseconds into an integer", [&] { r.Value(r.Next).SetDayTimeIntervalNumber(5); }},
+      {"text assigned to an integer", [&] { r.Value(r.ID).Assign(text); }},
   };
   for (const auto& [what, action] : failures) {
     EBRNException e = CaughtError(action);
@@ -695,10 +703,9 @@ TEST(RowValues, RowsOfOneTableCompareAsTheirValuesDo) {
   }
 }
 
-// A comparison reads the row as the getters do: afterwards a failing setter
-// no longer takes back an earlier SetNullFlag(false). Without the
-// comparison it does.
-TEST(RowValues, ComparingEndsAPendingUndo) {
+// SetNullFlag(false) is a change of its own: a store that fails after it
+// leaves the value non-NULL, whether or not the row was read in between.
+TEST(RowValues, AFailingStoreKeepsAnEarlierSetNullFlag) {
   for (bool compare : {false, true}) {
     SCOPED_TRACE(compare ? "compared" : "not compared");
     OrderRow r, other;
@@ -711,7 +718,8 @@ TEST(RowValues, ComparingEndsAPendingUndo) {
       EXPECT_EQ(r.Row->Compare(*other.Row, 0, false), -1);
     }
     EXPECT_EQ(CaughtError([&] { r.Value(r.Name).SetStringData("far too long"); }).ErrorCode, 1011);
-    EXPECT_EQ(r.Value(r.Name).GetNull(), !compare);
+    EXPECT_FALSE(r.Value(r.Name).GetNull());
+    EXPECT_EQ(r.Value(r.Name).GetAsString(), "");
   }
 }
 
