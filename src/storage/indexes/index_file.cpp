@@ -395,9 +395,9 @@ bool TBRNIndexManager::markTreePages(TBRNSparseBitmap& used, int32_t pageNumber,
   // The tree could not be walked to its end: better to fail than to hand
   // out pages it may still hold.
   if (depth > kMaxTreeDepth) {
-    RaiseCorrupt(FormatText("Invalid recursive %s %s key page pointer (%s)",
-                            {GetBlockKindName(), std::to_string(pageNumber),
-                             std::to_string(pageNumber)}));
+    RaiseCorrupt(
+        FormatText("Invalid recursive %s %s key page pointer (%s)",
+                   {GetBlockKindName(), std::to_string(pageNumber), std::to_string(pageNumber)}));
   }
   used.SetBit(pageNumber);
   auto* page = static_cast<TBRNIndexPage*>(pinBlock(pageNumber));

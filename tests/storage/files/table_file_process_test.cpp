@@ -468,8 +468,8 @@ TEST(TableFileFaults, AFailedOrShortWriteAnywhereInAFlushNeverOpensWithWrongCont
 // opening creates the file whole.
 TEST(TableFileFaults, AFailedCreationLeavesNoFileAndTheNextOneCreatesIt) {
   const std::string name = "/mem/Born.BRNTst";
-  for (TBRNFaultAction action : {TBRNFaultAction::FailWrite, TBRNFaultAction::ShortWrite,
-                                 TBRNFaultAction::FailFlush}) {
+  for (TBRNFaultAction action :
+       {TBRNFaultAction::FailWrite, TBRNFaultAction::ShortWrite, TBRNFaultAction::FailFlush}) {
     for (int32_t nth = 1; nth <= 3; ++nth) {
       std::string what = "action " + std::to_string(int(action)) + " at " + std::to_string(nth);
       TBRNFaultFileManager files(nullptr);
