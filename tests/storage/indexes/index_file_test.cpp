@@ -88,7 +88,7 @@ class IndexFileTest : public ::testing::Test {
     stream->Write(&value, 4);
   }
   // The child pages that the items of internal page n of the current index
-  // name, and the offset of its items.
+  // name.
   std::vector<int32_t> Children(int32_t n) {
     TBRNIndexPage* page = file_->GetPage(n);
     std::vector<int32_t> children;
@@ -334,6 +334,33 @@ TEST_F(IndexFileTest, EmptyingOrDroppingAnIndexAfterDamageLeavesASoundFreeList) 
     EXPECT_EQ(file_->GetBlockCount(), pages);
     EXPECT_EQ(Verify(false, false), std::vector<std::string>{});
   }
+}
+
+// The pages another tree holds must be known before any page is freed: a
+// tree that cannot be read stops the emptying with 601 before anything
+// changed.
+TEST_F(IndexFileTest, AnUnreadableOtherTreeStopsEmptyingBeforeAnyChange) {
+  indexHost_.Add("A", 0, {IntegerColumn()});
+  indexHost_.Add("B", 0, {IntegerColumn()});
+  TestIndexFile& file = Open();
+  Fill(0, 3000);
+  Fill(1, 3000);
+  file.SelectIndex(1);
+  int32_t rootB = file.GetRootPage();
+  TBRNIndexPage* root = file.GetPage(rootB);
+  int32_t countOffset = root->HeaderSize - 2;
+  file.ReleasePage(root);
+  int32_t old = Patch(rootB, countOffset, 0xFFFF);
+  TBRNIndexHeaders headers = file.GetHeaders();
+  int32_t head = file.FreeListHead;
+
+  EXPECT_EQ(CaughtError([&] { file.EmptyIndex(0); }).ErrorCode, 601);
+  EXPECT_EQ(file.GetHeaders()[0].RootPage, headers[0].RootPage);
+  EXPECT_EQ(file.GetHeaders()[0].KeyCount, 3000);
+  EXPECT_EQ(file.FreeListHead, head);
+  EXPECT_EQ(file.GetDirtyCount(), 0);
+  Patch(rootB, countOffset, old);
+  EXPECT_EQ(WalkKeys(0), 3000);
 }
 
 TEST_F(IndexFileTest, ALoopingFreeListIsReportedOnceAndMarksEveryIndexForRebuild) {
