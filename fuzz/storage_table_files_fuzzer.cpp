@@ -41,8 +41,7 @@ constexpr int32_t kMaxBlocks = 64;
 enum Kind : uint8_t { kBlobs = 0, kUpdates = 1, kRows = 2, kIndexes = 3, kKinds = 4 };
 
 // The table manager as the row file sees it: BLOB reads answer 16 zero
-// bytes (as a BLOB file answers what its chain holds), a failed change drops
-// the row file's unflushed changes.
+// bytes (as a BLOB file answers what its chain holds).
 class RowsetHost : public TBRNRowsetHost {
  public:
   TBRNRowsetManager* Rows = nullptr;
@@ -52,7 +51,6 @@ class RowsetHost : public TBRNRowsetHost {
     if (firstBlock == 0) firstBlock = 1;
     storedLength = int32_t(stream.GetSize());
   }
-  void DiscardTableChanges() override { Rows->DiscardChanges(); }
 };
 
 // Two indexes: a primary key on an integer and an ordinary index on a

@@ -194,9 +194,10 @@ TBRNTableFileBuffer* TBRNTableFileManager::reuseBuffer(int32_t blockNumber) {
   TBRNTableFileBuffer* victim = nullptr;
   if (access_ == TBRNTableFileAccess::Exclusive) {
     victim = findEvictable();
-    // Never flush for room while an operation holds blocks: its half-done
-    // change would reach the disk. The cache grows instead.
-    if (victim == nullptr && heldCount_ == 0) {
+    // Never flush for room while an operation is open or holds blocks: its
+    // half-done change would reach the disk. The cache grows instead. The
+    // flush covers every file of the table.
+    if (victim == nullptr && heldCount_ == 0 && operationDepth_ == 0) {
       Flush(false);
       victim = findEvictable();
     }
@@ -244,6 +245,7 @@ TBRNTableFileBuffer* TBRNTableFileManager::getBufferSlow(int32_t blockNumber, bo
     addToTable(buffer);
     AllocateBlockNumber();
     ++CacheHits;
+    if (operationDepth_ > 0) notePinned(buffer);
     return buffer;
   }
   TBRNTableFileBuffer* buffer = blocks_.Find(blockNumber);
@@ -285,6 +287,7 @@ TBRNTableFileBuffer* TBRNTableFileManager::getBufferSlow(int32_t blockNumber, bo
   }
   ++buffer->PinCount;
   buffer->EnsureHeaderRead();
+  if (operationDepth_ > 0) notePinned(buffer);
   return buffer;
 }
 
@@ -372,6 +375,7 @@ void TBRNTableFileManager::releaseSlow(TBRNTableFileBuffer* buffer) {
     if (access_ != TBRNTableFileAccess::Exclusive) dirty_.push_back(buffer);
     ++dirtyCount_;
   }
+  if (operationDepth_ > 0) noteReleased(buffer);
 }
 
 void TBRNTableFileManager::FlushBuffers() {
@@ -501,6 +505,7 @@ void TBRNTableFileManager::DropCache(bool onlyModified) {
   }
   dirty_.clear();
   dirtyCount_ = 0;
+  staleOperations();
 }
 
 void TBRNTableFileManager::freeAllBuffers() {

@@ -9,6 +9,7 @@
 #include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
 #include "storage/files/table_file_guards.h"
+#include "storage/files/table_file_set.h"
 
 namespace brn {
 
@@ -32,6 +33,7 @@ TBRNTableFileManager::~TBRNTableFileManager() {
   // No flush here: the kind's virtual operations are gone by now. Owners
   // Close first; changes not flushed then are dropped, and a file left in
   // the middle of a flush keeps its write-in-progress flag.
+  if (fileSet_ != nullptr) fileSet_->Remove(this);
   closeStream();
   freeAllBuffers();
 }
@@ -359,28 +361,6 @@ void TBRNTableFileManager::RollbackTransaction() {
 
 void TBRNTableFileManager::IncrementChangeCounter() {
   if (headerModified_ || dirtyCount_ > 0) IncrementCounter(ChangeCounter, 1);
-}
-
-void TBRNTableFileManager::Flush(bool osFlush) {
-  if (!headerModified_ && dirtyCount_ == 0 && !truncatePending_) return;
-  if (stream_ == nullptr) throw std::logic_error("flush of a closed table file");
-  TableWriteBracket bracket(host_);
-  TableFileHold hold(stream_.get());
-  bool bracketed = !host_->IsTransient() && !host_->IsTemporary();
-  bool sync = osFlush && bracketed;
-  if (bracketed) {
-    WriteInProgress = true;
-    writeHeaderRecord(true);
-    // The flag must be durable before any block can be: a power loss then
-    // never leaves torn blocks under a header that says all is well.
-    if (sync) stream_->Flush();
-  }
-  FlushBuffers();
-  if (sync) stream_->Flush();
-  WriteInProgress = false;
-  writeHeaderRecord(false);
-  if (sync) stream_->Flush();
-  headerModified_ = false;
 }
 
 void TBRNTableFileManager::Empty() {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/core/digest.h"
@@ -16,6 +17,7 @@ class TBRNCompressionManager;
 class TBRNFileManager;
 class TBRNFileStream;
 class TBRNStream;
+class TBRNTableFileSet;
 
 enum class TBRNTableFileAccess : uint8_t { Shared = 0, Exclusive = 1, InTransaction = 2 };
 
@@ -97,12 +99,35 @@ class TBRNTableFileManager {
   virtual void DiscardChanges();
   // The flush protocol: header with the write-in-progress flag and the
   // change counter advanced, the dirty blocks, the header without the flag.
-  // With osFlush each step reaches the disk before the next begins.
+  // With osFlush each step reaches the disk before the next begins. A file
+  // of a table file set flushes the whole table (TBRNTableFileSet::Flush).
+  // std::logic_error inside an open operation.
   virtual void Flush(bool osFlush);
   void IncrementChangeCounter();
   void Empty();
   void ClearStatistics();
   void ResetStatistics();
+
+  // The table this file belongs to (nullptr: the file stands alone). Set by
+  // TBRNTableFileSet::Add and cleared by Remove.
+  TBRNTableFileSet* GetFileSet() const { return fileSet_; }
+
+  // The operation levels of this file alone; writers open them through
+  // TBRNTableOperation, which goes through the file's set when it has one.
+  // While a level is open, every block pinned keeps its before-image (or
+  // the note that it was clean) and a hold (HoldBuffer) until it is
+  // released unchanged; the cache grows instead of flushing; the header
+  // fields are kept as they stood
+  // when the level opened. Commit hands the images to the level outside it
+  // (or drops them); rollback restores exactly the blocks and header fields
+  // of the level: clean blocks leave the cache (disk holds their image),
+  // appended blocks go, changed dirty blocks take their image back.
+  // Emptying the cache inside a level (another writer's change, a discard)
+  // leaves that level nothing to restore.
+  void BeginOperation();
+  void CommitOperation();
+  void RollbackOperation();
+  int32_t GetOperationDepth() const { return operationDepth_; }
 
   // Blocks.
   int32_t GetBlockCount() const { return NextBlock - 1; }
@@ -128,13 +153,16 @@ class TBRNTableFileManager {
     ++CacheHits;
     ++buffer->PinCount;
     buffer->EnsureHeaderRead();
+    if (operationDepth_ > 0) notePinned(buffer);
     return buffer;
   }
   // Unpins; nullptr is ignored.
   void ReleaseBuffer(TBRNTableFileBuffer* buffer) {
     if (buffer == nullptr) return;
     if (buffer->PinCount > 0) --buffer->PinCount;
-    if (buffer->Dead || (buffer->Modified && !buffer->Queued)) releaseSlow(buffer);
+    if (buffer->Dead || (buffer->Modified && !buffer->Queued) || operationDepth_ > 0) {
+      releaseSlow(buffer);
+    }
   }
   int32_t GetReadAheadCount() const { return capacity_ / 4; }
   void FlushBuffers();
@@ -204,6 +232,38 @@ class TBRNTableFileManager {
   void ResetAccessMode();
 
  private:
+  friend class TBRNTableFileSet;
+
+  // A block as an operation level first saw it.
+  struct BlockImage {
+    bool Kept = false;  // Bytes hold the block; else it was clean
+    int32_t NextLink = 0;
+    std::vector<uint8_t> Bytes;
+  };
+  struct OperationLevel {
+    TBRNMemoryStream Header;
+    bool HeaderModified = false;
+    bool TruncatePending = false;
+    // The cache was emptied inside the level: nothing left to restore.
+    bool Stale = false;
+    std::unordered_map<int32_t, BlockImage> Blocks;
+  };
+
+  // The three steps of the flush protocol, each holding the file: the
+  // header with the write-in-progress flag, the blocks, the header without
+  // it. sync: reach the disk before the step ends.
+  bool flushNeeded() const { return headerModified_ || dirtyCount_ > 0 || truncatePending_; }
+  bool flushBracketed() const;
+  void beginFlush(bool sync);
+  void flushBlocks(bool sync);
+  void endFlush(bool sync);
+  // Operation hooks of the cache.
+  void notePinned(TBRNTableFileBuffer* buffer);
+  void noteReleased(TBRNTableFileBuffer* buffer);
+  void staleOperations();
+  // Takes a buffer out of the cache and out of the dirty blocks.
+  void forgetBuffer(TBRNTableFileBuffer* buffer);
+
   void createNewFile();
   void writeHeaderRecord(bool incrementCounter);
   void closeStream();
@@ -256,6 +316,11 @@ class TBRNTableFileManager {
   bool headerModified_ = false;
   bool truncatePending_ = false;
   std::unique_ptr<TBRNCompressionManager> compression_;
+  TBRNTableFileSet* fileSet_ = nullptr;
+  // Levels 0 .. operationDepth_ - 1 are open; the ones above are kept for
+  // reuse.
+  std::vector<std::unique_ptr<OperationLevel>> operations_;
+  int32_t operationDepth_ = 0;
 };
 
 }  // namespace brn

@@ -8,6 +8,7 @@
 #include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
 #include "storage/files/table_file_guards.h"
+#include "storage/files/table_file_set.h"
 #include "storage/indexes/index_file.h"
 #include "storage/indexes/index_pages.h"
 
@@ -632,7 +633,13 @@ bool TBRNIndexNavigator::sameKey(const TBRNIndexKey& a, const TBRNIndexKey& b) c
 }
 
 void TBRNIndexNavigator::InsertKey(const TBRNKeyValues& Key, int32_t RowNumber) {
-  TableReadBracket operation(IndexFile->GetHost());
+  TableReadBracket bracket(IndexFile->GetHost());
+  TBRNTableOperation operation(IndexFile);
+  insertKey(Key, RowNumber);
+  operation.Commit();
+}
+
+void TBRNIndexNavigator::insertKey(const TBRNKeyValues& Key, int32_t RowNumber) {
   SelectIndex();
   IndexFile->NoteTreeChange();
   releasePath();
@@ -658,7 +665,7 @@ void TBRNIndexNavigator::InsertKey(const TBRNKeyValues& Key, int32_t RowNumber) 
   descendForUpdate(search);
   if (Depth == 0) {
     // Emptied by another writer while we restarted: the key makes the root.
-    InsertKey(Key, RowNumber);
+    insertKey(Key, RowNumber);
     return;
   }
   TBRNIndexLevel& leaf = *Levels[size_t(Depth - 1)];
@@ -761,7 +768,13 @@ void TBRNIndexNavigator::refreshFirstKeys(int32_t level) {
 }
 
 void TBRNIndexNavigator::DeleteKey(const TBRNKeyValues& KeyValues) {
-  TableReadBracket operation(IndexFile->GetHost());
+  TableReadBracket bracket(IndexFile->GetHost());
+  TBRNTableOperation operation(IndexFile);
+  deleteKey(KeyValues);
+  operation.Commit();
+}
+
+void TBRNIndexNavigator::deleteKey(const TBRNKeyValues& KeyValues) {
   SelectIndex();
   IndexFile->NoteTreeChange();
   releasePath();

@@ -97,7 +97,9 @@ class TBRNIndexNavigator : public TBRNNavigator {
                         bool& Restart);
   // Index upkeep; Key carries the row ID for item indexes. InsertKey raises
   // 601 for a duplicate (a text index ignores the same word of one row);
-  // DeleteKey raises 601 for a missing key, except in a text index.
+  // DeleteKey raises 601 for a missing key, except in a text index. Each is
+  // one operation of the index file's table (see TBRNTableFileSet): a
+  // failure, a split's included, leaves every page and count as before.
   void InsertKey(const TBRNKeyValues& Key, int32_t RowNumber);
   void DeleteKey(const TBRNKeyValues& KeyValues);
   void SelectIndex();
@@ -142,6 +144,9 @@ class TBRNIndexNavigator : public TBRNNavigator {
   // the leaf search's answer. false (path released) on a restart.
   bool refindCurrent(bool& restart, int32_t& cmp);
   bool sameKey(const TBRNIndexKey& a, const TBRNIndexKey& b) const;
+  // The bodies of InsertKey and DeleteKey inside their operation.
+  void insertKey(const TBRNKeyValues& Key, int32_t RowNumber);
+  void deleteKey(const TBRNKeyValues& KeyValues);
   void splitPath(int32_t level);
   void splitRoot(TBRNIndexPage* root, TBRNIndexPage* newPage);
   void refreshFirstKeys(int32_t level);

@@ -9,6 +9,7 @@
 #include "foundation/files/file_manager.h"
 #include "foundation/text/string_helpers.h"
 #include "storage/files/table_file_guards.h"
+#include "storage/files/table_file_set.h"
 
 namespace brn {
 
@@ -202,8 +203,10 @@ int32_t TBRNChainFileManager::readChain(int32_t first, bool checkOwner, int32_t 
 
 void TBRNChainFileManager::writeChain(int32_t ownerVersion, int32_t& first, const uint8_t* data,
                                       int32_t size, bool atEnd) {
-  TableReadBracket operation(GetHost());
+  TableReadBracket bracket(GetHost());
   if (size < 0 || (size > 0 && data == nullptr)) throw std::invalid_argument("chain data");
+  // A chain that fails halfway is restored whole.
+  TBRNTableOperation operation(this);
   std::string kind = GetBlockKindName();
   auto newBlock = [&]() { return atEnd ? appendChainBlock() : allocateChainBlock(); };
   TBRNChainBlock* block = nullptr;
@@ -254,6 +257,7 @@ void TBRNChainFileManager::writeChain(int32_t ownerVersion, int32_t& first, cons
     held.Replace(following);
     block = following;
   }
+  operation.Commit();
 }
 
 bool TBRNChainFileManager::verifyChains(bool& errorsFound, bool repair, const std::string& status,

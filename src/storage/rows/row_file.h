@@ -79,9 +79,7 @@ struct TBRNRowsetLayout {
 };
 
 // What the rows of a row file need of the table manager: the BLOB file for
-// BLOB and CLOB values, discarding a failed change in every file of the
-// table, and the session's progress bracket of a verification. Called
-// from the session's thread only.
+// BLOB and CLOB values. Called from the session's thread only.
 class TBRNRowsetHost {
  public:
   virtual ~TBRNRowsetHost() = default;
@@ -95,9 +93,6 @@ class TBRNRowsetHost {
   // block and the stored length.
   virtual void WriteBlob(int32_t ownerVersion, int32_t& firstBlock, TBRNMemoryStream& stream,
                          int32_t compression, int32_t& storedLength) = 0;
-  // Drops the unflushed changes of every file of the table (row file and
-  // BLOB file): a row change that failed halfway leaves no block behind.
-  virtual void DiscardTableChanges() = 0;
 };
 
 // The row file of a table: one row per block, deleted rows kept in their

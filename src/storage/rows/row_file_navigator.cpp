@@ -7,6 +7,7 @@
 
 #include "metadata/catalog/columns.h"
 #include "storage/files/table_file_guards.h"
+#include "storage/files/table_file_set.h"
 #include "storage/rows/execution_seam.h"
 
 namespace brn {
@@ -257,21 +258,12 @@ TBRNRowsetRow* TBRNRowsetNavigator::pinForChange(int32_t n) {
 void TBRNRowsetNavigator::abandonChange() {
   writeValues_->SetRow(nullptr);
   releaseHeld(writeRow_);
-  // The first failure is the one reported; a failing discard leaves the
-  // cache as it stands.
-  try {
-    if (TBRNRowsetHost* host = rowFile_->GetRowsetHost()) {
-      host->DiscardTableChanges();
-    } else {
-      rowFile_->DiscardChanges();
-    }
-  } catch (...) {
-  }
 }
 
 void TBRNRowsetNavigator::InsertRow(int32_t Version, TBRNRowValues& Values, int32_t& RowNumber,
                                     int32_t& UpdateCounter) {
-  TableReadBracket operation(rowFile_->GetHost());
+  TableReadBracket bracket(rowFile_->GetHost());
+  TBRNTableOperation operation(rowFile_);
   try {
     writeRow_ = rowFile_->AllocateRow();
     TBRNRowsetRow* row = writeRow_;
@@ -302,11 +294,13 @@ void TBRNRowsetNavigator::InsertRow(int32_t Version, TBRNRowValues& Values, int3
   }
   writeValues_->SetRow(nullptr);
   releaseHeld(writeRow_);
+  operation.Commit();
 }
 
 void TBRNRowsetNavigator::UpdateRow(TBRNRowValues& Values, int32_t RowNumber,
                                     int32_t& UpdateCounter) {
-  TableReadBracket operation(rowFile_->GetHost());
+  TableReadBracket bracket(rowFile_->GetHost());
+  TBRNTableOperation operation(rowFile_);
   // A row outside the file is refused before anything changes.
   writeRow_ = pinForChange(RowNumber);
   try {
@@ -323,10 +317,12 @@ void TBRNRowsetNavigator::UpdateRow(TBRNRowValues& Values, int32_t RowNumber,
   }
   writeValues_->SetRow(nullptr);
   releaseHeld(writeRow_);
+  operation.Commit();
 }
 
 void TBRNRowsetNavigator::DeleteRow(int32_t RowNumber, int32_t& UpdateCounter) {
-  TableReadBracket operation(rowFile_->GetHost());
+  TableReadBracket bracket(rowFile_->GetHost());
+  TBRNTableOperation operation(rowFile_);
   writeRow_ = pinForChange(RowNumber);
   try {
     TBRNRowsetRow* row = writeRow_;
@@ -334,6 +330,7 @@ void TBRNRowsetNavigator::DeleteRow(int32_t RowNumber, int32_t& UpdateCounter) {
       // Already on the free list: linking it again would make a loop.
       UpdateCounter = row->UpdateCounter;
       releaseHeld(writeRow_);
+      operation.Commit();
       return;
     }
     row->SetStatus(kRowDeleted);
@@ -346,6 +343,7 @@ void TBRNRowsetNavigator::DeleteRow(int32_t RowNumber, int32_t& UpdateCounter) {
     throw;
   }
   releaseHeld(writeRow_);
+  operation.Commit();
 }
 
 }  // namespace brn

@@ -51,10 +51,11 @@ class TBRNRowsetRowValues : public TBRNRowValues {
 // reports the restart flag of the cache: when it is set the walk has
 // stopped and the caller repeats its operation.
 //
-// A row change that fails halfway releases its block and discards the
-// unflushed changes of every file of the table (through the rowset host,
-// or of the row file alone without one), so no half-written block is ever
-// flushed. Used by one session's thread.
+// Each row change is one operation of the row file's table (see
+// TBRNTableFileSet): one that fails halfway releases its block and leaves
+// every file of the table as it stood before the change, earlier changes
+// included; no half-written block is ever flushed. Used by one session's
+// thread.
 class TBRNRowsetNavigator : public TBRNNavigator {
  public:
   explicit TBRNRowsetNavigator(TBRNRowsetManager* rowFile);
@@ -119,8 +120,8 @@ class TBRNRowsetNavigator : public TBRNNavigator {
   void releaseHeld(TBRNRowsetRow*& row);
   // Pins block n of the file for a change (601 outside the file).
   TBRNRowsetRow* pinForChange(int32_t n);
-  // Releases the block being written and discards the table's unflushed
-  // changes after a failed change.
+  // Releases the block being written after a failed change (the operation
+  // then restores what the change did).
   void abandonChange();
 
   TBRNRowsetManager* rowFile_;

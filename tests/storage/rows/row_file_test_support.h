@@ -8,6 +8,7 @@
 
 #include "foundation/core/bytes.h"
 #include "metadata/catalog/columns.h"
+#include "storage/files/table_file_set.h"
 #include "storage/files/table_file_test_support.h"
 #include "storage/rows/blob_file.h"
 #include "storage/rows/row_file.h"
@@ -26,15 +27,13 @@ class RowsTableHost : public FakeHost {
 };
 
 // The table manager as the rows see it: BLOB values go straight to a BLOB
-// file; a failed change discards the unflushed changes of both files.
-// FailBlobWrite, when set, runs inside WriteBlob after the BLOB file wrote
+// file. FailBlobWrite, when set, runs inside WriteBlob after the BLOB file wrote
 // the value (the place of an injected failure).
 class BlobRowsetHost : public TBRNRowsetHost {
  public:
   TBRNBlobManager* Blobs = nullptr;
   TBRNRowsetManager* Rows = nullptr;
   std::function<void()> FailBlobWrite;
-  int32_t Discards = 0;
 
   void ReadBlob(int32_t ownerVersion, int32_t firstBlock, TBRNMemoryStream& stream, bool) override {
     Blobs->ReadBlob(ownerVersion, firstBlock, stream);
@@ -44,11 +43,6 @@ class BlobRowsetHost : public TBRNRowsetHost {
     Blobs->WriteBlob(ownerVersion, firstBlock, stream);
     storedLength = int32_t(stream.GetSize());
     if (FailBlobWrite) FailBlobWrite();
-  }
-  void DiscardTableChanges() override {
-    ++Discards;
-    Rows->DiscardChanges();
-    Blobs->DiscardChanges();
   }
 };
 
@@ -77,8 +71,9 @@ inline int32_t RowSizeOf(const TBRNColumns& columns) {
   return (columns.RowSize + 7) / 8 * 8;
 }
 
-// A table of a row file and a BLOB file over one file manager, opened (or
-// created) and closed with the fixture.
+// A table of a row file and a BLOB file over one file manager, one file set
+// (so a row change is one operation over both), opened (or created) and
+// closed with the fixture.
 struct RowTable {
   RowTable(TBRNFileManager* files, const std::string& folder, TBRNColumns* columns,
            int32_t maxRowBufferSize = 32768, int32_t blobBlockSize = 512)
@@ -90,6 +85,8 @@ struct RowTable {
     Rows = std::make_unique<TBRNRowsetManager>(&Host, files, layout, &Table);
     Blobs = std::make_unique<TBRNBlobManager>(&Host, files, blobBlockSize, 65536);
     Host.Files = {Rows.get(), Blobs.get()};
+    Files.Add(Rows.get());
+    Files.Add(Blobs.get());
     Table.Rows = Rows.get();
     Table.Blobs = Blobs.get();
   }
@@ -106,10 +103,7 @@ struct RowTable {
     Blobs->OpenOrCreate();
     Navigator = std::make_unique<TBRNRowsetNavigator>(Rows.get());
   }
-  void Flush() {
-    Rows->Flush(true);
-    Blobs->Flush(true);
-  }
+  void Flush() { Files.Flush(true); }
   void Close() {
     Navigator.reset();
     Rows->Close();
@@ -120,6 +114,7 @@ struct RowTable {
   BlobRowsetHost Table;
   std::unique_ptr<TBRNRowsetManager> Rows;
   std::unique_ptr<TBRNBlobManager> Blobs;
+  TBRNTableFileSet Files;
   std::unique_ptr<TBRNRowsetNavigator> Navigator;
 };
 
