@@ -40,6 +40,10 @@ void TBRNFaultFileManager::FailFlush(int32_t nth, int32_t errorCode, bool persis
   Arm({TBRNFaultAction::FailFlush, nth, persistent, errorCode, 0, ""});
 }
 
+void TBRNFaultFileManager::FailRead(int32_t nth, int32_t errorCode) {
+  Arm({TBRNFaultAction::FailRead, nth, false, errorCode, 0, ""});
+}
+
 void TBRNFaultFileManager::Disarm() {
   std::lock_guard<std::mutex> guard(mutex_);
   armed_.clear();
@@ -55,6 +59,11 @@ int32_t TBRNFaultFileManager::FlushCount() const {
   return flushes_;
 }
 
+int32_t TBRNFaultFileManager::ReadCount() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return reads_;
+}
+
 int32_t TBRNFaultFileManager::InjectedCount() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return injected_;
@@ -65,6 +74,7 @@ bool TBRNFaultFileManager::NextCallFails(Call call, const std::string& fileName,
   std::lock_guard<std::mutex> guard(mutex_);
   if (call == Call::Write) ++writes_;
   if (call == Call::Flush) ++flushes_;
+  if (call == Call::Read) ++reads_;
   bool hitOne = false;
   for (Armed& armed : armed_) {
     const TBRNFileFault& fault = armed.Fault;
@@ -79,6 +89,9 @@ bool TBRNFaultFileManager::NextCallFails(Call call, const std::string& fileName,
         break;
       case TBRNFaultAction::FailSetSize:
         counts = call == Call::SetSize;
+        break;
+      case TBRNFaultAction::FailRead:
+        counts = call == Call::Read;
         break;
     }
     if (!counts || armed.Spent || (!fault.FileName.empty() && fault.FileName != fileName)) {
@@ -106,6 +119,16 @@ void TBRNFaultFile::SetSize(int64_t size) {
     RaiseWriteError(OSErrorMessage(hit.ErrorCode));
   }
   TBRNMemoryFile::SetSize(size);
+}
+
+int32_t TBRNFaultFile::Read(void* buffer, int32_t count) {
+  FileGuard guard(CriticalSection);
+  TBRNFileFault hit;
+  if (faults_->NextCallFails(TBRNFaultFileManager::Call::Read, Name, hit)) {
+    errno = hit.ErrorCode;
+    return -1;
+  }
+  return TBRNMemoryFile::Read(buffer, count);
 }
 
 int32_t TBRNFaultFile::Write(const void* buffer, int32_t count) {

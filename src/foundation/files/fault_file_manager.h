@@ -15,12 +15,13 @@ enum class TBRNFaultAction : uint8_t {
   FailWrite,   // the write stores nothing and fails with ErrorCode
   ShortWrite,  // the write stores and reports only its first KeptBytes bytes
   FailFlush,   // the flush fails with ErrorCode
-  FailSetSize  // the size change fails with ErrorCode, leaving the size as it was
+  FailSetSize,  // the size change fails with ErrorCode, leaving the size as it was
+  FailRead      // the read reads nothing and fails with ErrorCode
 };
 
 // One fault to inject. Calls are counted per fault from the moment it is
-// armed, over the calls of its kind (writes for FailWrite and ShortWrite) on
-// the files it applies to.
+// armed, over the calls of its kind (writes for FailWrite and ShortWrite,
+// reads for FailRead) on the files it applies to.
 struct TBRNFileFault {
   TBRNFaultAction Action = TBRNFaultAction::FailWrite;
   int32_t Nth = 1;             // the first call hit, 1-based
@@ -32,8 +33,8 @@ struct TBRNFileFault {
 
 // In-memory files that fail on command, for fault and crash tests: the files
 // behave exactly as memory files until an armed fault hits a call. Failing
-// writes return -1 with errno set, short writes return the kept count (the
-// file stream turns both into the file error), failing flushes and size
+// writes and reads return -1 with errno set, short writes return the kept
+// count (the file stream turns these into the file error), failing flushes and size
 // changes raise the file error with the system's text of ErrorCode. Arming,
 // disarming and the counters may be used from any thread while files are in
 // use.
@@ -49,6 +50,7 @@ class TBRNFaultFileManager : public TBRNMemoryFileManager {
   void FailWrite(int32_t nth, int32_t errorCode = ENOSPC, bool persistent = false);
   void ShortWrite(int32_t nth, int32_t keptBytes);
   void FailFlush(int32_t nth, int32_t errorCode = EIO, bool persistent = false);
+  void FailRead(int32_t nth, int32_t errorCode = EIO);
   // Removes every armed fault; the counters keep running.
   void Disarm();
 
@@ -56,11 +58,12 @@ class TBRNFaultFileManager : public TBRNMemoryFileManager {
   // fault hit.
   int32_t WriteCount() const;
   int32_t FlushCount() const;
+  int32_t ReadCount() const;
   int32_t InjectedCount() const;
 
  private:
   friend class TBRNFaultFile;
-  enum class Call : uint8_t { Write, Flush, SetSize };
+  enum class Call : uint8_t { Write, Flush, SetSize, Read };
 
   // Counts one call of a file and returns the fault that hits it, if any.
   bool NextCallFails(Call call, const std::string& fileName, TBRNFileFault& hit);
@@ -73,17 +76,18 @@ class TBRNFaultFileManager : public TBRNMemoryFileManager {
 
   mutable std::mutex mutex_;  // guards everything below; taken last, never held across calls
   std::vector<Armed> armed_;
-  int32_t writes_ = 0, flushes_ = 0, injected_ = 0;
+  int32_t writes_ = 0, flushes_ = 0, reads_ = 0, injected_ = 0;
 };
 
-// A memory file that asks its manager before each write, flush and size
-// change.
+// A memory file that asks its manager before each read, write, flush and
+// size change.
 class TBRNFaultFile final : public TBRNMemoryFile {
  public:
   explicit TBRNFaultFile(TBRNFaultFileManager* manager)
       : TBRNMemoryFile(manager), faults_(manager) {}
 
   void SetSize(int64_t size) override;
+  int32_t Read(void* buffer, int32_t count) override;
   int32_t Write(const void* buffer, int32_t count) override;
   void Flush() override;
 

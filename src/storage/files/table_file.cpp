@@ -319,8 +319,17 @@ bool TBRNTableFileManager::HasChanged() {
   if (headerModified_) return false;
   TableReadBracket bracket(host_);
   int32_t held = ChangeCounter;
+  // Changes of this session not flushed yet live in the header held: a
+  // re-read that finds no other writer keeps them.
+  bool unflushed = flushNeeded();
+  bool modified = false;
+  TBRNMemoryStream kept;
+  if (unflushed) saveHeaderFields(kept, modified);
   ReadHeader(false);
-  if (ChangeCounter == held) return false;
+  if (ChangeCounter == held) {
+    if (unflushed) restoreHeaderFields(kept, modified);
+    return false;
+  }
   DropCache(false);
   return true;
 }

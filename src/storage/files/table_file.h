@@ -257,6 +257,9 @@ class TBRNTableFileManager {
   void beginFlush(bool sync);
   void flushBlocks(bool sync);
   void endFlush(bool sync);
+  // The header fields as they stand, into a stream and back.
+  void saveHeaderFields(TBRNMemoryStream& stream, bool& modified);
+  void restoreHeaderFields(TBRNMemoryStream& stream, bool modified);
   // Operation hooks of the cache.
   void notePinned(TBRNTableFileBuffer* buffer);
   void noteReleased(TBRNTableFileBuffer* buffer);

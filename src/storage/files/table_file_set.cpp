@@ -20,13 +20,8 @@ void TBRNTableFileManager::BeginOperation() {
   OperationLevel& level = *operations_[size_t(operationDepth_)];
   level.Blocks.clear();
   level.Stale = false;
-  level.HeaderModified = headerModified_;
   level.TruncatePending = truncatePending_;
-  int32_t size = GetHeaderRecordSize();
-  level.Header.SetSize(0);
-  level.Header.SetSize(size);
-  level.Header.SetPosition(0);
-  WriteHeaderFields(level.Header, false);
+  saveHeaderFields(level.Header, level.HeaderModified);
   ++operationDepth_;
 }
 
@@ -58,9 +53,7 @@ void TBRNTableFileManager::RollbackOperation() {
   }
   // The header first: blocks appended inside the level lie at or beyond the
   // restored NextBlock and leave the cache with the rest.
-  level.Header.SetPosition(0);
-  ReadHeaderFields(level.Header);
-  headerModified_ = level.HeaderModified;
+  restoreHeaderFields(level.Header, level.HeaderModified);
   truncatePending_ = level.TruncatePending;
   for (auto& [block, image] : level.Blocks) {
     TBRNTableFileBuffer* buffer = FindBuffer(block);
@@ -82,6 +75,20 @@ void TBRNTableFileManager::RollbackOperation() {
     buffer->Modified = true;
   }
   level.Blocks.clear();
+}
+
+void TBRNTableFileManager::saveHeaderFields(TBRNMemoryStream& stream, bool& modified) {
+  modified = headerModified_;
+  stream.SetSize(0);
+  stream.SetSize(GetHeaderRecordSize());
+  stream.SetPosition(0);
+  WriteHeaderFields(stream, false);
+}
+
+void TBRNTableFileManager::restoreHeaderFields(TBRNMemoryStream& stream, bool modified) {
+  stream.SetPosition(0);
+  ReadHeaderFields(stream);
+  headerModified_ = modified;
 }
 
 void TBRNTableFileManager::notePinned(TBRNTableFileBuffer* buffer) {

@@ -38,8 +38,8 @@ class FaultFileManagerTest : public ::testing::Test {
   TBRNFaultFileManager manager{nullptr};
 };
 
-// Every way the engine writes through a file stream, each hit by a fault:
-// the caller gets the file error with the system's reason, the stream
+// Every way the engine writes through a file stream, and a read, each hit by
+// a fault: the caller gets the file error with the system's reason, the stream
 // position counts only the bytes that reached the file, and the file holds
 // exactly those bytes.
 TEST_F(FaultFileManagerTest, EveryInjectedFailureReachesTheCallerAsTheFileError) {
@@ -113,6 +113,15 @@ TEST_F(FaultFileManagerTest, EveryInjectedFailureReachesTheCallerAsTheFileError)
          s.Flush();
        },
        Message("Cannot flush the file", OSErrorMessage(EIO)),
+       "abcdefgh"},
+      {"read",
+       {A::FailRead, 1, false, EIO, 0, ""},
+       [&](TBRNFileStream& s) {
+         write(s);
+         char back[8];
+         s.Read(back, 8);
+       },
+       Message("Cannot read from the file", OSErrorMessage(EIO)),
        "abcdefgh"},
   };
   for (const Case& c : cases) {
