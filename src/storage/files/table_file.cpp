@@ -319,8 +319,9 @@ bool TBRNTableFileManager::HasChanged() {
   if (headerModified_) return false;
   TableReadBracket bracket(host_);
   int32_t held = ChangeCounter;
-  // Changes of this session not flushed yet live in the header held: a
-  // re-read that finds no other writer keeps them.
+  // Counters taken for blocks not flushed yet (a row ID, a row version)
+  // live in the header held too: a re-read that finds no other writer
+  // keeps them.
   bool unflushed = flushNeeded();
   bool modified = false;
   TBRNMemoryStream kept;

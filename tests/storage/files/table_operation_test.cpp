@@ -11,7 +11,7 @@
 
 #include "foundation/files/fault_file_manager.h"
 #include "foundation/test_support.h"
-#include "metadata/indexes.h"
+#include "metadata/catalog/indexes.h"
 #include "storage/files/table_file_set.h"
 #include "storage/indexes/index_file_test_support.h"
 #include "storage/rows/row_file_test_support.h"
