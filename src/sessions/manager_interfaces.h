@@ -83,8 +83,12 @@ class TBRNScriptManager : public TBRNHandleObject {
   std::unique_ptr<TBRNParamValues> Params;
 };
 
-// An open database with the handle tables of the objects opened in it. The
-// tables own what is registered in them; CloseDatabase frees it all.
+// An open database with the handle tables of the objects opened in it.
+// These tables are the one owner of every cursor, statement, procedure and
+// script: CloseDatabase frees what is still registered, and nothing else
+// does. The session refers to them only through its non-owning index of
+// session-wide handles (TBRNSessionHandleIndex), which a database's close
+// clears of that database's objects.
 class TBRNDatabaseManager : public TBRNHandleObject {
  public:
   TBRNDatabaseManager();

@@ -5,6 +5,7 @@
 
 #include "foundation/core/memory_stream.h"
 #include "foundation/text/exception.h"
+#include "foundation/text/number_text.h"
 #include "foundation/text/string_helpers.h"
 
 namespace brn {
@@ -35,27 +36,19 @@ class ProgressBracket {
   bool Open = true;
 };
 
-// Runs one store file copy: opens the store (closed however the copy ends),
-// reports the stages and runs copyChunks inside a progress bracket with a
-// chunk-sized work stream. copyChunks returns false when the user stopped the
-// progress, which ends the copy without error.
+// Runs one store file copy: opens the store, reports the stages and runs
+// copyChunks inside a progress bracket with a chunk-sized work stream, then
+// closes the store. copyChunks returns false when the user stopped the
+// progress, which ends the copy without error. A store that fails to close
+// after a good copy fails the copy; after a failed copy the copy's error is
+// the one that reaches the caller.
 template <typename CopyChunks>
 void copyStoreFile(TBRNSessionManager& session, const std::string& storeName,
                    const std::string& fileName, CopyChunks copyChunks) {
   TBRNStoreManager* store = session.OpenStore(storeName, kBRNLockShared, false);
-  struct Closer {
-    TBRNSessionManager& Session;
-    TBRNStoreManager*& Store;
-    ~Closer() {
-      try {
-        Session.CloseStore(Store);
-      } catch (...) {
-      }
-    }
-  } closer{session, store};
-  session.ReportStoreFileCopy(0, storeName, fileName);
+  bool proceed = true;
   try {
-    bool proceed = true;
+    session.ReportStoreFileCopy(0, storeName, fileName);
     {
       ProgressBracket bracket(session);
       TBRNMemoryStream work;
@@ -63,14 +56,82 @@ void copyStoreFile(TBRNSessionManager& session, const std::string& storeName,
       proceed = copyChunks(store, work);
       bracket.end();
     }
-    session.ReportStoreFileCopy(proceed ? 2 : 1, storeName, fileName);
+  } catch (...) {
+    try {
+      session.CloseStore(store);
+    } catch (...) {
+      // Unwinding the copy's error, which is the one to report.
+    }
+    session.ReportStoreFileCopy(1, storeName, fileName);
+    throw;
+  }
+  try {
+    session.CloseStore(store);
   } catch (...) {
     session.ReportStoreFileCopy(1, storeName, fileName);
     throw;
   }
+  session.ReportStoreFileCopy(proceed ? 2 : 1, storeName, fileName);
 }
 
 }  // namespace
+
+TBRNSessionHandleIndex::TBRNSessionHandleIndex(int32_t capacity, TTable table) : table_(table) {
+  if (capacity < 1) throw std::invalid_argument("Session handle index capacity below 1");
+  used_.SetSize(capacity);
+}
+
+bool TBRNSessionHandleIndex::IsUsed(int32_t sessionHandle) const {
+  return sessionHandle >= 1 && sessionHandle <= used_.Size && used_.IsBitSet(sessionHandle);
+}
+
+int32_t TBRNSessionHandleIndex::Add(TBRNDatabaseManager* database, int32_t handle) {
+  if (database == nullptr || (database->*table_).FindObject(handle) == nullptr) {
+    throw std::logic_error("No database object under handle " + IntegerToString(handle));
+  }
+  for (int32_t h = 1; h <= int32_t(targets_.size()); ++h) {
+    const TBRNSessionHandleTarget& target = targets_[size_t(h - 1)];
+    if (IsUsed(h) && target.Database == database && target.Handle == handle) {
+      throw std::logic_error("Database object " + IntegerToString(handle) +
+                             " already has the session handle " + IntegerToString(h));
+    }
+  }
+  int32_t sessionHandle = 0;
+  if (!used_.FindNextClear(sessionHandle)) {
+    throw std::runtime_error(FormatText("Session handle capacity (%s) exceeded",
+                                        {IntegerToString(used_.Size)}));
+  }
+  if (sessionHandle > int32_t(targets_.size())) targets_.resize(size_t(sessionHandle));
+  targets_[size_t(sessionHandle - 1)] = {database, handle};
+  used_.SetBit(sessionHandle);
+  ++count_;
+  return sessionHandle;
+}
+
+TBRNSessionHandleTarget TBRNSessionHandleIndex::GetTarget(int32_t sessionHandle) const {
+  return IsUsed(sessionHandle) ? targets_[size_t(sessionHandle - 1)] : TBRNSessionHandleTarget{};
+}
+
+TBRNHandleObject* TBRNSessionHandleIndex::Find(int32_t sessionHandle) const {
+  TBRNSessionHandleTarget target = GetTarget(sessionHandle);
+  return target.Database == nullptr ? nullptr : (target.Database->*table_).FindObject(target.Handle);
+}
+
+TBRNSessionHandleTarget TBRNSessionHandleIndex::Remove(int32_t sessionHandle) {
+  TBRNSessionHandleTarget target = GetTarget(sessionHandle);
+  if (target.Database != nullptr) {
+    used_.ClearBit(sessionHandle);
+    targets_[size_t(sessionHandle - 1)] = {};
+    --count_;
+  }
+  return target;
+}
+
+void TBRNSessionHandleIndex::RemoveDatabase(const TBRNDatabaseManager* database) {
+  for (int32_t h = 1; h <= int32_t(targets_.size()); ++h) {
+    if (IsUsed(h) && targets_[size_t(h - 1)].Database == database) Remove(h);
+  }
+}
 
 TBRNSessionProgress::TBRNSessionProgress(TBRNSessionManager* session) : Session(session) {}
 
@@ -157,7 +218,12 @@ void TBRNSessionManager::CloseSession() {
 }
 
 void TBRNSessionManager::CloseDatabase(TBRNDatabaseManager*& database) {
-  if (database != nullptr) database->CloseDatabase(false);
+  if (database == nullptr) return;
+  // The handles go first: should the close fail part-way, no session-wide
+  // handle is left leading to an object it may have freed.
+  for (TBRNSessionHandleIndex* index : {&Scripts, &Procedures, &Statements, &Cursors})
+    index->RemoveDatabase(database);
+  database->CloseDatabase(false);
 }
 
 void TBRNSessionManager::CloseStore(TBRNStoreManager*& store) {

@@ -5,7 +5,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "foundation/core/bitmap.h"
 #include "foundation/runtime/handle_objects.h"
 #include "sessions/manager_interfaces.h"
 
@@ -51,10 +53,64 @@ struct TBRNSessionEvents {
   TBRNScriptEndEvent OnScriptEnd;
 };
 
-// The abstract session: owns the handle tables of everything it opens (and
-// frees what is still in them), its progress bracket and its callbacks. One
-// session is used by one thread at a time; a server serialises the requests
-// of a session with LockSession and UnlockSession.
+// Where a session-wide handle leads: an object registered in one of
+// Database's handle tables under Handle.
+struct TBRNSessionHandleTarget {
+  TBRNDatabaseManager* Database = nullptr;
+  int32_t Handle = 0;
+};
+
+// The session's index of one kind of database object (cursors, statements,
+// procedures or scripts) across all of its databases, by session-wide handle:
+// the handles a server gives its client, which name no database. The index
+// owns nothing: the database's table that Table names owns each object, and
+// an entry only says where to find it.
+//
+// The rule that keeps the index true: an object with a session-wide handle
+// leaves its database's table only after Remove dropped that handle, or
+// when its database closes, which drops all of the database's handles
+// (TBRNSessionManager::CloseDatabase). Used by the session's thread only.
+class TBRNSessionHandleIndex {
+ public:
+  using TTable = TBRNHandleObjects TBRNDatabaseManager::*;
+
+  // Handles run from 1 to capacity (at least 1).
+  TBRNSessionHandleIndex(int32_t capacity, TTable table);
+  TBRNSessionHandleIndex(const TBRNSessionHandleIndex&) = delete;
+  TBRNSessionHandleIndex& operator=(const TBRNSessionHandleIndex&) = delete;
+
+  // Gives the object registered under handle in database's table the lowest
+  // free session-wide handle and returns it. std::logic_error when no object
+  // is registered there or the object has a session-wide handle already;
+  // std::runtime_error when every handle is in use. The index is unchanged
+  // on failure.
+  int32_t Add(TBRNDatabaseManager* database, int32_t handle);
+  // The object behind a session-wide handle; nullptr for a free handle.
+  TBRNHandleObject* Find(int32_t sessionHandle) const;
+  // The database and handle behind a session-wide handle; a target with no
+  // database for a free handle.
+  TBRNSessionHandleTarget GetTarget(int32_t sessionHandle) const;
+  // Frees the session-wide handle (the object stays in its database) and
+  // returns where it led; a target with no database when it was free.
+  TBRNSessionHandleTarget Remove(int32_t sessionHandle);
+  // Frees the session-wide handles of every object of database.
+  void RemoveDatabase(const TBRNDatabaseManager* database);
+  int32_t GetCount() const { return count_; }
+
+ private:
+  bool IsUsed(int32_t sessionHandle) const;
+
+  TTable table_;
+  TBRNBitmap used_;
+  std::vector<TBRNSessionHandleTarget> targets_;  // by session-wide handle - 1
+  int32_t count_ = 0;
+};
+
+// The abstract session: owns its databases and stores (and frees what is
+// still open), its progress bracket and its callbacks. What a database opens
+// belongs to that database's handle tables; the session only indexes it by
+// session-wide handle. One session is used by one thread at a time; a server
+// serialises the requests of a session with LockSession and UnlockSession.
 class TBRNSessionManager : public TBRNHandleObject {
  public:
   TBRNSessionManager();
@@ -91,6 +147,9 @@ class TBRNSessionManager : public TBRNHandleObject {
   virtual void Logout() = 0;
   virtual void GetCollationName(int32_t collationId, std::string& name) = 0;
   virtual TBRNDatabaseManager* OpenDatabase(const std::string& databaseName, uint8_t lockType) = 0;
+  // Closes the database, which frees every object it opened, and drops the
+  // session-wide handles of those objects; the objects of other databases
+  // keep theirs.
   virtual void CloseDatabase(TBRNDatabaseManager*& database);
   virtual TBRNStoreManager* OpenStore(const std::string& storeName, uint8_t lockType,
                                       bool localOnly) = 0;
@@ -131,10 +190,12 @@ class TBRNSessionManager : public TBRNHandleObject {
   bool Opened = false;
   TBRNHandleObjects Databases{4096, false};
   TBRNHandleObjects Stores{4096, false};
-  TBRNHandleObjects Cursors{16384, false};
-  TBRNHandleObjects Statements{8192, false};
-  TBRNHandleObjects Procedures{4096, false};
-  TBRNHandleObjects Scripts{8192, false};
+  // Session-wide handles of the objects the databases' tables own (see
+  // TBRNSessionHandleIndex for the rule that keeps them true).
+  TBRNSessionHandleIndex Cursors{16384, &TBRNDatabaseManager::Cursors};
+  TBRNSessionHandleIndex Statements{8192, &TBRNDatabaseManager::Statements};
+  TBRNSessionHandleIndex Procedures{4096, &TBRNDatabaseManager::Procedures};
+  TBRNSessionHandleIndex Scripts{8192, &TBRNDatabaseManager::Scripts};
   std::string SessionName;
   std::string SessionDescription;
   std::string Identity;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -165,6 +166,7 @@ class MemoryStore : public TBRNStoreManager {
   void CloseStore(bool force) override {
     ++Closes;
     TBRNStoreManager::CloseStore(force);
+    if (FailClose) throw EBRNException(1306, "Error with the store Backups (close failed)");
   }
 
   std::map<std::string, std::string> Files;
@@ -172,6 +174,7 @@ class MemoryStore : public TBRNStoreManager {
   size_t Offset = 0;
   int Chunks = 0, Cancels = 0, Ends = 0, Closes = 0;
   bool FailRead = false;
+  bool FailClose = false;
 };
 
 class StoreCopy : public ::testing::Test {
@@ -244,6 +247,45 @@ TEST_F(StoreCopy, UserStopEndsAfterTheCurrentChunkWithoutError) {
   EXPECT_EQ(target.GetSize(), 65536);
   EXPECT_EQ(r.Status.back(), "The copy of the file f.bin in the store Backups did not complete");
   EXPECT_EQ(store.Ends, 1);
+}
+
+// A store that fails to close fails a copy that went well; after a failed
+// copy the copy's own error reaches the caller. The store is closed once
+// either way and the status never claims success.
+TEST_F(StoreCopy, CloseFailureReachesTheCallerUnlessACopyErrorIsUnwinding) {
+  const struct {
+    bool toStream;
+    bool failRead;
+    const char* error;
+  } cases[] = {
+      {true, false, "Error with the store Backups (close failed)"},
+      {false, false, "Error with the store Backups (close failed)"},
+      {true, true,
+       "Error with the store Backups (Error reading the file f.bin from the input stream)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    SCOPED_TRACE(c.toStream);
+    store.Files["f.bin"] = std::string(1000, 'x');
+    store.FailRead = c.failRead;
+    store.FailClose = true;
+    store.Closes = 0;
+    TBRNMemoryStream stream;
+    stream.Write("abc", 3);
+    stream.SetPosition(0);
+    EBRNException e = CaughtError([&] {
+      if (c.toStream) {
+        r.Session->SaveStoreFileToStream("Backups", "f.bin", stream);
+      } else {
+        r.Session->SaveStreamToStoreFile("Backups", "f.bin", stream);
+      }
+    });
+    EXPECT_EQ(e.ErrorCode, 1306);
+    EXPECT_EQ(e.ErrorMessage, c.error);
+    EXPECT_EQ(store.Closes, 1);
+    EXPECT_EQ(r.Session->Progress->Level, 0);
+    EXPECT_EQ(r.Status.back(), "The copy of the file f.bin in the store Backups did not complete");
+  }
 }
 
 TEST(StoreFilesList, StreamRoundTripDropsOnlyTheDescription) {
@@ -362,6 +404,128 @@ TEST(DatabaseManager, CloseFreesEverythingStillRegistered) {
   EXPECT_FALSE(database.Opened);
   EXPECT_EQ(frees, 2);
   EXPECT_EQ(database.Statements.Count > 0 ? database.Statements.FindObject(1) : nullptr, nullptr);
+}
+
+}  // namespace
+}  // namespace brn
+
+namespace brn {
+namespace {
+
+// A database object that counts its frees.
+class CountedObject : public TBRNHandleObject {
+ public:
+  explicit CountedObject(int& frees) : Frees(frees) {}
+  ~CountedObject() override { ++Frees; }
+  int& Frees;
+};
+
+// Two open databases of one session, each with objects in its tables and
+// the frees of each database's objects counted apart.
+class SessionHandles : public ::testing::Test {
+ protected:
+  SessionHandles() : Session(new TestEngineSession(&Engine)) {
+    First.OpenDatabase(kBRNLockShared);
+    Second.OpenDatabase(kBRNLockShared);
+  }
+  // Registers a new object in the table of database and gives it a
+  // session-wide handle in index; returns that handle.
+  int32_t Open(TBRNDatabaseManager& database, TBRNHandleObjects& table,
+               TBRNSessionHandleIndex& index) {
+    auto* object = new CountedObject(&database == &First ? FirstFrees : SecondFrees);
+    table.AddObject(object, false);
+    return index.Add(&database, object->Handle);
+  }
+
+  TBRNEngineManager Engine;
+  TestEngineSession* Session;  // owned by the engine
+  EmptyDatabase First;
+  EmptyDatabase Second;
+  int FirstFrees = 0;
+  int SecondFrees = 0;
+};
+
+TEST_F(SessionHandles, ClosingADatabaseFreesExactlyItsObjectsAndDropsTheirHandles) {
+  int32_t firstCursor = Open(First, First.Cursors, Session->Cursors);
+  int32_t secondCursor = Open(Second, Second.Cursors, Session->Cursors);
+  int32_t firstCursorToo = Open(First, First.Cursors, Session->Cursors);
+  int32_t firstStatement = Open(First, First.Statements, Session->Statements);
+  int32_t secondStatement = Open(Second, Second.Statements, Session->Statements);
+  int32_t firstScript = Open(First, First.Scripts, Session->Scripts);
+  EXPECT_EQ((std::vector<int32_t>{firstCursor, secondCursor, firstCursorToo}),
+            (std::vector<int32_t>{1, 2, 3}));
+  EXPECT_EQ(Session->Cursors.Find(secondCursor), Second.Cursors.FindObject(1));
+  EXPECT_EQ(Session->Statements.Find(firstStatement), First.Statements.FindObject(1));
+
+  TBRNDatabaseManager* first = &First;
+  Session->CloseDatabase(first);
+  EXPECT_FALSE(First.Opened);
+  EXPECT_EQ(FirstFrees, 4);
+  EXPECT_EQ(SecondFrees, 0);
+  for (int32_t handle : {firstCursor, firstCursorToo}) {
+    EXPECT_EQ(Session->Cursors.Find(handle), nullptr);
+    EXPECT_EQ(Session->Cursors.GetTarget(handle).Database, nullptr);
+  }
+  EXPECT_EQ(Session->Statements.Find(firstStatement), nullptr);
+  EXPECT_EQ(Session->Scripts.Find(firstScript), nullptr);
+  EXPECT_EQ(Session->Cursors.GetCount(), 1);
+  EXPECT_EQ(Session->Statements.GetCount(), 1);
+  EXPECT_EQ(Session->Scripts.GetCount(), 0);
+  EXPECT_EQ(Session->Cursors.Find(secondCursor), Second.Cursors.FindObject(1));
+  EXPECT_EQ(Session->Statements.Find(secondStatement), Second.Statements.FindObject(1));
+
+  // The freed handles are handed out again, lowest first.
+  EXPECT_EQ(Open(Second, Second.Cursors, Session->Cursors), 1);
+  TBRNDatabaseManager* second = &Second;
+  Session->CloseDatabase(second);
+  EXPECT_EQ(SecondFrees, 3);
+  EXPECT_EQ(Session->Cursors.GetCount(), 0);
+}
+
+TEST_F(SessionHandles, RemovingAHandleLeavesTheObjectToItsDatabase) {
+  int32_t handle = Open(First, First.Procedures, Session->Procedures);
+  TBRNSessionHandleTarget target = Session->Procedures.Remove(handle);
+  EXPECT_EQ(target.Database, &First);
+  EXPECT_EQ(target.Handle, 1);
+  EXPECT_EQ(FirstFrees, 0);
+  EXPECT_NE(First.Procedures.FindObject(1), nullptr);
+  EXPECT_EQ(Session->Procedures.Find(handle), nullptr);
+  EXPECT_EQ(Session->Procedures.Remove(handle).Database, nullptr);
+  // The object may be given a session-wide handle again.
+  EXPECT_EQ(Session->Procedures.Add(&First, 1), handle);
+}
+
+TEST_F(SessionHandles, MisuseLeavesTheIndexUnchanged) {
+  int32_t handle = Open(First, First.Cursors, Session->Cursors);
+  First.Cursors.AddObject(new CountedObject(FirstFrees), false);
+  TBRNSessionHandleIndex small(1, &TBRNDatabaseManager::Cursors);
+  ASSERT_EQ(small.Add(&First, 1), 1);
+  const struct {
+    const char* what;
+    std::function<void()> add;
+    bool logicError;
+  } cases[] = {
+      {"no object under the handle", [&] { Session->Cursors.Add(&First, 7); }, true},
+      {"no database", [&] { Session->Cursors.Add(nullptr, 1); }, true},
+      {"the other table's kind", [&] { Session->Statements.Add(&First, 1); }, true},
+      {"a second handle for one object", [&] { Session->Cursors.Add(&First, 1); }, true},
+      {"capacity exceeded", [&] { small.Add(&First, 2); }, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.logicError) {
+      EXPECT_THROW(c.add(), std::logic_error);
+    } else {
+      EXPECT_THROW(c.add(), std::runtime_error);
+    }
+  }
+  EXPECT_EQ(Session->Cursors.GetCount(), 1);
+  EXPECT_EQ(Session->Statements.GetCount(), 0);
+  EXPECT_EQ(small.GetCount(), 1);
+  EXPECT_EQ(Session->Cursors.GetTarget(handle).Handle, 1);
+  EXPECT_EQ(Session->Cursors.Find(2), nullptr);
+  EXPECT_EQ(small.Find(2), nullptr);
+  EXPECT_EQ(FirstFrees, 0);
 }
 
 }  // namespace
