@@ -624,18 +624,11 @@ void TBRNConfigObjectManager::DeleteBackup() {
 
 void TBRNConfigObjectManager::DeleteFile() {
   if (Root->GetTransient()) return;
-  try {
-    MakeBackupCopy();
-  } catch (...) {
-  }
-  try {
-    Close();
-  } catch (...) {
-  }
-  try {
-    FileManager->DeleteFile(GetFileName());
-  } catch (...) {
-  }
+  // Each step's failure reaches the caller and stops the steps after it: a
+  // file without its backup copy is not deleted.
+  MakeBackupCopy();
+  Close();
+  FileManager->DeleteFile(GetFileName());
 }
 
 }  // namespace brn

@@ -124,7 +124,10 @@ class TBRNConfigObjectManager {
   void MakeBackupCopy();
   void RestoreFromBackup();
   void DeleteBackup();
-  // Keeps a backup copy, closes and deletes the file; errors are ignored.
+  // Keeps a backup copy of the open file, closes and deletes it. A failure
+  // of any step reaches the caller: a failed backup copy leaves the file
+  // open and in place, a failed close or delete leaves it in place with its
+  // backup copy. On a file that is not open: std::logic_error, nothing done.
   void DeleteFile();
 
  private:

@@ -1,8 +1,10 @@
 #include "metadata/modules/module.h"
 
+#include <exception>
 #include <map>
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 
 #include "foundation/core/memory_stream.h"
 #include "foundation/files/path_helpers.h"
@@ -91,6 +93,11 @@ uint32_t kindBit(int32_t kind) {
   }
 }
 
+// The error the host raised while answering a request that a library made
+// on this thread, kept until the library's call returns: an exception may
+// not cross the library, which sees only a false answer.
+thread_local std::exception_ptr pendingCallbackError;
+
 // The engine's callback, given to every library. The module handle is the
 // serial of the module object that handed it over: a library loaded by
 // several sessions keeps only the last handle it was given, and that object
@@ -106,8 +113,22 @@ TBRNModuleBool BRN_MODULE_CALL engineCallback(void* moduleHandle, int32_t reques
       host->ModuleCallback(module, request, size, buffer);
     return 1;
   } catch (...) {
+    // The first error is the cause; later ones follow from the false answers.
+    if (!pendingCallbackError) pendingCallbackError = std::current_exception();
     return 0;
   }
+}
+
+// Runs one call into a library and returns its answer; an error the host
+// raised while the library called back is raised here instead, whatever the
+// library answered.
+template <typename Call>
+TBRNModuleBool callLibrary(Call call) {
+  std::exception_ptr outer = std::exchange(pendingCallbackError, nullptr);
+  TBRNModuleBool answer = call();
+  std::exception_ptr raised = std::exchange(pendingCallbackError, outer);
+  if (raised) std::rethrow_exception(raised);
+  return answer;
 }
 
 // Lock numbers whose Shared and Exclusive range lies in the lock file. 0 is a
@@ -298,7 +319,8 @@ void TBRNModule::bindKindExports(int32_t kind) {
   if (!CallbackSet) {
     auto setCallback = reinterpret_cast<TBRNSetModuleCallbackFunction>(Exports[exSetCallback]);
     void* handle = reinterpret_cast<void*>(uintptr_t(Serial));
-    if (setCallback == nullptr || setCallback(handle, &engineCallback) == 0) {
+    if (setCallback == nullptr ||
+        callLibrary([&] { return setCallback(handle, &engineCallback); }) == 0) {
       RaiseCallError(kExportNames[exSetCallback], BindErrors[exSetCallback]);
     }
     CallbackSet = true;
@@ -328,12 +350,12 @@ void TBRNModule::bindKindExports(int32_t kind) {
 
 void TBRNModule::checkKindAndCharacterSet(int32_t kind) {
   auto validate = reinterpret_cast<TBRNValidateModule>(Exports[exValidateModule]);
-  if (validate == nullptr || validate(kind) == 0) {
+  if (validate == nullptr || callLibrary([&] { return validate(kind); }) == 0) {
     RaiseModuleError(FormatText("The module is not a %s module", {ModuleTypeName(kind)}));
   }
   auto validateSet =
       reinterpret_cast<TBRNValidateModuleCharacterSet>(Exports[exValidateCharacterSet]);
-  if (validateSet != nullptr && validateSet(mcAnsi) == 0) {
+  if (validateSet != nullptr && callLibrary([&] { return validateSet(mcAnsi); }) == 0) {
     RaiseModuleError(FormatText("The module is not compiled to use the %s character set",
                                 {ModuleCharacterSetName(mcAnsi)}));
   }
@@ -348,7 +370,7 @@ int32_t TBRNModule::GetModuleType() {
   int32_t result = mtUnknown;
   if (auto validate = reinterpret_cast<TBRNValidateModule>(Exports[exValidateModule])) {
     for (int32_t kind : {mtExternalRoutines, mtTextFilter, mtWordGenerator, mtMigrator}) {
-      if (validate(kind) != 0) {
+      if (callLibrary([&] { return validate(kind); }) != 0) {
         result = kind;
         break;
       }
@@ -371,9 +393,9 @@ int32_t TBRNModule::GetCharacterSet() {
   int32_t result = mcUnknown;
   if (auto validate =
           reinterpret_cast<TBRNValidateModuleCharacterSet>(Exports[exValidateCharacterSet])) {
-    if (validate(mcAnsi) != 0) {
+    if (callLibrary([&] { return validate(mcAnsi); }) != 0) {
       result = mcAnsi;
-    } else if (validate(mcUnicode) != 0) {
+    } else if (callLibrary([&] { return validate(mcUnicode); }) != 0) {
       result = mcUnicode;
     }
   }
@@ -413,14 +435,15 @@ void TBRNModule::raiseModuleFailure(void* instance, TExport which) {
   }
   auto getMessage = reinterpret_cast<TBRNModuleBufferCall>(Exports[exGetErrorMessage]);
   int32_t size = 0;
-  if (getMessage == nullptr || getMessage(instance, nullptr, &size) == 0) {
+  if (getMessage == nullptr ||
+      callLibrary([&] { return getMessage(instance, nullptr, &size); }) == 0) {
     RaiseCallError(kExportNames[exGetErrorMessage], BindErrors[exGetErrorMessage]);
   }
   std::string message;
   if (size > 0) {
     message.assign(size_t(size), '\0');
     int32_t written = size;
-    if (getMessage(instance, message.data(), &written) == 0) {
+    if (callLibrary([&] { return getMessage(instance, message.data(), &written); }) == 0) {
       RaiseCallError(kExportNames[exGetErrorMessage], BindErrors[exGetErrorMessage]);
     }
     if (written >= 0 && written < size) message.resize(size_t(written));
@@ -433,7 +456,7 @@ void TBRNModule::fetchBuffer(void* instance, TExport which, const char* name1, c
                              std::string& result) {
   void* address = requireExport(which);
   // The calls differ only in how many names come before the buffer.
-  auto call = [&](char* buffer, int32_t* size) -> TBRNModuleBool {
+  auto callExport = [&](char* buffer, int32_t* size) -> TBRNModuleBool {
     if (name2 != nullptr) {
       return reinterpret_cast<TBRNModuleTwoNamesBufferCall>(address)(instance, name1, name2, buffer,
                                                                      size);
@@ -442,6 +465,9 @@ void TBRNModule::fetchBuffer(void* instance, TExport which, const char* name1, c
       return reinterpret_cast<TBRNModuleNameBufferCall>(address)(instance, name1, buffer, size);
     }
     return reinterpret_cast<TBRNModuleBufferCall>(address)(instance, buffer, size);
+  };
+  auto call = [&](char* buffer, int32_t* size) {
+    return callLibrary([&] { return callExport(buffer, size); });
   };
   result.clear();
   int32_t size = 0;
@@ -464,7 +490,7 @@ void TBRNModule::fetchNames(void* instance, TExport which, const char* name,
 void* TBRNModule::OpenModule() {
   auto open = reinterpret_cast<TBRNOpenModule>(requireExport(exOpenModule));
   void* instance = nullptr;
-  if (open(&instance) == 0) raiseModuleFailure(instance, exOpenModule);
+  if (callLibrary([&] { return open(&instance); }) == 0) raiseModuleFailure(instance, exOpenModule);
   return instance;
 }
 
@@ -474,7 +500,7 @@ void TBRNModule::CloseModule(void*& instance) {
   auto close = reinterpret_cast<TBRNCloseModule>(requireExport(exCloseModule));
   // The instance is gone after the call whatever it answers, so there is no
   // message to ask it for.
-  if (close(closing) == 0) RaiseExecutionError("The module instance could not be closed");
+  if (callLibrary([&] { return close(closing); }) == 0) RaiseExecutionError("The module instance could not be closed");
 }
 
 void TBRNModule::CallRoutine(void* instance, const std::string& routineName,
@@ -484,7 +510,7 @@ void TBRNModule::CallRoutine(void* instance, const std::string& routineName,
   if (params.GetCount() > 0) params.SaveToStream(*CallStream);
   int32_t size = int32_t(CallStream->GetSize());
   const void* buffer = size > 0 ? CallStream->GetMemory() : nullptr;
-  if (call(instance, routineName.c_str(), buffer, size) == 0) {
+  if (callLibrary([&] { return call(instance, routineName.c_str(), buffer, size); }) == 0) {
     raiseModuleFailure(instance, exCallRoutine);
   }
   std::string results;
@@ -499,7 +525,9 @@ void TBRNModule::CallRoutine(void* instance, const std::string& routineName,
 void TBRNModule::CallTextFilter(void* instance, const std::string& filterType,
                                 const std::string& text) {
   auto call = reinterpret_cast<TBRNCallTextFilter>(requireExport(exCallTextFilter));
-  if (call(instance, filterType.c_str(), text.c_str(), int32_t(text.size())) == 0) {
+  if (callLibrary([&] {
+        return call(instance, filterType.c_str(), text.c_str(), int32_t(text.size()));
+      }) == 0) {
     raiseModuleFailure(instance, exCallTextFilter);
   }
   fetchBuffer(instance, exGetOutputText, nullptr, nullptr, OutputText);
@@ -510,8 +538,10 @@ void TBRNModule::CallWordGenerator(void* instance, int32_t collation, const std:
   auto call = reinterpret_cast<TBRNCallWordGenerator>(requireExport(exCallWordGenerator));
   word.assign(size_t(kModuleWordBufferSize), '\0');
   int32_t wordLength = 0;
-  if (call(instance, collation, text.c_str(), int32_t(text.size()), word.data(),
-           kModuleWordBufferSize, &wordLength, &position, searchMode ? 1 : 0) == 0) {
+  if (callLibrary([&] {
+        return call(instance, collation, text.c_str(), int32_t(text.size()), word.data(),
+                    kModuleWordBufferSize, &wordLength, &position, searchMode ? 1 : 0);
+      }) == 0) {
     word.clear();
     raiseModuleFailure(instance, exCallWordGenerator);
   }
@@ -537,7 +567,8 @@ void TBRNModule::SetParams(void* instance, const TBRNParamValues& params) {
   if (params.GetCount() > 0) params.SaveToStream(*CallStream);
   int32_t size = int32_t(CallStream->GetSize());
   const void* buffer = size > 0 ? CallStream->GetMemory() : nullptr;
-  if (call(instance, buffer, size) == 0) raiseModuleFailure(instance, exSetParams);
+  if (callLibrary([&] { return call(instance, buffer, size); }) == 0)
+    raiseModuleFailure(instance, exSetParams);
 }
 
 void TBRNModule::GetObjectNames(void* instance, TBRNStringsList& list) {
@@ -606,7 +637,8 @@ void TBRNModule::GetCreateTriggerStatement(void* instance, const std::string& ta
 void TBRNModule::GetRowsToInsert(void* instance, const std::string& table, int32_t& count) {
   auto call = reinterpret_cast<TBRNGetRowsToInsert>(requireExport(exGetRowsToInsert));
   count = 0;
-  if (call(instance, table.c_str(), &count) == 0) raiseModuleFailure(instance, exGetRowsToInsert);
+  if (callLibrary([&] { return call(instance, table.c_str(), &count); }) == 0)
+    raiseModuleFailure(instance, exGetRowsToInsert);
 }
 
 void TBRNModule::GetInsertStatement(void* instance, const std::string& table, std::string& text) {

@@ -54,8 +54,10 @@ class TBRNModuleHost {
   // A request of the module's library (1 configuration path, 2 temporary
   // tables path, 3 progress, 4 status text, 5 log text) with its size and
   // buffer, as the library passed them. An exception makes the callback
-  // answer false to the library. Called on the thread that is inside a call
-  // of the library, while the process-wide module section is held (so
+  // answer false to the library, and when the library's call returns, the
+  // exception reaches the engine's caller of that call (the first one, when
+  // several were raised during the call). Called on the thread that is
+  // inside a call of the library, while the process-wide module section is held (so
   // module objects are neither created nor destroyed meanwhile).
   virtual void ModuleCallback(TBRNModule* module, int32_t request, int32_t* size, char* buffer) {
     (void)module;

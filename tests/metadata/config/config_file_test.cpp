@@ -54,6 +54,13 @@ class TestConfigFile : public TBRNConfigObjectManager {
   }
   bool IsEncrypted() override { return settings_.Encrypt; }
   void GetEncryptionDigest(TBRNDigest& digest) override { digest.DigestString(settings_.Password); }
+  // Closing fails with an engine error while FailClose is set.
+  void CloseFile() override {
+    if (FailClose) throw EBRNException(600, "close failed");
+    TBRNConfigObjectManager::CloseFile();
+  }
+
+  bool FailClose = false;
 
  private:
   Settings settings_;
@@ -211,6 +218,43 @@ TEST_F(ConfigFileTest, DeletingTheFileKeepsABackupCopy) {
   EXPECT_FALSE(session.file.Opened);
   EXPECT_FALSE(std::filesystem::exists(configFile()));
   EXPECT_EQ(ReadWholeFile(backupFile()), last);
+}
+
+// A delete whose backup copy, close or delete fails reports the failure
+// and leaves the file where it was: no success while the file remains.
+TEST_F(ConfigFileTest, AFailedStepOfTheDeleteReachesTheCallerAndKeepsTheFile) {
+  enum Step { Backup, Close, Delete };
+  const struct {
+    Step step;
+    bool openAfter;  // the file is still open after the failure
+    bool backupMade;
+  } cases[] = {{Backup, true, false}, {Close, true, true}, {Delete, false, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(int(c.step));
+    std::filesystem::remove_all(backupFile());
+    Session session(files_, dir_.Path);
+    session.file.Open();
+    commitNewUser(session, "Fred" + std::to_string(int(c.step)));
+    std::string last = ReadWholeFile(configFile());
+    std::filesystem::remove(backupFile());
+    std::unique_ptr<TBRNFileStream> holder;
+    switch (c.step) {
+      case Backup:  // something that is not a file stands where the copy goes
+        std::filesystem::create_directory(backupFile());
+        break;
+      case Close:
+        session.file.FailClose = true;
+        break;
+      case Delete:  // another stream keeps the file open
+        holder = files_.OpenFile(configFile(), false, true, false);
+        break;
+    }
+    EXPECT_THROW(session.file.DeleteFile(), EBRNException);
+    EXPECT_EQ(session.file.Opened, c.openAfter);
+    EXPECT_EQ(ReadWholeFile(configFile()), last);
+    EXPECT_EQ(std::filesystem::is_regular_file(backupFile()), c.backupMade);
+    session.file.FailClose = false;
+  }
 }
 
 TEST_F(ConfigFileTest, ASecondSessionReloadsOnlyAfterACommit) {

@@ -437,10 +437,25 @@ TEST_F(ModuleCallTest, CallbacksReachTheHostOfTheModule) {
   addTextParam(params, "Text", "hello engine");
   module->CallRoutine(instance, "Callback", params);
   EXPECT_EQ(root.Events.back(), "callback Routines 5 hello engine");
-  // The host's exception becomes a false answer to the library.
-  root.RefuseCallbacks = true;
-  EBRNException error = CaughtError([&] { module->CallRoutine(instance, "Callback", params); });
-  EXPECT_THAT(error.ErrorMessage, EndsWith("(Execution Error: The engine refused the log text)"));
+}
+
+// The host's exception becomes a false answer to the library and reaches
+// the engine's caller once the library returns, whether the library failed
+// because of the answer or went on as if nothing happened; the next call
+// starts clean.
+TEST_F(ModuleCallTest, TheHostsErrorInACallbackReachesTheCaller) {
+  TBRNParamValues params;
+  addTextParam(params, "Text", "hello engine");
+  for (const char* routine : {"Callback", "CallbackIgnoringAnswer"}) {
+    SCOPED_TRACE(routine);
+    root.RefuseCallbacks = true;
+    EBRNException error = CaughtError([&] { module->CallRoutine(instance, routine, params); });
+    EXPECT_EQ(error.ErrorCode, 100);
+    EXPECT_EQ(error.ErrorMessage, "refused");
+    root.RefuseCallbacks = false;
+    module->CallRoutine(instance, routine, params);
+    EXPECT_EQ(root.Events.back(), "callback Routines 5 hello engine");
+  }
 }
 
 TEST_F(ModuleCallTest, ACallbackForAModuleObjectThatIsGoneIsRefused) {
