@@ -279,7 +279,22 @@ TBRNTableFileBuffer* TBRNTableFileManager::getBufferSlow(int32_t blockNumber, bo
     }
     int32_t maxCount = std::max(1, (1 << 28) / std::max(1, GetBlockSize()));
     count = std::clamp(count, 1, maxCount);
-    this->readAhead(blockNumber, count, direction);
+    int32_t span = missSpan();
+    if (count > 1) {
+      int32_t first = direction == 2 ? blockNumber - count + 1 : blockNumber;
+      this->readAhead(blockNumber, first, count, count, false);
+    } else if (const uint8_t* kept = keptBlock(blockNumber)) {
+      ++CacheMisses;
+      installBlock(blockNumber, kept);
+    } else if (span > 1) {
+      // The aligned run of the kind's miss-run bytes around the block is
+      // read and kept; only the block itself must be in the file.
+      int32_t first = (blockNumber - 1) / span * span + 1;
+      int32_t run = std::min(span, NextBlock - first);
+      this->readAhead(blockNumber, first, run, blockNumber - first + 1, true);
+    } else {
+      this->readAhead(blockNumber, blockNumber, 1, 1, false);
+    }
     buffer = blocks_.Find(blockNumber);
   }
   if (buffer == nullptr || buffer->BlockNumber != blockNumber) {
@@ -291,10 +306,42 @@ TBRNTableFileBuffer* TBRNTableFileManager::getBufferSlow(int32_t blockNumber, bo
   return buffer;
 }
 
-void TBRNTableFileManager::readAhead(int32_t blockNumber, int32_t count, uint8_t direction) {
+int32_t TBRNTableFileManager::missSpan() const {
+  return std::clamp(GetMissRunBytes() / std::max(1, GetBlockSize()), 1,
+                    std::max(1, GetReadAheadCount()));
+}
+
+TBRNTableFileManager::KeptRun* TBRNTableFileManager::keptRunOf(int32_t blockNumber) {
+  int32_t span = missSpan();
+  if (span <= 1 || blockNumber <= 0) return nullptr;
+  if (keptRuns_.empty()) keptRuns_.resize(kKeptRuns);
+  return &keptRuns_[size_t((blockNumber - 1) / span % kKeptRuns)];
+}
+
+uint8_t* TBRNTableFileManager::keptBlock(int32_t blockNumber) {
+  KeptRun* run = keptRunOf(blockNumber);
+  if (run == nullptr || run->Count == 0 || blockNumber < run->First ||
+      blockNumber >= run->First + run->Count) {
+    return nullptr;
+  }
+  return run->Bytes.data() + size_t(blockNumber - run->First) * size_t(GetBlockSize());
+}
+
+void TBRNTableFileManager::dropKeptRuns() {
+  for (KeptRun& run : keptRuns_) run.Count = 0;
+}
+
+void TBRNTableFileManager::installBlock(int32_t blockNumber, const uint8_t* bytes) {
+  TBRNTableFileBuffer* buffer = acquireBuffer(blockNumber);
+  addToTable(buffer);
+  std::memcpy(buffer->Data(), bytes, size_t(GetBlockSize()));
+  buffer->HeaderRead = false;
+}
+
+void TBRNTableFileManager::readAhead(int32_t blockNumber, int32_t first, int32_t count,
+                                     int32_t needed, bool keep) {
   ++CacheMisses;
   int32_t blockSize = GetBlockSize();
-  int32_t first = direction == 2 ? blockNumber - count + 1 : blockNumber;
   int32_t requested = count * blockSize;
   int64_t offset = int64_t(GetHeaderAreaSize()) + int64_t(first - 1) * blockSize;
   struct RunGuard {
@@ -316,7 +363,7 @@ void TBRNTableFileManager::readAhead(int32_t blockNumber, int32_t count, uint8_t
   // Under the exclusive or transaction lock blocks appended in the cache
   // may not be on disk yet.
   bool partialAllowed = host_->HoldsExclusiveLock() || host_->HoldsTransactionLock();
-  if (got == 0 || (!partialAllowed && got < requested)) {
+  if (got == 0 || (!partialAllowed && got < needed * blockSize)) {
     // The file size only words the message: asked for on failure alone.
     int64_t fileSize = 0;
     {
@@ -337,6 +384,18 @@ void TBRNTableFileManager::readAhead(int32_t blockNumber, int32_t count, uint8_t
       readAheadStream_.Decrypt(blockSize);
     }
   }
+  if (keep) {
+    // The neighbours stay as bytes until they are asked for: a random read
+    // pays for one buffer, not for a run of them.
+    KeptRun* run = keptRunOf(blockNumber);
+    run->First = first;
+    run->Count = whole;
+    run->Bytes.assign(readAheadStream_.GetMemory(),
+                      readAheadStream_.GetMemory() + int64_t(whole) * blockSize);
+    if (blockNumber >= first + whole) return;
+    installBlock(blockNumber, run->Bytes.data() + size_t(blockNumber - first) * size_t(blockSize));
+    return;
+  }
   auto distribute = [&](int32_t block) {
     const uint8_t* bytes = readAheadStream_.GetMemory() + int64_t(block - first) * blockSize;
     TBRNTableFileBuffer* buffer = blocks_.Find(block);
@@ -354,11 +413,12 @@ void TBRNTableFileManager::readAhead(int32_t blockNumber, int32_t count, uint8_t
     std::memcpy(buffer->Data(), bytes, size_t(blockSize));
     buffer->HeaderRead = false;
   };
-  if (direction == 2) {
-    for (int32_t block = first; block < first + whole; ++block) distribute(block);
-  } else {
-    for (int32_t block = first + whole - 1; block >= blockNumber; --block) distribute(block);
+  // The block asked for comes last, so that no other block of the run can
+  // take its buffer.
+  for (int32_t block = first; block < first + whole; ++block) {
+    if (block != blockNumber) distribute(block);
   }
+  if (blockNumber < first + whole) distribute(blockNumber);
 }
 
 void TBRNTableFileManager::releaseSlow(TBRNTableFileBuffer* buffer) {
@@ -413,15 +473,32 @@ void TBRNTableFileManager::FlushBuffers() {
             [](const TBRNTableFileBuffer* a, const TBRNTableFileBuffer* b) {
               return a->BlockNumber < b->BlockNumber;
             });
+  // Under the exclusive or transaction lock no other writer changes the
+  // file, so a clean cached block holds what is on disk and may fill the
+  // gap between two dirty blocks: one write instead of two.
+  bool fillGaps = access_ == TBRNTableFileAccess::Exclusive || host_->HoldsTransactionLock();
+  auto gapCached = [&](int32_t from, int32_t to) {
+    if (!fillGaps || int64_t(to - from + 1) * blockSize > kMaxGapBytes) return false;
+    for (int32_t n = from; n <= to; ++n) {
+      const TBRNTableFileBuffer* buffer = blocks_.Find(n);
+      if (buffer == nullptr ? keptBlock(n) == nullptr
+                            : buffer->Modified || buffer->PinCount > 0) {
+        return false;
+      }
+    }
+    return true;
+  };
   size_t i = 0;
   try {
     while (i < dirty_.size()) {
       size_t j = i;
       int64_t bytes = blockSize;
-      while (j + 1 < dirty_.size() && dirty_[j + 1]->BlockNumber == dirty_[j]->BlockNumber + 1 &&
-             bytes <= kMaxRunBytes) {
+      while (j + 1 < dirty_.size() && bytes <= kMaxRunBytes) {
+        int32_t last = dirty_[j]->BlockNumber;
+        int32_t next = dirty_[j + 1]->BlockNumber;
+        if (next != last + 1 && !gapCached(last + 1, next - 1)) break;
         ++j;
-        bytes += blockSize;
+        bytes += int64_t(next - last) * blockSize;
       }
       for (size_t k = i; k <= j; ++k) {
         if (dirty_[k]->PinCount > 0) {
@@ -434,14 +511,28 @@ void TBRNTableFileManager::FlushBuffers() {
       flushStream_.SetPosition(0);
       for (size_t k = i; k <= j; ++k) {
         TBRNTableFileBuffer* buffer = dirty_[k];
+        if (k > i) {
+          for (int32_t n = dirty_[k - 1]->BlockNumber + 1; n < buffer->BlockNumber; ++n) {
+            const TBRNTableFileBuffer* clean = blocks_.Find(n);
+            flushStream_.Write(clean != nullptr ? clean->Data() : keptBlock(n), blockSize);
+          }
+        }
         buffer->FlushToStream(flushStream_);
         if (readAheadFirst_ != 0 && buffer->BlockNumber >= readAheadFirst_ &&
             buffer->BlockNumber <= readAheadLast_) {
           buffer->SkipRefresh = true;
         }
       }
+      // Kept runs follow the disk (dropped below when the write fails).
+      for (int32_t n = dirty_[i]->BlockNumber; n <= dirty_[j]->BlockNumber; ++n) {
+        if (uint8_t* kept = keptBlock(n)) {
+          std::memcpy(kept,
+                      flushStream_.GetMemory() + int64_t(n - dirty_[i]->BlockNumber) * blockSize,
+                      size_t(blockSize));
+        }
+      }
       if (host_->IsEncrypted()) {
-        for (size_t k = 0; k <= j - i; ++k) {
+        for (int64_t k = 0; k < bytes / blockSize; ++k) {
           flushStream_.SetPosition(int64_t(k) * blockSize);
           flushStream_.Encrypt(blockSize);
         }
@@ -468,6 +559,7 @@ void TBRNTableFileManager::FlushBuffers() {
     dirty_ = std::move(rest);
     dirtyCount_ = int32_t(dirty_.size()) + stillQueued;
     flushStream_.SetSize(0);
+    dropKeptRuns();
     throw;
   }
   dirty_.clear();
@@ -506,6 +598,7 @@ void TBRNTableFileManager::DropCache(bool onlyModified) {
   dirty_.clear();
   dirtyCount_ = 0;
   staleOperations();
+  dropKeptRuns();
 }
 
 void TBRNTableFileManager::freeAllBuffers() {
@@ -522,6 +615,8 @@ void TBRNTableFileManager::SetCacheCapacity(int32_t capacity) {
   capacity = std::max(capacity, 2);
   if (capacity % 2 != 0) ++capacity;
   capacity_ = capacity;
+  // The span of a kept run depends on the capacity.
+  dropKeptRuns();
 }
 
 }  // namespace brn

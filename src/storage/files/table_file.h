@@ -35,6 +35,9 @@ class TBRNTableFileManager {
  public:
   static constexpr int32_t kCommonHeaderSize = 54;
   static constexpr int32_t kMaxRunBytes = 1048576;
+  // A flush under the exclusive or transaction lock writes dirty blocks
+  // apart by at most this many bytes of clean cached blocks as one run.
+  static constexpr int32_t kMaxGapBytes = 4096;
   static constexpr int32_t kBackupChunkSize = 65536;
 
   TBRNTableFileManager(TBRNTableFileHost* host, TBRNFileManager* files);
@@ -79,6 +82,10 @@ class TBRNTableFileManager {
   virtual int32_t GetCacheCapacity() const = 0;
   virtual int32_t GetBlockSize() const = 0;
   virtual int32_t GetBufferSize() const = 0;
+  // A block missed without read-ahead comes with its neighbours of about
+  // this many bytes in the same read (0: alone), for kinds whose blocks are
+  // small and read at random.
+  virtual int32_t GetMissRunBytes() const { return 0; }
 
   // Names: folder + table name + extension, and that + ".Old".
   std::string GetFileName() const;
@@ -283,7 +290,28 @@ class TBRNTableFileManager {
   TBRNTableFileBuffer* reuseBuffer(int32_t blockNumber);
   static bool isEvictable(const TBRNTableFileBuffer* buffer);
   TBRNTableFileBuffer* findEvictable();
-  void readAhead(int32_t blockNumber, int32_t count, uint8_t direction);
+  // Reads count blocks from first in one read; the first needed blocks
+  // must be in the file. Fills the cache with them, blockNumber last, or
+  // with keep only blockNumber, keeping the run's bytes.
+  void readAhead(int32_t blockNumber, int32_t first, int32_t count, int32_t needed, bool keep);
+  // A fresh buffer for a block that is not cached, filled with bytes.
+  void installBlock(int32_t blockNumber, const uint8_t* bytes);
+  // The runs read around missed blocks, as they stand on disk: a later miss
+  // inside one is served without a read, and a flush may fill a gap with
+  // them. Every block write updates them; dropping the cache drops them.
+  struct KeptRun {
+    int32_t First = 0;
+    int32_t Count = 0;  // blocks held, 0 when none
+    std::vector<uint8_t> Bytes;
+  };
+  static constexpr int32_t kKeptRuns = 16;
+  // Blocks in the run around a missed block (1: the block alone).
+  int32_t missSpan() const;
+  // The slot of the run that would hold a block, nullptr when none are kept.
+  KeptRun* keptRunOf(int32_t blockNumber);
+  // The kept bytes of a block, or nullptr.
+  uint8_t* keptBlock(int32_t blockNumber);
+  void dropKeptRuns();
   void addToTable(TBRNTableFileBuffer* buffer);
   void removeFromTable(TBRNTableFileBuffer* buffer);
   // Takes the buffer out of the cached list and hands over its ownership.
@@ -311,6 +339,7 @@ class TBRNTableFileManager {
   TBRNBlockTable blocks_;
   int32_t capacity_ = 0;
   int32_t heldCount_ = 0;
+  std::vector<KeptRun> keptRuns_;
   TBRNTableFileBuffers dirty_;
   int32_t dirtyCount_ = 0;
   int32_t dirtyHighWater_ = 0;

@@ -22,7 +22,7 @@ namespace {
 class CacheModel {
  public:
   CacheModel(uint32_t seed, int32_t capacity, bool exclusive)
-      : random_(seed), capacity_(capacity), exclusive_(exclusive) {}
+      : random_(seed), seed_(seed), capacity_(capacity), exclusive_(exclusive) {}
 
   void Run(int32_t steps) {
     host_.ExclusiveLock = exclusive_;
@@ -77,6 +77,8 @@ class CacheModel {
 
   void open(bool create) {
     file_ = std::make_unique<TestBlockFile>(&host_, &files_, kBlockSize, capacity_);
+    // Half of the runs read the neighbours of a missed block with it.
+    file_->MissRunBytes = seed_ % 2 == 0 ? 4 * kBlockSize : 0;
     if (create) {
       file_->OpenOrCreate();
     } else {
@@ -184,6 +186,7 @@ class CacheModel {
 
   static constexpr int32_t kBlockSize = 32;
   std::mt19937 random_;
+  uint32_t seed_;
   int32_t capacity_;
   bool exclusive_;
   TBRNMemoryFileManager files_{nullptr};
@@ -199,7 +202,7 @@ class CacheModel {
 
 TEST(BufferCacheModel, RandomOperationsKeepEveryBlocksLatestBytes) {
   for (bool exclusive : {true, false}) {
-    for (int32_t capacity : {2, 4, 8}) {
+    for (int32_t capacity : {2, 4, 8, 16}) {
       for (uint32_t seed = 1; seed <= 40; ++seed) {
         SCOPED_TRACE((exclusive ? "exclusive" : "shared") + std::string(", capacity ") +
                      std::to_string(capacity) + ", seed " + std::to_string(seed));

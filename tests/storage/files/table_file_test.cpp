@@ -321,6 +321,104 @@ TEST_F(TableFileCache, ReadAheadFillsTheRunInTheDirectionOfTravel) {
   EXPECT_EQ(file.DiskReads, reads + 1) << "blocks 10 to 25 came in one read";
 }
 
+TEST_F(TableFileCache, AMissReadsTheAlignedRunOfNeighboursAroundTheBlock) {
+  TestBlockFile file(&host_, &files_, 256, 64);
+  file.MissRunBytes = 4096;
+  file.OpenOrCreate();
+  for (int i = 1; i <= 40; ++i) {
+    TBRNTableFileBuffer* buffer = file.Allocate();
+    FillBlock(buffer, uint8_t(i));
+    file.ReleaseBuffer(buffer);
+  }
+  file.Flush(false);
+  file.DropCache(false);
+  // 4096 bytes of 256-byte blocks: 16 blocks, aligned on block 1; only
+  // the block asked for takes a buffer.
+  int64_t reads = file.DiskReads;
+  file.ReleaseBuffer(file.Get(10));
+  EXPECT_EQ(file.DiskReads, reads + 1);
+  EXPECT_EQ(file.GetBufferCount(), 1);
+  for (int32_t n = 1; n <= 16; ++n) {
+    TBRNTableFileBuffer* buffer = file.Get(n);
+    EXPECT_EQ(BlockValue(buffer), n);
+    file.ReleaseBuffer(buffer);
+  }
+  EXPECT_EQ(file.DiskReads, reads + 1) << "blocks 1 to 16 came in one read";
+  // A block appended in the cache lies in the run of block 35 but not yet
+  // in the file: a shared reader still gets block 35.
+  TBRNTableFileBuffer* appended = file.Allocate();
+  FillBlock(appended, 41);
+  file.ReleaseBuffer(appended);
+  TBRNTableFileBuffer* buffer = file.Get(35);
+  EXPECT_EQ(BlockValue(buffer), 35);
+  file.ReleaseBuffer(buffer);
+  EXPECT_EQ(file.DiskReads, reads + 2);
+  EXPECT_EQ(BlockValue(file.FindBuffer(41)), 41) << "the appended block keeps its bytes";
+}
+
+// Dirty blocks a few clean cached blocks apart go out in one write, only
+// where no other writer can change those clean blocks on disk.
+TEST_F(TableFileCache, UnderAnExclusiveLockCleanCachedGapsJoinDirtyBlocksIntoOneRun) {
+  struct Case {
+    const char* name;
+    bool exclusive;
+    int32_t second;  // the other dirty block besides block 2
+    int32_t pinned;  // a clean block held pinned, 0 none
+    std::vector<std::string> writes;
+    bool uncached = false;  // the cache dropped before the dirty blocks are read
+  };
+  auto at = [](int32_t block, int32_t blocks) {
+    return "W" + std::to_string(1024 + (block - 1) * 256) + ":" + std::to_string(blocks * 256);
+  };
+  const Case cases[] = {
+      {"exclusive", true, 5, 0, {at(2, 4)}},
+      {"shared", false, 5, 0, {at(2, 1), at(5, 1)}},
+      {"a pinned block in the gap", true, 5, 3, {at(2, 1), at(5, 1)}},
+      {"a gap of more than 4096 bytes", true, 20, 0, {at(2, 1), at(20, 1)}},
+      {"a gap of 4096 bytes", true, 19, 0, {at(2, 18)}},
+      {"a gap only in the run read around a miss", true, 5, 0, {at(2, 4)}, true},
+  };
+  for (const Case& c : cases) {
+    RecordingFileManager files(nullptr);
+    FakeHost host("/mem/", "Gaps");
+    host.ExclusiveLock = c.exclusive;
+    {
+      TestBlockFile file(&host, &files, 256, 64);
+      file.OpenOrCreate();
+      for (int i = 1; i <= 20; ++i) {
+        TBRNTableFileBuffer* buffer = file.Allocate();
+        FillBlock(buffer, uint8_t(i));
+        file.ReleaseBuffer(buffer);
+      }
+      file.Flush(false);
+      if (c.uncached) {
+        file.MissRunBytes = 4096;
+        file.DropCache(false);
+      }
+      for (int32_t n : {2, c.second}) {
+        TBRNTableFileBuffer* buffer = file.Get(n);
+        FillBlock(buffer, uint8_t(100 + n));
+        file.ReleaseBuffer(buffer);
+      }
+      TBRNTableFileBuffer* pinned = c.pinned != 0 ? file.Get(c.pinned) : nullptr;
+      files.Events.clear();
+      file.Flush(false);
+      std::vector<std::string> writes(files.Events.begin() + 1, files.Events.end() - 1);
+      EXPECT_EQ(writes, c.writes) << c.name;
+      file.ReleaseBuffer(pinned);
+      file.Close();
+    }
+    host.ExclusiveLock = false;
+    TestBlockFile file(&host, &files, 256, 64);
+    file.Open();
+    for (int32_t n = 1; n <= 20; ++n) {
+      TBRNTableFileBuffer* buffer = file.Get(n);
+      EXPECT_EQ(BlockValue(buffer), n == 2 || n == c.second ? 100 + n : n) << c.name << " " << n;
+      file.ReleaseBuffer(buffer);
+    }
+  }
+}
+
 TEST_F(TableFileCache, EmptyCutsTheFileToItsHeaderAreaBeforeNewBlocks) {
   TestBlockFile file(&host_, &files_);
   file.OpenOrCreate();

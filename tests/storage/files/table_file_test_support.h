@@ -42,6 +42,8 @@ class TestBlockFile : public TBRNTableFileManager {
   int32_t GetCacheCapacity() const override { return capacity_; }
   int32_t GetBlockSize() const override { return blockSize_; }
   int32_t GetBufferSize() const override { return blockSize_; }
+  int32_t GetMissRunBytes() const override { return MissRunBytes; }
+  int32_t MissRunBytes = 0;
 
   TBRNTableFileBuffer* Allocate() {
     bool restart = false;
