@@ -312,11 +312,6 @@ void TBRNTableFileManager::Close() {
 
 bool TBRNTableFileManager::HasChanged() {
   if (stream_ == nullptr) return false;
-  // Header changes of an operation not yet flushed (a block appended, the
-  // free list moved) live only here: a re-read would drop them while the
-  // blocks they account for stay cached. The caller's Read bracket keeps
-  // other writers out until the operation's flush.
-  if (headerModified_) return false;
   TableReadBracket bracket(host_);
   int32_t held = ChangeCounter;
   // Counters taken for blocks not flushed yet (a row ID, a row version)
