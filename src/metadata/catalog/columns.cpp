@@ -692,7 +692,7 @@ void TBRNColumn::CheckNotSystem() const {
 // ---------------------------------------------------------------------------
 // TBRNColumns
 
-TBRNColumns::TBRNColumns(TBRNCatalog* catalog) : TBRNCatalogObjects(catalog) {}
+TBRNColumns::TBRNColumns(TBRNCatalog* catalog) : TBRNCollection(catalog) {}
 
 TBRNColumns::~TBRNColumns() = default;
 
@@ -856,14 +856,6 @@ void TBRNColumns::Validate() {
 void TBRNColumns::Compile() {
   TBRNCatalogObjects::Compile();
   BuildDependentColumns();
-}
-
-TBRNConfigObject* TBRNColumns::CreateItem() {
-  return new TBRNColumn(Catalog);
-}
-
-int32_t TBRNColumns::GetMaxCount() const {
-  return kMaxColumnCount;
 }
 
 }  // namespace brn

@@ -192,7 +192,7 @@ class TBRNColumn : public TBRNCatalogObject {
 // Validate, Assign and LoadFromStream each column's RowOffset is set
 // (17-byte row header first; computed columns take no room) and RowSize is
 // the size of the row image.
-class TBRNColumns : public TBRNCatalogObjects {
+class TBRNColumns : public TBRNCollection<TBRNColumn, TBRNCatalogObjects, kMaxColumnCount> {
  public:
   explicit TBRNColumns(TBRNCatalog* catalog);
   ~TBRNColumns() override;
@@ -237,8 +237,6 @@ class TBRNColumns : public TBRNCatalogObjects {
   void LoadFromStream(TBRNMemoryStream& stream) override;
   void Validate() override;
   void Compile() override;
-  TBRNConfigObject* CreateItem() override;
-  int32_t GetMaxCount() const override;
   // After every change of membership: the dependency lists of the members
   // forget columns that left the list, so they never point at freed ones.
   void Changed() override;

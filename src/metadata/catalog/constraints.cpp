@@ -245,24 +245,12 @@ TBRNConstraintColumn* TBRNConstraintColumns::GetItem(int32_t index) const {
   return static_cast<TBRNConstraintColumn*>(TBRNCatalogObjects::GetItem(index));
 }
 
-TBRNConfigObject* TBRNConstraintColumns::CreateItem() {
-  return new TBRNConstraintColumn(Catalog);
-}
-
 std::string TBRNConstraintColumns::GetObjectTypeName() const {
   return "constraint column";
 }
 
-TBRNConfigObject* TBRNTargetTableColumns::CreateItem() {
-  return new TBRNTargetTableColumn(Catalog);
-}
-
 TBRNSourceConstraint* TBRNSourceConstraints::GetItem(int32_t index) const {
   return static_cast<TBRNSourceConstraint*>(TBRNCatalogObjects::GetItem(index));
-}
-
-TBRNConfigObject* TBRNSourceConstraints::CreateItem() {
-  return new TBRNSourceConstraint(Catalog);
 }
 
 std::string TBRNSourceConstraints::GetObjectTypeName() const {
@@ -279,10 +267,6 @@ std::string TBRNSourceConstraints::GetSQLSeparator() const {
 
 TBRNConstraint* TBRNConstraints::GetItem(int32_t index) const {
   return static_cast<TBRNConstraint*>(TBRNCatalogObjects::GetItem(index));
-}
-
-TBRNConfigObject* TBRNConstraints::CreateItem() {
-  return new TBRNConstraint(Catalog);
 }
 
 std::string TBRNConstraints::GetObjectTypeName() const {

@@ -105,25 +105,22 @@ class TBRNSourceConstraint : public TBRNCatalogObject {
   TBRNObjectLink constraint_;
 };
 
-class TBRNConstraintColumns : public TBRNColumnReferences {
+class TBRNConstraintColumns : public TBRNCollection<TBRNConstraintColumn, TBRNColumnReferences> {
  public:
-  using TBRNColumnReferences::TBRNColumnReferences;
+  using TBRNCollection::TBRNCollection;
   TBRNConstraintColumn* GetItem(int32_t index) const;
-  TBRNConfigObject* CreateItem() override;
   std::string GetObjectTypeName() const override;
 };
 
-class TBRNTargetTableColumns : public TBRNConstraintColumns {
+class TBRNTargetTableColumns : public TBRNCollection<TBRNTargetTableColumn, TBRNConstraintColumns> {
  public:
-  using TBRNConstraintColumns::TBRNConstraintColumns;
-  TBRNConfigObject* CreateItem() override;
+  using TBRNCollection::TBRNCollection;
 };
 
-class TBRNSourceConstraints : public TBRNCatalogObjects {
+class TBRNSourceConstraints : public TBRNCollection<TBRNSourceConstraint, TBRNCatalogObjects> {
  public:
-  using TBRNCatalogObjects::TBRNCatalogObjects;
+  using TBRNCollection::TBRNCollection;
   TBRNSourceConstraint* GetItem(int32_t index) const;
-  TBRNConfigObject* CreateItem() override;
   std::string GetObjectTypeName() const override;
   bool SameKey(const TBRNConfigObject* a, const TBRNConfigObject* b) const override;
   std::string GetSQLSeparator() const override;
@@ -262,11 +259,10 @@ class TBRNConstraint : public TBRNCatalogObject {
 
 // The constraints of a base table. A second primary key of any name is a
 // duplicate (400).
-class TBRNConstraints : public TBRNCatalogObjects {
+class TBRNConstraints : public TBRNCollection<TBRNConstraint, TBRNCatalogObjects> {
  public:
-  using TBRNCatalogObjects::TBRNCatalogObjects;
+  using TBRNCollection::TBRNCollection;
   TBRNConstraint* GetItem(int32_t index) const;
-  TBRNConfigObject* CreateItem() override;
   std::string GetObjectTypeName() const override;
   bool SameKey(const TBRNConfigObject* a, const TBRNConfigObject* b) const override;
   std::string GetSQLSeparator() const override;

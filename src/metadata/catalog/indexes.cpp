@@ -212,7 +212,7 @@ std::string TBRNIndexColumn::GetCreateSQL(bool, bool) {
 // ---------------------------------------------------------------------------
 // TBRNIndexColumns
 
-TBRNIndexColumns::TBRNIndexColumns(TBRNCatalog* catalog) : TBRNColumnReferences(catalog) {}
+TBRNIndexColumns::TBRNIndexColumns(TBRNCatalog* catalog) : TBRNCollection(catalog) {}
 
 TBRNIndexColumn* TBRNIndexColumns::GetItem(int32_t index) const {
   return static_cast<TBRNIndexColumn*>(TBRNCatalogObjects::GetItem(index));
@@ -244,10 +244,6 @@ void TBRNIndexColumns::ComputeKeySize() {
 
 std::string TBRNIndexColumns::GetObjectTypeName() const {
   return "index column";
-}
-
-TBRNConfigObject* TBRNIndexColumns::CreateItem() {
-  return new TBRNIndexColumn(Catalog);
 }
 
 void TBRNIndexColumns::Changed() {
@@ -802,14 +798,6 @@ int32_t TBRNIndexes::FindTextIndex(const TBRNExprToken* node) const {
     if (matches) return i;
   }
   return -1;
-}
-
-int32_t TBRNIndexes::GetMaxCount() const {
-  return kMaxIndexCount;
-}
-
-TBRNConfigObject* TBRNIndexes::CreateItem() {
-  return new TBRNIndex(Catalog);
 }
 
 std::string TBRNIndexes::GetObjectTypeName() const {

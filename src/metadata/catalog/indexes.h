@@ -89,7 +89,7 @@ class TBRNIndexColumn : public TBRNColumnReference {
 
 // The key columns of an index, in key order, with the key and page size
 // derived from them (recomputed after every change, load and validation).
-class TBRNIndexColumns : public TBRNColumnReferences {
+class TBRNIndexColumns : public TBRNCollection<TBRNIndexColumn, TBRNColumnReferences> {
  public:
   explicit TBRNIndexColumns(TBRNCatalog* catalog);
 
@@ -105,7 +105,6 @@ class TBRNIndexColumns : public TBRNColumnReferences {
   void ComputeKeySize();
 
   std::string GetObjectTypeName() const override;
-  TBRNConfigObject* CreateItem() override;
   void Changed() override;
   void LoadFromStream(TBRNMemoryStream& stream) override;
   void Validate() override;
@@ -212,9 +211,9 @@ class TBRNIndex : public TBRNCatalogObject {
 };
 
 // The indexes of a table or view.
-class TBRNIndexes : public TBRNCatalogObjects {
+class TBRNIndexes : public TBRNCollection<TBRNIndex, TBRNCatalogObjects, kMaxIndexCount> {
  public:
-  using TBRNCatalogObjects::TBRNCatalogObjects;
+  using TBRNCollection::TBRNCollection;
 
   TBRNIndex* GetItem(int32_t index) const;
   // Position of the first index of the type, -1 when none.
@@ -230,8 +229,6 @@ class TBRNIndexes : public TBRNCatalogObjects {
   // built case-insensitively from it). -1: none.
   int32_t FindTextIndex(const TBRNExprToken* node) const;
 
-  int32_t GetMaxCount() const override;
-  TBRNConfigObject* CreateItem() override;
   std::string GetObjectTypeName() const override;
 };
 

@@ -197,10 +197,6 @@ TBRNRoutineParam* TBRNRoutineParams::GetParam(int32_t index) const {
   return static_cast<TBRNRoutineParam*>(GetItem(index));
 }
 
-TBRNConfigObject* TBRNRoutineParams::CreateItem() {
-  return new TBRNRoutineParam(Catalog);
-}
-
 std::string TBRNRoutineParams::GetObjectTypeName() const {
   return "routine parameter";
 }
@@ -761,14 +757,10 @@ void checkSiblingDuplicate(TBRNConfigObjects* list, TBRNConfigObject* object, bo
 
 }  // namespace
 
-TBRNProcedures::TBRNProcedures(TBRNCatalog* catalog) : TBRNPrivilegedCatalogObjects(catalog) {}
+TBRNProcedures::TBRNProcedures(TBRNCatalog* catalog) : TBRNCollection(catalog) {}
 
 TBRNProcedure* TBRNProcedures::GetProcedure(int32_t index) const {
   return static_cast<TBRNProcedure*>(GetItem(index));
-}
-
-TBRNConfigObject* TBRNProcedures::CreateItem() {
-  return new TBRNProcedure(Catalog);
 }
 
 TBRNConfigObject* TBRNProcedures::CreateItemOwnedBy(TBRNUser* owner) {
@@ -783,10 +775,6 @@ std::string TBRNProcedures::GetSystemTableName() const {
   return "Procedures";
 }
 
-int32_t TBRNProcedures::GetMaxCount() const {
-  return 2147483647;
-}
-
 void TBRNProcedures::CheckDuplicate(TBRNConfigObject* object) {
   TBRNPrivilegedCatalogObjects::CheckDuplicate(object);
   checkSiblingDuplicate(this, object, true);
@@ -797,14 +785,10 @@ void TBRNProcedures::Changed() {
   rebuildAllRoutines(this);
 }
 
-TBRNFunctions::TBRNFunctions(TBRNCatalog* catalog) : TBRNPrivilegedCatalogObjects(catalog) {}
+TBRNFunctions::TBRNFunctions(TBRNCatalog* catalog) : TBRNCollection(catalog) {}
 
 TBRNFunction* TBRNFunctions::GetFunction(int32_t index) const {
   return static_cast<TBRNFunction*>(GetItem(index));
-}
-
-TBRNConfigObject* TBRNFunctions::CreateItem() {
-  return new TBRNFunction(Catalog);
 }
 
 TBRNConfigObject* TBRNFunctions::CreateItemOwnedBy(TBRNUser* owner) {
@@ -817,10 +801,6 @@ std::string TBRNFunctions::GetObjectTypeName() const {
 
 std::string TBRNFunctions::GetSystemTableName() const {
   return "Functions";
-}
-
-int32_t TBRNFunctions::GetMaxCount() const {
-  return 2147483647;
 }
 
 void TBRNFunctions::CheckDuplicate(TBRNConfigObject* object) {

@@ -68,12 +68,11 @@ class TBRNRoutineParam : public TBRNCatalogObject {
 };
 
 // The parameters of a routine in declaration order.
-class TBRNRoutineParams : public TBRNCatalogObjects {
+class TBRNRoutineParams : public TBRNCollection<TBRNRoutineParam, TBRNCatalogObjects> {
  public:
-  using TBRNCatalogObjects::TBRNCatalogObjects;
+  using TBRNCollection::TBRNCollection;
 
   TBRNRoutineParam* GetParam(int32_t index) const;
-  TBRNConfigObject* CreateItem() override;
   std::string GetObjectTypeName() const override;
 };
 
@@ -238,30 +237,26 @@ class TBRNRoutineListHolder {
 
 // The procedures of a schema. Procedure and function names share one
 // namespace: a name either list holds is refused (400).
-class TBRNProcedures : public TBRNPrivilegedCatalogObjects {
+class TBRNProcedures : public TBRNCollection<TBRNProcedure, TBRNPrivilegedCatalogObjects> {
  public:
   explicit TBRNProcedures(TBRNCatalog* catalog);
 
   TBRNProcedure* GetProcedure(int32_t index) const;
-  TBRNConfigObject* CreateItem() override;
   TBRNConfigObject* CreateItemOwnedBy(TBRNUser* owner) override;
   std::string GetObjectTypeName() const override;
   std::string GetSystemTableName() const override;
-  int32_t GetMaxCount() const override;
   void CheckDuplicate(TBRNConfigObject* object) override;
   void Changed() override;
 };
 
-class TBRNFunctions : public TBRNPrivilegedCatalogObjects {
+class TBRNFunctions : public TBRNCollection<TBRNFunction, TBRNPrivilegedCatalogObjects> {
  public:
   explicit TBRNFunctions(TBRNCatalog* catalog);
 
   TBRNFunction* GetFunction(int32_t index) const;
-  TBRNConfigObject* CreateItem() override;
   TBRNConfigObject* CreateItemOwnedBy(TBRNUser* owner) override;
   std::string GetObjectTypeName() const override;
   std::string GetSystemTableName() const override;
-  int32_t GetMaxCount() const override;
   void CheckDuplicate(TBRNConfigObject* object) override;
   void Changed() override;
 };

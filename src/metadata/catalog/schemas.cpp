@@ -57,15 +57,10 @@ int32_t TBRNVirtualTables::GetMaxCount() const {
 // ---------------------------------------------------------------------------
 // TBRNTemporaryTables
 
-TBRNTemporaryTables::TBRNTemporaryTables(TBRNCatalog* catalog)
-    : TBRNPrivilegedCatalogObjects(catalog) {}
+TBRNTemporaryTables::TBRNTemporaryTables(TBRNCatalog* catalog) : TBRNCollection(catalog) {}
 
 TBRNBaseTable* TBRNTemporaryTables::GetTable(int32_t index) const {
   return static_cast<TBRNBaseTable*>(GetItem(index));
-}
-
-TBRNConfigObject* TBRNTemporaryTables::CreateItem() {
-  return new TBRNBaseTable(Catalog);
 }
 
 TBRNConfigObject* TBRNTemporaryTables::CreateItemOwnedBy(TBRNUser* owner) {
@@ -339,14 +334,10 @@ void TBRNSchema::ReplaceReferencedName(TBRNConfigObject* target, const std::stri
 // ---------------------------------------------------------------------------
 // TBRNSchemas
 
-TBRNSchemas::TBRNSchemas(TBRNCatalog* catalog) : TBRNPrivilegedCatalogObjects(catalog) {}
+TBRNSchemas::TBRNSchemas(TBRNCatalog* catalog) : TBRNCollection(catalog) {}
 
 TBRNSchema* TBRNSchemas::GetSchema(int32_t index) const {
   return static_cast<TBRNSchema*>(GetItem(index));
-}
-
-TBRNConfigObject* TBRNSchemas::CreateItem() {
-  return new TBRNSchema(Catalog);
 }
 
 TBRNConfigObject* TBRNSchemas::CreateItemOwnedBy(TBRNUser* owner) {

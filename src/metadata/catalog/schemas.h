@@ -30,12 +30,11 @@ class TBRNVirtualTables : public TBRNPrivilegedCatalogObjects {
 
 // The temporary tables of a schema and the working copies of tables being
 // altered (owned, never stored, never mark the catalog modified).
-class TBRNTemporaryTables : public TBRNPrivilegedCatalogObjects {
+class TBRNTemporaryTables : public TBRNCollection<TBRNBaseTable, TBRNPrivilegedCatalogObjects> {
  public:
   explicit TBRNTemporaryTables(TBRNCatalog* catalog);
 
   TBRNBaseTable* GetTable(int32_t index) const;
-  TBRNConfigObject* CreateItem() override;
   TBRNConfigObject* CreateItemOwnedBy(TBRNUser* owner) override;
   std::string GetObjectTypeName() const override;
   void SetModified(bool value) override;
@@ -130,13 +129,12 @@ class TBRNSchema : public TBRNPrivilegedCatalogObject, public TBRNRoutineListHol
 };
 
 // The catalog's schema list.
-class TBRNSchemas : public TBRNPrivilegedCatalogObjects {
+class TBRNSchemas : public TBRNCollection<TBRNSchema, TBRNPrivilegedCatalogObjects> {
  public:
   explicit TBRNSchemas(TBRNCatalog* catalog);
 
   TBRNSchema* GetSchema(int32_t index) const;
 
-  TBRNConfigObject* CreateItem() override;
   TBRNConfigObject* CreateItemOwnedBy(TBRNUser* owner) override;
   std::string GetObjectTypeName() const override;
   std::string GetSystemTableName() const override;

@@ -729,10 +729,6 @@ TBRNBaseTable* TBRNBaseTables::GetTable(int32_t index) const {
   return static_cast<TBRNBaseTable*>(GetItem(index));
 }
 
-TBRNConfigObject* TBRNBaseTables::CreateItem() {
-  return new TBRNBaseTable(Catalog);
-}
-
 TBRNConfigObject* TBRNBaseTables::CreateItemOwnedBy(TBRNUser* owner) {
   return new TBRNBaseTable(Catalog, owner);
 }

@@ -281,11 +281,10 @@ class TBRNBaseTable : public TBRNVirtualTable {
 };
 
 // The base tables of a schema (owned).
-class TBRNBaseTables : public TBRNPrivilegedCatalogObjects {
+class TBRNBaseTables : public TBRNCollection<TBRNBaseTable, TBRNPrivilegedCatalogObjects> {
  public:
-  using TBRNPrivilegedCatalogObjects::TBRNPrivilegedCatalogObjects;
+  using TBRNCollection::TBRNCollection;
   TBRNBaseTable* GetTable(int32_t index) const;
-  TBRNConfigObject* CreateItem() override;
   TBRNConfigObject* CreateItemOwnedBy(TBRNUser* owner) override;
   std::string GetObjectTypeName() const override;
   // The name must be free among the schema's tables, temporary tables and

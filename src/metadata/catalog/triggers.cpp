@@ -97,10 +97,6 @@ TBRNTriggerColumn* TBRNTriggerColumns::GetItem(int32_t index) const {
   return static_cast<TBRNTriggerColumn*>(TBRNCatalogObjects::GetItem(index));
 }
 
-TBRNConfigObject* TBRNTriggerColumns::CreateItem() {
-  return new TBRNTriggerColumn(Catalog);
-}
-
 std::string TBRNTriggerColumns::GetObjectTypeName() const {
   return "trigger column";
 }
@@ -567,7 +563,7 @@ void TBRNReferencedTriggers::SetModified(bool) {}
 
 void TBRNReferencedTriggers::Changed() {}
 
-TBRNTriggers::TBRNTriggers(TBRNCatalog* catalog) : TBRNCatalogObjects(catalog) {}
+TBRNTriggers::TBRNTriggers(TBRNCatalog* catalog) : TBRNCollection(catalog) {}
 
 TBRNTriggers::~TBRNTriggers() {
   // The event lists only point at members: empty them before the members go.
@@ -654,10 +650,6 @@ void TBRNTriggers::RebuildEventLists() {
   for (size_t slot = 0; slot < eventLists_.size(); ++slot) {
     if (eventLists_[slot]) fillEventList(slot);
   }
-}
-
-TBRNConfigObject* TBRNTriggers::CreateItem() {
-  return new TBRNTrigger(Catalog);
 }
 
 std::string TBRNTriggers::GetObjectTypeName() const {

@@ -53,11 +53,10 @@ class TBRNTriggerColumn : public TBRNColumnReference {
   bool isSameKind(const TBRNColumnReference& other) const override;
 };
 
-class TBRNTriggerColumns : public TBRNColumnReferences {
+class TBRNTriggerColumns : public TBRNCollection<TBRNTriggerColumn, TBRNColumnReferences> {
  public:
-  using TBRNColumnReferences::TBRNColumnReferences;
+  using TBRNCollection::TBRNCollection;
   TBRNTriggerColumn* GetItem(int32_t index) const;
-  TBRNConfigObject* CreateItem() override;
   std::string GetObjectTypeName() const override;
 };
 
@@ -188,7 +187,7 @@ class TBRNReferencedTriggers : public TBRNCatalogObjects {
 
 // The triggers of a table or view, with one list per action time and
 // event kind, rebuilt after every change of membership.
-class TBRNTriggers : public TBRNCatalogObjects {
+class TBRNTriggers : public TBRNCollection<TBRNTrigger, TBRNCatalogObjects> {
  public:
   explicit TBRNTriggers(TBRNCatalog* catalog);
   ~TBRNTriggers() override;
@@ -211,7 +210,6 @@ class TBRNTriggers : public TBRNCatalogObjects {
   TBRNReferencedTriggers* GetEventTriggers(int32_t time, int32_t event);
   void RebuildEventLists();
 
-  TBRNConfigObject* CreateItem() override;
   std::string GetObjectTypeName() const override;
   void Changed() override;
   int64_t GetMemorySize() const override;

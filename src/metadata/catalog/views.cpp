@@ -445,14 +445,10 @@ TBRNSchema* schemaOf(const TBRNConfigObjects* list) {
 
 }  // namespace
 
-TBRNViews::TBRNViews(TBRNCatalog* catalog) : TBRNPrivilegedCatalogObjects(catalog) {}
+TBRNViews::TBRNViews(TBRNCatalog* catalog) : TBRNCollection(catalog) {}
 
 TBRNView* TBRNViews::GetView(int32_t index) const {
   return static_cast<TBRNView*>(GetItem(index));
-}
-
-TBRNConfigObject* TBRNViews::CreateItem() {
-  return new TBRNView(Catalog);
 }
 
 TBRNConfigObject* TBRNViews::CreateItemOwnedBy(TBRNUser* owner) {
@@ -483,15 +479,10 @@ void TBRNViews::Changed() {
   if (schema != nullptr && this == schema->Views.get()) schema->RebuildAllTables();
 }
 
-TBRNTemporaryViews::TBRNTemporaryViews(TBRNCatalog* catalog)
-    : TBRNPrivilegedCatalogObjects(catalog) {}
+TBRNTemporaryViews::TBRNTemporaryViews(TBRNCatalog* catalog) : TBRNCollection(catalog) {}
 
 TBRNView* TBRNTemporaryViews::GetView(int32_t index) const {
   return static_cast<TBRNView*>(GetItem(index));
-}
-
-TBRNConfigObject* TBRNTemporaryViews::CreateItem() {
-  return new TBRNView(Catalog);
 }
 
 TBRNConfigObject* TBRNTemporaryViews::CreateItemOwnedBy(TBRNUser* owner) {

@@ -113,12 +113,11 @@ class TBRNView : public TBRNVirtualTable {
 // The views of a schema (owned). A view's name must be free among the
 // schema's tables, temporary tables, views and derived tables; the schema's
 // list of all tables and views follows every change.
-class TBRNViews : public TBRNPrivilegedCatalogObjects {
+class TBRNViews : public TBRNCollection<TBRNView, TBRNPrivilegedCatalogObjects> {
  public:
   explicit TBRNViews(TBRNCatalog* catalog);
 
   TBRNView* GetView(int32_t index) const;
-  TBRNConfigObject* CreateItem() override;
   TBRNConfigObject* CreateItemOwnedBy(TBRNUser* owner) override;
   std::string GetObjectTypeName() const override;
   std::string GetSystemTableName() const override;
@@ -130,12 +129,11 @@ class TBRNViews : public TBRNPrivilegedCatalogObjects {
 // the catalog. A name that a table, temporary table, view or derived table
 // of the schema bears is refused with 400 "The %s %s already exists" (the
 // clashing object's kind word and name, no parent part).
-class TBRNTemporaryViews : public TBRNPrivilegedCatalogObjects {
+class TBRNTemporaryViews : public TBRNCollection<TBRNView, TBRNPrivilegedCatalogObjects> {
  public:
   explicit TBRNTemporaryViews(TBRNCatalog* catalog);
 
   TBRNView* GetView(int32_t index) const;
-  TBRNConfigObject* CreateItem() override;
   TBRNConfigObject* CreateItemOwnedBy(TBRNUser* owner) override;
   std::string GetObjectTypeName() const override;
   void SetModified(bool value) override;

@@ -291,22 +291,14 @@ std::string TBRNDatabaseContainer::GetDropSQL(bool, bool) {
 // TBRNDatabaseContainers
 
 TBRNDatabaseContainers::TBRNDatabaseContainers(TBRNConfigRoot* config)
-    : TBRNPrivilegedConfigObjects(config, true) {}
+    : TBRNCollection(config, true) {}
 
 TBRNDatabaseContainer* TBRNDatabaseContainers::GetDatabase(int32_t index) const {
   return static_cast<TBRNDatabaseContainer*>(GetItem(index));
 }
 
-TBRNConfigObject* TBRNDatabaseContainers::CreateItem() {
-  return new TBRNDatabaseContainer(Config);
-}
-
 TBRNConfigObject* TBRNDatabaseContainers::CreateItemOwnedBy(TBRNUser* owner) {
   return TBRNDatabaseContainer::CreateOwned(Config, owner);
-}
-
-int32_t TBRNDatabaseContainers::GetMaxCount() const {
-  return kMaxDatabaseCount;
 }
 
 std::string TBRNDatabaseContainers::GetObjectTypeName() const {

@@ -144,15 +144,14 @@ class TBRNDatabaseContainer : public TBRNPrivilegedConfigObject {
 
 // The databases of the configuration (at most 4096; system table
 // "Databases").
-class TBRNDatabaseContainers : public TBRNPrivilegedConfigObjects {
+class TBRNDatabaseContainers
+    : public TBRNCollection<TBRNDatabaseContainer, TBRNPrivilegedConfigObjects, kMaxDatabaseCount> {
  public:
   explicit TBRNDatabaseContainers(TBRNConfigRoot* config);
 
   TBRNDatabaseContainer* GetDatabase(int32_t index) const;
 
-  TBRNConfigObject* CreateItem() override;
   TBRNConfigObject* CreateItemOwnedBy(TBRNUser* owner) override;
-  int32_t GetMaxCount() const override;
   std::string GetObjectTypeName() const override;
   std::string GetParentName() const override;
   std::string GetParentTypeName() const override;

@@ -410,18 +410,10 @@ std::string TBRNJob::GetDropSQL(bool, bool) {
 // ---------------------------------------------------------------------------
 // TBRNJobs
 
-TBRNJobs::TBRNJobs(TBRNConfigRoot* config) : TBRNConfigObjects(config, true) {}
+TBRNJobs::TBRNJobs(TBRNConfigRoot* config) : TBRNCollection(config, true) {}
 
 TBRNJob* TBRNJobs::GetJob(int32_t index) const {
   return static_cast<TBRNJob*>(GetItem(index));
-}
-
-TBRNConfigObject* TBRNJobs::CreateItem() {
-  return new TBRNJob(Config);
-}
-
-int32_t TBRNJobs::GetMaxCount() const {
-  return kMaxJobCount;
 }
 
 std::string TBRNJobs::GetObjectTypeName() const {

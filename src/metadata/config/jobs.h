@@ -169,14 +169,12 @@ class TBRNJob : public TBRNLockableConfigObject {
 };
 
 // The jobs of the configuration (at most 4096; system table "Jobs").
-class TBRNJobs : public TBRNConfigObjects {
+class TBRNJobs : public TBRNCollection<TBRNJob, TBRNConfigObjects, kMaxJobCount> {
  public:
   explicit TBRNJobs(TBRNConfigRoot* config);
 
   TBRNJob* GetJob(int32_t index) const;
 
-  TBRNConfigObject* CreateItem() override;
-  int32_t GetMaxCount() const override;
   std::string GetObjectTypeName() const override;
   std::string GetSystemTableName() const override;
 };

@@ -209,14 +209,10 @@ int64_t TBRNPrivilege::GetMemorySize() const {
 // ---------------------------------------------------------------------------
 // TBRNPrivileges
 
-TBRNPrivileges::TBRNPrivileges(TBRNConfigRoot* config) : TBRNConfigObjects(config, true) {}
+TBRNPrivileges::TBRNPrivileges(TBRNConfigRoot* config) : TBRNCollection(config, true) {}
 
 TBRNPrivilege* TBRNPrivileges::GetPrivilege(int32_t index) const {
   return static_cast<TBRNPrivilege*>(GetItem(index));
-}
-
-TBRNConfigObject* TBRNPrivileges::CreateItem() {
-  return new TBRNPrivilege(Config);
 }
 
 bool TBRNPrivileges::SameKey(const TBRNConfigObject* a, const TBRNConfigObject* b) const {

@@ -101,13 +101,12 @@ class TBRNPrivilege : public TBRNConfigObject {
 // The grant list of one privileged object, which is its Owner. A grantee
 // holds each kind at most once (the key is Kind plus GranteeName, ignoring
 // case). Its modified flag is the owner's.
-class TBRNPrivileges : public TBRNConfigObjects {
+class TBRNPrivileges : public TBRNCollection<TBRNPrivilege> {
  public:
   explicit TBRNPrivileges(TBRNConfigRoot* config);
 
   TBRNPrivilege* GetPrivilege(int32_t index) const;
 
-  TBRNConfigObject* CreateItem() override;
   bool SameKey(const TBRNConfigObject* a, const TBRNConfigObject* b) const override;
   std::string GetObjectTypeName() const override;
   bool GetModified() const override;

@@ -288,22 +288,14 @@ std::string TBRNStore::GetDropSQL(bool, bool) {
 // ---------------------------------------------------------------------------
 // Collections
 
-TBRNStores::TBRNStores(TBRNConfigRoot* config) : TBRNPrivilegedConfigObjects(config, true) {}
+TBRNStores::TBRNStores(TBRNConfigRoot* config) : TBRNCollection(config, true) {}
 
 TBRNStore* TBRNStores::GetStore(int32_t index) const {
   return static_cast<TBRNStore*>(GetItem(index));
 }
 
-TBRNConfigObject* TBRNStores::CreateItem() {
-  return new TBRNStore(Config);
-}
-
 TBRNConfigObject* TBRNStores::CreateItemOwnedBy(TBRNUser* owner) {
   return TBRNStore::CreateOwned(Config, owner);
-}
-
-int32_t TBRNStores::GetMaxCount() const {
-  return kMaxStoreCount;
 }
 
 std::string TBRNStores::GetObjectTypeName() const {

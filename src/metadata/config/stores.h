@@ -115,15 +115,13 @@ class TBRNStore : public TBRNPrivilegedConfigObject {
 };
 
 // The stores of the configuration (at most 4096; system table "Stores").
-class TBRNStores : public TBRNPrivilegedConfigObjects {
+class TBRNStores : public TBRNCollection<TBRNStore, TBRNPrivilegedConfigObjects, kMaxStoreCount> {
  public:
   explicit TBRNStores(TBRNConfigRoot* config);
 
   TBRNStore* GetStore(int32_t index) const;
 
-  TBRNConfigObject* CreateItem() override;
   TBRNConfigObject* CreateItemOwnedBy(TBRNUser* owner) override;
-  int32_t GetMaxCount() const override;
   std::string GetObjectTypeName() const override;
   std::string GetSystemTableName() const override;
 };

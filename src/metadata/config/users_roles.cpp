@@ -373,14 +373,10 @@ std::string TBRNUserRole::GetDropSQL(bool, bool) {
 // ---------------------------------------------------------------------------
 // Collections
 
-TBRNUsers::TBRNUsers(TBRNConfigRoot* config) : TBRNConfigObjects(config, true) {}
+TBRNUsers::TBRNUsers(TBRNConfigRoot* config) : TBRNCollection(config, true) {}
 
 TBRNUser* TBRNUsers::GetUser(int32_t index) const {
   return static_cast<TBRNUser*>(GetItem(index));
-}
-
-TBRNConfigObject* TBRNUsers::CreateItem() {
-  return new TBRNUser(Config);
 }
 
 void TBRNUsers::CheckDuplicate(TBRNConfigObject* object) {
@@ -397,10 +393,6 @@ void TBRNUsers::CheckDuplicate(TBRNConfigObject* object) {
   inDuplicateCheck_ = false;
 }
 
-int32_t TBRNUsers::GetMaxCount() const {
-  return kMaxUserCount;
-}
-
 std::string TBRNUsers::GetObjectTypeName() const {
   return "user";
 }
@@ -414,14 +406,10 @@ void TBRNUsers::Changed() {
   rebuildAuthorizationsOf(this);
 }
 
-TBRNRoles::TBRNRoles(TBRNConfigRoot* config) : TBRNConfigObjects(config, true) {}
+TBRNRoles::TBRNRoles(TBRNConfigRoot* config) : TBRNCollection(config, true) {}
 
 TBRNRole* TBRNRoles::GetRole(int32_t index) const {
   return static_cast<TBRNRole*>(GetItem(index));
-}
-
-TBRNConfigObject* TBRNRoles::CreateItem() {
-  return new TBRNRole(Config);
 }
 
 void TBRNRoles::CheckDuplicate(TBRNConfigObject* object) {
@@ -451,14 +439,10 @@ void TBRNRoles::Changed() {
   rebuildAuthorizationsOf(this);
 }
 
-TBRNUserRoles::TBRNUserRoles(TBRNConfigRoot* config) : TBRNConfigObjects(config, true) {}
+TBRNUserRoles::TBRNUserRoles(TBRNConfigRoot* config) : TBRNCollection(config, true) {}
 
 TBRNUserRole* TBRNUserRoles::GetUserRole(int32_t index) const {
   return static_cast<TBRNUserRole*>(GetItem(index));
-}
-
-TBRNConfigObject* TBRNUserRoles::CreateItem() {
-  return new TBRNUserRole(Config);
 }
 
 bool TBRNUserRoles::SameKey(const TBRNConfigObject* a, const TBRNConfigObject* b) const {

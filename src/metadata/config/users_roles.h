@@ -141,15 +141,13 @@ class TBRNUserRole : public TBRNConfigObject {
 
 // The users of the configuration (at most 4096). A user may not bear the
 // name of a role: the duplicate check also asks the roles.
-class TBRNUsers : public TBRNConfigObjects {
+class TBRNUsers : public TBRNCollection<TBRNUser, TBRNConfigObjects, kMaxUserCount> {
  public:
   explicit TBRNUsers(TBRNConfigRoot* config);
 
   TBRNUser* GetUser(int32_t index) const;
 
-  TBRNConfigObject* CreateItem() override;
   void CheckDuplicate(TBRNConfigObject* object) override;
-  int32_t GetMaxCount() const override;
   std::string GetObjectTypeName() const override;
   std::string GetSystemTableName() const override;
   // Makes the root rebuild its authorizations list.
@@ -160,13 +158,12 @@ class TBRNUsers : public TBRNConfigObjects {
 };
 
 // The roles of the configuration. A role may not bear the name of a user.
-class TBRNRoles : public TBRNConfigObjects {
+class TBRNRoles : public TBRNCollection<TBRNRole> {
  public:
   explicit TBRNRoles(TBRNConfigRoot* config);
 
   TBRNRole* GetRole(int32_t index) const;
 
-  TBRNConfigObject* CreateItem() override;
   void CheckDuplicate(TBRNConfigObject* object) override;
   std::string GetObjectTypeName() const override;
   std::string GetSystemTableName() const override;
@@ -177,13 +174,12 @@ class TBRNRoles : public TBRNConfigObjects {
 };
 
 // The roles granted to one user (its Owner); the key is the role ID.
-class TBRNUserRoles : public TBRNConfigObjects {
+class TBRNUserRoles : public TBRNCollection<TBRNUserRole> {
  public:
   explicit TBRNUserRoles(TBRNConfigRoot* config);
 
   TBRNUserRole* GetUserRole(int32_t index) const;
 
-  TBRNConfigObject* CreateItem() override;
   bool SameKey(const TBRNConfigObject* a, const TBRNConfigObject* b) const override;
   std::string GetObjectTypeName() const override;
   std::string GetSystemTableName() const override;

@@ -144,6 +144,25 @@ class TBRNConfigObjects : public TBRNConfigObject {
   void memberAdded(TBRNConfigObject* object);
 };
 
+// A collection whose members are TItem objects, at most MaxCount of them.
+// CreateItem makes a TItem with the collection's catalog when the base has
+// one (catalog objects), else with its root. TItem must be complete where
+// the collection is constructed.
+template <typename TItem, typename TBase = TBRNConfigObjects, int32_t MaxCount = kUnlimitedCount>
+class TBRNCollection : public TBase {
+ public:
+  using TBase::TBase;
+
+  TBRNConfigObject* CreateItem() override {
+    if constexpr (requires(TBase & base) { base.Catalog; }) {
+      return new TItem(this->Catalog);
+    } else {
+      return new TItem(this->Config);
+    }
+  }
+  int32_t GetMaxCount() const override { return MaxCount; }
+};
+
 // Names and defines the "Dependencies" system table: pairs of an object and a
 // dependent object.
 class TBRNDependencies : public TBRNConfigObjects {

@@ -12,10 +12,6 @@ std::string TBRNDataType::GetObjectTypeName() const {
 
 void TBRNDataType::AssignID() {}
 
-TBRNConfigObject* TBRNDataTypes::CreateItem() {
-  return new TBRNDataType(Config);
-}
-
 std::string TBRNDataTypes::GetObjectTypeName() const {
   return "data type";
 }
@@ -33,10 +29,6 @@ std::string TBRNCollation::GetObjectTypeName() const {
 }
 
 void TBRNCollation::AssignID() {}
-
-TBRNConfigObject* TBRNCollations::CreateItem() {
-  return new TBRNCollation(Config);
-}
 
 void TBRNCollations::CheckDuplicate(TBRNConfigObject* object) {
   (void)object;

@@ -25,14 +25,13 @@ class TBRNDataType : public TBRNConfigObject {
 };
 
 // The data types of the "DataTypes" table.
-class TBRNDataTypes : public TBRNConfigObjects {
+class TBRNDataTypes : public TBRNCollection<TBRNDataType> {
  public:
-  explicit TBRNDataTypes(TBRNConfigRoot* config) : TBRNConfigObjects(config, true) {}
+  explicit TBRNDataTypes(TBRNConfigRoot* config) : TBRNCollection(config, true) {}
 
   TBRNDataType* GetItem(int32_t index) const {
     return static_cast<TBRNDataType*>(TBRNConfigObjects::GetItem(index));
   }
-  TBRNConfigObject* CreateItem() override;
   std::string GetObjectTypeName() const override;
   std::string GetSystemTableName() const override;
 };
@@ -56,14 +55,13 @@ class TBRNCollation : public TBRNConfigObject {
 
 // The collations of the "Collations" table. Duplicates are not refused on
 // adding: the filler skips names already present.
-class TBRNCollations : public TBRNConfigObjects {
+class TBRNCollations : public TBRNCollection<TBRNCollation> {
  public:
-  explicit TBRNCollations(TBRNConfigRoot* config) : TBRNConfigObjects(config, true) {}
+  explicit TBRNCollations(TBRNConfigRoot* config) : TBRNCollection(config, true) {}
 
   TBRNCollation* GetItem(int32_t index) const {
     return static_cast<TBRNCollation*>(TBRNConfigObjects::GetItem(index));
   }
-  TBRNConfigObject* CreateItem() override;
   void CheckDuplicate(TBRNConfigObject* object) override;
   std::string GetObjectTypeName() const override;
   std::string GetSystemTableName() const override;

@@ -142,10 +142,6 @@ std::string TBRNMigrator::GetDropSQL(bool, bool) {
 // ---------------------------------------------------------------------------
 // TBRNMigrators
 
-TBRNConfigObject* TBRNMigrators::CreateItem() {
-  return new TBRNMigrator(Config);
-}
-
 std::string TBRNMigrators::GetObjectTypeName() const {
   return "migrator";
 }

@@ -77,14 +77,13 @@ class TBRNMigrator : public TBRNModuleBoundObject {
 };
 
 // The configuration's migrators.
-class TBRNMigrators : public TBRNConfigObjects {
+class TBRNMigrators : public TBRNCollection<TBRNMigrator> {
  public:
-  using TBRNConfigObjects::TBRNConfigObjects;
+  using TBRNCollection::TBRNCollection;
 
   TBRNMigrator* GetMigrator(int32_t index) const {
     return static_cast<TBRNMigrator*>(GetItem(index));
   }
-  TBRNConfigObject* CreateItem() override;
   std::string GetObjectTypeName() const override;
 };
 

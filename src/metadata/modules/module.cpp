@@ -767,16 +767,8 @@ int32_t TBRNModule::GetLockLength(uint8_t lockType) const {
 // ---------------------------------------------------------------------------
 // TBRNModules
 
-TBRNConfigObject* TBRNModules::CreateItem() {
-  return new TBRNModule(Config);
-}
-
 std::string TBRNModules::GetObjectTypeName() const {
   return "module";
-}
-
-int32_t TBRNModules::GetMaxCount() const {
-  return kMaxModuleCount;
 }
 
 // ---------------------------------------------------------------------------

@@ -243,14 +243,12 @@ class TBRNModule : public TBRNLockableConfigObject {
 };
 
 // The configuration's modules.
-class TBRNModules : public TBRNConfigObjects {
+class TBRNModules : public TBRNCollection<TBRNModule, TBRNConfigObjects, kMaxModuleCount> {
  public:
-  using TBRNConfigObjects::TBRNConfigObjects;
+  using TBRNCollection::TBRNCollection;
 
   TBRNModule* GetModule(int32_t index) const { return static_cast<TBRNModule*>(GetItem(index)); }
-  TBRNConfigObject* CreateItem() override;
   std::string GetObjectTypeName() const override;
-  int32_t GetMaxCount() const override;
 };
 
 // The module side of a text filter, word generator or migrator: the cached

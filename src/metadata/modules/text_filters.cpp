@@ -99,10 +99,6 @@ void TBRNTextFilters::CloseAll() {
   for (int32_t i = 0; i < Count(); ++i) GetFilter(i)->Close();
 }
 
-TBRNConfigObject* TBRNTextFilters::CreateItem() {
-  return new TBRNTextFilter(Config);
-}
-
 std::string TBRNTextFilters::GetObjectTypeName() const {
   return "text filter";
 }
@@ -198,10 +194,6 @@ std::string TBRNWordGenerator::GetDropSQL(bool, bool) {
 
 void TBRNWordGenerators::CloseAll() {
   for (int32_t i = 0; i < Count(); ++i) GetGenerator(i)->Close();
-}
-
-TBRNConfigObject* TBRNWordGenerators::CreateItem() {
-  return new TBRNWordGenerator(Config);
 }
 
 std::string TBRNWordGenerators::GetObjectTypeName() const {

@@ -49,9 +49,9 @@ class TBRNTextFilter : public TBRNModuleBoundObject {
 
 // The configuration's text filters. Two filters clash only when both their
 // names and their filter types are equal without regard to case.
-class TBRNTextFilters : public TBRNConfigObjects {
+class TBRNTextFilters : public TBRNCollection<TBRNTextFilter> {
  public:
-  using TBRNConfigObjects::TBRNConfigObjects;
+  using TBRNCollection::TBRNCollection;
 
   TBRNTextFilter* GetFilter(int32_t index) const {
     return static_cast<TBRNTextFilter*>(GetItem(index));
@@ -61,7 +61,6 @@ class TBRNTextFilters : public TBRNConfigObjects {
   // Closes every member.
   void CloseAll();
 
-  TBRNConfigObject* CreateItem() override;
   std::string GetObjectTypeName() const override;
   bool SameKey(const TBRNConfigObject* a, const TBRNConfigObject* b) const override;
 };
@@ -101,9 +100,9 @@ class TBRNWordGenerator : public TBRNModuleBoundObject {
 };
 
 // The configuration's word generators.
-class TBRNWordGenerators : public TBRNConfigObjects {
+class TBRNWordGenerators : public TBRNCollection<TBRNWordGenerator> {
  public:
-  using TBRNConfigObjects::TBRNConfigObjects;
+  using TBRNCollection::TBRNCollection;
 
   TBRNWordGenerator* GetGenerator(int32_t index) const {
     return static_cast<TBRNWordGenerator*>(GetItem(index));
@@ -111,7 +110,6 @@ class TBRNWordGenerators : public TBRNConfigObjects {
   // Closes every member.
   void CloseAll();
 
-  TBRNConfigObject* CreateItem() override;
   std::string GetObjectTypeName() const override;
 };
 

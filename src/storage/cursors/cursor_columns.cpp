@@ -137,7 +137,7 @@ void TBRNCursorColumn::LoadFromStream(TBRNMemoryStream& stream) {
 // TBRNCursorColumns
 
 TBRNCursorColumns::TBRNCursorColumns(TBRNCursorShape* cursor, TBRNCatalog* catalog, bool ownsItems)
-    : TBRNCatalogObjects(catalog, ownsItems), Cursor(cursor) {}
+    : TBRNCollection(catalog, ownsItems), Cursor(cursor) {}
 
 TBRNCursorColumn* TBRNCursorColumns::GetColumn(int32_t index) const {
   if (index < 0 || index >= Count()) throw std::out_of_range("GetColumn: index out of range");
@@ -146,10 +146,6 @@ TBRNCursorColumn* TBRNCursorColumns::GetColumn(int32_t index) const {
 
 std::string TBRNCursorColumns::GetObjectTypeName() const {
   return "column";
-}
-
-TBRNConfigObject* TBRNCursorColumns::CreateItem() {
-  return new TBRNCursorColumn(Catalog);
 }
 
 // ---------------------------------------------------------------------------
@@ -247,7 +243,7 @@ TBRNColumns* TBRNBookmarkColumn::lookupColumns() const {
 }
 
 TBRNBookmarkColumns::TBRNBookmarkColumns(TBRNCursorShape* cursor, TBRNCatalog* catalog)
-    : TBRNIndexColumns(catalog), Cursor(cursor) {}
+    : TBRNCollection(catalog), Cursor(cursor) {}
 
 TBRNBookmarkColumn* TBRNBookmarkColumns::GetColumn(int32_t index) const {
   if (index < 0 || index >= Count()) throw std::out_of_range("GetColumn: index out of range");
@@ -256,10 +252,6 @@ TBRNBookmarkColumn* TBRNBookmarkColumns::GetColumn(int32_t index) const {
 
 std::string TBRNBookmarkColumns::GetObjectTypeName() const {
   return "bookmark column";
-}
-
-TBRNConfigObject* TBRNBookmarkColumns::CreateItem() {
-  return new TBRNBookmarkColumn(Catalog);
 }
 
 // ---------------------------------------------------------------------------

@@ -86,7 +86,7 @@ class TBRNCursorColumn : public TBRNCatalogObject {
 };
 
 // The columns of a cursor, bound to it.
-class TBRNCursorColumns : public TBRNCatalogObjects {
+class TBRNCursorColumns : public TBRNCollection<TBRNCursorColumn, TBRNCatalogObjects> {
  public:
   explicit TBRNCursorColumns(TBRNCursorShape* cursor, TBRNCatalog* catalog = nullptr,
                              bool ownsItems = true);
@@ -96,7 +96,6 @@ class TBRNCursorColumns : public TBRNCatalogObjects {
   TBRNCursorColumn* GetColumn(int32_t index) const;
 
   std::string GetObjectTypeName() const override;
-  TBRNConfigObject* CreateItem() override;
 
  protected:
   TBRNCursorShape* Cursor;
@@ -153,7 +152,7 @@ class TBRNBookmarkColumn : public TBRNIndexColumn {
 };
 
 // The bookmark columns of a cursor, bound to its table columns.
-class TBRNBookmarkColumns : public TBRNIndexColumns {
+class TBRNBookmarkColumns : public TBRNCollection<TBRNBookmarkColumn, TBRNIndexColumns> {
  public:
   explicit TBRNBookmarkColumns(TBRNCursorShape* cursor, TBRNCatalog* catalog = nullptr);
 
@@ -161,7 +160,6 @@ class TBRNBookmarkColumns : public TBRNIndexColumns {
   TBRNBookmarkColumn* GetColumn(int32_t index) const;
 
   std::string GetObjectTypeName() const override;
-  TBRNConfigObject* CreateItem() override;
 
  private:
   TBRNCursorShape* Cursor;
