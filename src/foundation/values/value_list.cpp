@@ -27,11 +27,6 @@ TBRNValues::~TBRNValues() {
   if (OwnsValues) FreeValues();
 }
 
-TBRNValue* TBRNValues::GetItem(int32_t Index) const {
-  if (Index < 0 || Index >= Count) throw std::out_of_range("TBRNValues: index out of range");
-  return Items[size_t(Index)];
-}
-
 TBRNValue* TBRNValues::CreateValue(int32_t Index) {
   (void)Index;
   return nullptr;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <vector>
 
 namespace brn {
@@ -36,8 +37,12 @@ class TBRNValues {
   int32_t GetCount() const { return Count; }
   int32_t GetCapacity() const { return Capacity; }
   // The item at Index (0 <= Index < Count, else std::out_of_range); nullptr
-  // where a slot was never filled.
-  TBRNValue* GetItem(int32_t Index) const;
+  // where a slot was never filled. Inline: evaluators read row values
+  // through it once per column reference and row.
+  TBRNValue* GetItem(int32_t Index) const {
+    if (Index < 0 || Index >= Count) throw std::out_of_range("TBRNValues: index out of range");
+    return Items[size_t(Index)];
+  }
 
   // The value for an empty slot of an owning list that is loading; the base
   // list creates none (subclasses that load into empty lists do).

@@ -2,7 +2,9 @@
 // kind, the tree walks and the virtual operations the base leaves empty.
 #include "sql/evaluator/expr_evaluator.h"
 
+#include <algorithm>
 #include <exception>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -167,9 +169,9 @@ TBRNValue* TBRNExprEvaluator::NewValue(TBRNExprToken* Node) {
 }
 
 void TBRNExprEvaluator::CreateTokenValue(TBRNExprToken* Node) {
-  if (Node->Value != nullptr) return;
-  TBRNValue* value = NewValue(Node);
-  Node->Value = value;
+  if (Node->GetOwnValue() != nullptr) return;
+  Node->SetOwnValue(std::unique_ptr<TBRNValue>(NewValue(Node)));
+  TBRNValue* value = Node->Value;
   value->SetDataType(Node->DataType);
   value->SetDataSubType(Node->SubType);
   value->SetLength(Node->Size);
@@ -238,7 +240,11 @@ void TBRNExprEvaluator::computeNode(TBRNExprToken* Node) {
       return;
     default:
       // Constants, column references, parameters, variables: the value
-      // already holds the content.
+      // already holds the content. A column reference whose column lies
+      // beyond its current row fails here.
+      if (Node->RowSource >= 0)
+        if (const TBRNValues* row = currentRow(Node->RowSource))
+          Node->Value = row->GetItem(Node->Index);
       return;
   }
   TBRNOperationRoutine routine = OperationRoutines[slot];
@@ -297,7 +303,23 @@ void TBRNExprEvaluator::Unprepare(TBRNExprToken* Tree) {
 
 void TBRNExprEvaluator::PrepareTree(TBRNExprToken* Node) {
   if (Node == nullptr) return;
-  ForEachNodePostOrder(Node, [this](TBRNExprToken* N) { PrepareNode(N); });
+  int32_t next = 0;
+  auto number = [&next](TBRNExprToken* Table) {
+    if (Table->RowSource < 0)
+      Table->RowSource = next++;
+    else
+      next = std::max(next, Table->RowSource + 1);
+    return Table->RowSource;
+  };
+  ForEachNodePostOrder(Node, [&](TBRNExprToken* N) {
+    if (N->Kind == tkTableReference) {
+      number(N);
+    } else if ((N->Kind == tkColumnReference || N->Kind == tkOuterColumnReference) &&
+               N->Index >= 0) {
+      N->RowSource = N->Link != nullptr ? number(N->Link) : 0;
+    }
+    PrepareNode(N);
+  });
 }
 
 void TBRNExprEvaluator::UnprepareTree(TBRNExprToken* Node) {
@@ -306,7 +328,8 @@ void TBRNExprEvaluator::UnprepareTree(TBRNExprToken* Node) {
 }
 
 void TBRNExprEvaluator::UnprepareNode(TBRNExprToken* Node) {
-  DisposeAndNil(Node->Value);
+  Node->FreeValue();
+  Node->RowSource = -1;
 }
 
 void TBRNExprEvaluator::PrepareNode(TBRNExprToken*) {}

@@ -2,7 +2,9 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
+#include "foundation/values/value_list.h"
 #include "sql/tree/expr_operations.h"
 #include "sql/tree/expr_token.h"
 
@@ -10,6 +12,14 @@ namespace brn {
 
 class TBRNExprToken;
 class TBRNValue;
+
+// The current rows of an evaluation, one per row source: entry i is the row
+// whose values the column references of row source i read (the table of a
+// catalog expression is row source 0; the table references of a query and
+// its joins are numbered when the tree is prepared). An entry that is
+// nullptr, or missing, means that the source has no current row. The rows
+// are not owned.
+using TBRNCurrentRows = std::vector<const TBRNValues*>;
 
 // Computes the value of a validated syntax tree. Every node gets a run-time
 // value of its own (TBRNExprToken::Value), created on its first evaluation
@@ -31,6 +41,11 @@ class TBRNValue;
 // Every result is written on every evaluation: a node whose operation or
 // operand types have no rule becomes NULL, so no value of an earlier row
 // ever shows through.
+//
+// Column references: preparing a tree resolves each bound column reference
+// (one with a column number in Index) to its row source, so that evaluating
+// it reads its column's value in the current row in place: no value is
+// copied into the tree, and no name is looked up, per row.
 //
 // Depth: left-associative chains (a + b + c + ...) may be arbitrarily deep.
 // Beyond a fixed recursion depth the evaluator walks such a chain with an
@@ -124,20 +139,41 @@ class TBRNExprEvaluator {
   virtual void PrepareNode(TBRNExprToken* Node);
   // PrepareNode on every node of the tree in post-order (left operand,
   // right operand, each non-null argument, then the node). The walk does not
-  // recurse, so any depth is fine.
+  // recurse, so any depth is fine. Before its PrepareNode each node gets its
+  // row source when it has none: a table reference the next free number, a
+  // bound column reference (tkColumnReference or tkOuterColumnReference with
+  // Index >= 0) the number of its table reference (Link, which is numbered
+  // first when it has none yet), or 0 when it has no Link (the one table of
+  // a catalog expression). Numbers count from 0 within one preparation.
   virtual void PrepareTree(TBRNExprToken* Node);
   // The same walk calling UnprepareNode.
   virtual void UnprepareTree(TBRNExprToken* Node);
-  // Frees the node's value.
+  // Frees the node's own value and forgets its row source.
   virtual void UnprepareNode(TBRNExprToken* Node);
   // EvaluateToken when Node is not nullptr.
   virtual void Evaluate(TBRNExprToken* Node);
 
   // Gives Node its value when it has none (CreateTokenValue is called only
-  // then), then computes it by its kind. Inline for the common case of a leaf (constant, column,
-  // parameter, variable) whose value already holds its content.
+  // then), then computes it by its kind. A column reference with a row
+  // source points Value at its column's value in the current row of that
+  // source (without a current row it reads its own value, NULL unless set).
+  // Inline for the leaves (constant, column, parameter, variable), which
+  // need no computation.
   void EvaluateToken(TBRNExprToken* Node) {
-    if (Node->Value != nullptr && !IsComputedKind(Node->Kind)) return;
+    if (!IsComputedKind(Node->Kind)) {
+      if (Node->RowSource >= 0) {
+        const TBRNValues* row = currentRow(Node->RowSource);
+        if (row == nullptr) {
+          Node->Value = Node->GetOwnValue();
+        } else if (uint32_t(Node->Index) < uint32_t(row->GetCount())) {
+          Node->Value = row->GetItem(Node->Index);
+          return;
+        } else {
+          return evaluateNode(Node);  // raises: the column is beyond the row
+        }
+      }
+      if (Node->Value != nullptr) return;
+    }
     evaluateNode(Node);
   }
   // The kinds EvaluateToken computes: operators, predicates, functions,
@@ -152,6 +188,11 @@ class TBRNExprEvaluator {
   // PrepareTree / UnprepareTree when Tree is not nullptr.
   void Prepare(TBRNExprToken* Tree);
   void Unprepare(TBRNExprToken* Tree);
+
+  // The current rows column references read; nullptr when none. Whoever
+  // makes an evaluation context current points it at that context's rows
+  // (and puts the previous pointer back); not owned.
+  const TBRNCurrentRows* CurrentRows = nullptr;
 
   // The ordering the comparisons and predicates use: -1, 0 or 1. Same
   // types and NULLs compare through TBRNValue::Compare; across types both
@@ -225,6 +266,11 @@ class TBRNExprEvaluator {
 
  private:
   void bindRoutines();
+  // The current row of a row source, nullptr when it has none.
+  const TBRNValues* currentRow(int32_t RowSource) const {
+    if (CurrentRows == nullptr || size_t(RowSource) >= CurrentRows->size()) return nullptr;
+    return (*CurrentRows)[size_t(RowSource)];
+  }
   // The built-in function and CAST entries (function_evaluation.cpp).
   void bindFunctionRoutines();
   // EvaluateToken's work; the outermost call turns a standard exception
@@ -247,6 +293,8 @@ class TBRNExprEvaluator {
   std::array<TBRNOperationRoutine, EvaluationSlotCount + 1> OperationRoutines{};
   // Recursion depth of EvaluateToken calls that ran a routine.
   int32_t FDepth = 0;
+  // The next row source number PrepareTree gives.
+  int32_t FNextRowSource = 0;
   // During a chain walk: the operand already evaluated, which the next
   // EvaluateToken call (the routine's first) skips.
   TBRNExprToken* FEvaluatedOperand = nullptr;

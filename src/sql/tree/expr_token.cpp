@@ -33,8 +33,17 @@ void checkIndex(int32_t index, int32_t count, const char* what) {
 
 }  // namespace
 
-TBRNExprToken::~TBRNExprToken() {
-  DisposeAndNil(Value);
+TBRNExprToken::TBRNExprToken() = default;
+TBRNExprToken::~TBRNExprToken() = default;
+
+void TBRNExprToken::SetOwnValue(std::unique_ptr<TBRNValue> NewValue) {
+  FOwnValue = std::move(NewValue);
+  Value = FOwnValue.get();
+}
+
+void TBRNExprToken::FreeValue() {
+  Value = nullptr;
+  FOwnValue.reset();
 }
 
 TBRNExprToken* TBRNExprToken::Create() const {
@@ -120,7 +129,7 @@ int64_t TBRNExprToken::OwnMemorySize() const {
   size += int64_t(Text.size() + ScanName.size() + HintColumns.size() + DatabaseName.size() +
                   SchemaName.size() + Name.size() + Alias.size());
   size += int64_t(FArgumentCapacity) * int64_t(sizeof(TBRNExprToken*));
-  if (auto* contained = dynamic_cast<const TBRNContainedValue*>(Value))
+  if (auto* contained = dynamic_cast<const TBRNContainedValue*>(FOwnValue.get()))
     size += contained->GetMemorySize();
   return size;
 }

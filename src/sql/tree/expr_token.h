@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -26,9 +27,10 @@ using TBRNExprTokens = std::vector<TBRNExprToken*>;
 
 // One node of a syntax tree. Every parsed construct is a tree of these.
 //
-// Ownership: a node owns Left, Right, every argument and Value. Link,
-// JoinTable, Source, RuntimeObject and Parent are plain references.
-// Destroying a node frees Value only; FreeExprTree frees a whole tree.
+// Ownership: a node owns Left, Right, every argument and its own run-time
+// value (SetOwnValue). Value, Link, JoinTable, Source, RuntimeObject and
+// Parent are plain references. Destroying a node frees its own value only;
+// FreeExprTree frees a whole tree.
 //
 // Invariant: every non-nil Left, Right and argument has Parent equal to its
 // holder; every setter below keeps it.
@@ -41,7 +43,7 @@ using TBRNExprTokens = std::vector<TBRNExprToken*>;
 // A tree belongs to one session and is used by one thread at a time.
 class TBRNExprToken {
  public:
-  TBRNExprToken() = default;
+  TBRNExprToken();
   virtual ~TBRNExprToken();
   TBRNExprToken(const TBRNExprToken&) = delete;
   TBRNExprToken& operator=(const TBRNExprToken&) = delete;
@@ -118,6 +120,14 @@ class TBRNExprToken {
   // Copies Line, Column and Position.
   void CopyPosition(const TBRNExprToken* Other);
 
+  // The node's own run-time value, nullptr when it has none.
+  TBRNValue* GetOwnValue() const { return FOwnValue.get(); }
+  // Makes NewValue the node's own value (the previous one is freed) and
+  // Value a view of it.
+  void SetOwnValue(std::unique_ptr<TBRNValue> NewValue);
+  // Frees the own value; Value becomes nullptr.
+  void FreeValue();
+
   // Fields in declared order (see the class comment for ownership).
   std::string Text;
   TBRNExprTokenKind Kind = tkNone;
@@ -152,10 +162,20 @@ class TBRNExprToken {
   int32_t Index = -1;
   bool Hidden = false;
   TBRNExprToken* Parent = nullptr;
-  // Run-time value, owned; created once by an evaluator.
+  // The run-time value the node's parent reads (a view): the node's own
+  // value, created once by an evaluator, or, for a column reference that
+  // reads a row (RowSource), its column's value in the current row, set
+  // anew on every evaluation. nullptr before the first evaluation. Parents
+  // only read their operands' values; a routine writes its own node's.
   TBRNValue* Value = nullptr;
   TBRNExprRuntimeObject* RuntimeObject = nullptr;
   TBRNExprToken* Source = nullptr;
+  // The row source, numbered when an evaluator prepares the tree: for a
+  // table reference the entry of the evaluation's current rows that holds
+  // its current row, for a column reference the entry whose row it reads
+  // (its column's position in that row is Index). -1 when not numbered: a
+  // column reference then reads its own value.
+  int32_t RowSource = -1;
 
  private:
   void reserveArguments(size_t Count);
@@ -164,6 +184,7 @@ class TBRNExprToken {
   TBRNExprToken* FRight = nullptr;
   TBRNExprTokens FArguments;
   int32_t FArgumentCapacity = 0;
+  std::unique_ptr<TBRNValue> FOwnValue;
 };
 
 // A deep copy of Node (nil for nil). Links and join tables inside the copy

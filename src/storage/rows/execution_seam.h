@@ -1,10 +1,12 @@
 #pragma once
 
+#include "sql/evaluator/expr_evaluator.h"
+#include "storage/rows/row_values.h"
+
 namespace brn {
 
 class TBRNConfigObject;
 class TBRNExprToken;
-class TBRNRowValues;
 
 // What table storage needs of the expression evaluator of SQL execution,
 // which implements it: evaluation contexts that can be made current and
@@ -12,11 +14,14 @@ class TBRNRowValues;
 // (computed, generated and default columns, constraints) in the current
 // context.
 //
-// A context carries what storage sets before an evaluation: the row whose
-// values the tree's column references read (the current row) and the table
-// it belongs to. The evaluator's own context class derives from it and adds
-// its session state. A context belongs to one session and is used by its
-// thread; the objects it points at are not owned.
+// A context carries what storage sets before an evaluation: the current
+// rows whose values the tree's column references read, one per row source
+// (a catalog expression has one, its table's row, at 0; a query has one per
+// table reference of its joins), and the table the row belongs to. The
+// evaluator's own context class derives from it and adds its session state;
+// making a context current points the evaluator's CurrentRows at its rows.
+// A context belongs to one session and is used by its thread; the objects it
+// points at are not owned.
 class TBRNEvaluationContext {
  public:
   TBRNEvaluationContext() = default;
@@ -24,9 +29,9 @@ class TBRNEvaluationContext {
   TBRNEvaluationContext(const TBRNEvaluationContext&) = delete;
   TBRNEvaluationContext& operator=(const TBRNEvaluationContext&) = delete;
 
-  // The row the column references of the tree read (not owned).
-  TBRNRowValues* CurrentRowValues = nullptr;
-  // The table (catalog object) the row belongs to; nullptr when none.
+  // The current row of each row source (not owned; nullptr: none).
+  TBRNCurrentRows CurrentRows;
+  // The table (catalog object) of row source 0; nullptr when none.
   TBRNConfigObject* CurrentTable = nullptr;
 };
 
@@ -42,7 +47,8 @@ class TBRNExpressionEvaluator {
   // Puts Previous (an answer of SwapContext) back.
   virtual void RestoreContext(TBRNEvaluationContext* Previous) = 0;
   // Evaluates the compiled tree Root in the current context; the result is
-  // Root->Value. Errors of the evaluation pass on.
+  // Root->Value. Root is prepared (its column references resolved to row
+  // sources) before its first evaluation. Errors of the evaluation pass on.
   virtual void EvaluateExpression(TBRNExprToken* Root) = 0;
 };
 
@@ -63,20 +69,21 @@ class TBRNEvaluationScope {
 };
 
 // ComputeColumn of a row file: evaluates Root with Row as the current row of
-// Context (CurrentRowValues is set to Row for the evaluation and put back
-// afterwards), inside a SwapContext / RestoreContext bracket.
+// row source 0 of Context (set for the evaluation and put back afterwards),
+// inside a SwapContext / RestoreContext bracket.
 inline void EvaluateWithRow(TBRNExpressionEvaluator& Evaluator, TBRNEvaluationContext& Context,
                             TBRNExprToken* Root, TBRNRowValues& Row) {
-  TBRNRowValues* previousRow = Context.CurrentRowValues;
-  Context.CurrentRowValues = &Row;
+  if (Context.CurrentRows.empty()) Context.CurrentRows.resize(1);
+  const TBRNValues* previousRow = Context.CurrentRows[0];
+  Context.CurrentRows[0] = &Row;
   try {
     TBRNEvaluationScope scope(Evaluator, Context);
     Evaluator.EvaluateExpression(Root);
   } catch (...) {
-    Context.CurrentRowValues = previousRow;
+    Context.CurrentRows[0] = previousRow;
     throw;
   }
-  Context.CurrentRowValues = previousRow;
+  Context.CurrentRows[0] = previousRow;
 }
 
 }  // namespace brn

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -355,15 +356,15 @@ TEST(SqlBuilderLayout, ParameterValues) {
   TBRNExprToken* intParam = where->Left()->Right()->Right();
   TBRNExprToken* nullParam = where->Right()->Right();
   charParam->SetDataType(dtChar);
-  charParam->Value = new TBRNContainedValue;
+  charParam->SetOwnValue(std::make_unique<TBRNContainedValue>());
   charParam->Value->SetDataType(dtChar);
   charParam->Value->SetAsString("5");
   intParam->SetDataType(dtInteger);
-  intParam->Value = new TBRNContainedValue;
+  intParam->SetOwnValue(std::make_unique<TBRNContainedValue>());
   intParam->Value->SetDataType(dtInteger);
   intParam->Value->SetAsInteger(5);
   nullParam->SetDataType(dtInteger);
-  nullParam->Value = new TBRNContainedValue;
+  nullParam->SetOwnValue(std::make_unique<TBRNContainedValue>());
   nullParam->Value->SetDataType(dtInteger);
   nullParam->Value->SetNull(true);
 

@@ -1,5 +1,6 @@
 // The evaluator frame: values per node, dispatch, the virtual operations,
 // the tree walks and deep chains.
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 
 #include "foundation/text/exception.h"
 #include "foundation/values/contained_value.h"
+#include "foundation/values/value_list.h"
 #include "sql/evaluator/cast_contained_value.h"
 #include "sql/evaluator/typed_tree_builder.h"
 
@@ -92,6 +94,127 @@ TEST(ExprEvaluatorTest, PrepareWalksInPostOrder) {
   evaluator.Prepare(tree.Get());
   EXPECT_EQ(evaluator.Calls,
             (std::vector<std::string>{"1", "2", "product", "3", "4", "in", "root"}));
+}
+
+// ---- Column references read the current rows ------------------------------
+
+// A row of contained values (owned by the list).
+struct ValueRow {
+  TBRNValues Values;
+  explicit ValueRow(std::initializer_list<int32_t> Numbers) {
+    for (int32_t n : Numbers) {
+      auto* value = new TBRNContainedValue();
+      value->SetDataType(dtInteger);
+      value->SetAsInteger(n);
+      Values.Add(value);
+    }
+  }
+  TBRNValue* At(int32_t Index) const { return Values.GetItem(Index); }
+};
+
+// A bound column reference: column Index of the row of Table's row source
+// (or of row source 0 without Table).
+TBRNExprToken* BoundColumn(int32_t Index, TBRNExprToken* Table = nullptr) {
+  TBRNExprToken* node = Column(dtInteger);
+  node->Index = Index;
+  node->Link = Table;
+  return node;
+}
+
+TEST(ExprEvaluatorTest, PrepareNumbersRowSourcesOfTablesAndBoundColumns) {
+  // A list holding two table references and columns of both, in an order
+  // where a column is met before its table: the table is numbered then.
+  TBRNExprToken* first = new TBRNExprToken();
+  first->Kind = tkTableReference;
+  TBRNExprToken* second = new TBRNExprToken();
+  second->Kind = tkTableReference;
+  TBRNExprToken* ofSecond = BoundColumn(1, second);
+  TBRNExprToken* ofFirst = BoundColumn(0, first);
+  TBRNExprToken* unlinked = BoundColumn(2);
+  TBRNExprToken* holder = Column(dtInteger);  // no column number: not a row reader
+  TypedTree tree(Row({ofSecond, ofFirst, unlinked, holder}));
+  tree->AddArgument(first);
+  tree->AddArgument(second);
+  TBRNExprEvaluator evaluator(true);
+  for (int round = 0; round < 2; ++round) {  // again after Unprepare
+    evaluator.Prepare(tree.Get());
+    EXPECT_EQ(second->RowSource, 0);
+    EXPECT_EQ(ofSecond->RowSource, 0);
+    EXPECT_EQ(first->RowSource, 1);
+    EXPECT_EQ(ofFirst->RowSource, 1);
+    EXPECT_EQ(unlinked->RowSource, 0);
+    EXPECT_EQ(holder->RowSource, -1);
+    evaluator.Prepare(tree.Get());  // a prepared tree keeps its numbers
+    EXPECT_EQ(first->RowSource, 1);
+    evaluator.Unprepare(tree.Get());
+    for (const TBRNExprToken* node : {first, second, ofSecond, ofFirst, unlinked})
+      EXPECT_EQ(node->RowSource, -1);
+  }
+}
+
+TEST(ExprEvaluatorTest, ColumnReferencesReadTheCurrentRowsInPlace) {
+  // a.0 * 10 + b.1 over the rows of two row sources, as a join reads them.
+  TBRNExprToken* a = new TBRNExprToken();
+  a->Kind = tkTableReference;
+  TBRNExprToken* b = new TBRNExprToken();
+  b->Kind = tkTableReference;
+  TBRNExprToken* left = BoundColumn(0, a);
+  TBRNExprToken* right = BoundColumn(1, b);
+  TypedTree tree(Op(opAdd, dtInteger, Op(opMultiply, dtInteger, left, Int(10)), right));
+  TypedTree tables(Row({a, b}));
+  TBRNExprEvaluator evaluator(true);
+  evaluator.Prepare(tree.Get());
+  ASSERT_EQ(a->RowSource, 0);
+  ASSERT_EQ(b->RowSource, 1);
+
+  ValueRow rowA{4, 5}, rowB{6, 7}, otherA{8, 9};
+  TBRNCurrentRows rows{&rowA.Values, &rowB.Values};
+  evaluator.CurrentRows = &rows;
+  EXPECT_EQ(ResultText(evaluator, tree.Get()), "47");
+  // The leaves view the rows' values: nothing was copied into the tree.
+  EXPECT_EQ(left->Value, rowA.At(0));
+  EXPECT_EQ(right->Value, rowB.At(1));
+  EXPECT_EQ(left->GetOwnValue(), nullptr);
+  // A changed value and a row source moved to another row are read anew.
+  rowB.At(1)->SetAsInteger(1);
+  EXPECT_EQ(ResultText(evaluator, tree.Get()), "41");
+  rows[0] = &otherA.Values;
+  EXPECT_EQ(ResultText(evaluator, tree.Get()), "81");
+  EXPECT_EQ(left->Value, otherA.At(0));
+
+  // A source without a current row (nullptr entry, missing entry, no rows at
+  // all) reads the reference's own value: NULL.
+  struct Case {
+    const char* Name;
+    TBRNCurrentRows Rows;
+    bool WithRows;
+  };
+  const Case cases[] = {
+      {"nullptr entry", {&rowA.Values, nullptr}, true},
+      {"missing entry", {&rowA.Values}, true},
+      {"no current rows", {}, false},
+  };
+  for (const Case& c : cases) {
+    evaluator.CurrentRows = c.WithRows ? &c.Rows : nullptr;
+    EXPECT_EQ(ResultText(evaluator, tree.Get()), "NULL") << c.Name;
+    EXPECT_EQ(right->Value, right->GetOwnValue()) << c.Name;
+    EXPECT_TRUE(right->Value->GetNull()) << c.Name;
+  }
+  // Once the row is back, the reference reads it again.
+  evaluator.CurrentRows = &rows;
+  EXPECT_EQ(ResultText(evaluator, tree.Get()), "81");
+  EXPECT_EQ(right->Value, rowB.At(1));
+
+  // A column number beyond the row fails as the engine's error.
+  right->Index = 5;
+  EXPECT_THROW(evaluator.Evaluate(tree.Get()), EBRNException);
+  EXPECT_THROW(evaluator.Evaluate(right), EBRNException);
+  right->Index = 1;
+
+  // Unprepared, the references read their own values again.
+  evaluator.Unprepare(tree.Get());
+  EXPECT_EQ(left->Value, nullptr);
+  EXPECT_EQ(ResultText(evaluator, tree.Get()), "NULL");
 }
 
 TEST(ExprEvaluatorTest, RowValueIsNullOnlyUnderStandardNulls) {

@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "foundation/values/contained_value.h"
@@ -111,9 +112,22 @@ TEST(ExprToken, MemorySizeCountsStringsChildrenAndContainedValue) {
   EXPECT_EQ(t.Root->MemorySize(), bare + 6 + left->OwnMemorySize());
   auto* value = new TBRNContainedValue();
   value->SetDataType(dtInteger);
-  left->Value = value;
-  EXPECT_EQ(t.Root->MemorySize(),
-            bare + 6 + int64_t(sizeof(TBRNExprToken)) + 1 + value->GetMemorySize());
+  left->SetOwnValue(std::unique_ptr<TBRNValue>(value));
+  EXPECT_EQ(left->Value, value);
+  const int64_t withValue = bare + 6 + int64_t(sizeof(TBRNExprToken)) + 1 + value->GetMemorySize();
+  EXPECT_EQ(t.Root->MemorySize(), withValue);
+  // A value the node only views (a row's column value) is not its memory
+  // and is not freed with it.
+  TBRNContainedValue rowValue;
+  rowValue.SetDataType(dtInteger);
+  TBRNExprToken* right = node(tkColumnReference, "d");
+  right->Value = &rowValue;
+  t.Root->SetRight(right);
+  EXPECT_EQ(t.Root->MemorySize(), withValue + right->OwnMemorySize());
+  EXPECT_EQ(right->OwnMemorySize(), int64_t(sizeof(TBRNExprToken)) + 1);
+  left->FreeValue();
+  EXPECT_EQ(left->Value, nullptr);
+  EXPECT_EQ(left->GetOwnValue(), nullptr);
 }
 
 TEST(ExprToken, DataTypeSettersNormaliseOnlyOnChange) {

@@ -3,8 +3,6 @@
 // (no test framework here).
 #pragma once
 
-#include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -16,7 +14,6 @@
 #include "sql/evaluator/expr_evaluator.h"
 #include "sql/parser/expr_parser.h"
 #include "sql/tree/expr_token.h"
-#include "sql/tree/expr_tree_algorithms.h"
 #include "sql/validator/expr_validator.h"
 #include "storage/rows/execution_seam.h"
 #include "storage/rows/row_values.h"
@@ -35,34 +32,24 @@ class RowEvaluator : public TBRNExprEvaluator, public TBRNExpressionEvaluator {
   TBRNEvaluationContext* SwapContext(TBRNEvaluationContext* Context) override {
     ++Swaps;
     TBRNEvaluationContext* previous = Current;
-    Current = Context;
+    setCurrent(Context);
     return previous;
   }
-  void RestoreContext(TBRNEvaluationContext* Previous) override { Current = Previous; }
+  void RestoreContext(TBRNEvaluationContext* Previous) override { setCurrent(Previous); }
 
+  // Prepares the tree on every call (preparing a prepared tree changes
+  // nothing), so that a tree compiled after the last call reads the row too.
   void EvaluateExpression(TBRNExprToken* Root) override {
-    if (Current == nullptr || Current->CurrentRowValues == nullptr)
+    if (Current == nullptr || Current->CurrentRows.empty() || Current->CurrentRows[0] == nullptr)
       throw std::logic_error("no current row");
-    bindColumns(Root, *Current->CurrentRowValues);
+    Prepare(Root);
     Evaluate(Root);
   }
 
  private:
-  static bool sameName(const std::string& a, const std::string& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-      return std::toupper(uint8_t(x)) == std::toupper(uint8_t(y));
-    });
-  }
-  // Gives every column reference of the tree the current row's value.
-  void bindColumns(TBRNExprToken* Node, TBRNRowValues& Row) {
-    ForEachNode(Node, [&](TBRNExprToken* node) {
-      if (node->Kind != tkColumnReference) return;
-      if (node->Value == nullptr) CreateTokenValue(node);
-      for (int32_t i = 0; i < Row.GetCount(); ++i) {
-        if (sameName(Row.GetRowValue(i)->GetColumn().Name, node->Name))
-          node->Value->Assign(*Row.GetItem(i));
-      }
-    });
+  void setCurrent(TBRNEvaluationContext* Context) {
+    Current = Context;
+    CurrentRows = Context != nullptr ? &Context->CurrentRows : nullptr;
   }
 };
 
