@@ -121,5 +121,38 @@ TEST(TableOperationFaults, AFailedSplitAllocationLeavesAFlushableIndex) {
   table.ExpectVerified();
 }
 
+// A statement holds one operation around its row changes: when its last
+// change (an insert) fails, the four updates before it are undone with it,
+// the statement before it stays, and the table (a transaction too) goes on.
+TEST(TableOperationFaults, AFailedStatementUndoesItsOwnRowChangesOnly) {
+  auto columns = MakeColumns({{dtChar, 12}, {dtLob, 0}});
+  for (bool exclusive : {true, false}) {
+    SCOPED_TRACE(exclusive ? "exclusive" : "in a transaction");
+    TBRNMemoryFileManager files(nullptr);
+    IndexedTable table(&files, columns.get(), exclusive);
+    for (int32_t id = 1; id <= 12; ++id) table.Insert(id);
+    auto statement = [&](int32_t seed, bool fails) {
+      TBRNTableOperation operation(table.Rows.get());
+      for (int32_t id = 1; id <= 4; ++id) table.Update(id, seed + id);
+      if (fails) table.Faults.Left = 1;
+      table.Insert(100 + seed);
+      operation.Commit();
+    };
+    statement(1000, false);
+    RowModel kept = table.Live;
+    EBRNException error = CaughtError([&] { statement(2000, true); });
+    EXPECT_EQ(error.ErrorCode, 407);
+    table.Faults.Left = 0;
+    table.Live = kept;
+    EXPECT_EQ(table.Contents(), table.ContentsOf(kept));
+    statement(3000, false);
+    table.Commit();
+    table.ExpectVerified();
+    table.Close();
+    table.Open();
+    EXPECT_EQ(table.Contents(), table.ContentsOf(table.Live));
+  }
+}
+
 }  // namespace
 }  // namespace brn::testing
