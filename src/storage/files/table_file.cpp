@@ -314,9 +314,9 @@ bool TBRNTableFileManager::HasChanged() {
   if (stream_ == nullptr) return false;
   TableReadBracket bracket(host_);
   int32_t held = ChangeCounter;
-  // Counters taken for blocks not flushed yet (a row ID, a row version)
-  // live in the header held too: a re-read that finds no other writer
-  // keeps them.
+  // This session's header changes not flushed yet (a block appended, the
+  // free list moved, a row ID taken) live only in the header held: a
+  // re-read that finds no other writer keeps them.
   bool unflushed = flushNeeded();
   bool modified = false;
   TBRNMemoryStream kept;
