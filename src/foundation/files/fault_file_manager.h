@@ -12,9 +12,9 @@ namespace brn {
 
 // What an armed fault does to the call it hits.
 enum class TBRNFaultAction : uint8_t {
-  FailWrite,   // the write stores nothing and fails with ErrorCode
-  ShortWrite,  // the write stores and reports only its first KeptBytes bytes
-  FailFlush,   // the flush fails with ErrorCode
+  FailWrite,    // the write stores nothing and fails with ErrorCode
+  ShortWrite,   // the write stores and reports only its first KeptBytes bytes
+  FailFlush,    // the flush fails with ErrorCode
   FailSetSize,  // the size change fails with ErrorCode, leaving the size as it was
   FailRead      // the read reads nothing and fails with ErrorCode
 };
@@ -34,10 +34,10 @@ struct TBRNFileFault {
 // In-memory files that fail on command, for fault and crash tests: the files
 // behave exactly as memory files until an armed fault hits a call. Failing
 // writes and reads return -1 with errno set, short writes return the kept
-// count (the file stream turns these into the file error), failing flushes and size
-// changes raise the file error with the system's text of ErrorCode. Arming,
-// disarming and the counters may be used from any thread while files are in
-// use.
+// count (the file stream turns these into the file error), failing flushes
+// and size changes raise the file error with the system's text of
+// ErrorCode. Arming, disarming and the counters may be used from any thread
+// while files are in use.
 class TBRNFaultFileManager : public TBRNMemoryFileManager {
  public:
   explicit TBRNFaultFileManager(TBRNEnvironment* environment)

@@ -53,9 +53,9 @@ class TBRNRowsetRowValues : public TBRNRowValues {
 //
 // Each row change is one operation of the row file's table (see
 // TBRNTableFileSet): one that fails halfway releases its block and leaves
-// every file of the table as it stood before the change, earlier changes
-// included; no half-written block is ever flushed. Used by one session's
-// thread.
+// every file of the table as it stood just before the change, with every
+// earlier change kept; no half-written block is ever flushed. Used by one
+// session's thread.
 class TBRNRowsetNavigator : public TBRNNavigator {
  public:
   explicit TBRNRowsetNavigator(TBRNRowsetManager* rowFile);

@@ -92,8 +92,7 @@ struct IndexedTable {
     layout.RowSize = RowSizeOf(*columns);
     Rows = std::make_unique<FaultyFile<TBRNRowsetManager>>(&Faults, &Host, files, layout, &Table);
     Blobs = std::make_unique<FaultyFile<TBRNBlobManager>>(&Faults, &Host, files, 512, 65536);
-    IndexFile =
-        std::make_unique<FaultyFile<TBRNIndexManager>>(&Faults, &Host, &Indexes, files);
+    IndexFile = std::make_unique<FaultyFile<TBRNIndexManager>>(&Faults, &Host, &Indexes, files);
     Table.Rows = Rows.get();
     Table.Blobs = Blobs.get();
     Host.Files = {Rows.get(), IndexFile.get(), Blobs.get()};

@@ -284,15 +284,14 @@ TEST(TableFlush, EveryFileIsFlaggedBeforeAnyBlockAndClearedAfterTheLast) {
     } else if (IsHeaderWrite(entry)) {
       shape.push_back(file + (entry.Bytes.at(53) != 0 ? " flagged" : " cleared"));
     } else {
-      shape.push_back(file + " block " +
-                      std::to_string((entry.Offset - 1024) / 256 + 1) + "+" +
+      shape.push_back(file + " block " + std::to_string((entry.Offset - 1024) / 256 + 1) + "+" +
                       std::to_string(entry.Bytes.size() / 256));
     }
   }
-  EXPECT_EQ(shape, (std::vector<std::string>{"A flagged", "A sync", "B flagged", "B sync",
-                                             "A block 2+1", "A block 4+1", "A sync",
-                                             "B block 1+1", "B sync", "A cleared", "A sync",
-                                             "B cleared", "B sync"}));
+  EXPECT_EQ(shape,
+            (std::vector<std::string>{"A flagged", "A sync", "B flagged", "B sync", "A block 2+1",
+                                      "A block 4+1", "A sync", "B block 1+1", "B sync", "A cleared",
+                                      "A sync", "B cleared", "B sync"}));
 }
 
 // The power fails at every call of a flush of two files, and the disk keeps
