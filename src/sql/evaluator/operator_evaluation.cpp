@@ -641,7 +641,27 @@ void TBRNExprEvaluator::EvaluateIntervalDifference(TBRNExprToken* Node) {
 
 bool TBRNExprEvaluator::compareOperands(TBRNExprToken* Node, int32_t& Result) {
   if (!EvaluateOperands(Node)) return false;
-  Result = CompareEvaluated(Node->Left(), Node->Right(), Node->PartialLength);
+  const TBRNExprToken* left = Node->Left();
+  const TBRNExprToken* right = Node->Right();
+  // Under standard NULLs both operands are present here. Two Integers or
+  // two Floats, the usual operands of a condition, compare on their data as
+  // the same-type comparison does, without its dispatch and NULL tests.
+  if (StandardNullBehavior && left->Kind != tkRowValue) {
+    const TBRNValue& l = *left->Value;
+    const TBRNValue& r = *right->Value;
+    const TBRNDataTypeCode type = l.GetDataType();
+    if (type == r.GetDataType()) {
+      if (type == dtInteger) {
+        Result = Ordered(l.GetInt32Data(), r.GetInt32Data());
+        return true;
+      }
+      if (type == dtFloat) {
+        Result = OrderedFloat(l.GetFloatData(), r.GetFloatData());
+        return true;
+      }
+    }
+  }
+  Result = CompareEvaluated(left, right, Node->PartialLength);
   return true;
 }
 
