@@ -293,8 +293,6 @@ class TBRNExprEvaluator {
   std::array<TBRNOperationRoutine, EvaluationSlotCount + 1> OperationRoutines{};
   // Recursion depth of EvaluateToken calls that ran a routine.
   int32_t FDepth = 0;
-  // The next row source number PrepareTree gives.
-  int32_t FNextRowSource = 0;
   // During a chain walk: the operand already evaluated, which the next
   // EvaluateToken call (the routine's first) skips.
   TBRNExprToken* FEvaluatedOperand = nullptr;

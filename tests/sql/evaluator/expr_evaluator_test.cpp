@@ -112,6 +112,12 @@ struct ValueRow {
   TBRNValue* At(int32_t Index) const { return Values.GetItem(Index); }
 };
 
+TBRNExprToken* TableReference() {
+  auto* node = new TBRNExprToken();
+  node->Kind = tkTableReference;
+  return node;
+}
+
 // A bound column reference: column Index of the row of Table's row source
 // (or of row source 0 without Table).
 TBRNExprToken* BoundColumn(int32_t Index, TBRNExprToken* Table = nullptr) {
@@ -124,10 +130,8 @@ TBRNExprToken* BoundColumn(int32_t Index, TBRNExprToken* Table = nullptr) {
 TEST(ExprEvaluatorTest, PrepareNumbersRowSourcesOfTablesAndBoundColumns) {
   // A list holding two table references and columns of both, in an order
   // where a column is met before its table: the table is numbered then.
-  TBRNExprToken* first = new TBRNExprToken();
-  first->Kind = tkTableReference;
-  TBRNExprToken* second = new TBRNExprToken();
-  second->Kind = tkTableReference;
+  TBRNExprToken* first = TableReference();
+  TBRNExprToken* second = TableReference();
   TBRNExprToken* ofSecond = BoundColumn(1, second);
   TBRNExprToken* ofFirst = BoundColumn(0, first);
   TBRNExprToken* unlinked = BoundColumn(2);
@@ -154,10 +158,8 @@ TEST(ExprEvaluatorTest, PrepareNumbersRowSourcesOfTablesAndBoundColumns) {
 
 TEST(ExprEvaluatorTest, ColumnReferencesReadTheCurrentRowsInPlace) {
   // a.0 * 10 + b.1 over the rows of two row sources, as a join reads them.
-  TBRNExprToken* a = new TBRNExprToken();
-  a->Kind = tkTableReference;
-  TBRNExprToken* b = new TBRNExprToken();
-  b->Kind = tkTableReference;
+  TBRNExprToken* a = TableReference();
+  TBRNExprToken* b = TableReference();
   TBRNExprToken* left = BoundColumn(0, a);
   TBRNExprToken* right = BoundColumn(1, b);
   TypedTree tree(Op(opAdd, dtInteger, Op(opMultiply, dtInteger, left, Int(10)), right));
