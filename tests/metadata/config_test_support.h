@@ -120,7 +120,7 @@ class FakeCatalog : public TBRNContainerCatalog {
  public:
   explicit FakeCatalog(TBRNConfigRoot* root)
       : Tables(std::make_unique<TestDatabases>(root)),
-        Refusing(std::make_unique<RefusingHolder>(root, true)) {}
+        Refusing(std::make_unique<RefusingHolder>(root)) {}
 
   std::unique_ptr<TestDatabases> Tables;
   std::unique_ptr<RefusingHolder> Refusing;

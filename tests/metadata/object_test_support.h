@@ -129,7 +129,7 @@ class TestTables : public TBRNConfigObjects {
  public:
   explicit TestTables(TBRNConfigRoot* config, std::string kind = "table",
                       int32_t maxCount = kUnlimitedCount)
-      : TBRNConfigObjects(config, true), Kind(std::move(kind)), MaxCount(maxCount) {}
+      : TBRNConfigObjects(config), Kind(std::move(kind)), MaxCount(maxCount) {}
 
   std::string Kind;
   int32_t MaxCount;

@@ -58,8 +58,8 @@ void TBRNCatalogObject::AssignID() {
 // ---------------------------------------------------------------------------
 // TBRNCatalogObjects
 
-TBRNCatalogObjects::TBRNCatalogObjects(TBRNCatalog* catalog, bool ownsItems)
-    : TBRNConfigObjects(CatalogRootOf(catalog), ownsItems), Catalog(catalog) {}
+TBRNCatalogObjects::TBRNCatalogObjects(TBRNCatalog* catalog)
+    : TBRNConfigObjects(CatalogRootOf(catalog)), Catalog(catalog) {}
 
 TBRNCatalogObjects* TBRNCatalogObjects::CreateInCatalog(TBRNCatalog*) const {
   return nullptr;
@@ -119,8 +119,8 @@ void TBRNPrivilegedCatalogObject::AssignID() {
 // ---------------------------------------------------------------------------
 // TBRNPrivilegedCatalogObjects
 
-TBRNPrivilegedCatalogObjects::TBRNPrivilegedCatalogObjects(TBRNCatalog* catalog, bool ownsItems)
-    : TBRNPrivilegedConfigObjects(CatalogRootOf(catalog), ownsItems), Catalog(catalog) {}
+TBRNPrivilegedCatalogObjects::TBRNPrivilegedCatalogObjects(TBRNCatalog* catalog)
+    : TBRNPrivilegedConfigObjects(CatalogRootOf(catalog)), Catalog(catalog) {}
 
 TBRNPrivilegedCatalogObjects* TBRNPrivilegedCatalogObjects::CreateInCatalog(TBRNCatalog*) const {
   return nullptr;

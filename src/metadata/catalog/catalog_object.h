@@ -42,7 +42,7 @@ class TBRNCatalogObject : public TBRNConfigObject {
 // received from a server carries the server's version there).
 class TBRNCatalogObjects : public TBRNConfigObjects {
  public:
-  explicit TBRNCatalogObjects(TBRNCatalog* catalog, bool ownsItems = true);
+  explicit TBRNCatalogObjects(TBRNCatalog* catalog);
 
   TBRNCatalog* Catalog;
   int64_t FormatVersion = 0;
@@ -84,7 +84,7 @@ class TBRNPrivilegedCatalogObject : public TBRNPrivilegedConfigObject {
 // A collection of privileged catalog objects.
 class TBRNPrivilegedCatalogObjects : public TBRNPrivilegedConfigObjects {
  public:
-  explicit TBRNPrivilegedCatalogObjects(TBRNCatalog* catalog, bool ownsItems = true);
+  explicit TBRNPrivilegedCatalogObjects(TBRNCatalog* catalog);
 
   TBRNCatalog* Catalog;
 

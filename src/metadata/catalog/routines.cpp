@@ -813,7 +813,7 @@ void TBRNFunctions::Changed() {
   rebuildAllRoutines(this);
 }
 
-TBRNRoutines::TBRNRoutines(TBRNCatalog* catalog) : TBRNPrivilegedCatalogObjects(catalog, false) {}
+TBRNRoutines::TBRNRoutines(TBRNCatalog* catalog) : TBRNReferenceList(catalog) {}
 
 TBRNRoutine* TBRNRoutines::GetRoutine(int32_t index) const {
   return static_cast<TBRNRoutine*>(GetItem(index));

@@ -263,7 +263,7 @@ class TBRNFunctions : public TBRNCollection<TBRNFunction, TBRNPrivilegedCatalogO
 
 // A schema's list of all its routines (not owning): all functions, then
 // all procedures.
-class TBRNRoutines : public TBRNPrivilegedCatalogObjects {
+class TBRNRoutines : public TBRNReferenceList<TBRNPrivilegedCatalogObjects> {
  public:
   explicit TBRNRoutines(TBRNCatalog* catalog);
 

@@ -43,8 +43,7 @@ void TBRNBaseTables::Changed() {
 // ---------------------------------------------------------------------------
 // TBRNVirtualTables
 
-TBRNVirtualTables::TBRNVirtualTables(TBRNCatalog* catalog)
-    : TBRNPrivilegedCatalogObjects(catalog, false) {}
+TBRNVirtualTables::TBRNVirtualTables(TBRNCatalog* catalog) : TBRNReferenceList(catalog) {}
 
 std::string TBRNVirtualTables::GetObjectTypeName() const {
   return "table or view";

@@ -16,7 +16,7 @@ class TBRNReferencedTables;
 
 // Every base table, then every view of a schema (not owned; rebuilt by the
 // schema after each change of either list).
-class TBRNVirtualTables : public TBRNPrivilegedCatalogObjects {
+class TBRNVirtualTables : public TBRNReferenceList<TBRNPrivilegedCatalogObjects> {
  public:
   // The most tables and views a schema holds together, plus one: a schema
   // keeps at most kMaxSchemaTables - 1.

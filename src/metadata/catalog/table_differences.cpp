@@ -297,7 +297,7 @@ void TBRNBaseTable::DetachForeignKeys() {
   }
 }
 
-TBRNReferencedTables::TBRNReferencedTables(TBRNCatalog* catalog) : TBRNBaseTables(catalog, false) {}
+TBRNReferencedTables::TBRNReferencedTables(TBRNCatalog* catalog) : TBRNReferenceList(catalog) {}
 
 void TBRNReferencedTables::SortByLockNumber() {
   std::stable_sort(Items.begin(), Items.end(), [](TBRNConfigObject* a, TBRNConfigObject* b) {

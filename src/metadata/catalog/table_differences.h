@@ -38,7 +38,7 @@ class TBRNBaseTableDifference : public TBRNConfigObjectsDifference {
 // A non-owning list of tables linked to a table through foreign keys, or of
 // the tables a transaction, a backup or an update load works on. It never
 // marks the catalog modified and does not react to membership changes.
-class TBRNReferencedTables : public TBRNBaseTables {
+class TBRNReferencedTables : public TBRNReferenceList<TBRNBaseTables> {
  public:
   explicit TBRNReferencedTables(TBRNCatalog* catalog);
 

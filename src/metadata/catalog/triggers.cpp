@@ -552,8 +552,7 @@ std::string TBRNTrigger::GetDropSQL(bool, bool) {
 // ---------------------------------------------------------------------------
 // Collections
 
-TBRNReferencedTriggers::TBRNReferencedTriggers(TBRNCatalog* catalog)
-    : TBRNCatalogObjects(catalog, false) {}
+TBRNReferencedTriggers::TBRNReferencedTriggers(TBRNCatalog* catalog) : TBRNReferenceList(catalog) {}
 
 TBRNTrigger* TBRNReferencedTriggers::GetItem(int32_t index) const {
   return static_cast<TBRNTrigger*>(TBRNCatalogObjects::GetItem(index));

@@ -177,7 +177,7 @@ class TBRNTrigger : public TBRNCatalogObject {
 };
 
 // A non-owning list of triggers (one event list of a trigger collection).
-class TBRNReferencedTriggers : public TBRNCatalogObjects {
+class TBRNReferencedTriggers : public TBRNReferenceList<TBRNCatalogObjects> {
  public:
   explicit TBRNReferencedTriggers(TBRNCatalog* catalog);
   TBRNTrigger* GetItem(int32_t index) const;

@@ -290,8 +290,7 @@ std::string TBRNDatabaseContainer::GetDropSQL(bool, bool) {
 // ---------------------------------------------------------------------------
 // TBRNDatabaseContainers
 
-TBRNDatabaseContainers::TBRNDatabaseContainers(TBRNConfigRoot* config)
-    : TBRNCollection(config, true) {}
+TBRNDatabaseContainers::TBRNDatabaseContainers(TBRNConfigRoot* config) : TBRNCollection(config) {}
 
 TBRNDatabaseContainer* TBRNDatabaseContainers::GetDatabase(int32_t index) const {
   return static_cast<TBRNDatabaseContainer*>(GetItem(index));

@@ -410,7 +410,7 @@ std::string TBRNJob::GetDropSQL(bool, bool) {
 // ---------------------------------------------------------------------------
 // TBRNJobs
 
-TBRNJobs::TBRNJobs(TBRNConfigRoot* config) : TBRNCollection(config, true) {}
+TBRNJobs::TBRNJobs(TBRNConfigRoot* config) : TBRNCollection(config) {}
 
 TBRNJob* TBRNJobs::GetJob(int32_t index) const {
   return static_cast<TBRNJob*>(GetItem(index));

@@ -209,7 +209,7 @@ int64_t TBRNPrivilege::GetMemorySize() const {
 // ---------------------------------------------------------------------------
 // TBRNPrivileges
 
-TBRNPrivileges::TBRNPrivileges(TBRNConfigRoot* config) : TBRNCollection(config, true) {}
+TBRNPrivileges::TBRNPrivileges(TBRNConfigRoot* config) : TBRNCollection(config) {}
 
 TBRNPrivilege* TBRNPrivileges::GetPrivilege(int32_t index) const {
   return static_cast<TBRNPrivilege*>(GetItem(index));
@@ -660,7 +660,7 @@ std::string TBRNAuthorization::descriptionAndAttributesSQL() const {
 // ---------------------------------------------------------------------------
 // TBRNAuthorizations
 
-TBRNAuthorizations::TBRNAuthorizations(TBRNConfigRoot* config) : TBRNConfigObjects(config, false) {}
+TBRNAuthorizations::TBRNAuthorizations(TBRNConfigRoot* config) : TBRNReferenceList(config) {}
 
 std::string TBRNAuthorizations::GetObjectTypeName() const {
   return "authorization";

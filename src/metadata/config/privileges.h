@@ -275,7 +275,7 @@ class TBRNAuthorization : public TBRNLockableConfigObject {
 
 // Every user and then every role of the configuration (not owning); the
 // root refills it whenever its users or roles change.
-class TBRNAuthorizations : public TBRNConfigObjects {
+class TBRNAuthorizations : public TBRNReferenceList<TBRNConfigObjects> {
  public:
   explicit TBRNAuthorizations(TBRNConfigRoot* config);
 

@@ -288,7 +288,7 @@ std::string TBRNStore::GetDropSQL(bool, bool) {
 // ---------------------------------------------------------------------------
 // Collections
 
-TBRNStores::TBRNStores(TBRNConfigRoot* config) : TBRNCollection(config, true) {}
+TBRNStores::TBRNStores(TBRNConfigRoot* config) : TBRNCollection(config) {}
 
 TBRNStore* TBRNStores::GetStore(int32_t index) const {
   return static_cast<TBRNStore*>(GetItem(index));

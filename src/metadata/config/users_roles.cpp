@@ -373,7 +373,7 @@ std::string TBRNUserRole::GetDropSQL(bool, bool) {
 // ---------------------------------------------------------------------------
 // Collections
 
-TBRNUsers::TBRNUsers(TBRNConfigRoot* config) : TBRNCollection(config, true) {}
+TBRNUsers::TBRNUsers(TBRNConfigRoot* config) : TBRNCollection(config) {}
 
 TBRNUser* TBRNUsers::GetUser(int32_t index) const {
   return static_cast<TBRNUser*>(GetItem(index));
@@ -406,7 +406,7 @@ void TBRNUsers::Changed() {
   rebuildAuthorizationsOf(this);
 }
 
-TBRNRoles::TBRNRoles(TBRNConfigRoot* config) : TBRNCollection(config, true) {}
+TBRNRoles::TBRNRoles(TBRNConfigRoot* config) : TBRNCollection(config) {}
 
 TBRNRole* TBRNRoles::GetRole(int32_t index) const {
   return static_cast<TBRNRole*>(GetItem(index));
@@ -439,7 +439,7 @@ void TBRNRoles::Changed() {
   rebuildAuthorizationsOf(this);
 }
 
-TBRNUserRoles::TBRNUserRoles(TBRNConfigRoot* config) : TBRNCollection(config, true) {}
+TBRNUserRoles::TBRNUserRoles(TBRNConfigRoot* config) : TBRNCollection(config) {}
 
 TBRNUserRole* TBRNUserRoles::GetUserRole(int32_t index) const {
   return static_cast<TBRNUserRole*>(GetItem(index));

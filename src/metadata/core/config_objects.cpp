@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <stdexcept>
 
 #include "foundation/core/memory_stream.h"
@@ -28,16 +29,14 @@ std::atomic<int32_t> uniqueNameCounter{0};
 
 }  // namespace
 
-TBRNConfigObjects::TBRNConfigObjects(TBRNConfigRoot* config, bool ownsItems)
-    : TBRNConfigObject(config), OwnsItemsFlag(ownsItems) {}
+TBRNConfigObjects::TBRNConfigObjects(TBRNConfigRoot* config) : TBRNConfigObject(config) {}
 
 TBRNConfigObjects::~TBRNConfigObjects() {
-  if (OwnsItemsFlag) {
-    while (!Items.empty()) {
-      TBRNConfigObject* object = Items.back();
-      Items.pop_back();
-      delete object;
-    }
+  // Last first, each out of the list before it is freed (a reference list
+  // holds nothing to free).
+  while (!ownedItems_.empty()) {
+    Items.pop_back();
+    ownedItems_.pop_back();
   }
 }
 
@@ -48,15 +47,126 @@ void TBRNConfigObjects::growCapacity(int32_t needed) {
 }
 
 void TBRNConfigObjects::renumberFrom(int32_t index) {
-  if (!OwnsItemsFlag) return;
   for (int32_t i = MaxInteger(index, 0); i < Count(); ++i) Items[size_t(i)]->Index = i;
 }
 
-void TBRNConfigObjects::releaseItem(TBRNConfigObject*& object) {
-  if (OwnsItemsFlag) {
-    DisposeAndNil(object);
-  } else {
-    object = nullptr;
+void TBRNConfigObjects::reserveOne() {
+  Items.reserve(Items.size() + 1);
+  ownedItems_.reserve(Items.size() + 1);
+}
+
+void TBRNConfigObjects::insertOwned(int32_t index, std::unique_ptr<TBRNConfigObject> object) {
+  // Both lists have room first, so that they never differ.
+  reserveOne();
+  Items.insert(Items.begin() + index, object.get());
+  ownedItems_.insert(ownedItems_.begin() + index, std::move(object));
+}
+
+std::unique_ptr<TBRNConfigObject> TBRNConfigObjects::takeOwned(int32_t index) {
+  std::unique_ptr<TBRNConfigObject> object = std::move(ownedItems_[size_t(index)]);
+  ownedItems_.erase(ownedItems_.begin() + index);
+  Items.erase(Items.begin() + index);
+  return object;
+}
+
+// ---- How an owning list holds its members (a reference list overrides each)
+
+bool TBRNConfigObjects::OwnsItems() const {
+  return true;
+}
+
+void TBRNConfigObjects::takeOver(TBRNConfigObject* object) {
+  adoptNewMember(object);
+}
+
+void TBRNConfigObjects::placeMember(int32_t index, TBRNConfigObject* object) {
+  // Room first: once the list has taken the object over, nothing may fail.
+  reserveOne();
+  insertOwned(index, std::unique_ptr<TBRNConfigObject>(object));
+  renumberFrom(index);
+  memberAdded(object);
+}
+
+TBRNConfigObject* TBRNConfigObjects::unplaceMember(int32_t index) {
+  TBRNConfigObject* object = takeOwned(index).release();
+  renumberFrom(index);
+  if (object != nullptr) object->Index = -1;
+  SetModified(true);
+  return object;
+}
+
+void TBRNConfigObjects::dropLastMember() {
+  Items.pop_back();
+  ownedItems_.pop_back();
+}
+
+void TBRNConfigObjects::appendNewMember() {
+  std::unique_ptr<TBRNConfigObject> object(NewItem());
+  if (object == nullptr) throw std::logic_error("SetCount: the collection makes no members");
+  object->Index = Count();
+  insertOwned(Count(), std::move(object));
+}
+
+void TBRNConfigObjects::membershipEdited() {
+  SetModified(true);
+}
+
+void TBRNConfigObjects::checkNameAmongMembers(const TBRNConfigObject* member,
+                                              const std::string& newName) {
+  for (TBRNConfigObject* other : Items) {
+    if (other != nullptr && other != member && TextEqualsIgnoreCase(other->GetName(), newName)) {
+      RaiseAlreadyExists(other);
+    }
+  }
+}
+
+void TBRNConfigObjects::passFlagToMembers(void (TBRNConfigObject::*setter)(bool), bool value) {
+  for (TBRNConfigObject* member : Items) {
+    if (member != nullptr) (member->*setter)(value);
+  }
+}
+
+void TBRNConfigObjects::assignMember(int32_t index, TBRNConfigObject* source, bool copyState) {
+  Items[size_t(index)]->Assign(source, copyState);
+}
+
+bool TBRNConfigObjects::sameMember(const TBRNConfigObject* mine, const TBRNConfigObject* theirs,
+                                   bool compareIDs) const {
+  return mine->IsEqual(theirs, compareIDs);
+}
+
+void TBRNConfigObjects::validateMembers() {
+  // A list that holds exactly its maximum is valid: only more than that is
+  // an error (AddObject refuses the member beyond the maximum).
+  if (Count() > GetMaxCount()) RaiseMaximumReached();
+  CheckDuplicates();
+  for (TBRNConfigObject* member : Items) member->Validate();
+}
+
+void TBRNConfigObjects::reassignMemberIDs() {
+  for (TBRNConfigObject* member : Items) member->ReassignID();
+}
+
+int64_t TBRNConfigObjects::membersMemorySize() const {
+  int64_t size = 0;
+  for (TBRNConfigObject* member : Items) size += member->GetMemorySize();
+  return size;
+}
+
+int32_t TBRNConfigObjects::membersObjectCount() const {
+  int32_t count = 0;
+  for (TBRNConfigObject* member : Items) count += member->GetObjectCount();
+  return count;
+}
+
+void TBRNConfigObjects::saveMembers(TBRNMemoryStream& stream, bool structureOnly) {
+  int32_t stored = 0;
+  for (TBRNConfigObject* member : Items) {
+    if (!member->System) ++stored;
+  }
+  stream.WriteInteger(stored);
+  for (TBRNConfigObject* member : Items) {
+    if (!member->System) member->SaveToStream(stream, structureOnly);
   }
 }
 
@@ -149,12 +259,8 @@ TBRNConfigObject* TBRNConfigObjects::FindByLoadedName(const std::string& name,
 }
 
 void TBRNConfigObjects::Clear() {
-  while (!Items.empty()) {
-    TBRNConfigObject* object = Items.back();
-    Items.pop_back();
-    releaseItem(object);
-  }
-  if (OwnsItemsFlag) SetModified(true);
+  while (!Items.empty()) dropLastMember();
+  membershipEdited();
   Changed();
 }
 
@@ -194,44 +300,29 @@ void TBRNConfigObjects::memberAdded(TBRNConfigObject* object) {
 
 void TBRNConfigObjects::AddObject(TBRNConfigObject* object) {
   if (object == nullptr) throw std::invalid_argument("AddObject: no object");
-  if (OwnsItemsFlag) adoptNewMember(object);
+  takeOver(object);
   growCapacity(Count() + 1);
-  if (OwnsItemsFlag) object->Index = Count();
-  Items.push_back(object);
-  if (OwnsItemsFlag) memberAdded(object);
+  placeMember(Count(), object);
   Changed();
 }
 
 void TBRNConfigObjects::InsertObject(int32_t index, TBRNConfigObject* object) {
   if (object == nullptr) throw std::invalid_argument("InsertObject: no object");
   if (index < 0 || index > Count()) throw std::out_of_range("InsertObject: index out of range");
-  if (OwnsItemsFlag) adoptNewMember(object);
+  takeOver(object);
   growCapacity(Count() + 1);
-  Items.insert(Items.begin() + index, object);
-  renumberFrom(index);
-  if (OwnsItemsFlag) memberAdded(object);
+  placeMember(index, object);
   Changed();
 }
 
 void TBRNConfigObjects::CheckNewName(const TBRNConfigObject* member, const std::string& newName) {
   ValidateIdentifier(newName);
-  if (!OwnsItemsFlag) return;
-  for (TBRNConfigObject* other : Items) {
-    if (other != nullptr && other != member && TextEqualsIgnoreCase(other->GetName(), newName)) {
-      RaiseAlreadyExists(other);
-    }
-  }
+  checkNameAmongMembers(member, newName);
 }
 
 TBRNConfigObject* TBRNConfigObjects::RemoveObject(int32_t index) {
   if (index < 0 || index >= Count()) throw std::out_of_range("RemoveObject: index out of range");
-  TBRNConfigObject* object = Items[size_t(index)];
-  Items.erase(Items.begin() + index);
-  if (OwnsItemsFlag) {
-    renumberFrom(index);
-    if (object != nullptr) object->Index = -1;
-    SetModified(true);
-  }
+  TBRNConfigObject* object = unplaceMember(index);
   // The object left the list: links cached to it are looked up again.
   if (Config != nullptr) Config->AdvanceChangeEpoch();
   Changed();
@@ -248,29 +339,17 @@ std::string TBRNConfigObjects::GetSystemTableName() const {
 
 void TBRNConfigObjects::SetCount(int32_t n) {
   if (n < 0) throw std::invalid_argument("SetCount: negative count");
-  while (Count() > n) {
-    TBRNConfigObject* object = Items.back();
-    Items.pop_back();
-    releaseItem(object);
-  }
+  while (Count() > n) dropLastMember();
   if (n > Count()) {
     growCapacity(n);
-    while (Count() < n) {
-      TBRNConfigObject* object = nullptr;
-      if (OwnsItemsFlag) {
-        object = NewItem();
-        if (object == nullptr) throw std::logic_error("SetCount: the collection makes no members");
-        object->Index = Count();
-      }
-      Items.push_back(object);
-    }
+    while (Count() < n) appendNewMember();
   }
 }
 
 void TBRNConfigObjects::SetCountModified(int32_t n) {
   if (n == Count()) return;
   SetCount(n);
-  if (OwnsItemsFlag) SetModified(true);
+  membershipEdited();
 }
 
 void TBRNConfigObjects::CheckMaximum() const {
@@ -327,45 +406,29 @@ std::string TBRNConfigObjects::GetObjectTypeName() const {
 // on would, for instance, stop a selected object from ever being stored.
 void TBRNConfigObjects::SetSystem(bool value) {
   TBRNConfigObject::SetSystem(value);
-  if (!OwnsItemsFlag) return;
-  for (TBRNConfigObject* member : Items) {
-    if (member != nullptr) member->SetSystem(value);
-  }
+  passFlagToMembers(&TBRNConfigObject::SetSystem, value);
 }
 
 void TBRNConfigObjects::SetTransient(bool value) {
   TBRNConfigObject::SetTransient(value);
-  if (!OwnsItemsFlag) return;
-  for (TBRNConfigObject* member : Items) {
-    if (member != nullptr) member->SetTransient(value);
-  }
+  passFlagToMembers(&TBRNConfigObject::SetTransient, value);
 }
 
 void TBRNConfigObjects::SetTemporary(bool value) {
   TBRNConfigObject::SetTemporary(value);
-  if (!OwnsItemsFlag) return;
-  for (TBRNConfigObject* member : Items) {
-    if (member != nullptr) member->SetTemporary(value);
-  }
+  passFlagToMembers(&TBRNConfigObject::SetTemporary, value);
 }
 
 void TBRNConfigObjects::SaveToStream(TBRNMemoryStream& stream, bool structureOnly) {
-  if (!OwnsItemsFlag) return;
-  int32_t stored = 0;
-  for (TBRNConfigObject* member : Items) {
-    if (!member->System) ++stored;
-  }
-  stream.WriteInteger(stored);
-  for (TBRNConfigObject* member : Items) {
-    if (!member->System) member->SaveToStream(stream, structureOnly);
-  }
+  saveMembers(stream, structureOnly);
 }
 
 void TBRNConfigObjects::LoadFromStream(TBRNMemoryStream& stream) {
-  if (!OwnsItemsFlag) {
-    Changed();
-    return;
-  }
+  loadMembers(stream);
+  Changed();
+}
+
+void TBRNConfigObjects::loadMembers(TBRNMemoryStream& stream) {
   int32_t count = readStoredCount(stream, GetMaxCount(), kMinStoredRecordSize);
   if (count > 0 && Count() == 0) {
     SetCount(count);
@@ -374,7 +437,6 @@ void TBRNConfigObjects::LoadFromStream(TBRNMemoryStream& stream) {
       member->Index = i;
       member->LoadFromStream(stream);
     }
-    Changed();
     return;
   }
 
@@ -390,21 +452,21 @@ void TBRNConfigObjects::LoadFromStream(TBRNMemoryStream& stream) {
   for (int32_t j = 0; j < count; ++j) {
     int32_t position = first + j;
     int32_t id = PeekStoredID(stream);
-    TBRNConfigObject* member = nullptr;
+    std::unique_ptr<TBRNConfigObject> kept;
     for (int32_t k = position; k < Count(); ++k) {
       if (Items[size_t(k)]->ID == id) {
-        member = Items[size_t(k)];
-        Items.erase(Items.begin() + k);
+        kept = takeOwned(k);
         break;
       }
     }
-    if (member == nullptr) {
-      member = NewItem();
-      if (member == nullptr)
+    if (kept == nullptr) {
+      kept.reset(NewItem());
+      if (kept == nullptr)
         throw std::logic_error("LoadFromStream: the collection makes no members");
     }
     growCapacity(Count() + 1);
-    Items.insert(Items.begin() + position, member);
+    TBRNConfigObject* member = kept.get();
+    insertOwned(position, std::move(kept));
     member->Index = position;
     member->LoadFromStream(stream);
   }
@@ -412,24 +474,16 @@ void TBRNConfigObjects::LoadFromStream(TBRNMemoryStream& stream) {
     TBRNConfigObject* member = Items[size_t(i)];
     if (member->Loaded || member->System) continue;
     if (Config != nullptr) Config->OnObjectUnloaded(member);
-    Items.erase(Items.begin() + i);
-    delete member;
+    takeOwned(i);
   }
   renumberFrom(0);
-  Changed();
 }
 
 void TBRNConfigObjects::Assign(const TBRNConfigObject* source, bool copyState) {
   auto* other = dynamic_cast<const TBRNConfigObjects*>(source);
   if (other == nullptr || other == this) return;
   SetCountModified(other->Count());
-  for (int32_t i = 0; i < Count(); ++i) {
-    if (OwnsItemsFlag) {
-      Items[size_t(i)]->Assign(other->GetItem(i), copyState);
-    } else {
-      Items[size_t(i)] = other->GetItem(i);
-    }
-  }
+  for (int32_t i = 0; i < Count(); ++i) assignMember(i, other->GetItem(i), copyState);
 }
 
 bool TBRNConfigObjects::IsEqual(const TBRNConfigObject* other, bool compareIDs) const {
@@ -441,28 +495,18 @@ bool TBRNConfigObjects::IsEqual(const TBRNConfigObject* other, bool compareIDs) 
   for (int32_t i = 0; i < Count(); ++i) {
     TBRNConfigObject* mine = Items[size_t(i)];
     TBRNConfigObject* theirs = list->GetItem(i);
-    if (OwnsItemsFlag) {
-      if (!mine->IsEqual(theirs, compareIDs)) return false;
-    } else if (mine != theirs) {
-      return false;
-    }
+    if (!sameMember(mine, theirs, compareIDs)) return false;
   }
   return true;
 }
 
 void TBRNConfigObjects::Validate() {
   TBRNConfigObject::Validate();
-  if (!OwnsItemsFlag) return;
-  // A list that holds exactly its maximum is valid: only more than that is
-  // an error (AddObject refuses the member beyond the maximum).
-  if (Count() > GetMaxCount()) RaiseMaximumReached();
-  CheckDuplicates();
-  for (TBRNConfigObject* member : Items) member->Validate();
+  validateMembers();
 }
 
 void TBRNConfigObjects::ReassignID() {
-  if (!OwnsItemsFlag) return;
-  for (TBRNConfigObject* member : Items) member->ReassignID();
+  reassignMemberIDs();
 }
 
 void TBRNConfigObjects::ResetAllLinks() {
@@ -523,21 +567,13 @@ bool TBRNConfigObjects::IsReferencedBy(TBRNConfigObject* x) {
 }
 
 int64_t TBRNConfigObjects::GetMemorySize() const {
-  int64_t size = TBRNConfigObject::GetMemorySize() + int64_t(Capacity) * 4;
-  if (OwnsItemsFlag) {
-    for (TBRNConfigObject* member : Items) size += member->GetMemorySize();
-  }
-  return size;
+  return TBRNConfigObject::GetMemorySize() + int64_t(Capacity) * 4 + membersMemorySize();
 }
 
 int32_t TBRNConfigObjects::GetObjectCount() const {
   // The list itself plus each member's own count (which includes the
   // member): every object is counted once.
-  int32_t count = 1;
-  if (OwnsItemsFlag) {
-    for (TBRNConfigObject* member : Items) count += member->GetObjectCount();
-  }
-  return count;
+  return 1 + membersObjectCount();
 }
 
 namespace {

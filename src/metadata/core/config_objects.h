@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,10 +14,14 @@ inline constexpr int32_t kUnlimitedCount = 2147483647;
 // The error of a lookup that finds no member ("does not exist").
 inline constexpr int32_t kObjectNotFoundError = 401;
 
-// A list of metadata objects that either owns and frees its members or only
-// points at objects owned elsewhere. It has no ID, name or description of its
-// own. Members of an owning collection have Owner = the collection and Index =
-// their position; a non-owning list leaves both untouched.
+// A list of metadata objects. It has no ID, name or description of its own.
+// The class itself is an owning collection: it holds each member in a
+// unique_ptr, frees it, gives it Owner = the collection and Index = its
+// position, and stores, copies, compares and validates its members. A
+// reference list (TBRNReferenceList below) is the same list over views of
+// objects owned elsewhere, without any of those duties. Whichever the kind,
+// the members are read through the same views (Items, GetItem, the lookups
+// and walks), and the kind is fixed by the list's type.
 //
 // Stored form (owning collections only): int32 N, the number of members that
 // are not System, then the record of each such member in list order.
@@ -24,15 +29,14 @@ inline constexpr int32_t kObjectNotFoundError = 401;
 // Not thread-safe: used by the thread of the session that owns the root.
 class TBRNConfigObjects : public TBRNConfigObject {
  public:
-  // ownsItems is fixed for the collection's life (selections and reference
-  // lists pass false).
-  explicit TBRNConfigObjects(TBRNConfigRoot* config, bool ownsItems = true);
-  // An owning collection frees every member.
+  explicit TBRNConfigObjects(TBRNConfigRoot* config);
+  // An owning collection frees every member, last first.
   ~TBRNConfigObjects() override;
 
   int32_t Count() const { return int32_t(Items.size()); }
   int32_t GetCapacity() const { return Capacity; }
-  bool OwnsItems() const { return OwnsItemsFlag; }
+  // True for an owning collection, false for a reference list.
+  virtual bool OwnsItems() const;
   // The member at index (0 <= index < Count, not checked).
   TBRNConfigObject* GetItem(int32_t index) const { return Items[size_t(index)]; }
   int32_t TransientCounter = 0;
@@ -129,19 +133,99 @@ class TBRNConfigObjects : public TBRNConfigObject {
   std::string GetDropSQL(bool option1, bool option2) override;
 
  protected:
-  // Slots 0 .. Count-1; owning raw pointers when OwnsItemsFlag.
+  // Slots 0 .. Count-1: views of the members. An owning collection holds
+  // them in ownedItems_ in the same order, so only a reference list may
+  // reorder or edit Items directly.
   std::vector<TBRNConfigObject*> Items;
   int32_t Capacity = 0;  // grows only, in steps of 8
-  bool OwnsItemsFlag;
 
   void growCapacity(int32_t needed);
   void renumberFrom(int32_t index);
-  // Frees an owned object (or forgets a referenced one).
-  void releaseItem(TBRNConfigObject*& object);
+
+  // How the list holds its members: an owning collection here, a reference
+  // list in TBRNReferenceList.
+  //
+  // AddObject and InsertObject: the checks and adoption before the object
+  // enters (may raise; the caller still owns the object), then its entry at
+  // index (cannot fail).
+  virtual void takeOver(TBRNConfigObject* object);
+  virtual void placeMember(int32_t index, TBRNConfigObject* object);
+  // RemoveObject: the member leaves; an owning list hands it to the caller.
+  virtual TBRNConfigObject* unplaceMember(int32_t index);
+  // Clear and SetCount: the last member leaves (an owning list frees it).
+  virtual void dropLastMember();
+  // SetCount: a new last slot (a NewItem member, or an empty reference).
+  virtual void appendNewMember();
+  // After Clear and SetCountModified.
+  virtual void membershipEdited();
+  virtual void checkNameAmongMembers(const TBRNConfigObject* member, const std::string& newName);
+  virtual void passFlagToMembers(void (TBRNConfigObject::*setter)(bool), bool value);
+  virtual void assignMember(int32_t index, TBRNConfigObject* source, bool copyState);
+  virtual bool sameMember(const TBRNConfigObject* mine, const TBRNConfigObject* theirs,
+                          bool compareIDs) const;
+  virtual void validateMembers();
+  virtual void reassignMemberIDs();
+  virtual int64_t membersMemorySize() const;
+  virtual int32_t membersObjectCount() const;
+  virtual void saveMembers(TBRNMemoryStream& stream, bool structureOnly);
+  virtual void loadMembers(TBRNMemoryStream& stream);
   // Owner, flags, ID and validation of a new member of an owning collection.
   void adoptNewMember(TBRNConfigObject* object);
   // Marks the root modified and advances its change epoch after an addition.
   void memberAdded(TBRNConfigObject* object);
+
+ private:
+  // The owned members, in the order of Items (empty in a reference list).
+  std::vector<std::unique_ptr<TBRNConfigObject>> ownedItems_;
+
+  // Room for one more entry in Items and ownedItems_.
+  void reserveOne();
+  // The two lists of an owning collection change together.
+  void insertOwned(int32_t index, std::unique_ptr<TBRNConfigObject> object);
+  std::unique_ptr<TBRNConfigObject> takeOwned(int32_t index);
+};
+
+// A list that only points at objects owned elsewhere, over any collection
+// class: it frees nothing and leaves its members' Owner, Index, IDs and flags
+// alone; it is not stored (saving writes nothing, loading only runs
+// Changed), compares by identity, copies references and validates nothing
+// of its members. Its own flags are its own: passing them on would, for
+// instance, stop a selected object from ever being stored.
+template <typename TBase>
+class TBRNReferenceList : public TBase {
+ public:
+  using TBase::TBase;
+
+  bool OwnsItems() const override { return false; }
+
+ protected:
+  void takeOver(TBRNConfigObject*) override {}
+  void placeMember(int32_t index, TBRNConfigObject* object) override {
+    this->Items.insert(this->Items.begin() + index, object);
+  }
+  TBRNConfigObject* unplaceMember(int32_t index) override {
+    TBRNConfigObject* object = this->Items[size_t(index)];
+    this->Items.erase(this->Items.begin() + index);
+    return object;
+  }
+  void dropLastMember() override { this->Items.pop_back(); }
+  void appendNewMember() override { this->Items.push_back(nullptr); }
+  void membershipEdited() override {}
+  void checkNameAmongMembers(const TBRNConfigObject*, const std::string&) override {}
+  void passFlagToMembers(void (TBRNConfigObject::*)(bool), bool) override {}
+  void assignMember(int32_t index, TBRNConfigObject* source, bool) override {
+    this->Items[size_t(index)] = source;
+  }
+  bool sameMember(const TBRNConfigObject* mine, const TBRNConfigObject* theirs,
+                  bool) const override {
+    return mine == theirs;
+  }
+  void validateMembers() override {}
+  void reassignMemberIDs() override {}
+  int64_t membersMemorySize() const override { return 0; }
+  int32_t membersObjectCount() const override { return 0; }
+  void saveMembers(TBRNMemoryStream&, bool) override {}
+  void loadMembers(TBRNMemoryStream&) override {}
 };
 
 // A collection whose members are TItem objects, at most MaxCount of them.

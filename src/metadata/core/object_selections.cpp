@@ -7,7 +7,7 @@
 namespace brn {
 
 TBRNSelectedConfigObjects::TBRNSelectedConfigObjects(TBRNConfigRoot* config)
-    : TBRNConfigObjects(config, false) {}
+    : TBRNReferenceList(config) {}
 
 void TBRNSelectedConfigObjects::CollectObjects() {}
 

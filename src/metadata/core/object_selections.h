@@ -13,7 +13,7 @@ namespace brn {
 // Also used as a reference list held by an object (its referrers, the
 // objects a view uses): then RegisterReferenceTo reports the selection's
 // owner as the referrer.
-class TBRNSelectedConfigObjects : public TBRNConfigObjects {
+class TBRNSelectedConfigObjects : public TBRNReferenceList<TBRNConfigObjects> {
  public:
   explicit TBRNSelectedConfigObjects(TBRNConfigRoot* config);
 

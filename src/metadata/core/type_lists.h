@@ -27,7 +27,7 @@ class TBRNDataType : public TBRNConfigObject {
 // The data types of the "DataTypes" table.
 class TBRNDataTypes : public TBRNCollection<TBRNDataType> {
  public:
-  explicit TBRNDataTypes(TBRNConfigRoot* config) : TBRNCollection(config, true) {}
+  explicit TBRNDataTypes(TBRNConfigRoot* config) : TBRNCollection(config) {}
 
   TBRNDataType* GetItem(int32_t index) const {
     return static_cast<TBRNDataType*>(TBRNConfigObjects::GetItem(index));
@@ -57,7 +57,7 @@ class TBRNCollation : public TBRNConfigObject {
 // adding: the filler skips names already present.
 class TBRNCollations : public TBRNCollection<TBRNCollation> {
  public:
-  explicit TBRNCollations(TBRNConfigRoot* config) : TBRNCollection(config, true) {}
+  explicit TBRNCollations(TBRNConfigRoot* config) : TBRNCollection(config) {}
 
   TBRNCollation* GetItem(int32_t index) const {
     return static_cast<TBRNCollation*>(TBRNConfigObjects::GetItem(index));

@@ -14,11 +14,7 @@ namespace brn {
 // ---------------------------------------------------------------------------
 // TBRNMappedColumns
 
-TBRNMappedColumns::TBRNMappedColumns(TBRNCatalog* catalog) : TBRNColumns(catalog) {
-  // Set before any member arrives: the list only points at columns that the
-  // cursor or table owns.
-  OwnsItemsFlag = false;
-}
+TBRNMappedColumns::TBRNMappedColumns(TBRNCatalog* catalog) : TBRNReferenceList(catalog) {}
 
 void TBRNMappedColumns::Changed() {
   // Only the collection's own hook: the column list's pruning of dependency
@@ -136,8 +132,8 @@ void TBRNCursorColumn::LoadFromStream(TBRNMemoryStream& stream) {
 // ---------------------------------------------------------------------------
 // TBRNCursorColumns
 
-TBRNCursorColumns::TBRNCursorColumns(TBRNCursorShape* cursor, TBRNCatalog* catalog, bool ownsItems)
-    : TBRNCollection(catalog, ownsItems), Cursor(cursor) {}
+TBRNCursorColumns::TBRNCursorColumns(TBRNCursorShape* cursor, TBRNCatalog* catalog)
+    : TBRNCollection(catalog), Cursor(cursor) {}
 
 TBRNCursorColumn* TBRNCursorColumns::GetColumn(int32_t index) const {
   if (index < 0 || index >= Count()) throw std::out_of_range("GetColumn: index out of range");
@@ -152,7 +148,7 @@ std::string TBRNCursorColumns::GetObjectTypeName() const {
 // TBRNMappedCursorColumns
 
 TBRNMappedCursorColumns::TBRNMappedCursorColumns(TBRNCursorShape* cursor, TBRNCatalog* catalog)
-    : TBRNCursorColumns(cursor, catalog, false) {}
+    : TBRNReferenceList(cursor, catalog) {}
 
 void TBRNMappedCursorColumns::SaveToStream(TBRNMemoryStream& stream, bool /*structureOnly*/) {
   TBRNCursorColumns* own = Cursor != nullptr ? Cursor->GetCursorColumnList() : nullptr;

@@ -38,7 +38,7 @@ class TBRNCursorShape {
 // the derived lists (BLOB, required, generated... columns) of its selection
 // but never changes the columns themselves: their row offsets and dependency
 // lists stay those of the list that owns them (RowSize is not maintained).
-class TBRNMappedColumns : public TBRNColumns {
+class TBRNMappedColumns : public TBRNReferenceList<TBRNColumns> {
  public:
   explicit TBRNMappedColumns(TBRNCatalog* catalog = nullptr);
 
@@ -88,8 +88,7 @@ class TBRNCursorColumn : public TBRNCatalogObject {
 // The columns of a cursor, bound to it.
 class TBRNCursorColumns : public TBRNCollection<TBRNCursorColumn, TBRNCatalogObjects> {
  public:
-  explicit TBRNCursorColumns(TBRNCursorShape* cursor, TBRNCatalog* catalog = nullptr,
-                             bool ownsItems = true);
+  explicit TBRNCursorColumns(TBRNCursorShape* cursor, TBRNCatalog* catalog = nullptr);
 
   TBRNCursorShape* GetCursor() const { return Cursor; }
   // The column at index (0 <= index < Count, else std::out_of_range).
@@ -108,7 +107,7 @@ class TBRNCursorColumns : public TBRNCollection<TBRNCursorColumn, TBRNCatalogObj
 // column in the cursor's column list. Loading reads from untrusted bytes: a
 // count the bytes cannot hold or a position outside the cursor's column list
 // raises the metadata error (100) and leaves the list empty.
-class TBRNMappedCursorColumns : public TBRNCursorColumns {
+class TBRNMappedCursorColumns : public TBRNReferenceList<TBRNCursorColumns> {
  public:
   explicit TBRNMappedCursorColumns(TBRNCursorShape* cursor, TBRNCatalog* catalog = nullptr);
 

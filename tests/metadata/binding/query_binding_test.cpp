@@ -35,7 +35,7 @@ struct ColumnSpec {
 
 struct QueryBinding : ::testing::Test, TableFixture {
   // Query texts count as stored ones without being members of a schema.
-  TBRNCatalogObjects Stored{Catalog.get(), false};
+  TBRNReferenceList<TBRNCatalogObjects> Stored{Catalog.get()};
   TBRNBaseTable* Orders = nullptr;
   TBRNBaseTable* Customers = nullptr;
 

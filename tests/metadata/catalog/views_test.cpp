@@ -50,7 +50,7 @@ struct Views : ::testing::Test, CatalogFixture {
 
   // Views of these tests count as stored ones (changes mark the catalog
   // modified) without being members of a schema.
-  TBRNCatalogObjects Stored{Catalog.get(), false};
+  TBRNReferenceList<TBRNCatalogObjects> Stored{Catalog.get()};
 
   std::unique_ptr<TBRNView> NewView(const std::string& name, const std::string& query) {
     auto view = std::make_unique<TBRNView>(Catalog.get());

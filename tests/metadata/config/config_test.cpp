@@ -344,7 +344,7 @@ TEST(ConfigRootTest, HooksAreForwardedOnlyWhenAssigned) {
 // The catalog of one database: a list of tables with grants.
 class FakeCatalog : public TBRNContainerCatalog {
  public:
-  explicit FakeCatalog(TBRNConfig* config) : Tables(config, true) {}
+  explicit FakeCatalog(TBRNConfig* config) : Tables(config) {}
 
   TBRNPrivilegedConfigObject* AddTable(const std::string& name, TBRNUser* owner) {
     auto* table = new TBRNPrivilegedConfigObject(Tables.Config, owner);

@@ -401,6 +401,59 @@ TEST(ConfigObjectsFlags, FlagsReachOwnedMembersOnly) {
   delete fresh;
 }
 
+// A reference list made from an owning collection class keeps the class's
+// own behaviour (its kind word, its change hook) but none of the duties of
+// ownership: the members stay with their owner, untouched, and nothing is
+// freed twice (the sanitizer would report it).
+TEST(ConfigObjectsReferences, AReferenceListOverAnOwningClassLeavesItsMembersAlone) {
+  TestRoot root;
+  TestTables owner(&root);
+  TestTable* a = owner.Add("A");
+  TestTable* b = owner.Add("B");
+  TBRNReferenceList<TestTables> list(&root, "picked table", 1);
+  EXPECT_FALSE(list.OwnsItems());
+  EXPECT_TRUE(owner.OwnsItems());
+  root.Modified = false;
+
+  list.AddObject(b);
+  list.InsertObject(0, a);
+  list.AddObject(a);  // beyond its maximum, twice over, and still no checks
+  EXPECT_EQ(NamesOf(list), (std::vector<std::string>{"A", "B", "A"}));
+  EXPECT_EQ(list.GetObjectTypeName(), "picked table");
+  EXPECT_EQ(list.ChangedCalls, 3);
+  for (TestTable* member : {a, b}) {
+    SCOPED_TRACE(member->Name);
+    EXPECT_EQ(member->Owner, &owner);
+    EXPECT_EQ(member->Index, member == a ? 0 : 1);
+  }
+  EXPECT_FALSE(root.Modified);
+  list.Validate();
+  list.SetTransient(true);
+  EXPECT_FALSE(a->Transient);
+  EXPECT_EQ(list.GetObjectCount(), 1);
+
+  TBRNMemoryStream stream;
+  list.SaveToStream(stream, false);
+  EXPECT_EQ(stream.GetSize(), 0);
+
+  TBRNReferenceList<TestTables> same(&root);
+  same.Assign(&list, false);
+  EXPECT_EQ(same.GetItem(0), a);
+  EXPECT_TRUE(same.IsEqual(&list, true));
+  TestTables copies(&root);
+  copies.Assign(&list, false);
+  EXPECT_FALSE(same.IsEqual(&copies, true));  // equal members, other objects
+  root.Modified = false;                      // the copies marked it
+
+  EXPECT_EQ(list.RemoveObject(1), b);
+  EXPECT_EQ(b->Index, 1);
+  list.SetCount(4);
+  EXPECT_EQ(list.GetItem(3), nullptr);
+  list.Clear();
+  EXPECT_EQ(owner.Count(), 2);
+  EXPECT_FALSE(root.Modified);
+}
+
 TEST(ConfigObjectsCounts, SetCountAndMemoryFigures) {
   TestRoot root;
   TestTables tables(&root);
