@@ -1,6 +1,7 @@
 #include "sql/tree_printer.h"
 
 #include <array>
+#include <vector>
 
 #include "foundation/text/exception.h"
 #include "foundation/types/data_types.h"
@@ -369,6 +370,21 @@ std::string ParseAndPrint(std::string_view Text, TBRNParseFlags Flags, TreePrint
   } catch (const EBRNException& error) {
     return DescribeError(error);
   }
+}
+
+int64_t CountNodes(const TBRNExprToken* Root) {
+  int64_t count = 0;
+  std::vector<const TBRNExprToken*> pending{Root};
+  while (!pending.empty()) {
+    const TBRNExprToken* node = pending.back();
+    pending.pop_back();
+    if (!node) continue;
+    ++count;
+    pending.push_back(node->Left());
+    pending.push_back(node->Right());
+    for (const TBRNExprToken* argument : node->Arguments()) pending.push_back(argument);
+  }
+  return count;
 }
 
 }  // namespace brn::testing

@@ -36,6 +36,9 @@ std::string PrintTree(const TBRNExprToken* Node, TreePrintOptions Options = {});
 // "ColumnReference" for tkColumnReference.
 std::string_view KindName(TBRNExprTokenKind Kind);
 
+// The nodes of the tree under Root (operands and arguments; 0 for nil).
+int64_t CountNodes(const TBRNExprToken* Root);
+
 // Owns a parsed tree for the length of a test.
 class TreeHolder {
  public:

@@ -193,8 +193,8 @@ TBRNExprToken* TBRNExprParser::ParseCallStatement(TBRNParseFlags Flags) {
 TBRNExprToken* TBRNExprParser::ParseCaseStatement(TBRNParseFlags Flags) {
   TBRNParsedTree statement(NewNode(tkRoutineStatement, opCaseStatement));
   NextToken();
-  // A simple CASE compares its operand with each WHEN value: every condition
-  // gets its own copy of the operand, which itself is not kept.
+  // A simple CASE keeps its operand once, as argument 2; the condition list
+  // then holds the WHEN values it is compared with.
   TBRNParsedTree operand;
   if (!IsKeyword("WHEN")) operand.Reset(ParseDisjunction(Flags));
   TBRNExprToken* conditions = NewNode(tkList, opCaseConditions);
@@ -203,14 +203,7 @@ TBRNExprToken* TBRNExprParser::ParseCaseStatement(TBRNParseFlags Flags) {
   statement->AddArgument(bodies);
   CheckKeyword("WHEN");
   while (AcceptKeyword("WHEN")) {
-    if (operand.Get()) {
-      TBRNExprToken* comparison = NewNode(tkOperator, opEqual);
-      conditions->AddArgument(comparison);
-      comparison->SetLeft(CopyExprTree(operand.Get()));
-      comparison->SetRight(ParseDisjunction(Flags));
-    } else {
-      conditions->AddArgument(ParseDisjunction(Flags));
-    }
+    conditions->AddArgument(ParseDisjunction(Flags));
     ExpectKeyword("THEN");
     bodies->AddArgument(ParseBlock(Flags & ~pcBeginBlock, std::string()));
   }
@@ -220,6 +213,7 @@ TBRNExprToken* TBRNExprParser::ParseCaseStatement(TBRNParseFlags Flags) {
   }
   ExpectKeyword("END");
   ExpectKeyword("CASE");
+  if (operand.Get()) statement->AddArgument(operand.Release());
   return statement.Release();
 }
 

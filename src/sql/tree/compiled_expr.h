@@ -11,6 +11,13 @@
 
 namespace brn {
 
+// The statement-size guard: a statement text of up to LinearStatementLength
+// bytes costs the parser, the validator and the SQL text builder time and
+// memory linear in its length. Nesting is bounded by the parser's nesting
+// limit; a construct that is used several times (the operand of a simple
+// CASE) is held once and never copied per use.
+inline constexpr int32_t LinearStatementLength = 1 << 20;
+
 class TBRNExprRuntimeObject;
 class TBRNExprToken;
 class TBRNMemoryStream;

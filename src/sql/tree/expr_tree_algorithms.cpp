@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <initializer_list>
 #include <stdexcept>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -92,31 +93,10 @@ bool containsKind(const TBRNExprToken* Node, TBRNExprTokenKind Kind) {
   return findInWalk(Node, [Kind](const TBRNExprToken* n) { return n->Kind == Kind; }) != nullptr;
 }
 
-std::vector<const TBRNExprToken*> columnReferences(const TBRNExprToken* Node) {
-  std::vector<const TBRNExprToken*> found;
-  findInWalk(Node, [&found](const TBRNExprToken* n) {
-    if (n->Kind == tkColumnReference) found.push_back(n);
-    return false;
-  });
-  return found;
-}
-
 bool referencesTableDirectly(const TBRNExprToken* Node, const TBRNExprToken* Table) {
   return findInWalk(Node, [Table](const TBRNExprToken* n) {
            return n->Kind == tkColumnReference && n->Link == Table;
          }) != nullptr;
-}
-
-// Whether a column of Left and one of Right belong to different table
-// references of Query.
-bool relatesTwoTables(const std::vector<const TBRNExprToken*>& Left,
-                      const std::vector<const TBRNExprToken*>& Right, const TBRNExprToken* Query) {
-  for (const TBRNExprToken* l : Left) {
-    if (!l->Link || EnclosingQuery(l->Link) != Query) continue;
-    for (const TBRNExprToken* r : Right)
-      if (r->Link && r->Link != l->Link && EnclosingQuery(r->Link) == Query) return true;
-  }
-  return false;
 }
 
 // The slot of Parent that holds Child: -1 Left, -2 Right, else the argument.
@@ -502,27 +482,72 @@ bool UsesInputParameters(const TBRNExprToken* Node) {
 }
 
 bool CombinesTableColumns(const TBRNExprToken* Node) {
+  if (!Node) return false;
   const TBRNExprToken* query = EnclosingQuery(Node);
-  return findInWalk(Node, [query](const TBRNExprToken* n) {
-           if (n->Kind == tkOperator) {
-             if (isComparison(n->Operation)) return false;
-             const auto left = columnReferences(n->Left());
-             const auto right = columnReferences(n->Right());
-             return !left.empty() && !right.empty() && relatesTwoTables(left, right, query);
-           }
-           if (n->Kind == tkPredicate || n->Kind == tkFunction || n->Kind == tkRowValue) {
-             if (n->ArgumentCount() < 2) return false;
-             const auto first = columnReferences(n->Argument(0));
-             if (first.empty()) return false;
-             std::vector<const TBRNExprToken*> later;
-             for (int32_t i = 1; i < n->ArgumentCount(); ++i) {
-               const auto more = columnReferences(n->Argument(i));
-               later.insert(later.end(), more.begin(), more.end());
-             }
-             return relatesTwoTables(first, later, query);
-           }
-           return false;
-         }) != nullptr;
+  // Up to two of the table references of query that the columns of a
+  // subtree belong to: enough to tell whether two subtrees relate two
+  // tables (a column of one and a column of the other belong to different
+  // tables) without listing their columns again at every level.
+  struct Tables {
+    const TBRNExprToken* First = nullptr;
+    const TBRNExprToken* Second = nullptr;
+    void Add(const TBRNExprToken* Table) {
+      if (!Table || Table == First || Table == Second) return;
+      if (!First)
+        First = Table;
+      else if (!Second)
+        Second = Table;
+    }
+    void Add(const Tables& Other) {
+      Add(Other.First);
+      Add(Other.Second);
+    }
+  };
+  const auto relate = [](const Tables& A, const Tables& B) {
+    if (!A.First || !B.First) return false;
+    Tables both = A;
+    both.Add(B);
+    return both.Second != nullptr;
+  };
+  // Post-order over the expression walk, each node's tables computed from
+  // its children's: linear in the size of the tree.
+  std::unordered_map<const TBRNExprToken*, Tables> tables;
+  std::vector<std::pair<const TBRNExprToken*, bool>> stack{{Node, false}};
+  std::vector<const TBRNExprToken*> children;
+  while (!stack.empty()) {
+    auto [n, expanded] = stack.back();
+    if (!expanded) {
+      stack.back().second = true;
+      children.clear();
+      pushWalkChildren(n, children);
+      for (const TBRNExprToken* child : children) stack.push_back({child, false});
+      continue;
+    }
+    stack.pop_back();
+    Tables own;
+    if (n->Kind == tkColumnReference && n->Link && EnclosingQuery(n->Link) == query)
+      own.Add(n->Link);
+    if (n->Kind == tkOperator) {
+      const Tables left = n->Left() ? tables[n->Left()] : Tables();
+      const Tables right = n->Right() ? tables[n->Right()] : Tables();
+      if (!isComparison(n->Operation) && relate(left, right)) return true;
+      own.Add(left);
+      own.Add(right);
+    } else if (n->Kind == tkUnaryOperator) {
+      if (n->Left()) own.Add(tables[n->Left()]);
+    } else if (n->Kind == tkPredicate || n->Kind == tkFunction || n->Kind == tkRowValue) {
+      Tables later;
+      for (int32_t i = 1; i < n->ArgumentCount(); ++i)
+        if (n->Argument(i)) later.Add(tables[n->Argument(i)]);
+      const Tables first =
+          n->ArgumentCount() > 0 && n->Argument(0) ? tables[n->Argument(0)] : Tables();
+      if (relate(first, later)) return true;
+      own.Add(first);
+      own.Add(later);
+    }
+    tables[n] = own;
+  }
+  return false;
 }
 
 // ---- Query questions -------------------------------------------------------

@@ -189,6 +189,23 @@ void TBRNExprValidator::validateOperatorChain(TBRNExprToken* Node) {
     spine.push_back(leaf);
     leaf = leaf->Left();
   }
+  // The resolution of names looks upward for the enclosing query, block and
+  // routine, which a chain of n links would make n steps long for each of
+  // its operands. Meanwhile every link below the top answers to the top as
+  // its parent (the enclosing nodes are the same); each operand keeps its
+  // own parent. The links are restored however the validation ends.
+  std::vector<TBRNExprToken*> parents(spine.size());
+  for (size_t i = 1; i < spine.size(); ++i) {
+    parents[i] = spine[i]->Parent;
+    spine[i]->Parent = Node;
+  }
+  struct Restore {
+    std::vector<TBRNExprToken*>& Spine;
+    std::vector<TBRNExprToken*>& Parents;
+    ~Restore() {
+      for (size_t i = 1; i < Spine.size(); ++i) Spine[i]->Parent = Parents[i];
+    }
+  } restore{spine, parents};
   ValidateNode(leaf);
   for (auto it = spine.rbegin(); it != spine.rend(); ++it) validateOperator(*it);
 }

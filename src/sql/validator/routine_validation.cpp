@@ -357,15 +357,27 @@ void TBRNExprValidator::ValidateCall(TBRNExprToken* Node) {
 }
 
 void TBRNExprValidator::ValidateCaseStatement(TBRNExprToken* Node) {
-  // Conditions are used as they are (no comparison with TRUE is added).
+  // Conditions are used as they are (no comparison with TRUE is added). A
+  // simple CASE (its operand argument 2) holds the WHEN values its operand
+  // is compared with instead.
   {
     FieldRestorer<bool> filter(FilterMode, false);
-    if (TBRNExprToken* conditions = argumentOrNil(Node, 0))
+    TBRNExprToken* operand = argumentOrNil(Node, 2);
+    if (operand) {
+      ValidateNode(operand);
+      RejectArrayReference(operand);
+    }
+    if (TBRNExprToken* conditions = argumentOrNil(Node, 0)) {
       for (TBRNExprToken* condition : conditions->Arguments()) {
         if (!condition) continue;
         ValidateNode(condition);
-        CheckBooleanOrInteger(condition);
+        if (operand)
+          RejectArrayReference(condition);
+        else
+          CheckBooleanOrInteger(condition);
       }
+      if (operand) typeComparedValues(operand, conditions->Arguments());
+    }
   }
   if (TBRNExprToken* bodies = argumentOrNil(Node, 1))
     for (TBRNExprToken* body : bodies->Arguments()) ValidateBlock(body);

@@ -168,21 +168,6 @@ TEST(WholePathTest, StandardExceptionsLeaveAsTheEnginesError) {
   evaluator.Unprepare(run.Owner.Root);
 }
 
-int64_t CountNodes(const TBRNExprToken* Root) {
-  int64_t count = 0;
-  std::vector<const TBRNExprToken*> pending{Root};
-  while (!pending.empty()) {
-    const TBRNExprToken* node = pending.back();
-    pending.pop_back();
-    if (!node) continue;
-    ++count;
-    pending.push_back(node->Left());
-    pending.push_back(node->Right());
-    for (const TBRNExprToken* argument : node->Arguments()) pending.push_back(argument);
-  }
-  return count;
-}
-
 // Simple CASE nested in its own operand 20 deep: a few hundred bytes that
 // must stay a tree of a few hundred nodes, not one copy of the operand per
 // WHEN per level.

@@ -145,6 +145,11 @@ TEST(RoutineValidation, StatementErrors) {
        "error 1:57 Expected Boolean, SmallInt, Integer, or BigInt expression but instead found "
        "'x'"},
       {procedure("", "CASE 'a' WHEN 'b' THEN LEAVE; END CASE;"), "ok"},
+      // A simple CASE compares its operand with each WHEN value.
+      {procedure("", "CASE 1 WHEN 2 THEN LEAVE; WHEN 'b' THEN LEAVE; ELSE LEAVE; END CASE;"),
+       "error 1:60 Expected Boolean, SmallInt, Integer, BigInt, Float, Decimal, Interval Year, "
+       "Interval Day, Interval Hour, Interval Minute, Interval Second, or Interval MSecond "
+       "expression but instead found 'b'"},
       {procedure("", "CASE WHEN 'b' THEN LEAVE; END CASE;"),
        "error 1:39 Expected Boolean, SmallInt, Integer, or BigInt expression but instead found "
        "'b'"},

@@ -1,0 +1,123 @@
+// The statement-size guard (see LinearStatementLength): hostile statement
+// texts of many sizes cost the parser, the validator and the SQL text
+// builder time and memory linear in their length. Each shape is compiled
+// and built back at two sizes; the node count, the tree's memory and the
+// time must grow as the text does, measured as ratios, not as time limits.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sql/builder/sql_builder.h"
+#include "sql/tree/compiled_expr.h"
+#include "sql/tree_printer.h"
+#include "sql/validator/query_fixture.h"
+
+namespace brn::testing {
+namespace {
+
+struct Cost {
+  int64_t TextBytes = 0;
+  int64_t Nodes = 0;
+  int64_t TreeMemory = 0;
+  int64_t BuiltBytes = 0;
+  double Seconds = 0;
+};
+
+// Compiles (parses and validates) Text as a statement and builds it back;
+// the time is the best of at least three runs and of 20 ms of runs, so
+// that a busy machine does not make it look longer than it is.
+Cost Measure(const std::string& Text) {
+  Cost cost;
+  cost.TextBytes = int64_t(Text.size());
+  double best = 1e9;
+  double total = 0;
+  for (int run = 0; run < 3 || (total < 0.02 && run < 200); ++run) {
+    const auto start = std::chrono::steady_clock::now();
+    QueryRun query(Text, kQueryFlags, TestParseMode::Statement);
+    EXPECT_EQ(query.Error, "") << Text.substr(0, 200);
+    if (!query.Root()) return cost;
+    TBRNExprBuilder builder;
+    builder.IndentLevel = -1;
+    builder.BuildStatement(query.Root());
+    cost.BuiltBytes = builder.GetText().size();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    best = std::min(best, seconds);
+    total += seconds;
+    cost.Nodes = CountNodes(query.Root());
+    cost.TreeMemory = query.Root()->MemorySize();
+  }
+  cost.Seconds = best;
+  return cost;
+}
+
+// A statement of at least Bytes bytes: the shape's head, units joined by
+// the separator until the length is reached, then the tail.
+struct Shape {
+  const char* Name;
+  std::string Head;
+  std::function<std::string(int64_t)> Unit;
+  std::string Separator;
+  std::string Tail;
+
+  std::string Text(int64_t Bytes) const {
+    std::string text = Head;
+    for (int64_t i = 0; int64_t(text.size()) < Bytes; ++i) {
+      if (i > 0) text += Separator;
+      text += Unit(i);
+    }
+    return text + Tail;
+  }
+};
+
+std::string Parenthesized(int64_t I) {
+  const int depth = 40;  // well inside the parser's nesting limit
+  return std::string(depth, '(') + "ID = " + std::to_string(I) + std::string(depth, ')');
+}
+
+TEST(StatementSize, TimeAndMemoryGrowLinearlyWithTheText) {
+  const std::string select = "SELECT ID FROM Customers WHERE ";
+  const std::vector<Shape> shapes = {
+      {"IN list", select + "ID IN (", [](int64_t i) { return std::to_string(i); }, ", ", ")"},
+      {"AND/OR chain", select,
+       [](int64_t i) {
+         return "ID = " + std::to_string(i) + (i % 2 ? " OR " : " AND ") + "Name = 'n'";
+       },
+       " OR ", ""},
+      {"deep parentheses", select, Parenthesized, " OR ", ""},
+      {"CASE arms", select + "CASE ID",
+       [](int64_t i) {
+         return " WHEN " + std::to_string(i) + " THEN 'v" + std::to_string(i) + "'";
+       },
+       "", " END = 'v1'"},
+      {"searched CASE arms", select + "CASE",
+       [](int64_t i) { return " WHEN ID > " + std::to_string(i) + " THEN " + std::to_string(i); },
+       "", " ELSE 0 END = 1"},
+      {"concatenation", select + "Name + ", [](int64_t) { return "'ab'"; }, " + ", " = 'x'"},
+      {"string literal", select + "Name = '", [](int64_t) { return std::string("xy''z"); }, "",
+       "'"},
+  };
+  // Eight times the text: linear costs grow about eightfold, quadratic ones
+  // sixty-fourfold. The allowance covers fixed costs and a noisy machine.
+  const int64_t small = 16 << 10;
+  const int64_t large = small * 8;
+  static_assert(large <= LinearStatementLength);
+  for (const Shape& shape : shapes) {
+    const Cost a = Measure(shape.Text(small));
+    const Cost b = Measure(shape.Text(large));
+    const double textRatio = double(b.TextBytes) / double(a.TextBytes);
+    EXPECT_LE(double(b.Nodes) / double(a.Nodes), textRatio * 1.1) << shape.Name;
+    EXPECT_LE(double(b.TreeMemory) / double(a.TreeMemory), textRatio * 1.1) << shape.Name;
+    EXPECT_LE(double(b.BuiltBytes) / double(a.BuiltBytes), textRatio * 1.1) << shape.Name;
+    EXPECT_LE(b.Seconds / a.Seconds, textRatio * 3)
+        << shape.Name << ": " << a.Seconds << " s, then " << b.Seconds << " s";
+  }
+}
+
+}  // namespace
+}  // namespace brn::testing
