@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sql/builder/sql_builder.h"
@@ -56,51 +57,85 @@ Cost Measure(const std::string& Text) {
   return cost;
 }
 
-// A statement of at least Bytes bytes: the shape's head, units joined by
-// the separator until the length is reached, then the tail.
-struct Shape {
-  const char* Name;
-  std::string Head;
-  std::function<std::string(int64_t)> Unit;
-  std::string Separator;
-  std::string Tail;
-
-  std::string Text(int64_t Bytes) const {
-    std::string text = Head;
-    for (int64_t i = 0; int64_t(text.size()) < Bytes; ++i) {
-      if (i > 0) text += Separator;
-      text += Unit(i);
-    }
-    return text + Tail;
+// Units joined by Separator until they fill at least Bytes bytes.
+std::string Repeated(const std::function<std::string(int64_t)>& Unit, std::string_view Separator,
+                     int64_t Bytes) {
+  std::string text;
+  for (int64_t i = 0; int64_t(text.size()) < Bytes; ++i) {
+    if (i > 0) text += Separator;
+    text += Unit(i);
   }
-};
+  return text;
+}
+
+std::string Number(int64_t I) {
+  return std::to_string(I);
+}
 
 std::string Parenthesized(int64_t I) {
   const int depth = 40;  // well inside the parser's nesting limit
   return std::string(depth, '(') + "ID = " + std::to_string(I) + std::string(depth, ')');
 }
 
+struct Shape {
+  const char* Name;
+  // A statement of about Bytes bytes.
+  std::function<std::string(int64_t Bytes)> Text;
+};
+
 TEST(StatementSize, TimeAndMemoryGrowLinearlyWithTheText) {
   const std::string select = "SELECT ID FROM Customers WHERE ";
+  const std::string joined = "SELECT A.X FROM A, B WHERE ";
+  const auto constant = [](std::string Text) { return [Text](int64_t) { return Text; }; };
   const std::vector<Shape> shapes = {
-      {"IN list", select + "ID IN (", [](int64_t i) { return std::to_string(i); }, ", ", ")"},
-      {"AND/OR chain", select,
-       [](int64_t i) {
-         return "ID = " + std::to_string(i) + (i % 2 ? " OR " : " AND ") + "Name = 'n'";
-       },
-       " OR ", ""},
-      {"deep parentheses", select, Parenthesized, " OR ", ""},
-      {"CASE arms", select + "CASE ID",
-       [](int64_t i) {
-         return " WHEN " + std::to_string(i) + " THEN 'v" + std::to_string(i) + "'";
-       },
-       "", " END = 'v1'"},
-      {"searched CASE arms", select + "CASE",
-       [](int64_t i) { return " WHEN ID > " + std::to_string(i) + " THEN " + std::to_string(i); },
-       "", " ELSE 0 END = 1"},
-      {"concatenation", select + "Name + ", [](int64_t) { return "'ab'"; }, " + ", " = 'x'"},
-      {"string literal", select + "Name = '", [](int64_t) { return std::string("xy''z"); }, "",
-       "'"},
+      {"IN list", [&](int64_t n) { return select + "ID IN (" + Repeated(Number, ", ", n) + ")"; }},
+      {"AND/OR chain",
+       [&](int64_t n) {
+         return select + Repeated(
+                             [](int64_t i) {
+                               return "ID = " + std::to_string(i) + (i % 2 ? " OR " : " AND ") +
+                                      "Name = 'n'";
+                             },
+                             " OR ", n);
+       }},
+      // Conditions over two tables are placed part by part.
+      {"AND chain over two tables",
+       [&](int64_t n) {
+         return joined + "A.X = B.Y AND " +
+                Repeated([](int64_t i) { return "A.X = " + std::to_string(i); }, " AND ", n);
+       }},
+      {"comparison of two long sums",
+       [&](int64_t n) {
+         return joined + Repeated(constant("A.X"), " + ", n / 2) + " = " +
+                Repeated(constant("B.Y"), " + ", n / 2);
+       }},
+      {"deep parentheses", [&](int64_t n) { return select + Repeated(Parenthesized, " OR ", n); }},
+      {"CASE arms",
+       [&](int64_t n) {
+         return select + "CASE ID" +
+                Repeated(
+                    [](int64_t i) {
+                      return " WHEN " + std::to_string(i) + " THEN 'v" + std::to_string(i) + "'";
+                    },
+                    "", n) +
+                " END = 'v1'";
+       }},
+      {"searched CASE arms",
+       [&](int64_t n) {
+         return select + "CASE" +
+                Repeated(
+                    [](int64_t i) {
+                      return " WHEN ID > " + std::to_string(i) + " THEN " + std::to_string(i);
+                    },
+                    "", n) +
+                " ELSE 0 END = 1";
+       }},
+      {"concatenation",
+       [&](int64_t n) {
+         return select + "Name + " + Repeated(constant("'ab'"), " + ", n) + " = 'x'";
+       }},
+      {"string literal",
+       [&](int64_t n) { return select + "Name = '" + Repeated(constant("xy''z"), "", n) + "'"; }},
   };
   // Eight times the text: linear costs grow about eightfold, quadratic ones
   // sixty-fourfold. The allowance covers fixed costs and a noisy machine.

@@ -481,37 +481,21 @@ bool UsesInputParameters(const TBRNExprToken* Node) {
   return false;
 }
 
-bool CombinesTableColumns(const TBRNExprToken* Node) {
+namespace {
+
+// CombinesTableColumns, for Node alone (Each nil: stops at the first node
+// that relates two tables) or for every node (into Each). Post-order over
+// the expression walk: each node's tables come from its children's, so the
+// pass is linear in the size of the tree.
+bool combinesTableColumns(const TBRNExprToken* Node, const TBRNExprToken* Query,
+                          std::unordered_map<const TBRNExprToken*, bool>* Each) {
   if (!Node) return false;
-  const TBRNExprToken* query = EnclosingQuery(Node);
-  // Up to two of the table references of query that the columns of a
-  // subtree belong to: enough to tell whether two subtrees relate two
-  // tables (a column of one and a column of the other belong to different
-  // tables) without listing their columns again at every level.
-  struct Tables {
-    const TBRNExprToken* First = nullptr;
-    const TBRNExprToken* Second = nullptr;
-    void Add(const TBRNExprToken* Table) {
-      if (!Table || Table == First || Table == Second) return;
-      if (!First)
-        First = Table;
-      else if (!Second)
-        Second = Table;
-    }
-    void Add(const Tables& Other) {
-      Add(Other.First);
-      Add(Other.Second);
-    }
+  const TBRNExprToken* query = Query ? Query : EnclosingQuery(Node);
+  struct Facts {
+    TBRNTablePair Tables;
+    bool Combines = false;
   };
-  const auto relate = [](const Tables& A, const Tables& B) {
-    if (!A.First || !B.First) return false;
-    Tables both = A;
-    both.Add(B);
-    return both.Second != nullptr;
-  };
-  // Post-order over the expression walk, each node's tables computed from
-  // its children's: linear in the size of the tree.
-  std::unordered_map<const TBRNExprToken*, Tables> tables;
+  std::unordered_map<const TBRNExprToken*, Facts> facts;
   std::vector<std::pair<const TBRNExprToken*, bool>> stack{{Node, false}};
   std::vector<const TBRNExprToken*> children;
   while (!stack.empty()) {
@@ -524,30 +508,49 @@ bool CombinesTableColumns(const TBRNExprToken* Node) {
       continue;
     }
     stack.pop_back();
-    Tables own;
+    Facts own;
+    const auto take = [&](const TBRNExprToken* Child) {
+      if (!Child) return TBRNTablePair();
+      const Facts& child = facts[Child];
+      own.Combines = own.Combines || child.Combines;
+      return child.Tables;
+    };
     if (n->Kind == tkColumnReference && n->Link && EnclosingQuery(n->Link) == query)
-      own.Add(n->Link);
+      own.Tables.Add(n->Link);
     if (n->Kind == tkOperator) {
-      const Tables left = n->Left() ? tables[n->Left()] : Tables();
-      const Tables right = n->Right() ? tables[n->Right()] : Tables();
-      if (!isComparison(n->Operation) && relate(left, right)) return true;
-      own.Add(left);
-      own.Add(right);
+      const TBRNTablePair left = take(n->Left());
+      const TBRNTablePair right = take(n->Right());
+      if (!isComparison(n->Operation) && left.Relates(right)) own.Combines = true;
+      own.Tables.Add(left);
+      own.Tables.Add(right);
     } else if (n->Kind == tkUnaryOperator) {
-      if (n->Left()) own.Add(tables[n->Left()]);
+      own.Tables.Add(take(n->Left()));
     } else if (n->Kind == tkPredicate || n->Kind == tkFunction || n->Kind == tkRowValue) {
-      Tables later;
-      for (int32_t i = 1; i < n->ArgumentCount(); ++i)
-        if (n->Argument(i)) later.Add(tables[n->Argument(i)]);
-      const Tables first =
-          n->ArgumentCount() > 0 && n->Argument(0) ? tables[n->Argument(0)] : Tables();
-      if (relate(first, later)) return true;
-      own.Add(first);
-      own.Add(later);
+      TBRNTablePair later;
+      for (int32_t i = 1; i < n->ArgumentCount(); ++i) later.Add(take(n->Argument(i)));
+      const TBRNTablePair first = n->ArgumentCount() > 0 ? take(n->Argument(0)) : TBRNTablePair();
+      if (first.Relates(later)) own.Combines = true;
+      own.Tables.Add(first);
+      own.Tables.Add(later);
     }
-    tables[n] = own;
+    if (own.Combines && !Each) return true;
+    if (Each) (*Each)[n] = own.Combines;
+    facts[n] = own;
   }
-  return false;
+  return Each && (*Each)[Node];
+}
+
+}  // namespace
+
+bool CombinesTableColumns(const TBRNExprToken* Node, const TBRNExprToken* Query) {
+  return combinesTableColumns(Node, Query, nullptr);
+}
+
+std::unordered_map<const TBRNExprToken*, bool> CombinesTableColumnsOfEach(
+    const TBRNExprToken* Node, const TBRNExprToken* Query) {
+  std::unordered_map<const TBRNExprToken*, bool> each;
+  combinesTableColumns(Node, Query, &each);
+  return each;
 }
 
 // ---- Query questions -------------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "sql/tree/expr_operations.h"
@@ -177,8 +178,40 @@ bool ContainsCorrelatedQuery(const TBRNExprToken* Node);
 // condition and the HAVING condition.
 bool UsesInputParameters(const TBRNExprToken* Node);
 // The expression relates columns of two different table references of its own
-// query in anything but a plain comparison.
-bool CombinesTableColumns(const TBRNExprToken* Node);
+// query in anything but a plain comparison. Query is the enclosing query of
+// Node when the caller knows it (nil: looked up).
+bool CombinesTableColumns(const TBRNExprToken* Node, const TBRNExprToken* Query = nullptr);
+// CombinesTableColumns of Node and of every node below it in the same walk,
+// found in one pass over the tree.
+std::unordered_map<const TBRNExprToken*, bool> CombinesTableColumnsOfEach(
+    const TBRNExprToken* Node, const TBRNExprToken* Query = nullptr);
+
+// Up to two distinct tables (table references), enough to tell whether two
+// groups of columns relate two different tables without pairing every
+// column of one with every column of the other.
+struct TBRNTablePair {
+  const TBRNExprToken* First = nullptr;
+  const TBRNExprToken* Second = nullptr;
+
+  void Add(const TBRNExprToken* Table) {
+    if (!Table || Table == First || Table == Second) return;
+    if (!First)
+      First = Table;
+    else if (!Second)
+      Second = Table;
+  }
+  void Add(const TBRNTablePair& Other) {
+    Add(Other.First);
+    Add(Other.Second);
+  }
+  // A table of this pair and a different table of Other exist.
+  bool Relates(const TBRNTablePair& Other) const {
+    if (!First || !Other.First) return false;
+    TBRNTablePair both = *this;
+    both.Add(Other);
+    return both.Second != nullptr;
+  }
+};
 
 // ---- Query questions -------------------------------------------------------
 

@@ -344,13 +344,18 @@ class TBRNExprValidator {
   // True when Condition left its place (moved, or split and freed): the
   // caller drops it from its list without freeing it.
   bool MoveWhereCondition(TBRNExprToken* Query, TBRNExprToken* Condition);
+  // MoveWhereCondition of a condition that is not an AND.
+  bool moveWherePart(TBRNExprToken* Query, TBRNExprToken* Condition);
   void DistributeJoinConditions(TBRNExprToken* Query);
   bool MoveJoinCondition(TBRNExprToken* Query, TBRNExprToken* Condition, TBRNExprToken* Origin,
                          bool InOr);
   // Appends Condition to the list it belongs in; Origin is the join entry it
   // comes from, nullptr for a WHERE condition. False when it must stay.
   bool AttachCondition(TBRNExprToken* Query, TBRNExprToken* Condition, TBRNExprToken* Origin);
-  static bool ComparesTwoTables(const TBRNExprToken* Condition);
+  // Query: the enclosing query of Condition when the caller knows it (nil:
+  // looked up).
+  static bool ComparesTwoTables(const TBRNExprToken* Condition,
+                                const TBRNExprToken* Query = nullptr);
 
   // ---- Built-in function checks (function_validation.cpp) -------------------
   // One check per function code (registered by InitFunctionChecks). Each

@@ -15,6 +15,8 @@
 // parser bounds.
 
 #include <cstdint>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "sql/tree/expr_token.h"
@@ -226,8 +228,9 @@ TBRNExprToken* TBRNExprValidator::FindConditionSource(const TBRNExprToken* Query
 
 // ---- Condition placement ---------------------------------------------------------
 
-bool TBRNExprValidator::ComparesTwoTables(const TBRNExprToken* Condition) {
-  const TBRNExprToken* query = EnclosingQuery(Condition);
+bool TBRNExprValidator::ComparesTwoTables(const TBRNExprToken* Condition,
+                                          const TBRNExprToken* Query) {
+  const TBRNExprToken* query = Query ? Query : EnclosingQuery(Condition);
   std::vector<const TBRNExprToken*> stack{Condition};
   while (!stack.empty()) {
     const TBRNExprToken* node = stack.back();
@@ -239,12 +242,13 @@ bool TBRNExprValidator::ComparesTwoTables(const TBRNExprToken* Condition) {
     } else if (node->Kind == tkUnaryOperator && node->Operation == opNot) {
       stack.push_back(node->Left());
     } else if (isComparison(node)) {
-      const auto left = columnsOf(node->Left());
-      const auto right = columnsOf(node->Right());
-      for (const TBRNExprToken* l : left)
-        for (const TBRNExprToken* r : right)
-          if (l->Link != r->Link && isFromItemOf(query, l->Link) && isFromItemOf(query, r->Link))
-            return true;
+      const auto tablesOf = [query](const TBRNExprToken* Side) {
+        TBRNTablePair tables;
+        for (const TBRNExprToken* column : columnsOf(Side))
+          if (isFromItemOf(query, column->Link)) tables.Add(column->Link);
+        return tables;
+      };
+      if (tablesOf(node->Left()).Relates(tablesOf(node->Right()))) return true;
     }
   }
   return false;
@@ -265,26 +269,99 @@ void TBRNExprValidator::DistributeWhereConditions(TBRNExprToken* Query) {
 }
 
 bool TBRNExprValidator::MoveWhereCondition(TBRNExprToken* Query, TBRNExprToken* Condition) {
+  if (!isOperator(Condition, opAnd)) return moveWherePart(Query, Condition);
+  // An AND goes to one table as a whole when it can, else its two sides go
+  // on their own. The facts that decide are summed up for every AND node of
+  // the chain from its parts in one pass (a long chain would otherwise be
+  // examined again at each of its links), and the chain is walked with a
+  // list instead of the stack.
+  struct Facts {
+    bool Columns = false;
+    bool Correlated = false;
+    bool TwoTables = false;
+  };
+  std::unordered_map<const TBRNExprToken*, Facts> facts;
+  const std::unordered_map<const TBRNExprToken*, bool> combines =
+      CombinesTableColumnsOfEach(Condition, Query);
+  {
+    std::vector<std::pair<const TBRNExprToken*, bool>> stack{{Condition, false}};
+    while (!stack.empty()) {
+      auto [node, expanded] = stack.back();
+      if (!isOperator(node, opAnd)) {
+        stack.pop_back();
+        facts[node] = {ContainsColumnReference(node), ContainsCorrelatedQuery(node),
+                       ComparesTwoTables(node, Query)};
+        continue;
+      }
+      if (!expanded) {
+        stack.back().second = true;
+        stack.push_back({node->Right(), false});
+        stack.push_back({node->Left(), false});
+        continue;
+      }
+      stack.pop_back();
+      const Facts& left = facts[node->Left()];
+      const Facts& right = facts[node->Right()];
+      facts[node] = {left.Columns || right.Columns, left.Correlated || right.Correlated,
+                     left.TwoTables || right.TwoTables};
+    }
+  }
+  struct Step {
+    TBRNExprToken* Node;
+    int32_t Stage;  // 0 decide, 1 left side done, 2 right side done
+    bool LeftMoved;
+  };
+  std::vector<Step> steps{{Condition, 0, false}};
+  bool moved = false;  // the answer of the step last finished
+  while (!steps.empty()) {
+    Step& step = steps.back();
+    TBRNExprToken* node = step.Node;
+    if (!isOperator(node, opAnd)) {
+      steps.pop_back();
+      moved = moveWherePart(Query, node);
+      continue;
+    }
+    if (step.Stage == 0) {
+      const Facts& f = facts[node];
+      const auto found = combines.find(node);
+      const bool combined = found != combines.end() && found->second;
+      if ((!f.Columns && !f.Correlated) || (!f.TwoTables && !f.Correlated && !combined)) {
+        steps.pop_back();
+        moved = AttachCondition(Query, node, nullptr);
+        continue;
+      }
+      step.Stage = 1;
+      steps.push_back({node->Left(), 0, false});
+    } else if (step.Stage == 1) {
+      step.Stage = 2;
+      step.LeftMoved = moved;
+      steps.push_back({node->Right(), 0, false});
+    } else {
+      const bool leftMoved = step.LeftMoved;
+      steps.pop_back();
+      moved = mergeSplit(node, leftMoved, moved);
+    }
+  }
+  return moved;
+}
+
+bool TBRNExprValidator::moveWherePart(TBRNExprToken* Query, TBRNExprToken* Condition) {
   if (!ContainsColumnReference(Condition) && !ContainsCorrelatedQuery(Condition))
     return AttachCondition(Query, Condition, nullptr);
-  const bool isAnd = isOperator(Condition, opAnd);
-  if (isAnd || isOperator(Condition, opOr)) {
-    if (!ComparesTwoTables(Condition) && !ContainsCorrelatedQuery(Condition) &&
-        !CombinesTableColumns(Condition))
+  if (isOperator(Condition, opOr)) {
+    if (!ComparesTwoTables(Condition, Query) && !ContainsCorrelatedQuery(Condition) &&
+        !CombinesTableColumns(Condition, Query))
       return AttachCondition(Query, Condition, nullptr);
-    if (!isAnd) return false;
-    const bool leftMoved = MoveWhereCondition(Query, Condition->Left());
-    const bool rightMoved = MoveWhereCondition(Query, Condition->Right());
-    return mergeSplit(Condition, leftMoved, rightMoved);
+    return false;
   }
   if (isComparison(Condition)) {
     if (!ContainsColumnReference(Condition->Left()) && ContainsColumnReference(Condition->Right()))
       MirrorComparison(Condition);
-    if (ComparesTwoTables(Condition)) return false;
+    if (ComparesTwoTables(Condition, Query)) return false;
   }
   if (isComparison(Condition) || Condition->Kind == tkPredicate || Condition->Kind == tkFunction ||
       Condition->Kind == tkRowValue) {
-    if (!ContainsCorrelatedQuery(Condition) && !CombinesTableColumns(Condition))
+    if (!ContainsCorrelatedQuery(Condition) && !CombinesTableColumns(Condition, Query))
       return AttachCondition(Query, Condition, nullptr);
   }
   return false;
