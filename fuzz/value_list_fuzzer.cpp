@@ -26,7 +26,7 @@ class ColumnValues : public TBRNValues {
   bool Bounded;
 };
 
-class Key : public TBRNKeyValues {
+class Key : public TBRNValueReferences<TBRNKeyValues> {
  public:
   int32_t GetColumnCollation(int32_t) const override { return 0; }
   bool GetColumnDescending(int32_t Index) const override { return Index % 2 == 1; }

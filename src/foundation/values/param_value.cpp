@@ -102,7 +102,7 @@ TBRNParamValue* TBRNParamValues::FindParam(std::string_view Name) const {
 }
 
 void TBRNParamValues::ClearParams() {
-  if (OwnsValues) FreeValues();
+  if (GetOwnsValues()) FreeValues();
 }
 
 void TBRNParamValues::RaiseParamNotFound(std::string_view Name) const {

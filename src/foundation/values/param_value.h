@@ -59,8 +59,6 @@ class TBRNParamValue : public TBRNContainedValue {
 // A list of parameters with lookup by name; it owns its parameters.
 class TBRNParamValues : public TBRNValues {
  public:
-  TBRNParamValues() : TBRNValues(true) {}
-
   // A new parameter, which the list then owns.
   TBRNValue* CreateValue(int32_t Index) override;
   // The first parameter of that name (case and trailing blanks ignored);
@@ -76,15 +74,11 @@ class TBRNParamValues : public TBRNValues {
   virtual void LoadOutputParams(TBRNMemoryStream& Stream);
 
  protected:
-  explicit TBRNParamValues(bool ownsValues) : TBRNValues(ownsValues) {}
   // Direction, name length, five descriptor integers and the NULL flag.
   int32_t MinimumItemStreamSize() const override { return 29; }
 };
 
 // A parameter list that refers to parameters owned elsewhere.
-class TBRNReferencedParamValues final : public TBRNParamValues {
- public:
-  TBRNReferencedParamValues() : TBRNParamValues(false) {}
-};
+class TBRNReferencedParamValues final : public TBRNValueReferences<TBRNParamValues> {};
 
 }  // namespace brn

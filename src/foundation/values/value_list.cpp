@@ -24,7 +24,36 @@ constexpr int32_t kCapacityStep = 8;
 }  // namespace
 
 TBRNValues::~TBRNValues() {
-  if (OwnsValues) FreeValues();
+  FreeValues();
+}
+
+void TBRNValues::releaseSlot(int32_t Index) {
+  DisposeAndNil(Items[size_t(Index)]);
+}
+
+TBRNValue* TBRNValues::valueForEmptySlot(int32_t Index) {
+  return CreateValue(Index);
+}
+
+void TBRNValues::assignValues(const TBRNValues& Source) {
+  int32_t common = MinInteger(Count, Source.Count);
+  for (int32_t i = 0; i < common; ++i) {
+    TBRNValue* target = Items[size_t(i)];
+    const TBRNValue* source = Source.Items[size_t(i)];
+    if (target && source) target->Assign(*source);
+  }
+}
+
+void TBRNValues::takeReferences(const TBRNValues& Source) {
+  SetCapacity(Source.Count);
+  std::copy_n(Source.Items.begin(), Source.Count, Items.begin());
+  Count = Source.Count;
+  std::fill(Items.begin() + Count, Items.end(), nullptr);
+}
+
+void TBRNValues::forgetValues() {
+  std::fill(Items.begin(), Items.end(), nullptr);
+  Count = 0;
 }
 
 TBRNValue* TBRNValues::CreateValue(int32_t Index) {
@@ -43,9 +72,7 @@ void TBRNValues::SetCapacity(int32_t N) {
   if (newCapacity < Capacity) {
     // From the last one down; slots beyond Count are nullptr unless SetCount cut
     // the list, and those values belong to an owning list just the same.
-    for (int32_t i = Capacity - 1; i >= newCapacity; --i) {
-      if (OwnsValues) DisposeAndNil(Items[size_t(i)]);
-    }
+    for (int32_t i = Capacity - 1; i >= newCapacity; --i) releaseSlot(i);
     if (Count > newCapacity) Count = newCapacity;
   }
   Items.resize(size_t(newCapacity), nullptr);
@@ -93,19 +120,7 @@ void TBRNValues::SetAllNull() {
 
 void TBRNValues::Assign(const TBRNValues& Source) {
   if (&Source == this) return;
-  if (OwnsValues) {
-    int32_t common = MinInteger(Count, Source.Count);
-    for (int32_t i = 0; i < common; ++i) {
-      TBRNValue* target = Items[size_t(i)];
-      const TBRNValue* source = Source.Items[size_t(i)];
-      if (target && source) target->Assign(*source);
-    }
-    return;
-  }
-  SetCapacity(Source.Count);
-  std::copy_n(Source.Items.begin(), Source.Count, Items.begin());
-  Count = Source.Count;
-  std::fill(Items.begin() + Count, Items.end(), nullptr);
+  assignValues(Source);
 }
 
 int32_t TBRNValues::CompareItem(int32_t Index, const TBRNValues& Other, int32_t PartialLength,
@@ -153,18 +168,12 @@ void TBRNValues::LoadFromStream(TBRNMemoryStream& Stream) {
     RaiseBadCount(n);
   // Values beyond the new count leave the list: an owning list frees them,
   // so that no value is kept in a slot beyond Count.
-  for (int32_t i = Count - 1; i >= n; --i) {
-    if (OwnsValues) {
-      DisposeAndNil(Items[size_t(i)]);
-    } else {
-      Items[size_t(i)] = nullptr;
-    }
-  }
+  for (int32_t i = Count - 1; i >= n; --i) releaseSlot(i);
   SetCapacity(n);
   Count = n;
   for (int32_t i = 0; i < n; ++i) {
     TBRNValue*& item = Items[size_t(i)];
-    if (!item && OwnsValues) item = CreateValue(i);
+    if (!item) item = valueForEmptySlot(i);
     if (item) item->LoadFromStream(Stream);
   }
 }

@@ -17,8 +17,10 @@ inline constexpr int32_t MaxStreamValueCount = 65535;
 
 // The ordered list of values through which the engine handles every tuple:
 // the columns of a row, the parameters of a statement, array values and the
-// keys of index entries. An owning list frees its values and creates missing
-// ones when it loads; a non-owning list only refers to values kept elsewhere.
+// keys of index entries. The class itself is an owning list: it frees its
+// values and creates missing ones when it loads. A reference list
+// (TBRNValueReferences below) only refers to values kept elsewhere; which
+// kind a list is follows from its type.
 //
 // Capacity grows and shrinks in steps of 8; the slots beyond Count are nullptr.
 // Delete and Clear never free: whoever removes a value from an owning list
@@ -27,13 +29,14 @@ inline constexpr int32_t MaxStreamValueCount = 65535;
 // Stream form: int32 count, then each value's stream form.
 class TBRNValues {
  public:
-  TBRNValues() : TBRNValues(true) {}
+  TBRNValues() = default;
   TBRNValues(const TBRNValues&) = delete;
   TBRNValues& operator=(const TBRNValues&) = delete;
   // Frees the values of an owning list.
   virtual ~TBRNValues();
 
-  bool GetOwnsValues() const { return OwnsValues; }
+  // True for an owning list, false for a reference list.
+  virtual bool GetOwnsValues() const { return true; }
   int32_t GetCount() const { return Count; }
   int32_t GetCapacity() const { return Capacity; }
   // The item at Index (0 <= Index < Count, else std::out_of_range); nullptr
@@ -80,7 +83,19 @@ class TBRNValues {
   void FreeValues();
 
  protected:
-  explicit TBRNValues(bool ownsValues) : OwnsValues(ownsValues) {}
+  // How the list holds its values: an owning list here, a reference list in
+  // TBRNValueReferences. A slot's value leaves the list (an owning list
+  // frees it); the value for an empty slot while loading (CreateValue, or
+  // nullptr to skip the slot); Assign's copy (the data of Source's values,
+  // or Source's references).
+  virtual void releaseSlot(int32_t Index);
+  virtual TBRNValue* valueForEmptySlot(int32_t Index);
+  virtual void assignValues(const TBRNValues& Source);
+  // Source's references as this list's items.
+  void takeReferences(const TBRNValues& Source);
+  // Empties every slot without freeing (a reference list before the owning
+  // destructor runs).
+  void forgetValues();
 
   // The fewest bytes one item's stream form takes; bounds the count a stream
   // may announce.
@@ -94,7 +109,6 @@ class TBRNValues {
   int32_t CompareItem(int32_t Index, const TBRNValues& Other, int32_t PartialLength,
                       bool IgnoreCase, int32_t textCollation) const;
 
-  bool OwnsValues;
   TBRNValuesArray Items;
   int32_t Capacity = 0;
   int32_t Count = 0;
@@ -102,14 +116,12 @@ class TBRNValues {
 
 // The values of an index key: a collation and a sort direction per key column
 // and the row ID that makes a key of a non-unique index unique. Subclasses
-// answer the column properties from an index definition or a cursor row. Key
-// values refer to values owned elsewhere.
+// answer the column properties from an index definition or a cursor row. A
+// key owns its values unless it is a reference list (keys over row values).
 //
 // Stream form: the list's, then the int32 row ID.
 class TBRNKeyValues : public TBRNValues {
  public:
-  TBRNKeyValues() : TBRNValues(false) {}
-
   // The list assignment, then the row ID of a key source.
   void Assign(const TBRNValues& Source) override;
   // As the list comparison, with the key columns' collations and each
@@ -124,9 +136,25 @@ class TBRNKeyValues : public TBRNValues {
   // 0 where the index is unique.
   virtual int32_t GetRowID() const = 0;
   virtual void SetRowID(int32_t ID) = 0;
+};
+
+// A value list that refers to values kept elsewhere, over any list class: it
+// frees none of them (not even in its destructor), takes Source's references
+// on Assign and skips an empty slot when it loads. Valid while the values'
+// owner keeps them.
+template <typename TBase>
+class TBRNValueReferences : public TBase {
+ public:
+  using TBase::TBase;
+  // Forgets the values before the owning list's destructor would free them.
+  ~TBRNValueReferences() override { this->forgetValues(); }
+
+  bool GetOwnsValues() const override { return false; }
 
  protected:
-  explicit TBRNKeyValues(bool ownsValues) : TBRNValues(ownsValues) {}
+  void releaseSlot(int32_t Index) override { this->Items[size_t(Index)] = nullptr; }
+  TBRNValue* valueForEmptySlot(int32_t) override { return nullptr; }
+  void assignValues(const TBRNValues& Source) override { this->takeReferences(Source); }
 };
 
 }  // namespace brn

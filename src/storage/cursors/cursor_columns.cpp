@@ -254,8 +254,7 @@ std::string TBRNBookmarkColumns::GetObjectTypeName() const {
 // TBRNContainedCursorColumnValues
 
 TBRNContainedCursorColumnValues::TBRNContainedCursorColumnValues(
-    TBRNMappedCursorColumns& MappedColumns)
-    : TBRNValues(true) {
+    TBRNMappedCursorColumns& MappedColumns) {
   const int32_t n = MappedColumns.Count();
   Types.reserve(size_t(n));
   for (int32_t i = 0; i < n; ++i) {

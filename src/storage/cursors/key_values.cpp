@@ -67,7 +67,7 @@ bool IndexKeyHasRowID(int32_t IndexType) {
 // ---------------------------------------------------------------------------
 
 TBRNCursorKeyValues::TBRNCursorKeyValues(TBRNCursorShape* Cursor, const TBRNValues* RowValues)
-    : TBRNKeyValues(false), Cursor(Cursor), RowValues(RowValues) {}
+    : Cursor(Cursor), RowValues(RowValues) {}
 
 int32_t TBRNCursorKeyValues::GetColumnCollation(int32_t Index) const {
   return activeCollation(Cursor, Index);
@@ -91,7 +91,7 @@ void TBRNCursorKeyValues::SetRowID(int32_t /*ID*/) {}
 // ---------------------------------------------------------------------------
 
 TBRNContainedCursorKeyValues::TBRNContainedCursorKeyValues(TBRNCursorShape* Cursor)
-    : TBRNKeyValues(true), Cursor(Cursor) {
+    : Cursor(Cursor) {
   TBRNIndex* active = activeIndexOf(Cursor);
   if (active == nullptr || active->Columns == nullptr) return;
   const int32_t n = active->Columns->Count();

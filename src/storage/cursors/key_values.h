@@ -39,7 +39,7 @@ struct TBRNColumnValueType {
 // (0 when the row values are not set or that value is NULL); on a primary-key
 // (1) or text (4) index 0. SetRowID does nothing: the row ID belongs to the
 // row. The cursor and the row values must outlive the key.
-class TBRNCursorKeyValues : public TBRNKeyValues {
+class TBRNCursorKeyValues : public TBRNValueReferences<TBRNKeyValues> {
  public:
   explicit TBRNCursorKeyValues(TBRNCursorShape* Cursor, const TBRNValues* RowValues = nullptr);
 

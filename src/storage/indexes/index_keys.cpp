@@ -598,8 +598,7 @@ void TBRNIndexKeyValue::SetFloatData(double Value) {
 
 // ---- TBRNIndexKey ----
 
-TBRNIndexKey::TBRNIndexKey(const TBRNIndexKeyLayout& layout)
-    : TBRNKeyValues(true), layout_(&layout) {
+TBRNIndexKey::TBRNIndexKey(const TBRNIndexKeyLayout& layout) : layout_(&layout) {
   for (int32_t i = 0; i < layout.GetColumnCount(); ++i)
     Add(new TBRNIndexKeyValue(this, layout.GetColumn(i)));
 }
@@ -822,24 +821,21 @@ void TBRNIndexKey::SetRowID(int32_t ID) {
   StoreLittleEndian<int32_t>(page_->Data() + itemOffset_, ID);
 }
 
-// ---- TBRNIndexKeyValues ----
+// ---- TBRNIndexLayoutKeyValues ----
 
-TBRNIndexKeyValues::TBRNIndexKeyValues(const TBRNIndexKeyLayout& layout)
-    : TBRNIndexKeyValues(layout, false) {}
+TBRNIndexLayoutKeyValues::TBRNIndexLayoutKeyValues(const TBRNIndexKeyLayout& layout)
+    : layout_(&layout) {}
 
-TBRNIndexKeyValues::TBRNIndexKeyValues(const TBRNIndexKeyLayout& layout, bool ownsValues)
-    : TBRNKeyValues(ownsValues), layout_(&layout) {}
-
-int32_t TBRNIndexKeyValues::GetColumnCollation(int32_t Index) const {
+int32_t TBRNIndexLayoutKeyValues::GetColumnCollation(int32_t Index) const {
   return Index < layout_->GetColumnCount() ? layout_->GetColumn(Index).Collation : 0;
 }
 
-bool TBRNIndexKeyValues::GetColumnDescending(int32_t Index) const {
+bool TBRNIndexLayoutKeyValues::GetColumnDescending(int32_t Index) const {
   return Index < layout_->GetColumnCount() && layout_->GetColumn(Index).Descending;
 }
 
 TBRNContainedIndexKeyValues::TBRNContainedIndexKeyValues(const TBRNIndexKeyLayout& layout)
-    : TBRNIndexKeyValues(layout, true) {
+    : TBRNIndexLayoutKeyValues(layout) {
   for (int32_t i = 0; i < layout.GetColumnCount(); ++i) {
     const TBRNIndexKeyColumn& c = layout.GetColumn(i);
     auto* value = new TBRNContainedValue();

@@ -281,11 +281,10 @@ class TBRNIndexKey : public TBRNKeyValues {
 };
 
 // Key values detached from pages, bound to an index's layout: the collation
-// and direction of each key column and a row ID. The values are not owned
-// (the table manager fills them with row values).
-class TBRNIndexKeyValues : public TBRNKeyValues {
+// and direction of each key column and a row ID. The list owns its values.
+class TBRNIndexLayoutKeyValues : public TBRNKeyValues {
  public:
-  explicit TBRNIndexKeyValues(const TBRNIndexKeyLayout& layout);
+  explicit TBRNIndexLayoutKeyValues(const TBRNIndexKeyLayout& layout);
 
   const TBRNIndexKeyLayout& GetLayout() const { return *layout_; }
   int32_t GetColumnCollation(int32_t Index) const override;
@@ -293,18 +292,22 @@ class TBRNIndexKeyValues : public TBRNKeyValues {
   int32_t GetRowID() const override { return rowID_; }
   void SetRowID(int32_t ID) override { rowID_ = ID; }
 
- protected:
-  TBRNIndexKeyValues(const TBRNIndexKeyLayout& layout, bool ownsValues);
-
  private:
   const TBRNIndexKeyLayout* layout_;
   int32_t rowID_ = 0;
 };
 
+// Key values bound to an index's layout over values owned elsewhere (the
+// table manager fills them with row values).
+class TBRNIndexKeyValues : public TBRNValueReferences<TBRNIndexLayoutKeyValues> {
+ public:
+  using TBRNValueReferences::TBRNValueReferences;
+};
+
 // Key values owning contained values shaped like the key columns (a text
 // index: one character value of the word length): search keys, range bounds
 // and keys being inserted.
-class TBRNContainedIndexKeyValues : public TBRNIndexKeyValues {
+class TBRNContainedIndexKeyValues : public TBRNIndexLayoutKeyValues {
  public:
   explicit TBRNContainedIndexKeyValues(const TBRNIndexKeyLayout& layout);
 };

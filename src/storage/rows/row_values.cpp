@@ -769,7 +769,7 @@ int32_t TBRNComputedRowValue::GetMemorySize() const {
 // TBRNRowValues ------------------------------------------------------------------
 
 TBRNRowValues::TBRNRowValues(TBRNColumns* Columns, bool EvaluateComputed)
-    : TBRNValues(true), EvaluateComputed(EvaluateComputed), Columns(Columns) {
+    : EvaluateComputed(EvaluateComputed), Columns(Columns) {
   if (Columns == nullptr) throw std::invalid_argument("Row values need a column list");
   CreateColumnValues();
 }

@@ -90,7 +90,7 @@ class CountedValues : public TBRNValues {
 };
 
 // A key over values owned by the test, with per-column properties.
-class TestKey : public TBRNKeyValues {
+class TestKey : public TBRNValueReferences<TBRNKeyValues> {
  public:
   TestKey(const std::vector<Cell>& cells, std::vector<bool> descending = {},
           std::vector<int32_t> collations = {})
