@@ -62,18 +62,12 @@ void TBRNStringBuilder::resize(int32_t n) {
   Length = n;
 }
 
-void TBRNStringBuilder::Append(std::string_view s) {
+void TBRNStringBuilder::appendGrowing(std::string_view s) {
   if (s.empty()) return;
-  if (overlapsBuffer(s)) return Append(std::string(s));
+  if (overlapsBuffer(s)) return appendGrowing(std::string(s));
   int32_t oldLength = Length;
   resize(grownLength(Length, s.size()));
   std::memcpy(Buffer.get() + oldLength, s.data(), s.size());
-}
-
-void TBRNStringBuilder::AppendChar(char c) {
-  int32_t oldLength = Length;
-  resize(grownLength(Length, 1));
-  Buffer[oldLength] = c;
 }
 
 void TBRNStringBuilder::Insert(int32_t pos, std::string_view s) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,8 +26,25 @@ class TBRNStringBuilder {
   char GetChar(int32_t pos) const { return Buffer[pos]; }
   void SetChar(int32_t pos, char c) { Buffer[pos] = c; }
 
-  void Append(std::string_view s);
-  void AppendChar(char c);
+  // Inline while the text fits the capacity (the common case of small
+  // pieces); growing goes out of line.
+  void Append(std::string_view s) {
+    if (s.size() <= size_t(Capacity - Length)) {
+      // Within the capacity the buffer stays, so s may even be text of the
+      // builder itself (which lies before Length, apart from the target).
+      if (!s.empty()) std::memcpy(Buffer.get() + Length, s.data(), s.size());
+      Length += int32_t(s.size());
+      return;
+    }
+    appendGrowing(s);
+  }
+  void AppendChar(char c) {
+    if (Length < Capacity) {
+      Buffer[Length++] = c;
+      return;
+    }
+    appendGrowing(std::string_view(&c, 1));
+  }
   // pos in [0, Length]; the characters from pos on move up.
   void Insert(int32_t pos, std::string_view s);
   void InsertChar(int32_t pos, char c);
@@ -39,6 +57,7 @@ class TBRNStringBuilder {
 
  private:
   bool overlapsBuffer(std::string_view s) const;
+  void appendGrowing(std::string_view s);
   void resize(int32_t n);
 
   std::unique_ptr<char[]> Buffer;

@@ -1,0 +1,1 @@
+vc + fc + 'x' = 'abcab   x'

@@ -1,0 +1,1 @@
+CASE WHEN bo THEN vc WHEN i > 1 THEN vc2 ELSE 'x' END

@@ -1,0 +1,1 @@
+CAST(ts AS VARCHAR(40) DATE FORMAT 'dd.mm.yyyy' TIME FORMAT 'hh:mm' DECIMAL CHAR ',')

@@ -1,0 +1,1 @@
+dt + INTERVAL '3' DAY - ym_ym

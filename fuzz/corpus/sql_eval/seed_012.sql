@@ -1,0 +1,1 @@
+COALESCE(NULLIF(i, 42), IFNULL(s, 1, 2), b)

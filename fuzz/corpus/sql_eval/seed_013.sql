@@ -1,0 +1,1 @@
+i IN (1, 2, 42) AND vc LIKE 'a%' OR vc2 NOT BETWEEN 'a' AND 'z'

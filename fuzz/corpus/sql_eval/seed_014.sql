@@ -1,0 +1,1 @@
+ROUND(d, 1) + TRUNCATE(f TO 2) + ABS(d4) + POWER(f, 3)

@@ -1,0 +1,1 @@
+UPPER(TRIM(BOTH ' ' FROM vc2)) || QUOTEDSTR(vc) || REPLACE('b' WITH 'bb' IN vc)

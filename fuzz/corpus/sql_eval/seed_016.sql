@@ -1,0 +1,1 @@
+LENGTH(cl) + POS('ext' IN cl) + OCCURS('t' IN cl)

@@ -1,0 +1,1 @@
+CAST(vb AS VARBYTE(2)) + bl

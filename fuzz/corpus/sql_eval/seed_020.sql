@@ -1,0 +1,1 @@
+IF(bo, CURRENT_DATE, dt) - DATE '2000-01-01'
