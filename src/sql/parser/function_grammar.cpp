@@ -313,8 +313,8 @@ TBRNExprToken* TBRNExprParser::ParseCaseFunction(TBRNParseFlags Flags) {
   TBRNExprToken* results = NewNode(tkFunction, opCaseResults);
   node->AddArgument(results);
 
-  // A simple CASE keeps its operand once, as argument 2; list 26 then holds
-  // the WHEN values that the operand is compared with.
+  // A simple CASE keeps its operand once, as argument 2; the condition list
+  // then holds the WHEN values that the operand is compared with.
   TBRNParsedTree operand;
   if (!IsKeyword("WHEN")) operand.Reset(ParseDisjunction(flags));
   ExpectKeyword("WHEN");

@@ -349,6 +349,9 @@ class TBRNExprValidator {
   void DistributeJoinConditions(TBRNExprToken* Query);
   bool MoveJoinCondition(TBRNExprToken* Query, TBRNExprToken* Condition, TBRNExprToken* Origin,
                          bool InOr);
+  // MoveJoinCondition of a condition that is neither an AND nor an OR.
+  bool moveJoinPart(TBRNExprToken* Query, TBRNExprToken* Condition, TBRNExprToken* Origin,
+                    bool InOr);
   // Appends Condition to the list it belongs in; Origin is the join entry it
   // comes from, nullptr for a WHERE condition. False when it must stay.
   bool AttachCondition(TBRNExprToken* Query, TBRNExprToken* Condition, TBRNExprToken* Origin);

@@ -129,6 +129,40 @@ bool mergeSplit(TBRNExprToken* Condition, bool LeftMoved, bool RightMoved) {
   return false;
 }
 
+// Facts of every node of the region of Condition that InRegion selects
+// (AND or OR nodes reached from it through such nodes) and of the nodes
+// right below the region: LeafFacts of those, Both of a region node's two
+// operands for the region. One pass without recursion, so a chain of n
+// links costs O(n) however deep it is.
+template <typename Facts, typename InRegion, typename LeafFacts, typename Both>
+std::unordered_map<const TBRNExprToken*, Facts> sumUpRegion(const TBRNExprToken* Condition,
+                                                            InRegion inRegion, LeafFacts leafFacts,
+                                                            Both both) {
+  std::unordered_map<const TBRNExprToken*, Facts> facts;
+  std::vector<std::pair<const TBRNExprToken*, bool>> stack{{Condition, false}};
+  while (!stack.empty()) {
+    auto [node, expanded] = stack.back();
+    if (!node || !inRegion(node)) {
+      stack.pop_back();
+      facts[node] = leafFacts(node);
+      continue;
+    }
+    if (!expanded) {
+      stack.back().second = true;
+      stack.push_back({node->Right(), false});
+      stack.push_back({node->Left(), false});
+      continue;
+    }
+    stack.pop_back();
+    facts[node] = both(facts[node->Left()], facts[node->Right()]);
+  }
+  return facts;
+}
+
+bool isAndOr(const TBRNExprToken* Node) {
+  return isOperator(Node, opAnd) || isOperator(Node, opOr);
+}
+
 }  // namespace
 
 // ---- Join order ----------------------------------------------------------------
@@ -280,32 +314,18 @@ bool TBRNExprValidator::MoveWhereCondition(TBRNExprToken* Query, TBRNExprToken* 
     bool Correlated = false;
     bool TwoTables = false;
   };
-  std::unordered_map<const TBRNExprToken*, Facts> facts;
+  const auto facts = sumUpRegion<Facts>(
+      Condition, [](const TBRNExprToken* Node) { return isOperator(Node, opAnd); },
+      [Query](const TBRNExprToken* Node) {
+        return Facts{ContainsColumnReference(Node), ContainsCorrelatedQuery(Node),
+                     ComparesTwoTables(Node, Query)};
+      },
+      [](const Facts& Left, const Facts& Right) {
+        return Facts{Left.Columns || Right.Columns, Left.Correlated || Right.Correlated,
+                     Left.TwoTables || Right.TwoTables};
+      });
   const std::unordered_map<const TBRNExprToken*, bool> combines =
       CombinesTableColumnsOfEach(Condition, Query);
-  {
-    std::vector<std::pair<const TBRNExprToken*, bool>> stack{{Condition, false}};
-    while (!stack.empty()) {
-      auto [node, expanded] = stack.back();
-      if (!isOperator(node, opAnd)) {
-        stack.pop_back();
-        facts[node] = {ContainsColumnReference(node), ContainsCorrelatedQuery(node),
-                       ComparesTwoTables(node, Query)};
-        continue;
-      }
-      if (!expanded) {
-        stack.back().second = true;
-        stack.push_back({node->Right(), false});
-        stack.push_back({node->Left(), false});
-        continue;
-      }
-      stack.pop_back();
-      const Facts& left = facts[node->Left()];
-      const Facts& right = facts[node->Right()];
-      facts[node] = {left.Columns || right.Columns, left.Correlated || right.Correlated,
-                     left.TwoTables || right.TwoTables};
-    }
-  }
   struct Step {
     TBRNExprToken* Node;
     int32_t Stage;  // 0 decide, 1 left side done, 2 right side done
@@ -322,7 +342,7 @@ bool TBRNExprValidator::MoveWhereCondition(TBRNExprToken* Query, TBRNExprToken* 
       continue;
     }
     if (step.Stage == 0) {
-      const Facts& f = facts[node];
+      const Facts& f = facts.at(node);
       const auto found = combines.find(node);
       const bool combined = found != combines.end() && found->second;
       if ((!f.Columns && !f.Correlated) || (!f.TwoTables && !f.Correlated && !combined)) {
@@ -409,30 +429,78 @@ void TBRNExprValidator::DistributeJoinConditions(TBRNExprToken* Query) {
 
 bool TBRNExprValidator::MoveJoinCondition(TBRNExprToken* Query, TBRNExprToken* Condition,
                                           TBRNExprToken* Origin, bool InOr) {
-  const bool isAnd = isOperator(Condition, opAnd);
-  const bool isOr = isOperator(Condition, opOr);
-  if (isAnd || (isOr && !CombinesTableColumns(Condition))) {
-    if (InOr || CombinesTableColumns(Condition) || ComparesTwoTables(Condition->Left()) ||
-        ComparesTwoTables(Condition->Right())) {
-      // The parts of an OR never move on their own.
-      const bool partsInOr = InOr || isOr;
-      const bool leftMoved = MoveJoinCondition(Query, Condition->Left(), Origin, partsInOr);
-      const bool rightMoved = MoveJoinCondition(Query, Condition->Right(), Origin, partsInOr);
-      return mergeSplit(Condition, leftMoved, rightMoved);
+  if (!isAndOr(Condition)) return moveJoinPart(Query, Condition, Origin, InOr);
+  // An AND, or an OR that relates no two tables, goes to one table as a
+  // whole when it can, else its sides go on their own (the parts of an OR
+  // never move alone). As for the WHERE conditions, what decides is summed
+  // up in one pass and the chain is walked with a list.
+  const auto twoTables = sumUpRegion<bool>(
+      Condition, isAndOr,
+      [Query](const TBRNExprToken* Node) { return ComparesTwoTables(Node, Query); },
+      [](bool Left, bool Right) { return Left || Right; });
+  const std::unordered_map<const TBRNExprToken*, bool> combines =
+      CombinesTableColumnsOfEach(Condition, Query);
+  const auto combined = [&combines](const TBRNExprToken* Node) {
+    const auto found = combines.find(Node);
+    return found != combines.end() && found->second;
+  };
+  struct Step {
+    TBRNExprToken* Node;
+    bool InOr;
+    int32_t Stage;  // 0 decide, 1 left side done, 2 right side done
+    bool LeftMoved;
+  };
+  std::vector<Step> steps{{Condition, InOr, 0, false}};
+  bool moved = false;  // the answer of the step last finished
+  while (!steps.empty()) {
+    Step& step = steps.back();
+    TBRNExprToken* node = step.Node;
+    if (!isAndOr(node)) {
+      const bool inOr = step.InOr;
+      steps.pop_back();
+      moved = moveJoinPart(Query, node, Origin, inOr);
+      continue;
     }
-    return AttachCondition(Query, Condition, Origin);
+    const bool isOr = isOperator(node, opOr);
+    if (step.Stage == 0) {
+      if (isOr && combined(node)) {
+        steps.pop_back();
+        moved = false;
+        continue;
+      }
+      if (!step.InOr && !combined(node) && !twoTables.at(node->Left()) &&
+          !twoTables.at(node->Right())) {
+        steps.pop_back();
+        moved = AttachCondition(Query, node, Origin);
+        continue;
+      }
+      step.Stage = 1;
+      steps.push_back({node->Left(), step.InOr || isOr, 0, false});
+    } else if (step.Stage == 1) {
+      step.Stage = 2;
+      step.LeftMoved = moved;
+      steps.push_back({node->Right(), step.InOr || isOr, 0, false});
+    } else {
+      const bool leftMoved = step.LeftMoved;
+      steps.pop_back();
+      moved = mergeSplit(node, leftMoved, moved);
+    }
   }
-  if (isOr) return false;
+  return moved;
+}
+
+bool TBRNExprValidator::moveJoinPart(TBRNExprToken* Query, TBRNExprToken* Condition,
+                                     TBRNExprToken* Origin, bool InOr) {
   if (isComparison(Condition)) {
     const bool left = ContainsColumnReference(Condition->Left());
     const bool right = ContainsColumnReference(Condition->Right());
     if (left == right) return false;
     if (right) MirrorComparison(Condition);
-    if (InOr || CombinesTableColumns(Condition)) return false;
+    if (InOr || CombinesTableColumns(Condition, Query)) return false;
     return AttachCondition(Query, Condition, Origin);
   }
   if (Condition->Kind == tkPredicate || Condition->Kind == tkRowValue) {
-    if (InOr || CombinesTableColumns(Condition)) return false;
+    if (InOr || CombinesTableColumns(Condition, Query)) return false;
     return AttachCondition(Query, Condition, Origin);
   }
   return false;
