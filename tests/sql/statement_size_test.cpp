@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -29,6 +29,14 @@ struct Cost {
   double Seconds = 0;
 };
 
+// The processor time of this thread: other tests running beside this one
+// take the processor away, but do not count here.
+double ThreadSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
 // Compiles (parses and validates) Text as a statement and builds it back;
 // the time is the best of at least two runs and of 20 ms of runs, so
 // that a busy machine does not make it look longer than it is.
@@ -38,7 +46,7 @@ Cost Measure(const std::string& Text) {
   double best = 1e9;
   double total = 0;
   for (int run = 0; run < 2 || (total < 0.02 && run < 200); ++run) {
-    const auto start = std::chrono::steady_clock::now();
+    const double start = ThreadSeconds();
     QueryRun query(Text, kQueryFlags, TestParseMode::Statement);
     EXPECT_EQ(query.Error, "") << Text.substr(0, 200);
     if (!query.Root()) return cost;
@@ -46,8 +54,7 @@ Cost Measure(const std::string& Text) {
     builder.IndentLevel = -1;
     builder.BuildStatement(query.Root());
     cost.BuiltBytes = builder.GetText().size();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds = ThreadSeconds() - start;
     best = std::min(best, seconds);
     total += seconds;
     cost.Nodes = CountNodes(query.Root());
@@ -143,7 +150,7 @@ TEST(StatementSize, TimeAndMemoryGrowLinearlyWithTheText) {
        [&](int64_t n) { return select + "Name = '" + Repeated(constant("xy''z"), "", n) + "'"; }},
   };
   // Eight times the text: linear costs grow about eightfold, quadratic ones
-  // sixty-fourfold. The allowance covers fixed costs and a noisy machine.
+  // sixty-fourfold. The allowance covers fixed costs and a busy machine.
   const int64_t small = 16 << 10;
   const int64_t large = small * 8;
   static_assert(large <= LinearStatementLength);
@@ -154,7 +161,7 @@ TEST(StatementSize, TimeAndMemoryGrowLinearlyWithTheText) {
     EXPECT_LE(double(b.Nodes) / double(a.Nodes), textRatio * 1.1) << shape.Name;
     EXPECT_LE(double(b.TreeMemory) / double(a.TreeMemory), textRatio * 1.1) << shape.Name;
     EXPECT_LE(double(b.BuiltBytes) / double(a.BuiltBytes), textRatio * 1.1) << shape.Name;
-    EXPECT_LE(b.Seconds / a.Seconds, textRatio * 3)
+    EXPECT_LE(b.Seconds / a.Seconds, textRatio * 4)
         << shape.Name << ": " << a.Seconds << " s, then " << b.Seconds << " s";
   }
 }
