@@ -200,6 +200,8 @@ TBRNTableFileBuffer* TBRNTableFileManager::reuseBuffer(int32_t blockNumber) {
     if (victim == nullptr && heldCount_ == 0 && operationDepth_ == 0) {
       Flush(false);
       victim = findEvictable();
+    } else if (victim == nullptr) {
+      roomDeferred_ = true;
     }
   } else if (capacity_ / 4 + int32_t(dirty_.size()) < GetBufferCount()) {
     victim = findEvictable();
@@ -448,6 +450,7 @@ void TBRNTableFileManager::FlushBuffers() {
   // stays queued and counted: its release will not count it again, so the
   // next flush must find it.
   int32_t stillQueued = 0;
+  roomDeferred_ = false;
   if (access_ == TBRNTableFileAccess::Exclusive && dirtyCount_ > 0) {
     dirty_.clear();
     for (const auto& buffer : cached_) {

@@ -240,6 +240,9 @@ class TBRNTableFileManager {
 
  private:
   friend class TBRNTableFileSet;
+  friend class TBRNTableOperation;
+  // The flush for room deferred by earlier operations, over the file's set.
+  void flushDeferredRoom();
 
   // A block as an operation level first saw it.
   struct BlockImage {
@@ -339,6 +342,10 @@ class TBRNTableFileManager {
   TBRNBlockTable blocks_;
   int32_t capacity_ = 0;
   int32_t heldCount_ = 0;
+  // An exclusive cache grew past its capacity because an open operation
+  // kept it from flushing for room: the next outermost operation flushes
+  // the table first.
+  bool roomDeferred_ = false;
   std::vector<KeptRun> keptRuns_;
   TBRNTableFileBuffers dirty_;
   int32_t dirtyCount_ = 0;

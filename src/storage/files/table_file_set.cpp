@@ -264,8 +264,34 @@ void TBRNTableFileSet::FlushFiles(const std::vector<TBRNTableFileManager*>& file
 
 // ---- TBRNTableOperation ----
 
+void TBRNTableFileManager::flushDeferredRoom() {
+  bool deferred = roomDeferred_;
+  if (fileSet_ != nullptr) {
+    for (const TBRNTableFileManager* file : fileSet_->GetFiles()) {
+      deferred = deferred || file->roomDeferred_;
+    }
+  }
+  if (!deferred) return;
+  Flush(false);
+  // Back to the capacity: the buffers the operations added are clean now.
+  roomDeferred_ = false;
+  TrimCache(false);
+  if (fileSet_ != nullptr) {
+    for (TBRNTableFileManager* file : fileSet_->GetFiles()) {
+      file->roomDeferred_ = false;
+      file->TrimCache(false);
+    }
+  }
+}
+
 TBRNTableOperation::TBRNTableOperation(TBRNTableFileManager* file)
     : file_(file), set_(file->GetFileSet()) {
+  // A cache that grew because earlier operations could not flush for room
+  // is flushed before this one changes anything: without it an exclusive
+  // cache would grow with every operation and never write.
+  if ((set_ != nullptr ? set_->GetOperationDepth() : file_->GetOperationDepth()) == 0) {
+    file_->flushDeferredRoom();
+  }
   if (set_ != nullptr) {
     set_->BeginOperation();
   } else {

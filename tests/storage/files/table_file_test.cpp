@@ -11,6 +11,7 @@
 #include "foundation/files/memory_file_manager.h"
 #include "foundation/files/os_file_manager.h"
 #include "foundation/test_support.h"
+#include "storage/files/table_file_set.h"
 #include "storage/files/table_file_test_support.h"
 
 namespace brn::testing {
@@ -484,6 +485,37 @@ TEST_F(TableFileCache, ExclusiveModeFlushesWhenNoBufferCanBeEvictedAndOnClose) {
   for (int32_t n = 1; n <= 20; ++n) {
     TBRNTableFileBuffer* buffer = file.Get(n);
     EXPECT_EQ(BlockValue(buffer), n == 3 ? 33 : n) << n;
+    file.ReleaseBuffer(buffer);
+  }
+}
+
+// Inside an operation the cache grows instead of flushing for room; the
+// next operation flushes before it begins, so a run of operations keeps
+// the cache near its capacity and writes as it goes.
+TEST_F(TableFileCache, ExclusiveOperationsFlushTheRoomTheyDeferredBeforeTheNextOne) {
+  host_.ExclusiveLock = true;
+  {
+    TestBlockFile file(&host_, &files_, 256, 8);
+    file.OpenOrCreate();
+    for (int i = 1; i <= 40; ++i) {
+      TBRNTableOperation operation(&file);
+      for (int k = 0; k < 2; ++k) {
+        TBRNTableFileBuffer* buffer = file.Allocate();
+        FillBlock(buffer, uint8_t(i));
+        file.ReleaseBuffer(buffer);
+      }
+      operation.Commit();
+      EXPECT_LE(file.GetBufferCount(), 10) << i;
+    }
+    file.Close();
+  }
+  host_.ExclusiveLock = false;
+  TestBlockFile file(&host_, &files_, 256, 8);
+  file.Open();
+  EXPECT_EQ(file.NextBlock, 81);
+  for (int32_t n = 1; n <= 80; ++n) {
+    TBRNTableFileBuffer* buffer = file.Get(n);
+    EXPECT_EQ(BlockValue(buffer), (n + 1) / 2) << n;
     file.ReleaseBuffer(buffer);
   }
 }
