@@ -163,6 +163,10 @@ bool TBRNTableFileManager::isEvictable(const TBRNTableFileBuffer* buffer) {
 }
 
 TBRNTableFileBuffer* TBRNTableFileManager::findEvictable() {
+  // Inside an operation every block it pins is held, so a round that found
+  // nothing stays fruitless until a hold ends: the cache grows without
+  // sweeping again, else a long operation would cost a sweep per block.
+  if (operationDepth_ > 0 && sweptEmpty_) return nullptr;
   // The clock: a buffer used since the hand last passed it loses its mark
   // and is passed once more; two rounds visit every buffer unmarked.
   size_t count = cached_.size();
@@ -176,6 +180,7 @@ TBRNTableFileBuffer* TBRNTableFileManager::findEvictable() {
     }
     return buffer;
   }
+  sweptEmpty_ = operationDepth_ > 0;
   return nullptr;
 }
 
@@ -228,6 +233,7 @@ void TBRNTableFileManager::UnholdBuffer(TBRNTableFileBuffer* buffer) {
   if (buffer->HoldCount == 0) return;
   --buffer->HoldCount;
   --heldCount_;
+  sweptEmpty_ = false;
 }
 
 TBRNTableFileBuffer* TBRNTableFileManager::getBufferSlow(int32_t blockNumber, bool readAhead,
@@ -451,6 +457,7 @@ void TBRNTableFileManager::FlushBuffers() {
   // next flush must find it.
   int32_t stillQueued = 0;
   roomDeferred_ = false;
+  sweptEmpty_ = false;
   if (access_ == TBRNTableFileAccess::Exclusive && dirtyCount_ > 0) {
     dirty_.clear();
     for (const auto& buffer : cached_) {
@@ -600,6 +607,7 @@ void TBRNTableFileManager::DropCache(bool onlyModified) {
   }
   dirty_.clear();
   dirtyCount_ = 0;
+  sweptEmpty_ = false;
   staleOperations();
   dropKeptRuns();
 }

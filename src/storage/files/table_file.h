@@ -346,6 +346,8 @@ class TBRNTableFileManager {
   // kept it from flushing for room: the next outermost operation flushes
   // the table first.
   bool roomDeferred_ = false;
+  // The last eviction round inside an operation found no victim.
+  bool sweptEmpty_ = false;
   std::vector<KeptRun> keptRuns_;
   TBRNTableFileBuffers dirty_;
   int32_t dirtyCount_ = 0;

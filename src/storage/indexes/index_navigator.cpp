@@ -343,12 +343,10 @@ bool TBRNIndexNavigator::Last(bool& Restart) {
 }
 
 bool TBRNIndexNavigator::Next(bool& Restart) {
-  TableReadBracket operation(IndexFile->GetHost());
   return step(true, Restart);
 }
 
 bool TBRNIndexNavigator::Prior(bool& Restart) {
-  TableReadBracket operation(IndexFile->GetHost());
   return step(false, Restart);
 }
 
@@ -396,7 +394,12 @@ bool TBRNIndexNavigator::step(bool forward, bool& Restart) {
     // is then made from the fresh copy, unless the search already stands
     // beyond the key (it was deleted).
     int32_t cmp = 0;
-    if (!refindCurrent(Restart, cmp)) return false;
+    {
+      // A step inside the copied leaf reads nothing; one that reads pages
+      // holds the Read bracket around them.
+      TableReadBracket operation(IndexFile->GetHost());
+      if (!refindCurrent(Restart, cmp)) return false;
+    }
     if (forward ? cmp <= 0 : cmp >= 0) return step(forward, Restart);
     if (beyondWindow(CurrentKey)) {
       edge = true;
@@ -410,6 +413,7 @@ bool TBRNIndexNavigator::step(bool forward, bool& Restart) {
     } else {
       bool beyond = false;
       {
+        TableReadBracket operation(IndexFile->GetHost());
         PathRelease release(this, &TBRNIndexNavigator::releasePath);
         TBRNIndexPage* page = IndexFile->GetPageChecked(link, Restart);
         if (page == nullptr) return false;
