@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <stdexcept>
 
 namespace brn {
@@ -54,9 +55,12 @@ void TBRNStringBuilder::resize(int32_t n) {
     const int64_t doubled = std::max<int64_t>(int64_t(Capacity) * 2, 32);
     const int64_t rounded = (int64_t(n) + 31) / 32 * 32;
     const int32_t newCapacity = int32_t(std::min<int64_t>(std::max(doubled, rounded), INT32_MAX));
-    std::unique_ptr<char[]> grown(new char[size_t(newCapacity)]);
-    if (Length > 0) std::memcpy(grown.get(), Buffer.get(), size_t(Length));
-    Buffer = std::move(grown);
+    // realloc keeps the text and frees the old buffer itself; on failure the
+    // old buffer stays as it was.
+    char* grown = static_cast<char*>(std::realloc(Buffer.get(), size_t(newCapacity)));
+    if (grown == nullptr) throw std::bad_alloc();
+    (void)Buffer.release();
+    Buffer.reset(grown);
     Capacity = newCapacity;
   }
   Length = n;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -12,7 +13,8 @@ namespace brn {
 // Positions are 0-based. The capacity grows geometrically (at least doubling,
 // from 32, to a multiple of 32), so appending costs amortised constant time
 // per character; it shrinks only when the length drops to 0, which releases
-// the buffer.
+// the buffer. The buffer grows with realloc, so a large text is extended in
+// place (or remapped) instead of being copied into freshly touched memory.
 class TBRNStringBuilder {
  public:
   explicit TBRNStringBuilder(std::string_view initialText = {});
@@ -23,8 +25,8 @@ class TBRNStringBuilder {
   int32_t GetCapacity() const { return Capacity; }
 
   // Unchecked, like indexing a buffer: pos must lie in [0, Length).
-  char GetChar(int32_t pos) const { return Buffer[pos]; }
-  void SetChar(int32_t pos, char c) { Buffer[pos] = c; }
+  char GetChar(int32_t pos) const { return Buffer.get()[pos]; }
+  void SetChar(int32_t pos, char c) { Buffer.get()[pos] = c; }
 
   // Inline while the text fits the capacity (the common case of small
   // pieces); growing goes out of line.
@@ -40,7 +42,7 @@ class TBRNStringBuilder {
   }
   void AppendChar(char c) {
     if (Length < Capacity) {
-      Buffer[Length++] = c;
+      Buffer.get()[Length++] = c;
       return;
     }
     appendGrowing(std::string_view(&c, 1));
@@ -60,7 +62,10 @@ class TBRNStringBuilder {
   void appendGrowing(std::string_view s);
   void resize(int32_t n);
 
-  std::unique_ptr<char[]> Buffer;
+  struct FreeBuffer {
+    void operator()(char* p) const noexcept { std::free(p); }
+  };
+  std::unique_ptr<char, FreeBuffer> Buffer;
   int32_t Capacity = 0;
   int32_t Length = 0;
 };
