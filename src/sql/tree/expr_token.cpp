@@ -1,5 +1,6 @@
 #include "sql/tree/expr_token.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
@@ -158,7 +159,10 @@ TBRNExprToken* TBRNExprToken::Argument(int32_t Index) const {
 void TBRNExprToken::reserveArguments(size_t Count) {
   if (Count > size_t(INT32_MAX)) throw std::length_error("TBRNExprToken: too many arguments");
   if (int32_t(Count) <= FArgumentCapacity) return;
-  FArgumentCapacity = RoundUpToMultiple(int32_t(Count), argumentStep);
+  // Geometric growth: a list of n arguments built one by one (an IN list,
+  // CASE arms) is copied O(n) times in all, not once per few arguments.
+  const int64_t doubled = std::min<int64_t>(int64_t(FArgumentCapacity) * 2, INT32_MAX);
+  FArgumentCapacity = std::max(RoundUpToMultiple(int32_t(Count), argumentStep), int32_t(doubled));
   FArguments.reserve(size_t(FArgumentCapacity));
 }
 

@@ -83,7 +83,9 @@ TEST(ExprToken, ArgumentEditsKeepPositionsAndParents) {
   EXPECT_THROW(f->SetArgumentCount(-1), std::out_of_range);
 }
 
-TEST(ExprToken, ArgumentCapacityGrowsInStepsOfEightAndNeverShrinks) {
+// The capacity is a multiple of eight that at least doubles when it grows, so
+// a long argument list built one by one is copied O(n) times in all.
+TEST(ExprToken, ArgumentCapacityGrowsGeometricallyInEightsAndNeverShrinks) {
   TBRNExprToken n;
   n.AddArgument(nullptr);
   EXPECT_EQ(n.ArgumentCapacity(), 8);
@@ -97,8 +99,19 @@ TEST(ExprToken, ArgumentCapacityGrowsInStepsOfEightAndNeverShrinks) {
   n.SetArgumentCount(2);
   EXPECT_EQ(n.ArgumentCapacity(), 16);
   n.SetArgumentCount(17);
-  EXPECT_EQ(n.ArgumentCapacity(), 24);
+  EXPECT_EQ(n.ArgumentCapacity(), 32);
   for (int32_t i = 0; i < 17; ++i) EXPECT_EQ(n.Argument(i), nullptr);
+  n.SetArgumentCount(100);
+  EXPECT_EQ(n.ArgumentCapacity(), 104);  // a jump past double takes the next eight
+  int32_t grows = 0;
+  for (int32_t capacity = n.ArgumentCapacity(); n.ArgumentCount() < 100000;) {
+    n.AddArgument(nullptr);
+    if (n.ArgumentCapacity() != capacity) {
+      ++grows;
+      capacity = n.ArgumentCapacity();
+    }
+  }
+  EXPECT_LE(grows, 11);
 }
 
 TEST(ExprToken, MemorySizeCountsStringsChildrenAndContainedValue) {
