@@ -58,6 +58,9 @@ class TBRNPrivilegedSchemaObject : public TBRNPrivilegedCatalogObject {
   using TBRNPrivilegedCatalogObject::TBRNPrivilegedCatalogObject;
 
   int64_t Version = kDefaultSchemaObjectVersion;
+  // Run-time only: the handle of the object's manager in its database's
+  // manager list (0: none). Not stored, compared or assigned.
+  int32_t ManagerHandle = 0;
 
   // Marks modified only when the value changes.
   void SetVersion(int64_t value);

@@ -1,10 +1,14 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
+
 #include "sql/evaluator/expr_evaluator.h"
 #include "storage/rows/row_values.h"
 
 namespace brn {
 
+class EBRNException;
 class TBRNConfigObject;
 class TBRNExprToken;
 
@@ -20,6 +24,8 @@ class TBRNExprToken;
 // table reference of its joins), and the table the row belongs to. The
 // evaluator's own context class derives from it and adds its session state;
 // making a context current points the evaluator's CurrentRows at its rows.
+// Around a trigger's WHEN condition and body the table manager also sets the
+// trigger fields, and puts them back afterwards (triggers nest).
 // A context belongs to one session and is used by its thread; the objects it
 // points at are not owned.
 class TBRNEvaluationContext {
@@ -33,6 +39,27 @@ class TBRNEvaluationContext {
   TBRNCurrentRows CurrentRows;
   // The table (catalog object) of row source 0; nullptr when none.
   TBRNConfigObject* CurrentTable = nullptr;
+
+  // The running trigger's event: 0 insert, 1 update, 2 delete, 3 load of a
+  // published update (what the trigger's operation function answers); -1
+  // outside triggers.
+  int32_t TriggerOperation = -1;
+  // The error an ERROR trigger handles; nullptr in other triggers. It lives
+  // while the body runs.
+  const EBRNException* TriggerError = nullptr;
+  // The trigger's rows by the row variable's Variant: 0 OldRow, 1 NewRow.
+  // A row-qualified column reference (tkRowColumnReference, whose Link is
+  // its row variable) reads and writes its column (Index) of that row in
+  // place, as a column reference reads CurrentRows. nullptr where the event
+  // has no such row.
+  std::array<TBRNRowValues*, 2> TriggerRows{};
+  // The answers of the body (ABORT, RETRY in an ERROR trigger): cleared by
+  // the table manager before the body runs, read after it.
+  bool TriggerAbort = false;
+  bool TriggerRetry = false;
+  // What LOADINGUPDATES answers: the table's published updates are being
+  // loaded.
+  bool LoadingUpdates = false;
 };
 
 // The evaluator, one per session, used by the session's thread only.
@@ -50,6 +77,18 @@ class TBRNExpressionEvaluator {
   // Root->Value. Root is prepared (its column references resolved to row
   // sources) before its first evaluation. Errors of the evaluation pass on.
   virtual void EvaluateExpression(TBRNExprToken* Root) = 0;
+  // Runs a compiled routine body in the current context: Block is the root
+  // of the body (a trigger body's root holds its row variables and its
+  // BEGIN block). ABORT and RETRY leave their answers in the context's
+  // TriggerAbort and TriggerRetry. Errors of the body pass on.
+  virtual void ExecuteRoutine(TBRNExprToken* Block) = 0;
+  // Saves Token's run-time value and gives it a fresh one; PopTokenValue
+  // puts the saved value back. Calls pair up, last pushed first popped,
+  // also when the work between them raises. The table manager saves a
+  // trigger body's row variables so that the same trigger firing inside
+  // itself leaves its caller's rows in place.
+  virtual void PushTokenValue(TBRNExprToken* Token) = 0;
+  virtual void PopTokenValue(TBRNExprToken* Token) = 0;
 };
 
 // The bracket around an evaluation: swaps Context in on construction and

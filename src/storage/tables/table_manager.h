@@ -1,0 +1,444 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/core/memory_stream.h"
+#include "storage/files/table_file_host.h"
+#include "storage/files/table_file_set.h"
+#include "storage/indexes/index_file.h"
+#include "storage/rows/row_file.h"
+#include "storage/tables/virtual_table_manager.h"
+
+namespace brn {
+
+class TBRNBaseTable;
+class TBRNColumn;
+class TBRNConstraint;
+class TBRNCompressionManager;
+class TBRNFileManager;
+class TBRNIndexKeyLayout;
+class TBRNIndexLayoutKeyValues;
+class TBRNIndexNavigator;
+class TBRNRowLocks;
+class TBRNRowsetNavigator;
+class TBRNTableFileManager;
+
+// A selection of a table's files for the maintenance operations; a file
+// not in use (BLOBs without BLOB or CLOB columns, published updates of an
+// unpublished table) is left out whatever the selection says.
+inline constexpr uint8_t kTableFileRows = 1;
+inline constexpr uint8_t kTableFileIndexes = 2;
+inline constexpr uint8_t kTableFileBlobs = 4;
+inline constexpr uint8_t kTableFilePublishedUpdates = 8;
+inline constexpr uint8_t kTableFilesAll = 15;
+
+// One session's manager of one base table of a local database: it owns the
+// table's files (rows and indexes always, BLOBs only with BLOB or CLOB
+// columns, published updates only while the table is published) with their
+// file set, navigators, key buffers and row-lock lists; it opens and closes
+// them under the table's locks in the database lock file, takes part in
+// table-level and database-level transactions, and notices changes other
+// sessions and processes made. It is the host of its own files.
+//
+// Locks on the table: Shared while open (taken by whoever opens the
+// manager), Read while opening existing files and while checking for
+// changes, Transaction while creating files and around every table-level
+// transaction and row change, Write while flushing. Every bracket taken
+// here is released here, also when the work inside fails.
+//
+// Files exist only while the manager is open (or for the length of one
+// maintenance call). A manager of a Temporary table deletes the table's
+// files when it is destroyed.
+//
+// Used by the session's thread only.
+class TBRNTableManager : public TBRNVirtualTableManager,
+                         public TBRNTableFileHost,
+                         public TBRNRowsetHost,
+                         public TBRNIndexFileHost {
+ public:
+  // Neither is owned; both outlive the manager.
+  TBRNTableManager(TBRNTableEnvironment& Environment, TBRNBaseTable* Table);
+  ~TBRNTableManager() override;
+
+  TBRNBaseTable* GetBaseTable() const;
+  // The file manager of the table's schema.
+  TBRNFileManager* GetFileManager() const;
+  bool UsesBlobFile() const;
+  bool UsesPublishedUpdatesFile() const;
+  // The files in use, rows first; empty while closed.
+  const std::vector<TBRNTableFileManager*>& GetFiles() const { return files; }
+  TBRNTableFileSet& GetFileSet() { return fileSet; }
+  TBRNRowsetNavigator* GetRowNavigator() const { return rowNavigator.get(); }
+  // Index i of the table's indexes (0 <= i < count), while open.
+  TBRNIndexNavigator* GetIndexNavigator(int32_t Index) const;
+  TBRNIndexLayoutKeyValues* GetIndexKey(int32_t Index) const;
+  TBRNRowLocks* GetRowLocks() const { return rowLocks.get(); }
+  TBRNRowLocks* GetTransactionRowLocks() const { return transactionRowLocks.get(); }
+  TBRNRowLocks* GetReferencedKeyLocks() const { return referencedKeyLocks.get(); }
+
+  // Set while the engine itself makes the table's files (CREATE TABLE, a
+  // working copy): a file created then is not reported as recreated.
+  void SetCreatingFiles(bool Value) { creatingFiles = Value; }
+  // Opening does not open the tables linked by foreign keys.
+  bool SuppressReferences = false;
+  // The linked table that DoOpenReferences opens with an exclusive lock
+  // (the target of a foreign key being added); nullptr: none.
+  TBRNBaseTable* ExclusiveReference = nullptr;
+
+  // ---- TBRNSchemaObjectManager
+  bool GetKeepOpen() override;
+  void DoOpen() override;
+  void DoRefresh() override;
+  void DoOpenReferences() override;
+  void DoPrepare() override;
+  void DoUnprepare() override;
+  void DoCloseReferences() override;
+  void DoClose() override;
+
+  // ---- TBRNVirtualTableManager
+  TBRNRowsetManager* GetRowsetManager() override { return rowsetFile.get(); }
+  TBRNIndexManager* GetIndexManager() override { return indexFile.get(); }
+  TBRNBlobManager* GetBlobManager() override { return blobFile.get(); }
+  TBRNPublishedUpdatesManager* GetPublishedUpdatesManager() override {
+    return publishedUpdatesFile.get();
+  }
+  // The answers of the row file (0 while closed).
+  int32_t GetRowCount() override;
+  int32_t GetPhysicalRowCount() override;
+  int32_t GetRowSize() override;
+  // The change counters of the row and index files, plus the BLOB file's
+  // when in use; each counter wraps within int32, the sum never does.
+  int64_t GetChangeCount() override;
+  int32_t GetRowCacheCapacity() override;
+  bool GetEncrypted() override;
+  TBRNColumns* GetColumns() override;
+  TBRNIndexes* GetIndexes() override;
+  void InsertRow(TBRNRowValues& Values, int32_t& RowNumber, int32_t& RowVersion,
+                 int32_t& UpdateCounter, bool Copying) override;
+  void UpdateRow(TBRNRowValues& Values, int32_t RowNumber, int32_t& UpdateCounter) override;
+  void DeleteRow(TBRNRowValues& Values, int32_t RowNumber, int32_t& UpdateCounter) override;
+  // A system information table is filled (or refilled) here and answers
+  // true then. Otherwise: whether another session or process changed the
+  // row, index or BLOB file; each changed file has dropped its cache, the
+  // others keep theirs. The Read lock it takes is released before it
+  // returns, also on failure.
+  bool HasChanged(bool Refresh) override;
+  // Table-level transaction (no database transaction runs): nothing when
+  // the table is in one already. A failure leaves no lock, no state bit and
+  // the keep-open flag as it was.
+  void StartTransaction() override;
+  void FlushTransaction() override;
+  // A failing flush leaves the transaction open (the caller rolls back).
+  void CommitTransaction() override;
+  void RollbackTransaction() override;
+  // FlushFiles(true).
+  void Flush() override;
+  void CheckRowCurrent(int32_t Row, int32_t RowVersion, int32_t UpdateCounter, bool SkipDetection,
+                       bool ForceDetection) override;
+  bool LockRowForUpdate(TBRNHandleObject* Holder, int32_t Row, int32_t RowVersion,
+                        int32_t UpdateCounter, bool SkipDetection, bool ForceDetection,
+                        int32_t Keep) override;
+  void CheckRowVisible(int32_t Row, int32_t VisibleRow) override;
+  void UnlockRow(int32_t Row) override;
+  // Holder nullptr: empties the three lock lists.
+  void UnlockRows(TBRNHandleObject* Holder) override;
+  std::unique_ptr<TBRNRowsetRow> NewRowBuffer() override;
+  TBRNRowsetRow* GetRow(int32_t Row, bool ReadAhead) override;
+  void ReleaseRow(TBRNRowsetRow* Buffer) override;
+  bool AddIndex(TBRNIndex* Index, bool LeaveEmpty) override;
+  void ClearIndex(TBRNIndex* Index) override;
+  void RebuildIndex(TBRNIndex* Index, bool Repair) override;
+  void CancelIndexChange() override;
+  bool DropIndex(TBRNIndex* Index, bool WithBackup) override;
+  // Compression 0 or less, or an empty stream, stores the bytes as they
+  // are; otherwise the zlib stream at that level. Nothing without a BLOB
+  // file (reads answer an empty stream).
+  void ReadBlob(int32_t RowVersion, int32_t BlockRef, TBRNMemoryStream& Stream,
+                bool Compressed) override;
+  void WriteBlob(int32_t RowVersion, int32_t& BlockRef, TBRNMemoryStream& Stream,
+                 int32_t Compression, int32_t& StoredLength) override;
+  // The same rule around the published-updates log; std::logic_error when
+  // the table is not published.
+  void ReadPublishedUpdate(int32_t& Block, TBRNMemoryStream& Stream, bool Compressed) override;
+  void AppendPublishedUpdate(TBRNMemoryStream& Stream, int32_t Compression) override;
+
+  // ---- Added, in slot order
+  // 100 "There is an error in the metadata for the %s %s (%s)".
+  [[noreturn]] virtual void RaiseMetadataError(const std::string& Detail);
+  // The same with "A write operation did not complete and a repair is
+  // required": a file of the table holds an interrupted flush.
+  [[noreturn]] virtual void RaiseWriteIncomplete();
+  // Inside a transaction only each file's change counter moves (nothing is
+  // written); otherwise the flush bracket over every file with changes,
+  // under the Transaction lock when the caller holds none. A failure
+  // discards every file's unflushed changes and passes on.
+  virtual void FlushFiles(bool OSFlush);
+  // Joins the database transaction the table is in (state bit 1 set by the
+  // database, this manager not its owner); OnlyIfOpen skips a closed
+  // manager. A failure leaves the files out of the transaction.
+  virtual void StartDatabaseTransaction(bool OnlyIfOpen);
+  virtual void CommitDatabaseTransaction();
+  virtual void RollbackDatabaseTransaction();
+  // Renames the selected files (the manager closed); a failure renames the
+  // ones done back.
+  virtual void RenameFiles(const std::string& NewName, uint8_t Selection);
+  // ByRename: the manager is closed and each file moves to its ".Old" copy
+  // (a failure moves the ones done back); else copies of the open files (a
+  // failure deletes the copies made).
+  virtual void MakeOldCopies(bool ByRename, uint8_t Selection);
+  // Puts every selected copy back, going on past a failure and raising the
+  // first one at the end.
+  virtual void RestoreOldCopies(bool ByRename, uint8_t Selection);
+  // Every file in use; failures are ignored (a clean-up step).
+  virtual void DeleteOldCopies();
+  virtual void DeleteFiles();
+
+  // ---- Row locks and row state (the manager open). Row locks are bytes of
+  // the row file's lock range, so they exclude other sessions and processes
+  // alike; a table held exclusively takes none. Keep 1 marks a lock kept
+  // until the database transaction ends, 0 a plain one.
+  // Tries at most RecordLockRetryCount + 1 times, sleeping RecordLockWaitTime
+  // between tries (no sleep at a count of 0); answers success.
+  bool LockRow(TBRNHandleObject* Holder, int32_t Row, int32_t Keep);
+  bool ReleaseRowLock(int32_t Row);
+  bool IsRowLocked(int32_t Row, bool WithTransaction);
+  // Holder nullptr: every holder.
+  bool ReleaseHandleRowLocks(TBRNHandleObject* Holder);
+  bool ReleaseTransactionRowLocks();
+  // 0 current, 1 deleted or replaced, 3 modified; positions the row
+  // navigator on Row.
+  int32_t CheckRowState(int32_t Row, int32_t RowVersion, int32_t UpdateCounter, bool SkipDetection,
+                        bool ForceDetection);
+
+  // ---- Row access (the manager open)
+  void GotoRowNumber(int32_t Row);
+  bool ReadRowByNumber(int32_t Row, TBRNRowValues& Target);
+  bool FirstRowByIndex(TBRNRowValues& Target, int32_t Index);
+  bool NextRowByIndex(TBRNRowValues& Target, int32_t Index);
+  void ReadIndexRow(TBRNRowValues& Target, int32_t Index);
+  bool FindRowByKey(TBRNRowValues& Target, const TBRNRowValues& Values, int32_t Index,
+                    bool CopyRow);
+
+  // ---- Keys and index upkeep (Index: the position in the table's indexes)
+  void BuildIndexKey(const TBRNRowValues& Values, int32_t Index, bool WithRowID);
+  bool KeyHasNull(int32_t Index);
+  bool KeyAllNull(int32_t Index);
+  bool IndexKeyChanged(const TBRNRowValues& Values, int32_t Index);
+  bool RowChanged(const TBRNRowValues& Values);
+  std::vector<std::string> TextIndexWords(const TBRNRowValues& Values, int32_t Index);
+  void InsertKey(const TBRNRowValues& Values, int32_t Row, int32_t Index);
+  void InsertTextKeys(const TBRNRowValues& Values, int32_t Row, int32_t Index);
+  void DeleteKey(const TBRNRowValues& Values, int32_t Row, int32_t Index);
+  void DeleteTextKeys(const TBRNRowValues& Values, int32_t Row, int32_t Index);
+  void UpdateKey(const TBRNRowValues& Values, int32_t Row, int32_t Index);
+  void UpdateTextKeys(const TBRNRowValues& Values, int32_t Row, int32_t Index);
+  bool HasRowKey(const TBRNRowValues& Values, int32_t Row, int32_t Index);
+  // Whether the index holds the key of every word of the row.
+  bool HasRowTextKeys(const TBRNRowValues& Values, int32_t Row, int32_t Index);
+  bool KeyExists(TBRNIndexLayoutKeyValues& Key, int32_t Index, int32_t ExceptRow);
+  bool LockReferencedKey(int32_t Index);
+  void ReleaseReferencedKeyLocks();
+  // Index maintenance helpers.
+  bool BuildIndex(int32_t Index, bool StopOnCancel, bool Repair);
+  void BackupIndexFile();
+  void RestoreIndexFile();
+
+  // ---- Column values
+  void AssignIdentityValues(TBRNRowValues& Values);
+  void ComputeGeneratedColumns(TBRNRowValues& Values, bool All);
+  // DEFAULT values of NULL columns.
+  void ComputeColumns(TBRNRowValues& Values) override;
+
+  // ---- Constraints and row changes
+  // Check types: 0 insert, 1 update, 2 delete, 4 verification of a stored
+  // row.
+  void CheckRowConstraints(TBRNRowValues& Values, int32_t Row, int32_t Type, bool ForeignKeysOnly);
+  void CheckConstraint(TBRNConstraint* Constraint, TBRNRowValues& Values, int32_t Row, int32_t Type,
+                       bool ForeignKeysOnly);
+  // Answers false when the user cancelled.
+  bool CheckConstraintsPass(int32_t Mode, const std::string& Detail,
+                            const std::string& ErrorPattern);
+  bool EmptyTable(bool SkipScan) override;
+  // The published-update record of a row change (Operation 0 insert, 1
+  // update, 2 delete) of a published table, at the points the row changes
+  // call it; the record itself comes with publishing.
+  virtual void WritePublishedUpdate(int32_t Operation, TBRNRowValues& Values);
+  // 1004 "The %s %s in the %s %s cannot be NULL", or the column's own code
+  // and message.
+  [[noreturn]] virtual void RaiseColumnNotNull(TBRNColumn* Column);
+  // 1004 "The %s %s for the %s %s has been violated (%s)", or the
+  // constraint's own code and message.
+  [[noreturn]] virtual void RaiseConstraintViolation(TBRNConstraint* Constraint,
+                                                     const std::string& Detail);
+  // 402 "The %s %s must be open in order to perform this operation (%s)"
+  // with "CHECK CONSTRAINT".
+  [[noreturn]] virtual void RaiseReferencedTableNotOpen(TBRNBaseTable* Table);
+
+  // ---- Helpers of the maintenance and session Parts (the manager open
+  // unless said otherwise)
+  // Sizes on disk of the row, index and BLOB files, plus the
+  // published-updates file when asked and published; the manager may be
+  // closed.
+  int64_t GetFilesSize(bool WithPublished);
+  // Block size times block count of the published-updates file; 0 when not
+  // published.
+  int64_t GetPublishedUpdatesSize();
+  // Every file in use exists on disk; the manager may be closed.
+  bool FilesExist();
+  bool OldCopiesExist();
+  void OpenFiles();
+  void OpenOrCreateFiles();
+  void InitFileHeaders();
+  // Closes every file, going on past a failure and raising the first one.
+  void CloseFiles();
+  void RefreshFiles();
+  // Outside a transaction, re-reads the headers of shared files.
+  void RefreshFilesIfShared();
+  void ReloadFileHeaders();
+  void MarkFilesChanged();
+  // Takes over the header counters of Other's files (a rebuilt table).
+  void CopyFileHeaders(TBRNTableManager& Other);
+
+  // ---- TBRNTableFileHost
+  std::string GetTableName() const override;
+  std::string GetTableKindName() const override;
+  std::string GetFolder() const override;
+  uint32_t GetStructureChecksum() const override;
+  bool IsEncrypted() const override;
+  bool IsTransient() const override;
+  bool IsTemporary() const override;
+  bool IsReadOnly() const override;
+  void SetReadOnly() override;
+  bool SkipWriteCheck() const override;
+  bool SkipStructureCheck() const override;
+  bool IsCreatedByEngine() const override { return creatingFiles; }
+  bool HoldsExclusiveLock() const override;
+  bool HoldsTransactionLock() const override;
+  void BeginRead() override;
+  void EndRead() override;
+  void BeginWrite() override;
+  void EndWrite() override;
+  bool TableHasChanged() override;
+  const TBRNDigest& GetSignatureDigest() const override;
+  bool IsValidSignature(const TBRNDigest& digest) const override;
+  const TBRNDigest& GetEncryptionDigest() const override;
+  std::string GetFileExtension(TBRNTableFileKind kind) const override;
+  void LogMessage(const std::string& text) override;
+  void WriteWarningEvent(const std::string& text) override;
+  bool UpdateProgress(int32_t percent) override;
+  [[noreturn]] void RaiseBackupError(const std::string& text) override;
+  [[noreturn]] void RaiseRestoreError(const std::string& text) override;
+  void BeginProgress() override;
+  void EndProgress() override;
+  void AdvanceTimestamp(int64_t timestamp) override;
+
+  // ---- TBRNIndexFileHost
+  int32_t GetIndexCount() override;
+  const TBRNIndexKeyLayout* GetIndexLayout(int32_t i) override;
+  void SetRebuildNeeded(int32_t i, bool value) override;
+  int32_t GetIndexPageSize() const override;
+  int32_t GetMaxIndexBufferSize() const override;
+  bool IsSystemTable() const override;
+  int32_t GetRowFileLastBlock() override;
+
+ protected:
+  bool GetLoadingUpdates() override;
+
+ private:
+  // The file managers of one table, in use or made for one call.
+  struct FileManagers {
+    std::unique_ptr<TBRNRowsetManager> Rows;
+    std::unique_ptr<TBRNIndexManager> Indexes;
+    std::unique_ptr<TBRNBlobManager> Blobs;
+    std::unique_ptr<TBRNPublishedUpdatesManager> PublishedUpdates;
+    // Rows, indexes, BLOBs, published updates: those made.
+    std::vector<TBRNTableFileManager*> All;
+    std::vector<TBRNTableFileManager*> Selected(uint8_t Selection) const;
+  };
+
+  std::string schemaName() const;
+  std::string fileNameOf(TBRNTableFileKind Kind) const;
+  std::vector<TBRNTableFileKind> kindsInUse() const;
+  void buildLayouts();
+  FileManagers makeFileManagers();
+  void createMembers();
+  void freeMembers() noexcept;
+  // The locks of the table through the environment: Lock answers whether
+  // a lock was taken (a Transaction lock is counted and always released).
+  bool lock(uint8_t LockType);
+  void unlock(uint8_t LockType);
+  // Releases while another error unwinds: a second failure is dropped.
+  void unlockQuietly(uint8_t LockType) noexcept;
+  // Runs Work; the file layer's bare write-incomplete error becomes this
+  // table's RaiseWriteIncomplete.
+  template <typename Work>
+  void surfacingWriteIncomplete(Work&& Work_);
+  bool filesChanged();
+  bool refreshSystemTable(bool Refresh);
+  void fillSystemTable();
+  TBRNCompressionManager& compression();
+  bool inFileTransaction() const;
+  [[noreturn]] static void notAvailableYet(const char* Operation);
+
+  TBRNFileManager* fileManager = nullptr;
+  std::vector<std::unique_ptr<TBRNIndexKeyLayout>> layouts;
+  std::unique_ptr<TBRNRowsetManager> rowsetFile;
+  std::unique_ptr<TBRNIndexManager> indexFile;
+  std::unique_ptr<TBRNBlobManager> blobFile;
+  std::unique_ptr<TBRNPublishedUpdatesManager> publishedUpdatesFile;
+  std::vector<TBRNTableFileManager*> files;
+  TBRNTableFileSet fileSet;
+  std::unique_ptr<TBRNRowsetNavigator> rowNavigator;
+  std::vector<std::unique_ptr<TBRNIndexNavigator>> indexNavigators;
+  std::vector<std::unique_ptr<TBRNIndexLayoutKeyValues>> indexKeys;
+  std::unique_ptr<TBRNRowLocks> rowLocks;
+  std::unique_ptr<TBRNRowLocks> transactionRowLocks;
+  std::unique_ptr<TBRNRowLocks> referencedKeyLocks;
+  // Work buffers: the compressed form of BLOB data, and a published-update
+  // record with its compressed form.
+  std::unique_ptr<TBRNMemoryStream> blobBuffer;
+  std::unique_ptr<TBRNMemoryStream> updateBuffer;
+  std::unique_ptr<TBRNMemoryStream> compressedUpdateBuffer;
+  std::unique_ptr<TBRNCompressionManager> compressor;
+  bool creatingFiles = false;
+  // The host's counted brackets and whether their outermost level took the
+  // lock.
+  int32_t readDepth = 0;
+  bool readTaken = false;
+  int32_t writeDepth = 0;
+  bool writeTaken = false;
+  int32_t progressDepth = 0;
+  // Re-entrancy guards of the system-table refresh.
+  bool fillingSystemTable = false;
+  bool reloadingSystemSource = false;
+};
+
+// The table managers of one database. CreateManager makes the manager of
+// a query-result table through the registered table object factory, and a
+// TBRNTableManager for every other base table. Used by the session's thread
+// only.
+class TBRNTableManagers : public TBRNSchemaObjectManagers {
+ public:
+  using TBRNSchemaObjectManagers::TBRNSchemaObjectManagers;
+
+  std::unique_ptr<TBRNSchemaObjectManager> CreateManager(
+      TBRNPrivilegedSchemaObject* CatalogObject) override;
+  int32_t GetCapacity() const override { return 4096; }
+
+  // Whether Table holds the result of a query: a Transient table whose
+  // first column is the Internal row-ID column (what DefineResultTable
+  // makes).
+  static bool IsQueryResultTable(const TBRNBaseTable* Table);
+
+  // The database transaction over every registered table manager. Start
+  // joins the open ones; a failure rolls back the ones that joined. Commit
+  // and rollback go on past a failing manager and raise the first failure.
+  void StartDatabaseTransaction();
+  void CommitDatabaseTransaction();
+  void RollbackDatabaseTransaction();
+};
+
+}  // namespace brn
