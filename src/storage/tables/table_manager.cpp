@@ -325,10 +325,6 @@ void TBRNTableManager::RaiseWriteIncomplete() {
   throw std::logic_error("RaiseMetadataError returned");
 }
 
-void TBRNTableManager::notAvailableYet(const char* Operation) {
-  throw std::logic_error(std::string(Operation) + " is not available yet");
-}
-
 // ---------------------------------------------------------------------------
 // Lifecycle
 
@@ -540,94 +536,7 @@ bool TBRNTableManager::GetLoadingUpdates() {
 }
 
 // ---------------------------------------------------------------------------
-// Row operations of the next step
-
-// The row writes come with the constraint checks and index upkeep.
-void TBRNTableManager::InsertRow(TBRNRowValues&, int32_t&, int32_t&, int32_t&, bool) {
-  notAvailableYet("InsertRow");
-}
-
-void TBRNTableManager::UpdateRow(TBRNRowValues&, int32_t, int32_t&) {
-  notAvailableYet("UpdateRow");
-}
-
-void TBRNTableManager::DeleteRow(TBRNRowValues&, int32_t, int32_t&) {
-  notAvailableYet("DeleteRow");
-}
-
-// Row locks and change detection of single rows come with the row writes.
-void TBRNTableManager::CheckRowCurrent(int32_t, int32_t, int32_t, bool, bool) {
-  notAvailableYet("CheckRowCurrent");
-}
-
-bool TBRNTableManager::LockRowForUpdate(TBRNHandleObject*, int32_t, int32_t, int32_t, bool, bool,
-                                        int32_t) {
-  notAvailableYet("LockRowForUpdate");
-}
-
-void TBRNTableManager::CheckRowVisible(int32_t, int32_t) {
-  notAvailableYet("CheckRowVisible");
-}
-
-void TBRNTableManager::UnlockRow(int32_t) {
-  notAvailableYet("UnlockRow");
-}
-
-// Until the row locks come, the lists hold no lock bytes: emptying them is
-// the whole release.
-void TBRNTableManager::UnlockRows(TBRNHandleObject* Holder) {
-  if (Holder != nullptr) notAvailableYet("UnlockRows of one holder");
-  for (TBRNRowLocks* locks :
-       {rowLocks.get(), transactionRowLocks.get(), referencedKeyLocks.get()}) {
-    if (locks != nullptr) locks->Clear();
-  }
-}
-
-// Index upkeep comes with the row writes.
-bool TBRNTableManager::AddIndex(TBRNIndex*, bool) {
-  notAvailableYet("AddIndex");
-}
-
-void TBRNTableManager::ClearIndex(TBRNIndex*) {
-  notAvailableYet("ClearIndex");
-}
-
-void TBRNTableManager::RebuildIndex(TBRNIndex*, bool) {
-  notAvailableYet("RebuildIndex");
-}
-
-void TBRNTableManager::CancelIndexChange() {
-  notAvailableYet("CancelIndexChange");
-}
-
-bool TBRNTableManager::DropIndex(TBRNIndex*, bool) {
-  notAvailableYet("DropIndex");
-}
-
-// Column values, constraints and emptying come with the row writes.
-void TBRNTableManager::ComputeColumns(TBRNRowValues&) {
-  notAvailableYet("ComputeColumns");
-}
-
-bool TBRNTableManager::EmptyTable(bool) {
-  notAvailableYet("EmptyTable");
-}
-
-void TBRNTableManager::WritePublishedUpdate(int32_t, TBRNRowValues&) {
-  notAvailableYet("WritePublishedUpdate");
-}
-
-void TBRNTableManager::RaiseColumnNotNull(TBRNColumn*) {
-  notAvailableYet("RaiseColumnNotNull");
-}
-
-void TBRNTableManager::RaiseConstraintViolation(TBRNConstraint*, const std::string&) {
-  notAvailableYet("RaiseConstraintViolation");
-}
-
-void TBRNTableManager::RaiseReferencedTableNotOpen(TBRNBaseTable*) {
-  notAvailableYet("RaiseReferencedTableNotOpen");
-}
+// Row buffers
 
 std::unique_ptr<TBRNRowsetRow> TBRNTableManager::NewRowBuffer() {
   if (!rowsetFile) throw std::logic_error("NewRowBuffer on a closed table manager");

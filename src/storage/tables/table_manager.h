@@ -18,6 +18,7 @@ class TBRNBaseTable;
 class TBRNColumn;
 class TBRNConstraint;
 class TBRNCompressionManager;
+class TBRNExprToken;
 class TBRNFileManager;
 class TBRNIndexKeyLayout;
 class TBRNIndexLayoutKeyValues;
@@ -25,6 +26,7 @@ class TBRNIndexNavigator;
 class TBRNRowLocks;
 class TBRNRowsetNavigator;
 class TBRNTableFileManager;
+class TBRNWordList;
 
 // A selection of a table's files for the maintenance operations; a file
 // not in use (BLOBs without BLOB or CLOB columns, published updates of an
@@ -143,7 +145,10 @@ class TBRNTableManager : public TBRNVirtualTableManager,
                         int32_t Keep) override;
   void CheckRowVisible(int32_t Row, int32_t VisibleRow) override;
   void UnlockRow(int32_t Row) override;
-  // Holder nullptr: empties the three lock lists.
+  // In a transaction Holder nullptr releases the locks kept for it and
+  // another holder releases nothing; outside one (or while the manager
+  // closes) the locks of Holder, of every holder for nullptr. 1006 when a
+  // lock byte cannot be released.
   void UnlockRows(TBRNHandleObject* Holder) override;
   std::unique_ptr<TBRNRowsetRow> NewRowBuffer() override;
   TBRNRowsetRow* GetRow(int32_t Row, bool ReadAhead) override;
@@ -241,13 +246,31 @@ class TBRNTableManager : public TBRNVirtualTableManager,
   bool KeyExists(TBRNIndexLayoutKeyValues& Key, int32_t Index, int32_t ExceptRow);
   bool LockReferencedKey(int32_t Index);
   void ReleaseReferencedKeyLocks();
-  // Index maintenance helpers.
+  // Index maintenance helpers. BuildIndex answers false when cancelled
+  // with StopOnCancel; a key refused as corrupt (601, a duplicate of a
+  // unique tree above all) leaves its row unindexed, or with Repair
+  // deletes the row with its keys in the other indexes and sets
+  // RebuildDeletedRows; other failures pass on. BackupIndexFile flushes
+  // first (outside a transaction), so that the ".Old" copy holds every
+  // change made so far; RestoreIndexFile puts it back, deletes it, and
+  // drops every file's unflushed changes.
   bool BuildIndex(int32_t Index, bool StopOnCancel, bool Repair);
   void BackupIndexFile();
   void RestoreIndexFile();
+  // Set by a Repair build that deleted rows; the caller clears it.
+  bool RebuildDeletedRows = false;
 
-  // ---- Column values
+  // ---- Column values (Values: row values of the table's columns)
+  // A cached-updates copy keeps the identity and DEFAULT values it is given.
+  bool KeepGivenValues = false;
+  // Set while table alteration fills the table: no identity, generated or
+  // DEFAULT value is assigned, except to new columns (AlterSourcePosition
+  // -1) when AlterationFillsNewColumns.
+  bool FillingByAlteration = false;
+  bool AlterationFillsNewColumns = false;
   void AssignIdentityValues(TBRNRowValues& Values);
+  // Generated columns that All, a function call in their expression or a
+  // modified value (a source column changed) asks for.
   void ComputeGeneratedColumns(TBRNRowValues& Values, bool All);
   // DEFAULT values of NULL columns.
   void ComputeColumns(TBRNRowValues& Values) override;
@@ -381,7 +404,35 @@ class TBRNTableManager : public TBRNVirtualTableManager,
   void fillSystemTable();
   TBRNCompressionManager& compression();
   bool inFileTransaction() const;
-  [[noreturn]] static void notAvailableYet(const char* Operation);
+  // ---- Per-row services
+  // std::logic_error unless the files are open.
+  void requireFiles(const char* Operation) const;
+  // Positions the row navigator on Row, repeating a read another writer
+  // restarted; false when Row lies outside the row file.
+  bool gotoRow(int32_t Row);
+  // Copies the navigator's current row into Target (with the row header
+  // when Target is bound to a row of this file).
+  void copyCurrentRow(TBRNRowValues& Target);
+  // Releases both lock lists' bytes, going on past a failure.
+  bool releaseAllRowLocks();
+  void releaseRowLockQuietly(int32_t Row) noexcept;
+  int32_t indexPosition(TBRNIndex* Index) const;
+  // A new navigator and key buffer for index i over its layout.
+  void makeIndexMembers(int32_t i);
+  // Keeps a layout that pages may still name alive until the manager goes.
+  void retireLayout(std::unique_ptr<TBRNIndexKeyLayout> Layout);
+  void restoreIndexFileQuietly() noexcept;
+  std::unique_ptr<TBRNWordList> wordListOf(const TBRNValues& Values, int32_t Index);
+  bool textSourceModified(const TBRNRowValues& Values, int32_t Index);
+  void changeTextKeys(const TBRNWordList& Words, int32_t RowID, int32_t Row, int32_t Index,
+                      bool Insert);
+  // A key of a build refused: the row stays unindexed, or with Repair goes.
+  void deleteRowForRepair(const TBRNRowValues& Values, int32_t Row, int32_t Index);
+  // The row pass of BuildIndex inside its progress bracket.
+  bool buildIndexRows(int32_t Index, bool StopOnCancel, bool Repair);
+  // Whether a value is assigned to Column under the alteration rule.
+  bool fillsColumn(const TBRNColumn* Column) const;
+  void assignExpression(TBRNExprToken* Root, TBRNRowValues& Values, int32_t Position);
 
   TBRNFileManager* fileManager = nullptr;
   std::vector<std::unique_ptr<TBRNIndexKeyLayout>> layouts;
@@ -414,6 +465,9 @@ class TBRNTableManager : public TBRNVirtualTableManager,
   // Re-entrancy guards of the system-table refresh.
   bool fillingSystemTable = false;
   bool reloadingSystemSource = false;
+  // Layouts replaced or dropped while open (cached pages may still name
+  // them).
+  std::vector<std::unique_ptr<TBRNIndexKeyLayout>> retiredLayouts_;
 };
 
 // The table managers of one database. CreateManager makes the manager of

@@ -300,14 +300,5 @@ TEST_F(TableManagerTest, DestroyingTheManagerOfATemporaryTableDeletesItsFiles) {
   }
 }
 
-TEST_F(TableManagerTest, RowWritesOfTheNextStepAreRefused) {
-  TBRNTableManager* a = A.Open(TableA);
-  int32_t counter = 0;
-  TBRNRowsetRowValues values(a->GetColumns(), a);
-  EXPECT_THROW(a->DeleteRow(values, 1, counter), std::logic_error);
-  EXPECT_THROW(a->UnlockRow(1), std::logic_error);
-  EXPECT_NO_THROW(a->UnlockRows(nullptr));
-}
-
 }  // namespace
 }  // namespace brn::testing
