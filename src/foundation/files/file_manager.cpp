@@ -27,8 +27,6 @@ namespace {
 constexpr int32_t kFileErrorCode = 600;
 constexpr int32_t kInitialFileCapacity = 512;
 constexpr int32_t kFileCapacityStep = 128;
-constexpr int32_t kInitialLockCapacity = 2048;
-constexpr int32_t kLockCapacityStep = 1024;
 
 using FileGuard = std::lock_guard<TBRNCriticalSection>;
 
@@ -116,33 +114,27 @@ void TBRNFile::Delete() {}
 
 void TBRNFile::Flush() {}
 
-bool TBRNFile::FindLock(int64_t offset, int32_t& index) const {
-  auto compareAt = [&](size_t i) {
-    int64_t start = Locks[i].StartOffset;
-    return start < offset ? -1 : start > offset ? 1 : 0;
-  };
-  return searchSorted(Locks.size(), compareAt, index);
+const TBRNFileLock* TBRNFile::FindLock(int64_t offset) const {
+  auto found = Locks.find(offset);
+  return found == Locks.end() ? nullptr : &found->second;
 }
 
 bool TBRNFile::LockRange(int64_t offset, int64_t length) {
   if (offset < 0 || length < 0 || (length > 0 && offset > INT64_MAX - (length - 1))) return false;
   FileGuard guard(CriticalSection);
   int64_t end = offset + length - 1;
-  int32_t index;
-  if (FindLock(offset, index)) return false;
-  if (index > 0 && Locks[size_t(index) - 1].EndOffset >= offset) return false;
-  if (size_t(index) < Locks.size() && Locks[size_t(index)].StartOffset <= end) return false;
-  reserveOneMore(Locks, kInitialLockCapacity, kLockCapacityStep);
-  Locks.insert(Locks.begin() + index, TBRNFileLock{offset, end, length});
+  // The first lock starting at or after offset, and the one before it.
+  auto next = Locks.lower_bound(offset);
+  if (next != Locks.end() && next->second.StartOffset <= end) return false;
+  if (next != Locks.begin() && std::prev(next)->second.EndOffset >= offset) return false;
+  if (next != Locks.end() && next->first == offset) return false;
+  Locks.emplace_hint(next, offset, TBRNFileLock{offset, end, length});
   return true;
 }
 
 bool TBRNFile::UnlockRange(int64_t offset, int64_t /*length*/) {
   FileGuard guard(CriticalSection);
-  int32_t index;
-  if (!FindLock(offset, index)) return false;
-  Locks.erase(Locks.begin() + index);
-  return true;
+  return Locks.erase(offset) > 0;
 }
 
 std::string TBRNFile::LastOSErrorText() {

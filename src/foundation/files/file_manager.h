@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,7 +24,9 @@ struct TBRNFileLock {
   int64_t Length = 0;
 };
 
-using TBRNFileLocks = std::vector<TBRNFileLock>;
+// By StartOffset: a transaction may hold a lock byte for each of a million
+// changed rows and release them front to back, so both ends stay cheap.
+using TBRNFileLocks = std::map<int64_t, TBRNFileLock>;
 
 // One file of a manager, shared by every stream that has it open. Its
 // critical section serialises every operation on the file, its position,
@@ -48,7 +51,6 @@ class TBRNFile {
   TBRNFileLocks Locks;        // sorted by StartOffset, never overlapping
 
   int32_t LockCount() const { return int32_t(Locks.size()); }
-  int32_t LockCapacity() const { return int32_t(Locks.capacity()); }
 
   virtual int64_t GetSize() = 0;
   virtual void SetSize(int64_t size) = 0;
@@ -89,9 +91,8 @@ class TBRNFile {
   void Lock() { CriticalSection.Enter(); }
   void Unlock() { CriticalSection.Leave(); }
 
-  // true with the lock starting at offset in index, else false with the
-  // insertion point.
-  bool FindLock(int64_t offset, int32_t& index) const;
+  // The lock starting at offset, nullptr when there is none.
+  const TBRNFileLock* FindLock(int64_t offset) const;
 
   // The file error (600) for a failing system call; the reason is the
   // system's text of the calling thread's last error.

@@ -206,14 +206,11 @@ bool TBRNOSFile::LockRange(int64_t offset, int64_t length) {
 
 bool TBRNOSFile::UnlockRange(int64_t offset, int64_t length) {
   FileGuard guard(CriticalSection);
-  int32_t index;
-  if (!FindLock(offset, index)) return false;
-  if (SystemLocks) {
-    // Exactly the range locked here, so a neighbour of this handle stays
-    // locked in the system too.
-    const TBRNFileLock& range = Locks[size_t(index)];
-    if (!OSUnlockFileRange(Handle, range.StartOffset, range.Length)) return false;
-  }
+  const TBRNFileLock* range = FindLock(offset);
+  if (range == nullptr) return false;
+  // Exactly the range locked here, so a neighbour of this handle stays
+  // locked in the system too.
+  if (SystemLocks && !OSUnlockFileRange(Handle, range->StartOffset, range->Length)) return false;
   return TBRNFile::UnlockRange(offset, length);
 }
 

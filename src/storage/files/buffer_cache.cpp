@@ -119,6 +119,11 @@ bool TBRNBlockTable::Erase(const TBRNTableFileBuffer* buffer) {
   }
   slots_[hole] = Slot{};
   --count_;
+  // A transaction can fill the cache with a million blocks; once they are
+  // gone, a sparse table would make every lookup a cache miss.
+  if (slots_.size() > kMinSlots && uint64_t(count_) * 8 < slots_.size()) {
+    resize(uint32_t(slots_.size() / 2));
+  }
   return true;
 }
 

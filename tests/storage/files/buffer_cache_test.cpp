@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/files/memory_file_manager.h"
+#include "storage/files/buffer_cache.h"
 #include "storage/files/table_file_test_support.h"
 
 namespace brn::testing {
@@ -211,6 +213,45 @@ TEST(BufferCacheModel, RandomOperationsKeepEveryBlocksLatestBytes) {
       }
     }
   }
+}
+
+}  // namespace
+}  // namespace brn::testing
+
+namespace brn::testing {
+namespace {
+
+// The block table grows while a transaction fills the cache and shrinks as
+// the blocks leave; every remaining block stays findable through both.
+TEST(BlockTable, FindsEveryBlockWhileGrowingAndShrinking) {
+  constexpr int32_t kBlocks = 50000;
+  std::vector<std::unique_ptr<TBRNTableFileBuffer>> buffers;
+  TBRNBlockTable table;
+  for (int32_t n = 1; n <= kBlocks; ++n) {
+    buffers.push_back(std::make_unique<TBRNTableFileBuffer>(nullptr));
+    buffers.back()->BlockNumber = n;
+    ASSERT_TRUE(table.Insert(buffers.back().get()));
+  }
+  EXPECT_FALSE(table.Insert(buffers[7].get()));
+  std::vector<int32_t> order(kBlocks);
+  for (int32_t i = 0; i < kBlocks; ++i) order[size_t(i)] = i;
+  std::shuffle(order.begin(), order.end(), std::mt19937(11));
+  std::vector<bool> present(kBlocks, true);
+  for (int32_t step = 0; step < kBlocks; ++step) {
+    int32_t gone = order[size_t(step)];
+    ASSERT_TRUE(table.Erase(buffers[size_t(gone)].get()));
+    present[size_t(gone)] = false;
+    // A full check at a few points, the erased block at every step.
+    ASSERT_EQ(table.Find(gone + 1), nullptr);
+    if (step % 5000 == 0 || kBlocks - step < 40) {
+      for (int32_t i = 0; i < kBlocks; ++i) {
+        ASSERT_EQ(table.Find(i + 1), present[size_t(i)] ? buffers[size_t(i)].get() : nullptr)
+            << "block " << i + 1 << " after " << step + 1 << " erasures";
+      }
+    }
+  }
+  EXPECT_EQ(table.Count(), 0);
+  EXPECT_FALSE(table.Erase(buffers[0].get()));
 }
 
 }  // namespace
