@@ -265,6 +265,7 @@ class TBRNConstraints : public TBRNCollection<TBRNConstraint, TBRNCatalogObjects
   TBRNConstraint* GetItem(int32_t index) const;
   std::string GetObjectTypeName() const override;
   bool SameKey(const TBRNConfigObject* a, const TBRNConfigObject* b) const override;
+  bool KeyImpliesEqualNames() const override { return false; }
   std::string GetSQLSeparator() const override;
   // Completes the table's ID where a self-reference or a source entry was
   // made before the table had one (the table's Validate calls it).

@@ -214,6 +214,14 @@ void TBRNConfigObjectManager::ReadHeader() {
   if (done != kConfigFileHeaderSize) {
     RaiseMetadataError(FormatText("The file %s has no complete header", {GetFileName()}));
   }
+  // No written header is all zeros (the signature is a digest): the file's
+  // creation stopped before its header was written.
+  bool empty = true;
+  for (uint8_t byte : bytes) empty = empty && byte == 0;
+  if (empty) {
+    RaiseMetadataError(FormatText(
+        "The file %s has an empty header: its creation did not complete", {GetFileName()}));
+  }
   THeaderFields fields = readHeaderFields(bytes);
   // Checked before anything is taken over, so that the root and the
   // counters stay as they were.
@@ -421,6 +429,46 @@ bool TBRNConfigObjectManager::CheckForChanges() {
   return true;
 }
 
+TBRNConfigObjectManager::TFileState TBRNConfigObjectManager::fileState(const std::string& name) {
+  if (!FileManager->FileExists(name)) return TFileState::Missing;
+  int64_t size = FileManager->GetFileSize(name);
+  if (size > kConfigFileHeaderSize) return TFileState::Present;
+  TBRNBytes bytes;
+  {
+    std::unique_ptr<TBRNFileStream> stream = FileManager->OpenFile(name, false, true, false);
+    bytes = readWholeFile(*stream);
+  }
+  for (uint8_t byte : bytes) {
+    if (byte != 0) return TFileState::Present;
+  }
+  return TFileState::Unfinished;
+}
+
+void TBRNConfigObjectManager::createFile(const std::string& name) {
+  LockManager->LockObject(Root, ltWrite, -1);
+  try {
+    FileStream = FileManager->CreateFile(name, false, false, false);
+    try {
+      WriteBody();
+      WriteHeader();
+    } catch (...) {
+      // Left behind, the empty header would make every later open fail;
+      // without the file the next open creates it afresh. The first error
+      // is the one reported.
+      FileStream.reset();
+      try {
+        FileManager->DeleteFile(name);
+      } catch (...) {
+      }
+      throw;
+    }
+  } catch (...) {
+    LockManager->UnlockObject(Root, ltWrite);
+    throw;
+  }
+  LockManager->UnlockObject(Root, ltWrite);
+}
+
 void TBRNConfigObjectManager::OpenFile() {
   if (Root->GetTransient()) return;
   std::string name = GetFileName();
@@ -430,13 +478,15 @@ void TBRNConfigObjectManager::OpenFile() {
     BeginRead();
     EndRead();
   };
-  // A file shorter than its header is one whose creator is still writing
-  // it, or died doing so: the Transaction lock tells the two apart.
-  auto complete = [&]() {
-    return FileManager->FileExists(name) && FileManager->GetFileSize(name) >= kConfigFileHeaderSize;
-  };
   try {
-    if (complete()) {
+    // Looked at without a lock: a file that a creator is still writing, or
+    // that vanishes meanwhile, is looked at again under the lock.
+    bool present = false;
+    try {
+      present = fileState(name) == TFileState::Present;
+    } catch (const EBRNException&) {
+    }
+    if (present) {
       openExisting();
       return;
     }
@@ -444,19 +494,10 @@ void TBRNConfigObjectManager::OpenFile() {
     // the Transaction lock and then find it.
     LockManager->LockObject(Root, ltTransaction, -1);
     try {
-      if (complete()) {
+      if (fileState(name) == TFileState::Present) {
         openExisting();
       } else {
-        LockManager->LockObject(Root, ltWrite, -1);
-        try {
-          FileStream = FileManager->CreateFile(name, false, false, false);
-          WriteBody();
-          WriteHeader();
-        } catch (...) {
-          LockManager->UnlockObject(Root, ltWrite);
-          throw;
-        }
-        LockManager->UnlockObject(Root, ltWrite);
+        createFile(name);
       }
     } catch (...) {
       LockManager->UnlockObject(Root, ltTransaction);

@@ -93,6 +93,15 @@ class TBRNConfigObjectManager {
   [[noreturn]] virtual void RaiseMetadataError(const std::string& message) const;
   // 101 "There was an error updating the %s %s (The file is read-only)".
   [[noreturn]] virtual void RaiseReadOnly() const;
+  // Opens the file, or creates it when there is none. A creation that fails
+  // leaves no file behind (the partly written one is deleted; a failure of
+  // that delete is swallowed and the first error reported), so the next
+  // open creates it afresh; an existing file is never deleted here. A file
+  // of at most header size whose bytes are all zero is one whose creator
+  // stopped before writing anything that counts: it holds no body, so it is
+  // made again. A longer file whose header is all zero (its creator stopped
+  // after the body) is refused with 100 naming the file and left alone, as
+  // is a short file with any other bytes in it.
   virtual void OpenFile();
   virtual void CloseFile();
   // The engine's signature and encryption settings, from the subclass.
@@ -132,6 +141,14 @@ class TBRNConfigObjectManager {
 
  private:
   struct THeaderFields;
+  // Missing: no file; Unfinished: at most header size and all zero bytes;
+  // Present: anything else.
+  enum class TFileState : uint8_t { Missing, Unfinished, Present };
+
+  TFileState fileState(const std::string& name);
+  // Creates the file and writes the root to it, under the Write lock; the
+  // caller holds the Transaction lock. A failure deletes the file again.
+  void createFile(const std::string& name);
 
   bool inMemory() const;
   // Parses 56 header bytes; decrypts them first when decrypt is set.

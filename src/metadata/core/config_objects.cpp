@@ -358,6 +358,43 @@ void TBRNConfigObjects::CheckMaximum() const {
 
 void TBRNConfigObjects::CheckDuplicates() const {
   int32_t count = Count();
+  if (KeyImpliesEqualNames()) {
+    // Every catalog read validates its schemas: a thousand tables compared
+    // pairwise cost a million name copies. Sorted by name, duplicates are
+    // neighbours within a run of equal names.
+    std::vector<std::string> names(static_cast<size_t>(count));
+    std::vector<int32_t> order(static_cast<size_t>(count));
+    for (int32_t i = 0; i < count; ++i) {
+      names[size_t(i)] = Items[size_t(i)]->GetName();
+      order[size_t(i)] = i;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+      return CompareTextIgnoreCase(names[size_t(a)], names[size_t(b)]) < 0;
+    });
+    // Raises for the same pair as the pairwise walk would: the lowest first
+    // member of a duplicate pair, with its lowest partner.
+    int32_t bestFirst = count, bestPartner = count;
+    for (size_t run = 0; run < order.size();) {
+      size_t end = run + 1;
+      while (end < order.size() && TextEqualsIgnoreCase(names[size_t(order[run])],
+                                                        names[size_t(order[end])]))
+        ++end;
+      // Within a run the indexes ascend (stable sort).
+      for (size_t a = run; a < end; ++a) {
+        for (size_t b = run; b < end; ++b) {
+          int32_t i = order[a], j = order[b];
+          if (i == j || i > bestFirst || (i == bestFirst && j >= bestPartner)) continue;
+          if (SameKey(Items[size_t(i)], Items[size_t(j)])) {
+            bestFirst = i;
+            bestPartner = j;
+          }
+        }
+      }
+      run = end;
+    }
+    if (bestFirst < count) RaiseAlreadyExists(Items[size_t(bestPartner)]);
+    return;
+  }
   for (int32_t i = 0; i < count; ++i) {
     for (int32_t j = 0; j < count; ++j) {
       if (i != j && SameKey(Items[size_t(i)], Items[size_t(j)]))

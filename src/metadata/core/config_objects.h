@@ -48,6 +48,9 @@ class TBRNConfigObjects : public TBRNConfigObject {
   virtual void CheckDuplicate(TBRNConfigObject* object);
   // Names equal ignoring case and trailing blanks; classes compare other keys.
   virtual bool SameKey(const TBRNConfigObject* a, const TBRNConfigObject* b) const;
+  // Whether SameKey holds only for members whose names are equal ignoring
+  // case, so that duplicates can be looked for among equal names alone.
+  virtual bool KeyImpliesEqualNames() const { return true; }
   // 400 "The %s %s already exists[ in the %s %s]".
   [[noreturn]] virtual void RaiseAlreadyExists(const TBRNConfigObject* object) const;
   // 401 "The %s %s does not exist[ in the %s %s]".

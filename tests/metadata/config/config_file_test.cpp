@@ -396,20 +396,45 @@ TEST_F(ConfigFileTest, DamagedBodyFallsBackToTheBackupCopy) {
   }
 }
 
-// A creator that died before its header was written leaves a file shorter
-// than a header: the next session makes it again instead of refusing it.
-TEST_F(ConfigFileTest, FileLeftShortByADeadCreatorIsMadeAgain) {
-  for (size_t length : {size_t(0), size_t(20)}) {
-    WriteWholeFile(configFile(), std::string(length, '\0'));
+// A creator that stopped before writing anything that counts leaves at most
+// a header's worth of zero bytes: the next session makes the file again. A
+// file with anything else in it may hold data and is refused, untouched.
+TEST_F(ConfigFileTest, FileLeftByAStoppedCreatorIsMadeAgainOnlyWhenItHoldsNothing) {
+  const std::string zeroHeader(size_t(kConfigFileHeaderSize), '\0');
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* message;  // nullptr: made again
+  } cases[] = {
+      {"empty", "", nullptr},
+      {"short zeros", std::string(20, '\0'), nullptr},
+      {"header of zeros", zeroHeader, nullptr},
+      {"short, not zero", std::string(20, 'x'), "has no complete header"},
+      {"header, not zero", std::string(size_t(kConfigFileHeaderSize), 'x'),
+       "The encryption password does not match"},
+      {"zero header and a body", zeroHeader + std::string(64, 'b'),
+       "has an empty header: its creation did not complete"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteWholeFile(configFile(), c.bytes);
     Session session(files_, dir_.Path);
     int32_t saves = 0;
     session.file.OnBeforeSave = [&](TBRNLockableConfigObject*) { ++saves; };
+    if (c.message != nullptr) {
+      EBRNException e = CaughtError([&] { session.file.Open(); });
+      EXPECT_EQ(e.ErrorCode, 100);
+      EXPECT_NE(e.ErrorMessage.find(c.message), std::string::npos) << e.ErrorMessage;
+      EXPECT_EQ(saves, 0);
+      EXPECT_EQ(ReadWholeFile(configFile()), c.bytes);
+      continue;
+    }
     session.file.Open();
-    EXPECT_EQ(saves, 1) << length;
-    EXPECT_EQ(storedHeader().Counter, 1) << length;
+    EXPECT_EQ(saves, 1);
+    EXPECT_EQ(storedHeader().Counter, 1);
     Session reader(files_, dir_.Path);
     reader.file.Open();
-    EXPECT_TRUE(hasUser(reader.config, "Administrator")) << length;
+    EXPECT_TRUE(hasUser(reader.config, "Administrator"));
   }
 }
 
@@ -474,6 +499,86 @@ TEST(ConfigFileFaultTest, FailedRewriteKeepsThePreviousFile) {
     other.file.Open();
     EXPECT_TRUE(hasUser(other.config, "Fred"));
     EXPECT_FALSE(hasUser(other.config, "Anna"));
+  }
+}
+
+std::string memoryFileBytes(TBRNFileManager& files, const std::string& name) {
+  std::unique_ptr<TBRNFileStream> stream = files.OpenFile(name, false, true, false);
+  std::string bytes(size_t(stream->GetSize()), '\0');
+  if (!bytes.empty()) stream->Read(bytes.data(), int32_t(bytes.size()));
+  return bytes;
+}
+
+// A creation that fails at any write leaves no file (or, when the partly
+// written file cannot be deleted, one of zeros that counts as never made),
+// no lock and the first error; the next open creates the file afresh. An
+// open of an existing file that fails never deletes it.
+TEST(ConfigFileFaultTest, FailedCreationLeavesNoFileAndTheNextOpenCreatesIt) {
+  using A = TBRNFaultAction;
+  const std::string name = "/memory/config.BRNCfg";
+  const struct {
+    const char* step;
+    A action;
+    int32_t nth;
+    bool existing;  // the file is there before the failing open
+    bool holdOpen;  // another stream keeps the new file open: the delete fails
+  } cases[] = {
+      {"size to header", A::FailSetSize, 1, false, false},
+      {"body", A::FailWrite, 1, false, false},
+      {"body, short", A::ShortWrite, 1, false, false},
+      {"header", A::FailWrite, 2, false, false},
+      {"header, short", A::ShortWrite, 2, false, false},
+      {"flush", A::FailFlush, 1, false, false},
+      {"body, undeletable", A::FailWrite, 1, false, true},
+      {"read of an existing file", A::FailRead, 1, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.step);
+    TBRNEnvironment environment;
+    TBRNFaultFileManager files(&environment);
+    std::string before;
+    if (c.existing) {
+      Session writer(files, "/memory");
+      writer.file.Open();
+      commitNewUser(writer, "Fred");
+      before = memoryFileBytes(files, name);
+    }
+    {
+      Session session(files, "/memory");
+      std::unique_ptr<TBRNFileStream> holder;
+      if (c.holdOpen) {
+        session.file.OnBeforeSave = [&](TBRNLockableConfigObject*) {
+          holder = files.OpenFile(name, false, true, false);
+        };
+      }
+      files.Arm({c.action, c.nth, false, ENOSPC, 10, name});
+      EBRNException e = CaughtError([&] { session.file.Open(); });
+      files.Disarm();
+      EXPECT_EQ(e.ErrorCode, 600);
+      EXPECT_EQ(e.ErrorMessage.find("Access denied"), std::string::npos) << e.ErrorMessage;
+      EXPECT_FALSE(session.file.Opened);
+      EXPECT_EQ(session.file.FileStream, nullptr);
+      if (c.existing) {
+        EXPECT_EQ(memoryFileBytes(files, name), before);
+      } else if (c.holdOpen) {
+        EXPECT_EQ(memoryFileBytes(files, name), std::string(size_t(kConfigFileHeaderSize), '\0'));
+      } else {
+        EXPECT_FALSE(files.FileExists(name));
+      }
+    }
+    // Sound files from here on: the next session opens, creating the file
+    // when it is not there, and every lock was given back.
+    Session next(files, "/memory");
+    int32_t saves = 0;
+    next.file.OnBeforeSave = [&](TBRNLockableConfigObject*) { ++saves; };
+    next.file.Open();
+    EXPECT_EQ(saves, c.existing ? 0 : 1);
+    EXPECT_EQ(next.file.UpdateCounter, c.existing ? 2 : 1);
+    EXPECT_EQ(hasUser(next.config, "Fred"), c.existing);
+    commitNewUser(next, "Anna");
+    Session reader(files, "/memory");
+    reader.file.Open();
+    EXPECT_TRUE(hasUser(reader.config, "Anna"));
   }
 }
 

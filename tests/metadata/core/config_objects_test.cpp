@@ -67,6 +67,35 @@ TEST(ConfigObjectsMembership, DuplicateNameInAnotherCaseRaises400AndLeavesTheLis
   EXPECT_NO_THROW(users.CheckNewName(users.GetItem(0), "bob"));
 }
 
+// A loaded list is checked as a whole: the first member that has a
+// duplicate (in list order) is reported with its first partner's name.
+TEST(ConfigObjectsMembership, ValidateFindsTheFirstDuplicatePairOfALoadedList) {
+  struct Case {
+    std::vector<std::string> names;
+    std::string error;  // empty: valid
+  };
+  const std::vector<Case> cases = {
+      {{"A", "B", "C"}, ""},
+      {{"Beta", "alpha", "BETA "}, "The table BETA  already exists"},
+      {{"x", "Y", "y", "X"}, "The table X already exists"},
+      {{"Q", "q", "Q"}, "The table q already exists"},
+      {{}, ""},
+  };
+  for (const Case& c : cases) {
+    TestRoot root;
+    TestTables tables(&root);
+    tables.SetCount(int32_t(c.names.size()));
+    for (size_t i = 0; i < c.names.size(); ++i) tables.GetItem(int32_t(i))->Name = c.names[i];
+    if (c.error.empty()) {
+      EXPECT_NO_THROW(tables.CheckDuplicates()) << c.names.size();
+    } else {
+      EBRNException e = CaughtError([&] { tables.CheckDuplicates(); });
+      EXPECT_EQ(e.ErrorCode, 400);
+      EXPECT_EQ(e.ErrorMessage, c.error);
+    }
+  }
+}
+
 TEST(ConfigObjectsMembership, AddAssignsIDsOwnerIndexAndFlags) {
   TestRoot root;
   TestOwner owner(&root, "schema", "S");

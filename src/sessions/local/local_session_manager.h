@@ -1,0 +1,399 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "foundation/locks/log_manager.h"
+#include "sessions/engine_manager.h"
+#include "sessions/engine_settings.h"
+#include "sessions/local/session_snapshots.h"
+
+namespace brn {
+
+class EBRNException;
+class TBRNCompressionManager;
+class TBRNConfig;
+class TBRNConfigLockManager;
+class TBRNConfigManager;
+class TBRNConfigObject;
+class TBRNDatabaseContainer;
+class TBRNExprBuilder;
+class TBRNExprParser;
+class TBRNExprValidator;
+class TBRNExpressionEvaluator;
+class TBRNFileManager;
+class TBRNLocalDatabaseManager;
+class TBRNLocalLogManager;
+class TBRNLockableConfigObject;
+class TBRNLog;
+class TBRNModule;
+class TBRNPrivilegedConfigObject;
+class TBRNStore;
+class TBRNJob;
+class TBRNMigrator;
+class TBRNRole;
+class TBRNTextFilter;
+class TBRNUser;
+class TBRNWordGenerator;
+
+// Operation codes of the session's own log events.
+inline constexpr int32_t kBRNOperationConnect = 1;
+inline constexpr int32_t kBRNOperationLogin = 3;
+inline constexpr int32_t kBRNOperationLogout = 4;
+// The engine error code logged for a failure that is not an EBRNException.
+inline constexpr int32_t kBRNUnknownErrorCode = 9999;
+
+// The session of the in-process engine, and the base of the server's
+// sessions: it owns a copy of the engine settings, its tools (evaluator,
+// compression manager, parser, validator, SQL builder), its own copy of the
+// configuration with the configuration lock file (and its slot in it), the
+// configuration file and the log file, its "Configuration" database, and the
+// database and store handles it created.
+//
+// Life cycle: constructed closed; OpenSession builds the tools
+// (OpenConfiguration) and opens the three files (OpenConfigurationFiles);
+// CloseSession logs out, closes every handle and file and frees the tools.
+// A failed OpenSession leaves the session closed, its tools freed, no lock
+// slot taken and no file open.
+//
+// Files lie, by the session settings: in ConfigPath (ConfigMemory off); in
+// the engine's internal memory files in the session's folder (see
+// GetSessionFolder; ConfigMemory and ConfigPrivate on: a configuration of the
+// session's own); or under the bare name in the internal memory files
+// (ConfigMemory on, ConfigPrivate off: shared by the process's sessions).
+//
+// Users: the current user is the one whose rights apply now; internal work
+// runs as the built-in System user between PushCurrentUser and
+// PopCurrentUser (TBRNSystemUserScope), and GetUserName keeps reporting the
+// user who logged in meanwhile.
+//
+// Threads: a session is used by one thread at a time (the engine's session
+// lock serialises a server's requests); nothing here is shared with another
+// session except through the files and their lock file.
+class TBRNLocalSessionManager : public TBRNEngineSessionManager {
+ public:
+  // Registers the session in the engine (locked at once with locked) and
+  // copies the engine's settings. registerTables: register the system
+  // information tables of the Configuration database at open.
+  TBRNLocalSessionManager(TBRNEngineManager* engine, bool locked, bool registerTables);
+  // CloseSession (errors swallowed), then the settings go and the session
+  // leaves the engine.
+  ~TBRNLocalSessionManager() override;
+
+  // ---- Status texts, log events, session locks and statistics (BEGIN)
+
+  // Status texts of an operation on object (its type name and name fill
+  // them), at stage osStarting ("<Verb> the <type> <name>..."),
+  // osNotCompleted ("The <noun> of the <type> <name> did not complete") or
+  // osCompleted ("The <type> <name> was <participle> successfully"). Each
+  // goes to StatusMessage outside the outermost progress bracket only.
+  void ReportCreateStatus(TBRNOperationStage stage, const TBRNConfigObject* object);
+  // A non-empty detail follows the name as " - <detail>" at osStarting only.
+  void ReportAlterStatus(TBRNOperationStage stage, const TBRNConfigObject* object,
+                         const std::string& detail = std::string());
+  void ReportDropStatus(TBRNOperationStage stage, const TBRNConfigObject* object);
+  void ReportRenameStatus(TBRNOperationStage stage, const TBRNConfigObject* object);
+  void ReportEmptyStatus(TBRNOperationStage stage, const TBRNConfigObject* object);
+  // A non-empty detail follows the name as " - <detail>" at osStarting only.
+  void ReportVerifyStatus(TBRNOperationStage stage, const TBRNConfigObject* object,
+                          const std::string& detail = std::string());
+  void ReportOptimizeStatus(TBRNOperationStage stage, const TBRNConfigObject* object);
+  void ReportImportStatus(TBRNOperationStage stage, const TBRNConfigObject* object);
+  void ReportExportStatus(TBRNOperationStage stage, const TBRNConfigObject* object);
+  void ReportBackupStatus(TBRNOperationStage stage, const TBRNConfigObject* object);
+  void ReportRestoreStatus(TBRNOperationStage stage, const TBRNConfigObject* object);
+  void ReportMigrateStatus(TBRNOperationStage stage, const TBRNConfigObject* object);
+  void ReportPublishStatus(TBRNOperationStage stage, const TBRNConfigObject* object);
+  void ReportUnpublishStatus(TBRNOperationStage stage, const TBRNConfigObject* object);
+  void ReportSaveUpdatesStatus(TBRNOperationStage stage, const TBRNConfigObject* object);
+  void ReportLoadUpdatesStatus(TBRNOperationStage stage, const TBRNConfigObject* object);
+  // "... the <type> <name> to the <other type> <other name>".
+  void ReportCompareStatus(TBRNOperationStage stage, const TBRNConfigObject* object,
+                           const TBRNConfigObject* other);
+  // "... the file <fileName> in the <store type> <store name>".
+  void ReportFileCopyStatus(TBRNOperationStage stage, const TBRNConfigObject* store,
+                            const std::string& fileName);
+  void ReportFileRenameStatus(TBRNOperationStage stage, const TBRNConfigObject* store,
+                              const std::string& fileName);
+  void ReportFileDeleteStatus(TBRNOperationStage stage, const TBRNConfigObject* store,
+                              const std::string& fileName);
+  // "... the privilege <privilegeName> on the <type> <name>".
+  void ReportGrantPrivilegeStatus(TBRNOperationStage stage, const TBRNConfigObject* object,
+                                  const std::string& privilegeName);
+  void ReportRevokePrivilegeStatus(TBRNOperationStage stage, const TBRNConfigObject* object,
+                                   const std::string& privilegeName);
+  // "... the <role type> <role name> on the <user type> <user name>".
+  void ReportGrantRoleStatus(TBRNOperationStage stage, const TBRNConfigObject* role,
+                             const TBRNConfigObject* user);
+  void ReportRevokeRoleStatus(TBRNOperationStage stage, const TBRNConfigObject* role,
+                              const TBRNConfigObject* user);
+  // One-shot texts of a completed change.
+  void ReportSettingSet(const std::string& name);
+  void ReportReset(const TBRNConfigObject* object);
+  void ReportEnabled(const TBRNConfigObject* object);
+  void ReportDisabled(const TBRNConfigObject* object);
+  // "Fixed" or "Not Fixed", the end of a verification finding.
+  static std::string GetFixedText(bool fixed);
+  // Status texts of a statement's execution; its kind name fills them. With
+  // timed, the elapsed milliseconds appear as seconds with up to three
+  // decimals; with rowsKnown too, the rows affected.
+  void ReportExecutionStatus(TBRNOperationStage stage, const TBRNExpr& statement, bool timed,
+                             int64_t elapsedMs, bool rowsKnown, int64_t rowsAffected);
+
+  // Appends an event to the log file: errors 1008 and 1010 are always
+  // Warnings; a category not in the session's LogCategories is not written.
+  // Nothing is written while LogManager is missing or closed. A failed write
+  // raises the log's file error.
+  void WriteLogEvent(int32_t category, int32_t operation, int32_t errorCode,
+                     const std::string& message);
+  // Fills the session's fields of LogEvent: engine version, build and
+  // edition tag, user name, identity, calling thread, session ID, name and
+  // description. A server session adds its client's fields.
+  virtual void FillLogEvent();
+
+  // Snapshots of the session's locks and buffer statistics for the server's
+  // monitoring tables, over every open database but the Configuration
+  // database. Build appends to the list, Clear empties it and frees its
+  // memory. Precondition: the caller is the session's own thread, or holds
+  // the session's lock.
+  void BuildLockList();
+  void ClearLockList();
+  void BuildStatistics();
+  void ClearStatistics();
+  // RESET SERVER SESSION STATISTICS: zeroes the counters of every file that
+  // BuildStatistics would list. It takes no session lock: it runs inside a
+  // request of this session, which already holds that lock (a server's
+  // request) or is the session's only user (in process); waiting for the
+  // lock again would never end.
+  void ResetStatistics();
+
+  TBRNLockList LockList;
+  TBRNStatisticsList StatisticsList;
+
+  // ---- Status texts, log events, session locks and statistics (END)
+
+  // -- Session errors and configuration.
+
+  // 501 "Login failed (%s)" with detail.
+  [[noreturn]] virtual void RaiseLoginError(const std::string& detail);
+  // 500 "A user must be logged in in order to perform this operation (%s)".
+  [[noreturn]] virtual void RaiseNotLoggedInError(const std::string& statement);
+  virtual bool IsLoggedIn();
+  // RaiseNotLoggedInError(statement) when nobody is logged in.
+  virtual void RequireLogin(const std::string& statement);
+  // 409 with message as it is.
+  [[noreturn]] virtual void RaiseConfigurationError(const std::string& message);
+  // The manager of the configuration lock file; a derived session may make
+  // its own kind, but no configuration lock manager has more than 4096
+  // slots (see TBRNConfigLockManager).
+  virtual std::unique_ptr<TBRNConfigLockManager> CreateConfigLockManager();
+  // 409 "The configuration path is empty" without ConfigMemory and
+  // ConfigPath.
+  virtual void CheckConfigPath();
+  // 502 "Administrator privileges are required to perform this operation (%s)".
+  [[noreturn]] virtual void RaiseAdminRequiredError(const std::string& statement);
+  // 403 "The %s %s is read-only and this operation cannot be performed (%s)"
+  // with the configuration's type name and name.
+  [[noreturn]] virtual void RaiseConfigReadOnlyError(const std::string& statement);
+  // 503 "The current user does not have the proper privileges to perform
+  // this operation (%s)".
+  [[noreturn]] virtual void RaisePrivilegeError(const std::string& statement);
+  // Server-only statements: nothing in a local session.
+  virtual void DisconnectSession(int32_t sessionId);
+  virtual void RemoveSession(int32_t sessionId);
+  // The store handle of a configured store; local stores are not available
+  // yet (std::logic_error).
+  virtual std::unique_ptr<TBRNStoreManager> CreateStoreManager(TBRNStore* store);
+  // Opens the lock file (taking a slot), the configuration file (created with
+  // the built-in objects when missing) and the log file, then opens the
+  // session's own Configuration database (Shared). Precondition: the tools
+  // are built.
+  virtual void OpenConfigurationFiles();
+  // Closes every handle, the Configuration database (which is dropped, its
+  // memory files going with it) and the three files; a private in-memory
+  // configuration deletes its files. Runs to the end: the first failure is
+  // raised after every step was tried.
+  virtual void CloseConfigurationFiles();
+
+  // Builds the tools and the configuration objects (nothing when built);
+  // raises 409 through CheckConfigPath first. A failure frees what was built.
+  void OpenConfiguration();
+  // Frees the tools in the reverse order of building; clears ToolsBuilt.
+  void CloseConfiguration();
+
+  // The full name of a configuration file (lock, configuration, log) named
+  // name, by the file placement rule above.
+  std::string GetConfigFileName(const std::string& name) const;
+  // Identity, the session ID and SessionName, each followed by a backslash
+  // unless it is empty.
+  std::string GetSessionFolder() const;
+
+  // -- Overrides of the session base.
+
+  // Connect: nothing when open. On failure the session is closed again and
+  // the error passes on.
+  void OpenSession(const std::string& identity, const std::string& sessionName,
+                   const std::string& description) override;
+  // Disconnect: Logout and CloseConfigurationFiles when open, then
+  // CloseConfiguration in every case.
+  void CloseSession() override;
+  int32_t GetTicks() override;
+  int32_t GetElapsedTicks(int32_t startTicks, int32_t stopTicks) override;
+  void GetCollationName(int32_t collationId, std::string& name) override;
+  // Close the handle (not forced) and clear the reference.
+  void CloseDatabase(TBRNDatabaseManager*& database) override;
+  void CloseStore(TBRNStoreManager*& store) override;
+  // OPEN DATABASE (operation 33): login needed; the database among those
+  // the current user may see (an invisible one is reported as missing),
+  // opened with lockType (1 Shared, 2 Exclusive) on the session's handle,
+  // which is returned. A failure is logged and passes on.
+  TBRNDatabaseManager* OpenDatabase(const std::string& databaseName, uint8_t lockType) override;
+  // Opening stores by name is not available yet (std::logic_error);
+  // GetStoreManager gives the handles.
+  TBRNStoreManager* OpenStore(const std::string& storeName, uint8_t lockType,
+                              bool localOnly) override;
+
+  // -- Login and privileges.
+
+  // Three attempts at most: the credentials given, then two from the login
+  // prompt. Failures raise 501 and are logged (operation 3); a failed login
+  // leaves the session open with nobody logged in. Nothing when a user is
+  // logged in already. Precondition: the session is open (std::logic_error).
+  void Login(const std::string& userName, const std::string& password) override;
+  // Nothing when nobody is logged in; otherwise the user's Shared lock goes
+  // and a logout event (operation 4) is written.
+  void Logout() override;
+  // The logged-in user's name also while the session works as another user
+  // (entry 1 of the user stack); empty when nobody is logged in.
+  void GetUserName(std::string& name) override;
+  void PushCurrentUser();
+  // Nothing on an empty stack.
+  void PopCurrentUser();
+  void SetCurrentUser(TBRNUser* user);
+  // The user on top of the stack (on whose behalf internal work runs);
+  // nullptr on an empty stack.
+  TBRNUser* GetCallingUser() const;
+  // For nullptr: of the current user. False without a configuration.
+  bool IsSystemUser(TBRNUser* user = nullptr) const;
+  // The System user or a user granted Administrators; false for no user.
+  bool IsAdministratorUser(TBRNUser* user = nullptr) const;
+  void RequireAdministrator(const std::string& statement);
+  void RequireWritableConfig(const std::string& statement);
+  // RaisePrivilegeError unless the current user's effective privileges on
+  // object include kind (a TBRNPrivilegeKind value).
+  void CheckPrivilege(TBRNPrivilegedConfigObject* object, int32_t kind,
+                      const std::string& statement);
+  // Writes an Error event for operation with the error's message and engine
+  // code (9999 for any other exception). Never raises.
+  void LogOperationError(const std::exception& error, int32_t operation);
+
+  // The session's handle of a configured database: created on first use
+  // (registered in Databases) and kept until the session closes or the
+  // configuration releases the object's handles.
+  TBRNLocalDatabaseManager* GetDatabaseManager(TBRNDatabaseContainer* container);
+  TBRNStoreManager* GetStoreManager(TBRNStore* store);
+  // The handle number of the object in Databases or Stores; 0 for none.
+  int32_t GetDatabaseHandle(const TBRNDatabaseContainer* container) const;
+  int32_t GetStoreHandle(const TBRNStore* store) const;
+  // Closes (forced) and frees the handle of a database or store; for a
+  // table, view or routine, force-closes its manager in its database handle.
+  // Nothing when the object has no handle.
+  void ReleaseObjectHandles(TBRNConfigObject* object);
+
+  // 202 "An error occurred with the %s %s (%s)".
+  [[noreturn]] void RaiseObjectError(TBRNConfigObject* object, const std::string& message);
+
+  // What a module's library may ask of the session while one of its
+  // routines runs (1 configuration path, 2 temporary tables path, 3 progress,
+  // 4 status text, 5 log text). For 1 and 2: with a null buffer the length
+  // goes to *size; with a buffer of at least the length, the characters are
+  // copied without a terminator; a shorter buffer gets nothing. For 3, *size
+  // is the percent done on entry and 1 (continue) or 0 (stop) on return.
+  void ModuleCallback(TBRNModule* module, int32_t request, int32_t* size, char* buffer);
+
+
+
+  // -- Fields.
+
+  std::unique_ptr<TBRNLocalSessionEngineManagerSettings> SessionSettings;
+  bool RegisterTables;
+  bool ToolsBuilt = false;
+  std::unique_ptr<TBRNCompressionManager> CompressionManager;
+  std::unique_ptr<TBRNExprParser> Parser;
+  std::unique_ptr<TBRNExprValidator> Validator;
+  std::unique_ptr<TBRNExprBuilder> Builder;
+  std::unique_ptr<TBRNConfig> Config;
+  std::unique_ptr<TBRNConfigManager> ConfigManager;
+  TBRNFileManager* FileManager = nullptr;  // the engine's
+  std::unique_ptr<TBRNConfigLockManager> ConfigLockManager;
+  std::unique_ptr<TBRNLog> Log;
+  std::unique_ptr<TBRNLocalLogManager> LogManager;
+  int32_t UserID = 0;
+  // The users saved by PushCurrentUser, the first push at the front: its
+  // user is the one GetUserName reports.
+  std::vector<TBRNUser*> UserStack;
+  TBRNUser* CurrentUser = nullptr;
+  std::string CurrentUserName;
+  // Owned by Databases; nullptr while closed.
+  TBRNLocalDatabaseManager* ConfigurationDatabase = nullptr;
+  // Re-entrance guards.
+  bool RegisteringTables = false;
+  bool DroppingConfiguration = false;
+  bool FillingTable = false;
+  TBRNLogEvent LogEvent;
+  std::string BackupsStore;
+  std::string FilesStore;
+  std::string UpdatesStore;
+  std::string Migrator;
+  // Made by the session evaluator factory (sessions/local/evaluator_factory.h).
+  std::unique_ptr<TBRNExpressionEvaluator> Evaluator;
+
+ protected:
+  // Registers the system information tables of the Configuration database.
+  // They are not available yet: nothing is registered.
+  virtual void RegisterSystemTables();
+
+ private:
+  void refreshUserName();
+  void setConfigHooks();
+  void lockModule(TBRNModule* module);
+  void unlockModule(TBRNModule* module);
+  void moduleLoadFailed(TBRNModule* module, const EBRNException& error);
+  void beginCatalogRead(TBRNDatabaseContainer* database);
+  void endCatalogRead(TBRNDatabaseContainer* database);
+  void beginCatalogUpdate(TBRNDatabaseContainer* database);
+  void cancelCatalogUpdate(TBRNDatabaseContainer* database);
+  void commitCatalogUpdate(TBRNDatabaseContainer* database);
+  void configLoadedOrSaved();
+  void logChanged();
+  void registerDataTypes();
+  void registerCollations();
+  // Closes every handle in a table with Force True and frees it.
+  void closeDatabaseHandles();
+  void closeStoreHandles();
+
+  // Handle numbers of this session's database and store handles, by object
+  // (the configured objects carry no session state of their own).
+  std::unordered_map<const TBRNConfigObject*, int32_t> databaseHandles_;
+  std::unordered_map<const TBRNConfigObject*, int32_t> storeHandles_;
+};
+
+// Runs the enclosed work as the System user: pushes the current user, makes
+// System current, and pops on destruction (also when the work raised).
+class TBRNSystemUserScope {
+ public:
+  explicit TBRNSystemUserScope(TBRNLocalSessionManager& session);
+  ~TBRNSystemUserScope();
+  TBRNSystemUserScope(const TBRNSystemUserScope&) = delete;
+  TBRNSystemUserScope& operator=(const TBRNSystemUserScope&) = delete;
+
+ private:
+  TBRNLocalSessionManager& session_;
+};
+
+}  // namespace brn
