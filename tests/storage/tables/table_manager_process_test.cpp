@@ -13,30 +13,11 @@
 #include <gtest/gtest.h>
 
 #include "foundation/files/os_file_manager.h"
+#include "storage/tables/child_process.h"
 #include "storage/tables/table_manager_test_support.h"
 
 namespace brn::testing {
 namespace {
-
-// Runs work in a forked child, whose exit code is work's answer (99 when it
-// threw); answers the child's pid.
-pid_t Fork(const std::function<int()>& work) {
-  pid_t pid = fork();
-  if (pid != 0) return pid;
-  int rc = 99;
-  try {
-    rc = work();
-  } catch (...) {
-  }
-  _exit(rc);
-}
-
-// The exit code of a child, -1 when a signal ended it.
-int Wait(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // Makes the Items table's files as the engine does, with one row.
 void CreateItems(TestDatabaseFiles& database) {

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "storage/rows/row_locks.h"
+#include "storage/tables/child_process.h"
 #include "storage/tables/row_lock_test_support.h"
 #include "storage/tables/table_manager_test_support.h"
 
@@ -20,26 +21,6 @@ namespace brn::testing {
 namespace {
 
 struct Holder : TBRNHandleObject {};
-
-// Runs work in a forked child, whose exit code is work's answer (99 when it
-// threw); answers the child's pid.
-pid_t Fork(const std::function<int()>& work) {
-  pid_t pid = fork();
-  if (pid != 0) return pid;
-  int rc = 99;
-  try {
-    rc = work();
-  } catch (...) {
-  }
-  _exit(rc);
-}
-
-// The exit code of a child, -1 when a signal ended it.
-int Wait(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // The Items table with rows 1 to 6, made as the engine makes it.
 void CreateItems(TestDatabaseFiles& database) {
