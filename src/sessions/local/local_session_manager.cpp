@@ -25,6 +25,7 @@
 #include "sessions/local/config_manager.h"
 #include "sessions/local/evaluator_factory.h"
 #include "sessions/local/local_log_manager.h"
+#include "sessions/stores/local_store_manager.h"
 #include "sql/builder/sql_builder.h"
 #include "sql/parser/expr_parser.h"
 #include "sql/validator/expr_validator.h"
@@ -212,8 +213,9 @@ void TBRNLocalSessionManager::DisconnectSession(int32_t) {}
 void TBRNLocalSessionManager::RemoveSession(int32_t) {}
 
 std::unique_ptr<TBRNStoreManager> TBRNLocalSessionManager::CreateStoreManager(TBRNStore* store) {
-  (void)store;
-  throw std::logic_error("Local stores are not available yet");
+  // A remote store gets a local handle too until the client/server layer
+  // brings its own: it takes the store's lock and touches no folder.
+  return std::make_unique<TBRNLocalStoreManager>(store, FileManager, this);
 }
 
 void TBRNLocalSessionManager::RaiseObjectError(TBRNConfigObject* object,
@@ -545,13 +547,7 @@ void TBRNLocalSessionManager::CloseStore(TBRNStoreManager*& store) {
   store = nullptr;
 }
 
-TBRNDatabaseManager* TBRNLocalSessionManager::OpenDatabase(const std::string&, uint8_t) {
-  throw std::logic_error("Opening a database by name is not available yet");
-}
 
-TBRNStoreManager* TBRNLocalSessionManager::OpenStore(const std::string&, uint8_t, bool) {
-  throw std::logic_error("Opening a store by name is not available yet");
-}
 
 // ---- Login and the current user
 

@@ -206,8 +206,7 @@ class TBRNLocalSessionManager : public TBRNEngineSessionManager {
   // Server-only statements: nothing in a local session.
   virtual void DisconnectSession(int32_t sessionId);
   virtual void RemoveSession(int32_t sessionId);
-  // The store handle of a configured store; local stores are not available
-  // yet (std::logic_error).
+  // The store handle of a configured store: a TBRNLocalStoreManager.
   virtual std::unique_ptr<TBRNStoreManager> CreateStoreManager(TBRNStore* store);
   // Opens the lock file (taking a slot), the configuration file (created with
   // the built-in objects when missing) and the log file, then opens the
@@ -253,8 +252,10 @@ class TBRNLocalSessionManager : public TBRNEngineSessionManager {
   // opened with lockType (1 Shared, 2 Exclusive) on the session's handle,
   // which is returned. A failure is logged and passes on.
   TBRNDatabaseManager* OpenDatabase(const std::string& databaseName, uint8_t lockType) override;
-  // Opening stores by name is not available yet (std::logic_error);
-  // GetStoreManager gives the handles.
+  // OPEN STORE (operation 38): login needed; the store among those the
+  // current user may see, refused (1306) when it is remote and localOnly is
+  // set, opened with lockType on the session's handle, which is returned. A
+  // failure is logged and passes on. Defined with the store commands.
   TBRNStoreManager* OpenStore(const std::string& storeName, uint8_t lockType,
                               bool localOnly) override;
 
@@ -316,7 +317,247 @@ class TBRNLocalSessionManager : public TBRNEngineSessionManager {
   // is the percent done on entry and 1 (continue) or 0 (stop) on return.
   void ModuleCallback(TBRNModule* module, int32_t request, int32_t* size, char* buffer);
 
+  // ---- Configuration commands: frame and databases (BEGIN)
+  //
+  // The database commands. Each builds its statement text (e.g. "DROP
+  // DATABASE <name>"), which every refusal carries; changing commands check
+  // login, administrator and a writable configuration, and bracket
+  // themselves in a configuration update that a failure cancels, so the
+  // configuration file and every session's copy stay as before. Names are
+  // found ignoring case. See sessions/config/config_command_frame.h.
 
+  // CREATE DATABASE: Begin returns a new entry owned by the current user,
+  // with the default grants, not yet in the configuration (the caller owns
+  // it and fills in its definition); End adds it (validating it) and
+  // commits; Cancel (after a failed definition or End) frees it and cancels
+  // the update. No file is made: the catalog is created at the first open.
+  TBRNDatabaseContainer* BeginCreateDatabase(const std::string& name);
+  void EndCreateDatabase(TBRNDatabaseContainer* database);
+  void CancelCreateDatabase(TBRNDatabaseContainer* database);
+  // ALTER DATABASE: Begin returns the configured entry (200 for a built-in
+  // database, also for the System user). End takes a separate container
+  // with the new definition (End and Cancel free it; it may be nullptr for
+  // Cancel). When the database's folder exists, End needs it Exclusive
+  // (the lock error while any session has it open); a change of
+  // encryption rewrites the catalog file; a new Path or InMemory writes the
+  // catalog at the new place, whose folder must already hold every table
+  // file the old one holds (401 naming the first missing one) - table files
+  // are never moved. A failure of End leaves every handle it opened closed
+  // and released; the caller then calls Cancel.
+  TBRNDatabaseContainer* BeginAlterDatabase(const std::string& name);
+  void EndAlterDatabase(TBRNDatabaseContainer* database, TBRNDatabaseContainer* newDefinition);
+  void CancelAlterDatabase(TBRNDatabaseContainer* database, TBRNDatabaseContainer* newDefinition);
+  // DROP DATABASE: deletes the tables and the catalog unless keepContents
+  // (lock error while any session has it open), then the entry. The
+  // System user may drop a built-in database.
+  void DropDatabase(const std::string& name, bool keepContents);
+  // RENAME DATABASE: the entry only (lock error while any session has it
+  // open; 400 when the new name is taken, 406 when it is no identifier);
+  // the folder and files keep their names.
+  void RenameDatabase(const std::string& name, const std::string& newName);
+
+  // The frame of the database-wide commands (BACKUP, RESTORE, PUBLISH,
+  // UNPUBLISH, SAVE UPDATES, LOAD UPDATES): the checks (login, plus a
+  // writable configuration with checkWritable), a configuration read for the
+  // whole call, the database by name, stage 0 of reporter, 200 for a
+  // built-in database (also for the System user), then operation on its
+  // handle. operation returns false when the user stopped it: stage 1 and
+  // false, no error. An error gives stage 1 and passes on. The privileges
+  // the operation needs are checked by the operation.
+  using TBRNDatabaseStatusReporter = void (TBRNLocalSessionManager::*)(TBRNOperationStage,
+                                                                      const TBRNConfigObject*);
+  using TBRNDatabaseOperation = std::function<bool(TBRNLocalDatabaseManager& database)>;
+  bool RunDatabaseCommand(const std::string& statement, bool checkWritable,
+                          const std::string& databaseName, TBRNDatabaseStatusReporter reporter,
+                          const TBRNDatabaseOperation& operation);
+  // COMPARE: the same over two databases, with ReportCompareStatus.
+  using TBRNDatabasePairOperation =
+      std::function<bool(TBRNLocalDatabaseManager& database, TBRNLocalDatabaseManager& other)>;
+  bool RunDatabasePairCommand(const std::string& statement, const std::string& databaseName,
+                              const std::string& otherName,
+                              const TBRNDatabasePairOperation& operation);
+  // ---- Configuration commands: frame and databases (END)
+
+  // ---- Configuration commands: users, roles, grants, jobs, modules, text filters, word generators and migrators (BEGIN)
+
+  // Every operation below checks login, administrator and a writable
+  // configuration with its statement text ("CREATE USER %s", ...) unless it
+  // says otherwise, and runs in a configuration update that a failure
+  // cancels (the configuration is reloaded, undoing the change) after
+  // reporting stage 1. The three-call CREATE and ALTER: Begin answers the
+  // object with the update open; the caller changes the object, then calls
+  // End (adds or keeps it and commits) or, when the definition fails,
+  // Cancel with what Begin answered (nullptr when Begin raised is allowed).
+
+  // Users. A new user gets the lowest free lock number and, at End, the
+  // "Public" role. ALTER USER of oneself needs no administrator; of another
+  // user it takes his Exclusive lock, so it fails (300) while he is logged
+  // in anywhere, as DROP USER and RENAME USER do. DROP and RENAME change
+  // every database catalog that refers to the user or nothing: a catalog
+  // that cannot be updated fails the statement with its error.
+  TBRNUser* BeginCreateUser(const std::string& name);
+  void EndCreateUser(TBRNUser* user);
+  void CancelCreateUser(TBRNUser* user);
+  TBRNUser* BeginAlterUser(const std::string& name);
+  void EndAlterUser(TBRNUser* user);
+  void CancelAlterUser(TBRNUser* user);
+  void DropUser(const std::string& name);
+  void RenameUser(const std::string& name, const std::string& newName);
+
+  // Roles, as users without lock numbers and locks.
+  TBRNRole* BeginCreateRole(const std::string& name);
+  void EndCreateRole(TBRNRole* role);
+  void CancelCreateRole(TBRNRole* role);
+  TBRNRole* BeginAlterRole(const std::string& name);
+  void EndAlterRole(TBRNRole* role);
+  void CancelAlterRole(TBRNRole* role);
+  void DropRole(const std::string& name);
+  void RenameRole(const std::string& name, const std::string& newName);
+
+  // GRANT role TO user (nothing changes when he holds it) and REVOKE.
+  void GrantRole(const std::string& roleName, const std::string& userName);
+  void RevokeRole(const std::string& roleName, const std::string& userName);
+  // GRANT privilege ON object TO grantee and REVOKE: objectKind 0 a
+  // database, 1 a store; privilegeKind a TBRNPrivilegeKind value, pkAll
+  // granting (revoking) every kind of the object's full set one by one.
+  void GrantPrivilege(const std::string& granteeName, const std::string& objectName,
+                      int32_t objectKind, int32_t privilegeKind);
+  void RevokePrivilege(const std::string& granteeName, const std::string& objectName,
+                       int32_t objectKind, int32_t privilegeKind);
+
+  // Jobs. A job is locked Exclusive while it runs and while it is altered,
+  // dropped, renamed or reset, so those fail (300) on a running job.
+  TBRNJob* BeginCreateJob(const std::string& name);
+  void EndCreateJob(TBRNJob* job);
+  void CancelCreateJob(TBRNJob* job);
+  TBRNJob* BeginAlterJob(const std::string& name);
+  void EndAlterJob(TBRNJob* job);
+  void CancelAlterJob(TBRNJob* job);
+  void DropJob(const std::string& name);
+  void RenameJob(const std::string& name, const std::string& newName);
+  // The in-memory Enabled flag of this session's copy of a job (login and
+  // administrator checks, in a configuration read). A server switches the
+  // jobs of its scheduler session through these; in any other engine the
+  // SQL statements reach only the engine manager, which does nothing.
+  void EnableJobByName(const std::string& name);
+  void EnableAllJobsInSession();
+  void DisableJobByName(const std::string& name);
+  void DisableAllJobsInSession();
+  // False when no job has the name. No checks.
+  bool IsJobEnabledByName(const std::string& name);
+  // RESET JOB: the last run goes back to 0, so a Once job is due again.
+  void ResetJob(const std::string& name);
+  // The job compiled and ready to run, or nullptr after logging the failure
+  // (operation 93); never raises. For the job threads of a server.
+  TBRNJob* PrepareJob(const std::string& name);
+  // Runs a prepared job's body through the session's evaluator under the
+  // job's Exclusive lock and then stamps its last run. An Information event
+  // (operation 94) precedes the run; a failure is logged as an Error event
+  // (operation 94) and not raised, and leaves the last run as it was.
+  // Precondition: job is not nullptr (std::invalid_argument).
+  void ExecuteJob(TBRNJob* job);
+  // The "Jobs" information table of the Configuration database is filled
+  // again at its next read.
+  void InvalidateJobsTable();
+
+  // Modules, text filters, word generators and migrators. Only modules have
+  // lock numbers and are locked Exclusive by ALTER, DROP and RENAME. DROP
+  // and RENAME refuse the built-in objects (200) for every user, the System
+  // user included.
+  TBRNModule* BeginCreateModule(const std::string& name);
+  void EndCreateModule(TBRNModule* module);
+  void CancelCreateModule(TBRNModule* module);
+  TBRNModule* BeginAlterModule(const std::string& name);
+  void EndAlterModule(TBRNModule* module);
+  void CancelAlterModule(TBRNModule* module);
+  void DropModule(const std::string& name);
+  void RenameModule(const std::string& name, const std::string& newName);
+  TBRNTextFilter* BeginCreateTextFilter(const std::string& name);
+  void EndCreateTextFilter(TBRNTextFilter* filter);
+  void CancelCreateTextFilter(TBRNTextFilter* filter);
+  TBRNTextFilter* BeginAlterTextFilter(const std::string& name);
+  void EndAlterTextFilter(TBRNTextFilter* filter);
+  void CancelAlterTextFilter(TBRNTextFilter* filter);
+  void DropTextFilter(const std::string& name);
+  void RenameTextFilter(const std::string& name, const std::string& newName);
+  TBRNWordGenerator* BeginCreateWordGenerator(const std::string& name);
+  void EndCreateWordGenerator(TBRNWordGenerator* generator);
+  void CancelCreateWordGenerator(TBRNWordGenerator* generator);
+  TBRNWordGenerator* BeginAlterWordGenerator(const std::string& name);
+  void EndAlterWordGenerator(TBRNWordGenerator* generator);
+  void CancelAlterWordGenerator(TBRNWordGenerator* generator);
+  void DropWordGenerator(const std::string& name);
+  void RenameWordGenerator(const std::string& name, const std::string& newName);
+  TBRNMigrator* BeginCreateMigrator(const std::string& name);
+  void EndCreateMigrator(TBRNMigrator* migrator);
+  void CancelCreateMigrator(TBRNMigrator* migrator);
+  TBRNMigrator* BeginAlterMigrator(const std::string& name);
+  void EndAlterMigrator(TBRNMigrator* migrator);
+  void CancelAlterMigrator(TBRNMigrator* migrator);
+  void DropMigrator(const std::string& name);
+  void RenameMigrator(const std::string& name, const std::string& newName);
+  // SET MIGRATOR: the migrator whose tables the Migrator information tables
+  // list (empty clears it). An unknown name raises 401 and keeps the
+  // previous one. No checks.
+  void SetMigrator(const std::string& name);
+
+  // ---- Configuration commands: users, roles, grants, jobs, modules, text filters, word generators and migrators (END)
+
+  // ---- Configuration commands: stores and files (BEGIN)
+
+  // 1306 "Error with the %s %s (%s)" with the store's type name, its name
+  // and detail.
+  [[noreturn]] virtual void RaiseStoreObjectError(TBRNStore* store, const std::string& detail);
+  // ... with "A remote store cannot be the target of a local operation".
+  [[noreturn]] virtual void RaiseRemoteStoreError(TBRNStore* store);
+  // ... with "Error reading from the file %s" / "Error writing to the file %s".
+  [[noreturn]] virtual void RaiseStoreFileReadError(TBRNStore* store, const std::string& fileName);
+  [[noreturn]] virtual void RaiseStoreFileWriteError(TBRNStore* store,
+                                                     const std::string& fileName);
+  // ... with "Invalid file name %s": a store file name is a bare name, never
+  // a path ("\", "/" or "..").
+  [[noreturn]] virtual void RaiseInvalidStoreFileNameError(TBRNStore* store,
+                                                           const std::string& fileName);
+
+  // CREATE STORE and ALTER STORE in three calls (see config_command_frame.h):
+  // Begin returns the store (a new one, owned by the caller until End adds
+  // it; for ALTER the member, locked Exclusive so that no session has it
+  // open), the statement executor fills in its definition, then End or, when
+  // that fails, Cancel. Checks: login, administrator, writable configuration.
+  TBRNStore* BeginCreateStore(const std::string& name);
+  void EndCreateStore(TBRNStore* store);
+  void CancelCreateStore(TBRNStore* store);
+  TBRNStore* BeginAlterStore(const std::string& name);
+  void EndAlterStore(TBRNStore* store);
+  // store may be nullptr (the store was not found).
+  void CancelAlterStore(TBRNStore* store);
+  // DROP STORE: removes the store's files and folder unless keepFiles.
+  void DropStore(const std::string& name, bool keepFiles);
+  // RENAME STORE: the folder keeps its name; an existing name fails.
+  void RenameStore(const std::string& name, const std::string& newName);
+  // COPY FILE: within one store (targetStore empty or the same name) with
+  // the Create privilege on it; to another store with Create on the target,
+  // in 64 KB chunks under the session's progress. A copy stopped through
+  // the progress or failed leaves no target file.
+  void CopyStoreFile(const std::string& storeName, const std::string& fileName,
+                     const std::string& newName, const std::string& targetStore);
+  // RENAME FILE (Alter privilege on the store) and DELETE FILE (Drop).
+  void RenameStoreFile(const std::string& storeName, const std::string& fileName,
+                       const std::string& newName);
+  void DeleteStoreFile(const std::string& storeName, const std::string& fileName);
+  // SET BACKUPS / UPDATES / FILES STORE: name must be a store the current
+  // user may see; empty clears the setting. Marks the matching system table
+  // of the Configuration database as to be filled again.
+  void SetBackupsStore(const std::string& name);
+  void SetUpdatesStore(const std::string& name);
+  void SetFilesStore(const std::string& name);
+  // Called when the content of a system information table of the
+  // Configuration database changed ("Backups", "Updates", "Files"): the
+  // table is to be filled again at its next use. Nothing here while the
+  // system tables are not registered.
+  virtual void MarkSystemTableNotFilled(const std::string& tableName);
+
+  // ---- Configuration commands: stores and files (END)
 
   // -- Fields.
 
