@@ -222,6 +222,7 @@ void TBRNVirtualTable::PropagateRename(const std::string& newName) {
 }
 
 void TBRNVirtualTable::RegisterReferenceTo(TBRNConfigObject* target) {
+  TBRNPrivilegedSchemaObject::RegisterReferenceTo(target);
   Columns->RegisterReferenceTo(target);
   Indexes->RegisterReferenceTo(target);
   Triggers->RegisterReferenceTo(target);
@@ -237,6 +238,8 @@ void TBRNVirtualTable::ReplaceReferencedID(TBRNConfigObject* target, int32_t new
 }
 
 void TBRNVirtualTable::ReplaceReferencedName(TBRNConfigObject* target, const std::string& newName) {
+  // The owner and the grants follow a renamed user or role.
+  TBRNPrivilegedSchemaObject::ReplaceReferencedName(target, newName);
   Columns->ReplaceReferencedName(target, newName);
   Indexes->ReplaceReferencedName(target, newName);
   Triggers->ReplaceReferencedName(target, newName);
@@ -245,6 +248,9 @@ void TBRNVirtualTable::ReplaceReferencedName(TBRNConfigObject* target, const std
 }
 
 void TBRNVirtualTable::RemoveReferenceTo(TBRNConfigObject* target) {
+  // The grants to a dropped user or role go with it, so that a later
+  // authorization of the same name does not inherit them.
+  TBRNPrivilegedSchemaObject::RemoveReferenceTo(target);
   Indexes->RemoveReferenceTo(target);
 }
 

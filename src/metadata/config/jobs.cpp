@@ -48,7 +48,7 @@ bool isValidLockNumber(int32_t lockNumber) {
 }  // namespace
 
 std::string JobTypeName(int32_t scheduleType) {
-  return scheduleType >= jtOnce && scheduleType <= jtEveryXMinutes ? kJobTypeNames[scheduleType]
+  return scheduleType >= jsOnce && scheduleType <= jsEveryXMinutes ? kJobTypeNames[scheduleType]
                                                                    : "";
 }
 
@@ -198,7 +198,7 @@ int32_t TBRNJob::GetLockLength(uint8_t lockType) const {
 
 void TBRNJob::Validate() {
   TBRNLockableConfigObject::Validate();
-  if (ScheduleType == jtMonthly && Ordinal == 0 && (DayNumber < 1 || DayNumber > 31)) {
+  if (ScheduleType == jsMonthly && Ordinal == 0 && (DayNumber < 1 || DayNumber > 31)) {
     RaiseInvalidDayNumber();
   }
 }
@@ -313,8 +313,8 @@ void TBRNJob::LoadFromStream(TBRNMemoryStream& stream) {
   // Older engines stored no days for these kinds and ran them every day.
   bool anyDay = false;
   for (bool day : Days) anyDay = anyDay || day;
-  if (!anyDay && (ScheduleType == jtDaily || ScheduleType == jtHourly ||
-                  ScheduleType == jtEveryXHours || ScheduleType == jtEveryXMinutes)) {
+  if (!anyDay && (ScheduleType == jsDaily || ScheduleType == jsHourly ||
+                  ScheduleType == jsEveryXHours || ScheduleType == jsEveryXMinutes)) {
     Days.fill(true);
   }
   ResetLinks();
@@ -352,30 +352,34 @@ int64_t TBRNJob::GetMemorySize() const {
 }
 
 std::string TBRNJob::scheduleSQL() const {
-  std::string days = UpperCaseText(GetDaysText());
-  std::string interval = IntegerToString(Interval);
+  const std::string days = UpperCaseText(GetDaysText());
+  // Daily, hourly, every-X-hours and every-X-minutes jobs may leave their
+  // day list out: without days they write no ON, since an empty list does
+  // not parse. The statement, like a stored record, then gives every day.
+  const std::string optionalDays = days.empty() ? "" : " ON " + days;
+  const std::string interval = IntegerToString(Interval);
   switch (ScheduleType) {
-    case jtOnce:
+    case jsOnce:
       return "ONCE";
-    case jtDaily:
-      return "DAILY ON " + days;
-    case jtWeekly:
+    case jsDaily:
+      return "DAILY" + optionalDays;
+    case jsWeekly:
       return "WEEKLY ON " + days;
-    case jtMonthly: {
+    case jsMonthly: {
       std::string on = Ordinal != 0 ? " ON " + UpperCaseText(GetOrdinalText())
                                     : " ON DAY " + IntegerToString(DayNumber);
       return "MONTHLY" + on + " OF " + UpperCaseText(GetMonthsText());
     }
-    case jtEveryXDays:
+    case jsEveryXDays:
       return "EVERY " + interval + " DAYS";
-    case jtEveryXWeeks:
+    case jsEveryXWeeks:
       return "EVERY " + interval + " WEEKS ON " + days;
-    case jtHourly:
-      return "HOURLY ON " + days;
-    case jtEveryXHours:
-      return "EVERY " + interval + " HOURS ON " + days;
-    case jtEveryXMinutes:
-      return "EVERY " + interval + " MINUTES ON " + days;
+    case jsHourly:
+      return "HOURLY" + optionalDays;
+    case jsEveryXHours:
+      return "EVERY " + interval + " HOURS" + optionalDays;
+    case jsEveryXMinutes:
+      return "EVERY " + interval + " MINUTES" + optionalDays;
     default:
       return "";
   }
@@ -451,12 +455,12 @@ bool IsJobDue(TBRNJob* job, int64_t now) {
   if (!inRange || !inWindow) return false;
 
   switch (job->ScheduleType) {
-    case jtOnce:
+    case jsOnce:
       return job->LastRun == 0;
-    case jtDaily:
-    case jtWeekly:
+    case jsDaily:
+    case jsWeekly:
       return dayAllowed && lastDate < today;
-    case jtMonthly: {
+    case jsMonthly: {
       TBRNDateParts parts;
       DecodeDayNumber(int32_t(today), parts);
       if (parts.Month < 1 || !job->Months[size_t(parts.Month - 1)]) return false;
@@ -469,18 +473,18 @@ bool IsJobDue(TBRNJob* job, int64_t now) {
       }
       return dayMatches && lastDate < today;
     }
-    case jtEveryXDays:
+    case jsEveryXDays:
       return today >= lastDate + interval;
-    case jtEveryXWeeks:
+    case jsEveryXWeeks:
       return dayAllowed && today >= lastDate + 7 * interval;
-    case jtHourly:
+    case jsHourly:
       if (!dayAllowed || nowMinute < startMinute) return false;
       return (lastDate == today && nowHour >= lastHour + 1) || lastDate < today;
-    case jtEveryXHours:
+    case jsEveryXHours:
       if (!dayAllowed || nowMinute < startMinute) return false;
       if (lastDate == today) return nowHour >= lastHour + interval;
       return lastDate < today && nowHour + 24 * (today - lastDate) >= lastHour + interval;
-    case jtEveryXMinutes:
+    case jsEveryXMinutes:
       if (!dayAllowed) return false;
       if (lastDate == today && nowHour == lastHour) return nowMinute >= lastMinute + interval;
       if (lastDate == today && lastHour > nowHour) return false;

@@ -9,6 +9,7 @@
 #include "metadata/core/lockable_config_object.h"
 #include "metadata/core/object_link.h"
 #include "sql/tree/compiled_expr.h"
+#include "sql/tree/job_schedule_kind.h"
 
 namespace brn {
 
@@ -17,19 +18,6 @@ class TBRNUser;
 
 // Jobs may number at most this many.
 inline constexpr int32_t kMaxJobCount = 4096;
-
-// The schedule kinds of a job (its ScheduleType).
-enum TBRNJobType : int32_t {
-  jtOnce = 0,
-  jtDaily = 1,
-  jtWeekly = 2,
-  jtMonthly = 3,
-  jtEveryXDays = 4,
-  jtEveryXWeeks = 5,
-  jtHourly = 6,
-  jtEveryXHours = 7,
-  jtEveryXMinutes = 8,
-};
 
 // "Once" .. "Every X Minutes"; empty for any other value.
 std::string JobTypeName(int32_t scheduleType);
@@ -75,8 +63,8 @@ class TBRNJob : public TBRNLockableConfigObject {
   int64_t Version = 10000;    // fixed point, scaled by 10000
   std::string RunAsUserName;  // the user the job runs as
   std::string Category;
-  int32_t ScheduleType = jtOnce;
-  int32_t StartDate = 0;  // day numbers, both included
+  int32_t ScheduleType = jsOnce;  // a TBRNJobScheduleKind
+  int32_t StartDate = 0;          // day numbers, both included
   int32_t EndDate = 0;
   int32_t StartTime = 0;  // milliseconds since midnight, both included
   int32_t EndTime = 0;

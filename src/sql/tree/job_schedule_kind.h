@@ -4,9 +4,9 @@
 
 namespace brn {
 
-// How a job repeats: the Variant of a job statement's schedule clause. The
-// job configuration object numbers its schedules the same way, so the codes
-// never change.
+// How a job repeats: the ScheduleType of a job and the Variant of a job
+// statement's schedule clause. Job records store the codes, so they never
+// change.
 enum TBRNJobScheduleKind : uint8_t {
   jsOnce = 0,           // ONCE
   jsDaily = 1,          // DAILY [ON days]

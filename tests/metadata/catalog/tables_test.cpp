@@ -429,6 +429,56 @@ TEST(Tables, TableDefinedOnDemandIsCompletedOnce) {
   EXPECT_EQ(table->RowSize % 8, 0);
 }
 
+// The grants of a table name their grantee and grantor; renaming or dropping
+// a user reaches the table through the catalog's authorization holders, as
+// from its database.
+TEST(Tables, GrantsFollowARenamedUserAndGoWithADroppedOne) {
+  Tables f;
+  const auto addUser = [&](const std::string& name) {
+    auto user = std::make_unique<TBRNUser>(&f.Config);
+    user->Name = name;
+    user->LockNumber = f.Config.NextUserLockNumber();
+    f.Config.Users->AddObject(user.get());
+    return user.release();
+  };
+  const auto toHolders = [&](const std::function<void(TBRNConfigObjects*)>& change) {
+    std::vector<TBRNConfigObjects*> holders;
+    f.Catalog->CollectAuthorizationHolders(holders);
+    for (TBRNConfigObjects* holder : holders) change(holder);
+  };
+  const auto grantsTo = [](TBRNBaseTable* table, const std::string& grantee) {
+    int32_t count = 0;
+    for (int32_t i = 0; i < table->Privileges->Count(); ++i)
+      count += table->Privileges->GetPrivilege(i)->GranteeName == grantee ? 1 : 0;
+    return count;
+  };
+  TBRNUser* bob = addUser("Bob");
+  TBRNUser* ann = addUser("Ann");
+  TBRNBaseTable* table = f.AddBaseTable("Orders");
+  table->Grant(f.Config.SystemUser, bob, pkDelete);
+  table->Grant(bob, ann, pkUpdate);  // Bob is the grantor
+  ASSERT_EQ(table->Privileges->Count(), 2);
+
+  toHolders([&](TBRNConfigObjects* holder) { holder->ReplaceReferencedName(bob, "Robert"); });
+  bob->Name = "Robert";
+  EXPECT_EQ(grantsTo(table, "Bob"), 0);
+  EXPECT_EQ(grantsTo(table, "Robert"), 1);
+  EXPECT_EQ(table->Privileges->GetPrivilege(table->FindGrant(ann, pkUpdate))->GrantorName,
+            "Robert");
+  EXPECT_TRUE(table->HasPrivilege(bob, pkDelete));
+
+  toHolders([&](TBRNConfigObjects* holder) { holder->RemoveReferenceTo(bob); });
+  EXPECT_EQ(grantsTo(table, "Robert"), 0);
+  ASSERT_GE(table->FindGrant(ann, pkUpdate), 0);
+  EXPECT_EQ(table->Privileges->GetPrivilege(table->FindGrant(ann, pkUpdate))->GrantorName,
+            f.Config.SystemUser->Name);
+  // A new user of the dropped one's name inherits nothing.
+  delete f.Config.Users->RemoveObject(bob->Index);
+  TBRNUser* newcomer = addUser("Robert");
+  EXPECT_FALSE(table->HasPrivilege(newcomer, pkDelete));
+  EXPECT_TRUE(table->HasPrivilege(ann, pkUpdate));
+}
+
 TEST(Tables, StoredRecordsRoundTripAndRefuseDamage) {
   FullTable f;
   f.Table->SetLockNumber(3);

@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/text/number_text.h"
+#include "foundation/types/literal_text.h"
 #include "metadata/config_test_support.h"
+#include "sql/parser/expr_parser.h"
+#include "sql/tree/compiled_expr.h"
+#include "sql/tree/expr_token.h"
 
 namespace brn::testing {
 namespace {
@@ -37,53 +42,53 @@ struct DueCase {
 };
 
 TEST_F(JobTest, IsJobDueFollowsTheSchedule) {
-  auto once = [](TBRNJob& j) { j.ScheduleType = jtOnce; };
+  auto once = [](TBRNJob& j) { j.ScheduleType = jsOnce; };
   auto window = [](TBRNJob& j) {
-    j.ScheduleType = jtOnce;
+    j.ScheduleType = jsOnce;
     j.StartTime = TimeOf(8, 0);
     j.EndTime = TimeOf(17, 0);
   };
   auto monthly31 = [](TBRNJob& j) {
-    j.ScheduleType = jtMonthly;
+    j.ScheduleType = jsMonthly;
     j.DayNumber = 31;
   };
   auto lastFriday = [](TBRNJob& j) {
-    j.ScheduleType = jtMonthly;
+    j.ScheduleType = jsMonthly;
     j.Ordinal = 5;
     j.Weekday = 5;
     j.Months.fill(false);
     j.Months[0] = j.Months[6] = true;  // January, July
   };
   auto every30Minutes = [](TBRNJob& j) {
-    j.ScheduleType = jtEveryXMinutes;
+    j.ScheduleType = jsEveryXMinutes;
     j.Interval = 30;
   };
   auto every2Hours = [](TBRNJob& j) {
-    j.ScheduleType = jtEveryXHours;
+    j.ScheduleType = jsEveryXHours;
     j.Interval = 2;
     j.StartTime = TimeOf(0, 15);
   };
   auto hourly = [](TBRNJob& j) {
-    j.ScheduleType = jtHourly;
+    j.ScheduleType = jsHourly;
     j.StartTime = TimeOf(0, 15);
   };
   auto dailyMondays = [](TBRNJob& j) {
-    j.ScheduleType = jtDaily;
+    j.ScheduleType = jsDaily;
     j.Days.fill(false);
     j.Days[0] = true;
   };
   auto every3Days = [](TBRNJob& j) {
-    j.ScheduleType = jtEveryXDays;
+    j.ScheduleType = jsEveryXDays;
     j.Interval = 3;
   };
   auto every2WeeksOnMonday = [](TBRNJob& j) {
-    j.ScheduleType = jtEveryXWeeks;
+    j.ScheduleType = jsEveryXWeeks;
     j.Interval = 2;
     j.Days.fill(false);
     j.Days[0] = true;
   };
   auto dateRange = [](TBRNJob& j) {
-    j.ScheduleType = jtOnce;
+    j.ScheduleType = jsOnce;
     j.StartDate = DayOf(2026, 3, 1);
     j.EndDate = DayOf(2026, 3, 31);
   };
@@ -162,11 +167,11 @@ TEST_F(JobTest, IsJobDueFollowsTheSchedule) {
 }
 
 TEST_F(JobTest, HostileScheduleValuesNeverOverflow) {
-  Job->ScheduleType = jtEveryXMinutes;
+  Job->ScheduleType = jsEveryXMinutes;
   Job->Interval = 2147483647;
   Job->LastRun = LocalTime(2026, 3, 10, 9, 0);
   EXPECT_FALSE(IsJobDue(Job, LocalTime(2026, 3, 11, 9, 0)));
-  Job->ScheduleType = jtEveryXWeeks;
+  Job->ScheduleType = jsEveryXWeeks;
   EXPECT_FALSE(IsJobDue(Job, LocalTime(2026, 3, 11, 9, 0)));
   Job->ScheduleType = 99;
   EXPECT_FALSE(IsJobDue(Job, LocalTime(2026, 3, 11, 9, 0)));
@@ -238,7 +243,7 @@ TEST_F(JobTest, RunAsUserFollowsRenamesAndBlocksNothingElse) {
 RecordBuilder Job203Record() {
   RecordBuilder record;
   record.Int(7).Str("Old").Str("Old job").Bool(false).Bool(false);
-  record.Str("Bob").Str("Ops").Int(jtDaily);
+  record.Str("Bob").Str("Ops").Int(jsDaily);
   record.Int(DayOf(2026, 1, 1)).Int(DayOf(2026, 12, 31)).Int(TimeOf(1, 0)).Int(TimeOf(2, 0));
   record.Int(0);
   for (int i = 0; i < 7; ++i) record.Bool(false);
@@ -284,7 +289,7 @@ TEST_F(JobTest, RecordRoundTripsEveryField) {
   Job->Attributes = "a=1";
   Job->Version = 12500;
   Job->Category = "Ops";
-  Job->ScheduleType = jtMonthly;
+  Job->ScheduleType = jsMonthly;
   Job->Ordinal = 5;
   Job->Weekday = 5;
   Job->Interval = 3;
@@ -351,7 +356,7 @@ TEST_F(JobTest, HostileRecordsRaiseTheMetadataError) {
 }
 
 TEST_F(JobTest, CreateTextIsGolden) {
-  Job->ScheduleType = jtMonthly;
+  Job->ScheduleType = jsMonthly;
   Job->Ordinal = 5;
   Job->Weekday = 5;
   Job->Months.fill(false);
@@ -383,7 +388,7 @@ TEST_F(JobTest, CreateTextIsGolden) {
   Job->Description.clear();
   Job->Attributes.clear();
   Job->Body->SetText("CALL Cleanup()");
-  Job->ScheduleType = jtOnce;
+  Job->ScheduleType = jsOnce;
   EXPECT_EQ(Job->GetCreateSQL(false, false),
             "CREATE JOB \"Nightly\"\r\n"
             "RUN AS \"Bob\"\r\n"
@@ -400,15 +405,15 @@ TEST_F(JobTest, ScheduleClauseAndVersionOfEveryKind) {
     const char* Clause;
   };
   const std::vector<ClauseCase> cases = {
-      {jtOnce, "ONCE"},
-      {jtDaily, "DAILY ON MON, WED"},
-      {jtWeekly, "WEEKLY ON MON, WED"},
-      {jtMonthly, "MONTHLY ON DAY 31 OF FEB"},
-      {jtEveryXDays, "EVERY 3 DAYS"},
-      {jtEveryXWeeks, "EVERY 3 WEEKS ON MON, WED"},
-      {jtHourly, "HOURLY ON MON, WED"},
-      {jtEveryXHours, "EVERY 3 HOURS ON MON, WED"},
-      {jtEveryXMinutes, "EVERY 3 MINUTES ON MON, WED"},
+      {jsOnce, "ONCE"},
+      {jsDaily, "DAILY ON MON, WED"},
+      {jsWeekly, "WEEKLY ON MON, WED"},
+      {jsMonthly, "MONTHLY ON DAY 31 OF FEB"},
+      {jsEveryXDays, "EVERY 3 DAYS"},
+      {jsEveryXWeeks, "EVERY 3 WEEKS ON MON, WED"},
+      {jsHourly, "HOURLY ON MON, WED"},
+      {jsEveryXHours, "EVERY 3 HOURS ON MON, WED"},
+      {jsEveryXMinutes, "EVERY 3 MINUTES ON MON, WED"},
   };
   Job->Days.fill(false);
   Job->SetDay(1, true);
@@ -423,7 +428,7 @@ TEST_F(JobTest, ScheduleClauseAndVersionOfEveryKind) {
     EXPECT_NE(text.find("\r\n" + std::string(c.Clause) + "\r\nBETWEEN"), std::string::npos)
         << JobTypeName(c.Type) << ": " << text;
   }
-  EXPECT_EQ(JobTypeName(jtEveryXMinutes), "Every X Minutes");
+  EXPECT_EQ(JobTypeName(jsEveryXMinutes), "Every X Minutes");
   EXPECT_EQ(JobTypeName(9), "");
 
   const std::vector<std::pair<int64_t, const char*>> versions = {
@@ -436,8 +441,180 @@ TEST_F(JobTest, ScheduleClauseAndVersionOfEveryKind) {
   }
 }
 
+// A session's statement text, parsed by the SQL language processor.
+class JobStatement : public TBRNCompiledExpr {
+ public:
+  explicit JobStatement(const std::string& text) {
+    SQL = text;
+    SQLLength = int32_t(SQL.size());
+  }
+  std::string GetKindName() const override { return "statement"; }
+};
+
+struct FreeTree {
+  void operator()(TBRNExprToken* node) const { FreeExprTree(node); }
+};
+
+std::unique_ptr<TBRNExprToken, FreeTree> ParseJobStatement(const std::string& text) {
+  JobStatement owner(text);
+  TBRNExprParser parser;
+  parser.BeginParse(owner);
+  return std::unique_ptr<TBRNExprToken, FreeTree>(parser.ParseStatement(pcQueries));
+}
+
+// Sets job from a parsed CREATE JOB statement as running the statement does:
+// an absent day list gives every day to the kinds that have days, an absent
+// clause leaves its field cleared.
+void ApplyJobStatement(const TBRNExprToken* statement, TBRNJob& job) {
+  const auto arg = [statement](int32_t index) -> const TBRNExprToken* {
+    return index < statement->ArgumentCount() ? statement->Argument(index) : nullptr;
+  };
+  const auto text = [&arg](int32_t index) {
+    return arg(index) != nullptr ? arg(index)->Text : std::string();
+  };
+  const auto flags = [](const TBRNExprToken* list, auto& target) {
+    for (size_t i = 0; i < target.size(); ++i)
+      target[i] = list == nullptr || list->Argument(int32_t(i)) != nullptr;
+  };
+  job.Name = arg(0)->Name;
+  job.RunAsUserName = arg(1)->Name;
+  EXPECT_TRUE(ParseDateLiteral(text(2), job.StartDate)) << text(2);
+  EXPECT_TRUE(ParseDateLiteral(text(3), job.EndDate)) << text(3);
+  job.ScheduleType = arg(4)->Variant;
+  job.Interval = arg(5) != nullptr ? StringToInteger(text(5)) : 0;
+  job.Days.fill(false);
+  job.Months.fill(false);
+  switch (job.ScheduleType) {
+    case jsDaily:
+    case jsWeekly:
+    case jsEveryXWeeks:
+    case jsHourly:
+    case jsEveryXHours:
+    case jsEveryXMinutes:
+      flags(arg(6), job.Days);
+      break;
+    case jsMonthly:
+      if (const TBRNExprToken* weekday = arg(8)) {
+        job.Ordinal = StringToInteger(weekday->Text);
+        job.Weekday = StringToInteger(weekday->Argument(0)->Text);
+      } else {
+        job.DayNumber = StringToInteger(text(7));
+      }
+      flags(arg(9), job.Months);
+      break;
+    default:
+      break;
+  }
+  EXPECT_TRUE(ParseTimeLiteral(text(10), job.StartTime)) << text(10);
+  EXPECT_TRUE(ParseTimeLiteral(text(11), job.EndTime)) << text(11);
+  job.Category = text(12);
+  job.Description = text(13);
+  job.Version = arg(14) != nullptr ? StringToCurrency(text(14)) : 10000;
+  job.Attributes = text(15);
+  job.Body->SetText(statement->Text);
+}
+
+TEST_F(JobTest, CreateTextOfEveryScheduleParsesBackIntoTheSameJob) {
+  struct RoundTripCase {
+    const char* Name;
+    std::function<void(TBRNJob&)> Setup;
+    // A kind whose days may be left out: without days the statement gives
+    // every day, as reading such a job's record does.
+    bool EveryDay = false;
+  };
+  const auto days = [](std::vector<int32_t> numbers) {
+    return [numbers = std::move(numbers)](TBRNJob& j) {
+      for (int32_t day : numbers) j.SetDay(day, true);
+    };
+  };
+  const auto kind = [](int32_t type, std::function<void(TBRNJob&)> more = nullptr) {
+    return [type, more](TBRNJob& j) {
+      j.ScheduleType = type;
+      if (more) more(j);
+    };
+  };
+  const auto every = [&kind](int32_t type, int32_t interval,
+                             std::function<void(TBRNJob&)> more = nullptr) {
+    return kind(type, [interval, more](TBRNJob& j) {
+      j.Interval = interval;
+      if (more) more(j);
+    });
+  };
+  const auto everyOptionalClause = [](TBRNJob& j) {
+    j.Category = "Ops's";
+    j.Description = "Runs \"once\"";
+    j.Attributes = "a=1";
+    j.Version = 12300;
+    j.StartTime = TimeOf(8, 5, 30);
+    j.EndTime = TimeOf(23, 59, 59);
+  };
+  const auto day31OfFebruaryAndDecember = [](TBRNJob& j) {
+    j.DayNumber = 31;
+    j.SetMonth(2, true);
+    j.SetMonth(12, true);
+  };
+  const auto lastFridayOfJanuaryAndJuly = [](TBRNJob& j) {
+    j.Ordinal = 5;
+    j.Weekday = 5;
+    j.SetMonth(1, true);
+    j.SetMonth(7, true);
+  };
+  const auto firstSundayOfEveryMonth = [](TBRNJob& j) {
+    j.Ordinal = 1;
+    j.Weekday = 7;
+    j.Months.fill(true);
+  };
+  const std::vector<RoundTripCase> cases = {
+      {"once", kind(jsOnce)},
+      {"once with every optional clause", kind(jsOnce, everyOptionalClause)},
+      {"daily on days", kind(jsDaily, days({1, 3, 7}))},
+      {"daily without days", kind(jsDaily), true},
+      {"weekly", kind(jsWeekly, days({5}))},
+      {"monthly on a day", kind(jsMonthly, day31OfFebruaryAndDecember)},
+      {"monthly on the last Friday", kind(jsMonthly, lastFridayOfJanuaryAndJuly)},
+      {"monthly on the first Sunday", kind(jsMonthly, firstSundayOfEveryMonth)},
+      {"every 3 days", every(jsEveryXDays, 3)},
+      {"every 2 weeks", every(jsEveryXWeeks, 2, days({1, 2, 3, 4, 5, 6, 7}))},
+      {"hourly on days", kind(jsHourly, days({6, 7}))},
+      {"hourly without days", kind(jsHourly), true},
+      {"every 4 hours on days", every(jsEveryXHours, 4, days({2}))},
+      {"every 4 hours without days", every(jsEveryXHours, 4), true},
+      {"every 15 minutes on days", every(jsEveryXMinutes, 15, days({1, 5}))},
+      {"every 15 minutes without days", every(jsEveryXMinutes, 15), true},
+  };
+  for (const RoundTripCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TBRNJob original(&Root);
+    original.Name = "Nightly";
+    original.RunAsUserName = "Bob";
+    original.StartDate = DayOf(2026, 3, 1);
+    original.EndDate = DayOf(2027, 2, 28);
+    original.StartTime = TimeOf(0, 15);
+    original.EndTime = TimeOf(17, 30);
+    original.Body->SetText("JOB \"Nightly\"\r\nBEGIN\r\n  CALL Cleanup();\r\nEND");
+    c.Setup(original);
+    const std::string text = original.GetCreateSQL(false, false);
+
+    std::unique_ptr<TBRNExprToken, FreeTree> tree;
+    try {
+      tree = ParseJobStatement(text);
+    } catch (const EBRNException& error) {
+      ADD_FAILURE() << error.ErrorMessage << "\n" << text;
+      continue;
+    }
+    ASSERT_NE(tree, nullptr);
+    TBRNJob parsed(&Root);
+    ApplyJobStatement(tree.get(), parsed);
+
+    if (c.EveryDay) original.Days.fill(true);
+    EXPECT_TRUE(original.IsEqual(&parsed, false)) << text << "\n---- parsed back as\n"
+                                                  << parsed.GetCreateSQL(false, false);
+    EXPECT_EQ(parsed.Days, original.Days) << text;
+  }
+}
+
 TEST_F(JobTest, MonthlyDayNumberIsValidated) {
-  Job->ScheduleType = jtMonthly;
+  Job->ScheduleType = jsMonthly;
   for (int32_t day : {0, 32, -5}) {
     Job->DayNumber = day;
     EBRNException error = CaughtError([&] { Job->Validate(); });

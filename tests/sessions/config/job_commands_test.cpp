@@ -52,7 +52,7 @@ struct JobCommandTest : ConfigCommandTest {
     TBRNJob* job = Session->BeginCreateJob(name);
     job->SetDescription("Cleans up");
     job->SetRunAsUser(Config().AdministratorUser);
-    job->SetScheduleType(jtOnce);
+    job->SetScheduleType(jsOnce);
     job->SetStartDate(0);
     job->SetEndDate(99999999);
     job->SetStartTime(0);
