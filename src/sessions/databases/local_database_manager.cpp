@@ -56,16 +56,6 @@ std::unique_ptr<TBRNConfigObject> takeOut(Collection& collection, int32_t index)
 
 }  // namespace
 
-std::unique_ptr<TBRNSchemaObjectManager> TBRNViewManagers::CreateManager(
-    TBRNPrivilegedSchemaObject*) {
-  throw std::logic_error("View managers are not available yet");
-}
-
-std::unique_ptr<TBRNSchemaObjectManager> TBRNRoutineManagers::CreateManager(
-    TBRNPrivilegedSchemaObject*) {
-  throw std::logic_error("Routine managers are not available yet");
-}
-
 // ---------------------------------------------------------------------------
 // Construction
 
@@ -477,42 +467,6 @@ void TBRNLocalDatabaseManager::RenameDatabase(const std::string& newName) {
   });
   if (locked) steps.Run([this] { UnlockDatabase(kBRNLockExclusive); });
   if (!wasOpen) steps.Run([this] { closeFilesBriefly(); });
-  steps.RaiseFirst();
-}
-
-// ---------------------------------------------------------------------------
-// Operations of SQL execution
-
-TBRNCursor* TBRNLocalDatabaseManager::OpenTable(const std::string&, const std::string&, bool,
-                                                bool) {
-  throw std::logic_error("Opening a table is not available yet");
-}
-
-TBRNStatementManager* TBRNLocalDatabaseManager::PrepareStatement(const std::string&) {
-  throw std::logic_error("Preparing a statement is not available yet");
-}
-
-TBRNProcedureManager* TBRNLocalDatabaseManager::PrepareProcedure(const std::string&) {
-  throw std::logic_error("Preparing a procedure is not available yet");
-}
-
-TBRNScriptManager* TBRNLocalDatabaseManager::PrepareScript(const std::string&) {
-  throw std::logic_error("Preparing a script is not available yet");
-}
-
-void TBRNLocalDatabaseManager::StartTransaction(const TBRNStringsList&, int32_t) {
-  throw std::logic_error("Starting a transaction is not available yet");
-}
-
-void TBRNLocalDatabaseManager::Commit(bool, bool) {
-  throw std::logic_error("Committing a transaction is not available yet");
-}
-
-void TBRNLocalDatabaseManager::Rollback() {
-  if (!InTransaction()) return;
-  TStepRunner steps;
-  steps.Run([this] { TableManagers->RollbackDatabaseTransaction(); });
-  Database->ClearInTransaction();
   steps.RaiseFirst();
 }
 

@@ -6,6 +6,8 @@
 
 #include "sessions/databases/catalog_manager.h"
 #include "sessions/databases/database_lock_manager.h"
+#include "sessions/ddl/routine_manager.h"
+#include "sessions/ddl/view_manager.h"
 #include "sessions/manager_interfaces.h"
 #include "storage/tables/schema_object_manager.h"
 #include "storage/tables/table_environment.h"
@@ -17,26 +19,10 @@ class TBRNBaseTable;
 class TBRNCatalog;
 class TBRNDatabaseContainer;
 class TBRNFileManager;
+class TBRNIndex;
 class TBRNLocalSessionManager;
-
-// The open view managers of one database. Views are not opened through a
-// database yet: the list stays empty, and making a manager is a
-// std::logic_error.
-class TBRNViewManagers : public TBRNSchemaObjectManagers {
- public:
-  using TBRNSchemaObjectManagers::TBRNSchemaObjectManagers;
-  std::unique_ptr<TBRNSchemaObjectManager> CreateManager(
-      TBRNPrivilegedSchemaObject* catalogObject) override;
-};
-
-// The open routine managers of one database; as TBRNViewManagers, empty
-// for now.
-class TBRNRoutineManagers : public TBRNSchemaObjectManagers {
- public:
-  using TBRNSchemaObjectManagers::TBRNSchemaObjectManagers;
-  std::unique_ptr<TBRNSchemaObjectManager> CreateManager(
-      TBRNPrivilegedSchemaObject* catalogObject) override;
-};
+class TBRNSchema;
+class TBRNTrigger;
 
 // One database of a local session: the catalog (owned), its catalog file
 // and lock file managers, the lists of open schema-object managers, and the
@@ -79,7 +65,14 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   // the closes happen also when an earlier step fails; the failure is
   // logged as operation 34 and passes on.
   void CloseDatabase(bool force) override;
-  // Not available yet (std::logic_error).
+  // Handles and the database transaction: see "Transactions and handles"
+  // below. START TRANSACTION locks the tables in ascending lock number (the
+  // database entry when every table takes part) with the Transaction lock;
+  // COMMIT writes every open table's changes under the Write lock (each
+  // table all or nothing or marked for repair; not atomic across tables)
+  // and, unless flushOnly, ends the transaction; a failed COMMIT leaves it
+  // active. ROLLBACK drops the changes and ends it. Without a transaction
+  // COMMIT and ROLLBACK raise 404, inside one START TRANSACTION does.
   TBRNCursor* OpenTable(const std::string& schemaName, const std::string& tableName, bool exclusive,
                         bool readOnly) override;
   TBRNStatementManager* PrepareStatement(const std::string& sql) override;
@@ -87,8 +80,6 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   TBRNScriptManager* PrepareScript(const std::string& script) override;
   void StartTransaction(const TBRNStringsList& tables, int32_t lockWaitMs) override;
   void Commit(bool forceFlush, bool flushOnly) override;
-  // Rolls the database transaction back through the table managers and
-  // ends it (no-op without one).
   void Rollback() override;
 
   // ---- Error raisers: code and text as the engine defines them; the entry
@@ -192,6 +183,192 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   const TBRNDigest& GetEncryptionDigest() const override;
   std::string GetFileExtension(TBRNTableFileKind kind) const override;
   void AdvanceTimestamp(int64_t value) override;
+
+  // ---- Transactions and handles (BEGIN)
+  // Handles of a database (RequireOpen first; a failure is logged with the
+  // operation code and passes on). OpenTable and OpenTableCursor make their
+  // cursor through the process's table object factory (SQL execution
+  // registers it); the cursor takes over the manager's user: it closes the
+  // manager when it is freed. A failure frees what was made and closes the
+  // manager again. The handle is registered in Cursors, which owns it.
+  // PrepareStatement, PrepareStatementEx, PrepareProcedure and PrepareScript
+  // raise 9999 until SQL execution exists.
+  TBRNStatementManager* PrepareStatementEx(const std::string& sql, int32_t lineOffset,
+                                           int32_t columnOffset);
+  // As OpenTable, never exclusive, with a plain (not indexed) cursor.
+  TBRNCursor* OpenTableCursor(const std::string& schemaName, const std::string& tableName,
+                              bool readOnly);
+  // The Default schema for "", else the named schema (not found raises).
+  TBRNSchema* FindSchema(const std::string& schemaName);
+  // Inside a catalog read bracket: the open manager (one user counted) of
+  // the table or view name of the schema visible to the current user,
+  // temporary objects first; Shared lock, Exclusive when exclusive. A
+  // working copy of ALTER or OPTIMIZE is opened without a lock. Then, except
+  // for Transient views, HasChanged(true) drops what another session
+  // changed; when it fails the manager is closed again.
+  TBRNSchemaObjectManager* OpenSchemaObjectManager(const std::string& schemaName,
+                                                   const std::string& name, bool exclusive);
+  // Inside a catalog read bracket: the open manager (Shared) of the routine.
+  TBRNSchemaObjectManager* OpenRoutineManager(const std::string& schemaName,
+                                              const std::string& routineName);
+
+  // The tables of a database transaction: the Default schema's
+  // TransactionTables, sorted by lock number without duplicates. Names
+  // empty: every base table. A missing or invisible name raises the
+  // catalog's not-found error and leaves the list empty.
+  void BuildTransactionTables(const TBRNStringsList& names);
+  void ClearTransactionTables();
+  // Whether the list covers every base table (then the database entry is
+  // locked instead of the tables).
+  bool TransactionCoversDatabase() const;
+  // Locks the database entry (the list covers every table) or each table
+  // in list order; a failure releases the locks already taken, last first,
+  // and passes on.
+  void LockTransactionTables(uint8_t lockType, int32_t waitMs);
+  // The entry when it holds the Transaction lock, else every table of the
+  // list, last first.
+  void UnlockTransactionTables(uint8_t lockType);
+  // ---- Transactions and handles (END)
+
+  // ---- Catalog DDL executors: tables, temporary tables, indexes, triggers, EMPTY TABLE, grants (BEGIN)
+  // Catalog statements on tables, indexes and triggers (sessions/ddl). Each
+  // checks the database and the current user's rights with its statement
+  // text, changes the catalog inside a catalog update that is committed
+  // (the catalog file rewritten) or cancelled (the catalog reloaded, so the
+  // catalog in memory equals the file again), and reports status stages
+  // 0, 1 and 2. A begin step (CreateTable, CreateIndex, ...) leaves the
+  // update open and returns the new or found object for the caller to
+  // fill; exactly one of its commit or rollback steps must follow, and
+  // both take ownership of a new object not yet added. Temporary tables
+  // and the indexes of one never enter the catalog file.
+  TBRNBaseTable* CreateTable(const std::string& name);
+  // Adds the table, computes its structure checksum, keeps files of that
+  // name as ".Old" copies (so the first open makes fresh files) and
+  // commits; on failure the ".Old" copies are put back and the error
+  // passes on (call RollbackCreateTable).
+  void CommitCreateTable(TBRNBaseTable* table);
+  void RollbackCreateTable(TBRNBaseTable* table);
+  // checked: a user's CREATE TEMPORARY TABLE (flag Temporary, the given
+  // name, status texts); else a working table (flag Transient, a unique
+  // name from the given prefix, no texts). No catalog update.
+  TBRNBaseTable* CreateTemporaryTable(const std::string& name, bool checked);
+  void CommitCreateTemporaryTable(TBRNBaseTable* table);
+  void RollbackCreateTemporaryTable(TBRNBaseTable* table);
+  // Takes a temporary table (or working copy) out of the temporary tables
+  // and frees it; its files are left alone.
+  void DropTemporaryTable(TBRNBaseTable* table);
+  // Refused (300, nothing changed) while another session has the table
+  // open. A base table's files are deleted only once the catalog file no
+  // longer lists it.
+  void DropTable(const std::string& name);
+  // A base table's files are renamed before the commit and renamed back
+  // when the commit fails.
+  void RenameTable(const std::string& name, const std::string& newName);
+  void EmptyTable(const std::string& name, bool skipConstraintCheck);
+
+  TBRNIndex* CreateIndex(const std::string& tableName, TBRNBaseTable*& table,
+                         const std::string& indexName);
+  // Adds the index, builds it and commits. A build that fails (a unique
+  // index over duplicate keys) puts the index file back, rolls the
+  // statement back itself and answers false; an error (a failed catalog
+  // write among them) puts the index file back and passes on: call
+  // RollbackCreateIndex then.
+  bool CommitCreateIndex(TBRNBaseTable* table, TBRNIndex* index);
+  void RollbackCreateIndex(TBRNBaseTable* table, TBRNIndex* index);
+  TBRNIndex* AlterIndex(const std::string& tableName, TBRNBaseTable*& table,
+                        const std::string& indexName);
+  void CommitAlterIndex(TBRNBaseTable* table, TBRNIndex* index);
+  void RollbackAlterIndex(TBRNBaseTable* table, TBRNIndex* index);
+  void DropIndex(const std::string& tableName, const std::string& indexName);
+  void RenameIndex(const std::string& tableName, const std::string& indexName,
+                   const std::string& newName);
+
+  // The table stays locked Exclusive from the begin to the commit or
+  // rollback. position: where the trigger goes (negative counts as 0, at
+  // or past the end appends); kKeepTriggerPosition appends a new trigger
+  // and leaves an altered one where it is.
+  static constexpr int32_t kKeepTriggerPosition = INT32_MIN;
+  TBRNTrigger* CreateTrigger(const std::string& tableName, TBRNBaseTable*& table,
+                             const std::string& triggerName);
+  void CommitCreateTrigger(TBRNBaseTable* table, TBRNTrigger* trigger,
+                           int32_t position = kKeepTriggerPosition);
+  void RollbackCreateTrigger(TBRNBaseTable* table, TBRNTrigger* trigger);
+  TBRNTrigger* AlterTrigger(const std::string& tableName, TBRNBaseTable*& table,
+                            const std::string& triggerName);
+  void CommitAlterTrigger(TBRNBaseTable* table, TBRNTrigger* trigger,
+                          int32_t position = kKeepTriggerPosition);
+  void RollbackAlterTrigger(TBRNBaseTable* table, TBRNTrigger* trigger);
+  void DropTrigger(const std::string& tableName, const std::string& triggerName);
+  void RenameTrigger(const std::string& tableName, const std::string& triggerName,
+                     const std::string& newName);
+  // In this session's catalog only: the catalog file is not changed, and
+  // the next reload of the catalog from the file undoes it.
+  void EnableTrigger(const std::string& tableName, const std::string& triggerName);
+  void EnableTriggers(const std::string& tableName);
+  void DisableTrigger(const std::string& tableName, const std::string& triggerName);
+  void DisableTriggers(const std::string& tableName);
+
+  // objectKind 0 table, 1 view, 2 procedure, 3 function; privilege a
+  // privilege kind 0 to 10 or 11 (All). The current user must be an
+  // administrator.
+  void GrantPrivilege(const std::string& grantee, const std::string& objectName,
+                      int32_t objectKind, int32_t privilege);
+  void RevokePrivilege(const std::string& grantee, const std::string& objectName,
+                       int32_t objectKind, int32_t privilege);
+  // ---- Catalog DDL executors: tables, temporary tables, indexes, triggers, EMPTY TABLE, grants (END)
+
+  // ---- Catalog DDL executors: views and routines; view and routine managers (BEGIN)
+  // Catalog statements on views, procedures and functions (sessions/ddl),
+  // in the frame of the table statements above: checks with the statement
+  // text, a catalog update committed or cancelled (the catalog in memory
+  // then equals the file again), status stages 0, 1 and 2. A begin step
+  // leaves the update open and returns the new or found object for the
+  // caller to fill (query or routine text); exactly one of its commit or
+  // rollback steps must follow. A rollback frees a new object not yet
+  // added; an ALTER keeps the object locked Exclusive from its begin to its
+  // commit or rollback. Temporary views are not found by name here.
+  TBRNView* CreateView(const std::string& name);
+  void CommitCreateView(TBRNView* view);
+  void RollbackCreateView(TBRNView* view);
+  TBRNView* AlterView(const std::string& name);
+  void CommitAlterView(TBRNView* view);
+  void RollbackAlterView(TBRNView* view);
+  // Refused (300, nothing changed) while another session has the view open.
+  void DropView(const std::string& name);
+  // Changes only the catalog; the views and routines that name the view
+  // rewrite their text to the new name.
+  void RenameView(const std::string& name, const std::string& newName);
+  // 405 once the functions and procedures together reach the maximum of
+  // the schema's routine list (4096).
+  TBRNFunction* CreateFunction(const std::string& name);
+  void CommitCreateFunction(TBRNFunction* function);
+  void RollbackCreateFunction(TBRNFunction* function);
+  TBRNProcedure* CreateProcedure(const std::string& name);
+  void CommitCreateProcedure(TBRNProcedure* procedure);
+  void RollbackCreateProcedure(TBRNProcedure* procedure);
+  TBRNFunction* AlterFunction(const std::string& name);
+  void CommitAlterFunction(TBRNFunction* function);
+  void RollbackAlterFunction(TBRNFunction* function);
+  TBRNProcedure* AlterProcedure(const std::string& name);
+  void CommitAlterProcedure(TBRNProcedure* procedure);
+  void RollbackAlterProcedure(TBRNProcedure* procedure);
+  void DropFunction(const std::string& name);
+  void DropProcedure(const std::string& name);
+  // Referrers rewrite their text to the new name, and so does the
+  // routine's own definition.
+  void RenameFunction(const std::string& name, const std::string& newName);
+  void RenameProcedure(const std::string& name, const std::string& newName);
+
+  // The Information schema's TemporaryViews table, its rows to be rebuilt
+  // at next use; nullptr when the table is not registered.
+  TBRNBaseTable* GetTemporaryViewsTable();
+  // Drops the temporary view unless its manager is in use (a cursor is
+  // open on it): the manager is released, the view taken out of the
+  // temporary views and freed, and TemporaryViews invalidated. Answers
+  // whether it was dropped. An in-use view is dropped at the latest when
+  // the database closes.
+  bool DropTemporaryViewIfUnused(TBRNView* view);
+  // ---- Catalog DDL executors: views and routines; view and routine managers (END)
 
   TBRNLocalSessionManager* Session;
   TBRNDatabaseContainer* Database;
