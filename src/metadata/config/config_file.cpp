@@ -60,6 +60,9 @@ TBRNBytes readWholeFile(TBRNFileStream& stream) {
   return bytes;
 }
 
+// Cut to nothing first, so that a copy that stops part way leaves a file
+// without a complete header (read from the backup copy) or with a body cut
+// short, never the body of a rewrite that was reported as failed.
 void replaceFileContents(TBRNFileStream& stream, const TBRNBytes& bytes) {
   StreamHold hold(stream);
   stream.SetSize(0);
@@ -94,10 +97,6 @@ TBRNConfigObjectManager::TBRNConfigObjectManager(TBRNLockableConfigObject* root,
 }
 
 TBRNConfigObjectManager::~TBRNConfigObjectManager() = default;
-
-bool TBRNConfigObjectManager::inMemory() const {
-  return FileManager->GetInMemory();
-}
 
 std::string TBRNConfigObjectManager::GetFileName() const {
   return FileName;
@@ -211,16 +210,28 @@ void TBRNConfigObjectManager::ReadHeader() {
     FileStream->SetPosition(0);
     done = FileStream->Read(bytes, kConfigFileHeaderSize);
   }
-  if (done != kConfigFileHeaderSize) {
-    RaiseMetadataError(FormatText("The file %s has no complete header", {GetFileName()}));
-  }
-  // No written header is all zeros (the signature is a digest): the file's
-  // creation stopped before its header was written.
+  headerFromBackup_ = false;
+  // No written header is all zeros (the signature is a digest): a file
+  // without a complete header is one whose creation stopped before its
+  // header was written, or one that a failed rewrite left cut back.
   bool empty = true;
-  for (uint8_t byte : bytes) empty = empty && byte == 0;
-  if (empty) {
-    RaiseMetadataError(FormatText(
-        "The file %s has an empty header: its creation did not complete", {GetFileName()}));
+  for (int32_t i = 0; i < done; ++i) empty = empty && bytes[i] == 0;
+  if (done != kConfigFileHeaderSize || empty) {
+    std::string reason = done != kConfigFileHeaderSize
+                             ? FormatText("The file %s has no complete header", {GetFileName()})
+                             : FormatText("The file %s has an empty header: its creation did not "
+                                          "complete",
+                                          {GetFileName()});
+    // The backup copy then holds the last committed root: the header and
+    // later the body come from it, and the next commit rewrites the file.
+    TBRNBytes backup;
+    if (!readBackup(backup)) RaiseMetadataError(reason);
+    if (!fileBytesLookSound(backup)) {
+      RaiseMetadataError(FormatText("%s and its backup copy %s is not usable",
+                                    {reason, GetBackupFileName()}));
+    }
+    std::memcpy(bytes, backup.data(), kConfigFileHeaderSize);
+    headerFromBackup_ = true;
   }
   THeaderFields fields = readHeaderFields(bytes);
   // Checked before anything is taken over, so that the root and the
@@ -314,7 +325,9 @@ void TBRNConfigObjectManager::ReadBody() {
   fields.Counter = UpdateCounter;
   fields.ChecksumCounter = bodyChecksum_ != 0 ? UpdateCounter : 0;
   std::string reason;
-  if (!readBodyBytes(*FileStream, fields, reason)) {
+  if (headerFromBackup_) {
+    loadFromBackup("it has no complete header");
+  } else if (!readBodyBytes(*FileStream, fields, reason)) {
     loadFromBackup(reason);
   } else if (fields.HasChecksum()) {
     // The body is the one that was written: its errors are real ones.
@@ -338,21 +351,7 @@ void TBRNConfigObjectManager::loadFromBackup(const std::string& reason) {
                                   {GetFileName(), reason}));
   };
   TBRNBytes bytes;
-  if (inMemory()) {
-    if (!hasMemoryBackup_) fail();
-    bytes = memoryBackup_;
-  } else {
-    std::string backupName = GetBackupFileName();
-    if (backupName.empty() || !FileManager->FileExists(backupName)) fail();
-    try {
-      std::unique_ptr<TBRNFileStream> backup =
-          FileManager->OpenFile(backupName, false, true, false);
-      bytes = readWholeFile(*backup);
-    } catch (const EBRNException&) {
-      fail();
-    }
-  }
-  if (!fileBytesLookSound(bytes)) fail();
+  if (!readBackup(bytes) || !fileBytesLookSound(bytes)) fail();
   THeaderFields fields = readHeaderFields(bytes.data());
   BodyStream.SetSize(fields.BodyLength);
   if (fields.BodyLength > 0) {
@@ -368,6 +367,18 @@ void TBRNConfigObjectManager::loadFromBackup(const std::string& reason) {
     fail();
   }
   Encrypted = wasEncrypted;
+}
+
+bool TBRNConfigObjectManager::readBackup(TBRNBytes& bytes) {
+  std::string backupName = GetBackupFileName();
+  try {
+    if (backupName.empty() || !FileManager->FileExists(backupName)) return false;
+    std::unique_ptr<TBRNFileStream> backup = FileManager->OpenFile(backupName, false, true, false);
+    bytes = readWholeFile(*backup);
+  } catch (const EBRNException&) {
+    return false;
+  }
+  return true;
 }
 
 bool TBRNConfigObjectManager::fileBytesLookSound(const TBRNBytes& bytes) {
@@ -431,17 +442,21 @@ bool TBRNConfigObjectManager::CheckForChanges() {
 
 TBRNConfigObjectManager::TFileState TBRNConfigObjectManager::fileState(const std::string& name) {
   if (!FileManager->FileExists(name)) return TFileState::Missing;
-  int64_t size = FileManager->GetFileSize(name);
-  if (size > kConfigFileHeaderSize) return TFileState::Present;
-  TBRNBytes bytes;
+  uint8_t bytes[kConfigFileHeaderSize];
+  int32_t done = 0;
+  int64_t size = 0;
   {
     std::unique_ptr<TBRNFileStream> stream = FileManager->OpenFile(name, false, true, false);
-    bytes = readWholeFile(*stream);
+    StreamHold hold(*stream);
+    size = stream->GetSize();
+    stream->SetPosition(0);
+    done = stream->Read(bytes, kConfigFileHeaderSize);
   }
-  for (uint8_t byte : bytes) {
-    if (byte != 0) return TFileState::Present;
-  }
-  return TFileState::Unfinished;
+  bool zero = true;
+  for (int32_t i = 0; i < done; ++i) zero = zero && bytes[i] == 0;
+  if (zero && size <= kConfigFileHeaderSize) return TFileState::Unfinished;
+  if (zero || done < kConfigFileHeaderSize) return TFileState::Incomplete;
+  return TFileState::Present;
 }
 
 void TBRNConfigObjectManager::createFile(const std::string& name) {
@@ -494,10 +509,15 @@ void TBRNConfigObjectManager::OpenFile() {
     // the Transaction lock and then find it.
     LockManager->LockObject(Root, ltTransaction, -1);
     try {
-      if (fileState(name) == TFileState::Present) {
-        openExisting();
-      } else {
+      TFileState state = fileState(name);
+      // An unfinished file is made again only when no backup copy says that
+      // it once held a root: with one, reading takes the root from the copy
+      // (or names the copy when it is not usable).
+      if (state == TFileState::Missing ||
+          (state == TFileState::Unfinished && !FileManager->FileExists(GetBackupFileName()))) {
         createFile(name);
+      } else {
+        openExisting();
       }
     } catch (...) {
       LockManager->UnlockObject(Root, ltTransaction);
@@ -624,13 +644,9 @@ void TBRNConfigObjectManager::MakeBackupCopy() {
   TBRNBytes bytes = readWholeFile(*FileStream);
   if (!fileBytesLookSound(bytes)) {
     // A damaged file never replaces a backup copy that may still be good.
-    if (inMemory() ? hasMemoryBackup_ : FileManager->FileExists(GetBackupFileName())) return;
+    if (FileManager->FileExists(GetBackupFileName())) return;
   }
-  if (inMemory()) {
-    memoryBackup_ = std::move(bytes);
-    hasMemoryBackup_ = true;
-    return;
-  }
+  // The copy is complete and flushed before the file is touched.
   std::unique_ptr<TBRNFileStream> backup =
       FileManager->CreateFile(GetBackupFileName(), true, false, false);
   if (!bytes.empty()) backup->Write(bytes.data(), int32_t(bytes.size()));
@@ -639,10 +655,6 @@ void TBRNConfigObjectManager::MakeBackupCopy() {
 
 void TBRNConfigObjectManager::RestoreFromBackup() {
   if (FileStream == nullptr) return;
-  if (inMemory()) {
-    if (hasMemoryBackup_) replaceFileContents(*FileStream, memoryBackup_);
-    return;
-  }
   std::string backupName = GetBackupFileName();
   if (!FileManager->FileExists(backupName)) return;
   TBRNBytes bytes;
@@ -654,11 +666,6 @@ void TBRNConfigObjectManager::RestoreFromBackup() {
 }
 
 void TBRNConfigObjectManager::DeleteBackup() {
-  if (inMemory()) {
-    memoryBackup_.clear();
-    hasMemoryBackup_ = false;
-    return;
-  }
   std::string backupName = GetBackupFileName();
   if (FileManager->FileExists(backupName)) FileManager->DeleteFile(backupName);
 }

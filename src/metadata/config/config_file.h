@@ -35,8 +35,15 @@ inline constexpr int32_t kConfigFileHeaderSize = 56;
 // left behind by a writer that does not keep it is ignored). A body that
 // does not match its CRC, is cut short or (without a CRC) fails to load is
 // read from the backup copy instead; without a usable backup copy the read
-// raises 100 naming the file. A commit never replaces a good backup copy
-// with a damaged file.
+// raises 100 naming the file. A file without a complete header (shorter
+// than one, or a header of zeros) whose backup copy exists is read from the
+// copy as well, or refused with 100 naming the copy when that is not
+// usable. A commit never replaces a good backup copy with a damaged file.
+//
+// Backup copy: each rewrite first copies the file to it and flushes it, and
+// a failed rewrite copies it back; so whenever the file is damaged or
+// incomplete, the copy holds the last committed root. It is a file of the
+// file manager in memory too, so that every session sees it.
 //
 // Protocol: readers hold the root's Read lock (their own byte) during a read
 // bracket; one updater at a time holds the Transaction lock from BeginUpdate
@@ -97,11 +104,11 @@ class TBRNConfigObjectManager {
   // leaves no file behind (the partly written one is deleted; a failure of
   // that delete is swallowed and the first error reported), so the next
   // open creates it afresh; an existing file is never deleted here. A file
-  // of at most header size whose bytes are all zero is one whose creator
-  // stopped before writing anything that counts: it holds no body, so it is
-  // made again. A longer file whose header is all zero (its creator stopped
-  // after the body) is refused with 100 naming the file and left alone, as
-  // is a short file with any other bytes in it.
+  // of at most header size whose bytes are all zero and that has no backup
+  // copy is one whose creator stopped before writing anything that counts:
+  // it is made again. Any other file without a complete header is read
+  // from its backup copy (see Damage above) or, without one, refused with
+  // 100 naming the file and left alone.
   virtual void OpenFile();
   virtual void CloseFile();
   // The engine's signature and encryption settings, from the subclass.
@@ -127,7 +134,9 @@ class TBRNConfigObjectManager {
   void BeginUpdate();
   // Writes the root when it was modified (keeping the previous file as the
   // backup copy); a failed write puts the previous file back and passes the
-  // error on, leaving the update open for CancelUpdate.
+  // error on, leaving the update open for CancelUpdate. When putting it
+  // back fails too, the backup copy stays and the file reads as damaged or
+  // incomplete, so readers take the copy.
   void CommitUpdate();
   void CancelUpdate();
   void MakeBackupCopy();
@@ -142,15 +151,15 @@ class TBRNConfigObjectManager {
  private:
   struct THeaderFields;
   // Missing: no file; Unfinished: at most header size and all zero bytes;
+  // Incomplete: otherwise shorter than a header or with a header of zeros;
   // Present: anything else.
-  enum class TFileState : uint8_t { Missing, Unfinished, Present };
+  enum class TFileState : uint8_t { Missing, Unfinished, Incomplete, Present };
 
   TFileState fileState(const std::string& name);
   // Creates the file and writes the root to it, under the Write lock; the
   // caller holds the Transaction lock. A failure deletes the file again.
   void createFile(const std::string& name);
 
-  bool inMemory() const;
   // Parses 56 header bytes; decrypts them first when decrypt is set.
   THeaderFields parseHeader(const uint8_t* bytes, bool decrypt);
   // The header fields of a file's first bytes as this engine reads them,
@@ -165,14 +174,15 @@ class TBRNConfigObjectManager {
   // Loads the root from the backup copy after the file's body turned out
   // damaged (reason); raises 100 naming the file when that is impossible.
   void loadFromBackup(const std::string& reason);
+  // The whole backup copy; false when there is none or it cannot be read.
+  bool readBackup(TBRNBytes& bytes);
   // Whether the bytes of a whole file carry a readable header and a body
   // that matches its CRC (or carries none).
   bool fileBytesLookSound(const TBRNBytes& bytes);
 
-  // In-memory files keep their backup copy here.
-  TBRNBytes memoryBackup_;
-  bool hasMemoryBackup_ = false;
   uint32_t bodyChecksum_ = 0;  // of the body last written
+  // The header last read came from the backup copy, and so does the body.
+  bool headerFromBackup_ = false;
 };
 
 }  // namespace brn

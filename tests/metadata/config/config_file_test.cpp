@@ -438,6 +438,74 @@ TEST_F(ConfigFileTest, FileLeftByAStoppedCreatorIsMadeAgainOnlyWhenItHoldsNothin
   }
 }
 
+// A file that a stopped creation or a failed rewrite left without a
+// complete header is read from its backup copy, by every session and also
+// when the header is all that is missing; the copy is named when it cannot
+// stand in. The file is never made again over a backup copy.
+TEST_F(ConfigFileTest, FileWithoutACompleteHeaderIsReadFromTheBackupCopy) {
+  {
+    Session writer(files_, dir_.Path);
+    writer.file.Open();
+    commitNewUser(writer, "Fred");
+    commitNewUser(writer, "Anna");  // the backup copy now holds Fred
+  }
+  const std::string backup = ReadWholeFile(backupFile());
+  const std::string latest = ReadWholeFile(configFile());
+  const std::string zeroHeader(size_t(kConfigFileHeaderSize), '\0');
+  const std::string body = latest.substr(size_t(kConfigFileHeaderSize));
+  const struct {
+    const char* name;
+    std::string file;
+    std::string backup;  // empty: none
+    const char* message;  // nullptr: read from the copy
+  } cases[] = {
+      {"empty", "", backup, nullptr},
+      {"header of zeros", zeroHeader, backup, nullptr},
+      {"short", latest.substr(0, 20), backup, nullptr},
+      {"zero header and a body", zeroHeader + body, backup, nullptr},
+      {"copy damaged", zeroHeader, backup.substr(0, backup.size() / 2),
+       "has an empty header: its creation did not complete and its backup copy"},
+      {"short, copy damaged", latest.substr(0, 20), backup.substr(0, 30),
+       "has no complete header and its backup copy"},
+      {"short, no copy", latest.substr(0, 20), "", "has no complete header"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteWholeFile(configFile(), c.file);
+    std::filesystem::remove(backupFile());
+    if (!c.backup.empty()) WriteWholeFile(backupFile(), c.backup);
+    Session session(files_, dir_.Path);
+    int32_t saves = 0;
+    session.file.OnBeforeSave = [&](TBRNLockableConfigObject*) { ++saves; };
+    if (c.message != nullptr) {
+      EBRNException e = CaughtError([&] { session.file.Open(); });
+      EXPECT_EQ(e.ErrorCode, 100);
+      EXPECT_NE(e.ErrorMessage.find(c.message), std::string::npos) << e.ErrorMessage;
+      if (!c.backup.empty()) {
+        EXPECT_NE(e.ErrorMessage.find(backupFile()), std::string::npos) << e.ErrorMessage;
+      }
+      EXPECT_EQ(saves, 0);
+      EXPECT_EQ(ReadWholeFile(configFile()), c.file);
+      continue;
+    }
+    session.file.Open();
+    EXPECT_EQ(saves, 0);
+    EXPECT_TRUE(hasUser(session.config, "Fred"));
+    EXPECT_FALSE(hasUser(session.config, "Anna"));
+    EXPECT_EQ(session.file.UpdateCounter, 2);
+    EXPECT_EQ(ReadWholeFile(configFile()), c.file);  // reading writes nothing
+
+    // The next commit keeps the copy and writes the file whole again.
+    commitNewUser(session, "Olga");
+    EXPECT_EQ(ReadWholeFile(backupFile()), backup);
+    Session reader(files_, dir_.Path);
+    reader.file.Open();
+    EXPECT_TRUE(hasUser(reader.config, "Olga"));
+    EXPECT_TRUE(hasUser(reader.config, "Fred"));
+    EXPECT_EQ(reader.file.UpdateCounter, 3);
+  }
+}
+
 TEST_F(ConfigFileTest, FileWithoutChecksumStillLoads) {
   Settings plain;
   plain.Encrypt = false;
@@ -502,6 +570,86 @@ TEST(ConfigFileFaultTest, FailedRewriteKeepsThePreviousFile) {
   }
 }
 
+// A commit hit by write and flush faults, single or persistent (a full disk
+// stays full, so putting the previous file back fails too): after the
+// fault is gone, the session that failed, a reopen of it and a new session
+// all see the last committed root, or the new one when the commit
+// succeeded. The file never reads as new after a reported failure.
+TEST(ConfigFileFaultTest, CommitFaultsLeaveTheLastCommittedRootReadable) {
+  using A = TBRNFaultAction;
+  // Calls counted from the commit: write 1 is the backup copy, 2 the body,
+  // 3 the header, 4 the copy put back; flush 1 the backup copy, 2 the file,
+  // 3 the file put back.
+  struct Fault {
+    A action;
+    int32_t nth;
+    bool persistent;
+  };
+  const struct {
+    const char* name;
+    std::vector<Fault> faults;
+    bool committed;
+  } cases[] = {
+      {"backup copy", {{A::FailWrite, 1, false}}, false},
+      {"backup copy, disk full", {{A::FailWrite, 1, true}}, false},
+      {"backup copy flush", {{A::FailFlush, 1, false}}, false},
+      {"body", {{A::FailWrite, 2, false}}, false},
+      {"body, disk full", {{A::FailWrite, 2, true}}, false},
+      {"body, short, disk full", {{A::ShortWrite, 2, false}, {A::FailWrite, 3, true}}, false},
+      {"header", {{A::FailWrite, 3, false}}, false},
+      {"header, disk full", {{A::FailWrite, 3, true}}, false},
+      {"header, short, disk full", {{A::ShortWrite, 3, false}, {A::FailWrite, 4, true}}, false},
+      {"flush", {{A::FailFlush, 2, false}}, false},
+      {"flush, then disk full", {{A::FailFlush, 2, false}, {A::FailWrite, 4, true}}, false},
+      {"every flush", {{A::FailFlush, 2, true}}, false},
+      {"copy put back, short", {{A::FailWrite, 2, false}, {A::ShortWrite, 4, false}}, false},
+      {"after the commit", {{A::FailWrite, 5, true}}, true},
+  };
+  const std::string name = "/memory/config.BRNCfg";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TBRNEnvironment environment;
+    TBRNFaultFileManager files(&environment);
+    Session session(files, "/memory");
+    session.file.Open();
+    commitNewUser(session, "Fred");
+
+    session.file.BeginUpdate();
+    addUser(session.config, "Anna");
+    for (const Fault& f : c.faults) files.Arm({f.action, f.nth, f.persistent, ENOSPC, 10, ""});
+    bool failed = false;
+    try {
+      session.file.CommitUpdate();
+    } catch (const EBRNException& e) {
+      failed = true;
+      EXPECT_EQ(e.ErrorCode, 600) << e.ErrorMessage;
+    }
+    files.Disarm();
+    EXPECT_EQ(failed, !c.committed);
+    if (failed) session.file.CancelUpdate();
+    EXPECT_FALSE(session.file.InUpdate);
+    EXPECT_EQ(hasUser(session.config, "Anna"), c.committed);
+    EXPECT_TRUE(hasUser(session.config, "Fred"));
+
+    session.file.Close();
+    session.file.Open();
+    EXPECT_EQ(hasUser(session.config, "Anna"), c.committed);
+    EXPECT_TRUE(hasUser(session.config, "Fred"));
+    Session other(files, "/memory");
+    other.file.Open();
+    EXPECT_EQ(hasUser(other.config, "Anna"), c.committed);
+    EXPECT_TRUE(hasUser(other.config, "Fred"));
+
+    // The next commit writes a whole file again.
+    commitNewUser(other, "Olga");
+    Session later(files, "/memory");
+    later.file.Open();
+    EXPECT_TRUE(hasUser(later.config, "Olga"));
+    EXPECT_TRUE(hasUser(later.config, "Fred"));
+    EXPECT_EQ(hasUser(later.config, "Anna"), c.committed);
+  }
+}
+
 std::string memoryFileBytes(TBRNFileManager& files, const std::string& name) {
   std::unique_ptr<TBRNFileStream> stream = files.OpenFile(name, false, true, false);
   std::string bytes(size_t(stream->GetSize()), '\0');
@@ -551,7 +699,8 @@ TEST(ConfigFileFaultTest, FailedCreationLeavesNoFileAndTheNextOpenCreatesIt) {
           holder = files.OpenFile(name, false, true, false);
         };
       }
-      files.Arm({c.action, c.nth, false, ENOSPC, 10, name});
+      // An existing file is one that cannot be read at all.
+      files.Arm({c.action, c.nth, c.existing, ENOSPC, 10, name});
       EBRNException e = CaughtError([&] { session.file.Open(); });
       files.Disarm();
       EXPECT_EQ(e.ErrorCode, 600);
