@@ -268,10 +268,10 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
 
   TBRNIndex* CreateIndex(const std::string& tableName, TBRNBaseTable*& table,
                          const std::string& indexName);
-  // Adds the index, builds it and commits. A build that fails (a unique
-  // index over duplicate keys) puts the index file back, rolls the
-  // statement back itself and answers false; an error (a failed catalog
-  // write among them) puts the index file back and passes on: call
+  // Adds the index, builds it and commits. A build the user cancelled puts
+  // the index file back, rolls the statement back itself and answers
+  // false; an error (1004 for duplicate keys of a unique index, a failed
+  // catalog write) puts the index file back and passes on: call
   // RollbackCreateIndex then.
   bool CommitCreateIndex(TBRNBaseTable* table, TBRNIndex* index);
   void RollbackCreateIndex(TBRNBaseTable* table, TBRNIndex* index);

@@ -14,7 +14,6 @@
 #include "sessions/ddl/ddl_frame.h"
 #include "sessions/ddl/ddl_lookups.h"
 #include "sessions/local/local_session_manager.h"
-#include "storage/indexes/index_file.h"
 #include "storage/tables/table_manager.h"
 
 namespace brn {
@@ -70,17 +69,6 @@ class ExclusiveTableOpen {
   TBRNTableManager* manager_ = nullptr;
 };
 
-// Whether every row of the table has its key in a non-text index: a key the
-// tree refused (a duplicate of a unique index) leaves its row out.
-bool indexHoldsEveryRow(TBRNTableManager& manager, int32_t position) {
-  if (manager.GetIndexes()->GetItem(position) == nullptr) return false;
-  auto* index = static_cast<TBRNIndex*>(manager.GetIndexes()->GetItem(position));
-  if (index->IsTextIndex()) return true;
-  TBRNIndexManager* file = manager.GetIndexManager();
-  file->SelectIndex(position);
-  return file->GetKeyCount() >= manager.GetRowCount();
-}
-
 // Moves the trigger at from to position (negative counts as 0, at or past
 // the end appends).
 void placeTrigger(TBRNTriggers& triggers, int32_t from, int32_t position) {
@@ -129,12 +117,9 @@ bool TBRNLocalDatabaseManager::CommitCreateIndex(TBRNBaseTable* table, TBRNIndex
   bool built = false;
   try {
     table->Indexes->AddObject(index);
+    // A failed build (a duplicate key of a unique index among them) has
+    // put the index file back already.
     built = manager->AddIndex(index, false);
-    if (built && !indexHoldsEveryRow(*manager, index->Index)) {
-      // The index file goes back to its copy taken before the build.
-      manager->RestoreIndexFile();
-      built = false;
-    }
   } catch (...) {
     manager.Discard();
     throw;
@@ -314,9 +299,16 @@ void TBRNLocalDatabaseManager::RenameIndex(const std::string& tableName,
   CheckNotSystemUnlessSystemUser(*this, index);
   ExclusiveTableOpen manager(*this, table);
   table->Indexes->CheckNewName(index, newName);
+  const std::string oldName = index->Name;
   index->Name = newName;
   index->SetModified(true);
-  update.Commit();
+  try {
+    update.Commit();
+  } catch (...) {
+    // The failure stage names the index as the catalog file still does.
+    index->Name = oldName;
+    throw;
+  }
   manager.Close();
   stages.Complete();
 }
@@ -465,9 +457,16 @@ void TBRNLocalDatabaseManager::RenameTrigger(const std::string& tableName,
   CheckNotSystemUnlessSystemUser(*this, table);
   TBRNObjectLockScope lock(*this, table, kBRNLockTypeExclusive);
   table->Triggers->CheckNewName(trigger, newName);
+  const std::string oldName = trigger->Name;
   trigger->Name = newName;
   trigger->SetModified(true);
-  update.Commit();
+  try {
+    update.Commit();
+  } catch (...) {
+    // The failure stage names the trigger as the catalog file still does.
+    trigger->Name = oldName;
+    throw;
+  }
   lock.Unlock();
   stages.Complete();
 }

@@ -465,6 +465,11 @@ void TBRNIndexManager::EmptyIndex(int32_t i) {
   Flush(true);
 }
 
+void TBRNIndexManager::FitHeadersToIndexes() {
+  NoteTreeChange();
+  sizeHeaders();
+}
+
 bool TBRNIndexManager::DropIndex(int32_t i) {
   NoteTreeChange();
   SelectIndex(i);

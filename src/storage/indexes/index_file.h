@@ -148,6 +148,11 @@ class TBRNIndexManager : public TBRNTableFileManager, public TBRNIndexPageHost {
   void AddIndex(int32_t i);
   void EmptyIndex(int32_t i);
   bool DropIndex(int32_t i);
+  // Called right before the file's contents are replaced by its ".Old"
+  // copy, whose header lists the indexes the table lists now: forgets the
+  // records of indexes added since, so that the header is read at the
+  // copy's size.
+  void FitHeadersToIndexes();
 
   // TBRNIndexPageHost: the pages count their keys into the current index.
   void ChangeLeafKeyCount(int32_t delta) override { IncKeyCount(delta); }

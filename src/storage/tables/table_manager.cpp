@@ -281,6 +281,7 @@ void TBRNTableManager::freeMembers() noexcept {
   blobFile.reset();
   indexFile.reset();
   rowsetFile.reset();
+  backupLayouts_.reset();
   layouts.clear();
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -247,13 +248,21 @@ class TBRNTableManager : public TBRNVirtualTableManager,
   bool LockReferencedKey(int32_t Index);
   void ReleaseReferencedKeyLocks();
   // Index maintenance helpers. BuildIndex answers false when cancelled
-  // with StopOnCancel; a key refused as corrupt (601, a duplicate of a
-  // unique tree above all) leaves its row unindexed, or with Repair
-  // deletes the row with its keys in the other indexes and sets
-  // RebuildDeletedRows; other failures pass on. BackupIndexFile flushes
-  // first (outside a transaction), so that the ".Old" copy holds every
-  // change made so far; RestoreIndexFile puts it back, deletes it, and
-  // drops every file's unflushed changes.
+  // with StopOnCancel. Without Repair, a row whose key a primary-key or
+  // unique index already holds fails the build with 1004 "Duplicate key %s
+  // found" (the owning constraint's violation text, or its own code and
+  // message); a unique index skips keys whose values are all NULL. A key
+  // otherwise refused as corrupt (601) leaves its row unindexed, or with
+  // Repair (duplicates included) deletes the row with its keys in the
+  // other indexes and sets RebuildDeletedRows; other failures pass on.
+  // BackupIndexFile flushes first (outside a transaction), so that the
+  // ".Old" copy holds every change made so far, and remembers the index
+  // layouts that copy was written under. RestoreIndexFile first puts those
+  // layouts back (indexes added since leave the manager, dropped or
+  // rebuilt ones return with their own layouts and fresh navigators), then
+  // puts the copy back, deletes it, and drops every file's unflushed
+  // changes; without a remembered backup (another open took it) the
+  // layouts stay as they are.
   bool BuildIndex(int32_t Index, bool StopOnCancel, bool Repair);
   void BackupIndexFile();
   void RestoreIndexFile();
@@ -422,6 +431,12 @@ class TBRNTableManager : public TBRNVirtualTableManager,
   // Keeps a layout that pages may still name alive until the manager goes.
   void retireLayout(std::unique_ptr<TBRNIndexKeyLayout> Layout);
   void restoreIndexFileQuietly() noexcept;
+  // Makes the layouts those BackupIndexFile remembered, with new
+  // navigators and key buffers for every index.
+  void putBackBackupLayouts();
+  // The duplicate-key error of a build of index Index, whose key buffer
+  // holds the refused key.
+  [[noreturn]] void raiseDuplicateBuildKey(int32_t Index);
   std::unique_ptr<TBRNWordList> wordListOf(const TBRNValues& Values, int32_t Index);
   bool textSourceModified(const TBRNRowValues& Values, int32_t Index);
   void changeTextKeys(const TBRNWordList& Words, int32_t RowID, int32_t Row, int32_t Index,
@@ -468,6 +483,10 @@ class TBRNTableManager : public TBRNVirtualTableManager,
   // Layouts replaced or dropped while open (cached pages may still name
   // them).
   std::vector<std::unique_ptr<TBRNIndexKeyLayout>> retiredLayouts_;
+  // The layouts in force when the index file's ".Old" copy was taken, in
+  // index order; each is in layouts or retiredLayouts_. None while this
+  // open holds no copy.
+  std::optional<std::vector<const TBRNIndexKeyLayout*>> backupLayouts_;
 };
 
 // The table managers of one database. CreateManager makes the manager of

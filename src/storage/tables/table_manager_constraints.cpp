@@ -105,6 +105,16 @@ void TBRNTableManager::RaiseConstraintViolation(TBRNConstraint* Constraint,
   throw EBRNException(kConstraintViolationCode, violationText(Constraint, *this, Detail));
 }
 
+void TBRNTableManager::raiseDuplicateBuildKey(int32_t Index) {
+  const TBRNIndexLayoutKeyValues& key = *GetIndexKey(Index);
+  const std::string detail = FormatText("Duplicate key %s found", {keyText(key)});
+  TBRNIndex* index = layouts.at(size_t(Index))->GetIndex();
+  auto* constraint =
+      index != nullptr ? dynamic_cast<TBRNConstraint*>(index->GetOwnerConstraint()) : nullptr;
+  if (constraint != nullptr) RaiseConstraintViolation(constraint, detail);
+  throw EBRNException(kConstraintViolationCode, detail);
+}
+
 void TBRNTableManager::RaiseReferencedTableNotOpen(TBRNBaseTable* Table) {
   throw EBRNException(kNotOpenCode,
                       FormatText("The %s %s must be open in order to perform this operation (%s)",

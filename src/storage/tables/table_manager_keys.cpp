@@ -2,6 +2,7 @@
 // (add, clear, rebuild, drop) of the table manager.
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -295,9 +296,14 @@ void TBRNTableManager::retireLayout(std::unique_ptr<TBRNIndexKeyLayout> Layout) 
 
 void TBRNTableManager::BackupIndexFile() {
   requireFiles("BackupIndexFile");
+  backupLayouts_.reset();
   if (!inFileTransaction()) FlushFiles(true);
   try {
+    std::vector<const TBRNIndexKeyLayout*> inForce;
+    inForce.reserve(layouts.size());
+    for (const auto& layout : layouts) inForce.push_back(layout.get());
     indexFile->MakeOldCopy(false);
+    backupLayouts_ = std::move(inForce);
   } catch (...) {
     // A copy cut short must not be put back later.
     try {
@@ -312,13 +318,64 @@ void TBRNTableManager::BackupIndexFile() {
   }
 }
 
+void TBRNTableManager::putBackBackupLayouts() {
+  const std::vector<const TBRNIndexKeyLayout*>& inForce = backupLayouts_.value();
+  bool same = inForce.size() == layouts.size();
+  for (size_t i = 0; same && i < layouts.size(); ++i) same = layouts[i].get() == inForce[i];
+  if (same) return;
+  // The lookups and reservations come first, so that only the allocation
+  // of the new navigators can fail after the swap. The reserve comes before
+  // any pointer into the retired layouts is taken.
+  retiredLayouts_.reserve(retiredLayouts_.size() + layouts.size());
+  std::vector<std::unique_ptr<TBRNIndexKeyLayout>*> sources;
+  sources.reserve(inForce.size());
+  for (const TBRNIndexKeyLayout* wanted : inForce) {
+    auto holds = [wanted](const std::unique_ptr<TBRNIndexKeyLayout>& layout) {
+      return layout.get() == wanted;
+    };
+    auto found = std::find_if(layouts.begin(), layouts.end(), holds);
+    if (found == layouts.end()) {
+      found = std::find_if(retiredLayouts_.begin(), retiredLayouts_.end(), holds);
+      if (found == retiredLayouts_.end()) {
+        throw std::logic_error("a layout of the index file's copy is no longer kept");
+      }
+    }
+    sources.push_back(&*found);
+  }
+  std::vector<std::unique_ptr<TBRNIndexKeyLayout>> restored;
+  restored.reserve(sources.size());
+  indexNavigators.reserve(sources.size());
+  indexKeys.reserve(sources.size());
+  for (std::unique_ptr<TBRNIndexKeyLayout>* source : sources) {
+    restored.push_back(std::move(*source));
+  }
+  // Layouts in force now that the copy does not list stay alive: pages
+  // still cached may name them.
+  for (auto& layout : layouts) {
+    if (layout != nullptr) retiredLayouts_.push_back(std::move(layout));
+  }
+  std::erase(retiredLayouts_, nullptr);
+  layouts = std::move(restored);
+  // Navigators read their layout from the manager: they follow the swap.
+  indexNavigators.clear();
+  indexKeys.clear();
+  for (size_t i = 0; i < layouts.size(); ++i) makeIndexMembers(int32_t(i));
+}
+
 void TBRNTableManager::RestoreIndexFile() {
   requireFiles("RestoreIndexFile");
   std::string oldName = indexFile->GetOldFileName();
+  TBRNFileManager* manager = GetFileManager();
+  // The copy's header lists the indexes of the backup: it is read under
+  // their layouts.
+  if (manager->FileExists(oldName)) {
+    if (backupLayouts_) putBackBackupLayouts();
+    indexFile->FitHeadersToIndexes();
+  }
   indexFile->RestoreOldCopy(false);
+  backupLayouts_.reset();
   // Deleted by name: the file's own DeleteOldCopy starts a fresh header,
   // which an open file must not.
-  TBRNFileManager* manager = GetFileManager();
   if (manager->FileExists(oldName)) manager->DeleteFile(oldName);
   for (TBRNTableFileManager* file : files) {
     if (file != indexFile.get()) file->DiscardChanges();
@@ -486,7 +543,12 @@ bool TBRNTableManager::BuildIndex(int32_t Index, bool StopOnCancel, bool Repair)
 }
 
 bool TBRNTableManager::buildIndexRows(int32_t Index, bool StopOnCancel, bool Repair) {
-  const bool text = layouts.at(size_t(Index))->IsTextIndex();
+  const TBRNIndexKeyLayout& layout = *layouts.at(size_t(Index));
+  const bool text = layout.IsTextIndex();
+  // A key index refuses a duplicate itself; a unique tree would only report
+  // it as damage, and a unique index keyed with row IDs would take it.
+  const bool unique = layout.GetIndexType() == kIndexUnique;
+  const bool refusesDuplicates = !Repair && (unique || layout.GetIndexType() == kIndexPrimaryKey);
   std::unique_ptr<TBRNRowsetRow> copy = rowsetFile->NewRowBuffer();
   TBRNRowsetRowValues values(GetColumns(), this);
   const int32_t last = rowsetFile->GetBlockCount();
@@ -509,12 +571,19 @@ bool TBRNTableManager::buildIndexRows(int32_t Index, bool StopOnCancel, bool Rep
       if (text) {
         InsertTextKeys(values, n, Index);
       } else {
+        if (refusesDuplicates) {
+          BuildIndexKey(values, Index, false);
+          // Keys with every value NULL are never duplicates of a unique index.
+          if (!(unique && KeyAllNull(Index)) && KeyExists(*GetIndexKey(Index), Index, 0)) {
+            raiseDuplicateBuildKey(Index);
+          }
+        }
         try {
           InsertKey(values, n, Index);
         } catch (const EBRNException& error) {
-          // A key the tree refuses (a duplicate in a unique tree above all):
-          // the row stays out of the index, where verification finds it,
-          // or a repair deletes it.
+          // A key the tree refuses (in a repair, a duplicate in a unique
+          // tree above all): the row stays out of the index, where
+          // verification finds it, or a repair deletes it.
           if (error.ErrorCode != kCorruptCode) throw;
           if (Repair) {
             deleteRowForRepair(values, n, Index);

@@ -273,12 +273,26 @@ TEST_F(TableManagerKeysTest, ARepairRebuildDeletesTheLaterDuplicateOfAUniqueTree
   RowBuffer row(*m);
   ASSERT_TRUE(m->ReadRowByNumber(duplicate, row.Values));
 
-  // Without repair the row stays, outside the index.
+  // Without repair the build fails and the index file goes back to its
+  // state before the clear.
+  std::string indexFile = Database.PathOf("Docs.BRNIdx");
+  std::vector<uint8_t> before = RawFile(Database.Files, indexFile);
   m->ClearIndex(pk);
-  m->RebuildIndex(pk, false);
+  try {
+    m->RebuildIndex(pk, false);
+    ADD_FAILURE() << "the rebuild took the duplicate";
+  } catch (const EBRNException& e) {
+    EXPECT_EQ(e.ErrorCode, 1004);
+    EXPECT_EQ(e.ErrorMessage,
+              "The primary key constraint PK for the table Docs has been violated "
+              "(Duplicate key 1 found)");
+  }
+  EXPECT_EQ(RawFile(Database.Files, indexFile), before);
   EXPECT_EQ(m->GetRowCount(), 3);
-  EXPECT_FALSE(m->HasRowKey(row.Values, duplicate, kPK));
   EXPECT_FALSE(m->RebuildDeletedRows);
+  RowBuffer first(*m);
+  ASSERT_TRUE(m->ReadRowByNumber(1, first.Values));
+  EXPECT_TRUE(m->HasRowKey(first.Values, 1, kPK));
 
   m->ClearIndex(pk);
   m->RebuildIndex(pk, true);
@@ -323,6 +337,74 @@ TEST_F(TableManagerKeysTest, AnAddedIndexIsBuiltOrItsCancelLeavesTheFileAsItWas)
   m->CancelIndexChange();
   EXPECT_EQ(RawFile(Database.Files, indexFile), before);
   EXPECT_FALSE(Database.Exists("Docs.BRNIdx.Old"));
+}
+
+// A failed or cancelled index change puts the index file back under the
+// layouts its copy was taken with: an added index leaves the manager, a
+// dropped one returns, and every index answers from its own tree after.
+TEST_F(TableManagerKeysTest, AFailedIndexChangePutsTheIndexesOfTheCopyBack) {
+  for (int32_t id = 1; id <= 4; ++id) Insert({id, "n" + std::to_string(id), id % 2, "word"});
+  std::string indexFile = Database.PathOf("Docs.BRNIdx");
+  std::vector<uint8_t> before = RawFile(Database.Files, indexFile);
+  auto everyKeyAnswers = [&](int32_t count) {
+    ASSERT_EQ(m->GetIndexCount(), count);
+    RowBuffer row(*m);
+    ASSERT_TRUE(m->ReadRowByNumber(3, row.Values));
+    for (int32_t i = 0; i < count; ++i) {
+      EXPECT_EQ(m->GetIndexNavigator(i)->GetIndexNumber(), i);
+      EXPECT_TRUE(i == kWords ? m->HasRowTextKeys(row.Values, 3, i)
+                              : m->HasRowKey(row.Values, 3, i))
+          << i;
+    }
+  };
+
+  // The index leaves the definition again, as the catalog reload does.
+  auto removeIndex = [&](TBRNIndex* index) {
+    std::unique_ptr<TBRNConfigObject> gone(Docs->Indexes->RemoveObject(index->Index));
+  };
+  struct Case {
+    std::string Name;
+    std::function<void()> Change;  // ends with the index file put back
+  };
+  const std::vector<Case> cases = {
+      {"unique index over duplicate keys",
+       [&] {
+         TBRNIndex* byQty = A.Environment.AddIndex(Docs, "UniqueQty", {"Qty"}, kIndexUnique);
+         try {
+           m->AddIndex(byQty, false);
+           ADD_FAILURE() << "the build took the duplicate";
+         } catch (const EBRNException& e) {
+           EXPECT_EQ(e.ErrorCode, 1004);
+           EXPECT_EQ(e.ErrorMessage, "Duplicate key 1 found");
+         }
+         removeIndex(byQty);
+       }},
+      {"added index whose catalog commit failed",
+       [&] {
+         TBRNIndex* byQty = A.Environment.AddIndex(Docs, "ByQty", {"Qty"});
+         ASSERT_TRUE(m->AddIndex(byQty, false));
+         m->CancelIndexChange();
+         removeIndex(byQty);
+       }},
+      {"dropped index whose catalog commit failed",
+       [&] {
+         ASSERT_TRUE(m->DropIndex(IndexNamed("ByName"), true));
+         ASSERT_EQ(m->GetIndexCount(), 3);
+         m->RestoreIndexFile();
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    c.Change();
+    EXPECT_EQ(RawFile(Database.Files, indexFile), before);
+    EXPECT_FALSE(Database.Exists("Docs.BRNIdx.Old"));
+    everyKeyAnswers(4);
+  }
+  // The manager goes on: a new row takes its keys in every index.
+  int32_t added = Insert({5, "n5", 7, "other"});
+  RowBuffer row(*m);
+  ASSERT_TRUE(m->ReadRowByNumber(added, row.Values));
+  EXPECT_TRUE(m->HasRowKey(row.Values, added, kNameQty));
 }
 
 TEST_F(TableManagerKeysTest, AnAddIndexFailingAtAnyWriteLeavesTheIndexFileAsItWas) {
