@@ -15,6 +15,7 @@
 #include "metadata/config/stores.h"
 #include "metadata/config/users_roles.h"
 #include "sessions/config/config_command_frame.h"
+#include "sessions/databases/local_database_manager.h"
 #include "sessions/local/config_lock_manager.h"
 #include "sessions/local/local_session_manager.h"
 #include "sessions/stores/local_store_manager.h"
@@ -368,6 +369,9 @@ void TBRNLocalSessionManager::SetFilesStore(const std::string& name) {
   setStoreSetting(*this, name, FilesStore, "Files", "files store");
 }
 
-void TBRNLocalSessionManager::MarkSystemTableNotFilled(const std::string&) {}
+void TBRNLocalSessionManager::MarkSystemTableNotFilled(const std::string& tableName) {
+  if (ConfigurationDatabase == nullptr) return;
+  ConfigurationDatabase->SystemTables.Invalidate(TBRNSystemTableKind::Configuration, tableName);
+}
 
 }  // namespace brn

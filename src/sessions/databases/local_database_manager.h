@@ -9,6 +9,7 @@
 #include "sessions/ddl/routine_manager.h"
 #include "sessions/ddl/view_manager.h"
 #include "sessions/manager_interfaces.h"
+#include "sessions/system_tables/system_tables.h"
 #include "storage/tables/schema_object_manager.h"
 #include "storage/tables/table_environment.h"
 #include "storage/tables/table_manager.h"
@@ -183,6 +184,18 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   const TBRNDigest& GetEncryptionDigest() const override;
   std::string GetFileExtension(TBRNTableFileKind kind) const override;
   void AdvanceTimestamp(int64_t value) override;
+  // System information tables: those of SystemTables. A fill does nothing
+  // while the session registers its tables or runs another fill (the table
+  // then stays unfilled); the reload reads the log file for "LogEvents",
+  // the configuration file for the other Configuration tables and the
+  // catalog file for Information tables, whose callbacks mark the tables
+  // stale.
+  TBRNSystemTableKind GetSystemTableKind(TBRNConfigObject* table) override;
+  bool IsSystemTableFilled(TBRNConfigObject* table) override;
+  void SetSystemTableFilled(TBRNConfigObject* table, bool filled) override;
+  bool IsSystemTableRefreshable(TBRNConfigObject* table) override;
+  void FillSystemTable(TBRNVirtualTableManager& manager) override;
+  void ReloadSystemSource(TBRNConfigObject* table) override;
 
   // ---- Transactions and handles (BEGIN)
   // Handles of a database (RequireOpen first; a failure is logged with the
@@ -384,6 +397,8 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   std::unique_ptr<TBRNViewManagers> ViewManagers;
   std::unique_ptr<TBRNRoutineManagers> RoutineManagers;
   bool InformationRegistered = false;
+  // The system tables registered in this catalog.
+  TBRNSystemTableRegistry SystemTables;
   // Set by a successful CREATE TABLE, cleared by a failed one; not owned.
   TBRNBaseTable* LastCreatedTable = nullptr;
 

@@ -422,7 +422,18 @@ void TBRNLocalSessionManager::OpenConfigurationFiles() {
   }
 }
 
-void TBRNLocalSessionManager::RegisterSystemTables() {}
+void TBRNLocalSessionManager::RegisterSystemTables() {
+  TBRNDatabaseContainer* entry = Config->ConfigurationDatabase;
+  const bool readOnly = entry->ReadOnly;
+  entry->ReadOnly = false;
+  try {
+    RegisterConfigurationTables(*this);
+  } catch (...) {
+    entry->ReadOnly = readOnly;
+    throw;
+  }
+  entry->ReadOnly = readOnly;
+}
 
 void TBRNLocalSessionManager::CloseConfigurationFiles() {
   FirstError steps;
@@ -852,11 +863,14 @@ void TBRNLocalSessionManager::moduleLoadFailed(TBRNModule* module, const EBRNExc
 
 void TBRNLocalSessionManager::configLoadedOrSaved() {
   // The system information tables rebuild from the configuration at their
-  // next use; none is registered yet, so nothing is marked.
+  // next use.
+  if (ConfigurationDatabase == nullptr || !IsLoggedIn()) return;
+  ConfigurationDatabase->SystemTables.Invalidate(TBRNSystemTableKind::Configuration);
 }
 
 void TBRNLocalSessionManager::logChanged() {
-  // As configLoadedOrSaved, for the LogEvents table.
+  if (ConfigurationDatabase == nullptr || !IsLoggedIn()) return;
+  ConfigurationDatabase->SystemTables.Invalidate(TBRNSystemTableKind::Configuration, "LogEvents");
 }
 
 void TBRNLocalSessionManager::ModuleCallback(TBRNModule*, int32_t request, int32_t* size,

@@ -684,6 +684,13 @@ bool TBRNTableManager::refreshSystemTable(bool Refresh) {
     throw;
   }
   reloadingSystemSource = false;
+  // The reload marks the table stale when its source moved (another
+  // process changed the configuration or the catalog): this read already
+  // sees the new rows.
+  if (!environment.IsSystemTableFilled(table)) {
+    fillSystemTable();
+    return true;
+  }
   return false;
 }
 
