@@ -14,6 +14,7 @@
 #include <string>
 
 #include "foundation/locks/lockable.h"
+#include "foundation/runtime/clean_up_steps.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
 #include "foundation/text/string_list.h"
@@ -41,25 +42,6 @@ constexpr int32_t kOperationPrepareScript = 360;
 
 // The code of an engine failure that no specific error covers.
 constexpr int32_t kNotAvailableCode = 9999;
-
-// Runs every step and raises the first failure once all have run.
-class TSteps {
- public:
-  template <typename Step>
-  void Run(Step&& step) {
-    try {
-      step();
-    } catch (...) {
-      if (!failure_) failure_ = std::current_exception();
-    }
-  }
-  void RaiseFirst() {
-    if (failure_) std::rethrow_exception(failure_);
-  }
-
- private:
-  std::exception_ptr failure_;
-};
 
 // Holds the catalog read bracket for a scope.
 class TCatalogRead {
@@ -330,7 +312,7 @@ void TBRNLocalDatabaseManager::UnlockTransactionTables(uint8_t lockType) {
     return;
   }
   TBRNReferencedTables& list = *Catalog->DefaultSchema->TransactionTables;
-  TSteps steps;
+  TBRNCleanUpSteps steps;
   for (int32_t i = list.Count() - 1; i >= 0; --i) {
     auto* table = static_cast<TBRNBaseTable*>(list.GetItem(i));
     steps.Run([&] { LockManager->UnlockObject(table, lockType); });
@@ -393,7 +375,7 @@ void TBRNLocalDatabaseManager::Commit(bool forceFlush, bool flushOnly) {
     RequireTransaction(operation);
     LockTransactionTables(kBRNLockTypeWrite, -1);
     {
-      TSteps steps;
+      TBRNCleanUpSteps steps;
       steps.Run([&] {
         TForceFlush force(Session->ForceBufferFlush, forceFlush);
         TableManagers->CommitDatabaseTransaction();
@@ -409,7 +391,7 @@ void TBRNLocalDatabaseManager::Commit(bool forceFlush, bool flushOnly) {
       TableManagers->StartDatabaseTransaction();
       return;
     }
-    TSteps steps;
+    TBRNCleanUpSteps steps;
     steps.Run([&] { UnlockTransactionTables(kBRNLockTypeTransaction); });
     Database->ClearInTransaction();
     steps.Run([&] { TableManagers->CloseIdleManagers(); });
@@ -422,7 +404,7 @@ void TBRNLocalDatabaseManager::Rollback() {
   logFailure(*Session, kOperationRollbackTransaction, [&] {
     std::string operation = FormatText("ROLLBACK ON %s", {Database->Name});
     RequireTransaction(operation);
-    TSteps steps;
+    TBRNCleanUpSteps steps;
     steps.Run([&] { TableManagers->RollbackDatabaseTransaction(); });
     steps.Run([&] { UnlockTransactionTables(kBRNLockTypeTransaction); });
     Database->ClearInTransaction();

@@ -7,6 +7,7 @@
 #include "foundation/files/file_manager.h"
 #include "foundation/files/path_helpers.h"
 #include "foundation/locks/lockable.h"
+#include "foundation/runtime/clean_up_steps.h"
 #include "foundation/text/collation.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
@@ -27,26 +28,6 @@ namespace {
 
 constexpr int32_t kOperationCloseDatabase = 34;
 constexpr int32_t kOperationOpenTable = 123;
-
-// Runs every step and raises the first failure once all have run.
-class TStepRunner {
- public:
-  template <typename Step>
-  void Run(Step&& step) {
-    try {
-      step();
-    } catch (...) {
-      if (!failure_) failure_ = std::current_exception();
-    }
-  }
-  void RaiseFirst() {
-    if (failure_) std::rethrow_exception(failure_);
-  }
-  bool Failed() const { return bool(failure_); }
-
- private:
-  std::exception_ptr failure_;
-};
 
 // Frees a catalog object taken out of its collection when the scope ends.
 template <typename Collection>
@@ -165,6 +146,10 @@ std::string TBRNLocalDatabaseManager::GetCatalogBackupFileName() const {
 // ---------------------------------------------------------------------------
 // Open and close
 
+void TBRNLocalDatabaseManager::RegisterInformationTables() {
+  if (NotCursorCache) brn::RegisterInformationTables(*this);
+}
+
 void TBRNLocalDatabaseManager::OpenDatabase(uint8_t lockType) {
   std::string path = GetDatabasePath();
   if (!FileManager->DirectoryExists(path) && !FileManager->ForceDirectory(path))
@@ -222,7 +207,7 @@ void TBRNLocalDatabaseManager::CloseDatabase(bool force) {
   if (Opened && OpenCount > 0) --OpenCount;
   if ((!force && OpenCount > 0) || UnpreparingHandles) return;
 
-  TStepRunner steps;
+  TBRNCleanUpSteps steps;
   steps.Run([this] { releaseContents(); });
   steps.Run([this] { closeFiles(); });
   if (steps.Failed()) {
@@ -242,7 +227,7 @@ void TBRNLocalDatabaseManager::releaseContents() {
        {&Session->Scripts, &Session->Procedures, &Session->Statements, &Session->Cursors})
     index->RemoveDatabase(this);
 
-  TStepRunner steps;
+  TBRNCleanUpSteps steps;
   if (InTransaction()) steps.Run([this] { Rollback(); });
   steps.Run([this] { UnprepareAllHandles(); });
   for (TBRNSchemaObjectManagers* managers :
@@ -256,7 +241,7 @@ void TBRNLocalDatabaseManager::releaseContents() {
 }
 
 void TBRNLocalDatabaseManager::closeAllManagers(TBRNSchemaObjectManagers& managers) {
-  TStepRunner steps;
+  TBRNCleanUpSteps steps;
   steps.Run([&] { managers.CloseAllManagers(); });
   // A manager that still has users is closed all the same: the lock file
   // its locks live in closes with the database.
@@ -271,7 +256,7 @@ void TBRNLocalDatabaseManager::closeAllManagers(TBRNSchemaObjectManagers& manage
 void TBRNLocalDatabaseManager::dropTemporaryObjects() {
   TBRNSchema* schema = Catalog->DefaultSchema;
   if (schema == nullptr) return;
-  TStepRunner steps;
+  TBRNCleanUpSteps steps;
   TBRNTemporaryViews& views = *schema->TemporaryViews;
   for (int32_t i = views.Count() - 1; i >= 0; --i) {
     steps.Run([&] {
@@ -302,7 +287,7 @@ void TBRNLocalDatabaseManager::dropTemporaryObjects() {
 }
 
 void TBRNLocalDatabaseManager::closeFiles() {
-  TStepRunner steps;
+  TBRNCleanUpSteps steps;
   if (LockManager->Opened) {
     bool exclusive = (Database->GetHeldLocks() & LockTypeBit(ltExclusive)) != 0;
     steps.Run([&] { UnlockDatabase(exclusive ? kBRNLockExclusive : kBRNLockShared); });
@@ -365,7 +350,7 @@ void TBRNLocalDatabaseManager::openFilesBriefly() {
 
 void TBRNLocalDatabaseManager::closeFilesBriefly() {
   if (Opened) return;
-  TStepRunner steps;
+  TBRNCleanUpSteps steps;
   steps.Run([this] { CatalogManager->Close(); });
   steps.Run([this] { LockManager->Close(); });
   steps.RaiseFirst();
@@ -401,7 +386,7 @@ void TBRNLocalDatabaseManager::DropDatabase(bool keepContents) {
   std::string path = GetDatabasePath();
   if (keepContents || !FileManager->DirectoryExists(path)) return;
 
-  TStepRunner steps;
+  TBRNCleanUpSteps steps;
   bool locked = false;
   steps.Run([&] {
     LockManager->Open();
@@ -454,7 +439,7 @@ void TBRNLocalDatabaseManager::DropDatabase(bool keepContents) {
 
 void TBRNLocalDatabaseManager::RenameDatabase(const std::string& newName) {
   if (!FileManager->DirectoryExists(GetDatabasePath())) return;
-  TStepRunner steps;
+  TBRNCleanUpSteps steps;
   bool wasOpen = Opened;
   bool locked = false;
   steps.Run([&] {

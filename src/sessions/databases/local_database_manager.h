@@ -404,8 +404,8 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
 
  protected:
   // Registers the Information schema's tables once per manager, at the
-  // first open. Nothing is registered yet.
-  virtual void RegisterInformationTables() {}
+  // first open; the cursor cache database gets none.
+  virtual void RegisterInformationTables();
 
  private:
   // Whether this database lives in memory as one of the configuration's

@@ -7,6 +7,7 @@
 #include "foundation/files/file_manager.h"
 #include "foundation/files/path_helpers.h"
 #include "foundation/locks/compression.h"
+#include "foundation/runtime/clean_up_steps.h"
 #include "foundation/text/collation.h"
 #include "foundation/text/environment.h"
 #include "foundation/text/exception.h"
@@ -33,26 +34,6 @@
 namespace brn {
 
 namespace {
-
-// Runs a chain of clean-up steps to the end, keeping the first failure to
-// raise once every step was tried.
-class FirstError {
- public:
-  template <typename Step>
-  void Run(Step&& step) {
-    try {
-      step();
-    } catch (...) {
-      if (!error_) error_ = std::current_exception();
-    }
-  }
-  void RaiseIfAny() {
-    if (error_) std::rethrow_exception(error_);
-  }
-
- private:
-  std::exception_ptr error_;
-};
 
 struct BuiltInDataType {
   const char* Name;
@@ -393,14 +374,14 @@ void TBRNLocalSessionManager::OpenSession(const std::string& identity,
 }
 
 void TBRNLocalSessionManager::CloseSession() {
-  FirstError steps;
+  TBRNCleanUpSteps steps;
   if (Opened) {
     steps.Run([&] { Logout(); });
     steps.Run([&] { CloseConfigurationFiles(); });
     Opened = false;
   }
   CloseConfiguration();
-  steps.RaiseIfAny();
+  steps.RaiseFirst();
 }
 
 void TBRNLocalSessionManager::OpenConfigurationFiles() {
@@ -436,7 +417,7 @@ void TBRNLocalSessionManager::RegisterSystemTables() {
 }
 
 void TBRNLocalSessionManager::CloseConfigurationFiles() {
-  FirstError steps;
+  TBRNCleanUpSteps steps;
   if (Config) {
     for (int32_t i = 0; i < Config->TextFilters->Count(); ++i)
       steps.Run([&] { static_cast<TBRNTextFilter*>(Config->TextFilters->GetItem(i))->Close(); });
@@ -504,7 +485,7 @@ void TBRNLocalSessionManager::CloseConfigurationFiles() {
         ConfigLockManager->Close();
     });
   }
-  steps.RaiseIfAny();
+  steps.RaiseFirst();
 }
 
 void TBRNLocalSessionManager::closeDatabaseHandles() {
@@ -750,7 +731,7 @@ void TBRNLocalSessionManager::ReleaseObjectHandles(TBRNConfigObject* object) {
     if (handle == 0) return;
     auto* database = static_cast<TBRNLocalDatabaseManager*>(Databases.FindObject(handle));
     if (database == ConfigurationDatabase) ConfigurationDatabase = nullptr;
-    FirstError steps;
+    TBRNCleanUpSteps steps;
     steps.Run([&] {
       TBRNDatabaseManager* view = database;
       TBRNSessionManager::CloseDatabase(view);
@@ -758,7 +739,7 @@ void TBRNLocalSessionManager::ReleaseObjectHandles(TBRNConfigObject* object) {
     });
     Databases.RemoveObject(database, false);
     delete database;
-    steps.RaiseIfAny();
+    steps.RaiseFirst();
     return;
   }
   if (auto* store = dynamic_cast<TBRNStore*>(object)) {
@@ -766,11 +747,11 @@ void TBRNLocalSessionManager::ReleaseObjectHandles(TBRNConfigObject* object) {
     storeHandles_.erase(store);
     if (handle == 0) return;
     TBRNHandleObject* manager = Stores.FindObject(handle);
-    FirstError steps;
+    TBRNCleanUpSteps steps;
     steps.Run([&] { static_cast<TBRNStoreManager*>(manager)->CloseStore(true); });
     Stores.RemoveObject(manager, false);
     delete manager;
-    steps.RaiseIfAny();
+    steps.RaiseFirst();
     return;
   }
   if (auto* schemaObject = dynamic_cast<TBRNPrivilegedSchemaObject*>(object)) {
@@ -808,10 +789,10 @@ void TBRNLocalSessionManager::beginCatalogRead(TBRNDatabaseContainer* database) 
 
 void TBRNLocalSessionManager::endCatalogRead(TBRNDatabaseContainer* database) {
   TBRNLocalDatabaseManager* manager = GetDatabaseManager(database);
-  FirstError steps;
+  TBRNCleanUpSteps steps;
   steps.Run([&] { manager->CatalogManager->EndRead(); });
   steps.Run([&] { manager->CloseDatabase(false); });
-  steps.RaiseIfAny();
+  steps.RaiseFirst();
 }
 
 void TBRNLocalSessionManager::beginCatalogUpdate(TBRNDatabaseContainer* database) {
@@ -827,18 +808,18 @@ void TBRNLocalSessionManager::beginCatalogUpdate(TBRNDatabaseContainer* database
 
 void TBRNLocalSessionManager::cancelCatalogUpdate(TBRNDatabaseContainer* database) {
   TBRNLocalDatabaseManager* manager = GetDatabaseManager(database);
-  FirstError steps;
+  TBRNCleanUpSteps steps;
   steps.Run([&] { manager->CatalogManager->CancelUpdate(); });
   steps.Run([&] { manager->CloseDatabase(false); });
-  steps.RaiseIfAny();
+  steps.RaiseFirst();
 }
 
 void TBRNLocalSessionManager::commitCatalogUpdate(TBRNDatabaseContainer* database) {
   TBRNLocalDatabaseManager* manager = GetDatabaseManager(database);
-  FirstError steps;
+  TBRNCleanUpSteps steps;
   steps.Run([&] { manager->CatalogManager->CommitUpdate(); });
   steps.Run([&] { manager->CloseDatabase(false); });
-  steps.RaiseIfAny();
+  steps.RaiseFirst();
 }
 
 void TBRNLocalSessionManager::lockModule(TBRNModule* module) {

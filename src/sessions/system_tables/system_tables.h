@@ -106,9 +106,11 @@ TBRNBaseTable* AddInformationTable(TBRNLocalDatabaseManager& database,
                                    const TBRNSystemTableDefinition& definition, bool alwaysRefresh,
                                    TBRNSystemTableProducer producer);
 
-// The Configuration tables of a session, in their order ("Users" and
-// "Roles" so far). Called by the session with its database entry made
-// writable around it.
+// The Configuration tables of a session that are built, in their order.
+// Called by the session with its database entry made writable around it.
 void RegisterConfigurationTables(TBRNLocalSessionManager& session);
+// The 33 tables of database's "Information" schema, in their order, each
+// registered undefined and unfilled.
+void RegisterInformationTables(TBRNLocalDatabaseManager& database);
 
 }  // namespace brn

@@ -1244,7 +1244,9 @@ int32_t TBRNTableManager::GetRowFileLastBlock() {
 // TBRNTableManagers
 
 bool TBRNTableManagers::IsQueryResultTable(const TBRNBaseTable* Table) {
-  if (!Table->Transient || Table->Columns->Count() == 0) return false;
+  // System information tables are Transient with a row-ID column too, but
+  // their rows are produced by the engine, not by a query.
+  if (!Table->Transient || Table->System || Table->Columns->Count() == 0) return false;
   const TBRNColumn* first = Table->Columns->GetItem(0);
   return first->Internal && first->Name == kRowIDColumnName;
 }

@@ -501,9 +501,9 @@ class TBRNTableManagers : public TBRNSchemaObjectManagers {
       TBRNPrivilegedSchemaObject* CatalogObject) override;
   int32_t GetCapacity() const override { return 4096; }
 
-  // Whether Table holds the result of a query: a Transient table whose
-  // first column is the Internal row-ID column (what DefineResultTable
-  // makes).
+  // Whether Table holds the result of a query: a Transient table, not a
+  // System one, whose first column is the Internal row-ID column (what
+  // DefineResultTable makes).
   static bool IsQueryResultTable(const TBRNBaseTable* Table);
 
   // The database transaction over every registered table manager. Start
