@@ -53,22 +53,22 @@ void DefineSystemTable(const TBRNSystemTableDefinition& definition, TBRNCatalog*
   table->SetMaxRowBufferSize(kSystemMaxRowBufferSize);
   table->SetMaxIndexBufferSize(kSystemMaxIndexBufferSize);
   table->SetMaxBlobBufferSize(kSystemMaxBlobBufferSize);
-  for (const TBRNSystemTableColumn& spec : definition.Columns) {
+  for (const TBRNSystemTableColumn& wanted : definition.Columns) {
     auto column = std::make_unique<TBRNColumn>(catalog);
-    column->Name = spec.Name;
-    column->SetDataType(spec.DataType);
-    if (spec.SubType != stDefault) column->SetSubType(spec.SubType);
-    if (spec.Length != 0) column->SetLength(spec.Length);
-    if (spec.Scale != 0) column->SetScale(spec.Scale);
-    if (spec.CaseInsensitive) column->SetCaseInsensitiveCollation(true);
+    column->Name = wanted.Name;
+    column->SetDataType(wanted.DataType);
+    if (wanted.SubType != stDefault) column->SetSubType(wanted.SubType);
+    if (wanted.Length != 0) column->SetLength(wanted.Length);
+    if (wanted.Scale != 0) column->SetScale(wanted.Scale);
+    if (wanted.CaseInsensitive) column->SetCaseInsensitiveCollation(true);
     table->Columns->AddObject(column.get());
     column.release();
   }
-  for (const TBRNSystemTableIndex& spec : definition.Indexes) {
+  for (const TBRNSystemTableIndex& indexDefinition : definition.Indexes) {
     std::unique_ptr<TBRNIndex> index(static_cast<TBRNIndex*>(table->Indexes->NewItem()));
-    index->Name = spec.Name;
+    index->Name = indexDefinition.Name;
     index->SetIndexType(kIndexOrdinary);
-    for (const char* columnName : spec.Columns) {
+    for (const char* columnName : indexDefinition.Columns) {
       TBRNColumn* column = findColumn(table, columnName);
       std::unique_ptr<TBRNIndexColumn> entry(
           static_cast<TBRNIndexColumn*>(index->Columns->NewItem()));
