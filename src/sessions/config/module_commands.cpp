@@ -293,14 +293,7 @@ void TBRNLocalSessionManager::SetMigrator(const std::string& name) {
         name.empty() ? nullptr : Config->Migrators->FindByName(name, true);
     Migrator = migrator != nullptr ? migrator->Name : std::string();
   }
-  if (ConfigurationDatabase != nullptr && ConfigurationDatabase->Catalog != nullptr) {
-    TBRNSchema* schema = ConfigurationDatabase->Catalog->InformationSchema;
-    for (const char* tableName : kMigratorTables) {
-      if (schema == nullptr) break;
-      TBRNConfigObject* table = schema->BaseTables->FindByName(tableName, false);
-      if (table != nullptr) ConfigurationDatabase->SetSystemTableFilled(table, false);
-    }
-  }
+  for (const char* tableName : kMigratorTables) MarkSystemTableNotFilled(tableName);
   ReportSettingSet("migrator");
 }
 

@@ -119,15 +119,17 @@ std::string requestText(const int32_t* size, const char* buffer) {
 // ---- Construction
 
 TBRNLocalSessionManager::TBRNLocalSessionManager(TBRNEngineManager* engine, bool locked,
-                                                 bool registerTables)
-    : TBRNEngineSessionManager(engine, locked),
+                                                 bool registerTables, bool serverSession)
+    : TBRNEngineSessionManager(engine, locked, serverSession),
       SessionSettings(std::make_unique<TBRNLocalSessionEngineManagerSettings>(
           engine, this, engine->Settings->GetTempTablesPath())),
       RegisterTables(registerTables) {
   SessionSettings->Assign(engine->Settings.get());
+  PublishSessionInfo(this, SessionInfo);
 }
 
 TBRNLocalSessionManager::~TBRNLocalSessionManager() {
+  WithdrawSessionInfo(this);
   try {
     CloseSession();
   } catch (...) {
@@ -360,6 +362,7 @@ void TBRNLocalSessionManager::OpenSession(const std::string& identity,
   try {
     OpenConfiguration();
     TBRNEngineSessionManager::OpenSession(identity, sessionName, description);
+    PublishSessionFields();
     OpenConfigurationFiles();
   } catch (...) {
     try {
@@ -610,6 +613,21 @@ void TBRNLocalSessionManager::GetUserName(std::string& name) {
 
 void TBRNLocalSessionManager::refreshUserName() {
   CurrentUserName = CurrentUser != nullptr ? CurrentUser->GetName() : std::string();
+  std::string loggedIn;
+  GetUserName(loggedIn);
+  if (loggedIn != loggedInName_) {
+    loggedInName_ = loggedIn;
+    PublishSessionFields();
+  }
+}
+
+void TBRNLocalSessionManager::PublishSessionFields() {
+  SessionInfo->Update([this](TBRNSessionInfo& info) {
+    info.Name = SessionName;
+    info.Description = SessionDescription;
+    info.Identity = Identity;
+    info.UserName = loggedInName_;
+  });
 }
 
 void TBRNLocalSessionManager::PushCurrentUser() {

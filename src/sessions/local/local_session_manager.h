@@ -79,10 +79,12 @@ class TBRNLocalSessionManager : public TBRNEngineSessionManager {
  public:
   // Registers the session in the engine (locked at once with locked) and
   // copies the engine's settings. registerTables: register the system
-  // information tables of the Configuration database at open.
-  TBRNLocalSessionManager(TBRNEngineManager* engine, bool locked, bool registerTables);
-  // CloseSession (errors swallowed), then the settings go and the session
-  // leaves the engine.
+  // information tables of the Configuration database at open; serverSession:
+  // the session serves a remote client (the server's sessions).
+  TBRNLocalSessionManager(TBRNEngineManager* engine, bool locked, bool registerTables,
+                          bool serverSession = false);
+  // Withdraws the session's info, CloseSession (errors swallowed), then the
+  // settings go and the session leaves the engine.
   ~TBRNLocalSessionManager() override;
 
   // ---- Status texts, log events, session locks and statistics (BEGIN)
@@ -174,6 +176,13 @@ class TBRNLocalSessionManager : public TBRNEngineSessionManager {
 
   TBRNLockList LockList;
   TBRNStatisticsList StatisticsList;
+
+  // The copy of the session's name, description, identity and logged-in
+  // user (and a server session's client fields) that other threads read
+  // (see TBRNSessionInfoGuard); published under the session's address for
+  // the session's whole life (FindSessionInfo).
+  const std::shared_ptr<TBRNSessionInfoGuard> SessionInfo =
+      std::make_shared<TBRNSessionInfoGuard>();
 
   // ---- Status texts, log events, session locks and statistics (END)
 
@@ -595,6 +604,10 @@ class TBRNLocalSessionManager : public TBRNEngineSessionManager {
   std::unique_ptr<TBRNExpressionEvaluator> Evaluator;
 
  protected:
+  // Copies SessionName, SessionDescription, Identity and the logged-in
+  // user's name into SessionInfo. A session that changes those fields
+  // other than through OpenSession, Login and Logout calls it afterwards.
+  void PublishSessionFields();
   // Registers the system information tables of the Configuration database.
   // They are not available yet: nothing is registered.
   virtual void RegisterSystemTables();
@@ -622,6 +635,8 @@ class TBRNLocalSessionManager : public TBRNEngineSessionManager {
   // (the configured objects carry no session state of their own).
   std::unordered_map<const TBRNConfigObject*, int32_t> databaseHandles_;
   std::unordered_map<const TBRNConfigObject*, int32_t> storeHandles_;
+  // The logged-in user's name as SessionInfo last received it.
+  std::string loggedInName_;
 };
 
 // Runs the enclosed work as the System user: pushes the current user, makes

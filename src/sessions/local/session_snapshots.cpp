@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <limits>
+#include <unordered_map>
+#include <utility>
 
 #include "foundation/locks/lockable.h"
 #include "foundation/text/collation.h"
@@ -23,6 +25,17 @@
 namespace brn {
 
 namespace {
+
+// The registry of the published session infos (PublishSessionInfo).
+struct SessionInfoTable {
+  std::mutex Lock;
+  std::unordered_map<const TBRNEngineSessionManager*, std::shared_ptr<TBRNSessionInfoGuard>> Guards;
+};
+
+SessionInfoTable& sessionInfoTable() {
+  static SessionInfoTable table;
+  return table;
+}
 
 constexpr const char* kInformationSchemaName = "Information";
 
@@ -183,6 +196,39 @@ void ResetDatabaseStatistics(const TBRNSchemaObjectManagers* tableManagers) {
       if (file != nullptr) file->ClearStatistics();
     }
   }
+}
+
+// ---------------------------------------------------------------------------
+// Session info
+
+TBRNSessionInfo TBRNSessionInfoGuard::Get() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return info_;
+}
+
+void TBRNSessionInfoGuard::Update(const std::function<void(TBRNSessionInfo&)>& change) {
+  std::lock_guard<std::mutex> guard(lock_);
+  change(info_);
+}
+
+void PublishSessionInfo(const TBRNEngineSessionManager* session,
+                        std::shared_ptr<TBRNSessionInfoGuard> guard) {
+  SessionInfoTable& table = sessionInfoTable();
+  std::lock_guard<std::mutex> lock(table.Lock);
+  table.Guards[session] = std::move(guard);
+}
+
+void WithdrawSessionInfo(const TBRNEngineSessionManager* session) {
+  SessionInfoTable& table = sessionInfoTable();
+  std::lock_guard<std::mutex> lock(table.Lock);
+  table.Guards.erase(session);
+}
+
+std::shared_ptr<TBRNSessionInfoGuard> FindSessionInfo(const TBRNEngineSessionManager* session) {
+  SessionInfoTable& table = sessionInfoTable();
+  std::lock_guard<std::mutex> lock(table.Lock);
+  auto found = table.Guards.find(session);
+  return found == table.Guards.end() ? nullptr : found->second;
 }
 
 }  // namespace brn

@@ -2,6 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,6 +12,7 @@
 namespace brn {
 
 class TBRNCatalog;
+class TBRNEngineSessionManager;
 class TBRNExpr;
 class TBRNLockable;
 class TBRNSchemaObjectManager;
@@ -55,6 +59,53 @@ struct TBRNStatistics {
   int64_t Writes = 0;
   int64_t BytesWritten = 0;
 };
+
+// What the server's session list shows of a session. The session's thread
+// keeps its own fields (SessionName, the logged-in user, ...) and copies
+// them here whenever they change; other threads read only this copy.
+struct TBRNSessionInfo {
+  std::string Name;
+  std::string Description;
+  // The logged-in user's name; empty when nobody is logged in.
+  std::string UserName;
+  std::string IPAddress;
+  std::string Identity;
+  int64_t Created = 0;
+  int64_t LastConnected = 0;
+  bool Connected = false;
+  bool Encrypted = false;
+};
+
+// A session's TBRNSessionInfo behind a small lock of its own, which is held
+// only while the fields are copied in or out: a reader never waits for the
+// session's requests (nor takes the session's lock), and never reads while
+// the session writes. Every method may be called from several threads.
+class TBRNSessionInfoGuard {
+ public:
+  TBRNSessionInfo Get() const;
+  // Runs change on the fields under the lock; change must not call back
+  // into the guard.
+  void Update(const std::function<void(TBRNSessionInfo&)>& change);
+
+ private:
+  mutable std::mutex lock_;
+  TBRNSessionInfo info_;
+};
+
+// The guards of the live local sessions of the process, by session object,
+// so that a thread that found a session in the engine's table reaches its
+// guard without touching the session object, which may be under
+// construction or destruction at that moment. A local session publishes its
+// guard at the end of its constructor and withdraws it first thing in its
+// destructor; a guard found stays valid for its holder after that. Only a
+// local session publishes one, so a session with a guard here is a
+// TBRNLocalSessionManager. Every function may be called from several
+// threads.
+void PublishSessionInfo(const TBRNEngineSessionManager* session,
+                        std::shared_ptr<TBRNSessionInfoGuard> guard);
+void WithdrawSessionInfo(const TBRNEngineSessionManager* session);
+// nullptr for a session that has published none (or withdrew it).
+std::shared_ptr<TBRNSessionInfoGuard> FindSessionInfo(const TBRNEngineSessionManager* session);
 
 // A snapshot list of a session: filled in one go, read, then cleared, which
 // gives its memory back. Its room grows by 256 entries at a time. Used by

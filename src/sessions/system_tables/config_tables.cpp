@@ -6,9 +6,12 @@
 
 #include "foundation/locks/log_manager.h"
 #include "foundation/text/collation.h"
+#include "foundation/text/string_list.h"
+#include "foundation/values/param_value.h"
 #include "metadata/config/config.h"
 #include "metadata/config/databases.h"
 #include "metadata/config/jobs.h"
+#include "metadata/config/privileges.h"
 #include "metadata/config/stores.h"
 #include "metadata/config/users_roles.h"
 #include "metadata/core/type_lists.h"
@@ -20,6 +23,8 @@
 #include "sessions/engine_settings.h"
 #include "sessions/local/local_log_manager.h"
 #include "sessions/local/local_session_manager.h"
+#include "sessions/manager_interfaces.h"
+#include "sessions/system_tables/system_table_rows.h"
 #include "sessions/system_tables/system_tables.h"
 #include "storage/rows/row_file.h"
 #include "storage/rows/row_file_navigator.h"
@@ -173,63 +178,89 @@ const TBRNSystemTableDefinition logEventsTable{"LogEvents",
                                                 {"User", {"User"}},
                                                 {"Process", {"Process"}}}};
 
+// A store's backup or update files: the fields of their headers.
+const TBRNSystemTableDefinition backupsTable{"Backups",
+                                             {{"Name", dtChar, stDefault, 255, 0, true},
+                                              descriptionColumn,
+                                              {"DatabaseName", dtChar, stDefault, 40, 0, true},
+                                              {"DatabasePath", dtChar, stDefault, 255, 0, true},
+                                              {"CreatedOn", dtTimestamp},
+                                              {"CreatedBy", dtChar, stDefault, 40},
+                                              {"CompressionLevel", dtInteger},
+                                              {"Size", dtBigInt},
+                                              {"IncludesCatalog", dtBoolean},
+                                              {"CatalogVersion", dtDecimal, stDefault, 0, 2},
+                                              {"NumTables", dtInteger},
+                                              {"Tables", dtLob, stClob}},
+                                             {{"Name", {"Name"}}, {"CreatedOn", {"CreatedOn"}}}};
+
+const TBRNSystemTableDefinition updatesTable{"Updates",
+                                             {{"Name", dtChar, stDefault, 255, 0, true},
+                                              descriptionColumn,
+                                              {"DatabaseName", dtChar, stDefault, 40, 0, true},
+                                              {"DatabasePath", dtChar, stDefault, 255, 0, true},
+                                              {"CreatedOn", dtTimestamp},
+                                              {"CreatedBy", dtChar, stDefault, 40},
+                                              {"CompressionLevel", dtInteger},
+                                              {"Size", dtBigInt},
+                                              {"NumTables", dtInteger},
+                                              {"Tables", dtLob, stClob}},
+                                             {{"Name", {"Name"}}, {"CreatedOn", {"CreatedOn"}}}};
+
+const TBRNSystemTableDefinition filesTable{
+    "Files",
+    {{"Name", dtChar, stDefault, 255, 0, true},
+     {"CreatedOn", dtTimestamp},
+     {"ModifiedOn", dtTimestamp},
+     {"Size", dtBigInt}},
+    {{"Name", {"Name"}}, {"CreatedOn", {"CreatedOn"}}, {"ModifiedOn", {"ModifiedOn"}}}};
+
+const TBRNSystemTableDefinition migratorParamsTable{"MigratorParams",
+                                                    {nameColumn,
+                                                     {"Mode", dtChar, stDefault, 15, 0, true},
+                                                     {"Type", dtChar, stDefault, 30, 0, true},
+                                                     {"Collation", dtChar, stDefault, 40, 0, true},
+                                                     {"Length", dtInteger},
+                                                     {"Precision", dtInteger},
+                                                     {"Scale", dtInteger},
+                                                     {"DefaultValue", dtChar, stDefault, 60},
+                                                     {"OrdinalPos", dtInteger}},
+                                                    {{"Name", {"Name"}}}};
+
+const TBRNSystemTableDefinition migratorTablesTable{
+    "MigratorTables", {nameColumn}, {{"Name", {"Name"}}}};
+const TBRNSystemTableDefinition migratorViewsTable{
+    "MigratorViews", {nameColumn}, {{"Name", {"Name"}}}};
+const TBRNSystemTableDefinition migratorFunctionsTable{
+    "MigratorFunctions", {nameColumn}, {{"Name", {"Name"}}}};
+const TBRNSystemTableDefinition migratorProceduresTable{
+    "MigratorProcedures", {nameColumn}, {{"Name", {"Name"}}}};
+
+constexpr TBRNSystemTableColumn grantedToColumn{"GrantedTo", dtChar, stDefault, 40, 0, true};
+constexpr TBRNSystemTableColumn grantedByColumn{"GrantedBy", dtChar, stDefault, 40, 0, true};
+
+const TBRNSystemTableDefinition userRolesTable{
+    "UserRoles",
+    {nameColumn, grantedToColumn, grantedByColumn, createSqlColumn, dropSqlColumn},
+    {{"Name", {"Name"}}, {"GrantedTo", {"GrantedTo"}}}};
+
+const TBRNSystemTableDefinition databasePrivilegesTable{
+    "DatabasePrivileges",
+    {nameColumn, {"Privilege", dtChar, stDefault, 15, 0, true}, grantedToColumn, grantedByColumn},
+    {{"Name", {"Name"}}, {"GrantedTo", {"GrantedTo"}}}};
+
+const TBRNSystemTableDefinition storePrivilegesTable{
+    "StorePrivileges",
+    {nameColumn, {"Privilege", dtChar, stDefault, 15, 0, true}, grantedToColumn, grantedByColumn},
+    {{"Name", {"Name"}}, {"GrantedTo", {"GrantedTo"}}}};
+
 // The tables whose collection class names them (GetSystemTableName); the
 // module-bound lists name none and are registered by their definitions.
 const TBRNSystemTableDefinition* const definitions[] = {
-    &dataTypesTable, &collationsTable, &usersTable, &rolesTable,
-    &databasesTable, &jobsTable,       &storesTable};
+    &dataTypesTable, &collationsTable, &usersTable,  &rolesTable, &userRolesTable,
+    &databasesTable, &jobsTable,       &storesTable, &filesTable};
 
-TBRNRowsetHost* rowsetHostOf(TBRNVirtualTableManager& manager) {
-  auto* host = dynamic_cast<TBRNRowsetHost*>(&manager);
-  if (host == nullptr) throw std::logic_error("A system table is filled through a table manager");
-  return host;
-}
-
-// A row buffer of manager with values over its columns; each row starts
-// all NULL and is inserted through the manager's row operation. Texts are
-// cut to the declared length of their column in definition, so that no long
-// configuration value fails the fill.
-class RowWriter {
- public:
-  RowWriter(TBRNVirtualTableManager& manager, const TBRNSystemTableDefinition& definition)
-      : manager_(manager),
-        definition_(definition),
-        buffer_(manager.NewRowBuffer()),
-        values_(manager.GetColumns(), rowsetHostOf(manager)) {
-    values_.SetRow(buffer_.get());
-  }
-  ~RowWriter() { values_.SetRow(nullptr); }
-  RowWriter(const RowWriter&) = delete;
-  RowWriter& operator=(const RowWriter&) = delete;
-
-  // Column 1 is the first defined column ("__RowID" is column 0).
-  void Start() { values_.SetAllNull(); }
-  TBRNValue* Column(int32_t index) { return values_.GetItem(index); }
-  void Text(int32_t index, const std::string& text) {
-    const int32_t width = definition_.Columns.at(static_cast<size_t>(index - 1)).Length;
-    if (width > 0 && text.size() > static_cast<size_t>(width)) {
-      Column(index)->SetAsString(std::string_view(text).substr(0, static_cast<size_t>(width)));
-    } else {
-      Column(index)->SetAsString(text);
-    }
-  }
-  // NULL for an empty text.
-  void TextOrNull(int32_t index, const std::string& text) {
-    if (!text.empty()) Text(index, text);
-  }
-  void Insert() {
-    int32_t row = 0;
-    int32_t version = 0;
-    int32_t counter = 0;
-    manager_.InsertRowWithTriggers(values_, row, version, counter);
-  }
-
- private:
-  TBRNVirtualTableManager& manager_;
-  const TBRNSystemTableDefinition& definition_;
-  std::unique_ptr<TBRNRowsetRow> buffer_;
-  TBRNRowsetRowValues values_;
-};
+using RowWriter = TBRNSystemTableRowWriter;
 
 bool isAdministrator(TBRNLocalSessionManager& session) {
   return session.IsAdministratorUser(session.GetCallingUser());
@@ -558,6 +589,290 @@ void produceLogEvents(TBRNLocalSessionManager& session, TBRNVirtualTableManager&
   log->EndRead();
 }
 
+// One row per role granted to each listed user, in grant order; a grant
+// whose role is gone is left out.
+void produceUserRoles(TBRNLocalSessionManager& session, TBRNVirtualTableManager& manager) {
+  TBRNUser* caller = session.GetCallingUser();
+  const bool administrator = session.IsAdministratorUser(caller);
+  TBRNUsers* users = session.Config->Users.get();
+  RowWriter writer(manager, userRolesTable);
+  for (int32_t i = 0; i < users->Count(); ++i) {
+    TBRNUser* user = static_cast<TBRNUser*>(users->GetItem(i));
+    if (!administrator && user != caller) continue;
+    for (int32_t j = 0; j < user->Roles->Count(); ++j) {
+      auto* grant = static_cast<TBRNUserRole*>(user->Roles->GetItem(j));
+      TBRNRole* role = grant->FindRole();
+      if (role == nullptr) continue;
+      writer.Start();
+      writer.Text(1, role->Name);
+      writer.Text(2, user->Name);
+      writer.Text(3, grant->GetGrantor()->Name);
+      writer.Text(4, grant->GetCreateSQL(true, false));
+      writer.Text(5, grant->GetDropSQL(true, false));
+      writer.Insert();
+    }
+  }
+}
+
+// The grants of object, one row each, in list order. A grant whose grantee
+// is gone is left out; a non-administrator sees only the grants to himself
+// and to the roles he holds.
+void addGrantRows(RowWriter& writer, TBRNPrivilegedConfigObject* object, TBRNUser* caller,
+                  bool administrator) {
+  TBRNPrivileges* grants = object->Privileges.get();
+  for (int32_t i = 0; i < grants->Count(); ++i) {
+    TBRNPrivilege* grant = grants->GetPrivilege(i);
+    TBRNAuthorization* grantee = grant->GetGrantee();
+    if (grantee == nullptr) continue;
+    if (!administrator) {
+      auto* role = dynamic_cast<TBRNRole*>(grantee);
+      const bool own = grantee == caller || (role != nullptr && caller->HasRole(role));
+      if (!own) continue;
+    }
+    writer.Start();
+    writer.Text(1, object->Name);
+    writer.Text(2, PrivilegeName(grant->Kind));
+    writer.Text(3, grantee->Name);
+    writer.Text(4, grant->GetGrantor()->Name);
+    writer.Insert();
+  }
+}
+
+void produceDatabasePrivileges(TBRNLocalSessionManager& session, TBRNVirtualTableManager& manager) {
+  TBRNUser* caller = session.GetCallingUser();
+  const bool administrator = session.IsAdministratorUser(caller);
+  if (!administrator && caller == nullptr) return;
+  TBRNDatabaseContainers* databases = session.Config->Databases.get();
+  RowWriter writer(manager, databasePrivilegesTable);
+  for (int32_t i = 0; i < databases->Count(); ++i) {
+    TBRNDatabaseContainer* database = databases->GetDatabase(i);
+    if (!isListedDatabase(database) || !isVisible(session, database)) continue;
+    addGrantRows(writer, database, caller, administrator);
+  }
+}
+
+void produceStorePrivileges(TBRNLocalSessionManager& session, TBRNVirtualTableManager& manager) {
+  TBRNUser* caller = session.GetCallingUser();
+  const bool administrator = session.IsAdministratorUser(caller);
+  if (!administrator && caller == nullptr) return;
+  TBRNStores* stores = session.Config->Stores.get();
+  RowWriter writer(manager, storePrivilegesTable);
+  for (int32_t i = 0; i < stores->Count(); ++i) {
+    TBRNStore* store = stores->GetStore(i);
+    if (!isVisible(session, store)) continue;
+    addGrantRows(writer, store, caller, administrator);
+  }
+}
+
+// The current store of a kind (SET BACKUPS / UPDATES / FILES STORE), open
+// for the enclosing scope and listed with mask; no store named gives no
+// files. The store is closed when the scope ends, also through an
+// exception (a failing close then gives way to the error that left).
+class ListedStore {
+ public:
+  ListedStore(TBRNLocalSessionManager& session, const std::string& storeName,
+              const std::string& mask)
+      : session_(session) {
+    if (storeName.empty()) return;
+    manager_ = session.OpenStore(storeName, kBRNLockShared, false);
+    manager_->ListFiles(mask);
+  }
+  ~ListedStore() {
+    if (manager_ == nullptr) return;
+    try {
+      session_.CloseStore(manager_);
+    } catch (...) {
+      // See the class comment.
+    }
+  }
+  ListedStore(const ListedStore&) = delete;
+  ListedStore& operator=(const ListedStore&) = delete;
+
+  int32_t Count() const { return manager_ == nullptr ? 0 : manager_->Files.GetCount(); }
+  const TBRNStoreFile& File(int32_t index) const { return manager_->Files.GetItem(index); }
+  // Closes now, so that a failing close fails the fill.
+  void Close() {
+    if (manager_ != nullptr) session_.CloseStore(manager_);
+    manager_ = nullptr;
+  }
+
+ private:
+  TBRNLocalSessionManager& session_;
+  TBRNStoreManager* manager_ = nullptr;
+};
+
+// name without a trailing extension (compared without regard to case).
+std::string withoutExtension(const std::string& name, const std::string& extension) {
+  if (extension.empty() || name.size() < extension.size()) return name;
+  const std::string tail = name.substr(name.size() - extension.size());
+  return TextEqualsIgnoreCase(tail, extension) ? name.substr(0, name.size() - extension.size())
+                                               : name;
+}
+
+// The table names of a backup or update file joined with CR LF (the
+// listing keeps each name with a tab and the table's size).
+std::string joinedTables(const TBRNStoreFile& file) {
+  std::string text;
+  for (size_t i = 0; i < file.Tables.size(); ++i) {
+    if (i > 0) text += "\r\n";
+    const std::string& entry = file.Tables[i];
+    text += entry.substr(0, entry.find('\t'));
+  }
+  return text;
+}
+
+void produceBackups(TBRNLocalSessionManager& session, TBRNVirtualTableManager& manager) {
+  const std::string extension = session.SessionSettings->GetBackupExtension();
+  ListedStore store(session, session.BackupsStore, "*" + extension);
+  RowWriter writer(manager, backupsTable);
+  for (int32_t i = 0; i < store.Count(); ++i) {
+    const TBRNStoreFile& file = store.File(i);
+    writer.Start();
+    writer.Text(1, withoutExtension(file.Name, extension));
+    writer.TextOrNull(2, file.Description);
+    writer.Text(3, file.DatabaseName);
+    writer.TextOrNull(4, file.DatabasePath);
+    writer.Column(5)->SetAsTimestamp(file.CreatedOn);
+    writer.Text(6, file.CreatedBy);
+    writer.Column(7)->SetAsInteger(file.CompressionLevel);
+    writer.Column(8)->SetAsBigInt(file.Size);
+    writer.Column(9)->SetAsBoolean(file.IncludesCatalog);
+    writer.Column(10)->SetAsDecimal(file.CatalogVersion);
+    writer.Column(11)->SetAsInteger(static_cast<int32_t>(file.Tables.size()));
+    writer.Text(12, joinedTables(file));
+    writer.Insert();
+  }
+  store.Close();
+}
+
+void produceUpdates(TBRNLocalSessionManager& session, TBRNVirtualTableManager& manager) {
+  const std::string extension = session.SessionSettings->GetUpdateExtension();
+  ListedStore store(session, session.UpdatesStore, "*" + extension);
+  RowWriter writer(manager, updatesTable);
+  for (int32_t i = 0; i < store.Count(); ++i) {
+    const TBRNStoreFile& file = store.File(i);
+    writer.Start();
+    writer.Text(1, withoutExtension(file.Name, extension));
+    writer.TextOrNull(2, file.Description);
+    writer.Text(3, file.DatabaseName);
+    writer.TextOrNull(4, file.DatabasePath);
+    writer.Column(5)->SetAsTimestamp(file.CreatedOn);
+    writer.Text(6, file.CreatedBy);
+    writer.Column(7)->SetAsInteger(file.CompressionLevel);
+    writer.Column(8)->SetAsBigInt(file.Size);
+    writer.Column(9)->SetAsInteger(static_cast<int32_t>(file.Tables.size()));
+    writer.Text(10, joinedTables(file));
+    writer.Insert();
+  }
+  store.Close();
+}
+
+void produceFiles(TBRNLocalSessionManager& session, TBRNVirtualTableManager& manager) {
+  ListedStore store(session, session.FilesStore, "*.*");
+  RowWriter writer(manager, filesTable);
+  for (int32_t i = 0; i < store.Count(); ++i) {
+    const TBRNStoreFile& file = store.File(i);
+    writer.Start();
+    writer.Text(1, file.Name);
+    writer.Column(2)->SetAsTimestamp(file.CreatedOn);
+    writer.Column(3)->SetAsTimestamp(file.Modified);
+    writer.Column(4)->SetAsBigInt(file.Size);
+    writer.Insert();
+  }
+  store.Close();
+}
+
+// The current migrator (SET MIGRATOR), opened for the enclosing scope;
+// nullptr when none is set. An unknown name raises the not-found error.
+class OpenedMigrator {
+ public:
+  explicit OpenedMigrator(TBRNLocalSessionManager& session) {
+    if (session.Migrator.empty()) return;
+    auto* migrator =
+        static_cast<TBRNMigrator*>(session.Config->Migrators->FindByName(session.Migrator, true));
+    migrator->Open();
+    migrator_ = migrator;
+  }
+  ~OpenedMigrator() {
+    if (migrator_ != nullptr) migrator_->Close();
+  }
+  OpenedMigrator(const OpenedMigrator&) = delete;
+  OpenedMigrator& operator=(const OpenedMigrator&) = delete;
+
+  TBRNMigrator* Get() const { return migrator_; }
+
+ private:
+  TBRNMigrator* migrator_ = nullptr;
+};
+
+const char* parameterModeName(int32_t direction) {
+  switch (direction) {
+    case 0:
+      return "Unknown";
+    case 1:
+      return "In";
+    case 2:
+      return "Out";
+    case 3:
+      return "InOut";
+    default:
+      return nullptr;
+  }
+}
+
+// OrdinalPos holds the parameter's position from 0, as the other ordinal
+// positions of parameters do.
+void produceMigratorParams(TBRNLocalSessionManager& session, TBRNVirtualTableManager& manager) {
+  OpenedMigrator migrator(session);
+  if (migrator.Get() == nullptr) return;
+  migrator.Get()->LoadParams();
+  TBRNParamValues* params = migrator.Get()->Params.get();
+  RowWriter writer(manager, migratorParamsTable);
+  for (int32_t i = 0; i < params->GetCount(); ++i) {
+    auto* param = static_cast<TBRNParamValue*>(params->GetItem(i));
+    const TBRNDataTypeCode type = param->GetDataType();
+    const TBRNDataSubType subType = param->GetSubType();
+    writer.Start();
+    writer.Text(1, param->GetName());
+    if (const char* mode = parameterModeName(param->GetDirection())) writer.Text(2, mode);
+    writer.Text(3, DataTypeName(type, subType));
+    if (type == dtChar || (type == dtLob && subType == stClob)) {
+      std::string collation;
+      session.GetCollationName(param->GetCollation(), collation);
+      writer.Text(4, collation);
+    }
+    if (type == dtChar || type == dtBytes)
+      writer.Column(5)->SetAsInteger(param->GetDeclaredLength());
+    if (type == dtSmallInt || type == dtInteger || type == dtBigInt)
+      writer.Column(7)->SetAsInteger(param->GetScale());
+    if (type == dtFloat) writer.Column(6)->SetAsInteger(16);
+    if (type == dtDecimal) {
+      writer.Column(6)->SetAsInteger(19);
+      writer.Column(7)->SetAsInteger(param->GetScale());
+    }
+    if (!param->GetNull()) writer.Text(8, param->GetAsString());
+    writer.Column(9)->SetAsInteger(i);
+    writer.Insert();
+  }
+}
+
+// The source objects of one kind that the current migrator's module names,
+// one row each in the order received.
+void produceMigratorNames(TBRNLocalSessionManager& session, TBRNVirtualTableManager& manager,
+                          const TBRNSystemTableDefinition& definition,
+                          void (TBRNMigrator::*names)(TBRNStringsList&)) {
+  OpenedMigrator migrator(session);
+  if (migrator.Get() == nullptr) return;
+  TBRNStringsList list;
+  (migrator.Get()->*names)(list);
+  RowWriter writer(manager, definition);
+  for (int32_t i = 0; i < list.GetCount(); ++i) {
+    writer.Start();
+    writer.Text(1, list.GetItem(i));
+    writer.Insert();
+  }
+}
+
 }  // namespace
 
 const TBRNSystemTableDefinition* FindSystemTableDefinition(const TBRNConfigObjects& collection) {
@@ -566,20 +881,27 @@ const TBRNSystemTableDefinition* FindSystemTableDefinition(const TBRNConfigObjec
   for (const TBRNSystemTableDefinition* definition : definitions) {
     if (name == definition->Name) return definition;
   }
+  if (name == ODBCTypesTableDefinition().Name) return &ODBCTypesTableDefinition();
   return nullptr;
 }
 
 void RegisterConfigurationTables(TBRNLocalSessionManager& session) {
   TBRNConfig* config = session.Config.get();
   TBRNLocalSessionManager* owner = &session;
-  // Jobs change their last run and enabled state without a configuration
-  // change, so that table is filled at every read.
-  auto add = [&session, owner](const TBRNSystemTableDefinition& definition,
-                               void (*produce)(TBRNLocalSessionManager&, TBRNVirtualTableManager&),
+  using TProducer = void (*)(TBRNLocalSessionManager&, TBRNVirtualTableManager&);
+  auto add = [&session, owner](const TBRNSystemTableDefinition& definition, TProducer produce,
                                bool alwaysRefresh = false) {
     RegisterSystemTable(
         session, definition, alwaysRefresh,
         [owner, produce](TBRNVirtualTableManager& manager) { produce(*owner, manager); });
+  };
+  auto addMigratorNames = [&session, owner](const TBRNSystemTableDefinition& definition,
+                                            void (TBRNMigrator::*names)(TBRNStringsList&)) {
+    const TBRNSystemTableDefinition* shared = &definition;
+    RegisterSystemTable(session, definition, false,
+                        [owner, shared, names](TBRNVirtualTableManager& manager) {
+                          produceMigratorNames(*owner, manager, *shared, names);
+                        });
   };
   add(*FindSystemTableDefinition(*config->DataTypes), produceDataTypes);
   add(*FindSystemTableDefinition(*config->Collations), produceCollations);
@@ -592,12 +914,30 @@ void RegisterConfigurationTables(TBRNLocalSessionManager& session) {
   RegisterSystemTable(session, migratorsTable, false, [owner](TBRNVirtualTableManager& manager) {
     produceModuleBound(*owner->Config->Migrators, migratorsTable, manager);
   });
+  add(migratorParamsTable, produceMigratorParams);
+  addMigratorNames(migratorTablesTable, &TBRNMigrator::GetTableNames);
+  addMigratorNames(migratorViewsTable, &TBRNMigrator::GetViewNames);
+  addMigratorNames(migratorFunctionsTable, &TBRNMigrator::GetFunctionNames);
+  addMigratorNames(migratorProceduresTable, &TBRNMigrator::GetProcedureNames);
   add(logEventsTable, produceLogEvents);
+  // The stores' files, the server's state and the jobs' last runs and
+  // enabled marks change without a configuration change: those tables are
+  // filled at every read.
+  add(backupsTable, produceBackups, true);
+  RegisterServerSessionsTable(session);
+  RegisterServerSessionLocksTable(session);
+  RegisterServerStatisticsTable(session);
+  add(updatesTable, produceUpdates, true);
   add(*FindSystemTableDefinition(*config->Users), produceUsers);
   add(*FindSystemTableDefinition(*config->Roles), produceRoles);
+  add(userRolesTable, produceUserRoles);
   add(*FindSystemTableDefinition(*config->Databases), produceDatabases);
+  add(databasePrivilegesTable, produceDatabasePrivileges);
   add(*FindSystemTableDefinition(*config->Jobs), produceJobs, true);
   add(*FindSystemTableDefinition(*config->Stores), produceStores);
+  add(filesTable, produceFiles, true);
+  add(storePrivilegesTable, produceStorePrivileges);
+  add(ODBCTypesTableDefinition(), ProduceODBCTypes);
 }
 
 }  // namespace brn

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "foundation/types/data_types.h"
+#include "foundation/values/odbc_type_info.h"
 #include "metadata/catalog/catalog.h"
 #include "metadata/catalog/columns.h"
 #include "metadata/catalog/constraints.h"
@@ -17,6 +18,7 @@
 #include "metadata/catalog/tables.h"
 #include "metadata/catalog/triggers.h"
 #include "metadata/catalog/views.h"
+#include "metadata/config/databases.h"
 #include "metadata/config/privileges.h"
 #include "metadata/config/users_roles.h"
 #include "metadata/core/object_selections.h"
@@ -411,6 +413,8 @@ class RowWriter {
     TBRNLocalSessionManager* session = database.Session;
     Caller = session == nullptr ? nullptr : session->GetCallingUser();
     Administrator = session != nullptr && session->IsAdministratorUser(Caller);
+    if (session != nullptr) OdbcVersion = session->GetODBCVersion();
+    if (database.Database != nullptr) DatabaseName = database.Database->Name;
     values_.SetRow(buffer_.get());
   }
   ~RowWriter() { values_.SetRow(nullptr); }
@@ -447,6 +451,9 @@ class RowWriter {
     if (!value.empty()) Text(index, value);
   }
   void Integer(int32_t index, int32_t value) { values_.GetItem(index)->SetAsInteger(value); }
+  void SmallInt(int32_t index, int32_t value) {
+    values_.GetItem(index)->SetAsSmallInt(static_cast<int16_t>(value));
+  }
   void Boolean(int32_t index, bool value) { values_.GetItem(index)->SetAsBoolean(value); }
   void Decimal(int32_t index, int64_t scaled) { values_.GetItem(index)->SetAsDecimal(scaled); }
   void Timestamp(int32_t index, int64_t value) { values_.GetItem(index)->SetAsTimestamp(value); }
@@ -492,8 +499,31 @@ class RowWriter {
     }
   }
 
+  // The ODBC view of a type, with DATA_TYPE at first and the other type
+  // columns where the ODBC catalog tables keep them: TYPE_NAME,
+  // COLUMN_SIZE, BUFFER_LENGTH and DECIMAL_DIGITS right after it,
+  // SQL_DATA_TYPE, SQL_DATETIME_SUB and CHAR_OCTET_LENGTH nine to eleven
+  // columns after it.
+  void OdbcType(int32_t first, int32_t dataType, int32_t subType, int32_t length, int32_t scale) {
+    const auto type = static_cast<TBRNDataTypeCode>(dataType);
+    const auto sub = static_cast<TBRNDataSubType>(subType);
+    const int16_t odbcType = ODBCDataType(type, sub, OdbcVersion);
+    SmallInt(first, odbcType);
+    Text(first + 1, DataTypeDefinition(type, sub, 0, 0));
+    Integer(first + 2, ODBCColumnSize(odbcType, length));
+    Integer(first + 3, ODBCBufferLength(odbcType, length));
+    SmallInt(first + 4, ODBCDecimalDigits(odbcType, scale));
+    SmallInt(first + 9, ODBCVerboseDataType(type, sub));
+    SmallInt(first + 10, ODBCDateTimeSubCode(type, sub));
+    if (type == dtChar || type == dtBytes) Integer(first + 11, ODBCBufferLength(odbcType, 0));
+  }
+
   TBRNLocalDatabaseManager& Database;
   TBRNSchema* Schema;
+  // The catalog name of the ODBC tables.
+  std::string DatabaseName;
+  // The session's ODBC version: 2 selects the old date and time codes.
+  int32_t OdbcVersion = 3;
   TBRNUser* Caller = nullptr;
   bool Administrator = false;
 
@@ -866,9 +896,11 @@ void produceTemporaryTables(TBRNLocalDatabaseManager& database, TBRNVirtualTable
   }
 }
 
-// One row per grant of every visible member of objects; a non-administrator
-// gets only the grants made to him or to one of his roles.
-void writePrivileges(RowWriter& writer, TBRNConfigObjects* objects) {
+// Calls write for every grant of every visible member of objects whose
+// grantee still exists; a non-administrator gets only the grants made to him
+// or to one of his roles.
+template <typename Write>
+void forEachListedGrant(RowWriter& writer, TBRNConfigObjects* objects, Write write) {
   for (int32_t i = 0; i < objects->Count(); ++i) {
     auto* object = static_cast<TBRNPrivilegedConfigObject*>(objects->GetItem(i));
     if (!writer.Sees(object)) continue;
@@ -884,14 +916,23 @@ void writePrivileges(RowWriter& writer, TBRNConfigObjects* objects) {
             role != nullptr && writer.Caller != nullptr && writer.Caller->HasRole(role);
         if (!own && !held) continue;
       }
-      writer.Start();
-      writer.Text(1, object->Name);
-      writer.Text(2, PrivilegeName(grant->Kind));
-      writer.Text(3, grantee->Name);
-      writer.Text(4, grant->GetGrantor()->Name);
-      writer.Insert();
+      write(object, grant, grantee);
     }
   }
+}
+
+// One row per listed grant: Name, Privilege, GrantedTo, GrantedBy.
+void writePrivileges(RowWriter& writer, TBRNConfigObjects* objects) {
+  forEachListedGrant(
+      writer, objects,
+      [&](TBRNConfigObject* object, TBRNPrivilege* grant, TBRNAuthorization* grantee) {
+        writer.Start();
+        writer.Text(1, object->Name);
+        writer.Text(2, PrivilegeName(grant->Kind));
+        writer.Text(3, grantee->Name);
+        writer.Text(4, grant->GetGrantor()->Name);
+        writer.Insert();
+      });
 }
 
 void produceTablePrivileges(TBRNLocalDatabaseManager& database, TBRNVirtualTableManager& manager) {
@@ -1114,11 +1155,316 @@ void produceDependencies(TBRNLocalDatabaseManager& database, TBRNVirtualTableMan
   }
 }
 
+// ---------------------------------------------------------------------------
+// The ODBC catalog tables. The catalog columns (TABLE_CAT, PKTABLE_CAT,
+// FKTABLE_CAT, PROCEDURE_CAT) hold the database's name; the schema columns
+// and INDEX_QUALIFIER, CARDINALITY, PAGES, FILTER_CONDITION, IS_GRANTABLE
+// and a parameter's COLUMN_DEF stay NULL.
+
+// Every table and view of the "Default" schema the calling user sees, base
+// tables first.
+template <typename Visit>
+void forEachVisibleTableOrView(RowWriter& writer, Visit visit) {
+  TBRNVirtualTables* tables = writer.Schema->AllTables.get();
+  for (int32_t i = 0; i < tables->Count(); ++i) {
+    auto* table = static_cast<TBRNVirtualTable*>(tables->GetItem(i));
+    if (writer.Sees(table)) visit(table, dynamic_cast<TBRNBaseTable*>(table));
+  }
+}
+
+void produceOdbcTables(TBRNLocalDatabaseManager& database, TBRNVirtualTableManager& manager) {
+  RowWriter writer(database, manager);
+  forEachVisibleTableOrView(writer, [&](TBRNVirtualTable* table, TBRNBaseTable* base) {
+    writer.Start();
+    writer.Text(1, writer.DatabaseName);
+    writer.Text(3, table->Name);
+    writer.Text(4, base != nullptr ? "TABLE" : "VIEW");
+    writer.TextOrNull(5, table->Description);
+    if (base != nullptr) {
+      writer.Decimal(6, base->Version);
+      writer.Boolean(7, base->Encrypted);
+      writer.Integer(8, base->RowSize);
+      writer.Integer(9, base->IndexPageSize);
+      writer.Integer(10, base->BlobBlockSize);
+      writer.Integer(11, base->PublishBlockSize);
+      writer.Integer(12, base->PublishCompression);
+      writer.Integer(13, base->MaxRowBufferSize);
+      writer.Integer(14, base->MaxIndexBufferSize);
+      writer.Integer(15, base->MaxBlobBufferSize);
+      writer.Integer(16, base->MaxPublishBufferSize);
+      writer.Boolean(17, base->Published);
+      if (base->Published) {
+        writer.Timestamp(18, base->PublishedOn);
+        writer.Text(19, base->PublishID);
+      }
+    }
+    writer.Insert();
+  });
+}
+
+void produceOdbcTablePrivileges(TBRNLocalDatabaseManager& database,
+                                TBRNVirtualTableManager& manager) {
+  RowWriter writer(database, manager);
+  forEachListedGrant(
+      writer, writer.Schema->AllTables.get(),
+      [&](TBRNConfigObject* object, TBRNPrivilege* grant, TBRNAuthorization* grantee) {
+        writer.Start();
+        writer.Text(1, writer.DatabaseName);
+        writer.Text(3, object->Name);
+        writer.Text(4, grant->GetGrantor()->Name);
+        writer.Text(5, grantee->Name);
+        writer.Text(6, PrivilegeName(grant->Kind));
+        writer.Insert();
+      });
+}
+
+void produceOdbcColumns(TBRNLocalDatabaseManager& database, TBRNVirtualTableManager& manager) {
+  RowWriter writer(database, manager);
+  forEachVisibleTableOrView(writer, [&](TBRNVirtualTable* table, TBRNBaseTable* base) {
+    const bool view = base == nullptr;
+    TBRNColumns* columns = table->Columns.get();
+    for (int32_t i = 0; i < columns->Count(); ++i) {
+      TBRNColumn* column = columns->GetItem(i);
+      if (column->Internal) continue;
+      const bool text = IsTextDataType(column->DataType, column->SubType);
+      writer.Start();
+      writer.Text(1, writer.DatabaseName);
+      writer.Text(3, table->Name);
+      writer.Text(4, column->Name);
+      writer.OdbcType(5, column->DataType, column->SubType, column->Length, column->Scale);
+      writer.SmallInt(10, 10);
+      writer.SmallInt(11, view ? 2 : (column->NotNull ? 0 : 1));
+      writer.TextOrNull(12, column->Description);
+      if (column->HasDefault && column->DefaultExpr) writer.Text(13, column->DefaultExpr->SQL);
+      writer.Integer(17, i);
+      writer.Text(18, !view && column->NotNull ? "NO" : "YES");
+      if (text) writer.Text(19, writer.CollationName(column->Collation));
+      if (column->DataType == dtLob) writer.Integer(20, column->BlobCompression);
+      if (column->Generated && !column->Identity) {
+        writer.Boolean(21, true);
+        writer.Text(22, "Always");
+        if (column->GeneratedExpr) writer.Text(23, column->GeneratedExpr->SQL);
+      } else if (column->Identity) {
+        writer.Boolean(21, true);
+        writer.Text(22, column->IdentityByDefault ? "By Default" : "Always");
+        writer.Boolean(24, true);
+        writer.Integer(25, column->IdentitySeed);
+        writer.Integer(26, column->IdentityIncrement);
+      } else if (column->Computed) {
+        writer.Boolean(27, true);
+        if (column->ComputedExpr) writer.Text(28, column->ComputedExpr->SQL);
+      }
+      if (view) writer.Text(29, column->Origin);
+      writer.Insert();
+    }
+  });
+}
+
+// The catalog offers no row identifiers or column grants to ODBC clients:
+// "SQLSpecialColumns" and "SQLColumnPrivileges" are always empty.
+void produceNoRows(TBRNLocalDatabaseManager&, TBRNVirtualTableManager&) {}
+
+void produceOdbcPrimaryKeys(TBRNLocalDatabaseManager& database, TBRNVirtualTableManager& manager) {
+  RowWriter writer(database, manager);
+  forEachVisibleTable(writer, [&](TBRNBaseTable* table) {
+    TBRNConstraints* constraints = table->Constraints.get();
+    for (int32_t i = 0; i < constraints->Count(); ++i) {
+      auto* constraint = static_cast<TBRNConstraint*>(constraints->GetItem(i));
+      if (constraint->Internal || constraint->ConstraintType != kConstraintPrimaryKey) continue;
+      TBRNIndex* index = constraint->GetEnforcingIndex();
+      TBRNConstraintColumns* columns = constraint->Columns.get();
+      for (int32_t j = 0; j < columns->Count(); ++j) {
+        writer.Start();
+        writer.Text(1, writer.DatabaseName);
+        writer.Text(3, table->Name);
+        writer.Text(4, columns->GetItem(j)->GetColumn()->Name);
+        writer.SmallInt(5, j + 1);
+        writer.Text(6, constraint->Name);
+        writer.TextOrNull(7, constraint->Description);
+        if (index != nullptr) writer.Text(8, index->Name);
+        writer.Insert();
+      }
+    }
+  });
+}
+
+// The ODBC rule code of a referential action.
+int32_t odbcRule(uint32_t action) {
+  switch (action) {
+    case kActionCascade:
+      return 0;
+    case kActionRestrict:
+      return 1;
+    case kActionSetNull:
+      return 2;
+    case kActionNoAction:
+      return 3;
+    case kActionSetDefault:
+      return 4;
+    default:
+      return 3;
+  }
+}
+
+// SQL_NOT_DEFERRABLE: every constraint is checked at once.
+constexpr int32_t kNotDeferrable = 7;
+
+void produceOdbcForeignKeys(TBRNLocalDatabaseManager& database, TBRNVirtualTableManager& manager) {
+  RowWriter writer(database, manager);
+  forEachVisibleTable(writer, [&](TBRNBaseTable* table) {
+    TBRNConstraints* constraints = table->Constraints.get();
+    for (int32_t i = 0; i < constraints->Count(); ++i) {
+      auto* constraint = static_cast<TBRNConstraint*>(constraints->GetItem(i));
+      if (constraint->Internal || constraint->ConstraintType != kConstraintForeignKey) continue;
+      // ODBC lists only the foreign keys that reference a primary key.
+      TBRNConstraint* key = constraint->GetTargetConstraint();
+      if (key == nullptr || key->ConstraintType != kConstraintPrimaryKey) continue;
+      TBRNConfigObject* target = constraint->GetTargetTable();
+      TBRNIndex* index = constraint->GetEnforcingIndex();
+      TBRNConstraintColumns* columns = constraint->Columns.get();
+      TBRNTargetTableColumns* targets = constraint->TargetTableColumns.get();
+      for (int32_t j = 0; j < columns->Count(); ++j) {
+        writer.Start();
+        writer.Text(1, writer.DatabaseName);
+        if (target != nullptr) writer.Text(3, target->Name);
+        if (j < targets->Count()) writer.Text(4, targets->GetItem(j)->GetColumn()->Name);
+        writer.Text(5, writer.DatabaseName);
+        writer.Text(7, table->Name);
+        writer.Text(8, columns->GetItem(j)->GetColumn()->Name);
+        writer.SmallInt(9, j + 1);
+        writer.SmallInt(10, odbcRule(constraint->UpdateAction));
+        writer.SmallInt(11, odbcRule(constraint->DeleteAction));
+        writer.Text(12, constraint->Name);
+        writer.Text(13, key->Name);
+        writer.SmallInt(14, kNotDeferrable);
+        writer.TextOrNull(15, constraint->Description);
+        if (index != nullptr) writer.Text(16, index->Name);
+        writer.Insert();
+      }
+    }
+  });
+}
+
+// SQL_INDEX_OTHER: the statistics type of every index.
+constexpr int32_t kIndexOther = 3;
+
+void produceOdbcStatistics(TBRNLocalDatabaseManager& database, TBRNVirtualTableManager& manager) {
+  RowWriter writer(database, manager);
+  forEachVisibleTable(writer, [&](TBRNBaseTable* table) {
+    TBRNIndexes* indexes = table->Indexes.get();
+    for (int32_t i = 0; i < indexes->Count(); ++i) {
+      TBRNIndex* index = indexes->GetItem(i);
+      if (index->Internal) continue;
+      const int32_t type = index->IndexType;
+      const bool unique = type == kIndexPrimaryKey || type == kIndexUnique;
+      TBRNConfigObject* owner = nullptr;
+      if (type >= kIndexPrimaryKey && type <= kIndexUnique) owner = index->GetOwnerConstraint();
+      TBRNColumn* filter = type == kIndexText ? index->GetFilterTypeColumn() : nullptr;
+      TBRNIndexColumns* columns = index->Columns.get();
+      for (int32_t j = 0; j < columns->Count(); ++j) {
+        TBRNIndexColumn* entry = columns->GetItem(j);
+        TBRNColumn* column = entry->GetColumn();
+        writer.Start();
+        writer.Text(1, writer.DatabaseName);
+        writer.Text(3, table->Name);
+        writer.SmallInt(4, unique ? 0 : 1);
+        writer.Text(6, index->Name);
+        writer.SmallInt(7, kIndexOther);
+        writer.SmallInt(8, j + 1);
+        writer.Text(9, column->Name);
+        writer.Text(10, entry->Descending ? "D" : "A");
+        if (IsTextDataType(column->DataType, column->SubType))
+          writer.Text(14, writer.CollationName(entry->Collation));
+        writer.TextOrNull(15, index->Description);
+        if (owner != nullptr) writer.Text(16, owner->Name);
+        if (type == kIndexText) {
+          writer.Integer(17, index->IndexedWordLength);
+          if (filter != nullptr) writer.Text(18, filter->Name);
+          writer.Text(19, index->WordGeneratorName.empty() ? std::string("Default")
+                                                           : index->WordGeneratorName);
+        }
+        writer.Insert();
+      }
+    }
+  });
+}
+
+// Every routine of the schema's routine list the calling user sees.
+template <typename Visit>
+void forEachVisibleRoutine(RowWriter& writer, Visit visit) {
+  TBRNRoutines* routines = writer.Schema->GetAllRoutines();
+  for (int32_t i = 0; i < routines->Count(); ++i) {
+    auto* routine = static_cast<TBRNRoutine*>(routines->GetItem(i));
+    if (writer.Sees(routine)) visit(routine);
+  }
+}
+
+void produceOdbcProcedures(TBRNLocalDatabaseManager& database, TBRNVirtualTableManager& manager) {
+  RowWriter writer(database, manager);
+  forEachVisibleRoutine(writer, [&](TBRNRoutine* routine) {
+    const bool external = routine->Implementation == kRoutineExternal;
+    writer.Start();
+    writer.Text(1, writer.DatabaseName);
+    writer.Text(3, routine->Name);
+    writer.SmallInt(4, routine->GetInputParamCount());
+    writer.SmallInt(5, routine->GetOutputParamCount());
+    writer.SmallInt(6, 0);
+    writer.TextOrNull(7, routine->Description);
+    writer.SmallInt(8, dynamic_cast<TBRNFunction*>(routine) != nullptr ? 2 : 1);
+    writer.Text(9, external ? "External" : "SQL");
+    if (writer.OwnsTexts(routine) && routine->Definition) writer.Text(10, routine->Definition->SQL);
+    if (external) writer.Text(11, routine->ModuleName);
+    writer.Insert();
+  });
+}
+
+// The ODBC COLUMN_TYPE of a parameter direction.
+int32_t odbcParamType(int32_t mode) {
+  switch (mode) {
+    case kParamModeIn:
+      return 1;
+    case kParamModeOut:
+      return 4;
+    case kParamModeInOut:
+      return 2;
+    case kParamModeResult:
+      return 5;
+    default:
+      return 0;
+  }
+}
+
+void produceOdbcProcedureColumns(TBRNLocalDatabaseManager& database,
+                                 TBRNVirtualTableManager& manager) {
+  RowWriter writer(database, manager);
+  forEachVisibleRoutine(writer, [&](TBRNRoutine* routine) {
+    TBRNRoutineParams* params = routine->Params.get();
+    for (int32_t j = 0; j < params->Count(); ++j) {
+      TBRNRoutineParam* param = params->GetParam(j);
+      const auto type = static_cast<TBRNDataTypeCode>(param->DataType);
+      writer.Start();
+      writer.Text(1, writer.DatabaseName);
+      writer.Text(3, routine->Name);
+      writer.Text(4, param->Name);
+      writer.SmallInt(5, odbcParamType(param->Mode));
+      writer.OdbcType(6, param->DataType, param->SubType, param->Length, param->Scale);
+      writer.SmallInt(11, 10);
+      writer.SmallInt(12, 1);
+      writer.TextOrNull(13, param->Description);
+      writer.Integer(18, j);
+      writer.Text(19, "YES");
+      if (IsTextDataType(type, param->SubType))
+        writer.Text(20, writer.CollationName(param->Collation));
+      writer.Insert();
+    }
+  });
+}
+
 using DatabaseProducer = void (*)(TBRNLocalDatabaseManager&, TBRNVirtualTableManager&);
 
 struct InformationTable {
   const TBRNSystemTableDefinition* Definition;
-  DatabaseProducer Producer;  // nullptr: not produced yet, the table stays empty
+  DatabaseProducer Producer;
 };
 
 // The registration order of the Information tables.
@@ -1146,16 +1492,16 @@ const InformationTable informationTables[] = {
     {&functionsTable, produceFunctions},
     {&functionPrivilegesTable, produceFunctionPrivileges},
     {&functionParamsTable, produceFunctionParams},
-    {&sqlTablesTable, nullptr},
-    {&sqlTablePrivilegesTable, nullptr},
-    {&sqlColumnsTable, nullptr},
-    {&sqlSpecialColumnsTable, nullptr},
-    {&sqlColumnPrivilegesTable, nullptr},
-    {&sqlPrimaryKeysTable, nullptr},
-    {&sqlForeignKeysTable, nullptr},
-    {&sqlStatisticsTable, nullptr},
-    {&sqlProceduresTable, nullptr},
-    {&sqlProcedureColumnsTable, nullptr},
+    {&sqlTablesTable, produceOdbcTables},
+    {&sqlTablePrivilegesTable, produceOdbcTablePrivileges},
+    {&sqlColumnsTable, produceOdbcColumns},
+    {&sqlSpecialColumnsTable, produceNoRows},
+    {&sqlColumnPrivilegesTable, produceNoRows},
+    {&sqlPrimaryKeysTable, produceOdbcPrimaryKeys},
+    {&sqlForeignKeysTable, produceOdbcForeignKeys},
+    {&sqlStatisticsTable, produceOdbcStatistics},
+    {&sqlProceduresTable, produceOdbcProcedures},
+    {&sqlProcedureColumnsTable, produceOdbcProcedureColumns},
 };
 
 }  // namespace
@@ -1163,12 +1509,10 @@ const InformationTable informationTables[] = {
 void RegisterInformationTables(TBRNLocalDatabaseManager& database) {
   TBRNLocalDatabaseManager* owner = &database;
   for (const InformationTable& table : informationTables) {
-    TBRNSystemTableProducer producer;
-    if (table.Producer != nullptr) {
-      DatabaseProducer produce = table.Producer;
-      producer = [owner, produce](TBRNVirtualTableManager& manager) { produce(*owner, manager); };
-    }
-    AddInformationTable(database, *table.Definition, false, std::move(producer));
+    DatabaseProducer produce = table.Producer;
+    AddInformationTable(
+        database, *table.Definition, false,
+        [owner, produce](TBRNVirtualTableManager& manager) { produce(*owner, manager); });
   }
 }
 

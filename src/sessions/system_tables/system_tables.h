@@ -113,4 +113,29 @@ void RegisterConfigurationTables(TBRNLocalSessionManager& session);
 // registered undefined and unfilled.
 void RegisterInformationTables(TBRNLocalDatabaseManager& database);
 
+// ---- Configuration and server tables (BEGIN)
+
+// The always-refreshed tables of the server's state, registered in the
+// session's Configuration database: "ServerSessions" (read from each
+// session's published info, no session lock taken), "ServerSessionLocks"
+// and "ServerSessionStatistics" (each other session locked for the time of
+// its snapshot, 506 after 3000 tries 10 ms apart). They list the sessions
+// that serve remote clients, so in an engine that has none they are empty.
+void RegisterServerSessionsTable(TBRNLocalSessionManager& session);
+void RegisterServerSessionLocksTable(TBRNLocalSessionManager& session);
+void RegisterServerStatisticsTable(TBRNLocalSessionManager& session);
+
+// ---- Configuration and server tables (END)
+
+// ---- Information and ODBC tables (BEGIN)
+
+// The ODBC type table "SQLTypes" of the Configuration database: its
+// definition, and its producer, which lists every entry of the session's
+// data-type list for every user, with the date and time codes of the
+// session's ODBC version. Registered with the other Configuration tables.
+const TBRNSystemTableDefinition& ODBCTypesTableDefinition();
+void ProduceODBCTypes(TBRNLocalSessionManager& session, TBRNVirtualTableManager& manager);
+
+// ---- Information and ODBC tables (END)
+
 }  // namespace brn

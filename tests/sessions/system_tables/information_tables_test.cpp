@@ -2,166 +2,18 @@
 // undefined at the first open, defined at their first lookup, and filled
 // with what the calling user may see of the "Default" schema.
 #include <algorithm>
-#include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "metadata/catalog/columns.h"
-#include "metadata/catalog/constraints.h"
-#include "metadata/catalog/indexes.h"
-#include "metadata/catalog/routines.h"
-#include "metadata/catalog/schemas.h"
-#include "metadata/catalog/triggers.h"
-#include "metadata/catalog/views.h"
-#include "metadata/config/privileges.h"
-#include "metadata/config/users_roles.h"
-#include "sessions/databases/database_test_support.h"
-#include "sessions/system_tables/system_tables.h"
-#include "storage/indexes/index_navigator.h"
-#include "storage/rows/row_file_navigator.h"
-#include "storage/tables/table_manager.h"
+#include "metadata/catalog/schema_differences.h"
+#include "metadata/core/object_selections.h"
+#include "sessions/system_tables/information_test_support.h"
 
 namespace brn::testing {
 namespace {
-
-constexpr const char* kNull = "<NULL>";
-using Rows = std::vector<std::vector<std::string>>;
-
-struct InformationTableTest : ::testing::Test {
-  InformationTableTest() {
-    Session->Login("Administrator", "GlenHarbor");
-    AddDatabase(*Session, "Shop", Env.Folder.Path + "shop")->ApplyDefaultGrants();
-    Db = Open(*Session);
-  }
-
-  static TBRNLocalDatabaseManager* Open(TBRNLocalSessionManager& session) {
-    TBRNLocalDatabaseManager* db = session.GetDatabaseManager(
-        static_cast<TBRNDatabaseContainer*>(session.Config->Databases->FindByName("Shop", true)));
-    db->OpenDatabase(kBRNLockShared);
-    return db;
-  }
-
-  TBRNBaseTable* Information(const std::string& name) {
-    return static_cast<TBRNBaseTable*>(
-        Db->Catalog->InformationSchema->BaseTables->FindByName(name, true));
-  }
-
-  // A base table as CREATE TABLE without a primary key makes it: the
-  // columns "__RowID", ID INTEGER and Name CHAR(20), and the internal
-  // primary key on "__RowID".
-  // keys, when given, adds the table's own constraints in place of the
-  // internal primary key.
-  void CreateTable(const std::string& name,
-                   const std::function<void(TBRNBaseTable*)>& keys = nullptr) {
-    TBRNBaseTable* table = Db->CreateTable(name);
-    try {
-      table->AddRowIDColumn();
-      for (auto [columnName, type, length] :
-           {std::tuple{"ID", dtInteger, 0}, std::tuple{"Name", dtChar, 20}}) {
-        auto column = std::make_unique<TBRNColumn>(Db->Catalog.get());
-        column->Name = columnName;
-        column->SetDataType(type);
-        if (length != 0) column->SetLength(length);
-        table->Columns->AddObject(column.get());
-        column.release();
-      }
-      if (keys) {
-        keys(table);
-      } else {
-        table->AddPrimaryKey(false);
-      }
-      Db->CommitCreateTable(table);
-    } catch (...) {
-      Db->RollbackCreateTable(table);
-      throw;
-    }
-  }
-
-  // A constraint of table on column ID, with its enforcing index of
-  // indexType unless that is negative.
-  static TBRNConstraint* AddConstraint(TBRNBaseTable* table, const std::string& name, int32_t type,
-                                       int32_t indexType) {
-    auto* id = static_cast<TBRNColumn*>(table->Columns->FindByName("ID", true));
-    std::unique_ptr<TBRNConstraint> constraint(
-        static_cast<TBRNConstraint*>(table->Constraints->NewItem()));
-    constraint->Name = name;
-    constraint->SetConstraintType(type);
-    if (type != kConstraintCheck) {
-      std::unique_ptr<TBRNConstraintColumn> entry(
-          static_cast<TBRNConstraintColumn*>(constraint->Columns->NewItem()));
-      entry->SetColumn(id);
-      constraint->Columns->AddObject(entry.get());
-      entry.release();
-    }
-    table->Constraints->AddObject(constraint.get());
-    TBRNConstraint* added = constraint.release();
-    if (indexType < 0) return added;
-    std::unique_ptr<TBRNIndex> index(static_cast<TBRNIndex*>(table->Indexes->NewItem()));
-    index->Name = name;
-    index->SetIndexType(indexType);
-    std::unique_ptr<TBRNIndexColumn> entry(
-        static_cast<TBRNIndexColumn*>(index->Columns->NewItem()));
-    entry->SetColumn(id);
-    index->Columns->AddObject(entry.get());
-    entry.release();
-    index->SetOwnerConstraint(added);
-    table->Indexes->AddObject(index.get());
-    added->SetEnforcingIndex(index.release());
-    return added;
-  }
-
-  void CreateUser(const std::string& name) {
-    TBRNUser* user = Session->BeginCreateUser(name);
-    user->SetPassword("pw");
-    Session->EndCreateUser(user);
-  }
-
-  // Opens the Information table name of db as a statement does and answers
-  // the listed columns (all defined ones when empty) of its rows in
-  // primary-key order, NULL as kNull.
-  static Rows Read(TBRNLocalDatabaseManager& db, const std::string& name,
-                   const std::vector<int32_t>& columns = {}) {
-    auto* manager =
-        dynamic_cast<TBRNTableManager*>(db.OpenSchemaObjectManager("Information", name, false));
-    Rows rows;
-    TBRNIndexNavigator* keys = manager->GetIndexNavigator(0);
-    TBRNRowsetRowValues values(manager->GetColumns(), manager);
-    bool restart = false;
-    for (bool found = keys->First(restart); found; found = keys->Next(restart)) {
-      TBRNRowsetRow* row = manager->GetRow(keys->GetRowNumber(), false);
-      values.SetRow(row);
-      std::vector<int32_t> wanted = columns;
-      if (wanted.empty()) {
-        for (int32_t i = 1; i < manager->GetColumns()->Count(); ++i) wanted.push_back(i);
-      }
-      std::vector<std::string> fields;
-      for (int32_t i : wanted) {
-        TBRNValue* value = values.GetItem(i);
-        fields.push_back(value->GetNull() ? kNull : value->GetAsString());
-      }
-      rows.push_back(fields);
-      values.SetRow(nullptr);
-      manager->ReleaseRow(row);
-    }
-    manager->Close(false, true);
-    return rows;
-  }
-  Rows Read(const std::string& name, const std::vector<int32_t>& columns = {}) {
-    return Read(*Db, name, columns);
-  }
-
-  ~InformationTableTest() override {
-    Session.reset();
-  }
-
-  TestEngine Env;
-  std::unique_ptr<TBRNLocalSessionManager> Session = Env.OpenSession();
-  TBRNLocalDatabaseManager* Db = nullptr;
-};
 
 TEST_F(InformationTableTest, OpenRegistersUndefinedTablesAndTheFirstLookupDefinesOne) {
   TBRNBaseTables* tables = Db->Catalog->InformationSchema->BaseTables.get();
@@ -347,6 +199,142 @@ TEST_F(InformationTableTest, EnablingATriggerShowsAtTheNextRead) {
   EXPECT_EQ(Read("Triggers", {8}), (Rows{{"FALSE"}}));
   Db->EnableTrigger("Items", "Audit");
   EXPECT_EQ(Read("Triggers", {8}), (Rows{{"TRUE"}}));
+}
+
+// A trigger named name on table, committed as CREATE TRIGGER does.
+void AddTrigger(TBRNLocalDatabaseManager& db, const std::string& tableName,
+                const std::string& name) {
+  TBRNBaseTable* table = nullptr;
+  TBRNTrigger* trigger = db.CreateTrigger(tableName, table, name);
+  try {
+    db.CommitCreateTrigger(table, trigger);
+  } catch (...) {
+    db.RollbackCreateTrigger(table, trigger);
+    throw;
+  }
+}
+
+TEST_F(InformationTableTest, APlainUserSeesThePartsOfVisibleTablesOnly) {
+  for (const std::string name : {"Items", "Orders", "Parts"}) {
+    CreateTable(name, [&](TBRNBaseTable* table) {
+      AddConstraint(table, name + "Key", kConstraintPrimaryKey, kIndexPrimaryKey);
+    });
+    AddTrigger(*Db, name, name + "Audit");
+    Db->RevokePrivilege("Public", name, 0, pkSelect);
+  }
+  CreateUser("Ann");
+  Db->GrantPrivilege("Ann", "Orders", 0, pkSelect);
+  TBRNLocalDatabaseManager* annDb = nullptr;
+  std::unique_ptr<TBRNLocalSessionManager> ann = LoginAs("Ann", annDb);
+  // TableName and Name of each listing.
+  const struct {
+    const char* Table;
+    Rows All;
+  } cases[] = {
+      {"Constraints", {{"Items", "ItemsKey"}, {"Orders", "OrdersKey"}, {"Parts", "PartsKey"}}},
+      {"ConstraintColumns",
+       {{"Items", "ItemsKey"}, {"Orders", "OrdersKey"}, {"Parts", "PartsKey"}}},
+      {"Indexes", {{"Items", "ItemsKey"}, {"Orders", "OrdersKey"}, {"Parts", "PartsKey"}}},
+      {"IndexColumns", {{"Items", "ItemsKey"}, {"Orders", "OrdersKey"}, {"Parts", "PartsKey"}}},
+      {"Triggers", {{"Items", "ItemsAudit"}, {"Orders", "OrdersAudit"}, {"Parts", "PartsAudit"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Table);
+    EXPECT_EQ(Read(c.Table, {1, 2}), c.All);
+    EXPECT_EQ(Read(*annDb, c.Table, {1, 2}), Rows{c.All[1]});
+  }
+}
+
+TEST_F(InformationTableTest, AFunctionResultLeavesTheIntegerScaleNullAndItsParametersDoNot) {
+  UpdateCatalog([&](TBRNCatalog& catalog) {
+    auto function = std::make_unique<TBRNFunction>(&catalog);
+    function->Name = "Twice";
+    function->SetLockNumber(catalog.NextRoutineLockNumber());
+    AddParam(*function, "A", kParamModeIn, dtInteger);
+    AddParam(*function, "B", kParamModeOut, dtChar, 12);
+    DescribeParam(*function->Result, "", kParamModeResult, dtInteger);
+    function->ApplyDefaultGrants();
+    catalog.DefaultSchema->Functions->AddObject(function.get());
+    function.release();
+  });
+  // Name, NumParams, Type, Collation, Length, Precision, Scale.
+  EXPECT_EQ(Read("Functions", {1, 8, 9, 10, 11, 12, 13}),
+            (Rows{{"Twice", "2", "Integer", kNull, kNull, kNull, kNull}}));
+  // FunctionName, Name, Mode, Type, Length, Precision, Scale, OrdinalPos.
+  EXPECT_EQ(Read("FunctionParams", {1, 2, 4, 5, 7, 8, 9, 10}),
+            (Rows{{"Twice", "A", "In", "Integer", kNull, kNull, "0", "0"},
+                  {"Twice", "B", "Out", "VarChar", "12", kNull, kNull, "1"}}));
+}
+
+TEST_F(InformationTableTest, ViewColumnsCutAnOriginLongerThanTheirColumn) {
+  CreateTable("Items");
+  const std::string origin = "\"Shop\".\"Default\".\"Items\".\"" + std::string(136, 'N') + "\"";
+  ASSERT_EQ(origin.size(), 163u);
+  CreateView("Cheap", "SELECT ID, Name FROM Items",
+             {{"ID", dtInteger, stDefault, 0, 0, false, "Items.ID"},
+              {"Label", dtChar, stDefault, 20, 0, false, origin}});
+  // ViewName, Name, Origin, Type, Length, Scale, OrdinalPos.
+  EXPECT_EQ(Read("ViewColumns", {1, 2, 3, 4, 6, 8, 9}),
+            (Rows{{"Cheap", "ID", "Items.ID", "Integer", kNull, "0", "1"},
+                  {"Cheap", "Label", origin.substr(0, 120), "VarChar", "20", kNull, "2"}}));
+  EXPECT_EQ(Read("SQLColumns", {4, 29})[3],
+            (std::vector<std::string>{"Label", origin.substr(0, 120)}));
+}
+
+TEST_F(InformationTableTest, TemporaryListingsSkipQueryResultsAndShowLoadedNames) {
+  AddTable(*Db->Catalog, "Scratch", true);
+  // A materialised query result shares the list without the Temporary flag.
+  auto result = std::make_unique<TBRNBaseTable>(Db->Catalog.get());
+  result->Name = "Result1";
+  Db->Catalog->DefaultSchema->TemporaryTables->AddObject(result.get());
+  TBRNBaseTable* added = result.release();
+  ASSERT_FALSE(added->GetTemporary());
+  auto view = std::make_unique<TBRNView>(Db->Catalog.get());
+  view->Name = "__Derived1";
+  view->LoadedName = "Recent";
+  view->Definition->SetText("SELECT 1");
+  view->SetTemporary(true);
+  Db->Catalog->DefaultSchema->TemporaryViews->AddObject(view.get());
+  view.release();
+  Db->SystemTables.Invalidate(TBRNSystemTableKind::Information);
+
+  // Name, ReadOnly, IndexPageSize.
+  EXPECT_EQ(Read("TemporaryTables", {1, 5, 8}), (Rows{{"Scratch", "FALSE", "4096"}}));
+  // Name, Definition, Updateable.
+  EXPECT_EQ(Read("TemporaryViews", {1, 3, 4}), (Rows{{"Recent", "SELECT 1", "FALSE"}}));
+}
+
+TEST_F(InformationTableTest, DependenciesListTheReferrersOfEachObject) {
+  CreateTable("Items");
+  CreateView("Cheap", "SELECT ID FROM Items",
+             {{"ID", dtInteger, stDefault, 0, 0, false, "Items.ID"}});
+  // ParentName, ParentType, Name, Type, DependentParentName,
+  // DependentParentType, DependentName, DependentType.
+  const Rows rows = Read("Dependencies");
+  EXPECT_NE(std::find(rows.begin(), rows.end(),
+                      std::vector<std::string>{"Default", "Schema", "Items", "Table", "Default",
+                                               "Schema", "Cheap", "View"}),
+            rows.end());
+  for (const auto& row : rows) EXPECT_NE(row[2], "__RowID");
+}
+
+TEST_F(InformationTableTest, SchemaDifferenceListsTheEntriesOfTheLastComparison) {
+  CreateTable("Items");
+  TBRNSchema* schema = Db->Catalog->DefaultSchema;
+  EXPECT_TRUE(Read("SchemaDifference").empty());
+  schema->SchemaObjects = TBRNSchemaObjects::CreateForSchema(schema);
+  schema->SchemaObjects->SortByDependencies();
+  TBRNSelectedConfigObjects nothing(Db->Catalog.get());
+  nothing.Sorted = true;
+  schema->SchemaDifference->CompareSelections(schema->SchemaObjects.get(), &nothing, ';');
+  ASSERT_EQ(schema->SchemaDifference->Count(), 1);
+  Db->SystemTables.Invalidate(TBRNSystemTableKind::Information, "SchemaDifference");
+  // ParentName, ParentType, Name, Type, AlterSQL.
+  const Rows rows = Read("SchemaDifference");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(std::vector<std::string>(rows[0].begin(), rows[0].begin() + 4),
+            (std::vector<std::string>{"Default", "Schema", "Items", "Table"}));
+  EXPECT_NE(rows[0][4].find("DROP TABLE"), std::string::npos) << rows[0][4];
 }
 
 }  // namespace
