@@ -56,6 +56,22 @@ std::string SystemTempPath() {
   return path;
 }
 
+std::string SystemModuleFileName() {
+  // The link's target can be longer than any fixed buffer: grow until it
+  // fits (readlink fills the buffer without a terminator and cuts silently).
+  std::string path(256, '\0');
+  while (path.size() <= 65536) {
+    const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+    if (length < 0) return std::string();
+    if (size_t(length) < path.size()) {
+      path.resize(size_t(length));
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+  return std::string();
+}
+
 std::string SystemComputerName() {
   char name[HOST_NAME_MAX + 1] = {};
   if (gethostname(name, sizeof name - 1) != 0) return std::string();

@@ -21,6 +21,9 @@ struct SystemTime {
 // The platform's identity, clock and error texts.
 std::string SystemTempPath();      // with its trailing separator
 std::string SystemComputerName();  // at most 15 characters
+// The absolute path of the running program's file; empty when the system
+// cannot tell.
+std::string SystemModuleFileName();
 uint32_t SystemProcessId();
 uint32_t SystemThreadId();
 int32_t SystemLastError();  // the calling thread's errno

@@ -104,6 +104,10 @@ void SleepMilliseconds(int32_t ms) {
   SystemSleep(ms);
 }
 
+std::string ModuleFileName() {
+  return SystemModuleFileName();
+}
+
 std::string OSErrorMessage(int32_t code) {
   std::string text = SystemErrorText(code);
   if (!text.empty()) text += "\r\n";

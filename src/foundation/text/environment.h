@@ -56,6 +56,9 @@ class TBRNEnvironment {
 };
 
 void SleepMilliseconds(int32_t ms);
+// The full path of the program's own module file (the running executable);
+// empty when the system cannot tell. Any thread.
+std::string ModuleFileName();
 // The system's text for an OS error number, with its trailing line break;
 // empty for a number without text.
 std::string OSErrorMessage(int32_t code);

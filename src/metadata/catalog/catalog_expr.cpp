@@ -376,6 +376,14 @@ void TBRNCatalogRoutine::ReplaceRoutineName(const std::string& newName) {
   SetText(text);
 }
 
+std::string TBRNScriptRoutine::GetKindName() const {
+  return "script";
+}
+
+TBRNExprToken* TBRNScriptRoutine::ParseWith(TBRNExprParser& parser, TBRNParseFlags flags) {
+  return parser.ParseScriptRoutine(flags);
+}
+
 std::string TBRNProcedureRoutine::GetKindName() const {
   return Owner->GetName() + " procedure";
 }

@@ -195,6 +195,16 @@ class TBRNFunctionRoutine : public TBRNCatalogRoutine {
   std::string GetKindName() const override;
 };
 
+// The text of a script run against a database: "SCRIPT (parameters)
+// BEGIN ... END", parsed with the flags of a stored procedure (queries,
+// qualified names, result cursors) and named "script" in error reports.
+class TBRNScriptRoutine : public TBRNCatalogRoutine {
+ public:
+  using TBRNCatalogRoutine::TBRNCatalogRoutine;
+  std::string GetKindName() const override;
+  TBRNExprToken* ParseWith(TBRNExprParser& parser, TBRNParseFlags flags) override;
+};
+
 // An expression of a column: generated, computed or default. It works with
 // or without a catalog; without one it uses the parser and validator of its
 // column list and binds column references among the list's columns.

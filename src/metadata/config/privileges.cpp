@@ -34,7 +34,7 @@ std::string PrivilegeName(int32_t kind) {
   return kind >= pkSelect && kind <= pkAll ? kPrivilegeNames[kind] : "";
 }
 
-int32_t PrivilegeFromName(std::string_view name) {
+TBRNPrivilegeKind PrivilegeFromName(std::string_view name) {
   for (int32_t kind = pkSelect; kind <= pkAll; ++kind) {
     if (TextEqualsIgnoreCase(name, kPrivilegeNames[kind])) return kind;
   }

@@ -19,6 +19,7 @@ class TBRNUser;
 // held (tested and set with IsBitSet / IncludeBit). pkAll is never stored as
 // a grant: granting everything stores one grant per kind of the object's
 // full set.
+using TBRNPrivilegeKind = int32_t;
 inline constexpr int32_t pkSelect = 0;
 inline constexpr int32_t pkInsert = 1;
 inline constexpr int32_t pkUpdate = 2;
@@ -35,7 +36,7 @@ inline constexpr int32_t pkAll = 11;
 // "Select" .. "All"; empty for a kind outside 0 to 11.
 std::string PrivilegeName(int32_t kind);
 // The kind of a name, ignoring case; -1 for any other name.
-int32_t PrivilegeFromName(std::string_view name);
+TBRNPrivilegeKind PrivilegeFromName(std::string_view name);
 // true for the kinds a grant may store (0 to 10).
 inline bool IsGrantableKind(int32_t kind) {
   return kind >= pkSelect && kind <= pkExecute;

@@ -10,8 +10,10 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "foundation/locks/lockable.h"
 #include "foundation/runtime/clean_up_steps.h"
@@ -215,11 +217,38 @@ TBRNStatementManager* TBRNLocalDatabaseManager::PrepareStatement(const std::stri
   return PrepareStatementEx(sql, 0, 0);
 }
 
-TBRNStatementManager* TBRNLocalDatabaseManager::PrepareStatementEx(const std::string& sql, int32_t,
-                                                                   int32_t) {
+namespace {
+
+std::mutex& statementFactoryMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+TBRNLocalDatabaseManager::TBRNStatementHandleFactory& statementFactory() {
+  static TBRNLocalDatabaseManager::TBRNStatementHandleFactory factory;
+  return factory;
+}
+
+}  // namespace
+
+TBRNLocalDatabaseManager::TBRNStatementHandleFactory
+TBRNLocalDatabaseManager::SetStatementHandleFactory(TBRNStatementHandleFactory factory) {
+  std::lock_guard<std::mutex> guard(statementFactoryMutex());
+  return std::exchange(statementFactory(), std::move(factory));
+}
+
+TBRNStatementManager* TBRNLocalDatabaseManager::PrepareStatementEx(const std::string& sql,
+                                                                   int32_t lineOffset,
+                                                                   int32_t columnOffset) {
   return logFailure(*Session, kOperationPrepareStatement, [&]() -> TBRNStatementManager* {
     std::string operation = FormatText("PREPARE STATEMENT %s", {sql});
     RequireOpen(operation);
+    TBRNStatementHandleFactory factory;
+    {
+      std::lock_guard<std::mutex> guard(statementFactoryMutex());
+      factory = statementFactory();
+    }
+    if (factory) return factory(*this, sql, lineOffset, columnOffset);
     throw EBRNException(
         kNotAvailableCode,
         FormatText("SQL statements cannot be executed by this engine yet (%s)", {operation}));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -204,10 +205,22 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   // registers it); the cursor takes over the manager's user: it closes the
   // manager when it is freed. A failure frees what was made and closes the
   // manager again. The handle is registered in Cursors, which owns it.
-  // PrepareStatement, PrepareStatementEx, PrepareProcedure and PrepareScript
-  // raise 9999 until SQL execution exists.
+  // PrepareStatement and PrepareStatementEx (operation 250, checked with
+  // "PREPARE STATEMENT <sql>") make the handle through the installed
+  // statement handle factory; without one they raise 9999, as
+  // PrepareProcedure and PrepareScript do until SQL execution builds them.
+  // lineOffset and columnOffset are handed to the factory.
   TBRNStatementManager* PrepareStatementEx(const std::string& sql, int32_t lineOffset,
                                            int32_t columnOffset);
+  // Makes, registers and prepares the statement handle of sql on database;
+  // a failure leaves no handle behind and passes on. SQL execution installs
+  // it (SetStatementHandleFactory).
+  using TBRNStatementHandleFactory = std::function<TBRNStatementManager*(
+      TBRNLocalDatabaseManager& database, const std::string& sql, int32_t lineOffset,
+      int32_t columnOffset)>;
+  // Installs factory for every database manager and answers the previous
+  // one; an empty factory removes it. May be called from any thread.
+  static TBRNStatementHandleFactory SetStatementHandleFactory(TBRNStatementHandleFactory factory);
   // As OpenTable, never exclusive, with a plain (not indexed) cursor.
   TBRNCursor* OpenTableCursor(const std::string& schemaName, const std::string& tableName,
                               bool readOnly);

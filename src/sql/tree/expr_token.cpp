@@ -47,6 +47,11 @@ void TBRNExprToken::FreeValue() {
   FOwnValue.reset();
 }
 
+std::unique_ptr<TBRNValue> TBRNExprToken::ReleaseOwnValue() {
+  Value = nullptr;
+  return std::move(FOwnValue);
+}
+
 TBRNExprToken* TBRNExprToken::Create() const {
   return new TBRNExprToken();
 }

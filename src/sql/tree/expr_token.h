@@ -127,6 +127,9 @@ class TBRNExprToken {
   void SetOwnValue(std::unique_ptr<TBRNValue> NewValue);
   // Frees the own value; Value becomes nullptr.
   void FreeValue();
+  // Hands the own value to the caller (nullptr when none); Value becomes
+  // nullptr and the node has no value.
+  std::unique_ptr<TBRNValue> ReleaseOwnValue();
 
   // Fields in declared order (see the class comment for ownership).
   std::string Text;

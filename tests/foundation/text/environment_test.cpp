@@ -163,5 +163,14 @@ TEST(EnvironmentTest, SystemIdentity) {
   EXPECT_EQ(environment.GetLastOSError(), 13);
 }
 
+// The program's own file: an absolute path to the running executable.
+TEST(EnvironmentTest, ModuleFileNameIsTheRunningProgram) {
+  const std::string path = ModuleFileName();
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(path.front(), '/');
+  EXPECT_EQ(access(path.c_str(), X_OK), 0) << path;
+  EXPECT_NE(path.find("foundation"), std::string::npos) << path;
+}
+
 }  // namespace
 }  // namespace brn

@@ -308,6 +308,41 @@ TEST(CatalogExpr, OldRoutineTextsParseInTheOldSyntax) {
   EXPECT_EQ(function.GetParseFlags(), kFunctionRoutineFlags);
 }
 
+// A script compiles its parameters and body against the catalog; its
+// errors name it "script".
+TEST(CatalogExpr, ScriptRoutineCompilesAgainstTheCatalog) {
+  CatalogFixture f;
+  AddColumn(*f.AddTable("Orders")->Columns, "ID", dtInteger);
+  TBRNCatalogObject owner(f.Catalog.get());
+  owner.Name = "Session script";
+  TBRNScriptRoutine script(&owner);
+  script.SetCatalog(f.Catalog.get());
+  EXPECT_EQ(script.GetKindName(), "script");
+  EXPECT_EQ(script.GetParseFlags(), kProcedureRoutineFlags);
+  script.SetText(
+      "SCRIPT (IN Low INTEGER)\n"
+      "BEGIN\n"
+      "  DECLARE C CURSOR WITH RETURN FOR S;\n"
+      "  DECLARE N INTEGER;\n"
+      "  SET N = (SELECT MAX(ID) FROM Orders WHERE ID > Low);\n"
+      "END");
+  script.Compile();
+  ASSERT_NE(script.Root, nullptr);
+  EXPECT_EQ(script.Root->Kind, tkScript);
+
+  TBRNScriptRoutine broken(&owner);
+  broken.SetCatalog(f.Catalog.get());
+  broken.SetText("SCRIPT () BEGIN SET N = (SELECT Missing FROM Orders); END");
+  const EBRNException error = CaughtError([&] { broken.Compile(); });
+  EXPECT_NE(error.ErrorMessage.find("script"), std::string::npos) << error.ErrorMessage;
+  EXPECT_EQ(error.ErrorLine, 1);
+
+  TBRNScriptRoutine procedureText(&owner);
+  procedureText.SetCatalog(f.Catalog.get());
+  procedureText.SetText("PROCEDURE p () BEGIN END");
+  EXPECT_EQ(CaughtError([&] { procedureText.Compile(); }).ErrorCode, kSQLTextErrorCode);
+}
+
 TEST(CatalogExpr, ReplaceRoutineNameKeepsQuotingAndTheRest) {
   struct Case {
     const char* Text;
