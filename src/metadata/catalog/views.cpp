@@ -263,11 +263,16 @@ void TBRNView::Assign(const TBRNConfigObject* source, bool copyState) {
   TBRNVirtualTable::Assign(source, copyState);
   const auto* that = dynamic_cast<const TBRNView*>(source);
   if (that == nullptr) return;
-  Definition->Assign(that->Definition.get(), copyState);
+  // A compiled tree and the dependencies name objects of the source's
+  // catalog: a view of another catalog takes the query text only and stays
+  // uncompiled, so that it never points into a catalog it does not belong
+  // to (which may be freed first).
+  const bool withState = copyState && that->Catalog == Catalog;
+  Definition->Assign(that->Definition.get(), withState);
   // A copied tree comes without a compile: its dependencies come along.
   ReferencedTables->Clear();
   ReferencedFunctions->Clear();
-  if (copyState && Definition->Compiled) {
+  if (withState && Definition->Compiled) {
     ReferencedTables->Assign(that->ReferencedTables.get(), true);
     ReferencedFunctions->Assign(that->ReferencedFunctions.get(), true);
   }

@@ -396,6 +396,42 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   bool DropTemporaryViewIfUnused(TBRNView* view);
   // ---- Catalog DDL executors: views and routines; view and routine managers (END)
 
+  // ---- Backup and restore, comparison, migration, import and export (BEGIN)
+  // Defined in sessions/backup. Each answers false when the user stopped it
+  // through the progress callback (not an error) and true when it ran to
+  // the end; errors pass on after the clean-up each describes.
+  //
+  // BACKUP DATABASE: the Backup privilege on the entry and the Create
+  // privilege on the store; the database open Shared and the tables' Transaction
+  // locks (writers of other sessions and processes wait) for the whole copy;
+  // the file written as "<backupName>.Tmp" and renamed to its final name
+  // only when complete. A stopped or failed backup leaves no ".Tmp" file
+  // and an earlier backup of that name as it was. tableNames empty: every
+  // base table.
+  bool BackupDatabase(const std::string& backupName, const std::string& storeName,
+                      const TBRNStringsList& tableNames, const std::string& description,
+                      int32_t compression, bool includeCatalog, bool catalogOnly,
+                      bool includePublishedUpdates);
+  // RESTORE DATABASE: the Restore privilege, the database open Exclusive
+  // (300 while any other session or process has it open). Every check of
+  // the backup (1301) happens before anything changes; a table whose
+  // restore fails or is stopped gets its previous files back, and with
+  // includeCatalog so does every table restored before it, together with
+  // the previous catalog. Restoring the catalog unprepares this session's
+  // handles on the database and frees the managers of its stored objects.
+  bool RestoreDatabase(const std::string& backupName, const std::string& storeName,
+                       const TBRNStringsList& tableNames, bool includeCatalog, bool catalogOnly,
+                       bool resetPublished);
+  // COMPARE DATABASE: fills this database's schema difference with the
+  // statements that turn this schema into target's. Every object of the
+  // difference belongs to this catalog. Both databases are closed again,
+  // also on failure.
+  bool CompareDatabases(TBRNLocalDatabaseManager& target, char terminator);
+  // Prepares, executes and frees one statement of this database (through
+  // the registered data execution when there is one).
+  void RunStatement(const std::string& sql);
+  // ---- Backup and restore, comparison, migration, import and export (END)
+
   TBRNLocalSessionManager* Session;
   TBRNDatabaseContainer* Database;
   std::unique_ptr<TBRNCatalog> Catalog;
