@@ -432,6 +432,48 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   void RunStatement(const std::string& sql);
   // ---- Backup and restore, comparison, migration, import and export (END)
 
+  // ---- Publishing and update files (BEGIN)
+  // PUBLISH and UNPUBLISH DATABASE (sessions/publishing): the Maintain
+  // privilege and no transaction (statement "PUBLISH DATABASE <name>" or
+  // "UNPUBLISH DATABASE <name>"), the database opened and a catalog update
+  // around the work. tables: names, empty = every base table of the Default
+  // schema. A Temporary table raises 1302 (1303) with "Cannot publish the
+  // %s %s"; PUBLISH refuses a table without a declared primary key (1302
+  // with "No primary key constraint present in the %s %s"). A failure
+  // cancels the catalog update and puts the tables already done back as
+  // they were. Answer true.
+  bool PublishDatabase(const TBRNStringsList& tables, int32_t columnMode);
+  bool UnpublishDatabase(const TBRNStringsList& tables);
+  // SAVE UPDATES: the logs of the tables into the update file
+  // updateName + ".BRNUpd" of the store (written as updateName + ".Tmp" and
+  // renamed when complete), needing Maintain on the database and Create on
+  // the store. The logs are emptied only once the file is complete and
+  // renamed; a failure or a cancel leaves no file and every log intact.
+  // With skipWhenEmpty and no record nothing is written. Answers false when
+  // the user cancelled.
+  bool SaveUpdates(const std::string& updateName, const std::string& storeName,
+                   const TBRNStringsList& tables, const std::string& description,
+                   int32_t compression, bool skipWhenEmpty);
+  // LOAD UPDATES: the records of the update file applied by primary key in
+  // timestamp order across the tables (a parent before its child on equal
+  // timestamps), in one database transaction that a failure or a cancel
+  // rolls back (a cancel answers false). The file is untrusted: header,
+  // directory and records are checked against the bytes the file holds.
+  bool LoadUpdates(const std::string& updateName, const std::string& storeName,
+                   const TBRNStringsList& tables, bool ignoreMissing);
+  // The records of the update file as rows of updatesTable (open, and in
+  // no transaction), one row per record, in timestamp order.
+  void ReadUpdateFile(const std::string& updateName, const std::string& storeName,
+                      const TBRNStringsList& tables, TBRNVirtualTableManager& updatesTable);
+  // 1302 "Error publishing the %s %s (%s)", 1303 "Error unpublishing the
+  // %s %s (%s)", 1304 and 1305: the database's kind and name, then detail.
+  [[noreturn]] void RaisePublishError(const std::string& detail);
+  [[noreturn]] void RaiseUnpublishError(const std::string& detail);
+  [[noreturn]] void RaiseSaveUpdatesError(const std::string& detail) override;
+  [[noreturn]] void RaiseLoadUpdatesError(const std::string& detail) override;
+  int64_t NextTimestamp() override;
+  // ---- Publishing and update files (END)
+
   TBRNLocalSessionManager* Session;
   TBRNDatabaseContainer* Database;
   std::unique_ptr<TBRNCatalog> Catalog;

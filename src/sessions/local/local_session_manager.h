@@ -379,6 +379,21 @@ class TBRNLocalSessionManager : public TBRNEngineSessionManager {
   bool RunDatabaseCommand(const std::string& statement, bool checkWritable,
                           const std::string& databaseName, TBRNDatabaseStatusReporter reporter,
                           const TBRNDatabaseOperation& operation);
+  // ---- Publishing and update files (BEGIN)
+  // PUBLISH DATABASE, UNPUBLISH DATABASE, SAVE UPDATES and LOAD UPDATES in
+  // the frame of RunDatabaseCommand (login, stages of their status
+  // reporters, 200 for a built-in database); the database manager's
+  // operations of the same names do the work and their own checks.
+  bool PublishDatabase(const std::string& databaseName, const TBRNStringsList& tables,
+                       int32_t columnMode);
+  bool UnpublishDatabase(const std::string& databaseName, const TBRNStringsList& tables);
+  bool SaveUpdates(const std::string& databaseName, const std::string& updateName,
+                   const std::string& storeName, const TBRNStringsList& tables,
+                   const std::string& description, int32_t compression, bool skipWhenEmpty);
+  bool LoadUpdates(const std::string& databaseName, const std::string& updateName,
+                   const std::string& storeName, const TBRNStringsList& tables,
+                   bool ignoreMissing);
+  // ---- Publishing and update files (END)
   // COMPARE: the same over two databases, with ReportCompareStatus.
   using TBRNDatabasePairOperation =
       std::function<bool(TBRNLocalDatabaseManager& database, TBRNLocalDatabaseManager& other)>;

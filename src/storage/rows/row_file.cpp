@@ -293,8 +293,12 @@ TBRNRowsetRow* TBRNRowsetManager::AllocateRow() {
       }
       SetFreeListHead(next);
       // The image, with the BLOB references of the deleted row, and the
-      // update counter stay; the new row takes them over.
+      // update counter stay; the new row takes them over. A row deleted in
+      // the same transaction is still listed as dirty: it stays listed
+      // once, or the flush would write the list out of step with the file.
+      const bool queued = row->Queued;
       row->Reset();
+      row->Queued = queued;
     } else {
       std::memset(row->Data(), 0, size_t(row->GetSize()));
       row->TBRNTableFileBuffer::Reset();

@@ -128,6 +128,18 @@ class TBRNTableEnvironment {
   virtual std::string GetFileExtension(TBRNTableFileKind kind) const = 0;
   virtual void AdvanceTimestamp(int64_t) {}
 
+  // ---- Publishing and update files (BEGIN)
+  // The engine's next timestamp: strictly increasing across the process.
+  // The default keeps its own process-wide sequence; a session answers its
+  // engine's. May be called from several threads.
+  virtual int64_t NextTimestamp();
+  // 1304 "Error saving updates for the %s %s (%s)" and 1305 "Error loading
+  // the updates for the %s %s (%s)": the database's kind and name, then
+  // detail.
+  [[noreturn]] virtual void RaiseSaveUpdatesError(const std::string& detail);
+  [[noreturn]] virtual void RaiseLoadUpdatesError(const std::string& detail);
+  // ---- Publishing and update files (END)
+
   // System information tables. GetSystemTableKind says whether table is
   // one; FillSystemTable produces its rows into manager (which is open and
   // inside a table transaction, its rows emptied) as the System user;

@@ -648,6 +648,10 @@ bool TBRNTableManager::HasChanged(bool Refresh) {
     return refreshSystemTable(Refresh);
   }
   if (!rowsetFile) return false;
+  // In a transaction the table's Transaction lock keeps every other writer
+  // out, and the change counters move without a write: a re-read would
+  // take this session's own changes for another's and drop them.
+  if (inFileTransaction()) return false;
   // Scoped, unlike the Read lock of old that the caller released: a Read
   // byte left behind by a failure here would stall every other process's
   // flush of the table.

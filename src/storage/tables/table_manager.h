@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -295,8 +296,9 @@ class TBRNTableManager : public TBRNVirtualTableManager,
                             const std::string& ErrorPattern);
   bool EmptyTable(bool SkipScan) override;
   // The published-update record of a row change (Operation 0 insert, 1
-  // update, 2 delete) of a published table, at the points the row changes
-  // call it; the record itself comes with publishing.
+  // update, 2 delete) of a published table, called inside the change's
+  // operation before the row file is touched (for update and delete with
+  // the row navigator on the stored row). See the publishing section below.
   virtual void WritePublishedUpdate(int32_t Operation, TBRNRowValues& Values);
   // 1004 "The %s %s in the %s %s cannot be NULL", or the column's own code
   // and message.
@@ -308,6 +310,91 @@ class TBRNTableManager : public TBRNVirtualTableManager,
   // 402 "The %s %s must be open in order to perform this operation (%s)"
   // with "CHECK CONSTRAINT".
   [[noreturn]] virtual void RaiseReferencedTableNotOpen(TBRNBaseTable* Table);
+
+  // ---- Publishing and update records (BEGIN)
+  // A published table logs every row change as a record in its
+  // published-updates file (little-endian; a string is an int32 length and
+  // the characters):
+  //   int32 site count N, N site IDs (the PublishIDs of the tables the
+  //   change passed through, this table's last), int32 operation (1
+  //   insert, 2 update, 3 delete), int64 timestamp, for update and delete
+  //   the key block (the primary-key columns of the stored row before the
+  //   change), for insert and update the column block (the new values:
+  //   with PublishColumnMode 0 the modified columns, with 1 every column;
+  //   Internal columns never). A block is an int32 count, then per column
+  //   its name, int32 data type, int32 subtype and the value's stream form.
+  // Records read from an update file are untrusted: every count and length
+  // is checked against the bytes that remain before it is used; damage
+  // raises RaiseUpdateFileReadError.
+  //
+  // Publishes the table (the manager closed): Published with a new
+  // PublishID, the published-updates file created, the column mode set, the
+  // structure checksum recomputed. The catalog update is the caller's.
+  void PublishTable(int32_t ColumnMode);
+  // Unpublishes the table (the manager closed): the published-updates file
+  // kept as its ".Old" copy and deleted, Published cleared.
+  void UnpublishTable();
+  // Empties the published-updates file and flushes it (OS flush); the
+  // manager open.
+  void EmptyPublishedUpdates();
+  // Writes every record of the log as an int32 length and the record
+  // (deflated at Compression when above 0) through Write, which answers
+  // whether it wrote all it was given (false raises
+  // RaiseUpdateFileWriteError). Counter grows by the log bytes each record
+  // used; progress is Counter / Total. Answers false when the user
+  // cancelled. LastTimestamp: the last record's timestamp (unchanged with
+  // no record). Failures other than 1304 become RaiseSaveUpdatesUnknownError.
+  using TBRNUpdateWriter = std::function<bool(TBRNMemoryStream&)>;
+  bool WriteUpdateRecords(const TBRNUpdateWriter& Write, int64_t& Counter, int64_t Total,
+                          int64_t& LastTimestamp, int32_t Compression);
+  // Reads one int32-length-prefixed record from Source's position into the
+  // update record (inflated when Compression is above 0, at most
+  // MaxInflated bytes, beyond which RaiseUpdatesBufferExceeded); Counter
+  // grows by the bytes consumed, which are answered. A length that is
+  // negative or runs past Source's end raises RaiseUpdateFileReadError.
+  // Failures other than 1305 become RaiseLoadUpdatesUnknownError.
+  static constexpr int32_t kMaxUpdateRecordSize = 2147483647;
+  int64_t ReadUpdateRecord(TBRNMemoryStream& Source, int64_t& Counter, int32_t Compression,
+                           int32_t MaxInflated = kMaxUpdateRecordSize);
+  // The update record read last (for a caller that fills it itself).
+  TBRNMemoryStream& GetUpdateRecord() { return *loadedRecord_; }
+  // The timestamp of the update record (read error when damaged).
+  int64_t ReadRecordTimestamp();
+  // Remembers the position of the table's declared primary-key index;
+  // none (or only the internal "__PrimaryKey" on the row identifier)
+  // raises RaiseNoPrimaryKey.
+  void CheckPrimaryKey();
+  // Applies the update record by primary key (CheckPrimaryKey first; the
+  // manager open). A record whose sites include this table's PublishID is
+  // skipped. Answers whether the record changed a row.
+  bool ApplyUpdateRecord(bool IgnoreMissing);
+  // The same, 1305 errors passing unchanged and any other failure wrapped
+  // by RaiseLoadUpdatesUnknownError.
+  bool ApplyUpdateRecordSafe(bool IgnoreMissing);
+  // Applies the int32-length-prefixed records of Stream (from its
+  // position) while fewer than ByteCount bytes are consumed; a record that
+  // runs past ByteCount or Stream's end raises RaiseUpdateFileReadError.
+  void ApplyUpdateRecords(TBRNMemoryStream& Stream, bool IgnoreMissing, int64_t ByteCount);
+  // The update record as rows of an updates table (columns: row ID,
+  // TableName, UpdateType, UpdateTimeStamp, Manifest, KeyData, RowData),
+  // inserted through InsertRowWithTriggers of UpdatesTable: one row per
+  // record, KeyData for update and delete, RowData for insert and update.
+  void RecordToRow(TBRNVirtualTableManager& UpdatesTable);
+  // Reads one block of the update record at its position as
+  // "<column>: <value>" lines (CR LF after each).
+  void FormatColumnValues(TBRNMemoryStream& Record, std::string& Text);
+  // Error details (1304 through the environment's RaiseSaveUpdatesError,
+  // 1305 through RaiseLoadUpdatesError), the table named by kind and name.
+  [[noreturn]] void RaiseNotPublished();
+  [[noreturn]] void RaiseUpdateFileWriteError();
+  [[noreturn]] void RaiseSaveUpdatesUnknownError(const std::string& Message);
+  [[noreturn]] void RaiseNoPrimaryKey();
+  [[noreturn]] void RaiseUpdatesBufferExceeded();
+  [[noreturn]] void RaiseUpdateFileReadError();
+  [[noreturn]] void RaiseUpdateMetadataMismatch(TBRNColumn* Column);
+  [[noreturn]] void RaiseUpdateRowNotFound(const std::string& KeyText);
+  [[noreturn]] void RaiseLoadUpdatesUnknownError(const std::string& Message);
+  // ---- Publishing and update records (END)
 
   // ---- Helpers of the maintenance and session Parts (the manager open
   // unless said otherwise)
@@ -483,6 +570,31 @@ class TBRNTableManager : public TBRNVirtualTableManager,
   // Layouts replaced or dropped while open (cached pages may still name
   // them).
   std::vector<std::unique_ptr<TBRNIndexKeyLayout>> retiredLayouts_;
+  // ---- Publishing and update records: private (BEGIN)
+  struct TRecordReader;
+  void writeRecordBlock(TBRNMemoryStream& Record, const TBRNRowValues& Values, bool KeyOnly,
+                        bool ModifiedOnly);
+  void readRecordBlock(TRecordReader& Reader, TBRNRowValues& Target);
+  // The record's sites into loadedSites_; whether they name this table.
+  bool readRecordSites(TRecordReader& Reader);
+  // The work rows of applying, made on first use.
+  void makeWorkRows();
+  // Finds the stored row whose primary key the first work row holds and
+  // reads it into the second; false when there is none.
+  bool findTargetRow(int32_t& RowNumber, int32_t& RowVersion, int32_t& UpdateCounter);
+  bool applyRecordStep(TRecordReader& Reader, int32_t Operation, int64_t BlockEnd,
+                       bool IgnoreMissing);
+  std::string loadedKeyText();
+  std::unique_ptr<TBRNMemoryStream> loadedRecord_;
+  std::unique_ptr<TBRNMemoryStream> inflatedRecord_;
+  std::vector<std::string> loadedSites_;
+  int32_t primaryKeyIndex_ = -1;
+  std::unique_ptr<TBRNRowsetRow> firstWorkBuffer_;
+  std::unique_ptr<TBRNRowsetRow> secondWorkBuffer_;
+  std::unique_ptr<TBRNRowsetRowValues> firstWorkRow_;
+  std::unique_ptr<TBRNRowsetRowValues> secondWorkRow_;
+  const TBRNRowsetManager* workRowsFile_ = nullptr;
+  // ---- Publishing and update records: private (END)
   // The layouts in force when the index file's ".Old" copy was taken, in
   // index order; each is in layouts or retiredLayouts_. None while this
   // open holds no copy.

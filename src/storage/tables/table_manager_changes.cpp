@@ -211,12 +211,6 @@ void TBRNTableManager::DeleteRow(TBRNRowValues& Values, int32_t RowNumber, int32
   finishRowChange(*this);
 }
 
-// The record itself is written by publishing, which is built later; until
-// then a published table's row changes call this hook at the points where
-// the record belongs (inside the change's operation, before the row file
-// is touched) and it writes nothing.
-void TBRNTableManager::WritePublishedUpdate(int32_t, TBRNRowValues&) {}
-
 bool TBRNTableManager::EmptyTable(bool SkipScan) {
   requireOpen(*this, "EmptyTable");
   lock(kBRNLockTypeTransaction);
