@@ -474,6 +474,56 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   int64_t NextTimestamp() override;
   // ---- Publishing and update files (END)
 
+  // ---- Table maintenance executors: verification and repair (BEGIN)
+  // REPAIR TABLE and VERIFY TABLE [STRUCTURE ONLY] of a base table visible
+  // to the current user: refused outside an open, writable database (402,
+  // 403), inside a database transaction (404) and without the Maintain
+  // privilege on the database (503). The table's files verify themselves
+  // and, unless structureOnly, every row is checked; the findings go to the
+  // session's log output and the answer is whether there were any. VERIFY
+  // shares the table with readers (Shared, with the Read lock held
+  // throughout, so no writer commits meanwhile) and changes no file; REPAIR
+  // holds it Exclusive, opens files whose last flush was cut short, mends
+  // what it finds and flushes. Status texts of the verify family: start,
+  // then "verified", or the failure text when the user cancelled or an
+  // error passes on. An idle manager of the table kept open by this session
+  // is closed first, and the manager is closed at the end (forced, unless a
+  // cursor of this session uses it).
+  bool RepairTable(const std::string& tableName, bool structureOnly);
+  bool VerifyTable(const std::string& tableName, bool structureOnly);
+  // ---- Table maintenance executors: verification and repair (END)
+
+  // ---- Table maintenance executors: optimisation and alteration (BEGIN)
+  // OPTIMIZE TABLE and ALTER TABLE (sessions/databases). Both build new
+  // files through a working copy and swap them in, keeping the table's
+  // previous files as ".Old" copies; the table is held Exclusive while its
+  // files change. A crash at any point leaves the table opening with its
+  // old or its new definition and files (see
+  // TBRNTableManager::RecoverInterruptedSwap).
+  //
+  // A copy of table among the temporary tables under a unique name, with
+  // the stored table's definition and structure checksum, each column
+  // taking its own position's value; the table is marked BeingAltered.
+  TBRNBaseTable* CreateWorkingCopy(TBRNBaseTable* table);
+  // The live rows of the table rewritten in the order of indexName (the
+  // primary key's index when empty; without a primary key the first
+  // index, without any index the row order). A missing index fails before
+  // anything is copied. Answers false when the user cancelled: the table's
+  // files are then untouched and the copy's files gone.
+  bool OptimizeTable(const std::string& tableName, const std::string& indexName);
+  // The three calls of ALTER TABLE: BeginAlterTable opens a catalog update
+  // and answers the table; the caller makes the working copy, changes it,
+  // sets its AlterationFlags and calls AlterTable, or RollbackAlterTable
+  // when anything fails (AlterTable's errors included). AlterTable answers
+  // false when the user cancelled (it has rolled back itself); both free
+  // the copy and set it to nullptr. The new structure checksum is in every
+  // file before the catalog commits, and a failed commit puts the previous
+  // files back.
+  TBRNBaseTable* BeginAlterTable(const std::string& tableName);
+  bool AlterTable(TBRNBaseTable* table, TBRNBaseTable*& copy);
+  void RollbackAlterTable(TBRNBaseTable* table, TBRNBaseTable*& copy);
+  // ---- Table maintenance executors: optimisation and alteration (END)
+
   TBRNLocalSessionManager* Session;
   TBRNDatabaseContainer* Database;
   std::unique_ptr<TBRNCatalog> Catalog;

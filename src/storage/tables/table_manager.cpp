@@ -28,6 +28,21 @@ namespace brn {
 namespace {
 
 constexpr int32_t kMetadataErrorCode = 100;
+// Header checks that fail when a table's files and its catalog definition
+// come from the two sides of an ALTER TABLE (an encrypted header read as a
+// plain one fails on its character set).
+constexpr const char* kDefinitionMismatchTexts[] = {
+    "The internal structure does not match the structure in the catalog",
+    "The encryption status does not match the encryption status in the configuration or catalog",
+    "The character set does not match the character set in use by the engine"};
+
+bool isDefinitionMismatch(const EBRNException& error) {
+  if (error.ErrorCode != kMetadataErrorCode) return false;
+  for (const char* text : kDefinitionMismatchTexts) {
+    if (error.ErrorMessage.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
 constexpr const char* kWriteIncompleteText =
     "A write operation did not complete and a repair is required";
 constexpr const char* kInformationSchemaName = "Information";
@@ -338,15 +353,62 @@ void TBRNTableManager::DoOpen() {
   GetBaseTable()->Compile();
   createMembers();
   InitFileHeaders();
+  // The files of an interrupted swap are put back (under the Transaction
+  // and Write locks, with the files closed) before they are opened.
+  auto recoverSwapAndOpen = [this](bool mismatch) {
+    forEachFileQuietly(files, [](TBRNTableFileManager* file) { file->Close(); });
+    freeMembers();
+    lock(kBRNLockTypeTransaction);
+    try {
+      bool written = lock(kBRNLockTypeWrite);
+      try {
+        RecoverInterruptedSwap(mismatch);
+      } catch (...) {
+        if (written) unlockQuietly(kBRNLockTypeWrite);
+        throw;
+      }
+      if (written) unlock(kBRNLockTypeWrite);
+      createMembers();
+      InitFileHeaders();
+      if (!FilesExist()) {
+        RaiseMetadataError(
+            "A table file is missing and its previous copy (.Old) exists; the copy must be "
+            "restored");
+      }
+      OpenFiles();
+    } catch (...) {
+      unlockQuietly(kBRNLockTypeTransaction);
+      throw;
+    }
+    unlock(kBRNLockTypeTransaction);
+  };
   if (FilesExist()) {
     bool taken = lock(kBRNLockTypeRead);
+    bool mismatch = false;
     try {
       OpenFiles();
+    } catch (const EBRNException& error) {
+      if (taken) unlockQuietly(kBRNLockTypeRead);
+      // Files of a swap whose catalog commit never happened (see
+      // RecoverInterruptedSwap): put back under the Transaction lock below.
+      mismatch = isDefinitionMismatch(error) && FileSwapPending() && OldCopiesExist();
+      if (!mismatch) throw;
     } catch (...) {
       if (taken) unlockQuietly(kBRNLockTypeRead);
       throw;
     }
-    if (taken) unlock(kBRNLockTypeRead);
+    if (mismatch) {
+      recoverSwapAndOpen(true);
+    } else {
+      if (taken) unlock(kBRNLockTypeRead);
+      // The files open with the catalog's definition: a mark left by a
+      // swap that was complete when its process died has done its work.
+      try {
+        if (FileSwapPending()) EndFileSwap();
+      } catch (...) {
+        // It stays for the next open to try again.
+      }
+    }
   } else {
     // Creating: one session at a time, and it checks again under the lock
     // (another may have made the files meanwhile).
@@ -358,18 +420,24 @@ void TBRNTableManager::DoOpen() {
         // A missing file whose ".Old" copy is there is the half of an
         // interrupted swap: recreating it empty would lose the copy's rows.
         if (OldCopiesExist()) {
-          RaiseMetadataError(
-              "A table file is missing and its previous copy (.Old) exists; the copy must be "
-              "restored");
+          // Only the copies of a swap that was cut short are put back;
+          // older ones may predate later changes of the table.
+          if (!FileSwapPending()) {
+            RaiseMetadataError(
+                "A table file is missing and its previous copy (.Old) exists; the copy must be "
+                "restored");
+          }
+          recoverSwapAndOpen(false);
+        } else {
+          bool written = lock(kBRNLockTypeWrite);
+          try {
+            OpenOrCreateFiles();
+          } catch (...) {
+            if (written) unlockQuietly(kBRNLockTypeWrite);
+            throw;
+          }
+          if (written) unlock(kBRNLockTypeWrite);
         }
-        bool written = lock(kBRNLockTypeWrite);
-        try {
-          OpenOrCreateFiles();
-        } catch (...) {
-          if (written) unlockQuietly(kBRNLockTypeWrite);
-          throw;
-        }
-        if (written) unlock(kBRNLockTypeWrite);
       }
     } catch (...) {
       unlockQuietly(kBRNLockTypeTransaction);

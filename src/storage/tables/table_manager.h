@@ -463,6 +463,97 @@ class TBRNTableManager : public TBRNVirtualTableManager,
   bool IsSystemTable() const override;
   int32_t GetRowFileLastBlock() override;
 
+  // ---- Verification and repair (BEGIN)
+  // VERIFY and REPAIR TABLE: every file verifies itself (VerifyFiles), then,
+  // unless StructureOnly, every live row is checked: its BLOB references,
+  // its constraints (a stored row's check, foreign keys left out) and its
+  // keys in every index. Findings are logged and set ErrorsFound, never
+  // raised; errors of the checks other than a constraint violation (1004,
+  // or the code of a column's or constraint's own error) pass on. With
+  // Repair the findings are mended, a row that violates a constraint is
+  // deleted, the indexes found damaged (every index after an interrupted
+  // flush) are rebuilt from the rows and the files are flushed; the index
+  // file's ".Old" copy of the last rebuild stays. Answers false when the
+  // user cancelled
+  // (what was mended stays). The opening and closing lines are logged in
+  // every case. Precondition: the manager is open; without Repair the
+  // caller holds the table's Read lock (the files are only read), with
+  // Repair its Exclusive lock.
+  bool VerifyTable(bool& ErrorsFound, bool Repair, bool StructureOnly);
+  // Verify of the rows file and, each while the one before answered true,
+  // of the index file, the BLOB file and the published-updates file in
+  // use; answers the last answer.
+  bool VerifyFiles(bool& ErrorsFound, bool Repair);
+  // One finding in the session's log output; SubObjectKind empty: a
+  // finding about the table itself.
+  void LogVerificationError(const std::string& Message, const std::string& SubObjectKind,
+                            const std::string& SubObjectName, bool Repair);
+  // The verify start stage with the step as its detail.
+  void ReportVerifyStatus(const std::string& Detail) override;
+  // Set by a repair that deleted rows; cleared when a verification starts.
+  bool RowsDeleted = false;
+  // ---- Verification and repair (END)
+
+  // ---- Optimisation, working copies and alteration (BEGIN)
+  // The steps below run on the stored table's manager, open Exclusive,
+  // with Target the open (Exclusive) manager of its working copy; each
+  // answers false when the user cancelled through the progress callback.
+  // A row's error is logged with the row's primary-key values and passes
+  // on. Rows reach the target as copies: their row ID, identity and
+  // generated values are kept (only new columns are filled), BLOB values
+  // are loaded first, and no published-update record is written.
+  //
+  // Live rows in the order of index Index (a position in this table's
+  // indexes; -1: row order), then the published updates and the header
+  // counters (last row ID and version, identity counters).
+  bool OptimizeTable(TBRNTableManager& Target, int32_t Index);
+  // The published-update records in order (decompressed and compressed
+  // again at the target's level) and the header counters; nothing when
+  // either table is not published.
+  bool CopyPublishedUpdates(TBRNTableManager& Target);
+  // Every live row inserted anew into the target's columns (alteration
+  // fill rule, unconvertible values set NULL and logged).
+  bool AlterRowsFull(TBRNTableManager& Target);
+  // Every row, deleted ones included, at the same row number in the
+  // target's fresh rows file.
+  bool AlterRowsInPlace(TBRNTableManager& Target);
+  bool CheckAlteredConstraints(TBRNBaseTable* NewDefinition);
+  // The copy's fresh index file: every index of the copy built from the
+  // rows (the copy's own when its rows were rewritten in place, else this
+  // table's); a duplicate key of a unique index fails with 1004.
+  bool RebuildIndexes(TBRNTableManager& Target);
+  void ApplyIdentityRestarts(TBRNBaseTable* NewDefinition);
+  // Sets the table's structure checksum and marks the headers of the
+  // selected files changed, so that the next flush writes it into them.
+  void StampStructureChecksum(uint32_t Checksum, uint8_t Selection = kTableFilesAll);
+  // On the working copy's manager: the keys of index Index from the live
+  // rows of Source's rows file (Source: this manager or the stored one).
+  bool BuildIndexFromRows(TBRNTableManager& Source, int32_t Index);
+  // 1004 for a NULL in a NOT NULL column of Definition.
+  void CheckRequiredColumns(TBRNBaseTable* Definition, TBRNRowValues& Row);
+  // Only when Definition's AlterationFlags have bit 13 and bit 17 or 18.
+  void CheckChangedChecks(TBRNBaseTable* Definition, TBRNRowValues& Row);
+  // The swap mark of a table: a file next to the table's files (the rows
+  // file's name with ".Swap") that exists from before the first file of an
+  // OPTIMIZE or ALTER swap is touched until the change is complete (for
+  // ALTER, committed to the catalog). While it exists, the ".Old" copies of
+  // the table are exactly its files before the change; without it they may
+  // be older than the files and are never put back by themselves. Begin
+  // makes it durable before returning; the manager may be closed.
+  void BeginFileSwap();
+  void EndFileSwap();
+  bool FileSwapPending();
+  // Puts the table's files back together after a swap that a crash cut
+  // short (its mark still there): every ".Old" copy is put back when a
+  // file in use is missing, or when Mismatch (the files fail the header
+  // checks against the catalog definition, structure checksum or
+  // encryption: an ALTER whose catalog commit never happened), and the
+  // mark goes. Answers whether anything was put back, and logs it as a
+  // warning event. The manager is closed; the caller holds the table's
+  // Transaction lock.
+  bool RecoverInterruptedSwap(bool Mismatch);
+  // ---- Optimisation, working copies and alteration (END)
+
  protected:
   bool GetLoadingUpdates() override;
 
