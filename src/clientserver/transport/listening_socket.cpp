@@ -1,0 +1,340 @@
+#include "clientserver/transport/listening_socket.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <mutex>
+#include <stdexcept>
+
+#include "clientserver/transport/socket_thread.h"
+#include "platform/system_info.h"
+
+namespace brn {
+
+namespace {
+
+// The lists grow in steps of 64 entries.
+template <typename T>
+void pushInSteps(std::vector<T*>& list, T* item) {
+  if (list.size() == list.capacity()) list.reserve(list.capacity() + 64);
+  list.push_back(item);
+}
+
+template <typename T>
+bool eraseItem(std::vector<T*>& list, T* item) {
+  auto found = std::find(list.begin(), list.end(), item);
+  if (found == list.end()) return false;
+  list.erase(found);
+  return true;
+}
+
+}  // namespace
+
+// --- TBRNServerClientSocketWrapper ---
+
+TBRNServerClientSocketWrapper::TBRNServerClientSocketWrapper(int32_t Handle,
+                                                             TBRNServerSocketWrapper* Listener)
+    : TBRNSocketWrapper(Handle), listener_(Listener) {
+  if (Listener == nullptr) throw std::invalid_argument("A connection needs its listener");
+  listener_->addConnection(this);
+  // No handler is routed yet: the event reaches only subclasses.
+  if (GetHandle() != -1) DoSocketEvent(this, TBRNSocketEventKind::Connected);
+}
+
+TBRNServerClientSocketWrapper::~TBRNServerClientSocketWrapper() {
+  OnSocketEvent = nullptr;
+  try {
+    CloseSocket();
+  } catch (...) {
+    // Nothing to report to from a destructor.
+  }
+  listener_->removeConnection(this);
+}
+
+// --- TBRNServerSocketWrapper ---
+
+TBRNServerSocketWrapper::TBRNServerSocketWrapper() : TBRNSocketWrapper(-1) {}
+
+TBRNServerSocketWrapper::~TBRNServerSocketWrapper() {
+  OnSocketEvent = nullptr;
+  try {
+    Close();
+  } catch (...) {
+    // Close has stopped every thread before it can fail on the OS close.
+  }
+  reapFinishedThreads();
+}
+
+void TBRNServerSocketWrapper::Listen(const std::string& Host, const std::string& Address,
+                                     bool NoDelay, uint16_t Port, const std::string& Service) {
+  if (GetOpen() || GetHandle() != -1) throw EBRNSocketException("Cannot listen on an open socket");
+  int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wakeFd < 0) RaiseSocketError(errno, "eventfd");
+  wakeFd_ = wakeFd;
+  noDelay_ = NoDelay;
+  try {
+    TBRNSocketWrapper::Listen(Host, Address, NoDelay, Port, Service);
+    if (GetOpen()) {
+      acceptThread_ = std::make_unique<TBRNServerAcceptThread>(this);
+      acceptThread_->Resume();
+    }
+  } catch (...) {
+    acceptThread_.reset();
+    try {
+      TBRNSocketWrapper::Close();
+    } catch (...) {
+    }
+    ::close(wakeFd_);
+    wakeFd_ = -1;
+    throw;
+  }
+}
+
+int32_t TBRNServerSocketWrapper::Accept() {
+  if (GetClosing()) return -1;
+  reapFinishedThreads();
+  int32_t handle = AcceptOne(wakeFd_);
+  if (handle == -1) return -1;
+  if (noDelay_) {
+    // Set on the accepted socket itself rather than trusting inheritance.
+    int one = 1;
+    ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+  }
+  std::unique_ptr<TBRNServerClientSocketWrapper> connection = CreateClientWrapper(handle);
+  DoSocketEvent(connection.get(), TBRNSocketEventKind::ConnectionAccepted);
+  AssignClientThread(std::move(connection));
+  return handle;
+}
+
+std::unique_ptr<TBRNServerClientSocketWrapper> TBRNServerSocketWrapper::CreateClientWrapper(
+    int32_t Handle) {
+  std::unique_ptr<TBRNServerClientSocketWrapper> connection;
+  try {
+    if (OnCreateConnection) OnCreateConnection(this, Handle, connection);
+    if (!connection) connection = std::make_unique<TBRNServerClientSocketWrapper>(Handle, this);
+  } catch (...) {
+    // A wrapper that took the handle closes it when freed; otherwise nobody
+    // owns it yet.
+    if (!connection) ::close(Handle);
+    throw;
+  }
+  return connection;
+}
+
+void TBRNServerSocketWrapper::AssignClientThread(
+    std::unique_ptr<TBRNServerClientSocketWrapper> Connection) {
+  {
+    std::lock_guard<TBRNCriticalSection> guard(ListLock);
+    for (TBRNServerClientThread* thread : Threads) {
+      if (thread->waiting_ && !thread->connection_ && !thread->stopping_) {
+        thread->attachConnection(std::move(Connection));
+        return;
+      }
+    }
+  }
+  TBRNServerClientThread* thread = nullptr;
+  if (OnGetThread) OnGetThread(this, Connection, thread);
+  if (thread == nullptr) thread = CreateClientThread(Connection);
+  try {
+    thread->Resume();
+  } catch (...) {
+    // The thread never ran: take it off the list and free it with its
+    // connection.
+    {
+      std::lock_guard<TBRNCriticalSection> guard(ListLock);
+      eraseItem(Threads, thread);
+    }
+    delete thread;
+    throw;
+  }
+}
+
+TBRNServerClientThread* TBRNServerSocketWrapper::CreateClientThread(
+    std::unique_ptr<TBRNServerClientSocketWrapper>& Connection) {
+  return new TBRNServerClientThread(std::move(Connection));
+}
+
+void TBRNServerSocketWrapper::Close() {
+  std::lock_guard<std::recursive_mutex> guard(Lock);
+  checkNotOwnThread();
+  closing_.store(true, std::memory_order_release);
+  int32_t cacheSize = GetThreadCacheSize();
+  struct Restore {
+    TBRNServerSocketWrapper* self;
+    int32_t cacheSize;
+    ~Restore() {
+      self->SetThreadCacheSize(cacheSize);
+      self->closing_.store(false, std::memory_order_release);
+    }
+  } restore{this, cacheSize};
+  SetThreadCacheSize(0);
+  // The accept thread stops first: a connection it accepted while the workers
+  // were being stopped would get a worker nobody stops.
+  stopAcceptThread();
+  for (;;) {
+    TBRNServerClientThread* thread;
+    {
+      std::lock_guard<TBRNCriticalSection> listGuard(ListLock);
+      if (Threads.empty()) break;
+      thread = Threads.back();
+      Threads.pop_back();
+      thread->stopping_ = true;
+      thread->Terminate();
+      // Wakes a worker blocked on its connection; the worker frees it.
+      if (thread->connection_) thread->connection_->Shutdown();
+    }
+    if (thread->Created) thread->WaitFor();
+    delete thread;
+  }
+  reapFinishedThreads();
+  try {
+    TBRNSocketWrapper::Close();
+  } catch (...) {
+    ::close(wakeFd_);
+    wakeFd_ = -1;
+    throw;
+  }
+  if (wakeFd_ != -1) {
+    ::close(wakeFd_);
+    wakeFd_ = -1;
+  }
+}
+
+void TBRNServerSocketWrapper::checkNotOwnThread() {
+  uint32_t self = SystemThreadId();
+  bool own = acceptThread_ && acceptThread_->Created && acceptThread_->ThreadID == self;
+  {
+    std::lock_guard<TBRNCriticalSection> listGuard(ListLock);
+    for (TBRNServerClientThread* thread : Threads) own = own || thread->runningThreadId_ == self;
+  }
+  // Close waits for every thread of the listener; one of them would wait for
+  // itself.
+  if (own) throw std::logic_error("A listener cannot be closed from one of its own threads");
+}
+
+void TBRNServerSocketWrapper::stopAcceptThread() {
+  if (!acceptThread_) return;
+  acceptThread_->Terminate();
+  uint64_t one = 1;
+  ssize_t written = ::write(wakeFd_, &one, sizeof(one));
+  (void)written;  // Only fails when the counter is already signalled.
+  if (acceptThread_->Created) acceptThread_->WaitFor();
+  acceptThread_.reset();
+}
+
+int32_t TBRNServerSocketWrapper::GetThreadCacheSize() {
+  std::lock_guard<TBRNCriticalSection> guard(ListLock);
+  return threadCacheSize_;
+}
+
+void TBRNServerSocketWrapper::SetThreadCacheSize(int32_t Size) {
+  std::lock_guard<TBRNCriticalSection> guard(ListLock);
+  if (Size == threadCacheSize_) return;
+  size_t cached = size_t(std::max(0, std::min(threadCacheSize_, Size)));
+  threadCacheSize_ = Size;
+  for (size_t index = 0; index < Threads.size(); ++index) Threads[index]->cached_ = index < cached;
+}
+
+int32_t TBRNServerSocketWrapper::GetConnectionCount() {
+  std::lock_guard<TBRNCriticalSection> guard(ListLock);
+  return int32_t(Connections.size());
+}
+
+int32_t TBRNServerSocketWrapper::GetThreadCount() {
+  std::lock_guard<TBRNCriticalSection> guard(ListLock);
+  return int32_t(Threads.size());
+}
+
+std::vector<TBRNServerClientThread*> TBRNServerSocketWrapper::GetThreads() {
+  std::lock_guard<TBRNCriticalSection> guard(ListLock);
+  return Threads;
+}
+
+void TBRNServerSocketWrapper::addConnection(TBRNServerClientSocketWrapper* connection) {
+  std::lock_guard<TBRNCriticalSection> guard(ListLock);
+  if (std::find(Connections.begin(), Connections.end(), connection) == Connections.end()) {
+    pushInSteps(Connections, connection);
+  }
+}
+
+void TBRNServerSocketWrapper::removeConnection(TBRNServerClientSocketWrapper* connection) {
+  std::lock_guard<TBRNCriticalSection> guard(ListLock);
+  eraseItem(Connections, connection);
+}
+
+void TBRNServerSocketWrapper::addThread(TBRNServerClientThread* thread) {
+  // The caller holds ListLock.
+  if (std::find(Threads.begin(), Threads.end(), thread) != Threads.end()) return;
+  pushInSteps(Threads, thread);
+  thread->cached_ = int64_t(Threads.size()) <= int64_t(threadCacheSize_);
+}
+
+void TBRNServerSocketWrapper::threadEnded(TBRNServerClientThread* thread) {
+  std::lock_guard<TBRNCriticalSection> guard(ListLock);
+  eraseItem(Threads, thread);
+  if (!thread->stopping_) pushInSteps(finished_, thread);
+}
+
+void TBRNServerSocketWrapper::reapFinishedThreads() {
+  std::vector<TBRNServerClientThread*> finished;
+  {
+    std::lock_guard<TBRNCriticalSection> guard(ListLock);
+    finished.swap(finished_);
+  }
+  for (TBRNServerClientThread* thread : finished) {
+    try {
+      thread->WaitFor();
+    } catch (...) {
+      // The thread has run its last code already; free it regardless.
+    }
+    delete thread;
+  }
+}
+
+void TBRNServerSocketWrapper::DoThreadStop(TBRNServerClientThread* Thread) {
+  if (OnThreadStop) OnThreadStop(this, Thread);
+}
+
+void TBRNServerSocketWrapper::DoThreadStart(TBRNServerClientThread* Thread) {
+  if (OnThreadStart) OnThreadStart(this, Thread);
+}
+
+void TBRNServerSocketWrapper::DoClientConnect(TBRNServerClientSocketWrapper* Connection) {
+  if (OnClientConnect) OnClientConnect(this, Connection);
+}
+
+void TBRNServerSocketWrapper::DoClientDisconnect(TBRNServerClientSocketWrapper* Connection) {
+  if (OnClientDisconnect) OnClientDisconnect(this, Connection);
+}
+
+void TBRNServerSocketWrapper::DoClientError(TBRNServerClientSocketWrapper* Connection,
+                                            TBRNSocketErrorKind Kind, int32_t& ErrorCode) {
+  if (OnClientError) OnClientError(this, Connection, Kind, ErrorCode);
+}
+
+// --- TBRNServerAcceptThread ---
+
+TBRNServerAcceptThread::TBRNServerAcceptThread(TBRNServerSocketWrapper* Listener)
+    : listener_(Listener) {}
+
+TBRNServerAcceptThread::~TBRNServerAcceptThread() {
+  TerminateAndWait();
+}
+
+void TBRNServerAcceptThread::Execute() {
+  while (!Terminated) {
+    try {
+      listener_->Accept();
+    } catch (...) {
+      // A connection that could not be set up or handed on is dropped (its
+      // wrapper closed it); the listener goes on accepting.
+    }
+  }
+}
+
+}  // namespace brn
