@@ -167,12 +167,15 @@ TBRNSchemaObjectManager* TBRNLocalDatabaseManager::OpenRoutineManager(
 namespace {
 
 // Opens the manager, makes the cursor on it and registers the cursor in
-// cursors. The cursor takes over the manager's user; a failure closes the
-// manager again.
+// cursors. The cursor takes over the manager's user as soon as it is made;
+// a failure gives that user back exactly once: through the cursor's own
+// close when the cursor was made and freed again, else here. The manager
+// is this session's, so its count changes only under this thread.
 TBRNCursor* openCursor(TBRNLocalDatabaseManager& database, const std::string& schemaName,
                        const std::string& tableName, bool readOnly, bool exclusive, bool indexed) {
   TBRNSchemaObjectManager* manager =
       database.OpenSchemaObjectManager(schemaName, tableName, exclusive);
+  const int32_t users = manager->GetUserCount();
   std::unique_ptr<TBRNCursor> cursor;
   try {
     auto* tableManager = dynamic_cast<TBRNVirtualTableManager*>(manager);
@@ -181,7 +184,7 @@ TBRNCursor* openCursor(TBRNLocalDatabaseManager& database, const std::string& sc
     cursor = tableManager->CreateCursor(tableName, readOnly, exclusive, indexed);
   } catch (...) {
     try {
-      manager->Close(false, true);
+      if (manager->GetUserCount() == users) manager->Close(false, true);
     } catch (...) {
       // The cursor's error is the one reported.
     }

@@ -277,8 +277,24 @@ class FakeFactory : public TBRNTableObjectFactory {
     if (Fail) throw EBRNException(1000, "no cursor");
     TestCursor shape;
     AddStandardColumns(shape);
+    if (FailAfterMade) {
+      // The made cursor holds the user and gives it back as it ends.
+      auto cursor = std::make_unique<ClosingCursor>(shape, manager);
+      throw EBRNException(1000, "no cursor after all");
+    }
     return std::make_unique<StubCursor>(shape, readOnly);
   }
+  // A cursor that holds the manager's user as a real one does: its end
+  // closes the manager.
+  class ClosingCursor : public StubCursor {
+   public:
+    ClosingCursor(const TestCursor& shape, TBRNVirtualTableManager& manager)
+        : StubCursor(shape), manager_(manager) {}
+    ~ClosingCursor() override { manager_.Close(false, true); }
+
+   private:
+    TBRNVirtualTableManager& manager_;
+  };
   std::unique_ptr<TBRNSchemaObjectManager> CreateQueryResultTableManager(TBRNTableEnvironment&,
                                                                          TBRNBaseTable*) override {
     return nullptr;
@@ -291,6 +307,7 @@ class FakeFactory : public TBRNTableObjectFactory {
   };
   std::vector<Call> Made;
   bool Fail = false;
+  bool FailAfterMade = false;
 };
 
 TEST_F(TransactionTest, CursorsComeFromTheFactoryAndAFailureClosesTheManager) {
@@ -318,6 +335,13 @@ TEST_F(TransactionTest, CursorsComeFromTheFactoryAndAFailureClosesTheManager) {
   factory.Fail = true;
   EXPECT_EQ(Outcome([&] { Mine.Database->OpenTable("", "T1", false, false); }).first, 1000);
   EXPECT_EQ(manager->GetUserCount(), 1) << "the failed cursor's user is gone";
+
+  // A cursor that fails after it took over the user gives it back once,
+  // through its own end: the opener must not close the manager again.
+  factory.Fail = false;
+  factory.FailAfterMade = true;
+  EXPECT_EQ(Outcome([&] { Mine.Database->OpenTable("", "T1", false, false); }).first, 1000);
+  EXPECT_EQ(manager->GetUserCount(), 1) << "only the first cursor's user is left";
   manager->Close(false, true);  // the fake cursor's user
 }
 

@@ -1,0 +1,319 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "execution/cursors/cursor_navigators.h"
+#include "execution/evaluator/evaluator_context.h"
+#include "execution/filters/local_filter.h"
+#include "execution/filters/range_filters.h"
+#include "foundation/core/sparse_bitmap.h"
+#include "foundation/text/exception.h"
+#include "storage/cursors/cursor.h"
+#include "storage/tables/table_environment.h"
+#include "storage/tables/virtual_table_manager.h"
+
+namespace brn {
+
+class EBRNException;
+class TBRNSchemaObjectManager;
+
+// A position in the per-level arrays of a local cursor: 0 is the cursor's
+// own table level, the last one the top level.
+using TBRNFilterLevel = int32_t;
+
+// Views stacked on one cursor, at most.
+inline constexpr int32_t kMaxReferencedViews = 6;
+// "An error occurred with the view %s (%s)".
+inline constexpr int32_t kViewErrorCode = 902;
+
+// Gives the table's Read lock back when a cursor operation ends. Release
+// reports a failure to release; the destructor (the operation failed, or a
+// non-engine exception left it) drops such a failure, the first one being
+// the failure that counts. Releasing a lock the session does not hold does
+// nothing.
+class TBRNReadLockReleaser {
+ public:
+  explicit TBRNReadLockReleaser(TBRNVirtualTableManager& Manager) : manager_(Manager) {}
+  ~TBRNReadLockReleaser() {
+    if (!pending_) return;
+    try {
+      manager_.UnlockObject(kBRNLockTypeRead);
+    } catch (...) {
+      // The failure that ended the operation is the one reported.
+    }
+  }
+  TBRNReadLockReleaser(const TBRNReadLockReleaser&) = delete;
+  TBRNReadLockReleaser& operator=(const TBRNReadLockReleaser&) = delete;
+
+  void Release() {
+    pending_ = false;
+    manager_.UnlockObject(kBRNLockTypeRead);
+  }
+
+ private:
+  TBRNVirtualTableManager& manager_;
+  bool pending_ = true;
+};
+
+// The in-process cursor over one open table manager: physical row order,
+// the visible rows of its filters kept as one bitmap (the filter set), and
+// catching up with other sessions' and processes' changes before it moves.
+//
+// Every operation that reads the table runs inside one frame
+// (runOperation): a Read lock the table's reads took is released when the
+// operation ends, also by a failure, and a failure is written to the log
+// with the operation's code before it passes on. Moves repeat themselves
+// after a navigator's restart request (another writer changed the files
+// under it) once the filter set has been rebuilt; a restart is never
+// reported.
+//
+// The cursor holds one user of its table manager (handed over by whoever
+// opened the manager for it) and gives it back in CloseCursor.
+//
+// Threads: a cursor, its navigators and filters are used by the thread of
+// the session that owns it, one call at a time.
+class TBRNLocalCursor : public TBRNCursor, public TBRNFilterCursor {
+ public:
+  // The table manager is open and outlives the cursor. ReadOnly is the
+  // caller's wish or-ed with the table's own flag.
+  TBRNLocalCursor(TBRNVirtualTableManager& TableManager, bool Flag, bool ReadOnly,
+                  const std::string& Name);
+  ~TBRNLocalCursor() override;
+
+  TBRNVirtualTableManager& GetTableManager() const { return tableManager_; }
+  TBRNCursorRowsetNavigator& GetRowNavigator() const { return *rowNavigator_; }
+  // The index navigator of cursor index Index; std::logic_error for an
+  // index the table does not have.
+  TBRNCursorIndexNavigator& GetIndexNavigator(int32_t Index) const;
+  const TBRNSparseBitmap& GetFilterSet() const { return *filterSet_; }
+  int32_t GetFilterLevelCount() const { return int32_t(levels_.size()); }
+  int32_t GetFilteredRowCount() const { return filteredRowCount_; }
+  bool GetFixedRowSet() const { return fixedRowSet_; }
+  bool GetClosed() const { return closed_; }
+  // The key range of the top level (kind 0, in its user filter list).
+  TBRNRangeFilter& GetKeyRange() const;
+  TBRNRangeFilter& GetCombinedRange() const;
+
+  // ---- TBRNCursor
+  int32_t GetActiveIndex() const override { return -1; }
+  bool GetRanged() override { return false; }
+  TBRNContainedCursorKeyValues* GetRangeStartValues() override { return nullptr; }
+  TBRNContainedCursorKeyValues* GetRangeEndValues() override { return nullptr; }
+  bool GetBof() override;
+  bool GetEof() override;
+  bool GetFiltered() override { return fixedRowSet_ || filtered_; }
+  double GetFilterTime() override { return filterTime_; }
+  int32_t GetRowNumber() override;
+  bool SetToRowNumber(int32_t RowNumber) override;  // 215
+  // FilteredRowCount when filtered, else the table's live rows.
+  int32_t GetRowCount() override;
+  int32_t GetTotalRowCount() override;
+  void ReadRow(TBRNCursorRow& Row) override;
+  void StepNext() override;   // 212
+  void StepPrior() override;  // 213
+  void ReadBlob(int32_t RowVersion, int32_t BlockRef, TBRNMemoryStream& Stream,
+                bool Compressed) override;  // 190
+  void WriteBlob(int32_t RowVersion, int32_t& BlockRef, TBRNMemoryStream& Stream,
+                 int32_t Compression, int32_t& StoredLength) override;  // 191
+  // Evaluates in the table manager's context, RowValues the current row.
+  void ComputeColumn(TBRNExprToken* ExpressionRoot, TBRNRowValues& RowValues) override;
+  bool FirstRow() override;  // 210
+  bool NextRow() override;
+  bool PriorRow() override;
+  bool LastRow() override;        // 211
+  bool RefreshCursor() override;  // 180
+  bool SetToBookmark(TBRNContainedBookmarkValues& Bookmark) override;
+  bool SetToSequenceNumber(int32_t Sequence) override;  // 214
+  bool SetToRowValues(TBRNCursorRow& Row) override;     // 216
+  // No key order: nothing changes; the row filter's answer.
+  bool SetRange(TBRNContainedCursorKeyValues& StartValues,
+                TBRNContainedCursorKeyValues& EndValues) override;
+  bool CancelRange() override;
+  bool SetSequenceRange(int32_t Start, int32_t End) override;
+  bool CancelSequenceRange() override;
+  // 222: an inactive expression filter over the cursor's columns in the top
+  // level's user list; answers its handle. A compile failure frees it.
+  TBRNFilterHandle CreateFilter(const std::string& Text, bool CaseInsensitive,
+                                bool NoPartialCompare, bool EstimateCosts) override;
+  bool DropFilter(TBRNFilterHandle Filter) override;        // 223
+  bool ActivateFilter(TBRNFilterHandle Filter) override;    // 224
+  bool DeactivateFilter(TBRNFilterHandle Filter) override;  // 225
+  bool RefilterCurrentRow() override;
+
+  // Row editing, locate and find, streams, emptying and cached updates
+  // belong to the editing layer of the cursor, which is not built yet:
+  // each raises std::logic_error.
+  void GetCurrentRow(TBRNCursorRow& Row, bool ForUpdate) override;
+  bool InsertRow(TBRNCursorRow& Row) override;
+  bool UpdateRow(TBRNCursorRow& Row) override;
+  bool DeleteRow(TBRNCursorRow& Row) override;
+  void CancelRow(TBRNCursorRow& Row) override;
+  void FlushCursor() override;
+  bool LocateRow(TBRNMappedCursorColumns& Columns, TBRNValues& KeyValues, int32_t PartialLength,
+                 bool CaseInsensitive) override;
+  bool FindRowByKey(TBRNContainedCursorKeyValues& KeyValues, bool Partial,
+                    bool CaseInsensitive) override;
+  void LoadFromStream(TBRNMemoryStream& Stream) override;
+  void SaveToStream(TBRNMemoryStream& Stream) override;
+  void EmptyCursor(bool SkipScan) override;
+  TBRNCachedUpdatesManager* StartCachedUpdates() override;
+  void ApplyCachedUpdates(bool IgnoreMissing) override;
+  void CancelCachedUpdates() override;
+
+  // ---- TBRNFilterCursor
+  // std::logic_error when the cursor's table is not a base table's manager
+  // or the session's evaluator is not the local one.
+  TBRNTableManager& GetFilterTable() override;
+  TBRNLocalExprEvaluator& GetFilterEvaluator() override;
+  TBRNEvaluatorContext& GetFilterSourceContext() override;
+  bool GetStandardNulls() override;
+  [[noreturn]] void RaiseFilterError(const std::string& Detail) override;
+
+  // ---- Local cursor operations
+  // True when not filtered; otherwise every active filter of every level
+  // (query lists, then user lists) accepts Values.
+  virtual bool RowPassesFilters(const TBRNRowValues& Values);
+  // True when not filtered; otherwise whether the filter set holds Row.
+  virtual bool RowInFilterSet(int32_t Row) const;
+  // The table changed since the cursor last caught up.
+  virtual bool IsStale();
+  // Finds the current row again after the filter set or files changed.
+  virtual void RestorePosition();
+  // Places the row navigator on Row (none for 0 or less); on a restart the
+  // filter set is rebuilt and Restart stays set for the caller's loop.
+  virtual void PositionOnRow(int32_t Row, TBRNDirection Direction, bool& Restart);
+  // The read-ahead in the cursor's own order when no filter is active.
+  virtual int32_t GetOrderReadAhead(int32_t Row, TBRNDirection Direction, int32_t Default);
+  // Combines every level's filters into the filter set; answers the new
+  // FilteredRowCount.
+  virtual int32_t BuildFilterSet();
+  // After the table changed: rebuilds every filter, then the set.
+  virtual void RebuildFilterSet();
+  [[noreturn]] virtual void RaiseViewNestingError(const std::string& ViewName);
+  // Idempotent; the destructor calls it.
+  virtual void CloseCursor();
+
+  // Whether the cursor caught up: with Force, or when the table's change
+  // count moved, the set is rebuilt and the answer is true. Always false
+  // while the row set is fixed.
+  bool CheckTableChanged(bool Force = false);
+  // Freezes (true) or frees the visible rows around a DML statement: while
+  // fixed, rows other sessions add are not visited and nothing is rebuilt.
+  void SetFixedRowSet(bool Value);
+  // One more filter level (views stacked on the cursor).
+  void AddFilterLevel();
+  // Records a view whose query this cursor shows; the 7th raises 902. The
+  // cursor closes the view managers it records (each holds one user for
+  // the cursor).
+  void AddReferencedView(TBRNSchemaObjectManager* ViewManager);
+
+ protected:
+  // The filters and ranges of one filter level.
+  struct TFilterLevel {
+    std::unique_ptr<TBRNLocalFilters> QueryFilters;
+    std::unique_ptr<TBRNLocalFilters> UserFilters;
+    int32_t LevelIndex = -1;
+    TBRNRangeFilter* KeyRange = nullptr;  // owned by UserFilters
+    std::unique_ptr<TBRNRangeFilter> CombinedRange;
+    std::unique_ptr<TBRNExprRangeFilter> ExprRange;
+    bool SequenceRangeSet = false;
+    std::unique_ptr<TBRNSeqRangeFilter> SequenceRange;
+  };
+
+  // The frame of every operation that reads the table: Work runs with the
+  // table's Read lock released at the end on every path; an engine failure
+  // is logged with Code and passes on. Answers Work's answer.
+  template <typename Work>
+  auto runOperation(TBRNOperationCode Code, Work&& Body) -> decltype(Body());
+  // Repeats Move (which takes the restart flag) until it ends without a
+  // restart request, catching up with the table before each repeat.
+  template <typename Move>
+  void untilSettled(Move&& Body);
+  // Logs Error with Code through the table's environment.
+  void logFailure(TBRNOperationCode Code, const EBRNException& Error);
+
+  TFilterLevel& topLevel() const { return *levels_.back(); }
+  // One navigator per index of the table, and the indexes they were made
+  // for.
+  void makeIndexNavigators();
+  bool indexesChanged() const;
+  // After the table's index list changed: the cursor's indexes and
+  // navigators are made again, each level follows its index to its new
+  // position (-1 when it went) and every key and sequence range is
+  // cancelled (they were taken on the old list).
+  void reloadIndexes();
+  // Called by reloadIndexes with the new position of each previous index
+  // (-1: dropped). Base: nothing.
+  virtual void indexesReloaded(const std::vector<int32_t>& Moved);
+  void sizeFilterSet();
+  void updateFilteredFlag();
+  // Every filter of every level built again for the current table.
+  void rebuildFilters();
+  void resetRangeFilters();
+  // Applies the level's user list (or query list) to the filter set.
+  void combineList(TBRNLocalFilters& List, TFilterLevel& Level, bool& Started, bool& HasRange,
+                   bool& HasOther);
+  // The bodies of ActivateFilter and DeactivateFilter on the top level's
+  // user list, inside the caller's frame.
+  void activateUserFilter(TBRNFilterHandle Filter);
+  void deactivateUserFilter(TBRNFilterHandle Filter);
+  // The answer of a positioning move: the row filter's in Direction.
+  bool afterMove(TBRNDirection Direction) { return ApplyRowFilter(Direction); }
+
+  TBRNVirtualTableManager& tableManager_;
+  std::vector<std::unique_ptr<TFilterLevel>> levels_;
+  int32_t filteredRowCount_ = 0;
+  std::unique_ptr<TBRNSparseBitmap> filterSet_;
+  bool filtered_ = false;
+  double filterTime_ = 0;
+  std::unique_ptr<TBRNCursorRowsetNavigator> rowNavigator_;
+  std::vector<std::unique_ptr<TBRNCursorIndexNavigator>> indexNavigators_;
+  std::vector<TBRNIndex*> indexSnapshot_;
+  int64_t lastChangeCount_ = 0;
+  std::vector<TBRNSchemaObjectManager*> referencedViews_;
+  bool constrained_ = false;
+  bool fixedRowSet_ = false;
+  bool closed_ = false;
+  bool closing_ = false;
+  // The filters' source context when the manager's own is not an evaluator
+  // context (made on first use).
+  std::unique_ptr<TBRNEvaluatorContext> filterContext_;
+};
+
+template <typename Work>
+auto TBRNLocalCursor::runOperation(TBRNOperationCode Code, Work&& Body) -> decltype(Body()) {
+  if (closed_ || closing_) throw std::logic_error("operation on a closed cursor");
+  TBRNReadLockReleaser releaser(tableManager_);
+  try {
+    if constexpr (std::is_void_v<decltype(Body())>) {
+      Body();
+      releaser.Release();
+      UpdateBofEof();
+    } else {
+      auto result = Body();
+      releaser.Release();
+      UpdateBofEof();
+      return result;
+    }
+  } catch (const EBRNException& error) {
+    logFailure(Code, error);
+    throw;
+  }
+}
+
+template <typename Move>
+void TBRNLocalCursor::untilSettled(Move&& Body) {
+  for (;;) {
+    bool restart = false;
+    Body(restart);
+    if (!restart) return;
+    CheckTableChanged();
+  }
+}
+
+}  // namespace brn

@@ -1,0 +1,133 @@
+#include "execution/filters/range_filters.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "storage/tables/table_manager.h"
+
+namespace brn {
+
+namespace {
+
+// a against b in the order of layout's index (descending columns reversed),
+// over the columns both have.
+int32_t compareInIndexOrder(const TBRNKeyValues& a, const TBRNKeyValues& b,
+                            const TBRNIndexKeyLayout& layout) {
+  const int32_t count = std::min({a.GetCount(), b.GetCount(), layout.GetColumnCount()});
+  for (int32_t i = 0; i < count; ++i) {
+    const TBRNIndexKeyColumn& column = layout.GetColumn(i);
+    int32_t c = a.GetItem(i)->Compare(*b.GetItem(i), 0, false, column.Collation);
+    if (column.Descending) c = -c;
+    if (c != 0) return c;
+  }
+  return 0;
+}
+
+}  // namespace
+
+TBRNRangeFilter::TBRNRangeFilter(TBRNFilterCursor& Cursor) : TBRNLocalFilter(Cursor) {
+  Kind = 0;
+  Level = 2;
+}
+
+TBRNRangeFilter::~TBRNRangeFilter() {
+  Unprepare();
+}
+
+void TBRNRangeFilter::SetActive(bool Value) {
+  TBRNLocalFilter::SetActive(Value);
+  if (!Value) Merged = false;
+}
+
+void TBRNRangeFilter::Prepare(int32_t IndexNo) {
+  if (KeysAllocated) return;
+  const TBRNIndexKeyLayout& layout = GetKeyNavigator(IndexNo).GetLayout();
+  this->IndexNo = IndexNo;
+  RangeStart = std::make_unique<TBRNContainedIndexKeyValues>(layout);
+  RangeEnd = std::make_unique<TBRNContainedIndexKeyValues>(layout);
+  KeysAllocated = true;
+}
+
+void TBRNRangeFilter::Unprepare() {
+  KeysAllocated = false;
+  RangeStart.reset();
+  RangeEnd.reset();
+}
+
+void TBRNRangeFilter::MergeRange(TBRNLocalFilter* Filter) {
+  auto* other = dynamic_cast<TBRNRangeFilter*>(Filter);
+  if (other == nullptr || !other->Active || !other->KeysAllocated) return;
+  Prepare(other->IndexNo);
+  const TBRNIndexKeyLayout& layout = GetKeyNavigator(IndexNo).GetLayout();
+  auto copyKey = [](TBRNKeyValues& target, const TBRNKeyValues& source) {
+    for (int32_t i = 0; i < target.GetCount() && i < source.GetCount(); ++i)
+      target.GetItem(i)->AssignConverting(*source.GetItem(i));
+  };
+  if (!Merged) {
+    copyKey(*RangeStart, *other->RangeStart);
+    copyKey(*RangeEnd, *other->RangeEnd);
+    Rows->Assign(*other->Rows);
+    Merged = true;
+    return;
+  }
+  if (compareInIndexOrder(*other->RangeStart, *RangeStart, layout) < 0)
+    copyKey(*RangeStart, *other->RangeStart);
+  if (compareInIndexOrder(*other->RangeEnd, *RangeEnd, layout) > 0)
+    copyKey(*RangeEnd, *other->RangeEnd);
+  Rows->AndBitmap(*other->Rows);
+}
+
+void TBRNRangeFilter::Build(int32_t, int32_t IndexNo) {
+  Prepare(IndexNo);
+  TBRNFilterIndexNavigator& navigator = GetKeyNavigator(this->IndexNo);
+  const TBRNIndexKeyLayout& layout = navigator.GetLayout();
+  for (int32_t attempt = 0;; ++attempt) {
+    Rows->ClearAll();
+    bool restart = false;
+    navigator.FindKey(*RangeStart, 0, restart, false);
+    if (!restart) {
+      while (navigator.GetRowNumber() > 0 && !navigator.GetEof()) {
+        if (compareInIndexOrder(navigator.GetCurrentKey(), *RangeStart, layout) < 0) {
+          // FindKey stands on the last key when every key is below the start.
+          break;
+        }
+        if (compareInIndexOrder(navigator.GetCurrentKey(), *RangeEnd, layout) > 0) break;
+        navigator.AddCurrentRow(*Rows);
+        if (!navigator.Next(restart)) break;
+      }
+    }
+    if (!restart) return;
+    if (attempt > 1000) throw std::runtime_error("range build: the index keeps changing");
+  }
+}
+
+bool TBRNRangeFilter::RowPasses(const TBRNRowValues& RowValues) {
+  return Cursor.RowInRange(*this, RowValues, IndexNo);
+}
+
+void TBRNRangeFilter::AddRow(int32_t RowNo, const TBRNRowValues& RowValues) {
+  TBRNLocalFilter::AddRow(RowNo, RowValues);
+  if (!RowPasses(RowValues)) Rows->ClearBit(RowNo, true);
+}
+
+TBRNExprRangeFilter::TBRNExprRangeFilter(TBRNFilterCursor& Cursor) : TBRNRangeFilter(Cursor) {
+  Kind = 2;
+  Level = 0;
+}
+
+void TBRNExprRangeFilter::Build(int32_t, int32_t IndexNo) {
+  Prepare(IndexNo);
+  GetScanNavigator().ComputeKeyBounds(*Rows, this->IndexNo, *RangeStart, *RangeEnd);
+}
+
+TBRNSeqRangeFilter::TBRNSeqRangeFilter(TBRNFilterCursor& Cursor) : TBRNRangeFilter(Cursor) {
+  Kind = 3;
+  Level = 2;
+}
+
+void TBRNSeqRangeFilter::Build(int32_t, int32_t IndexNo) {
+  Prepare(IndexNo);
+  Cursor.FillSequenceRange(*this, this->IndexNo);
+}
+
+}  // namespace brn
