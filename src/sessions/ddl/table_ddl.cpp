@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "foundation/files/file_manager.h"
+#include "foundation/text/collation.h"
+#include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
 #include "metadata/catalog/catalog.h"
 #include "metadata/catalog/schemas.h"
@@ -60,6 +62,32 @@ void closeIdleManager(TBRNLocalDatabaseManager& database, TBRNBaseTable* table) 
   if (manager->GetOpen() && manager->GetUserCount() == 0) manager->Close(true, true);
 }
 
+// A rename between Name and a listed table that a crash cut short (its
+// marks still there) may have left that table's files under Name: its open,
+// while the catalog does not hold Name yet, moves them back, before a new
+// table of that name keeps them as its ".Old" copies. A table that does not
+// open is left to its own next open.
+void settleCutRename(TBRNLocalDatabaseManager& database, const std::string& name) {
+  TBRNBaseTables& tables = *database.Catalog->DefaultSchema->BaseTables;
+  if (tables.Count() == 0) return;
+  // Any table's manager reads the marks of the schema's folder.
+  const std::string partnerName =
+      TableManagerOf(database, static_cast<TBRNBaseTable*>(tables.GetItem(0)))
+          .RenameMarkPartner(name);
+  if (partnerName.empty()) return;
+  auto* partner = static_cast<TBRNBaseTable*>(tables.FindByName(partnerName, false));
+  if (partner == nullptr) return;
+  TBRNTableManager& manager = TableManagerOf(database, partner);
+  if (!TextEqualsIgnoreCase(manager.RenameMarkPartner(partner->Name), name)) return;
+  try {
+    TBRNSchemaObjectManager* opened =
+        database.TableManagers->OpenManager(partner, kBRNLockTypeShared);
+    opened->Close(false, true);
+  } catch (const EBRNException&) {
+    // Its error belongs to its own open; the marks stay for that.
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -87,6 +115,7 @@ TBRNBaseTable* TBRNLocalDatabaseManager::CreateTable(const std::string& name) {
 void TBRNLocalDatabaseManager::CommitCreateTable(TBRNBaseTable* table) {
   if (table == nullptr) throw std::invalid_argument("CommitCreateTable without a table");
   TBRNBaseTables& tables = *Catalog->DefaultSchema->BaseTables;
+  settleCutRename(*this, table->Name);
   tables.AddObject(table);
   table->UpdateStructureChecksum();
   // Files left under this name (by a table dropped outside the engine, or
@@ -282,9 +311,26 @@ void TBRNLocalDatabaseManager::RenameTable(const std::string& name, const std::s
   Catalog->DefaultSchema->BaseTables->CheckNewName(table, newName);
   const std::string oldName = table->Name;
   TBRNTableManager* manager = nullptr;
+  // The marks under both names come first and go only once the files are
+  // where the catalog file says (see TBRNTableManager::BeginFileRename):
+  // an open after a crash in between gathers the files under the name the
+  // catalog holds.
+  auto endMarksQuietly = [&](const std::string& otherName) {
+    try {
+      if (manager->FilesExist()) manager->EndFileRename(otherName);
+    } catch (...) {
+      // They stay for the next open, which ends them.
+    }
+  };
   if (!sessionOnly) {
     manager = &TableManagerOf(*this, table);
-    manager->RenameFiles(newName, kTableFilesAll);
+    try {
+      manager->BeginFileRename(newName);
+      manager->RenameFiles(newName, kTableFilesAll);
+    } catch (...) {
+      endMarksQuietly(newName);
+      throw;
+    }
   }
   try {
     table->NotifyRenamed(newName);
@@ -295,17 +341,23 @@ void TBRNLocalDatabaseManager::RenameTable(const std::string& name, const std::s
   } catch (...) {
     if (manager != nullptr) {
       // The files go back to the name the catalog file still gives.
+      bool back = false;
       try {
         table->Name = newName;
         manager->RenameFiles(oldName, kTableFilesAll);
+        back = true;
       } catch (...) {
         // The rename's error is the one reported.
       }
       table->Name = oldName;
+      if (back) endMarksQuietly(newName);
     }
     throw;
   }
-  if (manager != nullptr) TableManagers->ReleaseManager(table);
+  if (manager != nullptr) {
+    endMarksQuietly(oldName);
+    TableManagers->ReleaseManager(table);
+  }
   stages.Complete();
 }
 

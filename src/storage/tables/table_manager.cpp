@@ -408,12 +408,31 @@ void TBRNTableManager::DoOpen() {
       } catch (...) {
         // It stays for the next open to try again.
       }
+      // Likewise the marks of a rename that either never moved a file or
+      // moved them all and committed.
+      try {
+        if (FileRenamePending()) RecoverInterruptedRename();
+      } catch (...) {
+        // They stay for the next open to try again.
+      }
     }
   } else {
     // Creating: one session at a time, and it checks again under the lock
     // (another may have made the files meanwhile).
     lock(kBRNLockTypeTransaction);
     try {
+      // Files that an interrupted rename left under the other name come
+      // back first: a file made empty here would hide them.
+      if (FileRenamePending()) {
+        bool written = lock(kBRNLockTypeWrite);
+        try {
+          RecoverInterruptedRename();
+        } catch (...) {
+          if (written) unlockQuietly(kBRNLockTypeWrite);
+          throw;
+        }
+        if (written) unlock(kBRNLockTypeWrite);
+      }
       if (FilesExist()) {
         OpenFiles();
       } else {

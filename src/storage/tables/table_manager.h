@@ -552,6 +552,30 @@ class TBRNTableManager : public TBRNVirtualTableManager,
   // warning event. The manager is closed; the caller holds the table's
   // Transaction lock.
   bool RecoverInterruptedSwap(bool Mismatch);
+  // The rename marks of RENAME TABLE: one file beside each name's files
+  // (the rows file's name with ".Rename") holding the other name. Both
+  // exist, durable, from before the first file moves until the catalog
+  // holds the new name (or, after a failed commit, the files are back).
+  // While the mark of the catalog's name exists, each file of the table is
+  // under one of the two names, and an open gathers them under the
+  // catalog's name: that finishes a committed rename and undoes one that
+  // was not. Begin runs while the table has its old name; End, with the
+  // table under the name it keeps, deletes the other name's mark (when it
+  // names this one) and then this name's. The manager is closed.
+  void BeginFileRename(const std::string& NewName);
+  void EndFileRename(const std::string& OtherName);
+  bool FileRenamePending();
+  // The other name the rename mark beside TableName's files holds (any
+  // table of the same database answers for any name); empty without a
+  // complete mark.
+  std::string RenameMarkPartner(const std::string& TableName);
+  // Moves every file in use that is missing under the table's name from
+  // the name its mark holds, unless the catalog holds a table of that name
+  // too (the mark is then left alone); then ends the marks. Answers whether
+  // a file moved, and logs it as a warning event. The files are not open
+  // and the caller holds the table's Transaction lock, unless every file is
+  // in place (an open that succeeded: only the marks go).
+  bool RecoverInterruptedRename();
   // ---- Optimisation, working copies and alteration (END)
 
  protected:
@@ -571,6 +595,8 @@ class TBRNTableManager : public TBRNVirtualTableManager,
 
   std::string schemaName() const;
   std::string fileNameOf(TBRNTableFileKind Kind) const;
+  // The rename mark beside the files of the table named TableName.
+  std::string renameMarkOf(const std::string& TableName) const;
   std::vector<TBRNTableFileKind> kindsInUse() const;
   void buildLayouts();
   FileManagers makeFileManagers();

@@ -1,9 +1,9 @@
-// OPTIMIZE and ALTER TABLE when a write or a flush fails: each write (and
-// each flush) of the statement fails in turn, from the row rewrite through
-// the swap and the catalog commit to the checksum stamp. Every time the
-// statement reports the failure, and the table then opens, in another
-// session, with its old or its new definition and files, never a mix, with
-// every row and a clean verification.
+// OPTIMIZE, ALTER TABLE and RENAME TABLE when a write or a flush fails:
+// each write (and each flush) of the statement fails in turn, from the row
+// rewrite through the swap and the catalog commit to the checksum stamp.
+// Every time the statement reports the failure, and the table then opens,
+// in another session, with its old or its new definition and files, never
+// a mix, with every row and a clean verification.
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/text/exception.h"
+#include "foundation/text/string_list.h"
 #include "sessions/ddl/view_routine_test_support.h"
 #include "sessions/maintenance/maintenance_test_support.h"
 
@@ -38,9 +39,9 @@ struct Shop {
     testing::InsertNames(*Db, table, {"n5", "n4", "n3", "n2", "n1", "n0"});
     testing::DeleteRows(*Db, table, {2, 4});
   }
-  TBRNBaseTable* Table() {
+  TBRNBaseTable* Table(const std::string& name = "T") {
     return static_cast<TBRNBaseTable*>(
-        Db->Catalog->DefaultSchema->BaseTables->FindByName("T", false));
+        Db->Catalog->DefaultSchema->BaseTables->FindByName(name, false));
   }
   std::unique_ptr<TBRNLocalSessionManager> Session;
   TBRNLocalDatabaseManager* Db = nullptr;
@@ -73,7 +74,8 @@ struct FaultCase {
   const char* Name;
   std::function<void(TBRNLocalDatabaseManager&)> Run;
   int32_t NewColumns;
-  bool Flushes;  // flushes fail in turn instead of writes
+  bool Flushes;               // flushes fail in turn instead of writes
+  std::string NewName = "T";  // the table's name once the statement succeeded
 };
 
 class SwapFaultTest : public ::testing::TestWithParam<FaultCase> {};
@@ -103,8 +105,9 @@ TEST_P(SwapFaultTest, EachFailedWriteLeavesTheOldOrTheNewTable) {
     completed = !hit;
 
     Shop other(engine, false);
-    TBRNBaseTable* table = other.Table();
-    ASSERT_NE(table, nullptr);
+    // A failed statement leaves the old name.
+    TBRNBaseTable* table = other.Table(failed ? "T" : fault.NewName);
+    ASSERT_NE(table, nullptr) << "fault " << n;
     const int32_t columns = table->Columns->Count();
     ASSERT_TRUE(columns == 2 || columns == fault.NewColumns) << "fault " << n;
     std::vector<StoredRow> rows;
@@ -119,9 +122,17 @@ TEST_P(SwapFaultTest, EachFailedWriteLeavesTheOldOrTheNewTable) {
       ASSERT_EQ(testing::NamesByIndex(*other.Db, table, i).size(), live.size())
           << "index " << i << ", fault " << n;
     }
-    EXPECT_FALSE(other.Db->VerifyTable("T", false)) << "fault " << n;
+    EXPECT_FALSE(other.Db->VerifyTable(table->Name, false)) << "fault " << n;
+    if (fault.NewName != "T") {
+      // No file and no rename mark stays under the other name.
+      const std::string otherName = failed ? fault.NewName : "T";
+      TBRNStringsList left;
+      other.Db->FileManager->ListFiles("/config/shop/" + otherName + ".*", true, left);
+      other.Db->FileManager->ListFiles("/config/shop/*.Rename", true, left);
+      EXPECT_EQ(left.GetItems(), std::vector<std::string>{}) << "fault " << n;
+    }
     // The failing session sees the same table again.
-    TBRNBaseTable* own = shop.Table();
+    TBRNBaseTable* own = shop.Table(table->Name);
     ASSERT_NE(own, nullptr);
     EXPECT_EQ(own->Columns->Count(), columns) << "fault " << n;
   }
@@ -155,7 +166,11 @@ INSTANTIATE_TEST_SUITE_P(
                         db, [](TBRNBaseTable* copy) { copy->Columns->GetItem(1)->Name = "Label"; },
                         0x80);
                   },
-                  2, false}),
+                  2, false},
+        FaultCase{"RenameWrites", [](TBRNLocalDatabaseManager& db) { db.RenameTable("T", "U"); }, 2,
+                  false, "U"},
+        FaultCase{"RenameFlushes", [](TBRNLocalDatabaseManager& db) { db.RenameTable("T", "U"); },
+                  2, true, "U"}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.Name); });
 
 }  // namespace
