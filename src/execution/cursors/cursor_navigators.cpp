@@ -189,6 +189,7 @@ int32_t TBRNCursorIndexNavigator::GetRowCount() {
 }
 
 bool TBRNCursorIndexNavigator::AcceptRow(int32_t Row, TBRNDirection Direction, bool& Stop) {
+  ++KeysVisited;
   if (!TBRNIndexNavigator::AcceptRow(Row, Direction, Stop)) return false;
   return cursor_.RowInFilterSet(Row);
 }

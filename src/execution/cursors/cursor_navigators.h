@@ -76,6 +76,10 @@ class TBRNCursorIndexNavigator : public TBRNIndexNavigator {
   bool GetSearchKeyActive() override;
   int32_t CompareWithSearchKey(const TBRNKeyValues& Key) override;
 
+  // Keys weighed by AcceptRow since the navigator was made: how far the
+  // cursor's moves walked the index (statistics).
+  int64_t KeysVisited = 0;
+
  private:
   TBRNLocalCursor& cursor_;
 };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,7 +14,9 @@
 #include "execution/cursors/indexed_local_cursor.h"
 #include "execution/cursors/local_cursor_factory.h"
 #include "execution/filters/filter_test_support.h"
+#include "foundation/files/fault_file_manager.h"
 #include "foundation/text/exception.h"
+#include "storage/tables/child_process.h"
 
 namespace brn::testing {
 namespace {
@@ -148,6 +151,224 @@ TEST_F(CursorNavigatorTest, AnUnknownFilterIsLoggedWithItsOperation) {
   // A condition that does not compile leaves no filter behind.
   EXPECT_THROW(cursor.CreateFilter("A >", false, false, true), EBRNException);
   EXPECT_EQ(VisitedIDs(), (std::vector<int32_t>{3, 4, 5}));
+}
+
+// A filter passing fewer than 2 rows in 100 (the share truncated) on a
+// cursor with an active index becomes a key range from its rows' smallest
+// to largest key, so walking the index reads only the keys between them;
+// at 2 in 100 the walk goes over the index, and a table without rows
+// derives none.
+TEST_F(CursorNavigatorTest, ASmallFilterSetBecomesAKeyRange) {
+  CreateTable(false);
+  FillStandard(100);  // A = ID % 100: ID 100 has the first key
+  TBRNLocalCursor& cursor = MakeCursor(true);
+  TBRNCursorIndexNavigator& navigator = cursor.GetIndexNavigator(0);
+  int64_t before = navigator.KeysVisited;
+  ASSERT_EQ(VisitedIDs().size(), 100u);
+  const int64_t fullWalk = navigator.KeysVisited - before;
+  ASSERT_GE(fullWalk, 100);
+
+  struct Case {
+    const char* Condition;
+    bool Derives;
+    std::vector<int32_t> Shown;  // IDs in the order of A
+  };
+  const std::vector<Case> cases = {
+      {"ID = 77", true, {77}},  // evaluated row by row
+      {"A = 50", true, {50}},   // resolved through the active index
+      {"S = 'xyz' AND B = 6 AND ID < 50", true, {20}},
+      {"ID >= 99", false, {100, 99}},
+      {"ID IN (40, 60)", false, {40, 60}},
+      // No row passes: the share is 0, and a range over no row shows none.
+      {"ID = 1000", true, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Condition);
+    TBRNFilterHandle filter = Activate(c.Condition);
+    EXPECT_EQ(cursor.GetRanged(), c.Derives);
+    if (c.Derives && cursor.GetRanged() && !c.Shown.empty()) {
+      EXPECT_EQ(cursor.GetRangeStartValues()->GetItem(0)->GetAsInteger(), c.Shown.front() % 100);
+      EXPECT_EQ(cursor.GetRangeEndValues()->GetItem(0)->GetAsInteger(), c.Shown.back() % 100);
+    }
+    before = navigator.KeysVisited;
+    EXPECT_EQ(VisitedIDs(), c.Shown);
+    const int64_t walked = navigator.KeysVisited - before;
+    if (c.Derives) {
+      EXPECT_LE(walked * 10, fullWalk) << walked << " keys against " << fullWalk;
+    } else if (!c.Shown.empty()) {
+      EXPECT_GE(walked, 50) << "the walk passes every key before the last row's";
+    }
+    cursor.DropFilter(filter);
+    EXPECT_FALSE(cursor.GetRanged());
+  }
+}
+
+TEST_F(CursorNavigatorTest, AnEmptyTableNeverDerivesAKeyRange) {
+  CreateTable(false);
+  TBRNLocalCursor& cursor = MakeCursor(true);
+  Activate("A >= 0");
+  EXPECT_TRUE(cursor.GetFiltered());
+  EXPECT_FALSE(cursor.GetRanged());
+  cursor.FirstRow();
+  EXPECT_TRUE(cursor.GetBof());
+  EXPECT_TRUE(cursor.GetEof());
+  EXPECT_EQ(cursor.GetRowCount(), 0);
+}
+
+// A read failure injected into each filter operation in turn, the table's
+// cache emptied first by another session's flush: the failure is logged
+// with the operation's code and no Read byte of the table stays held. The
+// operations read through key counts (estimates), index walks, row scans,
+// the rebuild of the filters after the change, and the check for changes
+// of a refresh. Another process's flush then proceeds at once.
+TEST_F(CursorNavigatorTest, AFailedFilterReadLeavesNoReadLockAndIsLogged) {
+  TBRNFileManager* files = Db->FileManager;
+  // The table files live in memory files that both sessions share; the
+  // catalog and the lock file stay on disk.
+  TBRNFaultFileManager faults(files->Environment);
+  Db->FileManager = &faults;
+  // Everything opened through the memory files is closed before they go.
+  struct Restore {
+    CursorNavigatorTest& Test;
+    TBRNFileManager* Files;
+    ~Restore() {
+      Test.Cursor.reset();
+      if (Test.Manager != nullptr) Test.Manager->Close(false, true);
+      Test.Manager = nullptr;
+      Test.Db->FileManager = Files;
+    }
+  } restore{*this, files};
+  CreateTable(false);
+  FillStandard(100);
+  // Shared from here on, so that reads take the table's Read lock and see
+  // the other session's flushes.
+  Manager->Close(false, true);
+  Manager = nullptr;
+  Manager =
+      static_cast<TBRNTableManager*>(Db->TableManagers->OpenManager(Table, kBRNLockTypeShared));
+
+  std::unique_ptr<TBRNLocalSessionManager> other = OtherSession("Administrator", "GlenHarbor");
+  TBRNLocalDatabaseManager* otherDb =
+      other->GetDatabaseManager(AddDatabase(*other, "Shop", Env.Folder.Path + "shop"));
+  otherDb->OpenDatabase(kBRNLockShared);
+  otherDb->FileManager = &faults;
+  auto* otherTable = static_cast<TBRNBaseTable*>(
+      otherDb->Catalog->DefaultSchema->BaseTables->FindByName("T", true));
+  auto* otherManager = static_cast<TBRNTableManager*>(
+      otherDb->TableManagers->OpenManager(otherTable, kBRNLockTypeShared));
+  int32_t nextID = 1000;
+  auto otherInserts = [&] {
+    auto buffer = otherManager->NewRowBuffer();
+    TBRNRowsetRowValues values(otherManager->GetColumns(), otherManager);
+    values.SetRow(buffer.get());
+    values.SetAllNull();
+    values.GetItem(0)->SetAsInteger(++nextID);
+    values.GetItem(1)->SetAsInteger(500);
+    int32_t row = 0, version = 0, counter = 0;
+    otherManager->InsertRow(values, row, version, counter, false);
+  };
+  auto readFree = [&] {
+    auto stream = files->OpenFile(Db->LockManager->GetLockFileName(), false, false, true);
+    int64_t offset = Table->GetLockOffset(ltRead) + Db->LockManager->GetSessionSlot() - 1;
+    if (!stream->SetRangeLock(true, offset, 1)) return false;
+    stream->SetRangeLock(false, offset, 1);
+    return true;
+  };
+
+  // The probe sees a held Read byte.
+  Manager->LockObject(kBRNLockTypeRead);
+  EXPECT_FALSE(readFree());
+  Manager->UnlockObject(kBRNLockTypeRead);
+  ASSERT_TRUE(readFree());
+
+  struct Case {
+    const char* Name;
+    TBRNOperationCode Code;
+    bool Indexed;
+    // Run before the other session's change; answers the filter to use.
+    std::function<TBRNFilterHandle(TBRNLocalCursor&)> Prepare;
+    std::function<void(TBRNLocalCursor&, TBRNFilterHandle)> Operation;
+    // False: the change is noticed inside the operation (a refresh through
+    // the table's HasChanged, which holds a Read lock of its own).
+    bool Noticed = true;
+  };
+  auto none = [](TBRNLocalCursor&) { return TBRNFilterHandle(0); };
+  auto created = [](const char* condition) {
+    return
+        [condition](TBRNLocalCursor& c) { return c.CreateFilter(condition, false, false, false); };
+  };
+  auto active = [](const char* condition) {
+    return [condition](TBRNLocalCursor& c) {
+      TBRNFilterHandle filter = c.CreateFilter(condition, false, false, false);
+      c.ActivateFilter(filter);
+      return filter;
+    };
+  };
+  auto activate = [](TBRNLocalCursor& c, TBRNFilterHandle f) { c.ActivateFilter(f); };
+  const std::vector<Case> cases = {
+      {"CreateFilter counting keys", kOpCreateFilter, false, none,
+       [](TBRNLocalCursor& c, TBRNFilterHandle) {
+         c.CreateFilter("A < 30 AND N = 2", false, false, true);
+       }},
+      {"ActivateFilter walking an index", kOpActivateFilter, false, created("A BETWEEN 10 AND 40"),
+       activate},
+      {"ActivateFilter scanning rows", kOpActivateFilter, false, created("B + 0 = 3"), activate},
+      {"ActivateFilter on an indexed cursor", kOpActivateFilter, true, created("ID = 77"),
+       activate},
+      {"DeactivateFilter rebuilding", kOpDeactivateFilter, false, active("B = 3"),
+       [](TBRNLocalCursor& c, TBRNFilterHandle f) { c.DeactivateFilter(f); }},
+      {"DropFilter rebuilding", kOpDropFilter, true, active("A = 5 OR B = 6"),
+       [](TBRNLocalCursor& c, TBRNFilterHandle f) { c.DropFilter(f); }},
+      {"FirstRow rebuilding", kOpFirstRow, true, active("ID = 50"),
+       [](TBRNLocalCursor& c, TBRNFilterHandle) { c.FirstRow(); }},
+      {"FirstRow checking for changes", kOpFirstRow, true, active("ID = 50"),
+       [](TBRNLocalCursor& c, TBRNFilterHandle) { c.FirstRow(); }, false},
+      {"RefreshCursor checking for changes", kOpRefreshCursor, false, active("B = 2"),
+       [](TBRNLocalCursor& c, TBRNFilterHandle) { c.RefreshCursor(); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TBRNLocalCursor& cursor = MakeCursor(c.Indexed);
+    TBRNFilterHandle filter = c.Prepare(cursor);
+    EXPECT_TRUE(readFree()) << "after the operations that succeeded";
+
+    otherInserts();
+    if (c.Noticed) {
+      ASSERT_TRUE(Manager->HasChanged(false)) << "the cached blocks are gone";
+    }
+    const size_t loggedBefore = ReadLog(*Session).size();
+    faults.FailRead(1);
+    bool failed = false;
+    try {
+      c.Operation(cursor, filter);
+    } catch (const EBRNException&) {
+      failed = true;
+    }
+    faults.Disarm();
+    EXPECT_TRUE(failed) << "the injected read failure must surface";
+    std::vector<TBRNLogEvent> logged = ReadLog(*Session);
+    ASSERT_GT(logged.size(), loggedBefore);
+    EXPECT_EQ(logged.back().Function, c.Code);
+    EXPECT_TRUE(readFree());
+
+    // A forked process's flush of the table proceeds at once: its Write
+    // lock waits for no Read byte. (The child has its own copy of the
+    // memory files.)
+    auto started = std::chrono::steady_clock::now();
+    pid_t pid = Fork([&] {
+      try {
+        otherInserts();
+        return 0;
+      } catch (...) {
+        return 1;
+      }
+    });
+    EXPECT_EQ(Wait(pid), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    Cursor.reset();
+  }
+  otherManager->Close(false, true);
+  otherDb->FileManager = files;
 }
 
 }  // namespace

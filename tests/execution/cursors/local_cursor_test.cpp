@@ -217,7 +217,7 @@ TEST_F(LocalCursorTest, RefreshAcrossForkedProcesses) {
   EXPECT_TRUE(a.ReadFree());
 }
 
-// A read failure injected into each positioning and filter operation in turn: the
+// A read failure injected into each positioning and range operation in turn: the
 // failure is logged with the operation's code, no Read byte stays held and
 // another process's flush proceeds at once. The table files are memory
 // files shared by the sessions of this process (a fork gets a copy of
