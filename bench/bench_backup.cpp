@@ -36,6 +36,7 @@
 #include "metadata/config/config.h"
 #include "metadata/config/databases.h"
 #include "metadata/config/stores.h"
+#include "session_bench_host.h"
 #include "sessions/databases/local_database_manager.h"
 #include "sessions/engine_manager.h"
 #include "sessions/local/local_session_manager.h"
@@ -46,20 +47,6 @@ namespace {
 
 constexpr int32_t kRows = 1000000;
 constexpr int32_t kChunk = 65536;
-
-struct BenchFolder {
-  BenchFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "brn_bench_backup_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    Path = pattern + "/";
-  }
-  ~BenchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(Path, ignored);
-  }
-  std::string Path;
-};
 
 // The database Bench with T1 of kRows rows, and the store Backups, made
 // once for every benchmark of the run.
@@ -73,27 +60,13 @@ struct BrindleData {
     store->SetStoreType(kLocalStore);
     store->SetPath(folder.Path + "Backups");
     session->EndCreateStore(store);
-    TBRNConfig* config = session->Config.get();
-    std::unique_ptr<TBRNDatabaseContainer> entry(
-        TBRNDatabaseContainer::CreateOwned(config, config->SystemUser));
-    entry->Name = "Bench";
-    entry->Path = folder.Path + "Bench";
-    entry->ApplyDefaultGrants();
-    config->Databases->AddObject(entry.get());
-    database = session->GetDatabaseManager(entry.release());
+    database = AddBenchDatabase(*session, "Bench", folder.Path + "Bench", true);
     database->OpenDatabase(kBRNLockShared);
     database->CatalogManager->BeginUpdate();
     TBRNCatalog& catalog = *database->Catalog;
     auto table = std::make_unique<TBRNBaseTable>(&catalog);
     table->Name = "T1";
-    for (auto [columnName, type, length] :
-         {std::tuple{"ID", dtInteger, 0}, std::tuple{"Name", dtChar, 20}}) {
-      auto column = std::make_unique<TBRNColumn>(&catalog);
-      column->Name = columnName;
-      column->SetDataType(type);
-      if (length != 0) column->SetLength(length);
-      table->Columns->AddObject(column.release());
-    }
+    AddIdNameColumns(catalog, table.get());
     table->SetLockNumber(catalog.NextTableLockNumber());
     table->ApplyDefaultGrants();
     catalog.DefaultSchema->BaseTables->AddObject(table.get());
@@ -101,10 +74,7 @@ struct BrindleData {
     added->Validate();
     added->UpdateStructureChecksum();
     database->CatalogManager->CommitUpdate();
-    auto* manager = static_cast<TBRNTableManager*>(database->TableManagers->GetManager(added));
-    manager->SetCreatingFiles(true);
-    database->TableManagers->OpenManager(added, kBRNLockTypeShared);
-    manager->SetCreatingFiles(false);
+    TBRNTableManager* manager = CreateTableFiles(*database, added, kBRNLockTypeShared);
     for (int32_t first = 1; first <= kRows; first += 10000) {
       manager->StartTransaction();
       for (int32_t id = first; id < first + 10000 && id <= kRows; ++id)
@@ -119,7 +89,7 @@ struct BrindleData {
     }
   }
 
-  BenchFolder folder;
+  BenchFolder folder{"backup"};
   TBRNEngineManager engine;
   std::unique_ptr<TBRNLocalSessionManager> session;
   TBRNLocalDatabaseManager* database = nullptr;
@@ -173,7 +143,7 @@ void Check(int rc, sqlite3* db, int expected = SQLITE_OK) {
 }
 
 void BM_SQLite_OnlineBackup(benchmark::State& state) {
-  BenchFolder folder;
+  BenchFolder folder{"backup"};
   sqlite3* db = nullptr;
   Check(sqlite3_open((folder.Path + "bench.db").c_str(), &db), db);
   Check(sqlite3_exec(db, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr), db);

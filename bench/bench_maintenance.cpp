@@ -28,6 +28,7 @@
 #include "metadata/catalog/tables.h"
 #include "metadata/config/config.h"
 #include "metadata/config/databases.h"
+#include "session_bench_host.h"
 #include "sessions/databases/local_database_manager.h"
 #include "sessions/engine_manager.h"
 #include "sessions/local/local_session_manager.h"
@@ -39,57 +40,26 @@ namespace {
 
 constexpr int32_t kRows = 1000000;
 
-struct BenchFolder {
-  BenchFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "brn_bench_maintenance_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    Path = pattern + "/";
-  }
-  ~BenchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(Path, ignored);
-  }
-  std::string Path;
-};
-
 void DefineTable(TBRNCatalog& catalog, TBRNBaseTable* table) {
-  for (auto [columnName, type, length] :
-       {std::tuple{"ID", dtInteger, 0}, std::tuple{"Name", dtChar, 20}}) {
-    auto column = std::make_unique<TBRNColumn>(&catalog);
-    column->Name = columnName;
-    column->SetDataType(type);
-    if (length != 0) column->SetLength(length);
-    table->Columns->AddObject(column.get());
-    column.release();
-  }
+  AddIdNameColumns(catalog, table);
   table->EnsurePrimaryKey();
 }
 
 void BM_Brindle_Optimize(benchmark::State& state) {
-  BenchFolder folder;
+  BenchFolder folder{"maintenance"};
   TBRNEngineManager engine;
   engine.Settings->SetConfigPath(folder.Path);
   TBRNLocalSessionManager session(&engine, false, false);
   session.OpenSession("host", "Bench", "");
   session.Login("Administrator", "GlenHarbor");
-  TBRNConfig* config = session.Config.get();
-  std::unique_ptr<TBRNDatabaseContainer> entry(
-      TBRNDatabaseContainer::CreateOwned(config, config->SystemUser));
-  entry->Name = "Bench";
-  entry->Path = folder.Path + "Bench";
-  entry->ApplyDefaultGrants();
-  config->Databases->AddObject(entry.get());
-  TBRNLocalDatabaseManager* database = session.GetDatabaseManager(entry.release());
+  TBRNLocalDatabaseManager* database =
+      AddBenchDatabase(session, "Bench", folder.Path + "Bench", true);
   database->OpenDatabase(kBRNLockShared);
   TBRNBaseTable* table = database->CreateTable("T");
   DefineTable(*database->Catalog, table);
   database->CommitCreateTable(table);
   {
-    auto* manager = static_cast<TBRNTableManager*>(database->TableManagers->GetManager(table));
-    manager->SetCreatingFiles(true);
-    database->TableManagers->OpenManager(table, kBRNLockTypeExclusive);
-    manager->SetCreatingFiles(false);
+    TBRNTableManager* manager = CreateTableFiles(*database, table, kBRNLockTypeExclusive);
     auto buffer = manager->NewRowBuffer();
     TBRNRowsetRowValues values(manager->GetColumns(), manager);
     values.SetRow(buffer.get());
@@ -120,7 +90,7 @@ void Check(int rc, sqlite3* db, int expected = SQLITE_OK) {
 }
 
 void BM_SQLite_Vacuum(benchmark::State& state) {
-  BenchFolder folder;
+  BenchFolder folder{"maintenance"};
   sqlite3* db = nullptr;
   Check(sqlite3_open((folder.Path + "bench.db").c_str(), &db), db);
   Check(sqlite3_exec(db, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr), db);

@@ -36,6 +36,7 @@
 #include "metadata/config/config.h"
 #include "metadata/config/databases.h"
 #include "metadata/config/stores.h"
+#include "session_bench_host.h"
 #include "sessions/databases/local_database_manager.h"
 #include "sessions/engine_manager.h"
 #include "sessions/local/local_session_manager.h"
@@ -49,20 +50,6 @@ namespace {
 constexpr int32_t kInserts = 60000;
 constexpr int32_t kUpdates = 30000;
 constexpr int32_t kDeletes = 10000;
-
-struct BenchFolder {
-  BenchFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "brn_bench_publishing_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    Path = pattern + "/";
-  }
-  ~BenchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(Path, ignored);
-  }
-  std::string Path;
-};
 
 // One change: 1 insert, 2 update, 3 delete.
 struct Change {
@@ -103,36 +90,19 @@ const std::vector<Change>& Changes() {
   return changes;
 }
 
-TBRNColumn* addColumn(TBRNCatalog& catalog, TBRNBaseTable* table, const char* name,
-                      TBRNDataTypeCode type, int32_t length) {
-  auto column = std::make_unique<TBRNColumn>(&catalog);
-  column->Name = name;
-  column->SetDataType(type);
-  if (length != 0) column->SetLength(length);
-  table->Columns->AddObject(column.get());
-  return column.release();
-}
-
 // The database name at folder with the table Items, its files created.
 TBRNLocalDatabaseManager* MakeDatabase(TBRNLocalSessionManager& session, const std::string& folder,
                                        const std::string& name) {
-  TBRNConfig* config = session.Config.get();
-  std::unique_ptr<TBRNDatabaseContainer> entry(
-      TBRNDatabaseContainer::CreateOwned(config, config->SystemUser));
-  entry->Name = name;
-  entry->Path = folder + name;
-  entry->ApplyDefaultGrants();
-  config->Databases->AddObject(entry.get());
-  TBRNLocalDatabaseManager* database = session.GetDatabaseManager(entry.release());
+  TBRNLocalDatabaseManager* database = AddBenchDatabase(session, name, folder + name, true);
   database->OpenDatabase(kBRNLockShared);
   TBRNCatalog& catalog = *database->Catalog;
   database->CatalogManager->BeginUpdate();
   auto table = std::make_unique<TBRNBaseTable>(&catalog);
   table->Name = "Items";
   table->AddRowIDColumn();
-  TBRNColumn* code = addColumn(catalog, table.get(), "Code", dtInteger, 0);
-  addColumn(catalog, table.get(), "Name", dtChar, 20);
-  addColumn(catalog, table.get(), "Amount", dtInteger, 0);
+  TBRNColumn* code = AddBenchColumn(catalog, table.get(), "Code", dtInteger, 0);
+  AddBenchColumn(catalog, table.get(), "Name", dtChar, 20);
+  AddBenchColumn(catalog, table.get(), "Amount", dtInteger, 0);
   std::unique_ptr<TBRNConstraint> key(static_cast<TBRNConstraint*>(table->Constraints->NewItem()));
   key->Name = "PK_Items";
   key->SetConstraintType(kConstraintPrimaryKey);
@@ -160,11 +130,7 @@ TBRNLocalDatabaseManager* MakeDatabase(TBRNLocalSessionManager& session, const s
   added->Validate();
   added->UpdateStructureChecksum();
   database->CatalogManager->CommitUpdate();
-  auto* manager = static_cast<TBRNTableManager*>(database->TableManagers->GetManager(added));
-  manager->SetCreatingFiles(true);
-  database->TableManagers->OpenManager(added, kBRNLockTypeShared);
-  manager->SetCreatingFiles(false);
-  manager->Close(false, true);
+  CreateTableFiles(*database, added, kBRNLockTypeShared)->Close(false, true);
   TBRNStringsList all;
   session.PublishDatabase(name, all, 0);
   return database;
@@ -213,7 +179,7 @@ void MakeChanges(TBRNLocalDatabaseManager& database) {
 }
 
 void BM_Brindle_LoadUpdates(benchmark::State& state) {
-  BenchFolder folder;
+  BenchFolder folder{"publishing"};
   TBRNEngineManager engine;
   engine.Settings->SetConfigPath(folder.Path);
   TBRNLocalSessionManager session(&engine, false, false);
@@ -246,7 +212,7 @@ void Check(int rc, sqlite3* db, int expected = SQLITE_OK) {
 }
 
 void BM_SQLite_ApplyByKey(benchmark::State& state) {
-  BenchFolder folder;
+  BenchFolder folder{"publishing"};
   sqlite3* db = nullptr;
   Check(sqlite3_open((folder.Path + "bench.db").c_str(), &db), db);
   Check(sqlite3_exec(db, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr), db);
@@ -261,9 +227,9 @@ void BM_SQLite_ApplyByKey(benchmark::State& state) {
     sqlite3_stmt* update = nullptr;
     sqlite3_stmt* remove = nullptr;
     Check(sqlite3_prepare_v2(db, "INSERT INTO Items VALUES (?, ?, ?)", -1, &insert, nullptr), db);
-    Check(sqlite3_prepare_v2(db, "UPDATE Items SET Amount = ? WHERE Code = ?", -1, &update,
-                             nullptr),
-          db);
+    Check(
+        sqlite3_prepare_v2(db, "UPDATE Items SET Amount = ? WHERE Code = ?", -1, &update, nullptr),
+        db);
     Check(sqlite3_prepare_v2(db, "DELETE FROM Items WHERE Code = ?", -1, &remove, nullptr), db);
     state.ResumeTiming();
     Check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db);

@@ -3,8 +3,8 @@
 //
 //   Brindle: a new local session on an engine configured in a temporary
 //     folder, login as Administrator, the database opened (its catalog read),
-//     closed, the session closed; the session alone as a baseline. The session's configuration lives in its
-//     file, so the database entry is added to each new session in memory.
+//     closed, the session closed; the session alone as a baseline. The session's configuration
+//     lives in its file, so the database entry is added to each new session in memory.
 //   SQLite: a new connection to a file of 1,000 tables, the schema read
 //     (SELECT count(*) FROM sqlite_schema), the connection closed.
 //
@@ -27,6 +27,7 @@
 #include "metadata/catalog/tables.h"
 #include "metadata/config/config.h"
 #include "metadata/config/databases.h"
+#include "session_bench_host.h"
 #include "sessions/databases/local_database_manager.h"
 #include "sessions/engine_manager.h"
 #include "sessions/engine_settings.h"
@@ -37,37 +38,16 @@ namespace {
 
 constexpr int32_t kTables = 1000;
 
-std::string TableName(int32_t i) { return "Table" + std::to_string(i); }
-
-// A temporary folder, removed with its contents at the end.
-struct BenchFolder {
-  BenchFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "brn_bench_sessions_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    Path = pattern + "/";
-  }
-  ~BenchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(Path, ignored);
-  }
-  std::string Path;
-};
+std::string TableName(int32_t i) {
+  return "Table" + std::to_string(i);
+}
 
 // A base table of the Default schema with the columns ID INTEGER and
 // Name CHAR(20) and no index.
 void AddTable(TBRNCatalog& catalog, const std::string& name) {
   auto table = std::make_unique<TBRNBaseTable>(&catalog);
   table->Name = name;
-  for (auto [columnName, type, length] :
-       {std::tuple{"ID", dtInteger, 0}, std::tuple{"Name", dtChar, 20}}) {
-    auto column = std::make_unique<TBRNColumn>(&catalog);
-    column->Name = columnName;
-    column->SetDataType(type);
-    if (length != 0) column->SetLength(length);
-    table->Columns->AddObject(column.get());
-    column.release();
-  }
+  AddIdNameColumns(catalog, table.get());
   table->SetLockNumber(catalog.NextTableLockNumber());
   catalog.DefaultSchema->BaseTables->AddObject(table.get());
   TBRNBaseTable* added = table.release();
@@ -75,25 +55,12 @@ void AddTable(TBRNCatalog& catalog, const std::string& name) {
   added->UpdateStructureChecksum();
 }
 
-// The session's handle of the database entry "Bench" at path, added to its
-// configuration in memory.
-TBRNLocalDatabaseManager* BenchDatabase(TBRNLocalSessionManager& session,
-                                        const std::string& path) {
-  TBRNConfig* config = session.Config.get();
-  std::unique_ptr<TBRNDatabaseContainer> database(
-      TBRNDatabaseContainer::CreateOwned(config, config->SystemUser));
-  database->Name = "Bench";
-  database->Path = path;
-  config->Databases->AddObject(database.get());
-  return session.GetDatabaseManager(database.release());
-}
-
 struct BrindleFixture {
   BrindleFixture() {
     Engine.Settings->SetConfigPath(Folder.Path);
     auto session = std::make_unique<TBRNLocalSessionManager>(&Engine, false, false);
     session->OpenSession("host", "Setup", "");
-    TBRNLocalDatabaseManager* database = BenchDatabase(*session, DatabasePath());
+    TBRNLocalDatabaseManager* database = AddBenchDatabase(*session, "Bench", DatabasePath(), false);
     database->OpenDatabase(kBRNLockShared);
     database->CatalogManager->BeginUpdate();
     for (int32_t i = 0; i < kTables; ++i) AddTable(*database->Catalog, TableName(i));
@@ -103,7 +70,7 @@ struct BrindleFixture {
   }
   std::string DatabasePath() const { return Folder.Path + "Bench"; }
 
-  BenchFolder Folder;
+  BenchFolder Folder{"sessions"};
   TBRNEngineManager Engine;
 };
 
@@ -127,7 +94,8 @@ void BM_Brindle_ColdOpen1000Tables(benchmark::State& state) {
     auto session = std::make_unique<TBRNLocalSessionManager>(&fixture.Engine, false, false);
     session->OpenSession("host", "Bench", "");
     session->Login("Administrator", "GlenHarbor");
-    TBRNLocalDatabaseManager* database = BenchDatabase(*session, fixture.DatabasePath());
+    TBRNLocalDatabaseManager* database =
+        AddBenchDatabase(*session, "Bench", fixture.DatabasePath(), false);
     database->OpenDatabase(kBRNLockShared);
     if (database->Catalog->DefaultSchema->BaseTables->Count() != kTables)
       throw std::runtime_error("the catalog lost tables");
@@ -145,7 +113,7 @@ void Check(int rc, sqlite3* db) {
 }
 
 void BM_SQLite_ColdOpen1000Tables(benchmark::State& state) {
-  BenchFolder folder;
+  BenchFolder folder{"sessions"};
   const std::string file = folder.Path + "bench.sqlite";
   {
     sqlite3* db = nullptr;

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "metadata/config/stores.h"
+#include "session_bench_host.h"
 #include "sessions/engine_manager.h"
 #include "sessions/engine_settings.h"
 #include "sessions/local/local_session_manager.h"
@@ -37,20 +38,6 @@ namespace brn {
 namespace {
 
 constexpr int64_t kFileSize = int64_t(256) << 20;
-
-struct BenchFolder {
-  BenchFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "brn_bench_store_copy_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    Path = pattern + "/";
-  }
-  ~BenchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(Path, ignored);
-  }
-  std::string Path;
-};
 
 // An engine in a temporary folder, a session logged in as Administrator
 // with the stores Source and Target, and the 256 MB file Data.bin in
@@ -78,7 +65,7 @@ struct CopySetup {
   std::string Source() const { return folder.Path + "Source/Data.bin"; }
   std::string Target(const char* store) const { return folder.Path + store + "/Copy.bin"; }
 
-  BenchFolder folder;
+  BenchFolder folder{"store_copy"};
   TBRNEngineManager engine;
   std::unique_ptr<TBRNLocalSessionManager> session;
 };

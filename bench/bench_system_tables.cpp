@@ -27,6 +27,7 @@
 #include "metadata/catalog/tables.h"
 #include "metadata/config/config.h"
 #include "metadata/config/databases.h"
+#include "session_bench_host.h"
 #include "sessions/databases/local_database_manager.h"
 #include "sessions/engine_manager.h"
 #include "sessions/engine_settings.h"
@@ -50,21 +51,6 @@ std::string ColumnName(int32_t i) {
   return "Column" + std::to_string(i);
 }
 
-// A temporary folder, removed with its contents at the end.
-struct BenchFolder {
-  BenchFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "brn_bench_system_tables_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    Path = pattern + "/";
-  }
-  ~BenchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(Path, ignored);
-  }
-  std::string Path;
-};
-
 // A base table of the Default schema with "__RowID", ten columns (INTEGER
 // and VARCHAR(20) in turn) and the internal primary key.
 void AddTable(TBRNCatalog& catalog, const std::string& name) {
@@ -72,12 +58,8 @@ void AddTable(TBRNCatalog& catalog, const std::string& name) {
   table->Name = name;
   table->AddRowIDColumn();
   for (int32_t i = 0; i < kColumns; ++i) {
-    auto column = std::make_unique<TBRNColumn>(&catalog);
-    column->Name = ColumnName(i);
-    column->SetDataType(i % 2 == 0 ? dtInteger : dtChar);
-    if (i % 2 != 0) column->SetLength(20);
-    table->Columns->AddObject(column.get());
-    column.release();
+    AddBenchColumn(catalog, table.get(), ColumnName(i), i % 2 == 0 ? dtInteger : dtChar,
+                   i % 2 == 0 ? 0 : 20);
   }
   table->AddPrimaryKey(false);
   table->SetLockNumber(catalog.NextTableLockNumber());
@@ -94,13 +76,7 @@ struct BrindleFixture {
     Session = std::make_unique<TBRNLocalSessionManager>(&Engine, false, false);
     Session->OpenSession("host", "Bench", "");
     Session->Login("Administrator", "GlenHarbor");
-    TBRNConfig* config = Session->Config.get();
-    std::unique_ptr<TBRNDatabaseContainer> entry(
-        TBRNDatabaseContainer::CreateOwned(config, config->SystemUser));
-    entry->Name = "Bench";
-    entry->Path = Folder.Path + "Bench";
-    config->Databases->AddObject(entry.get());
-    Database = Session->GetDatabaseManager(entry.release());
+    Database = AddBenchDatabase(*Session, "Bench", Folder.Path + "Bench", false);
     Database->OpenDatabase(kBRNLockShared);
     Database->CatalogManager->BeginUpdate();
     for (int32_t i = 0; i < kTables; ++i) AddTable(*Database->Catalog, TableName(i));
@@ -111,7 +87,7 @@ struct BrindleFixture {
     Session->CloseSession();
   }
 
-  BenchFolder Folder;
+  BenchFolder Folder{"system_tables"};
   TBRNEngineManager Engine;
   std::unique_ptr<TBRNLocalSessionManager> Session;
   TBRNLocalDatabaseManager* Database = nullptr;
@@ -151,7 +127,7 @@ void Check(int rc, sqlite3* db) {
 }
 
 void BM_SQLite_PragmaTableInfo(benchmark::State& state) {
-  BenchFolder folder;
+  BenchFolder folder{"system_tables"};
   const std::string file = folder.Path + "bench.sqlite";
   sqlite3* db = nullptr;
   Check(sqlite3_open(file.c_str(), &db), db);

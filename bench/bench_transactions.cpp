@@ -28,6 +28,7 @@
 #include "metadata/catalog/tables.h"
 #include "metadata/config/config.h"
 #include "metadata/config/databases.h"
+#include "session_bench_host.h"
 #include "sessions/databases/local_database_manager.h"
 #include "sessions/engine_manager.h"
 #include "sessions/local/local_session_manager.h"
@@ -39,32 +40,10 @@ namespace {
 constexpr int32_t kTransactions = 1000;
 constexpr int32_t kRowsPerTable = 5;
 
-struct BenchFolder {
-  BenchFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "brn_bench_transactions_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    Path = pattern + "/";
-  }
-  ~BenchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(Path, ignored);
-  }
-  std::string Path;
-};
-
 TBRNBaseTable* AddTable(TBRNCatalog& catalog, const std::string& name) {
   auto table = std::make_unique<TBRNBaseTable>(&catalog);
   table->Name = name;
-  for (auto [columnName, type, length] :
-       {std::tuple{"ID", dtInteger, 0}, std::tuple{"Name", dtChar, 20}}) {
-    auto column = std::make_unique<TBRNColumn>(&catalog);
-    column->Name = columnName;
-    column->SetDataType(type);
-    if (length != 0) column->SetLength(length);
-    table->Columns->AddObject(column.get());
-    column.release();
-  }
+  AddIdNameColumns(catalog, table.get());
   table->SetLockNumber(catalog.NextTableLockNumber());
   catalog.DefaultSchema->BaseTables->AddObject(table.get());
   TBRNBaseTable* added = table.release();
@@ -74,30 +53,21 @@ TBRNBaseTable* AddTable(TBRNCatalog& catalog, const std::string& name) {
 }
 
 void BM_Brindle_Transactions(benchmark::State& state) {
-  BenchFolder folder;
+  BenchFolder folder{"transactions"};
   TBRNEngineManager engine;
   engine.Settings->SetConfigPath(folder.Path);
   TBRNLocalSessionManager session(&engine, false, false);
   session.OpenSession("host", "Bench", "");
-  TBRNConfig* config = session.Config.get();
-  std::unique_ptr<TBRNDatabaseContainer> entry(
-      TBRNDatabaseContainer::CreateOwned(config, config->SystemUser));
-  entry->Name = "Bench";
-  entry->Path = folder.Path + "Bench";
-  config->Databases->AddObject(entry.get());
-  TBRNLocalDatabaseManager* database = session.GetDatabaseManager(entry.release());
+  TBRNLocalDatabaseManager* database =
+      AddBenchDatabase(session, "Bench", folder.Path + "Bench", false);
   database->OpenDatabase(kBRNLockShared);
   database->CatalogManager->BeginUpdate();
   TBRNBaseTable* tables[] = {AddTable(*database->Catalog, "T1"),
                              AddTable(*database->Catalog, "T2")};
   database->CatalogManager->CommitUpdate();
   TBRNTableManager* managers[2];
-  for (int i = 0; i < 2; ++i) {
-    managers[i] = static_cast<TBRNTableManager*>(database->TableManagers->GetManager(tables[i]));
-    managers[i]->SetCreatingFiles(true);
-    database->TableManagers->OpenManager(tables[i], kBRNLockTypeShared);
-    managers[i]->SetCreatingFiles(false);
-  }
+  for (int i = 0; i < 2; ++i)
+    managers[i] = CreateTableFiles(*database, tables[i], kBRNLockTypeShared);
   TBRNStringsList names;
   names.Add("T1");
   names.Add("T2");
@@ -122,7 +92,7 @@ void Check(int rc, sqlite3* db, int expected = SQLITE_OK) {
 }
 
 void BM_SQLite_Transactions(benchmark::State& state) {
-  BenchFolder folder;
+  BenchFolder folder{"transactions"};
   sqlite3* db = nullptr;
   Check(sqlite3_open((folder.Path + "bench.db").c_str(), &db), db);
   Check(sqlite3_exec(db, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr), db);

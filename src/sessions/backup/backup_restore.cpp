@@ -34,6 +34,7 @@
 #include "sessions/ddl/ddl_frame.h"
 #include "sessions/ddl/ddl_lookups.h"
 #include "sessions/local/local_session_manager.h"
+#include "sessions/progress_scope.h"
 #include "sessions/stores/local_store_manager.h"
 #include "storage/rows/published_updates_file.h"
 #include "storage/tables/table_manager.h"
@@ -195,25 +196,6 @@ void putBackTable(TBRNLocalDatabaseManager& database, const TRestoredTable& rest
   manager.DeleteFiles();
   if (restored.Previous != 0) manager.RestoreOldCopies(true, restored.Previous);
 }
-
-// Ends a progress bracket however the scope is left.
-class TProgressScope {
- public:
-  explicit TProgressScope(TBRNLocalDatabaseManager& database) : database_(database) {
-    database_.BeginProgress();
-  }
-  ~TProgressScope() {
-    try {
-      database_.EndProgress();
-    } catch (...) {
-    }
-  }
-  TProgressScope(const TProgressScope&) = delete;
-  TProgressScope& operator=(const TProgressScope&) = delete;
-
- private:
-  TBRNLocalDatabaseManager& database_;
-};
 
 // The local store manager of a store handle; a remote store is refused.
 TBRNLocalStoreManager& localStore(TBRNLocalSessionManager& session, TBRNStoreManager* handle,
@@ -384,7 +366,7 @@ bool TBRNLocalDatabaseManager::BackupDatabase(const std::string& backupName,
       writeHeader(*this, stream, header);
       bool proceed = true;
       {
-        TProgressScope progress(*this);
+        TBRNProgressScope progress(*this);
         int64_t done = 0;
         for (size_t i = 0; i < tables.size() && proceed; ++i) {
           TCopyOpen open(*this, tables[i].Table, false);
@@ -543,7 +525,7 @@ bool TBRNLocalDatabaseManager::RestoreDatabase(const std::string& backupName,
 
     bool proceed = true;
     try {
-      TProgressScope progress(*this);
+      TBRNProgressScope progress(*this);
       int64_t done = 0;
       for (const TBackupTable& entry : tables) {
         if (entry.Size == 0) continue;

@@ -21,6 +21,7 @@
 #include "sessions/config/config_command_frame.h"
 #include "sessions/databases/local_database_manager.h"
 #include "sessions/local/local_session_manager.h"
+#include "sessions/progress_scope.h"
 #include "sessions/stores/local_store_manager.h"
 #include "storage/cursors/cursor.h"
 #include "storage/tables/table_manager.h"
@@ -46,25 +47,6 @@ TBRNDataExecution& dataExecution(const std::string& statement) {
   return *execution;
 }
 
-// Ends a progress bracket however the scope is left.
-class TProgressScope {
- public:
-  explicit TProgressScope(TBRNLocalDatabaseManager& database) : database_(database) {
-    database_.BeginProgress();
-  }
-  ~TProgressScope() {
-    try {
-      database_.EndProgress();
-    } catch (...) {
-    }
-  }
-  TProgressScope(const TProgressScope&) = delete;
-  TProgressScope& operator=(const TProgressScope&) = delete;
-
- private:
-  TBRNLocalDatabaseManager& database_;
-};
-
 // The rows of one new table: one table-level transaction, flushed after
 // every row-cache-full of rows and committed at the end, also after a stop
 // (the rows so far stay). False when the user stopped it.
@@ -82,7 +64,7 @@ bool migrateRows(TBRNLocalDatabaseManager& database, TBRNMigrator& migrator,
   manager.SetCreatingFiles(false);
   bool proceed = true;
   try {
-    TProgressScope progress(database);
+    TBRNProgressScope progress(database);
     manager.StartTransaction();
     try {
       int32_t count = 0;

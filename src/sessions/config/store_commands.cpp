@@ -18,6 +18,7 @@
 #include "sessions/databases/local_database_manager.h"
 #include "sessions/local/config_lock_manager.h"
 #include "sessions/local/local_session_manager.h"
+#include "sessions/progress_scope.h"
 #include "sessions/stores/local_store_manager.h"
 
 namespace brn {
@@ -63,25 +64,6 @@ class TOpenedStore {
  private:
   TBRNLocalSessionManager& session_;
   TBRNStoreManager* manager_;
-};
-
-// Ends a progress bracket however the scope is left.
-class TProgressScope {
- public:
-  explicit TProgressScope(TBRNLocalSessionManager& session) : session_(session) {
-    session_.BeginProgress();
-  }
-  ~TProgressScope() {
-    try {
-      session_.EndProgress();
-    } catch (...) {
-    }
-  }
-  TProgressScope(const TProgressScope&) = delete;
-  TProgressScope& operator=(const TProgressScope&) = delete;
-
- private:
-  TBRNLocalSessionManager& session_;
 };
 
 TBRNStageReporter reportFileStage(TBRNLocalSessionManager& session,
@@ -259,7 +241,7 @@ void TBRNLocalSessionManager::CopyStoreFile(const std::string& storeName,
                                           source.Store, fileName));
   bool proceed = true;
   {
-    TProgressScope progress(*this);
+    TBRNProgressScope progress(*this);
     TBRNMemoryStream work;
     work.SetSize(kBRNStoreCopyChunkSize);
     TBRNStoreManager& input = source.Manager();

@@ -38,26 +38,6 @@ bool hasDeclaredPrimaryKey(TBRNBaseTable* table) {
   return false;
 }
 
-// The database open for the length of one command.
-class TOpenDatabase {
- public:
-  explicit TOpenDatabase(TBRNLocalDatabaseManager& database) : database_(database) {
-    database_.OpenDatabase(kBRNLockShared);
-  }
-  ~TOpenDatabase() {
-    try {
-      database_.CloseDatabase(false);
-    } catch (...) {
-      // The command's own error (if any) is the one reported.
-    }
-  }
-  TOpenDatabase(const TOpenDatabase&) = delete;
-  TOpenDatabase& operator=(const TOpenDatabase&) = delete;
-
- private:
-  TBRNLocalDatabaseManager& database_;
-};
-
 // The manager of table, closed (a kept-open idle manager is closed
 // completely), for PublishTable or UnpublishTable.
 TBRNTableManager& closedManager(TBRNLocalDatabaseManager& database, TBRNBaseTable* table) {
@@ -70,6 +50,18 @@ TBRNTableManager& closedManager(TBRNLocalDatabaseManager& database, TBRNBaseTabl
 
 // ---------------------------------------------------------------------------
 // The table lists
+
+TOpenDatabase::TOpenDatabase(TBRNLocalDatabaseManager& database) : database_(database) {
+  database_.OpenDatabase(kBRNLockShared);
+}
+
+TOpenDatabase::~TOpenDatabase() {
+  try {
+    database_.CloseDatabase(false);
+  } catch (...) {
+    // The command's own error (if any) is the one reported.
+  }
+}
 
 std::vector<TBRNBaseTable*> PublishingTables(TBRNLocalDatabaseManager& database,
                                              const TBRNStringsList& names,

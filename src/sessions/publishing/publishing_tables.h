@@ -1,4 +1,5 @@
-// The table list of the publishing and update-file commands.
+// What the publishing and update-file commands share: the database open
+// for one command, and their table list.
 #pragma once
 
 #include <functional>
@@ -9,6 +10,20 @@ namespace brn {
 class TBRNBaseTable;
 class TBRNLocalDatabaseManager;
 class TBRNStringsList;
+
+// The database opened Shared for the length of one command; closed at the
+// end, where a failure to close is dropped (the command's own error, if
+// any, is the one reported).
+class TOpenDatabase {
+ public:
+  explicit TOpenDatabase(TBRNLocalDatabaseManager& database);
+  ~TOpenDatabase();
+  TOpenDatabase(const TOpenDatabase&) = delete;
+  TOpenDatabase& operator=(const TOpenDatabase&) = delete;
+
+ private:
+  TBRNLocalDatabaseManager& database_;
+};
 
 // The base tables named in names (each once), or every base table of the
 // Default schema when names is empty, sorted by ID. A name that is not a

@@ -25,6 +25,7 @@
 #include "sessions/ddl/ddl_frame.h"
 #include "sessions/engine_settings.h"
 #include "sessions/local/local_session_manager.h"
+#include "sessions/progress_scope.h"
 #include "sessions/publishing/publishing_tables.h"
 #include "sessions/publishing/update_file_header.h"
 #include "sessions/stores/local_store_manager.h"
@@ -39,26 +40,6 @@ constexpr const char* kHeaderReadError = "Error reading the header from the upda
 constexpr const char* kHeaderSignatureError = "Invalid update file header signature";
 constexpr const char* kTemporarySuffix = ".Tmp";
 constexpr int64_t kExhausted = std::numeric_limits<int64_t>::max();
-
-// The database open for the length of one command.
-class TOpenDatabase {
- public:
-  explicit TOpenDatabase(TBRNLocalDatabaseManager& database) : database_(database) {
-    database_.OpenDatabase(kBRNLockShared);
-  }
-  ~TOpenDatabase() {
-    try {
-      database_.CloseDatabase(false);
-    } catch (...) {
-      // The command's own error (if any) is the one reported.
-    }
-  }
-  TOpenDatabase(const TOpenDatabase&) = delete;
-  TOpenDatabase& operator=(const TOpenDatabase&) = delete;
-
- private:
-  TBRNLocalDatabaseManager& database_;
-};
 
 // A store opened (Shared) through the session for one command.
 class TOpenStore {
@@ -120,20 +101,6 @@ class TOpenManagers {
   TBRNLocalDatabaseManager& database_;
   bool withoutReferences_;
   std::vector<TBRNTableManager*> managers_;
-};
-
-// A progress bracket of the database.
-class TProgressScope {
- public:
-  explicit TProgressScope(TBRNLocalDatabaseManager& database) : database_(database) {
-    database_.BeginProgress();
-  }
-  ~TProgressScope() { database_.EndProgress(); }
-  TProgressScope(const TProgressScope&) = delete;
-  TProgressScope& operator=(const TProgressScope&) = delete;
-
- private:
-  TBRNLocalDatabaseManager& database_;
 };
 
 // Writes all of source through the store; false when the store took less.
@@ -225,7 +192,7 @@ bool TBRNLocalDatabaseManager::SaveUpdates(const std::string& updateName,
     if (!writeAll(*store, headerBytes)) RaiseSaveUpdatesError(kHeaderWriteError);
     int64_t position = headerBytes.GetSize();
     {
-      TProgressScope progress(*this);
+      TBRNProgressScope progress(*this);
       int64_t counter = 0;
       for (size_t i = 0; i < tableManagers.size(); ++i) {
         TBRNUpdateFileSection& section = header.Sections[i];
@@ -427,7 +394,7 @@ bool TBRNLocalDatabaseManager::LoadUpdates(const std::string& updateName,
   }
   TOpenManagers managers(*this, false);
   reader.OpenTables(managers, true);
-  TProgressScope progress(*this);
+  TBRNProgressScope progress(*this);
   StartTransaction(namesOf(tablesOf(reader.Tables)), -1);
   try {
     while (TLoadTable* load = reader.First()) {

@@ -85,4 +85,14 @@ void CopyAlteredColumns(TBRNTableManager& Source, TBRNRowValues& SourceValues,
   }
 }
 
+TBRNCopyFill::TBRNCopyFill(TBRNTableManager& Target, bool FillNew) : target_(Target) {
+  target_.FillingByAlteration = true;
+  target_.AlterationFillsNewColumns = FillNew;
+}
+
+TBRNCopyFill::~TBRNCopyFill() {
+  target_.FillingByAlteration = false;
+  target_.AlterationFillsNewColumns = false;
+}
+
 }  // namespace brn

@@ -36,4 +36,18 @@ void LogRowError(TBRNTableManager& Manager, const TBRNRowValues& Values,
 void CopyAlteredColumns(TBRNTableManager& Source, TBRNRowValues& SourceValues,
                         TBRNTableManager& Target, TBRNRowValues& TargetValues, bool Live = true);
 
+// Target is filled as a copy for the scope: its rows keep their row ID,
+// identity, generated and DEFAULT values, and new columns are filled when
+// FillNew. Both flags are cleared at the end.
+class TBRNCopyFill {
+ public:
+  TBRNCopyFill(TBRNTableManager& Target, bool FillNew);
+  ~TBRNCopyFill();
+  TBRNCopyFill(const TBRNCopyFill&) = delete;
+  TBRNCopyFill& operator=(const TBRNCopyFill&) = delete;
+
+ private:
+  TBRNTableManager& target_;
+};
+
 }  // namespace brn

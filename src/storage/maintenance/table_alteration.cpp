@@ -44,25 +44,6 @@ int32_t progressOf(int32_t row, int32_t total) {
   return total > 0 ? int32_t(int64_t(row) * 100 / total) : 100;
 }
 
-// The target is filled as a copy (see OptimizeTable) for the scope, new
-// columns getting their values.
-class AlterationFill {
- public:
-  explicit AlterationFill(TBRNTableManager& target) : target_(target) {
-    target_.FillingByAlteration = true;
-    target_.AlterationFillsNewColumns = true;
-  }
-  ~AlterationFill() {
-    target_.FillingByAlteration = false;
-    target_.AlterationFillsNewColumns = false;
-  }
-  AlterationFill(const AlterationFill&) = delete;
-  AlterationFill& operator=(const AlterationFill&) = delete;
-
- private:
-  TBRNTableManager& target_;
-};
-
 bool isUniqueIndex(const TBRNIndex* index) {
   return index->IndexType == kIndexPrimaryKey || index->IndexType == kIndexUnique;
 }
@@ -75,7 +56,7 @@ bool TBRNTableManager::AlterRowsFull(TBRNTableManager& Target) {
   std::unique_ptr<TBRNRowsetRow> buffer = Target.NewRowBuffer();
   TBRNRowsetRowValues values(Target.GetColumns(), &Target);
   values.SetRow(buffer.get());
-  AlterationFill fill(Target);
+  TBRNCopyFill fill(Target, true);
   {
     TableProgressBracket progress(this);
     const int32_t total = rowsetFile->GetBlockCount();
@@ -116,7 +97,7 @@ bool TBRNTableManager::AlterRowsInPlace(TBRNTableManager& Target) {
   std::unique_ptr<TBRNRowsetRow> buffer = Target.NewRowBuffer();
   TBRNRowsetRowValues values(Target.GetColumns(), &Target);
   values.SetRow(buffer.get());
-  AlterationFill fill(Target);
+  TBRNCopyFill fill(Target, true);
   TBRNRowsetManager* targetRows = Target.rowsetFile.get();
   // Deleted rows hold their row number with a placeholder that is freed
   // once every row is written: freed earlier, the next row would take its

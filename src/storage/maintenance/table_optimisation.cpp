@@ -31,25 +31,6 @@ std::string nowText() {
   return FormatTimestampLiteral(true, CurrentTimestamp(false));
 }
 
-// Copies rows into the target as copies (row ID, identity, generated and
-// DEFAULT values kept; new columns filled when fillNew) for its scope.
-class CopyFill {
- public:
-  CopyFill(TBRNTableManager& target, bool fillNew) : target_(target) {
-    target_.FillingByAlteration = true;
-    target_.AlterationFillsNewColumns = fillNew;
-  }
-  ~CopyFill() {
-    target_.FillingByAlteration = false;
-    target_.AlterationFillsNewColumns = false;
-  }
-  CopyFill(const CopyFill&) = delete;
-  CopyFill& operator=(const CopyFill&) = delete;
-
- private:
-  TBRNTableManager& target_;
-};
-
 }  // namespace
 
 bool TBRNTableManager::OptimizeTable(TBRNTableManager& Target, int32_t Index) {
@@ -64,7 +45,7 @@ bool TBRNTableManager::OptimizeTable(TBRNTableManager& Target, int32_t Index) {
     std::unique_ptr<TBRNRowsetRow> buffer = Target.NewRowBuffer();
     TBRNRowsetRowValues values(Target.GetColumns(), &Target);
     values.SetRow(buffer.get());
-    CopyFill fill(Target, false);
+    TBRNCopyFill fill(Target, false);
     {
       TableProgressBracket progress(this);
       TBRNIndexNavigator* navigator = Index >= 0 ? GetIndexNavigator(Index) : nullptr;

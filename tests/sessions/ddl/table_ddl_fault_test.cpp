@@ -118,13 +118,7 @@ std::vector<int32_t> RowIDs(Db& database, const std::string& name) {
       database.Catalog->DefaultSchema->BaseTables->FindByName(name, true));
   auto* manager = static_cast<TBRNTableManager*>(
       database.TableManagers->OpenManager(table, kBRNLockTypeShared));
-  std::vector<int32_t> ids;
-  auto buffer = manager->NewRowBuffer();
-  TBRNRowsetRowValues values(manager->GetColumns(), manager);
-  values.SetRow(buffer.get());
-  for (int32_t n = 1; n <= manager->GetRowsetManager()->GetBlockCount(); ++n) {
-    if (manager->ReadRowByNumber(n, values)) ids.push_back(values.GetItem(0)->GetAsInteger());
-  }
+  std::vector<int32_t> ids = ReadRowIDs(*manager);
   manager->Close(false, true);
   return ids;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -132,6 +133,23 @@ inline std::vector<std::string> NamesByIndex(TBRNLocalDatabaseManager& db, TBRNB
   }
   manager.Close(false, true);
   return names;
+}
+
+// ALTER TABLE T of db: change edits the working copy, flags set on it; the
+// alteration is rolled back when it throws.
+inline void Alter(TBRNLocalDatabaseManager& db, const std::function<void(TBRNBaseTable*)>& change,
+                  int32_t flags) {
+  TBRNBaseTable* table = db.BeginAlterTable("T");
+  TBRNBaseTable* copy = nullptr;
+  try {
+    copy = db.CreateWorkingCopy(table);
+    change(copy);
+    copy->AlterationFlags = flags;
+    db.AlterTable(table, copy);
+  } catch (...) {
+    db.RollbackAlterTable(table, copy);
+    throw;
+  }
 }
 
 }  // namespace brn::testing

@@ -111,22 +111,6 @@ std::vector<std::pair<int32_t, std::string>> LiveRows(const std::vector<StoredRo
   return live;
 }
 
-// ALTER TABLE T: change edits the working copy, flags set on it.
-void Alter(TBRNLocalDatabaseManager& db, const std::function<void(TBRNBaseTable*)>& change,
-           int32_t flags) {
-  TBRNBaseTable* table = db.BeginAlterTable("T");
-  TBRNBaseTable* copy = nullptr;
-  try {
-    copy = db.CreateWorkingCopy(table);
-    change(copy);
-    copy->AlterationFlags = flags;
-    db.AlterTable(table, copy);
-  } catch (...) {
-    db.RollbackAlterTable(table, copy);
-    throw;
-  }
-}
-
 struct Statement {
   const char* Name;
   std::function<void(TBRNLocalDatabaseManager&)> Run;
@@ -231,14 +215,14 @@ INSTANTIATE_TEST_SUITE_P(
         Statement{
             "AlterIndexPageSize",
             [](TBRNLocalDatabaseManager& db) {
-              Alter(
+              testing::Alter(
                   db, [](TBRNBaseTable* copy) { copy->SetIndexPageSize(copy->IndexPageSize * 2); },
                   0x19);
             },
             2},
         Statement{"AlterAddColumnInPlace",
                   [](TBRNLocalDatabaseManager& db) {
-                    Alter(
+                    testing::Alter(
                         db,
                         [](TBRNBaseTable* copy) {
                           auto column = std::make_unique<TBRNColumn>(copy->Catalog);
@@ -252,13 +236,13 @@ INSTANTIATE_TEST_SUITE_P(
                   3},
         Statement{"AlterEncryptFull",
                   [](TBRNLocalDatabaseManager& db) {
-                    Alter(
+                    testing::Alter(
                         db, [](TBRNBaseTable* copy) { copy->SetEncrypted(true); }, 0x3);
                   },
                   2},
         Statement{"AlterRenameColumnWithoutSwap",
                   [](TBRNLocalDatabaseManager& db) {
-                    Alter(
+                    testing::Alter(
                         db, [](TBRNBaseTable* copy) { copy->Columns->GetItem(1)->Name = "Label"; },
                         0x80);
                   },
@@ -277,7 +261,7 @@ TEST(AlterProcessTest, AnotherProcessOpensTheTableRightAfterTheCommit) {
   testing::DefineTable(*shop.Db->Catalog, table, true);
   shop.Db->CommitCreateTable(table);
   testing::InsertNames(*shop.Db, table, {"a", "b"});
-  Alter(
+  testing::Alter(
       *shop.Db,
       [](TBRNBaseTable* copy) {
         auto column = std::make_unique<TBRNColumn>(copy->Catalog);

@@ -47,21 +47,6 @@ struct Shop {
   TBRNLocalDatabaseManager* Db = nullptr;
 };
 
-void Alter(TBRNLocalDatabaseManager& db, const std::function<void(TBRNBaseTable*)>& change,
-           int32_t flags) {
-  TBRNBaseTable* table = db.BeginAlterTable("T");
-  TBRNBaseTable* copy = nullptr;
-  try {
-    copy = db.CreateWorkingCopy(table);
-    change(copy);
-    copy->AlterationFlags = flags;
-    db.AlterTable(table, copy);
-  } catch (...) {
-    db.RollbackAlterTable(table, copy);
-    throw;
-  }
-}
-
 void AddColumn(TBRNBaseTable* copy) {
   auto column = std::make_unique<TBRNColumn>(copy->Catalog);
   column->Name = "Extra";
@@ -145,15 +130,18 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"OptimizeWrites", [](TBRNLocalDatabaseManager& db) { db.OptimizeTable("T", ""); },
                   2, false},
         FaultCase{"AlterInPlaceWrites",
-                  [](TBRNLocalDatabaseManager& db) { Alter(db, AddColumn, 0x5); }, 3, false},
+                  [](TBRNLocalDatabaseManager& db) { testing::Alter(db, AddColumn, 0x5); }, 3,
+                  false},
         FaultCase{"AlterInPlaceFlushes",
-                  [](TBRNLocalDatabaseManager& db) { Alter(db, AddColumn, 0x5); }, 3, true},
+                  [](TBRNLocalDatabaseManager& db) { testing::Alter(db, AddColumn, 0x5); }, 3,
+                  true},
         FaultCase{"AlterFullWrites",
-                  [](TBRNLocalDatabaseManager& db) { Alter(db, AddColumn, 0x3); }, 3, false},
+                  [](TBRNLocalDatabaseManager& db) { testing::Alter(db, AddColumn, 0x3); }, 3,
+                  false},
         FaultCase{
             "AlterIndexPageSizeWrites",
             [](TBRNLocalDatabaseManager& db) {
-              Alter(
+              testing::Alter(
                   db, [](TBRNBaseTable* copy) { copy->SetIndexPageSize(copy->IndexPageSize * 2); },
                   0x19);
             },
@@ -162,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
         // files is undone when the catalog commit fails.
         FaultCase{"AlterRenameColumnWithoutSwap",
                   [](TBRNLocalDatabaseManager& db) {
-                    Alter(
+                    testing::Alter(
                         db, [](TBRNBaseTable* copy) { copy->Columns->GetItem(1)->Name = "Label"; },
                         0x80);
                   },

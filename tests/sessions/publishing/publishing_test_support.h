@@ -27,6 +27,7 @@
 #include "storage/rows/published_updates_file.h"
 #include "storage/rows/row_file_navigator.h"
 #include "storage/tables/table_manager.h"
+#include "storage/tables/table_test_support.h"
 
 namespace brn::testing {
 
@@ -129,9 +130,9 @@ class PublishingTest : public ViewRoutineTest {
     TBRNBaseTable* parent = AddTableOf(catalog, "Parent", {{"Code", dtInteger, 0},
                                                           {"Name", dtChar, 20},
                                                           {"Amount", dtInteger, 0}});
-    TBRNConstraint* parentKey = AddKey(catalog, parent, "PK_Parent", kConstraintPrimaryKey, {"Code"});
-    AddKey(catalog, child, "PK_Child", kConstraintPrimaryKey, {"Code"});
-    AddForeignKey(catalog, child, "FK_Child_Parent", {"ParentCode"}, parent, parentKey);
+    TBRNConstraint* parentKey = AddTableKey(parent, "PK_Parent", kConstraintPrimaryKey, {"Code"});
+    AddTableKey(child, "PK_Child", kConstraintPrimaryKey, {"Code"});
+    AddTableForeignKey(child, "FK_Child_Parent", {"ParentCode"}, parent, parentKey);
     for (TBRNBaseTable* table : {child, parent}) {
       table->Validate();
       table->UpdateStructureChecksum();
@@ -168,70 +169,6 @@ class PublishingTest : public ViewRoutineTest {
   static TBRNColumn* ColumnOf(TBRNBaseTable* table, const std::string& name) {
     return static_cast<TBRNColumn*>(table->Columns->FindByName(name, true));
   }
-  static TBRNIndex* AddIndexOf(TBRNBaseTable* table, const std::string& name,
-                               const std::vector<std::string>& columns, int32_t type) {
-    std::unique_ptr<TBRNIndex> index(static_cast<TBRNIndex*>(table->Indexes->NewItem()));
-    index->Name = name;
-    index->SetIndexType(type);
-    for (const std::string& columnName : columns) {
-      std::unique_ptr<TBRNIndexColumn> entry(
-          static_cast<TBRNIndexColumn*>(index->Columns->NewItem()));
-      entry->SetColumn(ColumnOf(table, columnName));
-      index->Columns->AddObject(entry.get());
-      entry.release();
-    }
-    table->Indexes->AddObject(index.get());
-    return index.release();
-  }
-  static TBRNConstraint* NewConstraint(TBRNBaseTable* table, const std::string& name, int32_t type,
-                                       const std::vector<std::string>& columns) {
-    std::unique_ptr<TBRNConstraint> constraint(
-        static_cast<TBRNConstraint*>(table->Constraints->NewItem()));
-    constraint->Name = name;
-    constraint->SetConstraintType(type);
-    for (const std::string& columnName : columns) {
-      std::unique_ptr<TBRNConstraintColumn> entry(
-          static_cast<TBRNConstraintColumn*>(constraint->Columns->NewItem()));
-      entry->SetColumn(ColumnOf(table, columnName));
-      constraint->Columns->AddObject(entry.get());
-      entry.release();
-    }
-    table->Constraints->AddObject(constraint.get());
-    return constraint.release();
-  }
-  static TBRNConstraint* AddKey(TBRNCatalog&, TBRNBaseTable* table, const std::string& name,
-                                int32_t type, const std::vector<std::string>& columns) {
-    TBRNConstraint* key = NewConstraint(table, name, type, columns);
-    TBRNIndex* index = AddIndexOf(table, name, columns,
-                                  type == kConstraintPrimaryKey ? kIndexPrimaryKey : kIndexUnique);
-    index->SetOwnerConstraint(key);
-    key->SetEnforcingIndex(index);
-    return key;
-  }
-  static void AddForeignKey(TBRNCatalog&, TBRNBaseTable* table, const std::string& name,
-                            const std::vector<std::string>& columns, TBRNBaseTable* target,
-                            TBRNConstraint* key) {
-    TBRNConstraint* foreignKey = NewConstraint(table, name, kConstraintForeignKey, columns);
-    foreignKey->SetTargetTable(target);
-    for (int32_t i = 0; i < key->Columns->Count(); ++i) {
-      std::unique_ptr<TBRNTargetTableColumn> entry(
-          static_cast<TBRNTargetTableColumn*>(foreignKey->TargetTableColumns->NewItem()));
-      entry->SetColumn(key->Columns->GetItem(i)->GetColumn());
-      foreignKey->TargetTableColumns->AddObject(entry.get());
-      entry.release();
-    }
-    foreignKey->SetTargetConstraint(key);
-    TBRNIndex* index = AddIndexOf(table, name, columns, kIndexForeignKey);
-    index->SetOwnerConstraint(foreignKey);
-    foreignKey->SetEnforcingIndex(index);
-    std::unique_ptr<TBRNSourceConstraint> source(
-        static_cast<TBRNSourceConstraint*>(key->SourceConstraints->NewItem()));
-    source->SetSourceTable(table);
-    source->SetSourceConstraint(foreignKey);
-    key->SourceConstraints->AddObject(source.get());
-    source.release();
-  }
-
   static TBRNBaseTable* TableOf(Db& database, const std::string& name) {
     return static_cast<TBRNBaseTable*>(
         database.Catalog->DefaultSchema->BaseTables->FindByName(name, true));

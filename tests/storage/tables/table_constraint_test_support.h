@@ -64,45 +64,21 @@ class ConstraintBuilder {
   // A primary key or unique constraint (type) with its enforcing index.
   TBRNConstraint* AddKey(TBRNBaseTable* table, const std::string& name, int32_t type,
                          const std::vector<std::string>& columns) {
-    TBRNConstraint* key = newConstraint(table, name, type, columns);
-    TBRNIndex* index = env.AddIndex(
-        table, name, columns, type == kConstraintPrimaryKey ? kIndexPrimaryKey : kIndexUnique);
-    index->SetOwnerConstraint(key);
-    key->SetEnforcingIndex(index);
-    return key;
+    return AddTableKey(table, name, type, columns);
   }
   // A foreign key on columns of table referring to key of target, with its
   // own index, entered in the key's list of referring foreign keys.
   TBRNConstraint* AddForeignKey(TBRNBaseTable* table, const std::string& name,
                                 const std::vector<std::string>& columns, TBRNBaseTable* target,
                                 TBRNConstraint* key) {
-    TBRNConstraint* foreignKey = newConstraint(table, name, kConstraintForeignKey, columns);
-    foreignKey->SetTargetTable(target);
-    for (int32_t i = 0; i < key->Columns->Count(); ++i) {
-      std::unique_ptr<TBRNTargetTableColumn> entry(
-          static_cast<TBRNTargetTableColumn*>(foreignKey->TargetTableColumns->NewItem()));
-      entry->SetColumn(key->Columns->GetItem(i)->GetColumn());
-      foreignKey->TargetTableColumns->AddObject(entry.get());
-      entry.release();
-    }
-    foreignKey->SetTargetConstraint(key);
-    TBRNIndex* index = env.AddIndex(table, name, columns, kIndexForeignKey);
-    index->SetOwnerConstraint(foreignKey);
-    foreignKey->SetEnforcingIndex(index);
-    std::unique_ptr<TBRNSourceConstraint> source(
-        static_cast<TBRNSourceConstraint*>(key->SourceConstraints->NewItem()));
-    source->SetSourceTable(table);
-    source->SetSourceConstraint(foreignKey);
-    key->SourceConstraints->AddObject(source.get());
-    source.release();
-    return foreignKey;
+    return AddTableForeignKey(table, name, columns, target, key);
   }
   // A check constraint; code and message replace the standard error when
   // code is not 0.
   TBRNConstraint* AddCheck(TBRNBaseTable* table, const std::string& name,
                            const std::string& condition, int32_t code = 0,
                            const std::string& message = std::string()) {
-    TBRNConstraint* check = newConstraint(table, name, kConstraintCheck, {});
+    TBRNConstraint* check = AddTableConstraint(table, name, kConstraintCheck, {});
     check->CheckExpr->SetText(condition);
     if (code != 0) {
       check->SetErrorCode(code);
@@ -112,29 +88,6 @@ class ConstraintBuilder {
   }
 
  private:
-  TBRNConstraint* newConstraint(TBRNBaseTable* table, const std::string& name, int32_t type,
-                                const std::vector<std::string>& columns) {
-    std::unique_ptr<TBRNConstraint> constraint(
-        static_cast<TBRNConstraint*>(table->Constraints->NewItem()));
-    constraint->Name = name;
-    constraint->SetConstraintType(type);
-    for (const std::string& columnName : columns) {
-      std::unique_ptr<TBRNConstraintColumn> entry(
-          static_cast<TBRNConstraintColumn*>(constraint->Columns->NewItem()));
-      entry->SetColumn(column(table, columnName));
-      constraint->Columns->AddObject(entry.get());
-      entry.release();
-    }
-    table->Constraints->AddObject(constraint.get());
-    return constraint.release();
-  }
-  static TBRNColumn* column(TBRNBaseTable* table, const std::string& name) {
-    for (int32_t i = 0; i < table->Columns->Count(); ++i) {
-      if (table->Columns->GetItem(i)->Name == name) return table->Columns->GetItem(i);
-    }
-    throw std::invalid_argument("no column " + name);
-  }
-
   TestTableEnvironment& env;
 };
 

@@ -27,28 +27,6 @@ void CreateItems(TestDatabaseFiles& database) {
   InsertRawRow(*session.Open(table), 1);
 }
 
-// OS files whose Nth write after arming kills the process (kill -9).
-class KillingFiles : public TBRNOSFileManager {
- public:
-  using TBRNOSFileManager::TBRNOSFileManager;
-  int32_t WritesLeft = 0;  // 0: disarmed
-
-  TBRNFile* CreateFileObject() override { return new KillingFile(this); }
-
- private:
-  class KillingFile : public TBRNOSFile {
-   public:
-    explicit KillingFile(KillingFiles* owner) : TBRNOSFile(owner), owner_(owner) {}
-    int32_t Write(const void* buffer, int32_t count) override {
-      if (owner_->WritesLeft > 0 && --owner_->WritesLeft == 0) raise(SIGKILL);
-      return TBRNOSFile::Write(buffer, count);
-    }
-
-   private:
-    KillingFiles* owner_;
-  };
-};
-
 TEST(TableManagerProcess, TwoProcessesRecreateRemovedFilesOnce) {
   TestDatabaseFiles database;
   CreateItems(database);

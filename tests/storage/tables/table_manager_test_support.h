@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "storage/files/table_file_set.h"
 #include "storage/indexes/index_keys.h"
@@ -61,6 +62,19 @@ inline int32_t InsertRawRow(TBRNTableManager& manager, int32_t id, bool withKey 
   }
   manager.FlushFiles(true);
   return row;
+}
+
+// The first column (an INTEGER ID) of every row of the open manager, by
+// row number.
+inline std::vector<int32_t> ReadRowIDs(TBRNTableManager& manager) {
+  std::vector<int32_t> ids;
+  auto buffer = manager.NewRowBuffer();
+  TBRNRowsetRowValues values(manager.GetColumns(), &manager);
+  values.SetRow(buffer.get());
+  for (int32_t n = 1; n <= manager.GetRowsetManager()->GetBlockCount(); ++n) {
+    if (manager.ReadRowByNumber(n, values)) ids.push_back(values.GetItem(0)->GetAsInteger());
+  }
+  return ids;
 }
 
 }  // namespace brn::testing

@@ -34,6 +34,91 @@
 
 namespace brn::testing {
 
+// The column name of table (exact name); std::invalid_argument when there is
+// none.
+inline TBRNColumn* ColumnNamed(TBRNBaseTable* table, const std::string& name) {
+  for (int32_t i = 0; i < table->Columns->Count(); ++i) {
+    if (table->Columns->GetItem(i)->Name == name) return table->Columns->GetItem(i);
+  }
+  throw std::invalid_argument("no column " + name);
+}
+
+// An index of kind type (kIndexOrdinary ...) on the named columns of table,
+// owned by table.
+inline TBRNIndex* AddTableIndex(TBRNBaseTable* table, const std::string& name,
+                                const std::vector<std::string>& columns, int32_t type) {
+  std::unique_ptr<TBRNIndex> index(static_cast<TBRNIndex*>(table->Indexes->NewItem()));
+  index->Name = name;
+  index->SetIndexType(type);
+  for (const std::string& columnName : columns) {
+    std::unique_ptr<TBRNIndexColumn> entry(
+        static_cast<TBRNIndexColumn*>(index->Columns->NewItem()));
+    entry->SetColumn(ColumnNamed(table, columnName));
+    index->Columns->AddObject(entry.get());
+    entry.release();
+  }
+  table->Indexes->AddObject(index.get());
+  return index.release();
+}
+
+// A constraint of kind type on the named columns of table, owned by table,
+// without an enforcing index.
+inline TBRNConstraint* AddTableConstraint(TBRNBaseTable* table, const std::string& name,
+                                          int32_t type, const std::vector<std::string>& columns) {
+  std::unique_ptr<TBRNConstraint> constraint(
+      static_cast<TBRNConstraint*>(table->Constraints->NewItem()));
+  constraint->Name = name;
+  constraint->SetConstraintType(type);
+  for (const std::string& columnName : columns) {
+    std::unique_ptr<TBRNConstraintColumn> entry(
+        static_cast<TBRNConstraintColumn*>(constraint->Columns->NewItem()));
+    entry->SetColumn(ColumnNamed(table, columnName));
+    constraint->Columns->AddObject(entry.get());
+    entry.release();
+  }
+  table->Constraints->AddObject(constraint.get());
+  return constraint.release();
+}
+
+// A primary key or unique constraint (type) with its enforcing index, both
+// named name.
+inline TBRNConstraint* AddTableKey(TBRNBaseTable* table, const std::string& name, int32_t type,
+                                   const std::vector<std::string>& columns) {
+  TBRNConstraint* key = AddTableConstraint(table, name, type, columns);
+  TBRNIndex* index = AddTableIndex(table, name, columns,
+                                   type == kConstraintPrimaryKey ? kIndexPrimaryKey : kIndexUnique);
+  index->SetOwnerConstraint(key);
+  key->SetEnforcingIndex(index);
+  return key;
+}
+
+// A foreign key on columns of table referring to key of target, with its
+// own index, entered in the key's list of referring foreign keys.
+inline TBRNConstraint* AddTableForeignKey(TBRNBaseTable* table, const std::string& name,
+                                          const std::vector<std::string>& columns,
+                                          TBRNBaseTable* target, TBRNConstraint* key) {
+  TBRNConstraint* foreignKey = AddTableConstraint(table, name, kConstraintForeignKey, columns);
+  foreignKey->SetTargetTable(target);
+  for (int32_t i = 0; i < key->Columns->Count(); ++i) {
+    std::unique_ptr<TBRNTargetTableColumn> entry(
+        static_cast<TBRNTargetTableColumn*>(foreignKey->TargetTableColumns->NewItem()));
+    entry->SetColumn(key->Columns->GetItem(i)->GetColumn());
+    foreignKey->TargetTableColumns->AddObject(entry.get());
+    entry.release();
+  }
+  foreignKey->SetTargetConstraint(key);
+  TBRNIndex* index = AddTableIndex(table, name, columns, kIndexForeignKey);
+  index->SetOwnerConstraint(foreignKey);
+  foreignKey->SetEnforcingIndex(index);
+  std::unique_ptr<TBRNSourceConstraint> source(
+      static_cast<TBRNSourceConstraint*>(key->SourceConstraints->NewItem()));
+  source->SetSourceTable(table);
+  source->SetSourceConstraint(foreignKey);
+  key->SourceConstraints->AddObject(source.get());
+  source.release();
+  return foreignKey;
+}
+
 // The folder and the file manager of one database, shared by the sessions
 // of one process: one file manager shares each open file between them, so
 // that their byte-range locks contend as two processes' would.
@@ -146,39 +231,12 @@ class TestTableEnvironment : public TBRNTableEnvironment {
   // An index of kind type (kIndexOrdinary ...) on the named columns.
   TBRNIndex* AddIndex(TBRNBaseTable* table, const std::string& name,
                       const std::vector<std::string>& columns, int32_t type = kIndexOrdinary) {
-    std::unique_ptr<TBRNIndex> index(static_cast<TBRNIndex*>(table->Indexes->NewItem()));
-    index->Name = name;
-    index->SetIndexType(type);
-    for (const std::string& columnName : columns) {
-      std::unique_ptr<TBRNIndexColumn> entry(
-          static_cast<TBRNIndexColumn*>(index->Columns->NewItem()));
-      entry->SetColumn(findColumn(table, columnName));
-      index->Columns->AddObject(entry.get());
-      entry.release();
-    }
-    table->Indexes->AddObject(index.get());
-    return index.release();
+    return AddTableIndex(table, name, columns, type);
   }
   // A primary key constraint with its enforcing index, both named name.
   TBRNConstraint* AddPrimaryKey(TBRNBaseTable* table, const std::string& name,
                                 const std::vector<std::string>& columns) {
-    std::unique_ptr<TBRNConstraint> key(
-        static_cast<TBRNConstraint*>(table->Constraints->NewItem()));
-    key->Name = name;
-    key->SetConstraintType(kConstraintPrimaryKey);
-    for (const std::string& columnName : columns) {
-      std::unique_ptr<TBRNConstraintColumn> entry(
-          static_cast<TBRNConstraintColumn*>(key->Columns->NewItem()));
-      entry->SetColumn(findColumn(table, columnName));
-      key->Columns->AddObject(entry.get());
-      entry.release();
-    }
-    table->Constraints->AddObject(key.get());
-    TBRNConstraint* constraint = key.release();
-    TBRNIndex* index = AddIndex(table, name, columns, kIndexPrimaryKey);
-    index->SetOwnerConstraint(constraint);
-    constraint->SetEnforcingIndex(index);
-    return constraint;
+    return AddTableKey(table, name, kConstraintPrimaryKey, columns);
   }
   // Validates the table and stamps its structure checksum.
   void Finish(TBRNBaseTable* table) {
@@ -276,14 +334,6 @@ class TestTableEnvironment : public TBRNTableEnvironment {
     if (!stream->SetRangeLock(true, offset, 1)) return false;
     stream->SetRangeLock(false, offset, 1);
     return true;
-  }
-
- private:
-  static TBRNColumn* findColumn(TBRNBaseTable* table, const std::string& name) {
-    for (int32_t i = 0; i < table->Columns->Count(); ++i) {
-      if (table->Columns->GetItem(i)->Name == name) return table->Columns->GetItem(i);
-    }
-    throw std::invalid_argument("no column " + name);
   }
 };
 
