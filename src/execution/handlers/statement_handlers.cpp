@@ -198,16 +198,10 @@ void resetJob(TBRNLocalExprEvaluator& evaluator, TBRNExprToken* node) {
   SessionOf(evaluator).ResetJob(ChildName(node, 0));
 }
 
-// A local session knows only itself: it resets its own statistics when the
-// ID is its own and refuses any other ID, leaving every counter alone.
+// The session decides which sessions it can reach: a local one only itself,
+// a server session any session of its engine.
 void resetSessionStatistics(TBRNLocalExprEvaluator& evaluator, TBRNExprToken* node) {
-  TBRNLocalSessionManager& session = SessionOf(evaluator);
-  const int32_t sessionId = ClauseInteger(evaluator, Child(node, 0));
-  if (sessionId != session.Handle)
-    throw EBRNException(kBRNSessionNotPresentCode,
-                        FormatText("The session ID %s is no longer present on the server",
-                                   {IntegerToString(sessionId)}));
-  session.ResetStatistics();
+  SessionOf(evaluator).ResetSessionStatistics(ClauseInteger(evaluator, Child(node, 0)));
 }
 
 void disconnectSession(TBRNLocalExprEvaluator& evaluator, TBRNExprToken* node) {

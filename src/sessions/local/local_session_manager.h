@@ -215,6 +215,10 @@ class TBRNLocalSessionManager : public TBRNEngineSessionManager {
   // Server-only statements: nothing in a local session.
   virtual void DisconnectSession(int32_t sessionId);
   virtual void RemoveSession(int32_t sessionId);
+  // RESET SERVER SESSION STATISTICS: the session's own ID resets its
+  // counters; a local session knows no other session and raises 1107 for
+  // any other ID, leaving every counter alone.
+  virtual void ResetSessionStatistics(int32_t sessionId);
   // The store handle of a configured store: a TBRNLocalStoreManager.
   virtual std::unique_ptr<TBRNStoreManager> CreateStoreManager(TBRNStore* store);
   // Opens the lock file (taking a slot), the configuration file (created with

@@ -8,6 +8,7 @@
 
 #include "foundation/locks/log_manager.h"
 #include "foundation/text/environment.h"
+#include "foundation/text/exception.h"
 #include "foundation/text/number_text.h"
 #include "foundation/text/string_helpers.h"
 #include "foundation/types/date_time.h"
@@ -405,6 +406,13 @@ void TBRNLocalSessionManager::ResetStatistics() {
   forEachUserDatabase(*this, [](TBRNLocalDatabaseManager& database) {
     ResetDatabaseStatistics(database.TableManagers.get());
   });
+}
+
+void TBRNLocalSessionManager::ResetSessionStatistics(int32_t sessionId) {
+  if (sessionId != Handle)
+    throw EBRNException(1107, FormatText("The session ID %s is no longer present on the server",
+                                         {IntegerToString(sessionId)}));
+  ResetStatistics();
 }
 
 }  // namespace brn
