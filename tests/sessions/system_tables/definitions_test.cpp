@@ -2,7 +2,7 @@
 // columns with their types, lengths and collations, the internal row
 // identifier and primary key, the plain indexes and their names, the
 // storage settings and the flags. The golden files are written by hand from
-// the tables' documented shapes, one per table, so a definition that drifts
+// the tables' documented shapes, one file per family, so a definition that drifts
 // from its documented shape fails here.
 #include <algorithm>
 #include <filesystem>
@@ -129,7 +129,9 @@ std::string ReadFile(const std::filesystem::path& path) {
   return text.str();
 }
 
-// The golden definitions by table name, and each one's family.
+// The golden definitions by table name, and each one's family. A golden
+// file holds the definitions of one family, each starting at a "table"
+// line, separated by blank lines.
 struct Golden {
   std::string Family;
   std::string Text;
@@ -139,13 +141,24 @@ std::map<std::string, Golden> LoadGoldens() {
   std::map<std::string, Golden> goldens;
   for (const auto& entry : std::filesystem::directory_iterator(BRN_SYSTEM_TABLE_GOLDEN)) {
     if (entry.path().extension() != ".txt") continue;
-    Golden golden{"", ReadFile(entry.path())};
-    const auto start = golden.Text.find("\nfamily ");
-    if (start != std::string::npos) {
-      const auto end = golden.Text.find('\n', start + 1);
-      golden.Family = golden.Text.substr(start + 8, end - start - 8);
+    std::istringstream lines(ReadFile(entry.path()));
+    std::string name;
+    Golden golden;
+    auto keep = [&] {
+      if (!name.empty()) goldens.emplace(name, golden);
+      name.clear();
+      golden = Golden();
+    };
+    for (std::string line; std::getline(lines, line);) {
+      if (line.empty()) {
+        keep();
+        continue;
+      }
+      if (line.rfind("table ", 0) == 0) name = line.substr(6);
+      if (line.rfind("family ", 0) == 0) golden.Family = line.substr(7);
+      golden.Text += line + "\n";
     }
-    goldens.emplace(entry.path().stem().string(), golden);
+    keep();
   }
   return goldens;
 }
@@ -178,7 +191,7 @@ struct SystemTableDefinitionTest : ::testing::Test {
   TBRNLocalDatabaseManager* Shop = nullptr;
 };
 
-TEST_F(SystemTableDefinitionTest, EveryDefinitionMatchesItsGoldenFile) {
+TEST_F(SystemTableDefinitionTest, EveryDefinitionMatchesItsGoldenDefinition) {
   const std::map<std::string, Golden> goldens = LoadGoldens();
   ASSERT_EQ(goldens.size(), 60u);
   std::map<std::string, int32_t> perFamily;
@@ -205,7 +218,7 @@ TEST_F(SystemTableDefinitionTest, EveryDefinitionMatchesItsGoldenFile) {
   EXPECT_TRUE(missing.empty()) << "Not registered:" << list;
 }
 
-TEST_F(SystemTableDefinitionTest, EveryRegisteredTableHasAGoldenFile) {
+TEST_F(SystemTableDefinitionTest, EveryRegisteredTableHasAGoldenDefinition) {
   const std::map<std::string, Golden> goldens = LoadGoldens();
   for (const char* family : {"Configuration", "Information"}) {
     for (const auto& [name, table] : Registered(family)) {
