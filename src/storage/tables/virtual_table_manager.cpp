@@ -412,13 +412,17 @@ bool TBRNVirtualTableManager::UpdateRowWithTriggers(TBRNHandleObject* Holder,
   for (int32_t i = 0; i < NewValues.GetCount() && !modified; ++i)
     modified = NewValues.GetRowValue(i)->Modified;
   if (!modified) return false;
-  // Under the pessimistic protocol the row was locked when it was read for
-  // editing; the optimistic one locks it only now.
+  // Under the pessimistic protocol the row was normally locked when it was
+  // read for editing; the optimistic one locks it only now. A caller that
+  // posts without that read still takes the lock here, so a row another
+  // session holds is never overwritten.
   bool tookLock = false;
-  if (GetEnvironment().GetTableSettings().RecordLockProtocol == kBRNRecordLockOptimistic)
+  if (GetEnvironment().GetTableSettings().RecordLockProtocol == kBRNRecordLockOptimistic) {
     tookLock = LockRowForUpdate(Holder, RowNumber, RowVersion, UpdateCounter, false, true, 1);
-  else
-    CheckRowCurrent(RowNumber, RowVersion, UpdateCounter, false, false);
+  } else {
+    tookLock = LockRowForUpdate(Holder, RowNumber, RowVersion, UpdateCounter, false, false, 1);
+    if (!tookLock) CheckRowCurrent(RowNumber, RowVersion, UpdateCounter, false, false);
+  }
   return changeStoredRow(RowNumber, tookLock, kTriggerUpdate, kTriggerOperationUpdate, &NewValues,
                          [&] { UpdateRow(NewValues, RowNumber, UpdateCounter); });
 }

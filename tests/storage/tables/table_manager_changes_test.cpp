@@ -305,6 +305,32 @@ TEST_F(RowChangeTest, DeleteTakesTheRowLockUnderThePessimisticProtocol) {
   other.Managers.Clear();
 }
 
+// An update posted without reading the row for editing first must not
+// overwrite a row that another session has locked.
+TEST_F(RowChangeTest, UpdateTakesTheRowLockUnderThePessimisticProtocol) {
+  ASSERT_EQ(A.Environment.Settings.RecordLockProtocol, kBRNRecordLockPessimistic);
+  A.Environment.Settings.RecordLockRetryCount = 0;
+  TBRNTableManager* p = OpenP();
+  InsertP(p, 1);
+  TestSession other(Database);
+  Schema copy(other.Environment);
+  TBRNTableManager* q = other.Open(copy.P);
+  ASSERT_TRUE(q->LockRow(q, 1, 0));
+
+  TestRow row(*p);
+  ASSERT_TRUE(row.Read(1));
+  row.Set("ID", 2);
+  auto post = [&] {
+    p->UpdateRowWithTriggers(p, row.Values(), row.RowNumber, row.RowVersion, row.UpdateCounter);
+  };
+  EBRNException error = CaughtError(post);
+  EXPECT_EQ(error.ErrorCode, 1005);
+  q->ReleaseRowLock(1);
+  post();
+  EXPECT_TRUE(q->LockRow(q, 1, 0)) << "the update's lock is released";
+  other.Managers.Clear();
+}
+
 TEST_F(RowChangeTest, ARolledBackTransactionLeavesTheFilesByteIdentical) {
   TBRNTableManager* p = OpenP();
   InsertP(p, 1);

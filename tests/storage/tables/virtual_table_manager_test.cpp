@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <stdexcept>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -113,13 +114,16 @@ class TestTableManager : public TBRNVirtualTableManager {
   void CheckRowCurrent(int32_t row, int32_t, int32_t, bool, bool) override {
     Log.push_back("check " + std::to_string(row));
   }
-  bool LockRowForUpdate(TBRNHandleObject*, int32_t row, int32_t, int32_t, bool, bool forceDetection,
+  // Rows in HeldRows are already locked by the caller: the call takes
+  // nothing and answers false, as the table manager does.
+  bool LockRowForUpdate(TBRNHandleObject*, int32_t row, int32_t, int32_t, bool, bool,
                         int32_t keep) override {
-    Log.push_back("lock " + std::to_string(row));
-    EXPECT_TRUE(forceDetection);
     EXPECT_EQ(keep, 1);
+    if (HeldRows.count(row) != 0) return false;
+    Log.push_back("lock " + std::to_string(row));
     return true;
   }
+  std::set<int32_t> HeldRows;
   void UnlockRow(int32_t row) override { Log.push_back("unlock " + std::to_string(row)); }
   TBRNRowsetRow* GetRow(int32_t row, bool) override {
     ++Pinned;
@@ -225,10 +229,23 @@ struct TriggerTest : ::testing::Test {
   }
   TBRNColumn* Column(int32_t index) { return Orders->Columns->GetItem(index); }
 
-  bool Update(int32_t row, int32_t amount) {
+  // Under the pessimistic protocol the row is first read for editing,
+  // which locks it, unless readForEditing is false.
+  bool Update(int32_t row, int32_t amount, bool readForEditing = true) {
     auto values = Manager->Edit(row);
     values->Values.GetItem(kAmount)->SetAsInteger(amount);
-    return Manager->UpdateRowWithTriggers(nullptr, values->Values, row, 0, Counter);
+    const bool hold =
+        readForEditing && Environment.Settings.RecordLockProtocol == kBRNRecordLockPessimistic;
+    if (hold) Manager->HeldRows.insert(row);
+    bool written = false;
+    try {
+      written = Manager->UpdateRowWithTriggers(nullptr, values->Values, row, 0, Counter);
+    } catch (...) {
+      if (hold) Manager->HeldRows.erase(row);
+      throw;
+    }
+    if (hold) Manager->HeldRows.erase(row);
+    return written;
   }
   bool Insert(int32_t id) {
     TestRow values(Orders->Columns.get());
@@ -278,18 +295,22 @@ TEST_F(TriggerTest, RowLocksFollowTheProtocolExceptForDeleteWhichAlwaysLocks) {
   struct Case {
     uint8_t Protocol;
     bool Delete;
+    bool Held;
     Strings Expected;
   };
   const Case cases[] = {
-      {kBRNRecordLockPessimistic, false, {"check 1", "update 1"}},
-      {kBRNRecordLockOptimistic, false, {"lock 1", "update 1", "unlock 1"}},
-      {kBRNRecordLockPessimistic, true, {"lock 1", "delete 1", "unlock 1"}},
-      {kBRNRecordLockOptimistic, true, {"lock 1", "delete 1", "unlock 1"}},
+      // A pessimistic update of a row read for editing (its lock held)
+      // only checks it; one posted without that read takes the lock too.
+      {kBRNRecordLockPessimistic, false, true, {"check 1", "update 1"}},
+      {kBRNRecordLockPessimistic, false, false, {"lock 1", "update 1", "unlock 1"}},
+      {kBRNRecordLockOptimistic, false, false, {"lock 1", "update 1", "unlock 1"}},
+      {kBRNRecordLockPessimistic, true, false, {"lock 1", "delete 1", "unlock 1"}},
+      {kBRNRecordLockOptimistic, true, false, {"lock 1", "delete 1", "unlock 1"}},
   };
   for (const Case& c : cases) {
     Manager->Store(1, 1, 5);
     Environment.Settings.RecordLockProtocol = c.Protocol;
-    EXPECT_TRUE(c.Delete ? Delete(1) : Update(1, 6));
+    EXPECT_TRUE(c.Delete ? Delete(1) : Update(1, 6, c.Held));
     EXPECT_EQ(Taken(), c.Expected) << int(c.Protocol) << c.Delete;
   }
   // A failed write still gives the lock back.
@@ -391,6 +412,7 @@ TEST_F(TriggerTest, AnUpdateOfTriggerFiresOnlyWhenAListedColumnChanges) {
        [](TBRNRowValues& v) { v.GetItem(kAmount)->SetNull(true); },
        {"check 1", "fire Before", "update 1", "fire After"}},
   };
+  Manager->HeldRows = {1};  // read for editing
   for (const Case& c : cases) {
     Manager->Store(1, 1, 5);
     auto values = Manager->Edit(1);
@@ -398,6 +420,7 @@ TEST_F(TriggerTest, AnUpdateOfTriggerFiresOnlyWhenAListedColumnChanges) {
     EXPECT_TRUE(Manager->UpdateRowWithTriggers(nullptr, values->Values, 1, 0, Counter));
     EXPECT_EQ(Taken(), c.Expected) << c.What;
   }
+  Manager->HeldRows.clear();
   // An ERROR trigger with a column list never fires: the error passes on.
   Manager->FailingWrites = 1;
   EXPECT_EQ(CaughtError([&] { Update(1, 8); }).ErrorCode, 1009);
