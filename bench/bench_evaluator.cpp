@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <stdexcept>
@@ -21,6 +22,8 @@
 #include "foundation/values/value.h"
 #include "foundation/values/value_list.h"
 #include "sql/evaluator/expr_evaluator.h"
+#include "sql/evaluator/expr_program.h"
+#include "sql/evaluator/image_row.h"
 #include "sql/tree/expr_token.h"
 
 namespace {
@@ -223,7 +226,86 @@ void BM_EvaluatorCondition(benchmark::State& State) {
   FreeExprTree(tree);
 }
 
+// The same tree compiled into a flat program, over the same column values
+// (read through their getters, one call per column).
+void BM_ProgramCondition(benchmark::State& State) {
+  const Rows& r = Data();
+  CursorRow row(r);
+  const TBRNCurrentRows rows{&row.Values};
+  TBRNExprToken* tree = BuildCondition();
+  TBRNExprEvaluator evaluator(true);
+  evaluator.CurrentRows = &rows;
+  evaluator.Prepare(tree);
+  std::unique_ptr<TBRNExprProgram> program = TBRNExprProgram::Compile(evaluator, tree);
+  int64_t matches = 0;
+  for (auto _ : State) {
+    matches = 0;
+    for (row.Position = 0; row.Position < size_t(kRows); ++row.Position)
+      matches += program->Test(evaluator);
+    benchmark::DoNotOptimize(matches);
+  }
+  int64_t expected = 0;
+  for (size_t i = 0; i < size_t(kRows); ++i) expected += PlainCondition(r, i);
+  if (matches != expected) State.SkipWithError("the program and the plain code disagree");
+  State.counters["matches"] = double(matches);
+  State.SetItemsProcessed(State.iterations() * kRows);
+  program.reset();
+  evaluator.Unprepare(tree);
+  FreeExprTree(tree);
+}
+
+// The program over rows kept as row images, as the row files keep them:
+// the program reads the cells itself, the cursor only moves the image.
+void BM_ProgramImageCondition(benchmark::State& State) {
+  const Rows& r = Data();
+  testing::ImageRow row({{dtInteger},
+                         {dtInteger},
+                         {dtInteger},
+                         {dtInteger},
+                         {dtInteger},
+                         {dtFloat},
+                         {dtChar, 16, false, 0}},
+                        true);
+  const size_t size = size_t(row.GetRowSize());
+  std::vector<uint8_t> images(size * size_t(kRows));
+  for (size_t i = 0; i < size_t(kRows); ++i) {
+    row.SetScalar<int32_t>(0, r.A[i]);
+    row.SetScalar<int32_t>(1, r.B[i]);
+    row.SetScalar<int32_t>(2, r.C[i]);
+    row.SetScalar<int32_t>(3, r.D[i]);
+    row.SetScalar<int32_t>(4, r.E[i]);
+    row.SetScalar<double>(5, r.F[i]);
+    row.SetText(6, r.Name[i]);
+    std::memcpy(images.data() + i * size, row.GetBytes(), size);
+  }
+  const TBRNCurrentRows rows{&row};
+  TBRNExprToken* tree = BuildCondition();
+  TBRNExprEvaluator evaluator(true);
+  evaluator.CurrentRows = &rows;
+  evaluator.Prepare(tree);
+  std::unique_ptr<TBRNExprProgram> program = TBRNExprProgram::Compile(evaluator, tree);
+  int64_t matches = 0;
+  for (auto _ : State) {
+    matches = 0;
+    for (size_t i = 0; i < size_t(kRows); ++i) {
+      row.SetBytes(images.data() + i * size);
+      matches += program->Test(evaluator);
+    }
+    benchmark::DoNotOptimize(matches);
+  }
+  int64_t expected = 0;
+  for (size_t i = 0; i < size_t(kRows); ++i) expected += PlainCondition(r, i);
+  if (matches != expected) State.SkipWithError("the program and the plain code disagree");
+  State.counters["matches"] = double(matches);
+  State.SetItemsProcessed(State.iterations() * kRows);
+  program.reset();
+  evaluator.Unprepare(tree);
+  FreeExprTree(tree);
+}
+
 BENCHMARK(BM_PlainCondition)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EvaluatorCondition)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProgramCondition)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProgramImageCondition)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "metadata/catalog/indexes.h"
 #include "metadata/catalog/tables.h"
 #include "sessions/databases/local_database_manager.h"
+#include "sql/evaluator/expr_program.h"
 #include "sql/tree/expr_operations.h"
 #include "sql/tree/expr_token.h"
 #include "sql/tree/expr_tree_algorithms.h"
@@ -253,6 +254,7 @@ void TBRNExprFilter::SetCondition(const std::string& Text) {
 }
 
 void TBRNExprFilter::Prepare(int32_t) {
+  Programs.clear();
   if (!Expr || Expr->Root == nullptr) return;
   TBRNEvaluationScope scope(*Evaluator, *Context);
   NoCurrentRow noRow(*Context);
@@ -260,6 +262,7 @@ void TBRNExprFilter::Prepare(int32_t) {
 }
 
 void TBRNExprFilter::Unprepare() {
+  Programs.clear();
   if (!Expr || Expr->Root == nullptr || !Expr->OwnsRoot()) return;
   TBRNEvaluationScope scope(*Evaluator, *Context);
   Evaluator->Unprepare(Expr->Root);
@@ -292,8 +295,17 @@ bool TBRNExprFilter::RowPasses(const TBRNRowValues& RowValues) {
     ~Restore() { Context.CurrentRows[0] = Previous; }
   } restore{*Context, previous};
   Context->CurrentRows[0] = &RowValues;
-  Evaluator->EvaluateExpression(Expr->Root);
+  Evaluator->Prepare(Expr->Root);
+  if (TBRNExprProgram* program = programFor(Expr->Root)) return program->Test(*Evaluator);
+  Evaluator->Evaluate(Expr->Root);
   return isTruth(Expr->Root->Value);
+}
+
+TBRNExprProgram* TBRNExprFilter::programFor(TBRNExprToken* Node) {
+  for (const auto& entry : Programs)
+    if (entry.first == Node) return entry.second.get();
+  Programs.emplace_back(Node, TBRNExprProgram::Compile(*Evaluator, Node));
+  return Programs.back().second.get();
 }
 
 void TBRNExprFilter::AddRow(int32_t RowNo, const TBRNRowValues& RowValues) {
@@ -632,7 +644,7 @@ void TBRNExprFilter::BuildConditionSet(TBRNSparseBitmap& Rows, TBRNExprToken* No
   auto rowByRow = [&]() {
     TBRNFilterRowsetNavigator& scan = GetScanNavigator();
     const int64_t before = scan.RowsRead;
-    scan.EvaluateRows(Rows, Mode, evaluator, *Context, Node);
+    scan.EvaluateRows(Rows, Mode, evaluator, *Context, Node, programFor(Node));
     RowsRead += scan.RowsRead - before;
   };
 

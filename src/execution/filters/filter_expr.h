@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "execution/filters/local_filter.h"
 #include "metadata/catalog/catalog_expr.h"
@@ -11,6 +13,7 @@ namespace brn {
 
 class TBRNEvaluatorContext;
 class TBRNExprFilter;
+class TBRNExprProgram;
 class TBRNLocalExprEvaluator;
 
 // A search condition on a cursor's table, compiled against the table's
@@ -107,6 +110,12 @@ class TBRNExprFilter : public TBRNLocalFilter {
  private:
   // CountConditionKeys inside the table's Read lock.
   int32_t countConditionKeys(TBRNExprToken* node);
+  // The compiled program of a condition node that is evaluated row by row,
+  // compiled on first use; nullptr where the program would gain nothing.
+  // Programs live until the condition is prepared again or unprepared.
+  TBRNExprProgram* programFor(TBRNExprToken* Node);
+
+  std::vector<std::pair<const TBRNExprToken*, std::unique_ptr<TBRNExprProgram>>> Programs;
 };
 
 // The filter of a query's WHERE condition.

@@ -10,6 +10,7 @@
 #include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
 #include "metadata/catalog/indexes.h"
+#include "sql/evaluator/expr_program.h"
 #include "storage/cursors/cursor.h"
 #include "storage/indexes/index_file.h"
 #include "storage/rows/row_file.h"
@@ -195,7 +196,7 @@ TBRNFilterRowsetNavigator::~TBRNFilterRowsetNavigator() = default;
 void TBRNFilterRowsetNavigator::EvaluateRows(TBRNSparseBitmap& Rows, int32_t Mode,
                                              TBRNLocalExprEvaluator& Evaluator,
                                              TBRNEvaluatorContext& Context,
-                                             TBRNExprToken* Condition) {
+                                             TBRNExprToken* Condition, TBRNExprProgram* Program) {
   if (Context.CurrentRows.empty()) Context.CurrentRows.resize(1);
   const TBRNValues* previous = Context.CurrentRows[0];
   struct RestoreRow {
@@ -206,6 +207,7 @@ void TBRNFilterRowsetNavigator::EvaluateRows(TBRNSparseBitmap& Rows, int32_t Mod
   scanRows(table_, Rows, Mode == 2, [&](int32_t, TBRNRowsetRowValues& values) {
     ++RowsRead;
     Context.CurrentRows[0] = &values;
+    if (Program != nullptr) return Program->Test(Evaluator);
     Evaluator.Evaluate(Condition);
     const TBRNValue* result = Condition->Value;
     return result != nullptr && !result->GetNull() && result->GetAsBoolean();

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "foundation/values/row_image.h"
+
 namespace brn {
 
 class TBRNMemoryStream;
@@ -81,6 +83,18 @@ class TBRNValues {
   void SetCapacity(int32_t N);
   // Frees every item and sets Count to 0.
   void FreeValues();
+
+  // A list whose values read their data in place from one row image
+  // answers that image (one call per evaluated row, so a reader pays no
+  // call per column); every other list answers an empty one (Layout 0).
+  virtual TBRNRowImage GetRowImage() const { return {}; }
+  // Where column Index lies in that image; false when its value does not
+  // read its data from the image (Cell is then unspecified).
+  virtual bool GetImageCell(int32_t Index, TBRNImageCell& Cell) const {
+    (void)Index;
+    (void)Cell;
+    return false;
+  }
 
  protected:
   // How the list holds its values: an owning list here, a reference list in

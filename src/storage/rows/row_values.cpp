@@ -1,6 +1,7 @@
 #include "storage/rows/row_values.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <stdexcept>
 #include <typeinfo>
@@ -801,6 +802,41 @@ void TBRNRowValues::CreateColumnValues() {
   CompareCells.clear();
   CompareCells.reserve(size_t(Count));
   for (int32_t i = 0; i < Count; ++i) CompareCells.push_back(makeCompareCell(i));
+  // Numbers are never reused, so a reader that kept the cells of an earlier
+  // layout (of these values or of a list that lived at the same address)
+  // notices the change.
+  static std::atomic<uint64_t> layouts{0};
+  ImageLayout = ++layouts;
+}
+
+TBRNRowImage TBRNRowValues::GetRowImage() const {
+  TBRNRowImage image;
+  image.Layout = ImageLayout;
+  if (Buffer != nullptr) {
+    image.Bytes = Buffer->GetMemory();
+    image.Size = Buffer->GetSize();
+  }
+  return image;
+}
+
+bool TBRNRowValues::GetImageCell(int32_t Index, TBRNImageCell& Cell) const {
+  if (Index < 0 || size_t(Index) >= CompareCells.size()) return false;
+  const TCompareCell& cell = CompareCells[size_t(Index)];
+  if (cell.Kind == TCellKind::Generic || Items[size_t(Index)] != cell.Value) return false;
+  static constexpr TBRNImageCellKind kinds[] = {
+      TBRNImageCellKind::None,          TBRNImageCellKind::Boolean,
+      TBRNImageCellKind::SmallInt,      TBRNImageCellKind::Int32,
+      TBRNImageCellKind::Int64,         TBRNImageCellKind::Float,
+      TBRNImageCellKind::Decimal,       TBRNImageCellKind::FixedChars,
+      TBRNImageCellKind::VariableChars, TBRNImageCellKind::FixedBytes,
+      TBRNImageCellKind::VariableBytes,
+  };
+  Cell.Value = cell.Value;
+  Cell.Offset = cell.Offset;
+  Cell.Width = cell.Width;
+  Cell.Capacity = cell.Capacity;
+  Cell.Kind = kinds[size_t(cell.Kind)];
+  return true;
 }
 
 TBRNRowValues::TCompareCell TBRNRowValues::makeCompareCell(int32_t Index) const {

@@ -378,6 +378,13 @@ class TBRNRowValues : public TBRNValues {
   // From row values: ClearModified, then the image bytes from offset 17 (as
   // many as both buffers hold); otherwise value by value.
   void Assign(const TBRNValues& Source) override;
+  // The bound buffer with the layout of the cells CreateColumnValues made
+  // (a new layout number each time it runs).
+  TBRNRowImage GetRowImage() const override;
+  // The cell of a static value whose data the image holds in a form the
+  // in-place comparison reads too; false for computed, BLOB and CLOB
+  // values and columns too narrow for their datum.
+  bool GetImageCell(int32_t Index, TBRNImageCell& Cell) const override;
   // Over the shorter count, skipping Internal columns; CHAR and CLOB values
   // take PartialLength at Other's last value only, and their own collation.
   // Against other row values of the same column layout the stored columns
@@ -444,6 +451,8 @@ class TBRNRowValues : public TBRNValues {
   std::vector<TCompareCell> CompareCells;
   // The dynamic type of the last compared list that was row values.
   mutable const std::type_info* KnownRowType = nullptr;
+  // The layout number of CompareCells (see GetRowImage).
+  uint64_t ImageLayout = 0;
 };
 
 }  // namespace brn
