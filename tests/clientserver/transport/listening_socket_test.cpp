@@ -181,7 +181,9 @@ TEST(WorkerCacheTest, CloseEndsEveryWorkerConnectionAndTheAcceptThreadQuickly) {
 
   auto start = std::chrono::steady_clock::now();
   server.listener.Close();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  // Far below any receive time-out the workers wait in, with room for a
+  // busy machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   EXPECT_FALSE(server.listener.GetOpen());
   EXPECT_EQ(server.listener.GetThreadCount(), 0);
   EXPECT_EQ(server.listener.GetConnectionCount(), 0);

@@ -285,7 +285,9 @@ TEST(SocketWrapperTest, CloseFromAnotherThreadWakesABlockedWaitAndReceive) {
       }
       done = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Long enough for the thread to block even on a busy machine: a close
+    // before the wait begins would test something else.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     client->Close();
     EXPECT_TRUE(WaitUntil([&] { return bool(done); }, 2000));
     blocked.join();
