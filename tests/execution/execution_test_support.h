@@ -10,9 +10,11 @@
 #include <utility>
 #include <vector>
 
+#include "execution/cursors/local_cursor_factory.h"
 #include "execution/evaluator/local_expr_evaluator.h"
 #include "execution/handlers/statement_handlers.h"
 #include "execution/handles/local_statement_manager.h"
+#include "execution/import_export/table_transfer.h"
 #include "foundation/locks/log_manager.h"
 #include "foundation/text/exception.h"
 #include "sessions/databases/database_test_support.h"
@@ -21,12 +23,17 @@
 
 namespace brn::testing {
 
-// Installs the local evaluator with the statement handlers and the
-// statement handle factory, once per process, before the first session.
+// Installs the local evaluator with the statement handlers, the statement
+// handle factory, the data execution of imports and exports and the local
+// cursor factory, once per process, before the first session. (A test that
+// registers a cursor factory of its own unregisters it when it ends.)
 inline void InstallExecution() {
   static const bool installed = [] {
     InstallLocalEvaluatorFactory(&FillStatementHandlers);
     InstallStatementHandleFactory();
+    InstallDataExecution();
+    static TBRNLocalCursorFactory cursors;
+    SetTableObjectFactory(&cursors);
     return true;
   }();
   (void)installed;

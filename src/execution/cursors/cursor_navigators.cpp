@@ -1,5 +1,7 @@
 #include "execution/cursors/cursor_navigators.h"
 
+#include <vector>
+
 #include "execution/cursors/local_cursor.h"
 #include "storage/files/table_file_guards.h"
 
@@ -208,29 +210,38 @@ const TBRNKeyValues* TBRNCursorIndexNavigator::GetRangeEndValues() {
 
 int32_t TBRNCursorIndexNavigator::CompareWithRange(const TBRNKeyValues& Key) {
   if (!GetRanged()) return 0;
-  const auto* stored = dynamic_cast<const TBRNIndexKey*>(&Key);
-  if (stored == nullptr || !stored->IsPositioned()) return -1;
+  const uint8_t* bytes = nullptr;
+  std::vector<uint8_t> encoded;
+  if (const auto* stored = dynamic_cast<const TBRNIndexKey*>(&Key)) {
+    if (!stored->IsPositioned()) return -1;
+    bytes = stored->GetKeyBytes();
+  } else {
+    // Search values (a key search placing itself against the range): they
+    // lie where the key they make would.
+    encoded.resize(size_t(GetLayout().GetKeyWidth()));
+    GetLayout().EncodeKey(Key, encoded.data());
+    bytes = encoded.data();
+  }
   TBRNRangeFilter& range = cursor_.GetCombinedRange();
   if (range.RangeStart) {
     TBRNIndexSearchKey start;
     start.Prepare(GetLayout(), *range.RangeStart, 0, false);
-    if (start.CompareStored(stored->GetKeyBytes()) < 0) return -1;
+    if (start.CompareStored(bytes) < 0) return -1;
   }
   if (range.RangeEnd) {
     TBRNIndexSearchKey end;
     end.Prepare(GetLayout(), *range.RangeEnd, 0, false);
-    if (end.CompareStored(stored->GetKeyBytes()) > 0) return 1;
+    if (end.CompareStored(bytes) > 0) return 1;
   }
   return 0;
 }
 
 bool TBRNCursorIndexNavigator::GetSearchKeyActive() {
-  // The search-key window belongs to locate and find, not built yet.
-  return false;
+  return cursor_.SearchKeyActiveFor(GetIndexNumber());
 }
 
-int32_t TBRNCursorIndexNavigator::CompareWithSearchKey(const TBRNKeyValues&) {
-  return 0;
+int32_t TBRNCursorIndexNavigator::CompareWithSearchKey(const TBRNKeyValues& Key) {
+  return cursor_.CompareWithSearchKey(Key);
 }
 
 }  // namespace brn

@@ -1,6 +1,7 @@
 #include "execution/cursors/local_cursor.h"
 
 #include <chrono>
+#include <exception>
 #include <stdexcept>
 #include <utility>
 
@@ -66,7 +67,14 @@ void TBRNLocalCursor::CloseCursor() {
       cursor.closed_ = true;
     }
   } done{*this};
-  UnlockAllRows();
+  // A lock that cannot be released must not keep the cursor's table user
+  // and filters alive: the failure passes on once the cursor is closed.
+  std::exception_ptr unlockFailure;
+  try {
+    UnlockAllRows();
+  } catch (...) {
+    unlockFailure = std::current_exception();
+  }
   levels_.clear();
   filterSet_.reset();
   indexNavigators_.clear();
@@ -75,6 +83,7 @@ void TBRNLocalCursor::CloseCursor() {
   referencedViews_.clear();
   for (TBRNSchemaObjectManager* view : views) view->Close(false, true);
   tableManager_.Close(false, true);
+  if (unlockFailure) std::rethrow_exception(unlockFailure);
 }
 
 void TBRNLocalCursor::AddFilterLevel() {
@@ -674,40 +683,13 @@ void TBRNLocalCursor::RaiseFilterError(const std::string& Detail) {
 }
 
 // ---------------------------------------------------------------------------
-// The editing layer (not built yet)
+// Streams and cached updates (not built yet)
 
-void TBRNLocalCursor::GetCurrentRow(TBRNCursorRow&, bool) {
-  raiseNotBuilt("edit rows");
-}
-bool TBRNLocalCursor::InsertRow(TBRNCursorRow&) {
-  raiseNotBuilt("edit rows");
-}
-bool TBRNLocalCursor::UpdateRow(TBRNCursorRow&) {
-  raiseNotBuilt("edit rows");
-}
-bool TBRNLocalCursor::DeleteRow(TBRNCursorRow&) {
-  raiseNotBuilt("edit rows");
-}
-void TBRNLocalCursor::CancelRow(TBRNCursorRow&) {
-  raiseNotBuilt("edit rows");
-}
-void TBRNLocalCursor::FlushCursor() {
-  raiseNotBuilt("flush");
-}
-bool TBRNLocalCursor::LocateRow(TBRNMappedCursorColumns&, TBRNValues&, int32_t, bool) {
-  raiseNotBuilt("locate rows");
-}
-bool TBRNLocalCursor::FindRowByKey(TBRNContainedCursorKeyValues&, bool, bool) {
-  raiseNotBuilt("find rows by key");
-}
 void TBRNLocalCursor::LoadFromStream(TBRNMemoryStream&) {
   raiseNotBuilt("load streams");
 }
 void TBRNLocalCursor::SaveToStream(TBRNMemoryStream&) {
   raiseNotBuilt("save streams");
-}
-void TBRNLocalCursor::EmptyCursor(bool) {
-  raiseNotBuilt("empty tables");
 }
 TBRNCachedUpdatesManager* TBRNLocalCursor::StartCachedUpdates() {
   raiseNotBuilt("cache updates");

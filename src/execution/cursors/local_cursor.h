@@ -145,22 +145,98 @@ class TBRNLocalCursor : public TBRNCursor, public TBRNFilterCursor {
   bool DeactivateFilter(TBRNFilterHandle Filter) override;  // 225
   bool RefilterCurrentRow() override;
 
-  // Row editing, locate and find, streams, emptying and cached updates
-  // belong to the editing layer of the cursor, which is not built yet:
-  // each raises std::logic_error.
+  // ==== Editing block (BEGIN): row editing, row locks, locate and find.
+  // Each runs in the operation frame (its code below logged with a
+  // failure, the Read lock released on every path). GetCurrentRow without
+  // ForUpdate, InsertRow, UpdateRow, DeleteRow, EmptyCursor, LocateRow and
+  // FindRowByKey end with the row filter (direction 0); the lock
+  // operations, InitializeRow, CancelRow and FlushCursor do not.
+  //
+  // Row locks are the table manager's, held with this cursor as holder. A
+  // lock taken through LockRow is explicit: it stays until UnlockRow,
+  // UnlockAllRows, DeleteRow of that row or CloseCursor. An edit lock
+  // (GetCurrentRow with ForUpdate under the pessimistic protocol) lasts
+  // until UpdateRow, CancelRow or DeleteRow ends the edit; an edit never
+  // releases an explicit lock of the same row.
+  // 230: one explicit lock per row however often it is asked for; the two
+  // options are carried by the remote cursor only.
+  void LockRow(TBRNCursorRow& Row, int32_t Option1 = -1, int32_t Option2 = -1) override;
+  void UnlockRow(TBRNCursorRow& Row) override;  // 231: an explicit lock only
+  // 232: every lock of the cursor. A failure to release one passes on once
+  // that row has left the cursor's list.
+  void UnlockAllRows() override;
+  // 233: every value NULL, then the table's DEFAULT values.
+  void InitializeRow(TBRNCursorRow& Row) override;
+  // 234: with ForUpdate the row is locked (pessimistic) or checked to be
+  // current (optimistic) with the number, version and update counter Row
+  // carries, then read again; a row that left the cursor's view raises the
+  // table manager's visibility error and is unlocked.
   void GetCurrentRow(TBRNCursorRow& Row, bool ForUpdate) override;
+  // 235 to 237: through the table manager's trigger-aware row operations;
+  // each answers whether the row was written. Afterwards the cursor stands
+  // on the row written (a deleted row: the nearest row it shows) and Row
+  // carries the stored header fields. A constrained cursor refuses
+  // (1009) a row its filters do not accept, before anything is written.
   bool InsertRow(TBRNCursorRow& Row) override;
   bool UpdateRow(TBRNCursorRow& Row) override;
   bool DeleteRow(TBRNCursorRow& Row) override;
+  // 238: ends an edit lock; every value of Row unmodified.
   void CancelRow(TBRNCursorRow& Row) override;
-  void FlushCursor() override;
+  void FlushCursor() override;               // 181
+  void EmptyCursor(bool SkipScan) override;  // 183
+  // 218: the first row, in the order of an index on Columns (with the
+  // matching case rule) or else in the cursor's own order, whose Columns
+  // equal KeyValues (PartialLength: a prefix of the last text value).
   bool LocateRow(TBRNMappedCursorColumns& Columns, TBRNValues& KeyValues, int32_t PartialLength,
                  bool CaseInsensitive) override;
+  // 219: only an indexed cursor searches; this one answers false without
+  // moving.
   bool FindRowByKey(TBRNContainedCursorKeyValues& KeyValues, bool Partial,
                     bool CaseInsensitive) override;
+
+  // The table-level transaction of streams, imports and cached updates:
+  // Start refuses a read-only cursor (1000), then catches up with the
+  // table; Rollback catches up afterwards.
+  void StartTableTransaction();
+  void FlushTableTransaction();
+  void CommitTableTransaction();
+  void RollbackTableTransaction();
+
+  // Set by the query manager: inserts and updates must keep passing the
+  // cursor's filters.
+  bool GetConstrained() const { return constrained_; }
+  void SetConstrained(bool Value) { constrained_ = Value; }
+  // After a row change: each active filter of every level takes the row
+  // in or out (Status 1: deleted, out of all), then the set is combined
+  // again. Nothing while the row set is fixed.
+  void UpdateFiltersForRow(int32_t Row, uint8_t Status, const TBRNRowValues& Values);
+  // 1009 "The cursor is constrained and this row violates the current
+  // cursor constraint condition(s)".
+  [[noreturn]] virtual void RaiseConstraintError();
+  // 1002 "A locate error occurred (<Reason>)".
+  [[noreturn]] virtual void RaiseLocateError(const std::string& Reason);
+
+  // The server's position of a remote client: unless the position is in
+  // sync already, the cursor goes to Bookmark's key in the active index
+  // (the nearest key when it is gone; before a range its first key, after
+  // it its last) and takes the client's BOF and EOF where they still hold.
+  // A cursor without an active index is not moved. The position is in sync
+  // afterwards, also after a failure.
+  void SyncToBookmark(TBRNContainedBookmarkValues& Bookmark, bool ClientBof, bool ClientEof);
+  bool GetPositionSynced() const { return positionSynced_; }
+  void SetPositionSynced(bool Value) { positionSynced_ = Value; }
+
+  // The search window of locate and find, asked by the index navigators:
+  // whether it is set on index IndexNumber, and where a stored key lies
+  // against it (-1 before, 0 inside, 1 after).
+  bool SearchKeyActiveFor(int32_t IndexNumber) const;
+  int32_t CompareWithSearchKey(const TBRNKeyValues& Key) const;
+  // ==== Editing block (END)
+
+  // Streams and cached updates are not built yet: each raises
+  // std::logic_error.
   void LoadFromStream(TBRNMemoryStream& Stream) override;
   void SaveToStream(TBRNMemoryStream& Stream) override;
-  void EmptyCursor(bool SkipScan) override;
   TBRNCachedUpdatesManager* StartCachedUpdates() override;
   void ApplyCachedUpdates(bool IgnoreMissing) override;
   void CancelCachedUpdates() override;
@@ -283,6 +359,43 @@ class TBRNLocalCursor : public TBRNCursor, public TBRNFilterCursor {
   // The filters' source context when the manager's own is not an evaluator
   // context (made on first use).
   std::unique_ptr<TBRNEvaluatorContext> filterContext_;
+
+  // ==== Editing block (BEGIN)
+  // LockCursorRow: Keep takes an explicit lock, else an edit lock.
+  void lockCursorRow(TBRNCursorRow& Row, bool Keep);
+  // ReleaseCursorRow: Kept releases an explicit lock; otherwise the edit
+  // lock the cursor took for the row (an explicit one stays).
+  void releaseCursorRow(int32_t Row, bool Kept);
+  void checkConstraint(const TBRNRowValues& Values);
+  // The row navigator reads stored row Row (just written by the cursor).
+  void loadWrittenRow(int32_t Row);
+  // Sets the search window on index IndexNumber for Values (the window
+  // refers to them: they outlive it); clearSearchKey ends it.
+  void setSearchKey(int32_t IndexNumber, const TBRNValues& Values, bool CaseInsensitive,
+                    int32_t PartialLength);
+  void clearSearchKey() noexcept;
+  // The navigator search of LocateRow and FindRowByKey on index
+  // IndexNumber, inside the caller's frame; Window restricts it to keys
+  // equal to Values. Answers whether a key matched; the cursor then stands
+  // on the navigator's row (none when it has none).
+  bool findThroughIndex(int32_t IndexNumber, const TBRNValues& Values, int32_t PartialLength,
+                        bool CaseInsensitive, bool Window);
+  // The match test over Columns of the row the cursor stands on.
+  bool currentRowMatches(TBRNMappedCursorColumns& Columns, const TBRNValues& Values,
+                         int32_t PartialLength, bool CaseInsensitive);
+
+  // The rows whose edit lock this cursor took (released when the edit
+  // ends); explicit locks are in the base's row locks.
+  std::vector<int32_t> editLocks_;
+  bool positionSynced_ = true;
+  // Set only while a locate or find searches through an index.
+  struct TSearchWindow {
+    int32_t IndexNumber = -1;
+    std::unique_ptr<TBRNIndexKeyValues> Keys;  // refers to the caller's values
+    TBRNIndexSearchKey Search;
+  };
+  std::unique_ptr<TSearchWindow> searchWindow_;
+  // ==== Editing block (END)
 };
 
 template <typename Work>

@@ -11,6 +11,8 @@
 #include <string_view>
 
 #include "execution/evaluator/evaluator_context.h"
+#include "execution/handlers/catalog_handlers.h"
+#include "execution/handlers/database_handlers.h"
 #include "execution/handlers/handler_frame.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/number_text.h"
@@ -302,15 +304,6 @@ void setVerb(TBRNStatementHandlers& handlers) {
   handlers.SetVerb(Verb, Kind, &Logged<VerbFailure(Verb, Kind), Body>);
 }
 
-template <TBRNObjectKind Kind>
-void setCatalogKind(TBRNStatementHandlers& handlers, bool dropAndRename) {
-  setVerb<ovCreate, Kind, notBuilt>(handlers);
-  setVerb<ovAlter, Kind, notBuilt>(handlers);
-  if (!dropAndRename) return;
-  setVerb<ovDrop, Kind, notBuilt>(handlers);
-  setVerb<ovRename, Kind, notBuilt>(handlers);
-}
-
 }  // namespace
 
 void FillStatementHandlers(TBRNStatementHandlers& handlers) {
@@ -320,47 +313,27 @@ void FillStatementHandlers(TBRNStatementHandlers& handlers) {
       handlers.SetStatement(TBRNExprOperation(code), &notBuiltProcedural);
 
   // SQL statements.
-  setStatement<opBackup, notBuilt>(handlers);
   setStatement<opSetBackupsStore, setBackupsStore>(handlers);
-  setStatement<opCompare, notBuilt>(handlers);
   setStatement<opCopyFile, copyFile>(handlers);
   setStatement<opDeleteFile, deleteFile>(handlers);
   setStatement<opDisconnect, disconnectSession>(handlers);
-  setStatement<opEmpty, notBuilt>(handlers);
-  setStatement<opExport, notBuilt>(handlers);
   setStatement<opSetFilesStore, setFilesStore>(handlers);
   setStatement<opGrantPrivileges, grantPrivileges>(handlers);
   setStatement<opGrantRoles, grantRoles>(handlers);
-  setStatement<opImport, notBuilt>(handlers);
-  setStatement<opLoadUpdates, notBuilt>(handlers);
-  setStatement<opMigrate, notBuilt>(handlers);
-  setStatement<opOptimize, notBuilt>(handlers);
-  setStatement<opPublish, notBuilt>(handlers);
   setStatement<opRemove, removeSession>(handlers);
   setStatement<opRenameFile, renameFile>(handlers);
-  setStatement<opRepair, notBuilt>(handlers);
-  setStatement<opRestore, notBuilt>(handlers);
   setStatement<opRevokePrivileges, revokePrivileges>(handlers);
   setStatement<opRevokeRoles, revokeRoles>(handlers);
-  setStatement<opSaveUpdates, notBuilt>(handlers);
   setStatement<opSetMigrator, setMigrator>(handlers);
-  setStatement<opUnpublish, notBuilt>(handlers);
   setStatement<opSetUpdatesStore, setUpdatesStore>(handlers);
-  setStatement<opVerify, notBuilt>(handlers);
+  // The database operations, with the transaction statements.
+  FillDatabaseOperationHandlers(handlers);
 
   // The kind rows: configuration objects, then catalog objects.
   FillConfigObjectHandlers(handlers);
-  setCatalogKind<okFunction>(handlers, true);
-  setCatalogKind<okIndex>(handlers, true);
-  setCatalogKind<okProcedure>(handlers, true);
-  setCatalogKind<okTable>(handlers, true);
-  setCatalogKind<okTextIndex>(handlers, false);
-  setCatalogKind<okTrigger>(handlers, true);
-  setCatalogKind<okView>(handlers, true);
+  FillCatalogObjectHandlers(handlers);
   setVerb<ovEnable, okJob, enableJob>(handlers);
   setVerb<ovDisable, okJob, disableJob>(handlers);
-  setVerb<ovEnable, okTrigger, notBuilt>(handlers);
-  setVerb<ovDisable, okTrigger, notBuilt>(handlers);
   setVerb<ovReset, okJob, resetJob>(handlers);
   setVerb<ovReset, okServerSessionStatistics, resetSessionStatistics>(handlers);
 }

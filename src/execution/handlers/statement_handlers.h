@@ -26,7 +26,7 @@ namespace brn {
 // Writes every entry the engine has a handler for: the SQL statements and
 // the kind rows of CREATE, ALTER, DROP, RENAME, ENABLE, DISABLE and RESET,
 // and the procedural statements. Statements whose execution is not built
-// yet (the catalog objects, the database operations, the procedural
+// yet (the database operations, the procedural
 // statements) get a handler that raises 9999 "This statement cannot be
 // executed by this engine yet (<statement>)", logged like any failure of
 // the statement. The entries of the seven verb codes are left to the

@@ -448,6 +448,9 @@ bool TBRNLocalDatabaseManager::AlterTable(TBRNBaseTable* table, TBRNBaseTable*& 
   }
 
   // The stored definition becomes the copy's.
+  // Assign takes the copy's place among the temporary tables as well: the
+  // stored table keeps its own, which DROP and the catalog write go by.
+  const int32_t position = table->Index;
   const std::string tableName = table->Name;
   const std::string loadedName = table->LoadedName;
   const bool wasTemporary = copy->WasTemporary;
@@ -457,6 +460,7 @@ bool TBRNLocalDatabaseManager::AlterTable(TBRNBaseTable* table, TBRNBaseTable*& 
     table->Assign(copy, true);
     table->StructureChecksum = checksum;
     table->AlterationFlags = flags;
+    table->Index = position;
     table->Name = tableName;
     table->LoadedName = loadedName;
     if (table->GetTemporary() != wasTemporary) table->SetTemporary(wasTemporary);

@@ -120,6 +120,12 @@ bool verifyOrRepair(TBRNLocalDatabaseManager& database, const std::string& patte
   if (repair) {
     skipWriteCheck.emplace(table);
   } else {
+    // A table not opened since its creation has no files yet: its first
+    // open makes them under the Write lock, which this session's own Read
+    // lock would refuse. So that open comes first.
+    if (!TableManagerOf(database, table).FilesExist()) {
+      MaintenanceOpen(database, table, kBRNLockTypeShared).Close();
+    }
     readLock.emplace(database, table);
   }
   MaintenanceOpen manager(database, table, repair ? kBRNLockTypeExclusive : kBRNLockTypeShared);

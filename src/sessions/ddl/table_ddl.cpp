@@ -2,7 +2,9 @@
 // EMPTY TABLE of a local database.
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "foundation/files/file_manager.h"
 #include "foundation/text/collation.h"
@@ -122,17 +124,26 @@ void TBRNLocalDatabaseManager::CommitCreateTable(TBRNBaseTable* table) {
   // a failed drop) are kept as ".Old" copies; the first open then makes
   // fresh files.
   TBRNTableManager& manager = TableManagerOf(*this, table);
+  // ".Old" copies beside no file are those of an earlier table of this
+  // name (a DROP keeps them); they go, as a kept copy replaces them too:
+  // left there, they would make the first open refuse to create the files.
   uint8_t existing = 0;
+  std::vector<std::string> staleCopies;
   for (auto [kind, bit] : {std::pair{TBRNTableFileKind::Rows, kTableFileRows},
                            std::pair{TBRNTableFileKind::Indexes, kTableFileIndexes},
                            std::pair{TBRNTableFileKind::Blobs, kTableFileBlobs},
                            std::pair{TBRNTableFileKind::PublishedUpdates,
                                      kTableFilePublishedUpdates}}) {
-    if (FileManager->FileExists(GetSchemaFolder("") + table->Name + GetFileExtension(kind)))
+    const std::string name = GetSchemaFolder("") + table->Name + GetFileExtension(kind);
+    if (FileManager->FileExists(name)) {
       existing = uint8_t(existing | bit);
+    } else if (FileManager->FileExists(name + ".Old")) {
+      staleCopies.push_back(name + ".Old");
+    }
   }
   bool keptOld = false;
   try {
+    for (const std::string& name : staleCopies) FileManager->DeleteFile(name);
     if (existing != 0) {
       manager.MakeOldCopies(true, existing);
       keptOld = true;
@@ -259,6 +270,10 @@ void TBRNLocalDatabaseManager::DropTable(const std::string& name) {
   // one puts the very same object back before the catalog is reloaded.
   TBRNBaseTables& tables = *Catalog->DefaultSchema->BaseTables;
   const int32_t position = table->Index;
+  // The removal goes by position: a stale one would free another table
+  // while its manager stays listed.
+  if (position < 0 || position >= tables.Count() || tables.GetItem(position) != table)
+    throw std::logic_error("DropTable of a table that is not at its place among the base tables");
   table->DetachForeignKeys();
   std::unique_ptr<TBRNConfigObject> owned(tables.RemoveObject(position));
   try {

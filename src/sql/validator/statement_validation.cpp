@@ -407,7 +407,8 @@ void TBRNExprValidator::ValidateReset(TBRNExprToken* Node) {
 void TBRNExprValidator::ValidateImportExport(TBRNExprToken* Node) {
   using enum OptionType;
   checkCharacterOption(*this, Node, 5, "the delimiter character cannot be empty");
-  checkCharacterOption(*this, Node, 6, "the quote character cannot be empty");
+  // An empty quote text is allowed: values are then not quoted.
+  checkOption(*this, Node, 6, Text);
   checkOption(*this, Node, 7, Text);
   checkOption(*this, Node, 8, Text);
   if (const TBRNExprToken* timeFormat = argumentOrNil(Node, 8))

@@ -114,14 +114,17 @@ TEST_F(StatementDispatchTest, EachStatementReachesItsHandlerAndLogsItsOperation)
       {"DISCONNECT SERVER SESSION 1", 0, 0},
       {"REMOVE SERVER SESSION 1", 0, 0},
       {"RESET SERVER SESSION STATISTICS " + std::to_string(other), 1107, 0},
-      // Statements whose execution a later stage builds: refused as not
-      // available, logged with their own code.
-      {"CREATE TABLE T (A INTEGER)", 9999, 120},
-      {"DROP VIEW V", 9999, 132},
-      {"RENAME TRIGGER Tr ON T TO Tr2", 9999, 154},
-      {"ENABLE TRIGGERS ON T", 9999, 155},
-      {"DROP INDEX I FROM T", 9999, 142},
-      {"EMPTY TABLE T", 9999, 129},
+      // The database operations reach the database: the Configuration
+      // database is read-only.
+      {"EMPTY TABLE T", 403, 129},
+      // Catalog statements: the Configuration database refuses changes of
+      // its catalog as read-only; ENABLE TRIGGERS changes only the session's
+      // catalog and finds no table. Each is logged with its own code.
+      {"CREATE TABLE T (A INTEGER)", 403, 120},
+      {"DROP VIEW V", 403, 132},
+      {"RENAME TRIGGER Tr ON T TO Tr2", 403, 154},
+      {"ENABLE TRIGGERS ON T", 401, 155},
+      {"DROP INDEX I FROM T", 403, 142},
   };
   for (const DispatchCase& c : cases) {
     SCOPED_TRACE(c.Sql);
@@ -135,7 +138,8 @@ TEST_F(StatementDispatchTest, EachStatementReachesItsHandlerAndLogsItsOperation)
     }
     if (c.Sql == "DROP VIEW V") {
       EXPECT_EQ(outcome.second,
-                "This statement cannot be executed by this engine yet (DROP VIEW V)");
+                "The database Configuration is read-only and this operation cannot be performed "
+                "(DROP VIEW V)");
     }
     std::vector<TBRNLogEvent> errors = ErrorsAfter(*clerk, before);
     if (c.Operation == 0) {

@@ -187,6 +187,19 @@ TEST_F(DdlTest, CreateTableKeepsFilesOfItsNameAsOldCopies) {
   EXPECT_EQ(ReadBytes(TablePath("Items", ".BRNTbl.Old")), "left behind");
 }
 
+// The ".Old" copies an earlier table of the name kept (a DROP leaves them)
+// do not stop a new table of that name from making its files.
+TEST_F(DdlTest, ATableMadeAgainAfterADropIgnoresTheOldCopiesOfTheDroppedOne) {
+  InsertRows(CreateTable(*Db, "Items"), {1, 2});
+  for (const char* extension : {".BRNTbl.Old", ".BRNIdx.Old"})
+    std::ofstream(TablePath("Items", extension)) << "kept by an alteration";
+  Db->DropTable("Items");
+  TBRNBaseTable* table = CreateTable(*Db, "Items");
+  EXPECT_NO_THROW(InsertRows(table, {3}));
+  EXPECT_FALSE(testing::PathExists(TablePath("Items", ".BRNTbl.Old")));
+  EXPECT_FALSE(testing::PathExists(TablePath("Items", ".BRNIdx.Old")));
+}
+
 TEST_F(DdlTest, UniqueIndexOverDuplicatesChangesNothing) {
   TBRNBaseTable* table = CreateTable(*Db, "Items");
   InsertRows(table, {1, 2, 2});

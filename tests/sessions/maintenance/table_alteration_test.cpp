@@ -74,6 +74,21 @@ TEST_F(AlterTest, ADescriptionChangeRewritesOnlyTheCatalog) {
   EXPECT_EQ(testing::ReadRows(*Db, table).size(), 2u);
 }
 
+// The working copy stands among the temporary tables; the altered table
+// keeps its own place among the base tables, so that a later DROP removes
+// that table and not the one at the copy's place.
+TEST_F(AlterTest, TheAlteredTableKeepsItsPlaceAndDropsAlone) {
+  CreateTable("First");
+  TBRNBaseTable* table = CreateTable("T");
+  ASSERT_TRUE(Alter(
+      "T", [](TBRNBaseTable* copy) { copy->Description = "Stock"; }, 0));
+  TBRNBaseTables& tables = *Db->Catalog->DefaultSchema->BaseTables;
+  ASSERT_EQ(tables.GetItem(table->Index), table);
+  Db->DropTable("T");
+  EXPECT_EQ(tables.FindByName("T", false), nullptr);
+  EXPECT_NE(tables.FindByName("First", false), nullptr);
+}
+
 TEST_F(AlterTest, AnIndexPageSizeChangeRebuildsTheIndexFileAndKeepsTheRows) {
   TBRNBaseTable* table = CreateTable("T");
   testing::InsertNames(*Db, table, {"c", "a", "b"});

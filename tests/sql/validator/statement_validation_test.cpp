@@ -102,6 +102,9 @@ TEST(StatementValidation, DefinitionErrors) {
       {"CREATE TABLE X (A INTEGER, CONSTRAINT K PRIMARY KEY (A) ERROR CODE 12 MESSAGE 'm')",
        "error 1:68 Invalid expression 12 found, an invalid error code was specified, the error "
        "code must be greater than or equal to 10000"},
+      // A constraint written with its column keeps any code: only NOT NULL
+      // and table constraints are held to the user range.
+      {"CREATE TABLE X (A INTEGER CHECK (A > 0) ERROR CODE 1234 MESSAGE 'm')", "ok"},
       {"CREATE TABLE X (A VARCHAR(5) GENERATED ALWAYS AS IDENTITY)",
        "error 1:19 Expected SmallInt, Integer, or BigInt expression but instead found "
        "DataType:VarChar(5, nil)"},
@@ -200,8 +203,7 @@ TEST(StatementValidation, AdministrativeErrors) {
   checkOutcomes({
       {"EXPORT TABLE T TO F IN STORE S DELIMITER CHAR ''",
        "error 1:47 Invalid expression '' found, the delimiter character cannot be empty"},
-      {"EXPORT TABLE T TO F IN STORE S QUOTE CHAR ''",
-       "error 1:43 Invalid expression '' found, the quote character cannot be empty"},
+      {"EXPORT TABLE T TO F IN STORE S QUOTE CHAR ''", "ok"},
       {"IMPORT TABLE T FROM F IN STORE S DECIMAL CHAR ''",
        "error 1:47 Invalid expression '' found, the decimal character cannot be empty"},
       {"EXPORT TABLE T TO F IN STORE S MAX ROWS -1", "ok"},
