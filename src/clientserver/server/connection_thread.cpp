@@ -235,7 +235,9 @@ bool TBRNServerThread::receiveRequest(std::unique_ptr<TBRNCommsRequest>& request
 
 void TBRNServerThread::ServeConnection() {
   TBRNServerClientSocketWrapper* connection = GetConnection();
-  if (Terminated || connection == nullptr || !connection->GetOpen()) return;
+  // A connection accepted while the engine stops is not served.
+  if (Terminated || connection == nullptr || !connection->GetOpen() || engine_->IsStopping())
+    return;
   ServingThreadScope scope(this);
   try {
     BeginConnection();

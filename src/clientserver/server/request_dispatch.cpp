@@ -92,8 +92,10 @@ TBRNDatabaseManager& TBRNServerRequest::ReadDatabaseHandle(TBRNServerSessionMana
   if (handle < 0) throw EBRNInvalidRequest();
   auto* database = dynamic_cast<TBRNDatabaseManager*>(session.Databases.FindObject(handle));
   // A closed database keeps its manager (and handle) for a later open; until
-  // then the handle leads nowhere.
-  if (database == nullptr || !database->Opened) throw EBRNInvalidRequest();
+  // then the handle leads nowhere. Nor does one the client has not opened.
+  auto opens = session.ClientDatabaseOpens.find(handle);
+  if (database == nullptr || !database->Opened || opens == session.ClientDatabaseOpens.end())
+    throw EBRNInvalidRequest();
   return *database;
 }
 
@@ -101,7 +103,9 @@ TBRNStoreManager& TBRNServerRequest::ReadStoreHandle(TBRNServerSessionManager& s
   int32_t handle = ReadInt32();
   if (handle < 0) throw EBRNInvalidRequest();
   auto* store = dynamic_cast<TBRNStoreManager*>(session.Stores.FindObject(handle));
-  if (store == nullptr || !store->Opened) throw EBRNInvalidRequest();
+  auto opens = session.ClientStoreOpens.find(handle);
+  if (store == nullptr || !store->Opened || opens == session.ClientStoreOpens.end())
+    throw EBRNInvalidRequest();
   return *store;
 }
 

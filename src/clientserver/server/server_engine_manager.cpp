@@ -265,6 +265,11 @@ void TBRNServerEngineManager::stopListener() {
 }
 
 void TBRNServerEngineManager::DoStop() {
+  stopping_.store(true, std::memory_order_release);
+  struct StoppingEnds {
+    std::atomic<bool>& Flag;
+    ~StoppingEnds() { Flag.store(false, std::memory_order_release); }
+  } stoppingEnds{stopping_};
   // Every step runs; the first failure is raised at the end.
   std::exception_ptr failure;
   if (jobTimer_ != nullptr) jobTimer_->SetEnabled(false);
@@ -345,6 +350,8 @@ void TBRNServerEngineManager::LogServerEvent(int32_t category, int32_t operation
 
 TBRNServerSessionManager* TBRNServerEngineManager::CreateServerSession(
     TBRNCommsMemoryStream& request, TBRNServerSessionThread* thread) {
+  // A stopping engine takes no new sessions.
+  if (IsStopping()) RaiseAbortException("The server is stopping");
   auto session = std::make_unique<TBRNServerSessionManager>(this);
   try {
     // Fields 9 to 15 (16 bytes), then the ODBC version from client 2.01.
@@ -361,6 +368,8 @@ TBRNServerSessionManager* TBRNServerEngineManager::CreateServerSession(
     session->ForceBufferFlush = request.ReadBoolean();
     session->SetProgressTimeInterval(int32_t(request.ReadCardinal() & 0x7FFFFFFF));
     if (withOdbc) session->SetODBCVersion(request.ReadInteger());
+    // Known before the open, so that the open's event names the client.
+    session->ClientAddress = thread->GetPeerAddress();
     session->OpenSession(thread->GetClientIdentity(), thread->GetClientSessionName(),
                          thread->GetClientSessionDescription());
     session->AttachThread(thread);

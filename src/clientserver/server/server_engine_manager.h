@@ -39,12 +39,13 @@ struct TBRNServerEngineManagerProcedure {
   TBRNParamValues Params;
 };
 
-using TBRNServerSessionEvent =
+using TBRNServerSessionCallback =
     std::function<void(TBRNServerSessionEventType eventType, TBRNServerSessionManager* session)>;
-using TBRNServerSessionLoginEvent = std::function<void(
+using TBRNServerSessionLoginCallback = std::function<void(
     const std::string& userName, const std::string& userPassword, const std::string& processName,
     int32_t threadId, int64_t releaseNumber, int32_t buildNumber, bool& allowLogin)>;
-using TBRNServerProcedureEvent = std::function<void(TBRNServerEngineManagerProcedure& procedure)>;
+using TBRNServerProcedureCallback =
+    std::function<void(TBRNServerEngineManagerProcedure& procedure)>;
 
 // The engine of a database server: the engine plus the listener, the server
 // settings, the "LogManager" and "JobManager" system sessions, the
@@ -119,6 +120,11 @@ class TBRNServerEngineManager : public TBRNEngineManager {
                       const std::string& message);
   // Milliseconds of the injected clock (Clock), else of the system clock.
   int64_t Now() const;
+  // From the start of DoStop to its end: no new connection is served, no
+  // new session is created, and a session still being opened is closed
+  // again before its tables are registered, so that Stop waits only for
+  // work already under way. Any thread.
+  bool IsStopping() const { return stopping_.load(std::memory_order_acquire); }
 
   std::string ServerName = "BRNSrvr";
   std::string ServerDescription = "Brindle Server";
@@ -148,9 +154,9 @@ class TBRNServerEngineManager : public TBRNEngineManager {
   // Milliseconds since the epoch; unset: the system clock.
   std::function<int64_t()> Clock;
 
-  TBRNServerSessionEvent OnServerSessionEvent;
-  TBRNServerSessionLoginEvent OnServerSessionLogin;
-  TBRNServerProcedureEvent OnServerProcedure;
+  TBRNServerSessionCallback OnServerSessionEvent;
+  TBRNServerSessionLoginCallback OnServerSessionLogin;
+  TBRNServerProcedureCallback OnServerProcedure;
 
   TBRNServerSystemSessionManager* GetLogSession() const { return logSession_.get(); }
   TBRNServerSystemSessionManager* GetJobSession() const { return jobSession_.get(); }
@@ -175,6 +181,7 @@ class TBRNServerEngineManager : public TBRNEngineManager {
   // which the caller holds locked.
   void freeServerSession(TBRNServerSessionManager* session, bool detach);
 
+  std::atomic<bool> stopping_{false};
   std::unique_ptr<TBRNServerSocket> listener_;
   std::atomic<int64_t> listenerStartTime_{0};
   std::atomic<bool> listening_{false};

@@ -59,6 +59,11 @@ void TBRNServerSessionManager::OpenSession(const std::string& identity,
   serverEngine_->DoServerSessionEvent(seOpen, this);
 }
 
+void TBRNServerSessionManager::RegisterSystemTables() {
+  if (serverEngine_->IsStopping()) RaiseAbortException("The server is stopping");
+  TBRNLocalSessionManager::RegisterSystemTables();
+}
+
 void TBRNServerSessionManager::CloseSession() {
   if (!Opened) return;
   try {
@@ -192,6 +197,16 @@ void TBRNServerSessionManager::DetachThread() {
   });
   serverEngine_->DoServerSessionEvent(seDisconnect, this);
   if (logFailure) std::rethrow_exception(logFailure);
+}
+
+void* TBRNServerSessionManager::GetUserObject() const {
+  std::lock_guard<std::mutex> guard(userObjectMutex_);
+  return userObject_;
+}
+
+void TBRNServerSessionManager::SetUserObject(void* value) {
+  std::lock_guard<std::mutex> guard(userObjectMutex_);
+  userObject_ = value;
 }
 
 bool TBRNServerSessionManager::IsConnected() const {

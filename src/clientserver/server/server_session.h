@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -110,12 +111,25 @@ class TBRNServerSessionManager : public TBRNLocalSessionManager {
   // is raised after the detach is complete.
   virtual void DetachThread();
 
+  // The application's object for this session (not owned; null at first).
+  // Any thread: each session-event handler reads it and leaves its value.
+  void* GetUserObject() const;
+  void SetUserObject(void* value);
+
   bool IsConnected() const;
   // Whether thread is the connection attached now.
   bool IsAttachedTo(const TBRNServerSessionThread* thread) const;
   TBRNServerSessionThread* GetConnectionThread() const;
 
   TBRNServerEngineManager* GetServerEngine() const { return serverEngine_; }
+
+ protected:
+  // Refused (a silent abort) once the engine stops: a session still being
+  // opened then is closed again at once instead of making the stop wait for
+  // its tables.
+  void RegisterSystemTables() override;
+
+ public:
   // Milliseconds of the engine clock.
   int64_t CreationTime = 0;
   int64_t LastConnectTime = 0;
@@ -123,6 +137,13 @@ class TBRNServerSessionManager : public TBRNLocalSessionManager {
   int64_t ClientVersion = 0;
   int32_t ClientBuild = 0;
   bool Encrypted = false;
+  // How often the client has opened each database and store handle and not
+  // closed it yet. A handle is the client's only while its count is above
+  // zero: the session may hold the same database for itself, and a client
+  // closing more often than it opened must not close that hold. Used under
+  // the session lock.
+  std::map<int32_t, int32_t> ClientDatabaseOpens;
+  std::map<int32_t, int32_t> ClientStoreOpens;
 
  private:
   TBRNServerEngineManager* serverEngine_;
@@ -131,6 +152,8 @@ class TBRNServerSessionManager : public TBRNLocalSessionManager {
   TBRNServerSessionThread* connectionThread_ = nullptr;
   // The event callbacks are parked while no connection is attached.
   bool eventsParked_ = false;
+  mutable std::mutex userObjectMutex_;
+  void* userObject_ = nullptr;
 };
 
 // An internal session of the server (log, job manager, one per running job).

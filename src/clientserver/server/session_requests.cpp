@@ -1,6 +1,7 @@
 #include "clientserver/server/session_requests.h"
 
 #include <exception>
+#include <map>
 
 #include "clientserver/server/connection_thread.h"
 #include "clientserver/server/request_dispatch.h"
@@ -29,6 +30,13 @@ bool readLoginField(TBRNServerRequest& request, std::string& value) {
   if (length < 0 || length > kBRNMaxLoginFieldLength) return false;
   value = request.ReadString(kBRNMaxLoginFieldLength);
   return true;
+}
+
+// One close of the client's: the handle stops being the client's with its
+// last one.
+void forgetClientOpen(std::map<int32_t, int32_t>& opens, int32_t handle) {
+  auto entry = opens.find(handle);
+  if (entry != opens.end() && --entry->second <= 0) opens.erase(entry);
 }
 
 }  // namespace
@@ -86,11 +94,13 @@ void ServeOpenDatabase(TBRNServerRequest& request, TBRNServerSessionManager& ses
   const std::string name = request.ReadString();
   const uint8_t lockType = request.ReadByte();
   TBRNDatabaseManager* database = session.OpenDatabase(name, lockType);
+  ++session.ClientDatabaseOpens[database->Handle];
   request.BeginReply().WriteInteger(database->Handle);
 }
 
 void ServeCloseDatabase(TBRNServerRequest& request, TBRNServerSessionManager& session) {
   TBRNDatabaseManager* database = &request.ReadDatabaseHandle(session);
+  forgetClientOpen(session.ClientDatabaseOpens, database->Handle);
   session.CloseDatabase(database);
 }
 
@@ -98,11 +108,13 @@ void ServeOpenStore(TBRNServerRequest& request, TBRNServerSessionManager& sessio
   const std::string name = request.ReadString();
   const uint8_t lockType = request.ReadByte();
   TBRNStoreManager* store = session.OpenStore(name, lockType, false);
+  ++session.ClientStoreOpens[store->Handle];
   request.BeginReply().WriteInteger(store->Handle);
 }
 
 void ServeCloseStore(TBRNServerRequest& request, TBRNServerSessionManager& session) {
   TBRNStoreManager* store = &request.ReadStoreHandle(session);
+  forgetClientOpen(session.ClientStoreOpens, store->Handle);
   session.CloseStore(store);
 }
 

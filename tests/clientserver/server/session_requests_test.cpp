@@ -239,6 +239,46 @@ TEST_F(SessionRequestsTest, UnknownHandlesAndUnknownNames) {
   EXPECT_GT(client.OpenDatabase("Configuration"), 0);
 }
 
+// The client's opens of one database are counted on its handle: each close
+// gives back one, the handle stops working with the last, and further
+// closes never reach a hold the session has taken for itself.
+TEST_F(SessionRequestsTest, DatabaseOpensCountPerHandle) {
+  WireClient client;
+  const int32_t sessionId = client.OpenAndLogin(port);
+  TBRNDatabaseManager* ownHold = nullptr;
+  auto withSession = [&](auto work) {
+    TBRNEngineSessionManager* found = nullptr;
+    ASSERT_TRUE(engine.FindSession(sessionId, found, true, 500, 10, false));
+    work(*static_cast<TBRNServerSessionManager*>(found));
+    engine.UnlockSessionEntry(found);
+  };
+  withSession([&](TBRNServerSessionManager& session) {
+    ownHold = session.OpenDatabase("Configuration", 0);
+  });
+  auto closeDatabase = [&](int32_t handle) {
+    client.Begin(kBRNCloseDatabaseCode);
+    client.Int32(handle);
+    return client.Call();
+  };
+  // Before the client opened it, the session's own hold is not the client's.
+  EXPECT_EQ(closeDatabase(ownHold->Handle), 1103);
+  const int32_t first = client.OpenDatabase("Configuration");
+  const int32_t second = client.OpenDatabase("Configuration");
+  ASSERT_EQ(first, second);
+  ASSERT_EQ(first, ownHold->Handle);
+  EXPECT_EQ(closeDatabase(first), 0);
+  EXPECT_EQ(closeDatabase(first), 0);
+  EXPECT_EQ(closeDatabase(first), 1103);
+  withSession([&](TBRNServerSessionManager&) { EXPECT_TRUE(ownHold->Opened); });
+  // Opened again, the handle is the client's once more.
+  EXPECT_EQ(client.OpenDatabase("Configuration"), first);
+  EXPECT_EQ(closeDatabase(first), 0);
+  withSession([&](TBRNServerSessionManager& session) {
+    TBRNDatabaseManager* hold = ownHold;
+    session.CloseDatabase(hold);
+  });
+}
+
 // The list of an output, an input/output and an input parameter.
 void AddParams(TBRNParamValues& params, const char* outText, const char* inOutText) {
   struct Shape {

@@ -1,0 +1,20 @@
+#include "clientserver/components/component_error.h"
+
+#include "foundation/text/exception.h"
+#include "sessions/local/local_session_manager.h"
+
+namespace brn {
+
+EBRNError::EBRNError(const std::exception& cause) : EDatabaseError(cause.what()) {
+  if (const auto* engineError = dynamic_cast<const EBRNException*>(&cause)) {
+    ErrorCode = engineError->ErrorCode;
+    ErrorMessage = engineError->ErrorMessage;
+    ErrorLine = engineError->ErrorLine;
+    ErrorColumn = engineError->ErrorColumn;
+  } else {
+    ErrorCode = kBRNUnknownErrorCode;
+    ErrorMessage = cause.what();
+  }
+}
+
+}  // namespace brn
