@@ -45,7 +45,9 @@ Cost Measure(const std::string& Text) {
   cost.TextBytes = int64_t(Text.size());
   double best = 1e9;
   double total = 0;
-  for (int run = 0; run < 2 || (total < 0.02 && run < 200); ++run) {
+  // The best of several runs: a busy machine's passes over the larger text
+  // lose more to shared caches, and only the best run shows the cost.
+  for (int run = 0; run < 5 || (total < 0.05 && run < 200); ++run) {
     const double start = ThreadSeconds();
     QueryRun query(Text, kQueryFlags, TestParseMode::Statement);
     EXPECT_EQ(query.Error, "") << Text.substr(0, 200);
