@@ -223,17 +223,25 @@ int32_t TBRNCursorIndexNavigator::CompareWithRange(const TBRNKeyValues& Key) {
     bytes = encoded.data();
   }
   TBRNRangeFilter& range = cursor_.GetCombinedRange();
-  if (range.RangeStart) {
-    TBRNIndexSearchKey start;
-    start.Prepare(GetLayout(), *range.RangeStart, 0, false);
-    if (start.CompareStored(bytes) < 0) return -1;
-  }
-  if (range.RangeEnd) {
-    TBRNIndexSearchKey end;
-    end.Prepare(GetLayout(), *range.RangeEnd, 0, false);
-    if (end.CompareStored(bytes) > 0) return 1;
-  }
+  prepareRangeKeys(range);
+  if (hasRangeStart_ && rangeStartKey_.CompareStored(bytes) < 0) return -1;
+  if (hasRangeEnd_ && rangeEndKey_.CompareStored(bytes) > 0) return 1;
   return 0;
+}
+
+void TBRNCursorIndexNavigator::prepareRangeKeys(TBRNRangeFilter& Range) {
+  const TBRNIndexKeyLayout& layout = GetLayout();
+  if (preparedStamp_ == Range.GetBoundsStamp() && preparedLayout_ == &layout) return;
+  // Invalid until both bounds are prepared: a failure leaves nothing cached.
+  preparedStamp_ = 0;
+  preparedLayout_ = nullptr;
+  hasRangeStart_ = Range.RangeStart != nullptr;
+  hasRangeEnd_ = Range.RangeEnd != nullptr;
+  if (hasRangeStart_) rangeStartKey_.Prepare(layout, *Range.RangeStart, 0, false);
+  if (hasRangeEnd_) rangeEndKey_.Prepare(layout, *Range.RangeEnd, 0, false);
+  ++RangeKeysPrepared;
+  preparedStamp_ = Range.GetBoundsStamp();
+  preparedLayout_ = &layout;
 }
 
 bool TBRNCursorIndexNavigator::GetSearchKeyActive() {

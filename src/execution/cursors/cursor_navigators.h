@@ -2,12 +2,14 @@
 
 #include <cstdint>
 
+#include "storage/indexes/index_keys.h"
 #include "storage/indexes/index_navigator.h"
 #include "storage/rows/row_file_navigator.h"
 
 namespace brn {
 
 class TBRNLocalCursor;
+class TBRNRangeFilter;
 
 // Walks a local cursor's table in physical row order, visiting only the
 // rows the cursor shows: live rows (a deleted row's block is never current
@@ -79,9 +81,24 @@ class TBRNCursorIndexNavigator : public TBRNIndexNavigator {
   // Keys weighed by AcceptRow since the navigator was made: how far the
   // cursor's moves walked the index (statistics).
   int64_t KeysVisited = 0;
+  // Times CompareWithRange prepared the range bounds as search keys:
+  // once per range, however many keys a walk weighs against it.
+  int64_t RangeKeysPrepared = 0;
 
  private:
+  // The range bounds prepared for comparison with stored keys, valid while
+  // the combined range keeps the stamp and the navigator the layout they
+  // were prepared with (a changed range, active index or index list changes
+  // one of them, or makes the navigator anew).
+  void prepareRangeKeys(TBRNRangeFilter& Range);
+
   TBRNLocalCursor& cursor_;
+  uint64_t preparedStamp_ = 0;
+  const TBRNIndexKeyLayout* preparedLayout_ = nullptr;
+  bool hasRangeStart_ = false;
+  bool hasRangeEnd_ = false;
+  TBRNIndexSearchKey rangeStartKey_;
+  TBRNIndexSearchKey rangeEndKey_;
 };
 
 }  // namespace brn

@@ -260,6 +260,7 @@ bool TBRNIndexedLocalCursor::SetRange(TBRNContainedCursorKeyValues& StartValues,
     range.Prepare(activeIndex_);
     copyKey(*range.RangeStart, StartValues);
     copyKey(*range.RangeEnd, EndValues);
+    range.BoundsChanged();
     activateUserFilter(range.Handle);
   });
   return afterMove(kDirectionNone);

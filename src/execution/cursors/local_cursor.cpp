@@ -59,6 +59,7 @@ TBRNLocalCursor::~TBRNLocalCursor() {
 
 void TBRNLocalCursor::CloseCursor() {
   if (closed_ || closing_) return;
+  if (readScopes_ > 0) throw std::logic_error("a cursor closed inside its read scope");
   closing_ = true;
   struct TDone {
     TBRNLocalCursor& cursor;
@@ -456,7 +457,7 @@ void TBRNLocalCursor::SetFixedRowSet(bool Value) {
   if (Value && !filtered_) {
     // The rows live at this moment: a block deleted now and reused later by
     // another session's insert must not come into view.
-    TBRNReadLockReleaser releaser(tableManager_);
+    TBRNReadLockReleaser releaser(tableManager_, readScopes_ > 0);
     sizeFilterSet();
     filterSet_->ClearAll();
     for (int32_t n = 1; n <= filterSet_->Size; ++n) {

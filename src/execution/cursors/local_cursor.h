@@ -35,10 +35,12 @@ inline constexpr int32_t kViewErrorCode = 902;
 // reports a failure to release; the destructor (the operation failed, or a
 // non-engine exception left it) drops such a failure, the first one being
 // the failure that counts. Releasing a lock the session does not hold does
-// nothing.
+// nothing. While a read scope of the cursor is open (ScopeHolds) the lock
+// is the scope's and nothing is released here.
 class TBRNReadLockReleaser {
  public:
-  explicit TBRNReadLockReleaser(TBRNVirtualTableManager& Manager) : manager_(Manager) {}
+  explicit TBRNReadLockReleaser(TBRNVirtualTableManager& Manager, bool ScopeHolds = false)
+      : manager_(Manager), pending_(!ScopeHolds) {}
   ~TBRNReadLockReleaser() {
     if (!pending_) return;
     try {
@@ -51,13 +53,14 @@ class TBRNReadLockReleaser {
   TBRNReadLockReleaser& operator=(const TBRNReadLockReleaser&) = delete;
 
   void Release() {
+    if (!pending_) return;
     pending_ = false;
     manager_.UnlockObject(kBRNLockTypeRead);
   }
 
  private:
   TBRNVirtualTableManager& manager_;
-  bool pending_ = true;
+  bool pending_;
 };
 
 // The in-process cursor over one open table manager: physical row order,
@@ -66,7 +69,8 @@ class TBRNReadLockReleaser {
 //
 // Every operation that reads the table runs inside one frame
 // (runOperation): a Read lock the table's reads took is released when the
-// operation ends, also by a failure, and a failure is written to the log
+// operation ends, also by a failure (unless a TBRNCursorReadScope holds
+// it across many operations), and a failure is written to the log
 // with the operation's code before it passes on. Moves repeat themselves
 // after a navigator's restart request (another writer changed the files
 // under it) once the filter set has been rebuilt; a restart is never
@@ -271,7 +275,8 @@ class TBRNLocalCursor : public TBRNCursor, public TBRNFilterCursor {
   // After the table changed: rebuilds every filter, then the set.
   virtual void RebuildFilterSet();
   [[noreturn]] virtual void RaiseViewNestingError(const std::string& ViewName);
-  // Idempotent; the destructor calls it.
+  // Idempotent; the destructor calls it. std::logic_error while a read
+  // scope of the cursor is open.
   virtual void CloseCursor();
 
   // Whether the cursor caught up: with Force, or when the table's change
@@ -356,6 +361,10 @@ class TBRNLocalCursor : public TBRNCursor, public TBRNFilterCursor {
   bool fixedRowSet_ = false;
   bool closed_ = false;
   bool closing_ = false;
+  // Open TBRNCursorReadScope objects over this cursor; while any is open
+  // the operation frames leave the table's Read lock to it.
+  friend class TBRNCursorReadScope;
+  int32_t readScopes_ = 0;
   // The filters' source context when the manager's own is not an evaluator
   // context (made on first use).
   std::unique_ptr<TBRNEvaluatorContext> filterContext_;
@@ -401,7 +410,7 @@ class TBRNLocalCursor : public TBRNCursor, public TBRNFilterCursor {
 template <typename Work>
 auto TBRNLocalCursor::runOperation(TBRNOperationCode Code, Work&& Body) -> decltype(Body()) {
   if (closed_ || closing_) throw std::logic_error("operation on a closed cursor");
-  TBRNReadLockReleaser releaser(tableManager_);
+  TBRNReadLockReleaser releaser(tableManager_, readScopes_ > 0);
   try {
     if constexpr (std::is_void_v<decltype(Body())>) {
       Body();

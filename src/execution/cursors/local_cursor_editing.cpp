@@ -309,7 +309,7 @@ void TBRNLocalCursor::RaiseLocateError(const std::string& Reason) {
 
 void TBRNLocalCursor::StartTableTransaction() {
   CheckReadOnly();
-  TBRNReadLockReleaser releaser(tableManager_);
+  TBRNReadLockReleaser releaser(tableManager_, readScopes_ > 0);
   tableManager_.StartTransaction();
   CheckTableChanged();
   releaser.Release();
@@ -324,7 +324,7 @@ void TBRNLocalCursor::CommitTableTransaction() {
 }
 
 void TBRNLocalCursor::RollbackTableTransaction() {
-  TBRNReadLockReleaser releaser(tableManager_);
+  TBRNReadLockReleaser releaser(tableManager_, readScopes_ > 0);
   tableManager_.RollbackTransaction();
   CheckTableChanged();
   releaser.Release();
@@ -456,7 +456,7 @@ void TBRNLocalCursor::SyncToBookmark(TBRNContainedBookmarkValues& Bookmark, bool
   const int32_t index = GetActiveIndex();
   if (index < 0) return;
   if (closed_ || closing_) throw std::logic_error("operation on a closed cursor");
-  TBRNReadLockReleaser releaser(tableManager_);
+  TBRNReadLockReleaser releaser(tableManager_, readScopes_ > 0);
   TBRNCursorIndexNavigator& navigator = GetIndexNavigator(index);
   CheckTableChanged();
   untilSettled([&](bool& restart) {

@@ -1,6 +1,7 @@
 #include "execution/filters/range_filters.h"
 
 #include <algorithm>
+#include <atomic>
 #include <stdexcept>
 
 #include "storage/tables/table_manager.h"
@@ -23,11 +24,21 @@ int32_t compareInIndexOrder(const TBRNKeyValues& a, const TBRNKeyValues& b,
   return 0;
 }
 
+// Stamps are drawn from one counter for every filter of the process
+// (cursors of several sessions draw from several threads), so that a filter
+// made where a freed one lived never repeats a stamp a reader cached.
+std::atomic<uint64_t> nextBoundsStamp{0};
+
 }  // namespace
 
 TBRNRangeFilter::TBRNRangeFilter(TBRNFilterCursor& Cursor) : TBRNLocalFilter(Cursor) {
   Kind = 0;
   Level = 2;
+  BoundsChanged();
+}
+
+void TBRNRangeFilter::BoundsChanged() {
+  boundsStamp_ = nextBoundsStamp.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 TBRNRangeFilter::~TBRNRangeFilter() {
@@ -37,6 +48,7 @@ TBRNRangeFilter::~TBRNRangeFilter() {
 void TBRNRangeFilter::SetActive(bool Value) {
   TBRNLocalFilter::SetActive(Value);
   if (!Value) Merged = false;
+  BoundsChanged();
 }
 
 void TBRNRangeFilter::Prepare(int32_t IndexNo) {
@@ -46,12 +58,14 @@ void TBRNRangeFilter::Prepare(int32_t IndexNo) {
   RangeStart = std::make_unique<TBRNContainedIndexKeyValues>(layout);
   RangeEnd = std::make_unique<TBRNContainedIndexKeyValues>(layout);
   KeysAllocated = true;
+  BoundsChanged();
 }
 
 void TBRNRangeFilter::Unprepare() {
   KeysAllocated = false;
   RangeStart.reset();
   RangeEnd.reset();
+  BoundsChanged();
 }
 
 void TBRNRangeFilter::MergeRange(TBRNLocalFilter* Filter) {
@@ -68,6 +82,7 @@ void TBRNRangeFilter::MergeRange(TBRNLocalFilter* Filter) {
     copyKey(*RangeEnd, *other->RangeEnd);
     Rows->Assign(*other->Rows);
     Merged = true;
+    BoundsChanged();
     return;
   }
   if (compareInIndexOrder(*other->RangeStart, *RangeStart, layout) < 0)
@@ -75,6 +90,7 @@ void TBRNRangeFilter::MergeRange(TBRNLocalFilter* Filter) {
   if (compareInIndexOrder(*other->RangeEnd, *RangeEnd, layout) > 0)
     copyKey(*RangeEnd, *other->RangeEnd);
   Rows->AndBitmap(*other->Rows);
+  BoundsChanged();
 }
 
 void TBRNRangeFilter::Build(int32_t, int32_t IndexNo) {
@@ -118,6 +134,7 @@ TBRNExprRangeFilter::TBRNExprRangeFilter(TBRNFilterCursor& Cursor) : TBRNRangeFi
 void TBRNExprRangeFilter::Build(int32_t, int32_t IndexNo) {
   Prepare(IndexNo);
   GetScanNavigator().ComputeKeyBounds(*Rows, this->IndexNo, *RangeStart, *RangeEnd);
+  BoundsChanged();
 }
 
 TBRNSeqRangeFilter::TBRNSeqRangeFilter(TBRNFilterCursor& Cursor) : TBRNRangeFilter(Cursor) {
@@ -128,6 +145,7 @@ TBRNSeqRangeFilter::TBRNSeqRangeFilter(TBRNFilterCursor& Cursor) : TBRNRangeFilt
 void TBRNSeqRangeFilter::Build(int32_t, int32_t IndexNo) {
   Prepare(IndexNo);
   Cursor.FillSequenceRange(*this, this->IndexNo);
+  BoundsChanged();
 }
 
 }  // namespace brn

@@ -24,11 +24,23 @@ class TBRNRangeFilter : public TBRNLocalFilter {
   bool RowPasses(const TBRNRowValues& RowValues) override;
   void AddRow(int32_t RowNo, const TBRNRowValues& RowValues) override;
 
+  // A stamp of the bounds as they stand: it changes whenever the filter
+  // activates, deactivates, allocates, frees or rewrites its bounds, and no
+  // two filters of the process ever hand out the same stamp. Whoever
+  // writes into RangeStart or RangeEnd directly calls BoundsChanged
+  // afterwards, so that what a reader derived from the bounds (an index
+  // navigator's prepared search keys) is derived again.
+  uint64_t GetBoundsStamp() const { return boundsStamp_; }
+  void BoundsChanged();
+
   bool KeysAllocated = false;
   int32_t IndexNo = -1;
   bool Merged = false;
   std::unique_ptr<TBRNContainedIndexKeyValues> RangeStart;
   std::unique_ptr<TBRNContainedIndexKeyValues> RangeEnd;
+
+ private:
+  uint64_t boundsStamp_ = 0;
 };
 
 // A range derived from a set the cursor gives it: Build keeps Rows and sets

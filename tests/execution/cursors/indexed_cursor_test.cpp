@@ -105,6 +105,39 @@ TEST_F(IndexedCursorTest, KeyRangeShowsItsKeysAndFollowsTheActiveIndex) {
   EXPECT_TRUE(A.ReadFree());
 }
 
+// The range bounds are prepared as search keys once per range, not per key
+// weighed; a new range (also one written into the same filters) is used at
+// once.
+TEST_F(IndexedCursorTest, ARangeWalkPreparesItsBoundsOnce) {
+  Ids ids;
+  for (int32_t id = 30; id >= 1; --id) ids.push_back(id);
+  Make(ids);
+  TBRNCursorIndexNavigator& navigator = Cursor->GetIndexNavigator(kPrimaryKey);
+  SetRange(10, 20);
+  const int64_t before = navigator.RangeKeysPrepared;
+  EXPECT_EQ(A.WalkForward(), Range(10, 20));
+  EXPECT_EQ(A.WalkBackward().size(), 11u);
+  EXPECT_LE(navigator.RangeKeysPrepared - before, 1);
+
+  struct Case {
+    int32_t From, To;
+    Ids Expected;
+  };
+  for (const Case& c : std::vector<Case>{{12, 14, Range(12, 14)},
+                                         {25, 40, Range(25, 30)},
+                                         {12, 14, Range(12, 14)},
+                                         {31, 40, {}}}) {
+    SCOPED_TRACE(std::to_string(c.From) + ".." + std::to_string(c.To));
+    SetRange(c.From, c.To);
+    const int64_t prepared = navigator.RangeKeysPrepared;
+    EXPECT_EQ(A.WalkForward(), c.Expected);
+    EXPECT_EQ(A.WalkForward(), c.Expected);
+    EXPECT_LE(navigator.RangeKeysPrepared - prepared, 1);
+  }
+  Cursor->CancelRange();
+  EXPECT_EQ(A.WalkForward(), Range(1, 30));
+}
+
 TEST_F(IndexedCursorTest, BookmarksFindTheirKeysOnly) {
   Make({4, 2, 6, 8});
   EXPECT_TRUE(GoToBookmark(6));

@@ -192,6 +192,9 @@ class TestTableEnvironment : public TBRNTableEnvironment {
   TBRNTableSettings Settings;
   // The wait of object locks in ms (-1: the object's retry bounds only).
   int32_t LockTimeout = 2000;
+  // Read lock bytes taken in the lock file (each a lock and, later, an
+  // unlock call of the system).
+  int32_t ReadLocksTaken = 0;
   // The file manager of table files; the database's when nullptr (a test
   // puts a fault-injecting manager here).
   TBRNFileManager* TableFiles = nullptr;
@@ -264,7 +267,9 @@ class TestTableEnvironment : public TBRNTableEnvironment {
   }
   TBRNSchemaObjectManagers* GetTableManagers() override { return TableManagers; }
   bool LockObject(TBRNLockable* object, uint8_t lockType) override {
-    return Locks->LockObject(object, lockType, LockTimeout);
+    bool taken = Locks->LockObject(object, lockType, LockTimeout);
+    if (taken && lockType == ltRead) ++ReadLocksTaken;
+    return taken;
   }
   void UnlockObject(TBRNLockable* object, uint8_t lockType) override {
     Locks->UnlockObject(object, lockType);
