@@ -282,10 +282,13 @@ bool OSFlushFile(TOSFileHandle handle) {
 bool OSLockFileRange(TOSFileHandle handle, int64_t offset, int64_t length) {
   if (!validRange(offset, length)) return false;
   if (length == 0) return true;  // for fcntl a length of 0 would mean "to infinity"
-  int mode = fcntl(handle, F_GETFL);
-  if (mode < 0) return false;
-  short type = (mode & O_ACCMODE) == O_RDONLY ? F_RDLCK : F_WRLCK;
-  return setRangeLock(handle, type, offset, length);
+  // A handle open for writing takes the exclusive lock; one open read-only
+  // cannot (EBADF) and takes the shared lock instead. Trying first spares a
+  // system call asking for the access mode on every lock, and table reads
+  // lock at every step.
+  if (setRangeLock(handle, F_WRLCK, offset, length)) return true;
+  if (errno != EBADF) return false;
+  return setRangeLock(handle, F_RDLCK, offset, length);
 }
 
 bool OSUnlockFileRange(TOSFileHandle handle, int64_t offset, int64_t length) {

@@ -14,6 +14,8 @@
 #include "execution/evaluator/local_expr_evaluator.h"
 #include "execution/handlers/statement_handlers.h"
 #include "execution/handles/local_statement_manager.h"
+#include "execution/engine_execution.h"
+#include "execution/queries/view_query_manager.h"
 #include "execution/import_export/table_transfer.h"
 #include "foundation/locks/log_manager.h"
 #include "foundation/text/exception.h"
@@ -23,20 +25,12 @@
 
 namespace brn::testing {
 
-// Installs the local evaluator with the statement handlers, the statement
-// handle factory, the data execution of imports and exports and the local
-// cursor factory, once per process, before the first session. (A test that
-// registers a cursor factory of its own unregisters it when it ends.)
+// Installs the process's execution (see brn::InstallExecution) before the
+// first session. The local cursor factory again at every call: a cursor
+// test may have unregistered its own.
 inline void InstallExecution() {
-  static const bool installed = [] {
-    InstallLocalEvaluatorFactory(&FillStatementHandlers);
-    InstallStatementHandleFactory();
-    InstallDataExecution();
-    static TBRNLocalCursorFactory cursors;
-    SetTableObjectFactory(&cursors);
-    return true;
-  }();
-  (void)installed;
+  brn::InstallExecution();
+  InstallLocalCursorFactory();
 }
 
 struct ExecutionInstaller {

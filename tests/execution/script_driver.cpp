@@ -11,6 +11,9 @@
 #include "execution/handles/local_statement_manager.h"
 #include "foundation/core/digest.h"
 #include "foundation/text/exception.h"
+#include "foundation/values/value.h"
+#include "storage/cursors/cursor.h"
+#include "storage/cursors/cursor_columns.h"
 #include "sessions/databases/local_database_manager.h"
 #include "sessions/engine_manager.h"
 #include "sessions/engine_settings.h"
@@ -339,9 +342,65 @@ void SessionScriptExecutor::ExecuteStatement(const std::string& sql) {
   ExecuteOn(*database_, sql);
 }
 
+namespace {
+
+ScriptValue ScriptValueOf(const TBRNValue& value) {
+  ScriptValue result;
+  if (value.GetNull()) return result;
+  switch (value.GetDataType()) {
+    case dtBoolean:
+      result.Type = ScriptValue::Integer;
+      result.IntegerValue = value.GetAsBoolean() ? 1 : 0;
+      break;
+    case dtSmallInt:
+    case dtInteger:
+    case dtBigInt:
+      result.Type = ScriptValue::Integer;
+      result.IntegerValue = value.GetAsBigInt();
+      break;
+    case dtFloat:
+    case dtDecimal:
+      result.Type = ScriptValue::Real;
+      result.RealValue = value.GetAsFloat();
+      break;
+    default:
+      result.Type = ScriptValue::Text;
+      result.TextValue = value.GetAsString();
+      break;
+  }
+  return result;
+}
+
+}  // namespace
+
 std::vector<ScriptRow> SessionScriptExecutor::ExecuteQuery(const std::string& sql) {
-  ExecuteOn(*database_, sql);
-  return {};
+  auto* statement = static_cast<TBRNLocalStatementManager*>(database_->PrepareStatement(sql));
+  std::vector<ScriptRow> rows;
+  try {
+    TBRNCursor* cursor = statement->ExecuteStatement();
+    if (cursor != nullptr) {
+      TBRNCursorColumns& columns = cursor->GetCursorColumns();
+      std::vector<int32_t> positions;
+      for (int32_t i = 0; i < columns.Count(); ++i)
+        positions.push_back(columns.GetColumn(i)->GetTableColumn()->Index);
+      std::unique_ptr<TBRNCursorRow> row = cursor->CreateRow();
+      for (bool on = cursor->FirstRow(); on && !cursor->GetEof(); on = cursor->NextRow()) {
+        cursor->ReadRow(*row);
+        ScriptRow values;
+        for (int32_t position : positions) values.push_back(ScriptValueOf(*row->Values.GetItem(position)));
+        rows.push_back(std::move(values));
+      }
+    }
+  } catch (...) {
+    try {
+      TBRNLocalStatementManager::FreeStatement(statement);
+    } catch (...) {
+      // The query's failure is the one to report.
+    }
+    throw;
+  }
+  TBRNLocalStatementManager::FreeStatement(statement);
+  return rows;
 }
 
 }  // namespace brn::testing

@@ -92,7 +92,8 @@ class SessionScriptExecutor : public ScriptExecutor {
   ~SessionScriptExecutor() override;
 
   void ExecuteStatement(const std::string& sql) override;
-  // Queries have no executor yet: the prepare raises.
+  // The rows of the query's result cursor, in its order, one value per
+  // cursor column.
   std::vector<ScriptRow> ExecuteQuery(const std::string& sql) override;
 
  private:

@@ -8,6 +8,7 @@
 #include "clientserver/components/param_conversion.h"
 #include "clientserver/components/session_component.h"
 #include "clientserver/server/server_session.h"
+#include "execution/engine_execution.h"
 #include "foundation/text/collation.h"
 #include "foundation/text/environment.h"
 #include "foundation/text/number_text.h"
@@ -57,6 +58,8 @@ void copyList(const TStringList& from, TBRNStringsList& to) {
 // ---- The instance
 
 TBRNEngineInstance::TBRNEngineInstance() : engineManager_(std::make_unique<TBRNEngineManager>()) {
+  // Whichever engine the application makes, its sessions run statements.
+  InstallExecution();
   ResetSettings();
 }
 

@@ -11,6 +11,7 @@
 #include "clientserver/server/server_session.h"
 #include "clientserver/transport/comms_manager.h"
 #include "clientserver/transport/socket_owner.h"
+#include "execution/engine_execution.h"
 #include "foundation/locks/log_manager.h"
 #include "foundation/runtime/thread.h"
 #include "foundation/runtime/thread_timer.h"
@@ -144,7 +145,10 @@ class TBRNServerJobThread : public TBRNThread {
 
 TBRNServerEngineManager::TBRNServerEngineManager()
     : ServerAuthorizedAddresses(std::make_unique<TBRNStringsList>()),
-      ServerBlockedAddresses(std::make_unique<TBRNStringsList>()) {}
+      ServerBlockedAddresses(std::make_unique<TBRNStringsList>()) {
+  // Sessions of a server run statements, jobs and triggers.
+  InstallExecution();
+}
 
 TBRNServerEngineManager::~TBRNServerEngineManager() {
   try {

@@ -61,14 +61,13 @@ class TBRNIndexedLocalCursor : public TBRNLocalCursor {
   bool SetSequenceRange(int32_t Start, int32_t End) override;
   bool CancelSequenceRange() override;  // 227
 
-  // ==== Editing block (BEGIN)
+  // ---- Row editing
   // 219 on the active index: with Partial the first key not below
   // KeyValues (the last value a prefix of its own length), else only a key
   // equal to them. True when the cursor then stands on a row whose key
   // matches; without Partial a missing key leaves the cursor on no row.
   bool FindRowByKey(TBRNContainedCursorKeyValues& KeyValues, bool Partial,
                     bool CaseInsensitive) override;
-  // ==== Editing block (END)
 
   void RestorePosition() override;
   int32_t GetOrderReadAhead(int32_t Row, TBRNDirection Direction, int32_t Default) override;

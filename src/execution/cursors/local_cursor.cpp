@@ -12,6 +12,7 @@
 #include "foundation/text/string_helpers.h"
 #include "metadata/catalog/tables.h"
 #include "sessions/databases/local_database_manager.h"
+#include "sessions/ddl/view_manager.h"
 #include "storage/rows/execution_seam.h"
 #include "storage/tables/table_environment.h"
 #include "storage/tables/table_manager.h"
@@ -61,6 +62,7 @@ void TBRNLocalCursor::CloseCursor() {
   if (closed_ || closing_) return;
   if (readScopes_ > 0) throw std::logic_error("a cursor closed inside its read scope");
   closing_ = true;
+  if (TBRNQueryCursorLink* link = std::exchange(QueryLink, nullptr)) link->CursorClosed(*this);
   struct TDone {
     TBRNLocalCursor& cursor;
     ~TDone() {
@@ -208,7 +210,10 @@ bool TBRNLocalCursor::CheckTableChanged(bool Force) {
 }
 
 bool TBRNLocalCursor::IsStale() {
-  return tableManager_.GetChangeCount() != lastChangeCount_;
+  if (tableManager_.GetChangeCount() != lastChangeCount_) return true;
+  // A live query result also goes stale when the query must run again.
+  return QueryLink != nullptr && QueryLink->IsSensitiveResult() &&
+         QueryLink->CheckSensitiveSources();
 }
 
 void TBRNLocalCursor::RestorePosition() {
@@ -300,6 +305,7 @@ void TBRNLocalCursor::ReadRow(TBRNCursorRow& Row) {
     Row.UpdateCounter = 0;
     Row.RowReserved = 0;
   }
+  if (QueryLink != nullptr && QueryLink->IsSensitiveResult()) QueryLink->LoadQueryRow(Row);
 }
 
 // ---------------------------------------------------------------------------
@@ -647,6 +653,10 @@ void TBRNLocalCursor::deactivateUserFilter(TBRNFilterHandle Filter) {
 
 TBRNTableManager& TBRNLocalCursor::GetFilterTable() {
   auto* table = dynamic_cast<TBRNTableManager*>(&tableManager_);
+  // A cursor on a view (a materialised view result or a derived table)
+  // filters the rows of the table its view manager forwards to.
+  if (auto* view = dynamic_cast<TBRNViewManager*>(&tableManager_))
+    table = view->GetBaseTableManager();
   if (table == nullptr) throw std::logic_error("filters need the manager of a base table");
   return *table;
 }
@@ -684,14 +694,68 @@ void TBRNLocalCursor::RaiseFilterError(const std::string& Detail) {
 }
 
 // ---------------------------------------------------------------------------
-// Streams and cached updates (not built yet)
+// Query filters
 
-void TBRNLocalCursor::LoadFromStream(TBRNMemoryStream&) {
-  raiseNotBuilt("load streams");
+TBRNQueryFilter* TBRNLocalCursor::AddQueryFilter(TBRNEvaluatorContext& Context,
+                                                 TBRNExprToken* Condition, bool OrderFlag,
+                                                 const TBRNExprToken* Table, bool EstimateCosts,
+                                                 bool NoPartialCompare, bool CaseInsensitive) {
+  return runOperation(kOpCreateFilter, [&] {
+    auto filter = std::make_unique<TBRNQueryFilter>(*this, Context);
+    filter->OuterContext = &Context;
+    if (Table != nullptr && Table->RowSource >= 0) filter->RowSlot = Table->RowSource;
+    filter->Expr = filter->CreateFilterExpr();
+    static_cast<TBRNQueryFilterExpr&>(*filter->Expr).OwnsTree = false;
+    filter->Expr->SetRoot(Condition);
+    filter->Expr->Estimates = EstimateCosts;
+    if (Table != nullptr) filter->Expr->MarkOuterColumnReferences(Table);
+    filter->Expr->PrepareFilter(CaseInsensitive, NoPartialCompare);
+    filter->Prepare(topLevel().LevelIndex);
+    filter->Optimize();
+    return static_cast<TBRNQueryFilter*>(
+        topLevel().QueryFilters->Add(std::move(filter), OrderFlag));
+  });
 }
-void TBRNLocalCursor::SaveToStream(TBRNMemoryStream&) {
-  raiseNotBuilt("save streams");
+
+bool TBRNLocalCursor::DropQueryFilter(TBRNFilterHandle Filter) {
+  runOperation(kOpDropFilter, [&] {
+    CheckTableChanged();
+    TBRNLocalFilters& list = *topLevel().QueryFilters;
+    TBRNLocalFilter* filter = list.FindFilter(Filter);
+    const bool rebuildFollowers = filter->RebuildFollowers;
+    const int32_t position = filter->Position;
+    list.Remove(filter);
+    updateFilteredFlag();
+    sizeFilterSet();
+    if (rebuildFollowers) list.BuildFrom(position, filterSet_->Size, topLevel().LevelIndex);
+    BuildFilterSet();
+    RestorePosition();
+  });
+  return afterMove(kDirectionNone);
 }
+
+bool TBRNLocalCursor::ActivateQueryFilter(TBRNFilterHandle Filter) {
+  runOperation(kOpActivateFilter, [&] {
+    CheckTableChanged();
+    TBRNLocalFilters& list = *topLevel().QueryFilters;
+    TBRNLocalFilter* filter = list.FindFilter(Filter);
+    filter->SetActive(true);
+    filtered_ = true;
+    sizeFilterSet();
+    if (filter->RebuildFollowers)
+      list.BuildFrom(filter->Position, filterSet_->Size, topLevel().LevelIndex);
+    else
+      list.BuildOne(filter, filterSet_->Size, topLevel().LevelIndex);
+    BuildFilterSet();
+    RestorePosition();
+  });
+  return afterMove(kDirectionNone);
+}
+
+
+// ---------------------------------------------------------------------------
+// Cached updates (not built yet)
+
 TBRNCachedUpdatesManager* TBRNLocalCursor::StartCachedUpdates() {
   raiseNotBuilt("cache updates");
 }

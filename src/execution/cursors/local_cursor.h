@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "execution/cursors/cursor_navigators.h"
+#include "execution/cursors/query_cursor_link.h"
 #include "execution/evaluator/evaluator_context.h"
 #include "execution/filters/local_filter.h"
 #include "execution/filters/range_filters.h"
@@ -20,6 +21,7 @@
 namespace brn {
 
 class EBRNException;
+class TBRNQueryFilter;
 class TBRNSchemaObjectManager;
 
 // A position in the per-level arrays of a local cursor: 0 is the cursor's
@@ -149,7 +151,7 @@ class TBRNLocalCursor : public TBRNCursor, public TBRNFilterCursor {
   bool DeactivateFilter(TBRNFilterHandle Filter) override;  // 225
   bool RefilterCurrentRow() override;
 
-  // ==== Editing block (BEGIN): row editing, row locks, locate and find.
+  // ---- Row editing, row locks, locate and find
   // Each runs in the operation frame (its code below logged with a
   // failure, the Read lock released on every path). GetCurrentRow without
   // ForUpdate, InsertRow, UpdateRow, DeleteRow, EmptyCursor, LocateRow and
@@ -235,10 +237,28 @@ class TBRNLocalCursor : public TBRNCursor, public TBRNFilterCursor {
   // against it (-1 before, 0 inside, 1 after).
   bool SearchKeyActiveFor(int32_t IndexNumber) const;
   int32_t CompareWithSearchKey(const TBRNKeyValues& Key) const;
-  // ==== Editing block (END)
 
-  // Streams and cached updates are not built yet: each raises
-  // std::logic_error.
+  // Cursor streams
+  // The stream of the cursor's visible rows: an optional int32 total
+  // length, then blocks (int32 N, N bytes): the engine signature digest and
+  // format version, the column names (the table's columns without the row
+  // identifier), and row blocks of about 64 KiB, each row the named
+  // columns' values in stream form. The one-argument forms write without
+  // the length field and read from the position to the end.
+  // 241: every row from the first in the cursor's order; 1003 "The stream
+  // data could not be written" when Target takes fewer bytes than given.
+  void SaveToStream(TBRNStream& Target, bool WithLength);
+  // 240: inserts every row of Length bytes of Source (0: up to its end) in
+  // one table transaction; on any error nothing of the stream stays. The
+  // bytes are untrusted: every length is checked against the bytes that
+  // remain before anything is allocated, and a block whose rows do not
+  // fill it exactly, or that claims more bytes than remain, is refused
+  // (1003 "The stream data is truncated or invalid").
+  void LoadFromStream(TBRNStream& Source, int64_t Length);
+  // 1003 "An error occurred in the cursor stream (<Reason>)".
+  [[noreturn]] virtual void RaiseStreamError(const std::string& Reason);
+
+  // Cached updates are not built yet: each raises std::logic_error.
   void LoadFromStream(TBRNMemoryStream& Stream) override;
   void SaveToStream(TBRNMemoryStream& Stream) override;
   TBRNCachedUpdatesManager* StartCachedUpdates() override;
@@ -292,6 +312,31 @@ class TBRNLocalCursor : public TBRNCursor, public TBRNFilterCursor {
   // cursor closes the view managers it records (each holds one user for
   // the cursor).
   void AddReferencedView(TBRNSchemaObjectManager* ViewManager);
+
+  // Query filters (the conditions of a query or DML statement)
+  // An inactive filter for Condition, a node of a prepared query tree that
+  // stays the query's (the filter neither frees nor unprepares it), in the
+  // top level's query filter list (OrderFlag as for the list's Add). With
+  // Table (the FROM item of this cursor) column references of other tables
+  // become outer references that read Context's current rows, and the
+  // tested row takes Table's row source. The condition is readied as a
+  // filter (which rewrites the tree in place) and analysed. A failure frees
+  // the filter and passes on. Context outlives the filter.
+  TBRNQueryFilter* AddQueryFilter(TBRNEvaluatorContext& Context, TBRNExprToken* Condition,
+                                  bool OrderFlag, const TBRNExprToken* Table, bool EstimateCosts,
+                                  bool NoPartialCompare, bool CaseInsensitive);
+  // As DropFilter and ActivateFilter on the top level's query filter list,
+  // without filter timing. Activating an active filter builds it again (for
+  // the current rows its outer references read).
+  bool DropQueryFilter(TBRNFilterHandle Filter);
+  bool ActivateQueryFilter(TBRNFilterHandle Filter);
+
+  // The query whose result the cursor shows
+  // Set by the query manager that opened the cursor; not owned (the query
+  // clears it when it is freed first). IsStale asks a sensitive query
+  // whether its sources changed, ReadRow lets it complete the row, and
+  // CloseCursor tells it that the cursor is gone.
+  TBRNQueryCursorLink* QueryLink = nullptr;
 
  protected:
   // The filters and ranges of one filter level.
@@ -369,7 +414,7 @@ class TBRNLocalCursor : public TBRNCursor, public TBRNFilterCursor {
   // context (made on first use).
   std::unique_ptr<TBRNEvaluatorContext> filterContext_;
 
-  // ==== Editing block (BEGIN)
+  // ---- Row editing, row locks, locate and find
   // LockCursorRow: Keep takes an explicit lock, else an edit lock.
   void lockCursorRow(TBRNCursorRow& Row, bool Keep);
   // ReleaseCursorRow: Kept releases an explicit lock; otherwise the edit
@@ -404,7 +449,6 @@ class TBRNLocalCursor : public TBRNCursor, public TBRNFilterCursor {
     TBRNIndexSearchKey Search;
   };
   std::unique_ptr<TSearchWindow> searchWindow_;
-  // ==== Editing block (END)
 };
 
 template <typename Work>

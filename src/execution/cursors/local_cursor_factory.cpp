@@ -4,6 +4,7 @@
 
 #include "execution/cursors/indexed_local_cursor.h"
 #include "execution/cursors/local_cursor.h"
+#include "execution/queries/query_manager.h"
 #include "storage/cursors/cursor.h"
 #include "storage/tables/schema_object_manager.h"
 
@@ -17,8 +18,17 @@ std::unique_ptr<TBRNCursor> TBRNLocalCursorFactory::CreateLocalCursor(
 }
 
 std::unique_ptr<TBRNSchemaObjectManager> TBRNLocalCursorFactory::CreateQueryResultTableManager(
-    TBRNTableEnvironment&, TBRNBaseTable*) {
-  throw std::logic_error("the manager of a query result is not made by this factory yet");
+    TBRNTableEnvironment& Environment, TBRNBaseTable* Table) {
+  return std::make_unique<TBRNQueryResultTableManager>(Environment, Table);
+}
+
+void InstallLocalCursorFactory() {
+  static TBRNLocalCursorFactory factory;
+  try {
+    GetTableObjectFactory();
+  } catch (const std::logic_error&) {
+    SetTableObjectFactory(&factory);
+  }
 }
 
 }  // namespace brn

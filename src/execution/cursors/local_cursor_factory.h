@@ -7,9 +7,9 @@
 
 namespace brn {
 
-// Makes the local cursors of table managers: with Indexed an indexed local
-// cursor, else a local cursor in physical row order. The manager of a
-// query-result table is not made here yet (std::logic_error). One factory
+// Makes the local cursors of table managers (with Indexed an indexed local
+// cursor, else a local cursor in physical row order) and the managers of
+// query-result tables (TBRNQueryResultTableManager). One factory
 // per process, registered with SetTableObjectFactory before the first
 // database opens; it keeps no state, so the sessions' threads share it.
 class TBRNLocalCursorFactory : public TBRNTableObjectFactory {
@@ -20,5 +20,10 @@ class TBRNLocalCursorFactory : public TBRNTableObjectFactory {
   std::unique_ptr<TBRNSchemaObjectManager> CreateQueryResultTableManager(
       TBRNTableEnvironment& Environment, TBRNBaseTable* Table) override;
 };
+
+// Registers the process's local cursor factory unless a factory is
+// registered already. Not thread-safe: called at start-up, before sessions
+// run.
+void InstallLocalCursorFactory();
 
 }  // namespace brn

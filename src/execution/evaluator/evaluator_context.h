@@ -96,6 +96,11 @@ class TBRNEvaluatorContext : public TBRNEvaluationContext {
   // The result row a query is building: value 0 precedes the select
   // columns, so select column n is value n + 1. nullptr outside queries.
   TBRNValues* ResultRow = nullptr;
+  // The result table's row number of the group that ResultRow holds: the
+  // result cursor's current row, or the number the next inserted row gets
+  // while the row is still new. Aggregates keep the values a group has
+  // seen (DISTINCT, LIST ORDERED) under this number.
+  int32_t ResultGroupRow = 0;
 
   // Whether the debugger stopped this context.
   bool IsStopped() const { return RunState.load(std::memory_order_acquire) == kBRNRunStateStopped; }

@@ -7,12 +7,15 @@
 #include "execution/evaluator/aggregate_values.h"
 #include "execution/evaluator/holding_values.h"
 #include "execution/evaluator/reference_values.h"
+#include "execution/queries/cursor_value.h"
+#include "execution/queries/query_value.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
 #include "sessions/engine_settings.h"
 #include "sessions/local/evaluator_factory.h"
 #include "sessions/local/local_session_manager.h"
 #include "sql/tree/expr_token.h"
+#include "sql/tree/query_layout.h"
 
 namespace brn {
 
@@ -136,10 +139,6 @@ void TBRNLocalExprEvaluator::RestoreContext(TBRNEvaluationContext* previous) {
 void TBRNLocalExprEvaluator::EvaluateExpression(TBRNExprToken* root) {
   Prepare(root);
   Evaluate(root);
-}
-
-void TBRNLocalExprEvaluator::ExecuteRoutine(TBRNExprToken*) {
-  RaiseInternalError("routine bodies cannot run yet");
 }
 
 // ---- Statements
@@ -313,6 +312,20 @@ void TBRNLocalExprEvaluator::CreateTokenValue(TBRNExprToken* node) {
     case tkStatementReference:
       value = std::make_unique<TBRNStatementReferenceValue>(this, node);
       break;
+    case tkTableReference:
+      value = std::make_unique<TBRNCursorValue>(this, node);
+      break;
+    case tkQuery: {
+      // The following member of a set operation runs through its manager
+      // only; every other subquery keeps a result cursor.
+      const TBRNExprToken* link =
+          node->ArgumentCount() > qpSetOperation ? node->Argument(qpSetOperation) : nullptr;
+      if (link != nullptr && link->Operation != opNone)
+        value = std::make_unique<TBRNQueryManagerValue>(*this, node);
+      else
+        value = std::make_unique<TBRNQueryValue>(*this, node);
+      break;
+    }
     case tkVariable:
       value = std::make_unique<TBRNVariableValue>(node);
       break;
@@ -322,9 +335,9 @@ void TBRNLocalExprEvaluator::CreateTokenValue(TBRNExprToken* node) {
     default:
       break;
   }
-  // Everything else (user-defined function and routine calls, subqueries,
-  // statement variables and table references get theirs with the cursor,
-  // statement and query values) has the contained value of the parent.
+  // Everything else (user-defined function and routine calls and statement
+  // variables get theirs with the routine and statement values) has the
+  // contained value of the parent.
   if (value == nullptr) return TBRNExprEvaluator::CreateTokenValue(node);
   node->SetOwnValue(std::move(value));
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 
 #include "execution/evaluator/evaluator_context.h"
 #include "foundation/values/value_list.h"
@@ -125,9 +126,14 @@ class TBRNLocalExprEvaluator : public TBRNExprEvaluator, public TBRNExpressionEv
   // Prepares Root (preparing a prepared tree changes nothing) and evaluates
   // it in the current context; the result is Root->Value.
   void EvaluateExpression(TBRNExprToken* root) override;
-  // Runs a routine body. The block runner of the procedural language is not
-  // part of this evaluator yet: raises the internal error (9999).
-  void ExecuteRoutine(TBRNExprToken* block) override;
+  // Runs a procedure, function, job, trigger or script body: routine is
+  // the routine's root (its body block is argument 5) or the body block
+  // itself. Clears RunState, RetryRequested and Aborted, runs the block and,
+  // when it completes, RestoreDefaultDatabase. In a plain context (a
+  // trigger's or a job's) the body runs in an evaluator context of its own
+  // that takes over the plain one's rows and trigger fields; ABORT and
+  // RETRY come back as its TriggerAbort and TriggerRetry.
+  void ExecuteRoutine(TBRNExprToken* routine) override;
   // SaveTokenValue / RestoreTokenValue.
   void PushTokenValue(TBRNExprToken* token) override { SaveTokenValue(token); }
   void PopTokenValue(TBRNExprToken* token) override { RestoreTokenValue(token); }
@@ -195,8 +201,99 @@ class TBRNLocalExprEvaluator : public TBRNExprEvaluator, public TBRNExpressionEv
   // CARDINALITY(array): the highest element position in use, 0 when none.
   void GetCardinality(TBRNExprToken* node) override;
 
+  // ---- Aggregates, the block runner and session facts
+  // The aggregate hooks fold the current row into the accumulator, the
+  // aggregate node's value (a cell of the context's ResultRow). The values a
+  // DISTINCT aggregate or LIST ORDERED has seen are kept per group row, the
+  // context's ResultGroupRow. A NULL argument is skipped (COUNT turns a
+  // NULL accumulator into 0 first). Integer, Decimal and interval sums that
+  // leave the accumulator's type raise the out-of-range error.
+  void AggregateCount(TBRNExprToken* node) override;
+  void AggregateList(TBRNExprToken* node) override;
+  void AggregateMax(TBRNExprToken* node) override;
+  void AggregateMin(TBRNExprToken* node) override;
+  void AggregateSum(TBRNExprToken* node) override;
+  void AggregateSumSquares(TBRNExprToken* node) override;
+
+  // The block runner. Needs a current evaluator context (std::logic_error
+  // otherwise); ExecuteRoutine provides one.
+  // Creates the values of the declared names, in declaration order (each
+  // name's previous value saved); a failure undeclares what it declared.
+  void DeclareAll(TBRNExprToken* declarations);
+  // Gives every declared name its saved value back, in reverse order. The
+  // statement of a cursor declared WITH RETURN keeps the value of the
+  // outermost activation of its block, for the handle to take afterwards.
+  void UndeclareAll(TBRNExprToken* declarations);
+  // Runs the statements of list in order; answers nullptr or a pending
+  // transfer (LEAVE, ITERATE, RETRY or RAISE node) that ends the enclosing
+  // blocks. A transfer whose target is the block that owns list ends here.
+  // reraise: a RAISE without code ran while an error is being handled.
+  TBRNExprToken* ExecuteStatementList(TBRNExprToken* list, bool& reraise);
+  // Runs one block with its declarations, RETURN, FINALLY and EXCEPTION
+  // sections; answers nullptr or a pending transfer. An EXCEPTION section
+  // handles engine errors (EBRNException) only; while it runs, ERRORCODE
+  // and ERRORMSG report that error, and after it they report the error of
+  // the enclosing handler (0 and empty text outside any).
+  TBRNExprToken* ExecuteBlock(TBRNExprToken* block);
+  // Raises the error being handled again (a new EBRNException with its
+  // code, message, line and column); nothing when none is.
+  void RaiseCurrentError();
+
+  // ERRORCODE (0 outside a handler) and ERRORMSG (empty text).
+  void GetErrorInfo(TBRNExprToken* node) override;
+  // OPERATION: "Insert", "Update" or "Delete" in a trigger; unchanged
+  // elsewhere.
+  void GetOperation(TBRNExprToken* node) override;
+  // CURRENT_VERSION: 2.14.
+  void GetCurrentVersion(TBRNExprToken* node) override;
+  // CURRENT_COMPUTER: the computer name of the engine's environment.
+  void GetCurrentComputer(TBRNExprToken* node) override;
+  // CURRENT_DATABASE: the context's current database name (empty without).
+  void GetCurrentDatabase(TBRNExprToken* node) override;
+  // CURRENT_USER: the session's user name (empty without a session).
+  void GetCurrentUser(TBRNExprToken* node) override;
+  // INTRANSACTION(): whether the current database is in a transaction.
+  // INTRANSACTION(table): whether that table of the current database's
+  // default schema takes part in the transaction (FALSE for no table).
+  void GetInTransaction(TBRNExprToken* node) override;
+  // LASTIDENTITY(table, column): the last identity value given to that
+  // column; 0 for a missing table or column or one that is no identity
+  // column.
+  void GetLastIdentity(TBRNExprToken* node) override;
+
+  // ---- Subqueries and table references
+  // Runs the subquery value of node (TBRNQueryValue or the set member's
+  // TBRNQueryManagerValue).
+  void EvaluateQuery(TBRNExprToken* node) override;
+  // Opens or refreshes the table reference's cursor and reads its first
+  // row (TBRNCursorValue::OpenTableReference).
+  void EvaluateTableReference(TBRNExprToken* node) override;
+  // After the subquery ran: looks the left value (or the members of a left
+  // row value, in order) up among the subquery's visible columns, under the
+  // left operand's case-insensitivity and the IN node's partial length;
+  // TRUE or FALSE into the predicate's value.
+  void EvaluateInQuery(TBRNExprToken* valueNode, int32_t partialLength,
+                       TBRNExprToken* predicateNode, TBRNExprToken* queryNode) override;
+  // TRUE when the subquery's result cursor exists and has a row.
+  void EvaluateExists(TBRNExprToken* queryNode, TBRNExprToken* functionNode) override;
+  // CONTAINS and CONTAINS ANY on the current row: the search text's words
+  // against the column value's words, both built by the column's text
+  // index. FALSE when the column's base table has no text index for it or
+  // the search text holds no word.
+  void EvaluateContains(TBRNExprToken* valueNode, TBRNExprToken* searchNode,
+                        TBRNExprToken* predicateNode) override;
+  void EvaluateContainsAny(TBRNExprToken* valueNode, TBRNExprToken* searchNode,
+                           TBRNExprToken* predicateNode) override;
+  // The table a text-search column belongs to: the context's
+  // TextSearchTable for an unqualified column when there is one, else the
+  // table or view its qualifier names in the current database (raising
+  // when it does not exist).
+  TBRNConfigObject* GetTextSearchTable(const TBRNExprToken* columnNode);
+
  private:
   TBRNExprToken* dispatchVerb(TBRNObjectVerb verb, TBRNExprToken* node);
+  void searchText(TBRNExprToken* valueNode, TBRNExprToken* searchNode,
+                  TBRNExprToken* predicateNode, bool any);
   TBRNStatementHandler handlerOf(TBRNExprToken* node) const;
 
   TBRNLocalSessionManager* session_;
@@ -206,6 +303,9 @@ class TBRNLocalExprEvaluator : public TBRNExprEvaluator, public TBRNExpressionEv
   std::unique_ptr<TBRNEvaluatorContext> sessionContext_;
   TBRNEvaluationContext* context_ = nullptr;
   TBRNEvaluatorContext* evaluatorContext_ = nullptr;
+  // Per block node, how many activations of it are running (recursive
+  // routines enter a block again before leaving it).
+  std::unordered_map<const TBRNExprToken*, int32_t> activeBlocks_;
 };
 
 // The internal error: an engine failure that the code does not expect (a

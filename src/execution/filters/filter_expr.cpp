@@ -86,13 +86,15 @@ int32_t plainCollation(int32_t collation) {
 // Temporarily detaches the current rows: the constant operands of a
 // condition are evaluated without a row.
 struct NoCurrentRow {
-  explicit NoCurrentRow(TBRNEvaluatorContext& context) : Context(context) {
-    if (Context.CurrentRows.empty()) Context.CurrentRows.resize(1);
-    Previous = Context.CurrentRows[0];
-    Context.CurrentRows[0] = nullptr;
+  explicit NoCurrentRow(TBRNExprFilter& filter)
+      : Context(*filter.Context), Slot(size_t(filter.RowSlot)) {
+    filter.SyncOuterRows();
+    Previous = Context.CurrentRows[Slot];
+    Context.CurrentRows[Slot] = nullptr;
   }
-  ~NoCurrentRow() { Context.CurrentRows[0] = Previous; }
+  ~NoCurrentRow() { Context.CurrentRows[Slot] = Previous; }
   TBRNEvaluatorContext& Context;
+  size_t Slot;
   const TBRNValues* Previous = nullptr;
 };
 
@@ -155,7 +157,7 @@ void TBRNFilterExpr::TextChanged() {
 void TBRNFilterExpr::AnalyzeIndexCondition(TBRNExprToken* Node, bool IncludeCosts) {
   TBRNLocalExprEvaluator& evaluator = *Filter.Evaluator;
   TBRNEvaluationScope scope(evaluator, *Filter.Context);
-  NoCurrentRow noRow(*Filter.Context);
+  NoCurrentRow noRow(Filter);
   TBRNTableManager& table = Filter.GetCursor().GetFilterTable();
   const std::string tableName = table.GetBaseTable()->Name;
 
@@ -257,7 +259,7 @@ void TBRNExprFilter::Prepare(int32_t) {
   Programs.clear();
   if (!Expr || Expr->Root == nullptr) return;
   TBRNEvaluationScope scope(*Evaluator, *Context);
-  NoCurrentRow noRow(*Context);
+  NoCurrentRow noRow(*this);
   Evaluator->Prepare(Expr->Root);
 }
 
@@ -288,17 +290,31 @@ void TBRNExprFilter::Build(int32_t Mode, int32_t) {
 bool TBRNExprFilter::RowPasses(const TBRNRowValues& RowValues) {
   if (!Expr || Expr->Root == nullptr) return true;
   TBRNEvaluationScope scope(*Evaluator, *Context);
-  const TBRNValues* previous = Context->CurrentRows[0];
+  SyncOuterRows();
+  const size_t slot = size_t(RowSlot);
+  const TBRNValues* previous = Context->CurrentRows[slot];
   struct Restore {
     TBRNEvaluatorContext& Context;
+    size_t Slot;
     const TBRNValues* Previous;
-    ~Restore() { Context.CurrentRows[0] = Previous; }
-  } restore{*Context, previous};
-  Context->CurrentRows[0] = &RowValues;
+    ~Restore() { Context.CurrentRows[Slot] = Previous; }
+  } restore{*Context, slot, previous};
+  Context->CurrentRows[slot] = &RowValues;
   Evaluator->Prepare(Expr->Root);
   if (TBRNExprProgram* program = programFor(Expr->Root)) return program->Test(*Evaluator);
   Evaluator->Evaluate(Expr->Root);
   return isTruth(Expr->Root->Value);
+}
+
+void TBRNExprFilter::SyncOuterRows() {
+  TBRNCurrentRows& rows = Context->CurrentRows;
+  size_t count = size_t(RowSlot) + 1;
+  if (OuterContext != nullptr) count = std::max(count, OuterContext->CurrentRows.size());
+  if (rows.size() < count) rows.resize(count);
+  if (OuterContext == nullptr) return;
+  const TBRNCurrentRows& outer = OuterContext->CurrentRows;
+  for (size_t i = 0; i < outer.size(); ++i)
+    if (i != size_t(RowSlot)) rows[i] = outer[i];
 }
 
 TBRNExprProgram* TBRNExprFilter::programFor(TBRNExprToken* Node) {
@@ -632,7 +648,7 @@ void runWalk(TBRNFilterIndexNavigator& navigator, TBRNSparseBitmap& rows, const 
 void TBRNExprFilter::BuildConditionSet(TBRNSparseBitmap& Rows, TBRNExprToken* Node, int32_t Mode) {
   if (Rows.Size <= 0 || Node == nullptr) return;
   TBRNEvaluationScope scope(*Evaluator, *Context);
-  NoCurrentRow noRow(*Context);
+  NoCurrentRow noRow(*this);
   TBRNLocalExprEvaluator& evaluator = *Evaluator;
   const bool standard = evaluator.StandardNullBehavior;
 
@@ -644,7 +660,7 @@ void TBRNExprFilter::BuildConditionSet(TBRNSparseBitmap& Rows, TBRNExprToken* No
   auto rowByRow = [&]() {
     TBRNFilterRowsetNavigator& scan = GetScanNavigator();
     const int64_t before = scan.RowsRead;
-    scan.EvaluateRows(Rows, Mode, evaluator, *Context, Node, programFor(Node));
+    scan.EvaluateRows(Rows, Mode, evaluator, *Context, Node, RowSlot, programFor(Node));
     RowsRead += scan.RowsRead - before;
   };
 

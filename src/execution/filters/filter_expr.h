@@ -101,6 +101,18 @@ class TBRNExprFilter : public TBRNLocalFilter {
   std::unique_ptr<TBRNFilterExpr> Expr;
   TBRNLocalExprEvaluator* Evaluator = nullptr;
   std::unique_ptr<TBRNEvaluatorContext> Context;
+  // The entry of Context's CurrentRows that holds the row being tested:
+  // the row source of the filtered table's column references (0 for a
+  // condition over the table alone).
+  int32_t RowSlot = 0;
+  // A query's context whose current rows the condition's other column
+  // references (outer references to the tables joined before) read;
+  // nullptr when the condition concerns the table alone. It outlives the
+  // filter.
+  TBRNEvaluatorContext* OuterContext = nullptr;
+  // Sizes Context's rows to hold RowSlot and copies every other entry from
+  // OuterContext, so that outer references see the query's current rows.
+  void SyncOuterRows();
 
   // Set by Build/BuildConditionSet: how many keys the last build visited
   // and how many rows it read (for plans and tests).

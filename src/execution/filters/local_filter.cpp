@@ -196,17 +196,20 @@ TBRNFilterRowsetNavigator::~TBRNFilterRowsetNavigator() = default;
 void TBRNFilterRowsetNavigator::EvaluateRows(TBRNSparseBitmap& Rows, int32_t Mode,
                                              TBRNLocalExprEvaluator& Evaluator,
                                              TBRNEvaluatorContext& Context,
-                                             TBRNExprToken* Condition, TBRNExprProgram* Program) {
-  if (Context.CurrentRows.empty()) Context.CurrentRows.resize(1);
-  const TBRNValues* previous = Context.CurrentRows[0];
+                                             TBRNExprToken* Condition, int32_t Slot,
+                                             TBRNExprProgram* Program) {
+  const size_t slot = size_t(Slot);
+  if (Context.CurrentRows.size() <= slot) Context.CurrentRows.resize(slot + 1);
+  const TBRNValues* previous = Context.CurrentRows[slot];
   struct RestoreRow {
     TBRNEvaluatorContext& Context;
+    size_t Slot;
     const TBRNValues* Previous;
-    ~RestoreRow() { Context.CurrentRows[0] = Previous; }
-  } restore{Context, previous};
+    ~RestoreRow() { Context.CurrentRows[Slot] = Previous; }
+  } restore{Context, slot, previous};
   scanRows(table_, Rows, Mode == 2, [&](int32_t, TBRNRowsetRowValues& values) {
     ++RowsRead;
-    Context.CurrentRows[0] = &values;
+    Context.CurrentRows[slot] = &values;
     if (Program != nullptr) return Program->Test(Evaluator);
     Evaluator.Evaluate(Condition);
     const TBRNValue* result = Condition->Value;

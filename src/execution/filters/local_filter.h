@@ -116,10 +116,11 @@ class TBRNFilterRowsetNavigator : public TBRNRowsetNavigator {
   // Mode 2: removes from Rows each row that is deleted or for which
   // Condition is not True. Otherwise Rows becomes the non-deleted rows 1 to
   // the slot count for which Condition is True. The filter's Context must
-  // be current in Evaluator (the caller swaps it in). Program, when given,
-  // is Condition's compiled program and tests each row in its place.
+  // be current in Evaluator (the caller swaps it in); each row read is its
+  // current row at entry Slot. Program, when given, is Condition's
+  // compiled program and tests each row in its place.
   void EvaluateRows(TBRNSparseBitmap& Rows, int32_t Mode, TBRNLocalExprEvaluator& Evaluator,
-                    TBRNEvaluatorContext& Context, TBRNExprToken* Condition,
+                    TBRNEvaluatorContext& Context, TBRNExprToken* Condition, int32_t Slot = 0,
                     TBRNExprProgram* Program = nullptr);
   // Low and High become the lowest and highest key of index IndexNo among
   // the non-deleted rows of Rows (both untouched when there is none).

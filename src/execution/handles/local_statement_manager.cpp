@@ -3,15 +3,21 @@
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "execution/evaluator/local_expr_evaluator.h"
+#include "execution/evaluator/reference_values.h"
+#include "execution/queries/dml_managers.h"
+#include "execution/queries/query_manager.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
 #include "foundation/values/param_value.h"
 #include "sessions/databases/catalog_manager.h"
 #include "sessions/databases/local_database_manager.h"
 #include "sessions/local/local_session_manager.h"
+#include "sql/tree/expr_operations.h"
 #include "sql/tree/expr_token.h"
+#include "sql/tree/query_layout.h"
 #include "storage/rows/execution_seam.h"
 
 namespace brn {
@@ -35,14 +41,6 @@ class TCatalogRead {
  private:
   TBRNCatalogManager& manager_;
 };
-
-// The statements whose executors are not built yet: queries, INSERT,
-// UPDATE and DELETE.
-bool isQueryOrDml(const TBRNExprToken* root) {
-  if (root->Kind == tkQuery) return true;
-  return root->Kind == tkStatement && (root->Operation == opDelete || root->Operation == opInsert ||
-                                       root->Operation == opUpdate || root->Operation == opSelect);
-}
 
 }  // namespace
 
@@ -134,16 +132,25 @@ void TBRNLocalStatementManager::PrepareStatement(const std::string& sql) {
     Statement->Compile();
     TBRNExprToken* root = Statement->Root;
     if (root == nullptr) throw EBRNException(kSQLTextErrorCode, "The statement is empty");
-    if (isQueryOrDml(root))
-      throw EBRNException(
-          kBRNUnknownErrorCode,
-          FormatText("Queries, INSERT, UPDATE and DELETE cannot be executed by this engine yet "
-                     "(PREPARE STATEMENT %s)",
-                     {sql}));
     {
       TBRNEvaluationScope scope(evaluator(), *Context);
       evaluator().Prepare(root);
       prepared_ = true;
+      if (root->Kind == tkQuery) {
+        collectParams(root->ArgumentCount() > qpParameters ? root->Argument(qpParameters)
+                                                            : nullptr);
+        Query = std::make_unique<TBRNQueryManager>(evaluator(), root);
+        Query->Prepare();
+      }
+      // Data changes
+      Dml = CreateDmlManager(evaluator(), root);
+      if (Dml != nullptr) {
+        TBRNExprToken* target = root->ArgumentCount() > 0 ? root->Argument(0) : nullptr;
+        collectParams(target != nullptr && target->ArgumentCount() > qpParameters
+                          ? target->Argument(qpParameters)
+                          : nullptr);
+        Dml->Prepare();
+      }
     }
     Statement->ReleaseReferences();
   } catch (...) {
@@ -156,10 +163,44 @@ void TBRNLocalStatementManager::PrepareStatement(const std::string& sql) {
   }
 }
 
+void TBRNLocalStatementManager::collectParams(TBRNExprToken* list) {
+  Params->Clear();
+  if (list == nullptr) return;
+  for (TBRNExprToken* parameter : list->Arguments()) {
+    if (parameter == nullptr) continue;
+    evaluator().Evaluate(parameter);
+    Params->Add(parameter->Value);
+  }
+}
+
+void TBRNLocalStatementManager::resetRunState(TBRNExprToken* root) {
+  std::vector<TBRNExprToken*> pending{root};
+  while (!pending.empty()) {
+    TBRNExprToken* node = pending.back();
+    pending.pop_back();
+    if (node == nullptr) continue;
+    if (node->Kind == tkDynamicParamReference) {
+      if (auto* reference = dynamic_cast<TBRNDynamicParamReferenceValue*>(node->GetOwnValue()))
+        reference->RefreshType();
+    } else if (node->Kind == tkFunction && node->Operation == opRunSum) {
+      // Running sums start again at every execution.
+      if (node->Value != nullptr) node->Value->SetNull(true);
+    } else if (node->Kind == tkQuery && node != root) {
+      if (auto* holder = dynamic_cast<TBRNQueryManagerHolder*>(node->GetOwnValue()))
+        if (TBRNQueryManager* nested = holder->GetQueryManager()) nested->ExecutionCount = 0;
+    }
+    pending.push_back(node->Left());
+    pending.push_back(node->Right());
+    for (TBRNExprToken* argument : node->Arguments()) pending.push_back(argument);
+  }
+}
+
 void TBRNLocalStatementManager::Unprepare() {
   if (!prepared_) return;
   prepared_ = false;
   TBRNEvaluationScope scope(evaluator(), *Context);
+  Query.reset();
+  Dml.reset();
   evaluator().Unprepare(Statement->Root);
 }
 
@@ -168,15 +209,17 @@ std::unique_ptr<TBRNParamValues> TBRNLocalStatementManager::CreateParams() {
 }
 
 bool TBRNLocalStatementManager::GetSensitive() {
-  return false;
+  return Query != nullptr && Query->Sensitive;
 }
 
 void TBRNLocalStatementManager::GetPlan(std::string& plan) {
-  plan.clear();
+  plan = Query != nullptr ? Query->GetPlanText()
+         : Dml != nullptr ? Dml->GetPlanText()
+                          : std::string();
 }
 
 int32_t TBRNLocalStatementManager::GetRowsAffected() {
-  return 0;
+  return Query != nullptr ? Query->RowsAffected : Dml != nullptr ? Dml->RowsAffected : 0;
 }
 
 int32_t TBRNLocalStatementManager::GetExecutionTime() {
@@ -197,6 +240,41 @@ TBRNCursor* TBRNLocalStatementManager::ExecuteStatement() {
   // The handler writes its own failure to the log with the statement's
   // operation code; it is not written a second time here.
   Context->StatementResult = false;
+  if (Query != nullptr) {
+    TBRNEvaluationScope scope(evaluator(), *Context);
+    resetRunState(Statement->Root);
+    Query->RequestSensitive = RequestSensitive;
+    Query->Constrained = Constrained;
+    Query->RequestPlan = RequestPlan;
+    Query->ExecutionCount = 0;
+    bool built = false;
+    TBRNCursor* cursor = nullptr;
+    try {
+      Query->ExecuteQuery(true, CursorName, true, built, cursor, true, false);
+    } catch (const std::exception& error) {
+      Session.LogOperationError(error, kBRNOperationExecuteStatement);
+      throw;
+    }
+    ExecutionTime = Query->ExecutionTime;
+    return cursor;
+  }
+  // Data changes
+  if (Dml != nullptr) {
+    TBRNEvaluationScope scope(evaluator(), *Context);
+    resetRunState(Statement->Root);
+    Dml->RequestPlan = RequestPlan;
+    bool completed = false;
+    try {
+      completed = Dml->Execute();
+    } catch (const std::exception& error) {
+      ExecutionTime = Dml->ExecutionTime;
+      Session.LogOperationError(error, kBRNOperationExecuteStatement);
+      throw;
+    }
+    ExecutionTime = Dml->ExecutionTime;
+    ExecutionResult = completed;
+    return nullptr;
+  }
   {
     TBRNEvaluationScope scope(evaluator(), *Context);
     evaluator().ExecuteStatement(Statement->Root);

@@ -14,6 +14,8 @@ class TBRNExprToken;
 class TBRNLocalDatabaseManager;
 class TBRNLocalExprEvaluator;
 class TBRNLocalSessionManager;
+class TBRNQueryManager;
+class TBRNDmlManager;
 
 // Operation codes of the statement handle's log events.
 inline constexpr int32_t kBRNOperationPrepareStatement = 250;
@@ -21,19 +23,21 @@ inline constexpr int32_t kBRNOperationExecuteStatement = 251;
 inline constexpr int32_t kBRNOperationFreeStatement = 252;
 
 // A statement prepared on an open database of a local session: it owns its
-// compiled statement and its evaluation context, and runs every statement
-// that is not a query or DML statement through the session evaluator's
-// statement handlers. Queries, INSERT, UPDATE and DELETE are refused at
-// prepare time (9999) until their executors exist.
+// compiled statement and its evaluation context. A query runs through its
+// query manager (made and prepared with the statement) and answers its
+// result cursor; every other statement runs through the session
+// evaluator's statement handlers. INSERT, UPDATE and DELETE run through
+// their executors (made and prepared with the statement).
 //
 // Ownership: the database's Statements table owns the handle (it is
 // registered there by the constructor, and the session's index of
 // statements gives it a session-wide handle); FreeStatement or the
 // database's close frees it, and the destructor takes it out of both.
 //
-// After an execution it answers no cursor, not sensitive, an empty plan,
-// 0 rows, the session's elapsed time of the statement and the handler's
-// Boolean result, which every execution first sets to false.
+// After an execution of a query it answers the query's sensitivity, plan,
+// rows and time; after any other statement no cursor, not sensitive, an
+// empty plan, 0 rows, the session's elapsed time of the statement and the
+// handler's Boolean result, which every execution first sets to false.
 //
 // Used by the thread that holds the session.
 class TBRNLocalStatementManager : public TBRNStatementManager {
@@ -75,8 +79,11 @@ class TBRNLocalStatementManager : public TBRNStatementManager {
   int32_t GetRowsAffected() override;
   int32_t GetExecutionTime() override;
   bool GetExecutionResult() override;
-  // Runs the statement in Context through the evaluator's handler table;
-  // nullptr (no statement of this handle has a result cursor yet). A
+  // A query: executes it (RequestSensitive, Constrained and RequestPlan
+  // handed to the query manager) and answers its result cursor, registered
+  // in Database's cursors (nullptr for SELECT ... INTO). Any other
+  // statement runs in Context through the evaluator's handler table and
+  // answers nullptr. A
   // failure passes on unchanged; the handler has logged it with the
   // statement's operation code (once: not again as operation 251 "Execute
   // Statement", which only an execution without a prepared statement logs).
@@ -87,6 +94,15 @@ class TBRNLocalStatementManager : public TBRNStatementManager {
   std::unique_ptr<TBRNDatabaseStatement> Statement;
   const std::string CursorName = "Query";
   std::unique_ptr<TBRNEvaluatorContext> Context;
+  // The manager of a query statement (nullptr for other statements); freed
+  // before the tree is unprepared.
+  std::unique_ptr<TBRNQueryManager> Query;
+  // Data changes
+  // The executor of INSERT, UPDATE or DELETE (nullptr for other
+  // statements); freed before the tree is unprepared. After an execution
+  // the handle answers its plan, rows and time, and ExecutionResult is
+  // false when the progress callback stopped it.
+  std::unique_ptr<TBRNDmlManager> Dml;
   // The session-wide handle (TBRNSessionManager::Statements); 0 when none.
   int32_t SessionHandle = 0;
   int32_t ExecutionTime = 0;
@@ -101,6 +117,13 @@ class TBRNLocalStatementManager : public TBRNStatementManager {
   TBRNLocalExprEvaluator& evaluator() const;
   // Leaves the session index and the database table (never raises).
   void unregister() noexcept;
+  // Params := the values of the nodes of list, each evaluated once, in
+  // order (the n-th "?" of the text is parameter n).
+  void collectParams(TBRNExprToken* list);
+  // Before each execution: parameter references take their parameters'
+  // types again, running sums start again, and nested queries count their
+  // executions from 0 (a result rebuilt once per statement is rebuilt).
+  void resetRunState(TBRNExprToken* root);
 
   bool prepared_ = false;
 };

@@ -535,6 +535,9 @@ bool TBRNIndexNavigator::GotoSequenceNumber(int32_t Sequence) {
       for (int32_t i = 0; i < count - Sequence && !restart; ++i) {
         if (!Prior(restart)) break;
       }
+      // Last stands on the last key with Eof set; that key is the one asked
+      // for when Sequence is the count, and a caller reads Eof as "no key".
+      if (!restart && hasCurrent()) Eof = false;
     } else {
       First(restart);
       for (int32_t i = 1; i < Sequence && !restart; ++i) {

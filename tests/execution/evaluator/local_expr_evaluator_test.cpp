@@ -280,10 +280,11 @@ TEST_F(LocalEvaluatorTest, ExpressionsReadTheCurrentContextsRows) {
     evaluator.EvaluateExpression(sum.get());
     EXPECT_EQ(sum->Value->GetAsInteger(), 3);
   }
-  // A routine body cannot run yet: the engine's internal error.
+  // An empty routine body runs in the same context and leaves it current.
   Tree body(node(tkBlock));
   TBRNEvaluationScope scope(evaluator, context);
-  EXPECT_EQ(Outcome([&] { evaluator.ExecuteRoutine(body.get()); }).first, 9999);
+  EXPECT_EQ(Outcome([&] { evaluator.ExecuteRoutine(body.get()); }).first, 0);
+  EXPECT_EQ(evaluator.GetContext(), &context);
 }
 
 // The installed factory gives every new session a local evaluator bound to

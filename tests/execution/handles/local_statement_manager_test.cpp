@@ -61,7 +61,7 @@ TEST_F(StatementHandleTest, AStatementOfALargerTextReportsItsOwnPosition) {
   EXPECT_EQ(HandleCount(), 0);
 }
 
-TEST_F(StatementHandleTest, QueriesAndDmlAreRefusedUntilTheirExecutorsExist) {
+TEST_F(StatementHandleTest, DmlStatementsPrepareRegisterAndRun) {
   Execute(*Session, "CREATE DATABASE Shop PATH 'shop'");
   auto* shop =
       static_cast<TBRNLocalDatabaseManager*>(Session->OpenDatabase("Shop", kBRNLockShared));
@@ -72,13 +72,17 @@ TEST_F(StatementHandleTest, QueriesAndDmlAreRefusedUntilTheirExecutorsExist) {
   table->Columns->AddObject(column.get());
   column.release();
   shop->CommitCreateTable(table);
-  for (const char* sql : {"SELECT ID FROM Items", "DELETE FROM Items", "UPDATE Items SET ID = 1",
-                          "INSERT INTO Items (ID) VALUES (?)"}) {
+  for (const char* sql :
+       {"DELETE FROM Items", "UPDATE Items SET ID = 1", "INSERT INTO Items (ID) VALUES (?)"}) {
     SCOPED_TRACE(sql);
-    auto outcome = Outcome([&] { shop->PrepareStatement(sql); });
-    EXPECT_EQ(outcome.first, 9999) << outcome.second;
+    auto* statement = static_cast<TBRNLocalStatementManager*>(shop->PrepareStatement(sql));
+    EXPECT_EQ(Registered(shop->Statements), 1);
+    EXPECT_EQ(Session->Statements.GetCount(), 1);
+    if (statement->Params->GetCount() > 0) statement->Params->GetItem(0)->SetAsInteger(7);
+    auto outcome = Outcome([&] { statement->ExecuteStatement(); });
+    EXPECT_EQ(outcome.first, 0) << outcome.second;
+    TBRNLocalStatementManager::FreeStatement(statement);
     EXPECT_EQ(Registered(shop->Statements), 0);
-    EXPECT_EQ(Session->Statements.GetCount(), 0);
   }
   TBRNDatabaseManager* opened = shop;
   Session->CloseDatabase(opened);

@@ -356,5 +356,32 @@ TEST(OSFileLayerTest, EmptyRangesAndBadRangesNeverReachTheSystem) {
   EXPECT_TRUE(OSCloseFile(handle));
 }
 
+// A read-only opening holds a shared lock, a writable one an exclusive lock;
+// a closed handle locks nothing.
+TEST(OSFileLayerTest, ReadOnlyOpeningsShareARangeAndWritableOnesExcludeThem) {
+  TempDirectory dir;
+  std::string path = dir / "a.dat";
+  TOSFileHandle writable = OSOpenFile(path.c_str(), true, false, false);
+  TOSFileHandle reader = OSOpenFile(path.c_str(), false, true, false);
+  TOSFileHandle otherReader = OSOpenFile(path.c_str(), false, true, false);
+  ASSERT_NE(writable, InvalidOSFileHandle);
+  ASSERT_NE(reader, InvalidOSFileHandle);
+  ASSERT_NE(otherReader, InvalidOSFileHandle);
+  EXPECT_TRUE(OSLockFileRange(reader, 0, 10));
+  EXPECT_TRUE(OSLockFileRange(otherReader, 5, 10));
+  EXPECT_FALSE(OSLockFileRange(writable, 9, 1));
+  EXPECT_EQ(errno, EAGAIN);
+  EXPECT_TRUE(OSLockFileRange(writable, 15, 5));
+  EXPECT_FALSE(OSLockFileRange(reader, 19, 1));
+  EXPECT_TRUE(OSUnlockFileRange(reader, 0, 10));
+  EXPECT_TRUE(OSUnlockFileRange(otherReader, 5, 10));
+  EXPECT_TRUE(OSLockFileRange(writable, 0, 10));
+  EXPECT_TRUE(OSCloseFile(otherReader));
+  EXPECT_FALSE(OSLockFileRange(otherReader, 30, 1));
+  EXPECT_EQ(errno, EBADF);
+  EXPECT_TRUE(OSCloseFile(reader));
+  EXPECT_TRUE(OSCloseFile(writable));
+}
+
 }  // namespace
 }  // namespace brn

@@ -1,0 +1,660 @@
+// Building an insensitive query result: the joined source rows are walked
+// once and their select-list values written into the result table, merged
+// into group rows, kept only when new (DISTINCT) or accumulated into the one
+// aggregate row; then derived items and HAVING, and the following member of
+// a set operation is merged in.
+#include <cmath>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "execution/cursors/cursor_read_scope.h"
+#include "execution/cursors/local_cursor.h"
+#include "execution/evaluator/aggregate_values.h"
+#include "execution/evaluator/local_expr_evaluator.h"
+#include "execution/queries/cursor_value.h"
+#include "execution/queries/query_manager.h"
+#include "foundation/text/collation.h"
+#include "foundation/text/string_helpers.h"
+#include "metadata/binding/query_analysis.h"
+#include "metadata/catalog/columns.h"
+#include "metadata/catalog/indexes.h"
+#include "metadata/catalog/tables.h"
+#include "sessions/local/local_session_manager.h"
+#include "sql/tree/expr_operations.h"
+#include "sql/tree/expr_token.h"
+#include "sql/tree/expr_tree_algorithms.h"
+#include "sql/tree/query_layout.h"
+#include "storage/indexes/index_navigator.h"
+#include "storage/rows/row_file.h"
+#include "storage/rows/row_file_navigator.h"
+
+namespace brn {
+
+namespace {
+
+// The result table's transaction is flushed after this many visited rows.
+inline constexpr int64_t kFlushInterval = 65536;
+
+TBRNExprToken* argumentOrNil(const TBRNExprToken* node, int32_t position) {
+  if (node == nullptr || position >= node->ArgumentCount()) return nullptr;
+  return node->Argument(position);
+}
+
+// The select item a GROUP BY item stands for (its Link once bound).
+TBRNExprToken* groupSelectItem(TBRNExprToken* item) {
+  if (item == nullptr) return nullptr;
+  if (item->Kind == tkOrderItem && item->Link != nullptr) return item->Link;
+  TBRNExprToken* inner = argumentOrNil(item, 0);
+  if (inner != nullptr && inner->Kind == tkOrderItem) return inner->Link;
+  return nullptr;
+}
+
+// Rounds halves to even, as the progress percentage is.
+int32_t percentOf(int64_t done, int64_t total) {
+  if (total <= 0) return 100;
+  const double ratio = double(done) * 100.0 / double(total);
+  return int32_t(std::nearbyint(std::min(ratio, 100.0)));
+}
+
+}  // namespace
+
+// One build of the result table (see BuildResultSet). Holds the current and
+// comparison rows, the context's ResultRow while it lives, and the counters.
+class TBRNQueryManager::TBuild {
+ public:
+  TBuild(TBRNQueryManager& query, bool reportProgress)
+      : q_(query),
+        table_(dynamic_cast<TBRNTableManager&>(*query.ResultTable)),
+        reportProgress_(reportProgress),
+        scope_(query.Evaluator, *query.Context) {
+    currentBuffer_ = table_.NewRowBuffer();
+    compareBuffer_ = table_.NewRowBuffer();
+    current_ = std::make_unique<TBRNRowsetRowValues>(table_.GetColumns(), &table_);
+    current_->SetRow(currentBuffer_.get());
+    compare_ = std::make_unique<TBRNRowsetRowValues>(table_.GetColumns(), &table_);
+    compare_->SetRow(compareBuffer_.get());
+    previousResultRow_ = q_.Context->ResultRow;
+    previousGroupRow_ = q_.Context->ResultGroupRow;
+    q_.Context->ResultRow = current_.get();
+    list_ = argumentOrNil(q_.Node, qpSelectList);
+    if (list_ != nullptr)
+      for (TBRNExprToken* item : list_->Arguments()) {
+        if (item == nullptr) continue;
+        items_.push_back(item);
+        TBRNExprToken* expression = argumentOrNil(item, 0);
+        derived_.push_back(expression != nullptr && ContainsSelectColumnReference(expression));
+      }
+  }
+  ~TBuild() {
+    q_.Context->ResultRow = previousResultRow_;
+    q_.Context->ResultGroupRow = previousGroupRow_;
+  }
+  TBuild(const TBuild&) = delete;
+  TBuild& operator=(const TBuild&) = delete;
+
+  bool Run();
+
+ private:
+  // ---- Sources
+  TBRNExprToken* driver() const {
+    TBRNExprToken* from = FromList(q_.Node);
+    return from != nullptr && from->ArgumentCount() > 0 ? from->Argument(0) : nullptr;
+  }
+  void startCounters();
+  bool first(TBRNExprToken* driverTable);
+  bool next(TBRNExprToken* driverTable);
+  bool evaluateWhere();
+
+  // ---- Rows
+  void evaluateItem(size_t i);
+  void evaluateSelectList();
+  void evaluateUnderived();
+  int32_t insertCurrent();
+  void updateCurrent(int32_t row);
+  void afterWrite();
+  bool isNewDistinctRow(TBRNTableManager& table, TBRNRowValues& values, int32_t& foundRow,
+                        const std::set<int32_t>* skip = nullptr);
+  bool rowsEqual(const TBRNRowValues& a, const TBRNRowValues& b, int32_t columns) const;
+  bool readLiveRow(TBRNTableManager& table, int32_t row, TBRNRowValues& values);
+  int32_t selectColumnCount() const { return int32_t(items_.size()); }
+
+  // ---- Cases
+  void buildWithoutFrom();
+  void buildGroups();
+  void buildDistinct();
+  void buildAggregates();
+  void buildPlain();
+  void finishGroups();
+  void removeDuplicateGroups();
+  void mergeFollowing(TBRNQueryManager& following, TBRNExprOperation operation);
+
+  TBRNQueryManager& q_;
+  TBRNTableManager& table_;
+  bool reportProgress_;
+  TBRNEvaluationScope scope_;
+  std::unique_ptr<TBRNRowsetRow> currentBuffer_;
+  std::unique_ptr<TBRNRowsetRow> compareBuffer_;
+  std::unique_ptr<TBRNRowsetRowValues> current_;
+  std::unique_ptr<TBRNRowsetRowValues> compare_;
+  TBRNValues* previousResultRow_ = nullptr;
+  int32_t previousGroupRow_ = 0;
+  TBRNExprToken* list_ = nullptr;
+  std::vector<TBRNExprToken*> items_;
+  std::vector<bool> derived_;
+  bool continue_ = true;
+  int64_t rowsVisited_ = 0;
+  int64_t driverRowsSeen_ = 0;
+  int32_t driverRow_ = 0;
+  int64_t driverRowCount_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Sources
+
+void TBRNQueryManager::TBuild::startCounters() {
+  rowsVisited_ = 1;
+  driverRowsSeen_ = 1;
+  TBRNExprToken* table = driver();
+  if (table == nullptr) return;
+  TBRNCursor* cursor = q_.SourceValue(table).GetCursor();
+  driverRow_ = cursor != nullptr ? cursor->GetRowNumber() : 0;
+  driverRowCount_ = cursor != nullptr ? cursor->GetRowCount() : 0;
+}
+
+bool TBRNQueryManager::TBuild::first(TBRNExprToken* driverTable) {
+  return q_.FirstJoinedRow(driverTable, reportProgress_, continue_);
+}
+
+bool TBRNQueryManager::TBuild::next(TBRNExprToken* driverTable) {
+  if (reportProgress_) {
+    TBRNLocalSessionManager* session = q_.Evaluator.GetSession();
+    if (session != nullptr)
+      continue_ = session->UpdateProgress(percentOf(driverRowsSeen_, driverRowCount_));
+  }
+  if (!continue_) return false;
+  if (!q_.NextJoinedRow(driverTable, reportProgress_, continue_)) return false;
+  TBRNCursor* cursor = q_.SourceValue(driverTable).GetCursor();
+  const int32_t row = cursor != nullptr ? cursor->GetRowNumber() : 0;
+  if (row != driverRow_) {
+    driverRow_ = row;
+    ++driverRowsSeen_;
+  }
+  ++rowsVisited_;
+  return continue_;
+}
+
+bool TBRNQueryManager::TBuild::evaluateWhere() {
+  TBRNExprToken* where = argumentOrNil(q_.Node, qpWhere);
+  if (where == nullptr) return true;
+  for (TBRNExprToken* condition : where->Arguments()) {
+    if (condition == nullptr) continue;
+    q_.Evaluator.Evaluate(condition);
+    if (condition->Value == nullptr || condition->Value->GetNull() ||
+        !condition->Value->GetAsBoolean())
+      return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Rows
+
+void TBRNQueryManager::TBuild::evaluateItem(size_t i) {
+  TBRNExprToken* expression = argumentOrNil(items_[i], 0);
+  if (expression == nullptr) return;
+  q_.Evaluator.Evaluate(expression);
+  // An aggregate keeps its running value in the result row itself.
+  if (dynamic_cast<TBRNAggregateFunctionReferenceValue*>(expression->GetOwnValue()) != nullptr)
+    return;
+  current_->GetItem(int32_t(i) + 1)->Assign(*expression->Value);
+}
+
+void TBRNQueryManager::TBuild::evaluateSelectList() {
+  current_->SetAllNull();
+  for (size_t i = 0; i < items_.size(); ++i) evaluateItem(i);
+}
+
+void TBRNQueryManager::TBuild::evaluateUnderived() {
+  for (size_t i = 0; i < items_.size(); ++i)
+    if (!derived_[i]) evaluateItem(i);
+}
+
+int32_t TBRNQueryManager::TBuild::insertCurrent() {
+  int32_t row = 0;
+  int32_t version = 0;
+  int32_t counter = 0;
+  table_.InsertRow(*current_, row, version, counter, false);
+  afterWrite();
+  return row;
+}
+
+void TBRNQueryManager::TBuild::updateCurrent(int32_t row) {
+  int32_t counter = 0;
+  table_.UpdateRow(*current_, row, counter);
+  afterWrite();
+}
+
+void TBRNQueryManager::TBuild::afterWrite() {
+  if (rowsVisited_ > 0 && rowsVisited_ % kFlushInterval == 0) table_.FlushTransaction();
+}
+
+bool TBRNQueryManager::TBuild::readLiveRow(TBRNTableManager& table, int32_t row,
+                                           TBRNRowValues& values) {
+  if (!table.ReadRowByNumber(row, values)) return false;
+  auto* rowValues = dynamic_cast<TBRNRowsetRowValues*>(&values);
+  return rowValues == nullptr || rowValues->GetRow() == nullptr ||
+         rowValues->GetRow()->Status == kRowLive;
+}
+
+bool TBRNQueryManager::TBuild::rowsEqual(const TBRNRowValues& a, const TBRNRowValues& b,
+                                         int32_t columns) const {
+  TBRNColumns* definitions = table_.GetColumns();
+  for (int32_t i = 1; i <= columns && i < a.GetCount() && i < b.GetCount(); ++i) {
+    const int32_t collation = definitions->GetItem(i)->Collation;
+    if (a.GetItem(i)->CompareConverting(*b.GetItem(i), 0, false, collation) != 0) return false;
+  }
+  return true;
+}
+
+bool TBRNQueryManager::TBuild::isNewDistinctRow(TBRNTableManager& table, TBRNRowValues& values,
+                                                int32_t& foundRow, const std::set<int32_t>* skip) {
+  foundRow = 0;
+  const int32_t index = q_.findResultIndexOf(table, kDistinctIndexName);
+  const int32_t columns = std::min(selectColumnCount(), values.GetCount() - 1);
+  const int32_t keyColumns = std::min(columns, kMaxDistinctIndexColumns);
+  auto buffer = table.NewRowBuffer();
+  TBRNRowsetRowValues found(table.GetColumns(), &table);
+  found.SetRow(buffer.get());
+  auto usable = [&](int32_t row) {
+    return (skip == nullptr || skip->count(row) == 0) && rowsEqual(values, found, columns);
+  };
+  if (index >= 0) {
+    // The index keys at most the first 128 columns: among the rows that
+    // share the key, the one wanted equals on every column (and is not
+    // spoken for).
+    if (!table.FindRowByKey(found, values, index, true)) return true;
+    TBRNIndexNavigator* navigator = table.GetIndexNavigator(index);
+    for (int32_t row = navigator->GetRowNumber();; row = navigator->GetRowNumber()) {
+      if (usable(row)) {
+        foundRow = row;
+        return false;
+      }
+      if (!table.NextRowByIndex(found, index)) return true;
+      if (!rowsEqual(values, found, keyColumns)) return true;
+    }
+  }
+  const int32_t count = table.GetPhysicalRowCount();
+  for (int32_t row = 1; row <= count; ++row) {
+    if (!readLiveRow(table, row, found)) continue;
+    if (usable(row)) {
+      foundRow = row;
+      return false;
+    }
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// The frame
+
+bool TBRNQueryManager::TBuild::Run() {
+  table_.StartTransaction();
+  struct TCommit {
+    TBRNTableManager& table;
+    bool failed = true;
+    ~TCommit() {
+      if (!failed) return;
+      try {
+        table.CommitTransaction();
+      } catch (...) {
+        // The build's own failure is the one reported.
+      }
+    }
+  } commit{table_};
+  if (q_.NoFrom)
+    buildWithoutFrom();
+  else if (q_.HasGroupBy)
+    buildGroups();
+  else if (q_.IsDistinct)
+    buildDistinct();
+  else if (q_.AggregatesOnly)
+    buildAggregates();
+  else
+    buildPlain();
+  if (continue_) {
+    q_.Built = true;
+    q_.BuiltRangeEnd = q_.RangeEnd;
+    if (q_.HasFollowingQuery) {
+      TBRNQueryManager* following = q_.followingManager();
+      following->RequestPlan = q_.WritePlan;
+      bool built = false;
+      TBRNCursor* none = nullptr;
+      continue_ = following->ExecuteQuery(false, std::string(), false, built, none, false, false);
+      if (q_.WritePlan) q_.WriteMergedPlan(following->GetPlanText());
+      if (continue_) {
+        TBRNExprToken* link = argumentOrNil(following->Node, qpSetOperation);
+        mergeFollowing(*following, link != nullptr ? link->Operation : opUnionAll);
+      }
+      if (!continue_) q_.Built = false;
+    }
+  }
+  if (q_.WritePlan && !q_.IsSetMember) {
+    std::vector<TBRNTableFileManager*> files(table_.GetFiles().begin(), table_.GetFiles().end());
+    q_.WriteIOStatisticsPlan(rowsVisited_, files);
+  }
+  commit.failed = false;
+  table_.CommitTransaction();
+  return continue_;
+}
+
+// ---------------------------------------------------------------------------
+// The cases
+
+void TBRNQueryManager::TBuild::buildWithoutFrom() {
+  rowsVisited_ = 1;
+  evaluateSelectList();
+  insertCurrent();
+  q_.ResultIndex = q_.findResultIndex(kOrderByIndexName);
+}
+
+void TBRNQueryManager::TBuild::buildGroups() {
+  q_.PrepareSources(q_.Node, q_.WritePlan);
+  const int32_t groupIndex = q_.findResultIndex(kGroupByIndexName);
+  q_.ResultIndex = groupIndex;
+  TBRNExprToken* groupBy = argumentOrNil(q_.Node, qpGroupBy);
+  TBRNExprToken* table = driver();
+  if (table != nullptr && first(table)) {
+    startCounters();
+    do {
+      if (!evaluateWhere()) continue;
+      current_->SetAllNull();
+      if (groupBy != nullptr)
+        for (TBRNExprToken* item : groupBy->Arguments()) {
+          TBRNExprToken* selectItem = groupSelectItem(item);
+          if (selectItem == nullptr || selectItem->Index < 0) continue;
+          TBRNExprToken* expression = argumentOrNil(selectItem, 0);
+          q_.Evaluator.Evaluate(expression);
+          current_->GetItem(selectItem->Index + 1)->Assign(*expression->Value);
+        }
+      int32_t foundRow = 0;
+      if (groupIndex >= 0 && table_.FindRowByKey(*current_, *current_, groupIndex, true))
+        foundRow = table_.GetIndexNavigator(groupIndex)->GetRowNumber();
+      q_.Context->ResultGroupRow = foundRow != 0 ? foundRow : table_.GetPhysicalRowCount() + 1;
+      evaluateUnderived();
+      if (foundRow != 0)
+        updateCurrent(foundRow);
+      else
+        insertCurrent();
+    } while (next(table));
+  }
+  const int32_t orderIndex = q_.findResultIndex(kOrderByIndexName);
+  if (orderIndex >= 0) q_.ResultIndex = orderIndex;
+  finishGroups();
+}
+
+void TBRNQueryManager::TBuild::buildDistinct() {
+  q_.PrepareSources(q_.Node, q_.WritePlan);
+  q_.ResultIndex = q_.findResultIndex(kDistinctIndexName);
+  TBRNExprToken* table = driver();
+  if (table != nullptr && first(table)) {
+    startCounters();
+    do {
+      if (!evaluateWhere()) continue;
+      evaluateSelectList();
+      int32_t found = 0;
+      if (isNewDistinctRow(table_, *current_, found)) insertCurrent();
+    } while (next(table));
+  }
+  const int32_t orderIndex = q_.findResultIndex(kOrderByIndexName);
+  if (orderIndex >= 0) q_.ResultIndex = orderIndex;
+}
+
+void TBRNQueryManager::TBuild::buildAggregates() {
+  q_.PrepareSources(q_.Node, q_.WritePlan);
+  current_->SetAllNull();
+  q_.Context->ResultGroupRow = table_.GetPhysicalRowCount() + 1;
+  bool accumulated = false;
+  TBRNExprToken* table = driver();
+  if (table != nullptr && first(table)) {
+    startCounters();
+    do {
+      if (!evaluateWhere()) continue;
+      evaluateUnderived();
+      accumulated = true;
+    } while (next(table));
+  }
+  if (!accumulated) {
+    for (size_t i = 0; i < items_.size(); ++i) {
+      TBRNExprToken* expression = argumentOrNil(items_[i], 0);
+      if (expression == nullptr) continue;
+      if (IsAggregateCall(expression)) {
+        TBRNValue* column = current_->GetItem(int32_t(i) + 1);
+        if (expression->Operation == opCount)
+          column->SetAsInteger(0);
+        else
+          column->SetNull(true);
+      } else if (!ContainsColumnReference(expression) && !derived_[i]) {
+        evaluateItem(i);
+      }
+    }
+  }
+  insertCurrent();
+  const int32_t orderIndex = q_.findResultIndex(kOrderByIndexName);
+  q_.ResultIndex = orderIndex;
+  finishGroups();
+}
+
+void TBRNQueryManager::TBuild::buildPlain() {
+  TBRNExprToken* table = driver();
+  bool positioned = false;
+  if (!q_.ExtendRange) {
+    q_.PrepareSources(q_.Node, q_.WritePlan);
+    table = driver();
+    positioned = table != nullptr && first(table);
+    if (positioned) startCounters();
+  } else {
+    // The sources stand where the last build stopped: that combination is
+    // the first one to consider.
+    TBRNCursor* cursor = table != nullptr ? q_.SourceValue(table).GetCursor() : nullptr;
+    positioned = cursor != nullptr && !cursor->GetEof();
+    rowsVisited_ = 1;
+  }
+  q_.ExtendRange = false;
+  if (positioned) {
+    do {
+      if (!q_.HasOrderBy && q_.RangeEnd != -1 && table_.GetRowCount() >= q_.RangeEnd) break;
+      if (!evaluateWhere()) continue;
+      evaluateSelectList();
+      insertCurrent();
+    } while (next(table));
+  }
+  q_.ResultIndex = q_.findResultIndex(kOrderByIndexName);
+}
+
+void TBRNQueryManager::TBuild::finishGroups() {
+  bool anyDerived = false;
+  for (bool derived : derived_) anyDerived = anyDerived || derived;
+  if (anyDerived) {
+    std::vector<int32_t> rows;
+    if (q_.ResultIndex >= 0) {
+      for (bool on = table_.FirstRowByIndex(*current_, q_.ResultIndex); on;
+           on = table_.NextRowByIndex(*current_, q_.ResultIndex))
+        rows.push_back(table_.GetIndexNavigator(q_.ResultIndex)->GetRowNumber());
+    } else {
+      for (int32_t row = 1; row <= table_.GetPhysicalRowCount(); ++row) rows.push_back(row);
+    }
+    for (int32_t row : rows) {
+      if (!readLiveRow(table_, row, *current_)) continue;
+      q_.Context->ResultGroupRow = row;
+      for (size_t i = items_.size(); i-- > 0;)
+        if (derived_[i]) evaluateItem(i);
+      updateCurrent(row);
+    }
+  }
+  if (TBRNExprToken* having = argumentOrNil(q_.Node, qpHaving)) {
+    const int32_t count = table_.GetPhysicalRowCount();
+    for (int32_t row = 1; row <= count; ++row) {
+      if (!readLiveRow(table_, row, *current_)) continue;
+      q_.Context->ResultGroupRow = row;
+      q_.Evaluator.Evaluate(having);
+      if (having->Value != nullptr && !having->Value->GetNull() && having->Value->GetAsBoolean())
+        continue;
+      int32_t counter = 0;
+      table_.DeleteRow(*current_, row, counter);
+    }
+  }
+  if (q_.HasGroupBy && list_ != nullptr && list_->Operation == opDistinct) removeDuplicateGroups();
+}
+
+void TBRNQueryManager::TBuild::removeDuplicateGroups() {
+  // Groups equal on every select column after HAVING: the first one stays.
+  // Rows are bucketed by a text form of their values so that only rows
+  // that may be equal are compared.
+  std::unordered_map<std::string, std::vector<int32_t>> buckets;
+  auto buffer = table_.NewRowBuffer();
+  TBRNRowsetRowValues kept(table_.GetColumns(), &table_);
+  kept.SetRow(buffer.get());
+  // Only what the result shows counts: hidden items (the GROUP BY columns
+  // the select list leaves out) differ between groups by nature.
+  std::vector<int32_t> visible;
+  for (size_t i = 0; i < items_.size(); ++i)
+    if (!items_[i]->Hidden) visible.push_back(int32_t(i) + 1);
+  auto sameRow = [&](const TBRNRowValues& a, const TBRNRowValues& b) {
+    TBRNColumns* definitions = table_.GetColumns();
+    for (int32_t i : visible) {
+      const int32_t collation = definitions->GetItem(i)->Collation;
+      if (a.GetItem(i)->CompareConverting(*b.GetItem(i), 0, false, collation) != 0) return false;
+    }
+    return true;
+  };
+  const int32_t count = table_.GetPhysicalRowCount();
+  for (int32_t row = 1; row <= count; ++row) {
+    if (!readLiveRow(table_, row, *current_)) continue;
+    std::string key;
+    for (int32_t i : visible) {
+      const TBRNValue* value = current_->GetItem(i);
+      key += value->GetNull() ? std::string("\x01") : UpperCaseText(value->GetAsString());
+      key += '\x02';
+    }
+    std::vector<int32_t>& bucket = buckets[key];
+    bool duplicate = false;
+    for (int32_t other : bucket) {
+      if (readLiveRow(table_, other, kept) && sameRow(*current_, kept)) {
+        duplicate = true;
+        break;
+      }
+    }
+    if (duplicate) {
+      readLiveRow(table_, row, *current_);
+      int32_t counter = 0;
+      table_.DeleteRow(*current_, row, counter);
+    } else {
+      bucket.push_back(row);
+    }
+  }
+}
+
+void TBRNQueryManager::TBuild::mergeFollowing(TBRNQueryManager& following,
+                                              TBRNExprOperation operation) {
+  auto* other = dynamic_cast<TBRNTableManager*>(following.ResultTable);
+  if (other == nullptr) return;
+  auto otherBuffer = other->NewRowBuffer();
+  TBRNRowsetRowValues otherRow(other->GetColumns(), other);
+  otherRow.SetRow(otherBuffer.get());
+  const int32_t columns = std::min(current_->GetCount(), otherRow.GetCount()) - 1;
+  auto copyInto = [&](TBRNRowValues& target, const TBRNRowValues& source) {
+    target.SetAllNull();
+    for (int32_t i = 1; i <= columns; ++i) target.GetItem(i)->Assign(*source.GetItem(i));
+  };
+  switch (operation) {
+    case opUnion:
+    case opUnionAll: {
+      const int32_t count = other->GetPhysicalRowCount();
+      for (int32_t row = 1; row <= count; ++row) {
+        if (!readLiveRow(*other, row, otherRow)) continue;
+        copyInto(*current_, otherRow);
+        int32_t found = 0;
+        if (operation == opUnionAll || isNewDistinctRow(table_, *current_, found)) insertCurrent();
+      }
+      break;
+    }
+    case opExcept:
+    case opExceptAll: {
+      // Each following row removes at most one equal row of this result.
+      const int32_t count = other->GetPhysicalRowCount();
+      for (int32_t row = 1; row <= count; ++row) {
+        if (!readLiveRow(*other, row, otherRow)) continue;
+        copyInto(*current_, otherRow);
+        int32_t found = 0;
+        if (isNewDistinctRow(table_, *current_, found)) continue;
+        if (!readLiveRow(table_, found, *compare_)) continue;
+        int32_t counter = 0;
+        table_.DeleteRow(*compare_, found, counter);
+      }
+      break;
+    }
+    case opIntersect:
+    case opIntersectAll: {
+      // Every following row matches at most one row of this result, so a
+      // row kept m times here and n times there stays min(m, n) times.
+      std::set<int32_t> matched;
+      const bool all = operation == opIntersectAll;
+      const int32_t count = table_.GetPhysicalRowCount();
+      for (int32_t row = 1; row <= count; ++row) {
+        if (!readLiveRow(table_, row, *current_)) continue;
+        copyInto(otherRow, *current_);
+        int32_t found = 0;
+        const bool absent = isNewDistinctRow(*other, otherRow, found, all ? &matched : nullptr);
+        if (!absent) {
+          if (all) matched.insert(found);
+          continue;
+        }
+        readLiveRow(table_, row, *current_);
+        int32_t counter = 0;
+        table_.DeleteRow(*current_, row, counter);
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  const int32_t orderIndex = q_.findResultIndex(kOrderByIndexName);
+  if (orderIndex >= 0) q_.ResultIndex = orderIndex;
+}
+
+// ---------------------------------------------------------------------------
+
+bool TBRNQueryManager::BuildResultSet(bool ReportProgress) {
+  // Each source table's Read lock is held once for the whole build rather
+  // than taken and given back at every row step: the build sees one state
+  // of its sources and saves two lock calls per row.
+  std::vector<std::unique_ptr<TBRNCursorReadScope>> scopes;
+  if (TBRNExprToken* from = FromList(Node)) {
+    for (TBRNExprToken* table : from->Arguments()) {
+      if (table == nullptr) continue;
+      auto* cursor = dynamic_cast<TBRNLocalCursor*>(SourceValue(table).GetCursor());
+      if (cursor != nullptr) scopes.push_back(std::make_unique<TBRNCursorReadScope>(*cursor));
+    }
+  }
+  TBuild build(*this, ReportProgress);
+  const bool built = build.Run();
+  for (auto& scope : scopes) scope->End();
+  return built;
+}
+
+void TBRNQueryManager::WriteResultPlan() {
+  WriteInsensitiveResultPlan(AggregatesOnly && !HasGroupBy);
+}
+
+int32_t TBRNQueryManager::findResultIndexOf(TBRNVirtualTableManager& Table, const char* Name) {
+  TBRNIndexes* indexes = Table.GetIndexes();
+  if (indexes == nullptr) return -1;
+  for (int32_t i = 0; i < indexes->Count(); ++i)
+    if (TextEqualsIgnoreCase(indexes->GetItem(i)->Name, Name)) return i;
+  return -1;
+}
+
+}  // namespace brn
