@@ -116,4 +116,22 @@ struct CursorSession {
   std::unique_ptr<TBRNLocalCursor> Cursor;
 };
 
+// Creates the files of Items with a row for each of ids, through a session
+// that closes again (files: its file manager, nullptr for the plain one).
+inline void CreateItemRows(TestDatabaseFiles& database, const std::vector<int32_t>& ids,
+                           TBRNFileManager* files = nullptr) {
+  CursorSession maker(database, files);
+  maker.Session.Manager(maker.Table)->SetCreatingFiles(true);
+  TBRNTableManager* manager = maker.Open();
+  for (int32_t id : ids) InsertItem(*manager, id);
+}
+
+// Items with rows 1..count.
+inline void CreateItems(TestDatabaseFiles& database, int32_t count,
+                        TBRNFileManager* files = nullptr) {
+  std::vector<int32_t> ids;
+  for (int32_t id = 1; id <= count; ++id) ids.push_back(id);
+  CreateItemRows(database, ids, files);
+}
+
 }  // namespace brn::testing

@@ -227,13 +227,7 @@ class RestartingTableManager : public TBRNTableManager {
 TEST_F(IndexedCursorTest, AStepWhosePositioningRestartedMovesOneRow) {
   Ids ids;
   for (int32_t id = 50; id >= 1; --id) ids.push_back(id);
-  {
-    // The files, made by a session that then closes.
-    CursorSession maker(Database);
-    maker.Session.Manager(maker.Table)->SetCreatingFiles(true);
-    TBRNTableManager* manager = maker.Open();
-    for (int32_t id : ids) InsertItem(*manager, id);
-  }
+  CreateItemRows(Database, ids);
   RestartingTableManager manager(A.Session.Environment, A.Table);
   manager.LockObject(ltShared);
   manager.Open(false);

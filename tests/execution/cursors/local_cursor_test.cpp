@@ -24,12 +24,8 @@ struct LocalCursorTest : ::testing::Test {
   CursorFactoryScope Factory;
   TestDatabaseFiles Database;
 
-  // Items with rows 1..count, made by a session that then closes.
   void CreateItems(int32_t count, TBRNFileManager* files = nullptr) {
-    CursorSession maker(Database, files);
-    maker.Session.Manager(maker.Table)->SetCreatingFiles(true);
-    TBRNTableManager* manager = maker.Open();
-    for (int32_t id = 1; id <= count; ++id) InsertItem(*manager, id);
+    testing::CreateItems(Database, count, files);
   }
 };
 
