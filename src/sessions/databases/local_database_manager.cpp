@@ -230,12 +230,14 @@ void TBRNLocalDatabaseManager::releaseContents() {
   TBRNCleanUpSteps steps;
   if (InTransaction()) steps.Run([this] { Rollback(); });
   steps.Run([this] { UnprepareAllHandles(); });
+  // The handles go before the managers they read through: a statement's
+  // cursors and run-time values release their tables as they are freed.
+  steps.Run([this] { TBRNDatabaseManager::CloseDatabase(true); });
   for (TBRNSchemaObjectManagers* managers :
        {static_cast<TBRNSchemaObjectManagers*>(RoutineManagers.get()),
         static_cast<TBRNSchemaObjectManagers*>(ViewManagers.get()),
         static_cast<TBRNSchemaObjectManagers*>(TableManagers.get())})
     steps.Run([&] { closeAllManagers(*managers); });
-  steps.Run([this] { TBRNDatabaseManager::CloseDatabase(true); });
   steps.Run([this] { dropTemporaryObjects(); });
   steps.RaiseFirst();
 }

@@ -88,6 +88,29 @@ TEST_F(StatementHandleTest, DmlStatementsPrepareRegisterAndRun) {
   Session->CloseDatabase(opened);
 }
 
+// Statements left prepared, with the cursors their execution opened, go
+// with the database before the tables they read close under them.
+TEST_F(StatementHandleTest, ClosingTheDatabaseFreesExecutedStatementsBeforeItsTables) {
+  Execute(*Session, "CREATE DATABASE Depot PATH 'depot'");
+  auto* depot =
+      static_cast<TBRNLocalDatabaseManager*>(Session->OpenDatabase("Depot", kBRNLockShared));
+  auto* create = static_cast<TBRNLocalStatementManager*>(
+      depot->PrepareStatement("CREATE TABLE Items (ID INTEGER)"));
+  create->ExecuteStatement();
+  TBRNLocalStatementManager::FreeStatement(create);
+  for (const char* sql : {"INSERT INTO Items (ID) VALUES (1)", "UPDATE Items SET ID = 2",
+                          "SELECT ID FROM Items WHERE ID > 0", "DELETE FROM Items WHERE ID = 5"}) {
+    SCOPED_TRACE(sql);
+    auto* statement = static_cast<TBRNLocalStatementManager*>(depot->PrepareStatement(sql));
+    auto outcome = Outcome([&] { statement->ExecuteStatement(); });
+    EXPECT_EQ(outcome.first, 0) << outcome.second;
+  }
+  EXPECT_EQ(Registered(depot->Statements), 4);
+  TBRNDatabaseManager* opened = depot;
+  EXPECT_NO_THROW(Session->CloseDatabase(opened));
+  EXPECT_EQ(Session->Statements.GetCount(), 0);
+}
+
 TEST_F(StatementHandleTest, AHandleIsInBothTablesUntilItIsFreed) {
   auto* first =
       static_cast<TBRNLocalStatementManager*>(Database().PrepareStatement("CREATE ROLE A"));
