@@ -14,6 +14,8 @@
 // Regions (ID key, Grp) 1,000 rows; Shops (ID key, Region indexed) 10,000
 // rows in region ID % 1000 + 1; Sales (ID key, Shop indexed, Amount) 50,000
 // rows in shop ID % 10000 + 1.
+// Twice(n) = n * 2 + 1: a stored SQL function on the Brindle side, an
+// application-defined C function on SQLite's, each called once per row.
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -87,6 +89,20 @@ struct Fixture {
     fill("Sales", 3, kSales, [](int64_t i, int32_t column) -> Cell {
       return column == 0 ? i : column == 1 ? i % kShops + 1 : i % 23;
     });
+    auto* create = static_cast<TBRNLocalStatementManager*>(Db->PrepareStatement(
+        "CREATE FUNCTION Twice(IN n INTEGER) RETURNS INTEGER BEGIN RETURN n * 2 + 1; END"));
+    create->ExecuteStatement();
+    TBRNLocalStatementManager::FreeStatement(create);
+    if (sqlite3_create_function(Lite, "twice", 1, SQLITE_UTF8, nullptr, &LiteTwice, nullptr,
+                                nullptr) != SQLITE_OK)
+      throw std::runtime_error(sqlite3_errmsg(Lite));
+  }
+
+  static void LiteTwice(sqlite3_context* context, int, sqlite3_value** arguments) {
+    if (sqlite3_value_type(arguments[0]) == SQLITE_NULL)
+      sqlite3_result_null(context);
+    else
+      sqlite3_result_int64(context, sqlite3_value_int64(arguments[0]) * 2 + 1);
   }
 
   using Cell = std::variant<int64_t, std::string>;
@@ -206,6 +222,9 @@ const Query kQueries[] = {
      10},
     {"ORDER BY, first 100", "SELECT ID, C, S FROM T ORDER BY C DESC, ID RANGE 1 TO 100",
      "SELECT id, c, s FROM t ORDER BY c DESC, id LIMIT 100", 2},
+    {"function per row", "SELECT Twice(C) FROM T", "SELECT twice(c) FROM t", 2},
+    // The same values without the call: what the call itself costs.
+    {"function inline", "SELECT C * 2 + 1 FROM T", "SELECT c * 2 + 1 FROM t", 2},
 };
 
 // Every value of the row read: integers as numbers, the rest as text.

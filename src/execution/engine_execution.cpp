@@ -6,6 +6,8 @@
 #include "execution/evaluator/local_expr_evaluator.h"
 #include "execution/handlers/catalog_handlers.h"
 #include "execution/handlers/statement_handlers.h"
+#include "execution/handles/local_procedure_manager.h"
+#include "execution/handles/local_script_manager.h"
 #include "execution/handles/local_statement_manager.h"
 #include "execution/import_export/table_transfer.h"
 #include "execution/queries/create_table_query.h"
@@ -18,6 +20,8 @@ void InstallExecution() {
   std::call_once(installed, [] {
     InstallLocalEvaluatorFactory(&FillStatementHandlers);
     InstallStatementHandleFactory();
+    InstallProcedureHandleFactory();
+    InstallScriptHandleFactory();
     InstallLocalCursorFactory();
     InstallSchemaObjectExecution();
     InstallDataExecution();

@@ -161,7 +161,7 @@ std::vector<std::string> TBRNIniFile::ReadSection(std::string_view section) cons
   return keys;
 }
 
-void TBRNIniFile::UpdateFile() const {
+void TBRNIniFile::UpdateFile(unsigned mode) const {
   std::string text;
   for (const Section& section : sections_) {
     text += "[" + section.Name + "]\n";
@@ -169,7 +169,11 @@ void TBRNIniFile::UpdateFile() const {
     text += "\n";
   }
   std::string temporary = fileName_ + ".new";
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // A temporary file left over from a failed save would keep its old mode:
+  // the file is always made afresh.
+  ::unlink(temporary.c_str());
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                  static_cast<mode_t>(mode));
   if (fd < 0) ThrowFileError("Cannot write", fileName_);
   size_t done = 0;
   while (done < text.size()) {

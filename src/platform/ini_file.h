@@ -52,8 +52,10 @@ class TBRNIniFile {
 
   // Saves the whole file: written beside it under another name, then renamed
   // over it, so a failed save leaves the old file whole. A failure throws
-  // std::system_error.
-  void UpdateFile() const;
+  // std::system_error. The file gets mode (before the umask); a file that
+  // holds secrets passes 0600, so that it is never readable by others, not
+  // even for a moment.
+  void UpdateFile(unsigned mode = 0644) const;
 
   static std::string EncodeLineBreaks(std::string_view value);
   static std::string DecodeLineBreaks(std::string_view value);

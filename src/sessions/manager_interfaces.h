@@ -14,8 +14,20 @@ class TBRNMemoryStream;
 class TBRNParamValues;
 class TBRNStringsList;
 
-// The debugger's view of one script variable; filled by the script manager.
-struct TBRNVariableData;
+// The debugger's view of one declared item of a script, filled by
+// TBRNScriptManager::GetVariableData. Kind: -1 not found, 0 scalar variable,
+// 1 array variable, 2 other declared item, 3 cursor, 4 statement. Line and
+// Column are the declaration's; Count is the highest array index in use,
+// a cursor's row count or a statement's rows affected.
+struct TBRNVariableData {
+  std::string Name;
+  int32_t Kind = -1;
+  int32_t Line = 0;
+  int32_t Column = 0;
+  std::string TypeName;
+  int32_t Count = 0;
+  std::string Value;
+};
 
 // Lock types of databases and stores.
 inline constexpr uint8_t kBRNLockShared = 1;
@@ -66,10 +78,11 @@ class TBRNScriptManager : public TBRNHandleObject {
   virtual std::unique_ptr<TBRNParamValues> CreateParams();
   virtual int32_t GetExecutionTime() = 0;
   virtual TBRNCursor* ExecuteScript() = 0;
-  // True when a statement starts on the line.
+  // Set and Remove answer true when a statement or condition starts on the
+  // line (the first such point is marked or unmarked); Has answers its mark.
   virtual bool SetBreakpoint(int32_t line) = 0;
   virtual bool HasBreakpoint(int32_t line) = 0;
-  virtual void RemoveBreakpoint(int32_t line) = 0;
+  virtual bool RemoveBreakpoint(int32_t line) = 0;
   virtual void DebugScript() = 0;
   virtual TBRNCursor* GetScriptCursor() = 0;
   virtual void Pause() = 0;

@@ -6,6 +6,7 @@
 
 #include "clientserver/server/server_engine_manager.h"
 #include "clientserver/transport/comms_request.h"
+#include "foundation/core/digest.h"
 #include "foundation/locks/log_manager.h"
 #include "foundation/text/environment.h"
 #include "foundation/text/exception.h"
@@ -35,6 +36,24 @@ constexpr int32_t kEncryptedRequiredCode = 1105;
 constexpr int32_t kAddressBlockedCode = 1104;
 constexpr int32_t kSessionNotPresentCode = 1107;
 constexpr int32_t kConnectionLostCode = 1102;
+// Replies above this size are not kept; the request repeated after a
+// reconnect is refused instead of being run a second time.
+constexpr int64_t kBRNMaxKeptReplySize = 1024 * 1024;
+constexpr int32_t kBRNKeptReplyTooLargeCode = 1101;
+constexpr const char* kKeptReplyTooLargeMessage =
+    "The reply to the repeated request is too large to be sent again";
+
+// The digest of a request as received: its code and every byte after the
+// header.
+std::vector<uint8_t> RequestDigest(const TBRNCommsMemoryStream& message) {
+  TBRNDigest digest;
+  const int32_t code = message.Code;
+  digest.Update(&code, sizeof(code));
+  const int64_t size = message.GetSize() - kBRNCommsHeaderSize;
+  if (size > 0) digest.Update(message.GetMemory() + kBRNCommsHeaderSize, size_t(size));
+  digest.Finalize();
+  return std::vector<uint8_t>(digest.Digest.begin(), digest.Digest.end());
+}
 
 // The connection thread running on this OS thread while it serves a
 // connection: callbacks fired on any other thread do not reach a client.
@@ -52,7 +71,13 @@ struct ServingThreadScope {
 // session is attached elsewhere.
 TBRNServerThread* callbackThread(TBRNServerSessionManager& session) {
   TBRNServerThread* thread = servingThread;
-  if (thread == nullptr || !session.IsAttachedTo(thread)) return nullptr;
+  if (thread == nullptr) {
+    // A debugged script's own thread: it may use the connection while the
+    // connection's thread waits for it to pause or end.
+    auto* waiting = dynamic_cast<TBRNServerThread*>(session.GetConnectionThread());
+    return waiting != nullptr && waiting->IsWaitingForDebugger() ? waiting : nullptr;
+  }
+  if (!session.IsAttachedTo(thread)) return nullptr;
   return thread;
 }
 
@@ -277,6 +302,7 @@ bool TBRNServerThread::DispatchRequest(TBRNCommsRequest& request, bool nested) {
   try {
     if (code == kBRNPingServerCode) {
       sendReply = false;
+      forgetKeptReply(nested);
     } else if (code == kBRNConnectSessionCode || code == kBRNReconnectSessionCode) {
       if (nested || firstMessageDone_) {
         // Valid only as the first message of a connection.
@@ -334,6 +360,25 @@ void TBRNServerThread::dispatchSessionRequest(TBRNServerRequest& request, bool n
     SendInvalidRequestReply(request);
     return;
   }
+  // While a debugged script runs (not paused) only the debugger's own
+  // requests reach the session.
+  if (session->RequestState.ScriptRunning && (code < 365 || code > 374)) {
+    if (!nested) engine_->UnlockSessionEntry(session);
+    try {
+      engine_->RaiseSessionLockError(sessionId);
+    } catch (const EBRNException& busy) {
+      SendErrorReply(request, busy);
+    }
+    return;
+  }
+  const bool firstAfterReconnect = !nested && firstRequestAfterReconnect_;
+  if (!nested) firstRequestAfterReconnect_ = false;
+  std::vector<uint8_t> digest;
+  if (!nested && code != kBRNLogoutSessionCode) digest = RequestDigest(request.Input());
+  if (firstAfterReconnect && replayKeptReply(request, *session, digest)) {
+    engine_->UnlockSessionEntry(session);
+    return;
+  }
   try {
     TBRNServerRequestHandler handler = GetServerRequestTable().Find(code);
     if (handler == nullptr) {
@@ -347,6 +392,7 @@ void TBRNServerThread::dispatchSessionRequest(TBRNServerRequest& request, bool n
     SendErrorReply(request, error);
   }
   if (request.SessionFreed) return;
+  if (!digest.empty()) keepReply(request, *session, std::move(digest));
   try {
     updateMessageCap(session->IsLoggedIn());
   } catch (...) {
@@ -354,6 +400,54 @@ void TBRNServerThread::dispatchSessionRequest(TBRNServerRequest& request, bool n
   }
   if (!nested) engine_->UnlockSessionEntry(session);
 }
+
+
+bool TBRNServerThread::replayKeptReply(TBRNServerRequest& request,
+                                       TBRNServerSessionManager& session,
+                                       const std::vector<uint8_t>& digest) {
+  TBRNServerRequestState& kept = session.RequestState;
+  if (digest.empty() || kept.LastRequestDigest != digest) return false;
+  if (kept.LastReplyTooLarge) {
+    SendErrorReply(request, EBRNException(kBRNKeptReplyTooLargeCode, kKeptReplyTooLargeMessage));
+    return true;
+  }
+  TBRNCommsRequest& comms = request.GetComms();
+  transport_->BeginRequest(comms, kept.LastReplyCode);
+  TBRNCommsMemoryStream& out = transport_->RequestStream(comms);
+  if (!kept.LastReply.empty()) out.Write(kept.LastReply.data(), int32_t(kept.LastReply.size()));
+  request.replyBegun_ = true;
+  return true;
+}
+
+void TBRNServerThread::keepReply(TBRNServerRequest& request, TBRNServerSessionManager& session,
+                                 std::vector<uint8_t> digest) {
+  TBRNServerRequestState& kept = session.RequestState;
+  kept.ForgetLastRequest();
+  if (!request.GetReplyBegun()) request.BeginReply();
+  const TBRNCommsMemoryStream& out = request.GetComms().Outgoing;
+  const int64_t size = out.GetSize() - kBRNCommsHeaderSize;
+  kept.LastRequestDigest = std::move(digest);
+  kept.LastReplyCode = out.Code;
+  if (size > kBRNMaxKeptReplySize) {
+    kept.LastReplyTooLarge = true;
+    return;
+  }
+  if (size > 0)
+    kept.LastReply.assign(out.GetMemory() + kBRNCommsHeaderSize,
+                          out.GetMemory() + kBRNCommsHeaderSize + size);
+}
+
+void TBRNServerThread::forgetKeptReply(bool nested) {
+  const int32_t sessionId = GetSessionID();
+  TBRNEngineSessionManager* found = nullptr;
+  if (sessionId == 0 || !engine_->FindSession(sessionId, found, !nested, kSessionLockTries,
+                                              kSessionLockWaitMs, false))
+    return;
+  auto* session = dynamic_cast<TBRNServerSessionManager*>(found);
+  if (session != nullptr && session->IsAttachedTo(this)) session->RequestState.ForgetLastRequest();
+  if (!nested) engine_->UnlockSessionEntry(found);
+}
+
 
 void TBRNServerThread::updateMessageCap(bool loggedIn) {
   transport_->MaxMessageSize =
@@ -472,6 +566,7 @@ bool TBRNServerThread::reconnectSession(TBRNServerRequest& request) {
       return false;
     }
     request.BeginReply();
+    firstRequestAfterReconnect_ = true;
     // A session that has a user logged in gets the full message size at once.
     TBRNEngineSessionManager* found = nullptr;
     if (engine_->FindSession(GetSessionID(), found, true, kSessionLockTries, kSessionLockWaitMs,
@@ -661,6 +756,96 @@ void TBRNServerThread::InstallOperationCallbacks(TBRNServerSessionManager& sessi
     };
   }
 }
+
+
+void TBRNServerThread::SendScriptNotification(int32_t line, const std::exception* error, bool,
+                                              bool send) {
+  if (send && IsWaitingForDebugger()) {
+    try {
+      CallbackRequest callback(*transport_);
+      TBRNCommsMemoryStream& out = callback.Begin(kBRNScriptPauseCallback);
+      out.WriteInteger(line);
+      if (error == nullptr) {
+        out.WriteInteger(0);
+      } else if (const auto* engineError = dynamic_cast<const EBRNException*>(error)) {
+        out.WriteInteger(engineError->ErrorCode != 0 ? engineError->ErrorCode
+                                                     : kBRNNonEngineErrorCode);
+        out.WriteString(engineError->ErrorMessage);
+        out.WriteInteger(engineError->ErrorLine);
+        out.WriteInteger(engineError->ErrorColumn);
+      } else {
+        out.WriteInteger(kBRNNonEngineErrorCode);
+        out.WriteString(error->what());
+        out.WriteInteger(0);
+        out.WriteInteger(0);
+      }
+      callBack(callback.request);
+    } catch (...) {
+      // The answer carries nothing; a lost client leaves the script paused.
+    }
+  }
+}
+
+void TBRNServerThread::SendScriptState(bool stoppedOrFailed, bool send) {
+  if (send && IsWaitingForDebugger()) {
+    try {
+      CallbackRequest callback(*transport_);
+      callback.Begin(kBRNScriptStateCallback).WriteBoolean(stoppedOrFailed);
+      callBack(callback.request);
+    } catch (...) {
+      // As above.
+    }
+  }
+}
+
+void TBRNServerThread::ResetDebugger() {
+  while (debuggerEvent_.WaitFor(0)) {
+  }
+  debuggerWaiting_.store(true, std::memory_order_release);
+}
+
+void TBRNServerThread::WaitForDebugger() {
+  if (!Terminated) debuggerEvent_.WaitFor(-1);
+  debuggerWaiting_.store(false, std::memory_order_release);
+}
+
+void TBRNServerThread::WakeDebugger() {
+  debuggerEvent_.Signal();
+}
+
+void TBRNServerThread::CancelDebugger() {
+  debuggerWaiting_.store(false, std::memory_order_release);
+}
+
+void TBRNServerThread::InstallDebuggerCallbacks(TBRNServerSessionManager& session, bool report) {
+  TBRNServerSessionManager* target = &session;
+  // The callbacks fire on the script's thread: the connection is the one
+  // attached at that moment, whose thread waits for them. A client that
+  // does not hear of pauses cannot continue one: without report the run
+  // has no pause callback and so never pauses; its end still wakes the
+  // request.
+  session.Events.OnScriptPause = nullptr;
+  if (report) {
+    session.Events.OnScriptPause = [target](int32_t line, const std::exception* error,
+                                            bool atStatement) {
+      if (atStatement) target->RequestState.ScriptRunning = false;
+      if (auto* thread = dynamic_cast<TBRNServerThread*>(target->GetConnectionThread()))
+        thread->SendScriptNotification(line, error, atStatement, true);
+    };
+  }
+  session.Events.OnScriptEnd = [target, report](int32_t stoppedOrFailed, int32_t) {
+    target->RequestState.ScriptRunning = false;
+    target->RequestState.ScriptActive = false;
+    if (auto* thread = dynamic_cast<TBRNServerThread*>(target->GetConnectionThread()))
+      thread->SendScriptState(stoppedOrFailed != 0, report);
+  };
+}
+
+void TBRNServerThread::ClearDebuggerCallbacks(TBRNServerSessionManager& session) {
+  session.Events.OnScriptPause = nullptr;
+  session.Events.OnScriptEnd = nullptr;
+}
+
 
 void TBRNServerThread::InstallClientCallbacks(TBRNServerSessionManager& session, bool) {
   InstallLoginPrompt(session);

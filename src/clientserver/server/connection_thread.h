@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "clientserver/server/request_dispatch.h"
 #include "clientserver/server/server_session.h"
@@ -30,6 +31,8 @@ inline constexpr int32_t kBRNLoginPromptCallback = 9000;
 inline constexpr int32_t kBRNProgressCallback = 9001;
 inline constexpr int32_t kBRNStatusMessageCallback = 9002;
 inline constexpr int32_t kBRNLogMessageCallback = 9003;
+inline constexpr int32_t kBRNScriptPauseCallback = 9004;
+inline constexpr int32_t kBRNScriptStateCallback = 9005;
 inline constexpr int32_t kBRNLoginPromptAnswer = 9998;
 inline constexpr int32_t kBRNCallbackAnswer = 9999;
 
@@ -144,6 +147,38 @@ class TBRNServerThread : public TBRNServerClientThread, public TBRNServerSession
   // Same as InstallLoginPrompt (the flag is ignored).
   static void InstallClientCallbacks(TBRNServerSessionManager& session, bool withProgress);
 
+  // The debugger's callbacks: they are called on the script's own thread
+  // while this thread waits in WaitForDebugger for the request that
+  // started or continued the script. Each sends its message (9004 pause or
+  // error, 9005 end) to the client when send is set and waits for the
+  // answer; the session wakes this thread afterwards (WakeDebugger).
+  // Nothing is sent unless this thread waits for the debugger (a run that
+  // pauses or ends while its session is dead, or while this thread serves
+  // another request, reaches no client).
+  void SendScriptNotification(int32_t line, const std::exception* error, bool atStatement,
+                              bool send);
+  void SendScriptState(bool stoppedOrFailed, bool send);
+  // Before a request starts or continues a script: forgets a wake-up left
+  // from before and lends the connection to the script's callbacks until
+  // WaitForDebugger returns or CancelDebugger is called (this thread does
+  // not use the connection meanwhile). Called on this thread.
+  void ResetDebugger();
+  // Waits without time-out until the script paused or ended, or the thread
+  // is terminated. Called on this thread, inside the request.
+  void WaitForDebugger();
+  // Takes the connection back when the request fails before it waits.
+  void CancelDebugger();
+  // Ends WaitForDebugger. Any thread.
+  void WakeDebugger() override;
+  // Whether the connection is lent to a script's callbacks. Any thread.
+  bool IsWaitingForDebugger() const { return debuggerWaiting_.load(std::memory_order_acquire); }
+  // The session's script-pause and script-end callbacks wake whichever
+  // thread is attached then. With report the client hears of both; without
+  // it the run gets no pause callback, so it never pauses, and its end
+  // only wakes the request. Precondition: the caller holds the session.
+  static void InstallDebuggerCallbacks(TBRNServerSessionManager& session, bool report);
+  static void ClearDebuggerCallbacks(TBRNServerSessionManager& session);
+
   // For the fuzz target and tests: serves one whole received request as the
   // connection loop does (unpack, dispatch, send the reply).
   void ProcessRequest(TBRNCommsRequest& request);
@@ -189,6 +224,7 @@ class TBRNServerThread : public TBRNServerClientThread, public TBRNServerSession
   TBRNServerEngineManager* engine_;
   std::atomic<int32_t> sessionId_{0};
   TBRNEvent debuggerEvent_;
+  std::atomic<bool> debuggerWaiting_{false};
   std::unique_ptr<TBRNCompressionManager> compressionManager_;
   std::unique_ptr<TBRNServerCommsManager> transport_;
   // Guards the socket pointer that other threads may close.
@@ -210,6 +246,19 @@ class TBRNServerThread : public TBRNServerClientThread, public TBRNServerSession
   // Tick count when the connection began: the first message (Connect or
   // Reconnect) must be complete within the engine's ServerConnectTimeout.
   int32_t connectionStartTicks_ = 0;
+  // Set by a successful reconnect until the next request of the session:
+  // that request may be the one whose reply the client lost.
+  bool firstRequestAfterReconnect_ = false;
+  // The kept reply is sent instead of running request again when it is
+  // the request the session served last; true when it was.
+  bool replayKeptReply(TBRNServerRequest& request, TBRNServerSessionManager& session,
+                       const std::vector<uint8_t>& digest);
+  // Keeps the reply of request (begun or not) as the session's last.
+  void keepReply(TBRNServerRequest& request, TBRNServerSessionManager& session,
+                 std::vector<uint8_t> digest);
+  // A Ping: what the session kept is forgotten, so that a request the
+  // client repeats on purpose runs again.
+  void forgetKeptReply(bool nested);
 };
 
 // Asks every connection thread of engine to end and closes its connection,

@@ -133,6 +133,8 @@ const TBRNServerRequestTable& GetServerRequestTable() {
     TBRNServerRequestTable built;
     AddSessionRequestHandlers(built);
     AddStoreRequestHandlers(built);
+    AddDatabaseRequestHandlers(built);
+    AddCursorRequestHandlers(built);
     return built;
   }();
   return table;

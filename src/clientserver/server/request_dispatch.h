@@ -143,6 +143,8 @@ const TBRNServerRequestTable& GetServerRequestTable();
 // Each request area adds its handlers (defined with the handlers).
 void AddSessionRequestHandlers(TBRNServerRequestTable& table);
 void AddStoreRequestHandlers(TBRNServerRequestTable& table);
+void AddDatabaseRequestHandlers(TBRNServerRequestTable& table);
+void AddCursorRequestHandlers(TBRNServerRequestTable& table);
 
 // Whether a request with this code may run nested, while the same thread
 // waits for the answer to a callback of an outer request: false for the

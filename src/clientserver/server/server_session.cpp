@@ -34,7 +34,7 @@ class TConfigReadScope {
 // ---- Server session
 
 TBRNServerSessionManager::TBRNServerSessionManager(TBRNServerEngineManager* engine)
-    : TBRNLocalSessionManager(engine, true, true, true), serverEngine_(engine) {
+    : TBRNMixedSessionManager(engine, true, true, true), serverEngine_(engine) {
   CreationTime = engine->Now();
   LastConnectTime = CreationTime;
   SessionInfo->Update([&](TBRNSessionInfo& info) {
@@ -47,8 +47,18 @@ TBRNServerSessionManager::~TBRNServerSessionManager() {
   // Leave the table first: a lookup may call DropConnection from another
   // thread until then.
   UnregisterFromEngine();
-  std::lock_guard<std::mutex> guard(threadMutex_);
-  connectionThread_ = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(threadMutex_);
+    connectionThread_ = nullptr;
+  }
+  // A session freed while still open (the engine's stop frees every one)
+  // closes here, not in the base destructor, so that the host hears seClose
+  // for it as for any other session that goes.
+  try {
+    CloseSession();
+  } catch (...) {
+    // A destructor cannot report; the base destructor finishes the close.
+  }
 }
 
 void TBRNServerSessionManager::OpenSession(const std::string& identity,
@@ -89,6 +99,20 @@ void TBRNServerSessionManager::Logout() {
 void TBRNServerSessionManager::DropConnection() {
   std::lock_guard<std::mutex> guard(threadMutex_);
   if (connectionThread_ != nullptr) connectionThread_->CloseConnection();
+}
+
+void TBRNServerSessionManager::DoScriptPause(int32_t line, const std::exception* error,
+                                             bool atStatement) {
+  TBRNLocalSessionManager::DoScriptPause(line, error, atStatement);
+  if (!atStatement) return;
+  std::lock_guard<std::mutex> guard(threadMutex_);
+  if (connectionThread_ != nullptr) connectionThread_->WakeDebugger();
+}
+
+void TBRNServerSessionManager::DoScriptEnd(int32_t first, int32_t second) {
+  TBRNLocalSessionManager::DoScriptEnd(first, second);
+  std::lock_guard<std::mutex> guard(threadMutex_);
+  if (connectionThread_ != nullptr) connectionThread_->WakeDebugger();
 }
 
 void TBRNServerSessionManager::FillLogEvent() {
@@ -228,7 +252,7 @@ TBRNServerSessionThread* TBRNServerSessionManager::GetConnectionThread() const {
 
 TBRNServerSystemSessionManager::TBRNServerSystemSessionManager(TBRNServerEngineManager* engine,
                                                                bool registerTables, bool locked)
-    : TBRNLocalSessionManager(engine, locked, registerTables) {}
+    : TBRNMixedSessionManager(engine, locked, registerTables) {}
 
 std::unique_ptr<TBRNConfigLockManager> TBRNServerSystemSessionManager::CreateConfigLockManager() {
   return std::make_unique<TBRNServerConfigLockManager>(Config.get(), this, FileManager);

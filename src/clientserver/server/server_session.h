@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include "clientserver/mixed/mixed_session_manager.h"
+#include "clientserver/server/request_state.h"
 #include "sessions/local/config_lock_manager.h"
 #include "sessions/local/local_session_manager.h"
 
@@ -41,6 +43,9 @@ class TBRNServerSessionThread {
   virtual void SetSessionID(int32_t sessionId) = 0;
   // Closes the client socket when still connected; errors are ignored.
   virtual void CloseConnection() = 0;
+  // Wakes the request that waits for a debugged script of the session to
+  // pause or end. Called on the script's thread.
+  virtual void WakeDebugger() {}
 
   // From the connect or reconnect request.
   virtual const std::string& GetPeerAddress() const = 0;
@@ -67,7 +72,7 @@ class TBRNServerConfigLockManager : public TBRNConfigLockManager {
 // Threads: used under the session lock by whoever holds it (its connection
 // thread, a reconnecting thread, the sweep, the thread that stops the engine);
 // DropConnection and IsConnected may be called from any thread.
-class TBRNServerSessionManager : public TBRNLocalSessionManager {
+class TBRNServerSessionManager : public TBRNMixedSessionManager {
  public:
   // Registered locked (the connect request unlocks it after its reply).
   explicit TBRNServerSessionManager(TBRNServerEngineManager* engine);
@@ -84,6 +89,12 @@ class TBRNServerSessionManager : public TBRNLocalSessionManager {
   void Logout() override;
   // Closes the attached connection so that its thread ends and detaches.
   void DropConnection() override;
+  // A debugged script's pause at a statement and its end wake the request
+  // of the attached connection that waits for them, only once the callback
+  // has returned and the session's callbacks are back in place: the
+  // requests served next may change them. Called on the script's thread.
+  void DoScriptPause(int32_t line, const std::exception* error, bool atStatement) override;
+  void DoScriptEnd(int32_t first, int32_t second) override;
   // Client version and build for Connect/Disconnect log events, and the
   // client's thread ID, address and encrypted flag for every event.
   void FillLogEvent() override;
@@ -144,6 +155,9 @@ class TBRNServerSessionManager : public TBRNLocalSessionManager {
   // the session lock.
   std::map<int32_t, int32_t> ClientDatabaseOpens;
   std::map<int32_t, int32_t> ClientStoreOpens;
+  // What the request handlers keep between requests (cursors shown to the
+  // client, the last reply). Used under the session lock.
+  TBRNServerRequestState RequestState;
 
  private:
   TBRNServerEngineManager* serverEngine_;
@@ -160,7 +174,7 @@ class TBRNServerSessionManager : public TBRNLocalSessionManager {
 // It never logs in; it works as whichever user its owner sets.
 //
 // Threads: used by its owner's thread only; RequestStop from any thread.
-class TBRNServerSystemSessionManager : public TBRNLocalSessionManager {
+class TBRNServerSystemSessionManager : public TBRNMixedSessionManager {
  public:
   TBRNServerSystemSessionManager(TBRNServerEngineManager* engine, bool registerTables, bool locked);
 

@@ -24,10 +24,6 @@ namespace {
 // The code a failure of the cursor's destruction is logged with.
 constexpr TBRNOperationCode kOpFreeCursor = 184;
 
-[[noreturn]] void raiseNotBuilt(const char* What) {
-  throw std::logic_error(std::string("the local cursor does not ") + What + " yet");
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -63,6 +59,14 @@ void TBRNLocalCursor::CloseCursor() {
   if (readScopes_ > 0) throw std::logic_error("a cursor closed inside its read scope");
   closing_ = true;
   if (TBRNQueryCursorLink* link = std::exchange(QueryLink, nullptr)) link->CursorClosed(*this);
+  // The cache goes first: it is a cursor of the session's private cache
+  // session, independent of this cursor's table.
+  std::exception_ptr cacheFailure;
+  try {
+    endCachedUpdates();
+  } catch (...) {
+    cacheFailure = std::current_exception();
+  }
   struct TDone {
     TBRNLocalCursor& cursor;
     ~TDone() {
@@ -87,6 +91,7 @@ void TBRNLocalCursor::CloseCursor() {
   for (TBRNSchemaObjectManager* view : views) view->Close(false, true);
   tableManager_.Close(false, true);
   if (unlockFailure) std::rethrow_exception(unlockFailure);
+  if (cacheFailure) std::rethrow_exception(cacheFailure);
 }
 
 void TBRNLocalCursor::AddFilterLevel() {
@@ -752,18 +757,5 @@ bool TBRNLocalCursor::ActivateQueryFilter(TBRNFilterHandle Filter) {
   return afterMove(kDirectionNone);
 }
 
-
-// ---------------------------------------------------------------------------
-// Cached updates (not built yet)
-
-TBRNCachedUpdatesManager* TBRNLocalCursor::StartCachedUpdates() {
-  raiseNotBuilt("cache updates");
-}
-void TBRNLocalCursor::ApplyCachedUpdates(bool) {
-  raiseNotBuilt("cache updates");
-}
-void TBRNLocalCursor::CancelCachedUpdates() {
-  raiseNotBuilt("cache updates");
-}
 
 }  // namespace brn

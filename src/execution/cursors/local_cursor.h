@@ -258,12 +258,35 @@ class TBRNLocalCursor : public TBRNCursor, public TBRNFilterCursor {
   // 1003 "An error occurred in the cursor stream (<Reason>)".
   [[noreturn]] virtual void RaiseStreamError(const std::string& Reason);
 
-  // Cached updates are not built yet: each raises std::logic_error.
   void LoadFromStream(TBRNMemoryStream& Stream) override;
   void SaveToStream(TBRNMemoryStream& Stream) override;
-  TBRNCachedUpdatesManager* StartCachedUpdates() override;
+
+  // Cached updates (see execution/cursors/cached_updates.h): the cache
+  // cursor is made through the session's cached-updates manager on the
+  // first StartCachedUpdates and lives until CloseCursor, which drops it
+  // and its table. A failure is logged with the operation's code and
+  // passes on.
+  // 242: needs a primary key other than the internal one (1307); copies
+  // the visible rows into the cache again (edits not applied are dropped)
+  // and answers the cache cursor, which the client edits.
+  TBRNCursor* StartCachedUpdates() override;
+  // 243: every edit logged by the cache since the last apply or cancel,
+  // replayed on this cursor's table by primary key in one table
+  // transaction; any failure rolls all of them back and the cache keeps
+  // them for a retry. IgnoreMissing: an update or delete of a row the
+  // table no longer has is skipped instead of failing. std::logic_error
+  // without a cache.
   void ApplyCachedUpdates(bool IgnoreMissing) override;
+  // 244: drops the edits logged so far; the cache cursor and its rows stay.
+  // std::logic_error without a cache.
   void CancelCachedUpdates() override;
+  // Applies Length bytes of update records from Stream's position (the
+  // stream form of cached_updates.h, untrusted) to the table in one table
+  // transaction, all or nothing; logged as 243. A table without a primary
+  // key raises the table manager's no-primary-key error.
+  void ApplyUpdatesStream(TBRNMemoryStream& Stream, int64_t Length, bool IgnoreMissing);
+  // The cache cursor; nullptr before StartCachedUpdates.
+  TBRNLocalCursor* GetCachedUpdatesCursor() const { return cachedUpdatesCursor_.get(); }
 
   // ---- TBRNFilterCursor
   // std::logic_error when the cursor's table is not a base table's manager
@@ -449,6 +472,16 @@ class TBRNLocalCursor : public TBRNCursor, public TBRNFilterCursor {
     TBRNIndexSearchKey Search;
   };
   std::unique_ptr<TSearchWindow> searchWindow_;
+
+  // ---- Cached updates
+  std::unique_ptr<TBRNLocalCursor> cachedUpdatesCursor_;
+  // The table of this cursor as a base table's manager (std::logic_error
+  // for any other kind of table).
+  TBRNTableManager& baseTableManager();
+  // Replays Length bytes of records of Stream in one table transaction.
+  void applyUpdateRecords(TBRNMemoryStream& Stream, int64_t Length, bool IgnoreMissing);
+  // Frees the cache cursor and drops its table (CloseCursor).
+  void endCachedUpdates();
 };
 
 template <typename Work>

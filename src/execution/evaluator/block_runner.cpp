@@ -11,6 +11,7 @@
 
 #include "execution/evaluator/local_expr_evaluator.h"
 #include "foundation/text/exception.h"
+#include "sessions/databases/local_database_manager.h"
 #include "sql/tree/expr_token.h"
 
 namespace brn {
@@ -314,8 +315,13 @@ void TBRNLocalExprEvaluator::ExecuteRoutine(TBRNExprToken* routine) {
     own.TriggerRows = plain->TriggerRows;
     own.LoadingUpdates = plain->LoadingUpdates;
   }
-  own.DefaultDatabase = sessionContext_->CurrentDatabase;
-  own.CurrentDatabase = sessionContext_->CurrentDatabase;
+  // A trigger's body works on its table's database; a job's on the
+  // session's.
+  TBRNLocalDatabaseManager* database = sessionContext_->CurrentDatabase;
+  if (plain != nullptr && plain->Environment != nullptr)
+    if (auto* local = dynamic_cast<TBRNLocalDatabaseManager*>(plain->Environment)) database = local;
+  own.DefaultDatabase = database;
+  own.CurrentDatabase = database;
   if (session_ != nullptr) own.BindSessionEvents(*session_);
   {
     TBRNEvaluationScope scope(*this, own);

@@ -7,6 +7,9 @@
 #include "execution/evaluator/aggregate_values.h"
 #include "execution/evaluator/holding_values.h"
 #include "execution/evaluator/reference_values.h"
+#include "execution/evaluator/routine_values.h"
+#include "execution/evaluator/statement_values.h"
+#include "execution/handles/local_statement_manager.h"
 #include "execution/queries/cursor_value.h"
 #include "execution/queries/query_value.h"
 #include "foundation/text/exception.h"
@@ -16,6 +19,8 @@
 #include "sessions/local/local_session_manager.h"
 #include "sql/tree/expr_token.h"
 #include "sql/tree/query_layout.h"
+#include "storage/cursors/cursor.h"
+#include "storage/cursors/cursor_columns.h"
 
 namespace brn {
 
@@ -293,6 +298,14 @@ void TBRNLocalExprEvaluator::CreateTokenValue(TBRNExprToken* node) {
     case tkFunction:
       if (isAggregate(node->Operation))
         value = std::make_unique<TBRNAggregateFunctionReferenceValue>(this, node);
+      else if (node->Operation == opUserFunction)
+        value = std::make_unique<TBRNRoutineValue>(this, node);
+      break;
+    case tkRoutineCall:
+      value = std::make_unique<TBRNRoutineValue>(this, node);
+      break;
+    case tkStatementName:
+      value = std::make_unique<TBRNStatementValue>(this, node);
       break;
     case tkRoutineParam:
       value = std::make_unique<TBRNRoutineParamValue>(node);
@@ -335,9 +348,7 @@ void TBRNLocalExprEvaluator::CreateTokenValue(TBRNExprToken* node) {
     default:
       break;
   }
-  // Everything else (user-defined function and routine calls and statement
-  // variables get theirs with the routine and statement values) has the
-  // contained value of the parent.
+  // Everything else has the contained value of the parent.
   if (value == nullptr) return TBRNExprEvaluator::CreateTokenValue(node);
   node->SetOwnValue(std::move(value));
 }
@@ -378,6 +389,87 @@ void TBRNLocalExprEvaluator::RestoreTokenValue(TBRNExprToken* node) {
 
 void TBRNLocalExprEvaluator::EvaluateArguments(TBRNExprToken* node) {
   for (TBRNExprToken* argument : node->Arguments()) Evaluate(argument);
+}
+
+// ---- Stored routines
+
+void TBRNLocalExprEvaluator::CallFunction(TBRNExprToken* node) {
+  EvaluateArguments(node);
+  auto* routine = dynamic_cast<TBRNRoutineValue*>(node->GetOwnValue());
+  if (routine == nullptr) RaiseInternalError("a function call has no routine value");
+  routine->Execute();
+}
+
+namespace {
+
+TBRNStatementValue* declaredStatementValue(const TBRNExprToken* reference) {
+  const TBRNExprToken* declared = reference != nullptr ? reference->Link : nullptr;
+  if (declared != nullptr && declared->Kind == tkCursorDeclaration)
+    declared = declared->ArgumentCount() > 1 ? declared->Argument(1) : nullptr;
+  if (declared == nullptr) return nullptr;
+  return dynamic_cast<TBRNStatementValue*>(const_cast<TBRNExprToken*>(declared)->GetOwnValue());
+}
+
+}  // namespace
+
+void TBRNLocalExprEvaluator::GetCursorAttribute(TBRNExprToken* node) {
+  TBRNExprToken* cursorName = node->ArgumentCount() > 0 ? node->Argument(0) : nullptr;
+  if (cursorName == nullptr) return;
+  TBRNStatementValue* statement = declaredStatementValue(cursorName);
+  if (statement == nullptr || statement->GetResultCursor() == nullptr)
+    TBRNStatementValue::RaiseCursorError(cursorName->Name, cursorName->Line, cursorName->Column,
+                                         "An attempt was made to access a closed cursor");
+  TBRNCursor& cursor = *statement->GetResultCursor();
+  TBRNValue& result = *node->Value;
+  switch (node->Operation) {
+    case opBof:
+      result.SetAsBoolean(cursor.GetBof());
+      break;
+    case opEof:
+      result.SetAsBoolean(cursor.GetEof());
+      break;
+    case opColumnCount:
+      result.SetAsInteger(cursor.GetCursorColumns().Count());
+      break;
+    case opColumnName: {
+      TBRNExprToken* position = node->ArgumentCount() > 1 ? node->Argument(1) : nullptr;
+      int32_t index = 0;
+      if (position != nullptr) {
+        Evaluate(position);
+        index = position->Value->GetNull() ? 0 : position->Value->GetAsInteger();
+      }
+      TBRNCursorColumns& columns = cursor.GetCursorColumns();
+      result.SetAsString(index >= 1 && index <= columns.Count() ? columns.GetColumn(index - 1)->Name
+                                                                : std::string());
+      break;
+    }
+    case opRowCount:
+      result.SetAsInteger(cursor.GetRowCount());
+      break;
+    case opSensitive:
+      result.SetAsBoolean(statement->GetStatementHandle()->GetSensitive());
+      break;
+    default:
+      break;
+  }
+}
+
+void TBRNLocalExprEvaluator::GetStatementAttribute(TBRNExprToken* node) {
+  TBRNExprToken* name = node->ArgumentCount() > 0 ? node->Argument(0) : nullptr;
+  if (name == nullptr) return;
+  TBRNStatementValue* statement = declaredStatementValue(name);
+  if (statement == nullptr || !statement->IsPrepared())
+    throw EBRNException(
+        kBRNStatementErrorCode,
+        FormatText("An error occurred with the statement at line %s and column %s (%s)",
+                   {std::to_string(name->Line), std::to_string(name->Column),
+                    FormatText("An attempt was made to execute the unprepared statement %s",
+                               {name->Name})}),
+        name->Line, name->Column);
+  if (node->Operation == opStmtResult)
+    node->Value->SetAsBoolean(statement->GetStatementHandle()->GetExecutionResult());
+  else
+    node->Value->SetAsInteger(statement->GetStatementHandle()->GetRowsAffected());
 }
 
 // ---- Run-time attributes

@@ -261,6 +261,18 @@ class TBRNLocalExprEvaluator : public TBRNExprEvaluator, public TBRNExpressionEv
   // column.
   void GetLastIdentity(TBRNExprToken* node) override;
 
+  // ---- Stored routines
+  // A user-defined function in an expression: evaluates the arguments, then
+  // runs the function through the node's routine value (routine_values.h),
+  // whose value is the function's result.
+  void CallFunction(TBRNExprToken* node) override;
+  // BOF, EOF, COLUMNCOUNT, COLUMNNAME, ROWCOUNT and SENSITIVE of a declared
+  // cursor, which must be open (1000 "An attempt was made to access a
+  // closed cursor"); ROWSAFFECTED and STMTRESULT of a declared statement,
+  // which must be prepared (900).
+  void GetCursorAttribute(TBRNExprToken* node) override;
+  void GetStatementAttribute(TBRNExprToken* node) override;
+
   // ---- Subqueries and table references
   // Runs the subquery value of node (TBRNQueryValue or the set member's
   // TBRNQueryManagerValue).

@@ -14,6 +14,7 @@
 #include "execution/handlers/catalog_handlers.h"
 #include "execution/handlers/database_handlers.h"
 #include "execution/handlers/handler_frame.h"
+#include "execution/handlers/procedural_handlers.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/number_text.h"
 #include "foundation/text/string_helpers.h"
@@ -249,51 +250,6 @@ void setMigrator(TBRNLocalExprEvaluator& evaluator, TBRNExprToken* node) {
   SessionOf(evaluator).SetMigrator(ChildName(node, 0));
 }
 
-// ---- Statements whose execution is not built yet.
-
-// The words of a statement for a message: its keyword, the object kind of
-// a verb, and the name of the object when it has one.
-std::string statementWords(const TBRNExprToken* node) {
-  static constexpr std::array<const char*, 18> kKinds = {"",
-                                                         "DATABASE",
-                                                         "FUNCTION",
-                                                         "INDEX",
-                                                         "JOB",
-                                                         "STORE",
-                                                         "MIGRATOR",
-                                                         "PROCEDURE",
-                                                         "ROLE",
-                                                         "TABLE",
-                                                         "TEXT FILTER",
-                                                         "TEXT INDEX",
-                                                         "TRIGGER",
-                                                         "USER",
-                                                         "VIEW",
-                                                         "WORD GENERATOR",
-                                                         "MODULE",
-                                                         "SERVER SESSION STATISTICS"};
-  const TBRNOperationInfo& info = OperationInfoTable[node->Operation];
-  const std::string_view keywords = info.Keywords.empty() ? info.Name : info.Keywords;
-  std::string words(keywords.substr(0, keywords.find(' ')));
-  TBRNObjectVerb verb{};
-  if (TBRNStatementHandlers::VerbOfCode(node->Operation, verb) && node->Variant > 0 &&
-      node->Variant < int32_t(kKinds.size()))
-    words += std::string(" ") + kKinds[size_t(node->Variant)];
-  const std::string name = ChildName(node, 0);
-  if (!name.empty()) words += " " + name;
-  return words;
-}
-
-[[noreturn]] void notBuilt(TBRNLocalExprEvaluator&, TBRNExprToken* node) {
-  throw EBRNException(kBRNUnknownErrorCode,
-                      FormatText("This statement cannot be executed by this engine yet (%s)",
-                                 {statementWords(node)}));
-}
-
-TBRNExprToken* notBuiltProcedural(TBRNLocalExprEvaluator& evaluator, TBRNExprToken* node) {
-  notBuilt(evaluator, node);
-}
-
 template <TBRNExprOperation Code, TBRNHandlerBody Body>
 void setStatement(TBRNStatementHandlers& handlers) {
   handlers.SetStatement(Code, &Logged<StatementFailure(Code), Body>);
@@ -307,10 +263,9 @@ void setVerb(TBRNStatementHandlers& handlers) {
 }  // namespace
 
 void FillStatementHandlers(TBRNStatementHandlers& handlers) {
-  // Procedural statements: DECLARE and RETURN are the block runner's own.
-  for (int32_t code = TBRNStatementHandlers::FirstStatementCode; code <= opWhile; ++code)
-    if (code != 192 && code != opDeclare && code != opReturn)
-      handlers.SetStatement(TBRNExprOperation(code), &notBuiltProcedural);
+  // Procedural statements: DECLARE and RETURN are the block runner's own;
+  // the transaction statements are written with the database operations.
+  FillProceduralHandlers(handlers);
 
   // SQL statements.
   setStatement<opSetBackupsStore, setBackupsStore>(handlers);

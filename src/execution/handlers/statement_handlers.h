@@ -25,11 +25,8 @@ namespace brn {
 
 // Writes every entry the engine has a handler for: the SQL statements and
 // the kind rows of CREATE, ALTER, DROP, RENAME, ENABLE, DISABLE and RESET,
-// and the procedural statements. Statements whose execution is not built
-// yet (the database operations, the procedural
-// statements) get a handler that raises 9999 "This statement cannot be
-// executed by this engine yet (<statement>)", logged like any failure of
-// the statement. The entries of the seven verb codes are left to the
+// and the procedural statements (procedural_handlers.h). The entries of the
+// seven verb codes are left to the
 // evaluator, which writes its dispatchers there; DECLARE, RETURN, the DML
 // and SELECT codes, the bare GRANT, REVOKE and SET codes and the empty
 // kind entries stay nullptr.

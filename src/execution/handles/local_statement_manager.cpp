@@ -7,6 +7,7 @@
 
 #include "execution/evaluator/local_expr_evaluator.h"
 #include "execution/evaluator/reference_values.h"
+#include "execution/handles/local_script_manager.h"
 #include "execution/queries/dml_managers.h"
 #include "execution/queries/query_manager.h"
 #include "foundation/text/exception.h"
@@ -126,6 +127,7 @@ void TBRNLocalStatementManager::FreeStatement(TBRNLocalStatementManager*& statem
 }
 
 void TBRNLocalStatementManager::PrepareStatement(const std::string& sql) {
+  AwaitSessionEvaluator(Session);
   Statement->SetText(sql);
   TCatalogRead read(*Database.CatalogManager);
   try {
@@ -231,6 +233,7 @@ bool TBRNLocalStatementManager::GetExecutionResult() {
 }
 
 TBRNCursor* TBRNLocalStatementManager::ExecuteStatement() {
+  AwaitSessionEvaluator(Session);
   ExecutionResult = false;
   if (!prepared_) {
     std::logic_error error("The statement is not prepared");

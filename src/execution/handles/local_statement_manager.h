@@ -92,7 +92,9 @@ class TBRNLocalStatementManager : public TBRNStatementManager {
   TBRNLocalDatabaseManager& Database;
   TBRNLocalSessionManager& Session;
   std::unique_ptr<TBRNDatabaseStatement> Statement;
-  const std::string CursorName = "Query";
+  // The name of the result cursor; a cursor declared for the statement in
+  // a routine gives it its own name.
+  std::string CursorName = "Query";
   std::unique_ptr<TBRNEvaluatorContext> Context;
   // The manager of a query statement (nullptr for other statements); freed
   // before the tree is unprepared.

@@ -681,7 +681,11 @@ TBRNCursor* TBRNQueryManager::OpenResultCursor(const std::string& CursorName, bo
   try {
     // An indexed cursor needs an index to move by.
     if (Sensitive) {
-      const bool indexed = (Indexed || HasRange || SensitiveOrdered) && SensitiveIndex >= 0;
+      // A table made without any index (not even the internal key) has no
+      // order but its rows' own: its cursor reads in physical order.
+      const bool hasIndex =
+          SensitiveIndex >= 0 && SensitiveIndex < ResultTable->GetIndexes()->Count();
+      const bool indexed = (Indexed || HasRange || SensitiveOrdered) && hasIndex;
       cursor = ResultTable->CreateCursor(CursorName, ReadOnly, false, indexed);
       if (indexed && (cursor->GetActiveIndex() < 0 || SensitiveOrdered))
         cursor->SetActiveIndex(SensitiveIndex);

@@ -11,26 +11,29 @@ namespace brn {
 // The main thread's loop when the host runs without a window: it waits on a
 // condition for queued calls, a wake-up or the quit request, runs the
 // queued calls in order and then the idle handler. Any thread may post; Run
-// is called by one thread, the main thread.
+// is called by one thread, the main thread. A window toolkit's loop takes
+// its place by overriding every operation.
 class TBRNMainLoop {
  public:
   using TBRNIdleHandler = std::function<void()>;
 
+  virtual ~TBRNMainLoop() = default;
+
   // Queues a call to run on the main thread. Safe from any thread.
-  void PostCall(std::function<void()> call);
+  virtual void PostCall(std::function<void()> call);
   // Ends Run after the calls queued so far. Safe from any thread.
-  void PostQuit();
+  virtual void PostQuit();
   // Ends the current wait so that the idle handler runs. Safe from any
   // thread.
-  void Wake();
+  virtual void Wake();
 
   // Installs the handler run after every wait; returns the previous one.
   // Main thread only.
-  TBRNIdleHandler SetIdleHandler(TBRNIdleHandler handler);
+  virtual TBRNIdleHandler SetIdleHandler(TBRNIdleHandler handler);
 
   // Runs until PostQuit; returns at once when the quit was posted before.
-  void Run();
-  bool Terminated() const;
+  virtual void Run();
+  virtual bool Terminated() const;
 
  private:
   mutable std::mutex lock_;

@@ -9,10 +9,13 @@
 #include "foundation/text/string_helpers.h"
 #include "foundation/types/date_time.h"
 #include "foundation/types/literal_text.h"
+#include "metadata/config/config.h"
 #include "metadata/config/privileges.h"
 #include "metadata/config/users_roles.h"
 #include "metadata/core/ddl_text.h"
 #include "metadata/core/object_selections.h"
+#include "sql/parser/expr_parser.h"
+#include "sql/validator/expr_validator.h"
 
 namespace brn {
 
@@ -58,6 +61,38 @@ std::string JobTypeName(int32_t scheduleType) {
 void TBRNJobRoutine::TextChanged() {
   TBRNCompiledExpr::TextChanged();
   if (Job != nullptr) Job->SetModified(true);
+}
+
+namespace {
+
+TBRNConfig& configOf(const TBRNJob* job) {
+  auto* config = job != nullptr ? dynamic_cast<TBRNConfig*>(job->Config) : nullptr;
+  if (config == nullptr || config->Parser == nullptr || config->Validator == nullptr)
+    throw std::logic_error("A job body is compiled within a configuration only");
+  return *config;
+}
+
+// Job bodies take what a procedure body takes, and USE.
+constexpr TBRNParseFlags kJobRoutineFlags =
+    pcQueries | pcSchemaQualifier | pcColumnQualifier | pcEndOfText | pcDatabaseOperations;
+
+}  // namespace
+
+TBRNExprToken* TBRNJobRoutine::Parse() {
+  TBRNExprParser& parser = *configOf(Job).Parser;
+  parser.BeginParse(*this);
+  return parser.ParseJobRoutine(kJobRoutineFlags);
+}
+
+void TBRNJobRoutine::Validate() {
+  TBRNExprValidator& validator = *configOf(Job).Validator;
+  validator.SetExpression(*this);
+  try {
+    validator.ValidateExpression();
+  } catch (...) {
+    validator.ReleaseReferences();
+    throw;
+  }
 }
 
 // ---------------------------------------------------------------------------

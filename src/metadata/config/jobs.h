@@ -32,6 +32,11 @@ class TBRNJobRoutine : public TBRNCompiledExpr {
   TBRNJob* Job;  // the owner, never nullptr while the job lives
 
   void TextChanged() override;
+  // The body's tree, parsed and validated by the configuration's parser
+  // and validator (a job's text names no catalog objects before its USE);
+  // std::logic_error when the job belongs to no configuration.
+  TBRNExprToken* Parse() override;
+  void Validate() override;
 };
 
 // A stored procedural body that the server runs on a schedule as a given

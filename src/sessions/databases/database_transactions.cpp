@@ -258,10 +258,47 @@ TBRNStatementManager* TBRNLocalDatabaseManager::PrepareStatementEx(const std::st
   });
 }
 
+namespace {
+
+std::mutex& routineFactoryMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+TBRNLocalDatabaseManager::TBRNProcedureHandleFactory& procedureFactory() {
+  static TBRNLocalDatabaseManager::TBRNProcedureHandleFactory factory;
+  return factory;
+}
+
+TBRNLocalDatabaseManager::TBRNScriptHandleFactory& scriptFactory() {
+  static TBRNLocalDatabaseManager::TBRNScriptHandleFactory factory;
+  return factory;
+}
+
+}  // namespace
+
+TBRNLocalDatabaseManager::TBRNProcedureHandleFactory
+TBRNLocalDatabaseManager::SetProcedureHandleFactory(TBRNProcedureHandleFactory factory) {
+  std::lock_guard<std::mutex> guard(routineFactoryMutex());
+  return std::exchange(procedureFactory(), std::move(factory));
+}
+
+TBRNLocalDatabaseManager::TBRNScriptHandleFactory
+TBRNLocalDatabaseManager::SetScriptHandleFactory(TBRNScriptHandleFactory factory) {
+  std::lock_guard<std::mutex> guard(routineFactoryMutex());
+  return std::exchange(scriptFactory(), std::move(factory));
+}
+
 TBRNProcedureManager* TBRNLocalDatabaseManager::PrepareProcedure(const std::string& procedureName) {
   return logFailure(*Session, kOperationPrepareProcedure, [&]() -> TBRNProcedureManager* {
     std::string operation = FormatText("PREPARE PROCEDURE %s", {procedureName});
     RequireOpen(operation);
+    TBRNProcedureHandleFactory factory;
+    {
+      std::lock_guard<std::mutex> guard(routineFactoryMutex());
+      factory = procedureFactory();
+    }
+    if (factory) return factory(*this, procedureName);
     throw EBRNException(
         kNotAvailableCode,
         FormatText("Procedures cannot be executed by this engine yet (%s)", {operation}));
@@ -272,6 +309,12 @@ TBRNScriptManager* TBRNLocalDatabaseManager::PrepareScript(const std::string& sc
   return logFailure(*Session, kOperationPrepareScript, [&]() -> TBRNScriptManager* {
     std::string operation = FormatText("PREPARE SCRIPT %s", {script});
     RequireOpen(operation);
+    TBRNScriptHandleFactory factory;
+    {
+      std::lock_guard<std::mutex> guard(routineFactoryMutex());
+      factory = scriptFactory();
+    }
+    if (factory) return factory(*this, script);
     throw EBRNException(
         kNotAvailableCode,
         FormatText("Scripts cannot be executed by this engine yet (%s)", {operation}));

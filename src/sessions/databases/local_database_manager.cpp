@@ -580,7 +580,9 @@ TBRNExpressionEvaluator& TBRNLocalDatabaseManager::GetEvaluator() {
 }
 
 std::unique_ptr<TBRNEvaluationContext> TBRNLocalDatabaseManager::CreateEvaluationContext() {
-  return std::make_unique<TBRNEvaluationContext>();
+  auto context = std::make_unique<TBRNEvaluationContext>();
+  context->Environment = this;
+  return context;
 }
 
 void TBRNLocalDatabaseManager::CheckPrivilege(TBRNPrivilegedConfigObject* object, int32_t kind,

@@ -207,8 +207,9 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   // manager again. The handle is registered in Cursors, which owns it.
   // PrepareStatement and PrepareStatementEx (operation 250, checked with
   // "PREPARE STATEMENT <sql>") make the handle through the installed
-  // statement handle factory; without one they raise 9999, as
-  // PrepareProcedure and PrepareScript do until SQL execution builds them.
+  // statement handle factory; without one they raise 9999. PrepareProcedure
+  // (operation 260, "PREPARE PROCEDURE <name>") and PrepareScript (360,
+  // "PREPARE SCRIPT <text>") do the same with their factories.
   // lineOffset and columnOffset are handed to the factory.
   TBRNStatementManager* PrepareStatementEx(const std::string& sql, int32_t lineOffset,
                                            int32_t columnOffset);
@@ -221,6 +222,17 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   // Installs factory for every database manager and answers the previous
   // one; an empty factory removes it. May be called from any thread.
   static TBRNStatementHandleFactory SetStatementHandleFactory(TBRNStatementHandleFactory factory);
+  // Make, register and prepare the procedure handle of a procedure name, or
+  // the script handle of a script text, on database; a failure leaves no
+  // handle behind and passes on. SQL execution installs them; without one
+  // PrepareProcedure and PrepareScript raise 9999. Each setter answers the
+  // previous factory; an empty one removes it. May be called from any thread.
+  using TBRNProcedureHandleFactory = std::function<TBRNProcedureManager*(
+      TBRNLocalDatabaseManager& database, const std::string& procedureName)>;
+  using TBRNScriptHandleFactory = std::function<TBRNScriptManager*(
+      TBRNLocalDatabaseManager& database, const std::string& script)>;
+  static TBRNProcedureHandleFactory SetProcedureHandleFactory(TBRNProcedureHandleFactory factory);
+  static TBRNScriptHandleFactory SetScriptHandleFactory(TBRNScriptHandleFactory factory);
   // As OpenTable, never exclusive, with a plain (not indexed) cursor.
   TBRNCursor* OpenTableCursor(const std::string& schemaName, const std::string& tableName,
                               bool readOnly);

@@ -168,7 +168,7 @@ void swapInFiles(TBRNLocalDatabaseManager& database, TBRNBaseTable* table, TBRNB
   TBRNTableManager& copied = TableManagerOf(database, copy);
   stored.MakeOldCopies(true, selection);
   try {
-    copied.RenameFiles(table->Name, selection);
+    copied.RenameFiles(stored.GetFileTableName(), selection);
   } catch (...) {
     restoreOldCopiesQuietly(database, table);
     throw;

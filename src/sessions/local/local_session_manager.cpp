@@ -436,6 +436,8 @@ void TBRNLocalSessionManager::CloseConfigurationFiles() {
   }
   closeDatabaseHandles();
   closeStoreHandles();
+  // The caches go after the cursors that used them (freed with the handles).
+  steps.Run([&] { CachedUpdates.reset(); });
   if (ConfigurationDatabase != nullptr) {
     TBRNLocalDatabaseManager* configuration = ConfigurationDatabase;
     steps.Run([&] {

@@ -587,6 +587,22 @@ class TBRNLocalSessionManager : public TBRNEngineSessionManager {
 
   // ---- Configuration commands: stores and files (END)
 
+  // ---- Cached updates (BEGIN)
+  // The session's cached-updates manager: SQL execution makes it on the
+  // first cached-updates request (execution/cursors/cached_updates.h) and
+  // hands it over here. The session frees it in CloseConfigurationFiles,
+  // after its database handles closed and with them every cursor whose
+  // cache lives in the manager's private session.
+  class TBRNCachedUpdatesHolder {
+   public:
+    virtual ~TBRNCachedUpdatesHolder() = default;
+  };
+  // False for a session that may keep no cache of its own (the private
+  // session that holds other sessions' caches).
+  virtual bool KeepsCachedUpdates() const { return true; }
+  std::unique_ptr<TBRNCachedUpdatesHolder> CachedUpdates;
+  // ---- Cached updates (END)
+
   // -- Fields.
 
   std::unique_ptr<TBRNLocalSessionEngineManagerSettings> SessionSettings;

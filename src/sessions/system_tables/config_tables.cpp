@@ -8,6 +8,8 @@
 #include "foundation/text/collation.h"
 #include "foundation/text/string_list.h"
 #include "foundation/values/param_value.h"
+#include "metadata/catalog/catalog.h"
+#include "metadata/catalog/schemas.h"
 #include "metadata/config/config.h"
 #include "metadata/config/databases.h"
 #include "metadata/config/jobs.h"
@@ -18,6 +20,7 @@
 #include "metadata/modules/migrators.h"
 #include "metadata/modules/module.h"
 #include "metadata/modules/text_filters.h"
+#include "sessions/databases/catalog_manager.h"
 #include "sessions/databases/local_database_manager.h"
 #include "sessions/engine_manager.h"
 #include "sessions/engine_settings.h"
@@ -885,7 +888,42 @@ const TBRNSystemTableDefinition* FindSystemTableDefinition(const TBRNConfigObjec
   return nullptr;
 }
 
+namespace {
+
+void registerEachConfigurationTable(TBRNLocalSessionManager& session);
+
+}  // namespace
+
 void RegisterConfigurationTables(TBRNLocalSessionManager& session) {
+  TBRNLocalDatabaseManager* database = session.ConfigurationDatabase;
+  if (database == nullptr)
+    throw std::logic_error("RegisterConfigurationTables: the Configuration database is not open");
+  // One catalog write for all of them: the catalog file is rewritten whole
+  // at each commit, so a commit per table made every session's open slow.
+  TBRNConfigObjectManager& catalog = *database->CatalogManager;
+  TBRNConfigObjects& tables = *database->Catalog->DefaultSchema->BaseTables;
+  const int32_t before = tables.Count();
+  catalog.BeginUpdate();
+  try {
+    registerEachConfigurationTable(session);
+    catalog.CommitUpdate();
+  } catch (...) {
+    for (int32_t i = tables.Count() - 1; i >= before; --i) {
+      database->SystemTables.Remove(tables.GetItem(i));
+      std::unique_ptr<TBRNConfigObject> removed(tables.RemoveObject(i));
+    }
+    try {
+      catalog.CancelUpdate();
+    } catch (...) {
+      // The registration's error is the one reported.
+    }
+    throw;
+  }
+}
+
+namespace {
+
+void registerEachConfigurationTable(TBRNLocalSessionManager& session) {
   TBRNConfig* config = session.Config.get();
   TBRNLocalSessionManager* owner = &session;
   using TProducer = void (*)(TBRNLocalSessionManager&, TBRNVirtualTableManager&);
@@ -939,5 +977,7 @@ void RegisterConfigurationTables(TBRNLocalSessionManager& session) {
   add(storePrivilegesTable, produceStorePrivileges);
   add(ODBCTypesTableDefinition(), ProduceODBCTypes);
 }
+
+}  // namespace
 
 }  // namespace brn

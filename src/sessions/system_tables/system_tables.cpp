@@ -1,5 +1,6 @@
 #include "sessions/system_tables/system_tables.h"
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
@@ -100,6 +101,11 @@ TBRNSystemTableRegistry::Entry* TBRNSystemTableRegistry::Find(const TBRNConfigOb
   return found == entries_.end() ? nullptr : &found->second;
 }
 
+void TBRNSystemTableRegistry::Remove(const TBRNConfigObject* table) {
+  if (entries_.erase(table) == 0) return;
+  tables_.erase(std::find(tables_.begin(), tables_.end(), table));
+}
+
 void TBRNSystemTableRegistry::Invalidate(TBRNSystemTableKind kind) {
   for (auto& [table, entry] : entries_) {
     if (entry.Kind == kind) entry.Filled = false;
@@ -129,23 +135,27 @@ TBRNBaseTable* RegisterSystemTable(TBRNLocalSessionManager& session,
   if (database == nullptr)
     throw std::logic_error("RegisterSystemTable: the Configuration database is not open");
   TBRNCatalog* catalog = database->Catalog.get();
-  database->CatalogManager->BeginUpdate();
-  std::unique_ptr<TBRNBaseTable> table(newRegisteredTable(catalog, definition, false));
+  const bool ownUpdate = !database->CatalogManager->InUpdate;
+  if (ownUpdate) database->CatalogManager->BeginUpdate();
+  std::unique_ptr<TBRNBaseTable> table;
   TBRNBaseTable* added = nullptr;
   try {
+    table.reset(newRegisteredTable(catalog, definition, false));
     table->SetLockNumber(catalog->NextTableLockNumber());
     catalog->DefaultSchema->BaseTables->AddObject(table.get());
     added = table.release();
-    database->CatalogManager->CommitUpdate();
+    if (ownUpdate) database->CatalogManager->CommitUpdate();
   } catch (...) {
     if (added != nullptr) {
       catalog->DefaultSchema->BaseTables->RemoveObject(added->Index);
       table.reset(added);
     }
-    try {
-      database->CatalogManager->CancelUpdate();
-    } catch (...) {
-      // The registration's error is the one reported.
+    if (ownUpdate) {
+      try {
+        database->CatalogManager->CancelUpdate();
+      } catch (...) {
+        // The registration's error is the one reported.
+      }
     }
     throw;
   }

@@ -81,6 +81,8 @@ class TBRNSystemTableRegistry {
            TBRNSystemTableProducer producer);
   // nullptr for a table that is not registered here.
   Entry* Find(const TBRNConfigObject* table);
+  // Forgets table (nothing when it is not registered).
+  void Remove(const TBRNConfigObject* table);
   // Marks every table of kind, or the one named name of kind, as to be
   // filled again at its next use.
   void Invalidate(TBRNSystemTableKind kind);
@@ -96,7 +98,9 @@ class TBRNSystemTableRegistry {
 // Registers a table of the "Default" schema of the session's
 // "Configuration" database inside a catalog update: System and ReadOnly,
 // defined on first lookup, with the smallest free lock number. A failure
-// frees the new table, cancels the update and passes on.
+// frees the new table, cancels the update and passes on. Inside a catalog
+// update the caller opened, the table joins that update instead, and on a
+// failure only the new table is freed: the caller cancels.
 TBRNBaseTable* RegisterSystemTable(TBRNLocalSessionManager& session,
                                    const TBRNSystemTableDefinition& definition, bool alwaysRefresh,
                                    TBRNSystemTableProducer producer);
@@ -106,8 +110,10 @@ TBRNBaseTable* AddInformationTable(TBRNLocalDatabaseManager& database,
                                    const TBRNSystemTableDefinition& definition, bool alwaysRefresh,
                                    TBRNSystemTableProducer producer);
 
-// The Configuration tables of a session that are built, in their order.
-// Called by the session with its database entry made writable around it.
+// The Configuration tables of a session that are built, in their order,
+// all in one catalog update: all of them are registered, or none (a
+// failure takes every table of the call out again and passes on). Called
+// by the session with its database entry made writable around it.
 void RegisterConfigurationTables(TBRNLocalSessionManager& session);
 // The 33 tables of database's "Information" schema, in their order, each
 // registered undefined and unfilled.

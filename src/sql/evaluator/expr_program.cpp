@@ -206,6 +206,7 @@ bool TBRNExprProgram::emitColumn(TBRNExprToken* Node, TOperand& Result) {
   column.Index = Node->Index;
   column.Type = Node->DataType;
   column.Node = Node;
+  column.Collation = Node->Collation;
   column.Register = newRegister();
   TInstruction instruction{TOp::Column};
   instruction.Target = column.Register;
@@ -523,12 +524,12 @@ void TBRNExprProgram::readColumn(TBRNExprEvaluator& Evaluator, TColumn& Column) 
       case TBRNImageCellKind::FixedChars:
         reg.S = reinterpret_cast<const char*>(bytes + 1);
         reg.L = cell.Capacity;
-        reg.Collation = cell.Value->GetCollation();
+        reg.Collation = Column.Collation;
         break;
       case TBRNImageCellKind::VariableChars:
         reg.S = reinterpret_cast<const char*>(bytes + 3);
         reg.L = std::min<int32_t>(LoadLittleEndian<uint16_t>(bytes + 1), cell.Capacity);
-        reg.Collation = cell.Value->GetCollation();
+        reg.Collation = Column.Collation;
         break;
       default:
         break;
@@ -564,7 +565,7 @@ void TBRNExprProgram::readColumn(TBRNExprEvaluator& Evaluator, TColumn& Column) 
       }
       reg.S = chars;
       reg.L = length;
-      reg.Collation = value.GetCollation();
+      reg.Collation = Column.Collation;
       break;
     }
   }

@@ -136,6 +136,9 @@ class TBRNExprProgram {
     int32_t Register = 0;
     TBRNDataTypeCode Type = dtNull;
     TBRNExprToken* Node = nullptr;
+    // The collation the reference compares under: the node's (a COLLATE
+    // suffix overrides the column's own).
+    int32_t Collation = 0;
     // Bound: the cell (image sources) or the value (others).
     TBRNImageCell Cell;
     const TBRNValue* Value = nullptr;

@@ -197,7 +197,7 @@ void EvaluateNullIf(TBRNExprEvaluator& E, TBRNExprToken* Node) {
   }
   if (second != nullptr && !second->Value->GetNull() &&
       TBRNExprEvaluator::CompareValues(*first->Value, *second->Value, Node->PartialLength,
-                                       first->Value->GetCollation()) == 0) {
+                                       first->Collation) == 0) {
     Node->Value->SetNull(true);
     return;
   }

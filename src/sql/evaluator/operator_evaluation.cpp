@@ -243,8 +243,8 @@ int32_t CompareRows(const TBRNExprToken* Left, const TBRNExprToken* Right, int32
     const TBRNExprToken* a = Left->Argument(i);
     const TBRNExprToken* b = Right->Argument(i);
     if (a == nullptr || b == nullptr || a->Value == nullptr || b->Value == nullptr) continue;
-    int32_t c = TBRNExprEvaluator::CompareValues(*a->Value, *b->Value, PartialLength,
-                                                 a->Value->GetCollation());
+    int32_t c =
+        TBRNExprEvaluator::CompareValues(*a->Value, *b->Value, PartialLength, a->Collation);
     if (c != 0) return c;
   }
   return Ordered(Left->ArgumentCount(), Right->ArgumentCount());
@@ -669,8 +669,10 @@ int32_t TBRNExprEvaluator::CompareEvaluated(const TBRNExprToken* Left, const TBR
                                             int32_t PartialLength) {
   if (Left->Kind == tkRowValue && Right->Kind == tkRowValue)
     return CompareRows(Left, Right, PartialLength);
-  const TBRNValue& l = *Left->Value;
-  return CompareValues(l, *Right->Value, PartialLength, l.GetCollation());
+  // The node's collation, not the value's: a column reference may read the
+  // stored row value itself, whose collation is the column's even when a
+  // COLLATE suffix asked for another.
+  return CompareValues(*Left->Value, *Right->Value, PartialLength, Left->Collation);
 }
 
 void TBRNExprEvaluator::EvaluateEqual(TBRNExprToken* Node) {

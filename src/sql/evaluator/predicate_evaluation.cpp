@@ -49,7 +49,7 @@ void TBRNExprEvaluator::EvaluateBetween(TBRNExprToken* Node) {
   if (StandardNullBehavior && (low->Value->GetNull() || high->Value->GetNull()))
     return result.SetNull(true);
   int32_t partial = Node->PartialLength;
-  int32_t collation = v.GetCollation();
+  int32_t collation = tested->Collation;
   bool inside = CompareValues(v, *low->Value, partial, collation) >= 0 &&
                 CompareValues(v, *high->Value, partial, collation) <= 0;
   SetBooleanResult(result, inside);
@@ -79,7 +79,7 @@ void TBRNExprEvaluator::evaluateInPredicate(TBRNExprToken* Node) {
   // A member list: NULL members are skipped under standard NULL behaviour,
   // so a list holding a NULL but no match gives FALSE.
   int32_t partial = Node->PartialLength;
-  int32_t collation = v.GetCollation();
+  int32_t collation = tested->Collation;
   for (int32_t i = 1; i < Node->ArgumentCount(); ++i) {
     TBRNExprToken* member = Node->Argument(i);
     if (member == nullptr) continue;
@@ -137,7 +137,7 @@ void TBRNExprEvaluator::EvaluateLike(TBRNExprToken* Node) {
   if (StandardNullBehavior && p.GetNull()) return result.SetNull(true);
   std::string textCopy;
   std::string patternCopy;
-  SetBooleanResult(result, MatchLikePattern(v.GetCollation(), LikeText(v, textCopy),
+  SetBooleanResult(result, MatchLikePattern(tested->Collation, LikeText(v, textCopy),
                                             LikeText(p, patternCopy), '%', '_', escape));
 }
 

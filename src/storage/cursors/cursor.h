@@ -19,7 +19,6 @@
 
 namespace brn {
 
-class TBRNCachedUpdatesManager;
 class TBRNCursor;
 class TBRNCursorRow;
 class TBRNExprToken;
@@ -355,10 +354,14 @@ class TBRNCursor : public TBRNHandleObject, public TBRNCursorShape {
   virtual bool RefilterCurrentRow() = 0;
   // 183: checks ReadOnly and empties the table.
   virtual void EmptyCursor(bool SkipScan) = 0;
-  // 242: the cached-updates object (owned by the cursor).
-  virtual TBRNCachedUpdatesManager* StartCachedUpdates() = 0;
-  virtual void ApplyCachedUpdates(bool IgnoreMissing) = 0;  // 243
-  virtual void CancelCachedUpdates() = 0;                   // 244
+  // 242: the cache cursor, a cursor over a private copy of this cursor's
+  // rows that the client edits (owned by this cursor); each call copies
+  // the current rows again, dropping the edits not applied.
+  virtual TBRNCursor* StartCachedUpdates() = 0;
+  // 243: writes every edit of the cache cursor to the table at once, all
+  // or nothing; 244: drops the edits. Both keep the cache cursor open.
+  virtual void ApplyCachedUpdates(bool IgnoreMissing) = 0;
+  virtual void CancelCachedUpdates() = 0;
 
   // --- Helpers ---
 

@@ -26,7 +26,7 @@ constexpr const char* kBuildingSuffix = ".New";
 TBRNTableFileManager::TBRNTableFileManager(TBRNTableFileHost* host, TBRNFileManager* files)
     : host_(host), files_(files) {
   if (host == nullptr || files == nullptr) throw std::invalid_argument("table file without host");
-  tableName_ = host->GetTableName();
+  tableName_ = host->GetFileTableName();
 }
 
 TBRNTableFileManager::~TBRNTableFileManager() {
@@ -93,7 +93,7 @@ void TBRNTableFileManager::InitHeader() {
   std::string extension = GetFileExtension();
   if (stream_ == nullptr) {
     extension_ = extension;
-    tableName_ = host_->GetTableName();
+    tableName_ = host_->GetFileTableName();
   }
   Checksum = host_->GetStructureChecksum();
   EncryptedFlag = host_->IsEncrypted();

@@ -21,6 +21,10 @@ class TBRNTableFileHost {
   // The table: its name, its kind word ("table", "System table", ...), the
   // folder of its files (ending with a separator) and its storage facts.
   virtual std::string GetTableName() const = 0;
+  // The name its files carry in the folder. Sessions share a database's
+  // folder, so working and temporary tables name their files by their
+  // process-unique stored name, never by the name a session sees.
+  virtual std::string GetFileTableName() const { return GetTableName(); }
   virtual std::string GetTableKindName() const = 0;
   virtual std::string GetFolder() const = 0;
   virtual uint32_t GetStructureChecksum() const = 0;

@@ -11,6 +11,7 @@ namespace brn {
 class EBRNException;
 class TBRNConfigObject;
 class TBRNExprToken;
+class TBRNTableEnvironment;
 
 // What table storage needs of the expression evaluator of SQL execution,
 // which implements it: evaluation contexts that can be made current and
@@ -39,6 +40,10 @@ class TBRNEvaluationContext {
   TBRNCurrentRows CurrentRows;
   // The table (catalog object) of row source 0; nullptr when none.
   TBRNConfigObject* CurrentTable = nullptr;
+  // The environment (the open database) whose table managers evaluate in
+  // this context, so that a routine body run from it (a trigger's) works on
+  // that database; nullptr when the context belongs to no environment.
+  TBRNTableEnvironment* Environment = nullptr;
 
   // The running trigger's event: 0 insert, 1 update, 2 delete, 3 load of a
   // published update (what the trigger's operation function answers); -1

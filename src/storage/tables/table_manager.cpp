@@ -192,7 +192,7 @@ std::string TBRNTableManager::schemaName() const {
 }
 
 std::string TBRNTableManager::fileNameOf(TBRNTableFileKind Kind) const {
-  return GetFolder() + GetTableName() + GetFileExtension(Kind);
+  return GetFolder() + GetFileTableName() + GetFileExtension(Kind);
 }
 
 std::vector<TBRNTableFileKind> TBRNTableManager::kindsInUse() const {
@@ -1053,7 +1053,7 @@ void TBRNTableManager::RenameFiles(const std::string& NewName, uint8_t Selection
   if (!files.empty()) throw std::logic_error("RenameFiles on an open table manager");
   FileManagers made = makeFileManagers();
   std::vector<TBRNTableFileManager*> selected = made.Selected(Selection);
-  std::string oldName = GetTableName();
+  std::string oldName = GetFileTableName();
   size_t done = 0;
   try {
     for (; done < selected.size(); ++done) selected[done]->Rename(NewName);
@@ -1167,6 +1167,12 @@ void TBRNTableManager::DeleteFiles() {
 
 std::string TBRNTableManager::GetTableName() const {
   return GetBaseTable()->Name;
+}
+
+std::string TBRNTableManager::GetFileTableName() const {
+  const TBRNBaseTable* table = GetBaseTable();
+  const bool stored = table->Transient || table->Temporary;
+  return stored && !table->LoadedName.empty() ? table->LoadedName : table->Name;
 }
 
 std::string TBRNTableManager::GetTableKindName() const {

@@ -423,6 +423,7 @@ class TBRNTableManager : public TBRNVirtualTableManager,
 
   // ---- TBRNTableFileHost
   std::string GetTableName() const override;
+  std::string GetFileTableName() const override;
   std::string GetTableKindName() const override;
   std::string GetFolder() const override;
   uint32_t GetStructureChecksum() const override;

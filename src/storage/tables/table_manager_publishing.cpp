@@ -657,7 +657,7 @@ bool TBRNTableManager::ApplyUpdateRecord(bool IgnoreMissing) {
     try {
       return applyRecordStep(reader, operation, blockEnd, IgnoreMissing);
     } catch (const EBRNException& error) {
-      if (attempt >= kMaxTriggerNesting) throw;
+      if (attempt >= GetMaxRoutineNesting()) throw;
       bool retry = false;
       bool abort = false;
       const int32_t triggerOperation = operation - 1;

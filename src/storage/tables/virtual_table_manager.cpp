@@ -48,35 +48,16 @@ thread_local int32_t tTriggerDepth = 0;
 // levels it passes through on its way out log it once.
 thread_local std::exception_ptr tLoggedFailure;
 
-// The levels of trigger nesting one scope holds, given back when it ends.
-class TriggerDepth {
- public:
-  TriggerDepth() = default;
-  ~TriggerDepth() {
-    tTriggerDepth -= held_;
-    if (tTriggerDepth == 0) tLoggedFailure = nullptr;
-  }
-  TriggerDepth(const TriggerDepth&) = delete;
-  TriggerDepth& operator=(const TriggerDepth&) = delete;
+std::atomic<int32_t> gMaxRoutineNesting{kMaxTriggerNesting};
 
-  // One level more; false, holding nothing more, at the bound.
-  bool Enter() {
-    if (tTriggerDepth >= kMaxTriggerNesting) return false;
-    ++tTriggerDepth;
-    ++held_;
-    return true;
-  }
-
- private:
-  int32_t held_ = 0;
-};
+using TriggerDepth = TBRNRoutineNestingScope;
 
 [[noreturn]] void raiseNestingError(TBRNTrigger& trigger) {
   const TBRNExprToken* root = trigger.Definition->Root;
   const int32_t line = root != nullptr ? root->Line : 0;
   const int32_t column = root != nullptr ? root->Column : 0;
   const std::string detail = FormatText("Triggers cannot be nested more than %s levels deep",
-                                        {IntegerToString(kMaxTriggerNesting)});
+                                        {IntegerToString(GetMaxRoutineNesting())});
   throw EBRNException(
       kRoutineError,
       FormatText("An error occurred with the %s routine at line %s and column %s (%s)",
@@ -230,6 +211,26 @@ class ManagerBlobHost final : public TBRNRowsetHost {
 };
 
 }  // namespace
+
+void SetMaxRoutineNesting(int32_t levels) {
+  gMaxRoutineNesting.store(levels < 1 ? 1 : levels, std::memory_order_relaxed);
+}
+
+int32_t GetMaxRoutineNesting() {
+  return gMaxRoutineNesting.load(std::memory_order_relaxed);
+}
+
+TBRNRoutineNestingScope::~TBRNRoutineNestingScope() {
+  tTriggerDepth -= held_;
+  if (tTriggerDepth == 0) tLoggedFailure = nullptr;
+}
+
+bool TBRNRoutineNestingScope::Enter() {
+  if (tTriggerDepth >= GetMaxRoutineNesting()) return false;
+  ++tTriggerDepth;
+  ++held_;
+  return true;
+}
 
 // ---------------------------------------------------------------------------
 // The object factory

@@ -44,6 +44,30 @@ inline constexpr int32_t kTriggerOperationLoad = 3;
 // calls the same.
 inline constexpr int32_t kMaxTriggerNesting = 64;
 
+// The bound above as a process setting shared by triggers, ERROR-trigger
+// retries and the procedures and functions that SQL execution calls: all of
+// them count one level of the same per-thread depth. Starts at
+// kMaxTriggerNesting; values below 1 are taken as 1. May be called from any
+// thread; a change applies to the next level entered.
+void SetMaxRoutineNesting(int32_t levels);
+int32_t GetMaxRoutineNesting();
+
+// The levels of routine nesting one scope holds on this thread, given back
+// when it ends. Used by the thread that runs the routines.
+class TBRNRoutineNestingScope {
+ public:
+  TBRNRoutineNestingScope() = default;
+  ~TBRNRoutineNestingScope();
+  TBRNRoutineNestingScope(const TBRNRoutineNestingScope&) = delete;
+  TBRNRoutineNestingScope& operator=(const TBRNRoutineNestingScope&) = delete;
+
+  // One level more; false, holding nothing more, at the bound.
+  bool Enter();
+
+ private:
+  int32_t held_ = 0;
+};
+
 // What SQL execution registers so that storage can make the objects it
 // defines: the local cursors over a table or view manager and the manager
 // of a query-result table. One factory per process, registered before the

@@ -140,6 +140,11 @@ TEST_F(EngineComponentTest, SettersRefuseNewValuesWhileStarted) {
                       kBRNEngineStartedMessage);
   EXPECT_NO_THROW(engine.SetStoreActive(false));
   EXPECT_NO_THROW(engine.SetAfterStop([](TComponent*) {}));
+  // 30 would be clamped to the current 60, yet it is a different value.
+  engine.SetActive(false);
+  engine.SetServerSessionTimeout(60);
+  engine.SetActive(true);
+  ExpectDatabaseError([&] { engine.SetServerSessionTimeout(30); }, kBRNEngineStartedMessage);
   engine.SetActive(false);
 }
 

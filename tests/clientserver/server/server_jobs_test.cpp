@@ -134,7 +134,7 @@ class ServerJobsTest : public ::testing::Test {
     job->SetEndDate(99999999);
     job->SetStartTime(0);
     job->SetEndTime(86399999);
-    job->Body->SetText("BEGIN END");
+    job->Body->SetText("JOB \"" + name + "\" BEGIN END");
     admin->EndCreateJob(job);
   }
 

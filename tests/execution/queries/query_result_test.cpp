@@ -176,3 +176,31 @@ TEST_F(QueryTest, SourcesChangeByEachTablesOwnCountAndIdentity) {
 
 }  // namespace
 }  // namespace brn::testing
+
+namespace brn::testing {
+namespace {
+
+// A table made without any index (not even the internal key) reads in
+// physical row order, whatever shape the query takes.
+TEST_F(QueryTest, ATableWithoutAnyIndexReadsInRowOrder) {
+  CreateTable("Loose", {{"A", dtInteger}, {"B", dtChar, 10}}, false);
+  Insert("Loose", {{int64_t(3), std::string("c")},
+                   {int64_t(1), std::string("a")},
+                   {int64_t(2), std::string("b")}});
+  const std::vector<std::pair<std::string, std::vector<std::vector<std::string>>>> cases = {
+      {"SELECT A, B FROM Loose", {{"3", "c"}, {"1", "a"}, {"2", "b"}}},
+      {"SELECT * FROM Loose", {{"3", "c"}, {"1", "a"}, {"2", "b"}}},
+      {"SELECT B FROM Loose WHERE A >= 2", {{"c"}, {"b"}}},
+      {"SELECT A FROM Loose ORDER BY A", {{"1"}, {"2"}, {"3"}}},
+  };
+  for (const auto& [sql, rows] : cases) {
+    try {
+      EXPECT_EQ(Query(sql), rows) << sql;
+    } catch (const std::exception& error) {
+      ADD_FAILURE() << sql << ": " << error.what();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace brn::testing

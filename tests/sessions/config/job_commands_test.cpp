@@ -57,7 +57,7 @@ struct JobCommandTest : ConfigCommandTest {
     job->SetEndDate(99999999);
     job->SetStartTime(0);
     job->SetEndTime(86399999);
-    job->Body->SetText("BEGIN END");
+    job->Body->SetText("JOB \"" + name + "\" BEGIN END");
     Session->EndCreateJob(job);
   }
   TBRNJob* Job(const std::string& name) {

@@ -377,7 +377,7 @@ struct CountedScript : TBRNScriptManager {
   TBRNCursor* ExecuteScript() override { return nullptr; }
   bool SetBreakpoint(int32_t) override { return false; }
   bool HasBreakpoint(int32_t) override { return false; }
-  void RemoveBreakpoint(int32_t) override {}
+  bool RemoveBreakpoint(int32_t) override { return false; }
   void DebugScript() override {}
   TBRNCursor* GetScriptCursor() override { return nullptr; }
   void Pause() override {}

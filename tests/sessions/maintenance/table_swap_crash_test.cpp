@@ -9,6 +9,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -130,22 +131,31 @@ TEST_P(SwapCrashTest, TheTableOpensOldOrNewAfterAKillAtAnyFileOperation) {
   testing::TempFolder root;
   bool completed = false;
   int32_t sawOld = 0, sawNew = 0;
+  // The table is made once; every kill point starts from a copy of its
+  // files in the same folder, so the paths the configuration holds stay
+  // right.
+  const std::string folder = root.Path + "run/";
+  const std::string pristine = root.Path + "pristine";
+  CreateDirectoryPath(folder);
+  {
+    TBRNEngineManager engine;
+    engine.Settings->SetConfigPath(folder);
+    ShopSession shop(engine, folder);
+    TBRNBaseTable* table = shop.Db->CreateTable("T");
+    testing::DefineTable(*shop.Db->Catalog, table, true);
+    shop.Db->CommitCreateTable(table);
+    testing::InsertNames(*shop.Db, table, {"n7", "n6", "n5", "n4", "n3", "n2", "n1", "n0"});
+    testing::DeleteRows(*shop.Db, table, {2, 5});
+    // An earlier OPTIMIZE leaves ".Old" copies that a crash must not
+    // bring back: the row deleted after it would come back with them.
+    ASSERT_TRUE(shop.Db->OptimizeTable("T", ""));
+    testing::DeleteRows(*shop.Db, table, {6});
+  }
+  std::filesystem::copy(folder, pristine, std::filesystem::copy_options::recursive);
   for (int32_t n = 1; n < 2000 && !completed; ++n) {
-    const std::string folder = root.Path + "run" + std::to_string(n) + "/";
-    CreateDirectoryPath(folder);
-    {
-      TBRNEngineManager engine;
-      engine.Settings->SetConfigPath(folder);
-      ShopSession shop(engine, folder);
-      TBRNBaseTable* table = shop.Db->CreateTable("T");
-      testing::DefineTable(*shop.Db->Catalog, table, true);
-      shop.Db->CommitCreateTable(table);
-      testing::InsertNames(*shop.Db, table, {"n7", "n6", "n5", "n4", "n3", "n2", "n1", "n0"});
-      testing::DeleteRows(*shop.Db, table, {2, 5});
-      // An earlier OPTIMIZE leaves ".Old" copies that a crash must not
-      // bring back: the row deleted after it would come back with them.
-      ASSERT_TRUE(shop.Db->OptimizeTable("T", ""));
-      testing::DeleteRows(*shop.Db, table, {6});
+    if (n > 1) {
+      std::filesystem::remove_all(folder);
+      std::filesystem::copy(pristine, folder, std::filesystem::copy_options::recursive);
     }
     pid_t child = testing::Fork([&] {
       KillingEngine engine(folder);

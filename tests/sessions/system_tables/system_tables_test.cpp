@@ -377,7 +377,7 @@ TEST_F(SystemTableTest, ANonAdministratorSeesHimselfAndNoJobs) {
   job->SetMonth(12, true);
   job->SetEndDate(99999999);
   job->SetEndTime(86399999);
-  job->Body->SetText("BEGIN END");
+  job->Body->SetText("JOB \"Nightly\" BEGIN END");
   Session->EndCreateJob(job);
 
   EXPECT_EQ(Read("Jobs"), (std::vector<std::string>{"Nightly"}));
@@ -447,6 +447,59 @@ TEST_F(SystemTableTest, StoreSecretsAreCutToWidthAndHiddenFromOtherUsers) {
   }
   EXPECT_EQ(ReadColumn("Stores", "Host"), Values{"backup.example"});
   UseSelf();
+}
+
+}  // namespace
+}  // namespace brn::testing
+
+namespace brn::testing {
+namespace {
+
+// The Configuration tables join the catalog in one write, or not at all.
+TEST(ConfigurationTableRegistration, OneCatalogWriteForAllOrNone) {
+  TestEngine env;
+  struct Outcome {
+    int32_t Writes = 0;
+    bool Failed = false;
+  };
+  auto registerAll = [&env](bool failWrite) {
+    std::unique_ptr<TBRNLocalSessionManager> session = env.OpenSession("Bare");
+    TBRNLocalDatabaseManager& db = *session->ConfigurationDatabase;
+    auto& tables = *db.Catalog->DefaultSchema->BaseTables;
+    const int32_t before = tables.Count();
+    Outcome outcome;
+    auto stamp = db.CatalogManager->OnBeforeSave;
+    db.CatalogManager->OnBeforeSave = [&](TBRNLockableConfigObject* root) {
+      ++outcome.Writes;
+      if (failWrite) throw EBRNException(100, "The catalog cannot be written");
+      if (stamp) stamp(root);
+    };
+    TBRNDatabaseContainer& entry = *session->Config->ConfigurationDatabase;
+    entry.ReadOnly = false;
+    try {
+      TBRNSystemUserScope asSystem(*session);
+      RegisterConfigurationTables(*session);
+    } catch (const EBRNException&) {
+      outcome.Failed = true;
+    }
+    entry.ReadOnly = true;
+    db.CatalogManager->OnBeforeSave = stamp;
+    TBRNBaseTable* users = db.SystemTables.FindByName(TBRNSystemTableKind::Configuration, "Users");
+    if (outcome.Failed) {
+      EXPECT_EQ(tables.Count(), before) << "a failed registration leaves no table";
+      EXPECT_EQ(users, nullptr);
+    } else {
+      EXPECT_GT(tables.Count(), before + 20);
+      EXPECT_NE(users, nullptr);
+    }
+    return outcome;
+  };
+  Outcome done = registerAll(false);
+  EXPECT_FALSE(done.Failed);
+  EXPECT_EQ(done.Writes, 1);
+  Outcome failed = registerAll(true);
+  EXPECT_TRUE(failed.Failed);
+  EXPECT_EQ(failed.Writes, 1);
 }
 
 }  // namespace

@@ -160,7 +160,7 @@ class StubCursor : public TBRNCursor {
   void SaveToStream(TBRNMemoryStream&) override {}
   bool RefilterCurrentRow() override { return false; }
   void EmptyCursor(bool) override { CheckReadOnly(); }
-  TBRNCachedUpdatesManager* StartCachedUpdates() override { return nullptr; }
+  TBRNCursor* StartCachedUpdates() override { return nullptr; }
   void ApplyCachedUpdates(bool) override {}
   void CancelCachedUpdates() override {}
 };
