@@ -43,6 +43,7 @@
 #include "storage/indexes/index_navigator.h"
 #include "storage/rows/row_file_navigator.h"
 #include "storage/tables/table_manager.h"
+#include "storage/tables/table_test_support.h"
 
 namespace brn {
 namespace {
@@ -100,29 +101,10 @@ TBRNLocalDatabaseManager* MakeDatabase(TBRNLocalSessionManager& session, const s
   auto table = std::make_unique<TBRNBaseTable>(&catalog);
   table->Name = "Items";
   table->AddRowIDColumn();
-  TBRNColumn* code = AddBenchColumn(catalog, table.get(), "Code", dtInteger, 0);
+  AddBenchColumn(catalog, table.get(), "Code", dtInteger, 0);
   AddBenchColumn(catalog, table.get(), "Name", dtChar, 20);
   AddBenchColumn(catalog, table.get(), "Amount", dtInteger, 0);
-  std::unique_ptr<TBRNConstraint> key(static_cast<TBRNConstraint*>(table->Constraints->NewItem()));
-  key->Name = "PK_Items";
-  key->SetConstraintType(kConstraintPrimaryKey);
-  std::unique_ptr<TBRNConstraintColumn> keyColumn(
-      static_cast<TBRNConstraintColumn*>(key->Columns->NewItem()));
-  keyColumn->SetColumn(code);
-  key->Columns->AddObject(keyColumn.release());
-  std::unique_ptr<TBRNIndex> index(static_cast<TBRNIndex*>(table->Indexes->NewItem()));
-  index->Name = "PK_Items";
-  index->SetIndexType(kIndexPrimaryKey);
-  std::unique_ptr<TBRNIndexColumn> indexColumn(
-      static_cast<TBRNIndexColumn*>(index->Columns->NewItem()));
-  indexColumn->SetColumn(code);
-  index->Columns->AddObject(indexColumn.release());
-  TBRNConstraint* keyAdded = key.get();
-  table->Constraints->AddObject(key.release());
-  TBRNIndex* indexAdded = index.get();
-  table->Indexes->AddObject(index.release());
-  indexAdded->SetOwnerConstraint(keyAdded);
-  keyAdded->SetEnforcingIndex(indexAdded);
+  testing::AddTableKey(table.get(), "PK_Items", kConstraintPrimaryKey, {"Code"});
   table->SetLockNumber(catalog.NextTableLockNumber());
   table->ApplyDefaultGrants();
   TBRNBaseTable* added = table.get();

@@ -2,7 +2,7 @@
 // indexes: each side prepares its statement once, and every iteration
 // executes it and reads every column of every result row (Brindle through
 // its result cursor, SQLite by stepping). The tables are built once per
-// process; the caches are warm.
+// process; the caches are warm and large enough for every table.
 //
 // Brindle keeps an unchanged insensitive result between executions; here
 // every execution rebuilds it (the policy of a statement with input
@@ -45,6 +45,7 @@ constexpr int64_t kRows = 1000000;
 constexpr int64_t kRegions = 1000;
 constexpr int64_t kShops = 10000;
 constexpr int64_t kSales = 50000;
+constexpr int32_t kTableBufferSize = 256 * 1024 * 1024;
 
 struct ColumnSpec {
   const char* Name;
@@ -115,6 +116,10 @@ struct Fixture {
                    const std::vector<std::string>& indexes) {
     TBRNBaseTable* table = Db->CreateTable(name);
     table->AddRowIDColumn();
+    // Buffers that hold the whole table, as SQLite's page cache above does:
+    // both sides then read from memory.
+    table->SetMaxRowBufferSize(kTableBufferSize);
+    table->SetMaxIndexBufferSize(kTableBufferSize);
     std::string lite = "CREATE TABLE " + name + " (";
     for (const ColumnSpec& def : columns) {
       auto column = std::make_unique<TBRNColumn>(Db->Catalog.get());

@@ -47,6 +47,14 @@ function(brn_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_compile_options(${name} PRIVATE $<$<CONFIG:Debug>:-O0 -g1>)
+  # BRN_UNITY_TESTS compiles a test executable's sources in batches of a few
+  # files each, so that the project headers they share are read once per
+  # batch: the test sources are most of a cold build. The sources must then
+  # keep their file-local helpers apart (distinct names in each file's
+  # anonymous namespace).
+  if(BRN_UNITY_TESTS)
+    set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
+  endif()
   # Every test source reads the GoogleTest headers first: one precompiled
   # header, built once for all test executables (see brn_test_pch), saves a
   # third of a test's compile time.

@@ -12,28 +12,14 @@
 // Properties: the start is served (replies with code 0); the server answers
 // with whole, well-formed frames and nothing else; the connection ends once
 // the input does; afterwards no session is attached to a connection.
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "clientserver/server/connection_thread.h"
-#include "clientserver/server/server_engine_manager.h"
-#include "clientserver/server/server_session.h"
-#include "clientserver/transport/comms_manager.h"
-#include "clientserver/transport/listening_socket.h"
-#include "foundation/files/memory_file_manager.h"
-#include "foundation/locks/compression.h"
-#include "foundation/text/environment.h"
-#include "foundation/text/string_list.h"
 #include "fuzz_support.h"
-#include "sessions/engine_settings.h"
+#include "server_fuzz_support.h"
 #include "sessions/local/local_session_manager.h"
 #include "sessions/manager_interfaces.h"
 #include "storage/cursors/cursor.h"
@@ -53,31 +39,6 @@ constexpr int32_t kCursorHandle = 1;
 // Replies of the fixed start: connect, login, open database, open table,
 // first block.
 constexpr int32_t kStartReplies = 5;
-
-class ScratchServer : public TBRNServerEngineManager {
- public:
-  ScratchServer() {
-    CreateFileManagers();
-    Settings->SetConfigPath("/config");
-    ServerAddress = "127.0.0.1";
-    ServerPort = 0;
-    ServerAuthorizedAddresses->Add("*");
-    JobTimerInterval = 0;
-    SweepTimerEnabled = false;
-  }
-  std::unique_ptr<TBRNFileManager> CreateFileManager() override {
-    return std::make_unique<TBRNMemoryFileManager>(Environment.get());
-  }
-};
-
-class FramingTransport : public TBRNCommsManager {
- public:
-  using TBRNCommsManager::TBRNCommsManager;
-  void DoReceiveTimeout(bool&) override { Fail("time-out without a socket"); }
-  void DoSendProgress(int32_t, int32_t) override {}
-  void DoReceiveProgress(int32_t, int32_t) override {}
-  void DoConnectionError(const std::string&) override { Fail("connection error without a socket"); }
-};
 
 void execute(TBRNDatabaseManager& database, const std::string& sql) {
   std::unique_ptr<TBRNStatementManager> statement(database.PrepareStatement(sql));
@@ -107,84 +68,9 @@ struct Fixture {
   TBRNCompressionManager compression;
 };
 
-bool writeAll(int fd, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    ssize_t written = ::send(fd, data, size, MSG_NOSIGNAL);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= size_t(written);
-  }
-  return true;
-}
-
-void removeServerSessions(TBRNServerEngineManager& server) {
-  std::vector<int32_t> ids;
-  int32_t position = 0;
-  TBRNEngineSessionManager* session = nullptr;
-  while (server.NextServerSession(position, session, 0, false, 1, 0)) {
-    if (dynamic_cast<TBRNServerSessionManager*>(session) != nullptr) ids.push_back(session->Handle);
-    ++position;
-  }
-  for (int32_t id : ids) server.RemoveServerSession(id);
-}
-
-// The result codes of the replies in bytes, which must be whole frames one
-// after the other.
-std::vector<int32_t> replyCodes(Fixture& fixture, const std::string& bytes) {
-  FramingTransport reader(*fixture.server.Environment, fixture.compression,
-                          *fixture.server.Settings);
-  reader.MaxMessageSize = kBRNCommsSizeLimit - 8;
-  std::unique_ptr<TBRNCommsRequest> request = reader.AcquireRequest();
-  size_t offset = 0;
-  std::vector<int32_t> codes;
-  while (offset < bytes.size()) {
-    if (bytes.size() - offset < size_t(kBRNCommsHeaderSize)) Fail("a reply cut in its header");
-    TBRNCommsMemoryStream& message = request->Incoming;
-    message.Reset();
-    message.SetPosition(0);
-    message.Write(bytes.data() + offset, kBRNCommsHeaderSize);
-    try {
-      message.ReadHeader();
-    } catch (const EBRNCommsException&) {
-      Fail("a reply with a bad header");
-    }
-    codes.push_back(message.Code);
-    if (bytes.size() - offset < size_t(message.PaddedSize)) Fail("a reply cut in its payload");
-    offset += size_t(message.PaddedSize);
-  }
-  reader.ReleaseRequest(std::move(request));
-  return codes;
-}
-
-// Serves wire on a new connection thread over a socket pair until the
-// server closes the connection; answers every byte it sent back.
-std::string serve(Fixture& fixture, const std::string& wire) {
-  int fds[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) Fail("socketpair");
-  std::string replies;
-  {
-    TBRNServerSocketWrapper listener;
-    auto connection = std::make_unique<TBRNServerClientSocketWrapper>(fds[0], &listener);
-    auto* thread = new TBRNServerThread(&fixture.server, std::move(connection));
-    thread->Resume();
-    std::thread drainer([&replies, fd = fds[1]] {
-      char buffer[65536];
-      for (;;) {
-        ssize_t got = ::recv(fd, buffer, sizeof(buffer), 0);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        replies.append(buffer, size_t(got));
-      }
-    });
-    writeAll(fds[1], reinterpret_cast<const uint8_t*>(wire.data()), wire.size());
-    ::shutdown(fds[1], SHUT_WR);
-    drainer.join();
-    // Joins and frees the connection thread.
-    listener.Close();
-  }
-  ::close(fds[1]);
-  return replies;
+// The result codes of what the server answered to wire.
+std::vector<int32_t> served(Fixture& fixture, const std::string& wire) {
+  return ReplyCodes(fixture.server, fixture.compression, Serve(fixture.server, wire));
 }
 
 bool startServed(const std::vector<int32_t>& codes) {
@@ -254,9 +140,9 @@ int32_t findDatabaseHandle(Fixture& fixture) {
     std::string wire;
     writeStart(client, *request, wire, handle);
     client.ReleaseRequest(std::move(request));
-    const bool served = startServed(replyCodes(fixture, serve(fixture, wire)));
-    removeServerSessions(fixture.server);
-    if (served) return handle;
+    const bool started = startServed(served(fixture, wire));
+    RemoveServerSessions(fixture.server);
+    if (started) return handle;
   }
   Fail("the start is never served");
   return 0;
@@ -290,8 +176,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   client.ReleaseRequest(std::move(request));
 
-  if (!startServed(replyCodes(*fixture, serve(*fixture, wire)))) Fail("the start was refused");
+  if (!startServed(served(*fixture, wire))) Fail("the start was refused");
   if (fixture->server.GetConnectedSessionCount() != 0) Fail("a session still attached");
-  removeServerSessions(fixture->server);
+  RemoveServerSessions(fixture->server);
   return 0;
 }

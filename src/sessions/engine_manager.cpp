@@ -174,7 +174,7 @@ bool TBRNEngineManager::matchesClient(TBRNEngineSessionManager* session,
 bool TBRNEngineManager::FindSession(int32_t sessionId, TBRNEngineSessionManager*& session,
                                     bool lock, uint32_t tries, int32_t waitMs, bool dropBusy,
                                     const std::string& sessionName, const std::string& identity,
-                                    uint32_t clientThreadId) {
+                                    uint32_t clientThreadId, uint32_t longRunTries) {
   session = nullptr;
   uint32_t tried = 0;
   for (;;) {
@@ -196,7 +196,9 @@ bool TBRNEngineManager::FindSession(int32_t sessionId, TBRNEngineSessionManager*
     if (dropBusy &&
         (identity.empty() || matchesClient(found, sessionName, identity, clientThreadId)))
       found->DropConnection();
+    const bool givenUp = longRunTries > 0 && tried >= longRunTries && found->HeldByLongRun();
     bracket.leave();
+    if (givenUp) RaiseSessionLockError(sessionId);
     SleepMilliseconds(waitMs);
     if (++tried >= tries) RaiseSessionLockError(sessionId);
   }

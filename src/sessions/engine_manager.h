@@ -79,10 +79,13 @@ class TBRNEngineManager : public TBRNEngineServices {
   void UnlockSessionEntry(TBRNEngineSessionManager* session);
   // Looks a session up by ID, with lock optionally locking it (single try
   // inside the read bracket, waiting outside it). An identity narrows the
-  // match to the session of one client connection.
+  // match to the session of one client connection. With longRunTries above
+  // 0, a session still busy after that many tries whose lock is held by a
+  // long run (HeldByLongRun) is given up at once with the lock error.
   bool FindSession(int32_t sessionId, TBRNEngineSessionManager*& session, bool lock, uint32_t tries,
                    int32_t waitMs, bool dropBusy, const std::string& sessionName = std::string(),
-                   const std::string& identity = std::string(), uint32_t clientThreadId = 0);
+                   const std::string& identity = std::string(), uint32_t clientThreadId = 0,
+                   uint32_t longRunTries = 0);
   // The next session after position in ID order; server sessions other than
   // the caller's own are locked when lock is set.
   bool NextServerSession(int32_t& position, TBRNEngineSessionManager*& session,
@@ -153,6 +156,11 @@ class TBRNEngineSessionManager : public TBRNSessionManager {
   void LockSession(uint32_t tries, int32_t waitMs) override;
   bool TryLockSession(uint32_t tries, int32_t waitMs) override;
   void UnlockSession() override;
+  // Whether the session's lock is held by work that keeps it until that
+  // work pauses or ends (a running debug run of a script), so that waiting
+  // for it is pointless. Called by a lookup on another thread under the
+  // engine's read bracket: an override reads atomics only.
+  virtual bool HeldByLongRun() const { return false; }
 
   TBRNEngineManager* Engine;
   // Set by whoever frees a session that it holds locked.

@@ -11,6 +11,7 @@ namespace brn {
 
 class TBRNCursor;
 class TBRNMemoryStream;
+class TBRNStream;
 class TBRNParamValues;
 class TBRNStringsList;
 
@@ -201,6 +202,11 @@ class TBRNStoreManager : public TBRNHandleObject {
   virtual void CopyFile(const std::string& sourceName, const std::string& targetName) = 0;
   virtual void RenameFile(const std::string& oldName, const std::string& newName) = 0;
   virtual void DeleteFile(const std::string& fileName) = 0;
+  // The file of the transfer in progress when this machine holds it and it
+  // may be read or written at any position; nullptr when the transfer only
+  // moves forward through ReadFile and WriteFile (a store of another
+  // server). Owned by the store; valid until the transfer ends.
+  virtual TBRNStream* GetTransferStream() { return nullptr; }
 
   bool Opened = false;
   TBRNStoreFilesList Files;

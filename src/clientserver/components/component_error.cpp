@@ -17,4 +17,18 @@ EBRNError::EBRNError(const std::exception& cause) : EDatabaseError(cause.what())
   }
 }
 
+void RaiseAsComponentError() {
+  try {
+    throw;
+  } catch (const EBRNAbortException&) {
+    Abort();
+  } catch (const EDatabaseError&) {
+    throw;
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception& error) {
+    throw EBRNError(error);
+  }
+}
+
 }  // namespace brn

@@ -21,4 +21,10 @@ class EBRNError : public EDatabaseError {
   int32_t ErrorColumn = 0;
 };
 
+// Called inside a catch handler: raises the exception being handled as
+// components raise engine failures. An engine abort becomes the framework's
+// silent abort; framework errors and aborts pass unchanged; any other
+// exception becomes EBRNError.
+[[noreturn]] void RaiseAsComponentError();
+
 }  // namespace brn

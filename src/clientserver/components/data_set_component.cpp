@@ -4,10 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <stdexcept>
 #include <utility>
 
+#include "clientserver/components/blob_stream.h"
 #include "clientserver/components/component_error.h"
 #include "clientserver/components/engine_component.h"
+#include "clientserver/components/param_conversion.h"
+#include "clientserver/components/query_component.h"
 #include "clientserver/components/session_component.h"
 #include "clientserver/remote/remote_cursor.h"
 #include "foundation/text/collation.h"
@@ -18,28 +22,13 @@
 #include "storage/cursors/cursor.h"
 #include "storage/cursors/cursor_columns.h"
 #include "storage/cursors/key_values.h"
+#include "storage/rows/row_values.h"
 
 namespace brn {
 
 namespace {
 
 constexpr int32_t kRowSlotSize = 4;
-
-// Engine failures surface as component errors; an engine abort becomes the
-// framework's silent abort.
-[[noreturn]] void raiseEngineFailure() {
-  try {
-    throw;
-  } catch (const EBRNAbortException&) {
-    Abort();
-  } catch (const EDatabaseError&) {
-    throw;
-  } catch (const EAbort&) {
-    throw;
-  } catch (const std::exception& error) {
-    throw EBRNError(error);
-  }
-}
 
 // Runs call; an engine abort is swallowed, other failures are raised as
 // component errors.
@@ -49,8 +38,42 @@ void swallowingAbort(Call call) {
     call();
   } catch (const EBRNAbortException&) {
   } catch (...) {
-    raiseEngineFailure();
+    RaiseAsComponentError();
   }
+}
+
+// The cursor's read-ahead count: the rows a remote cursor fetches per
+// request (nullptr for a local cursor, which reads rows where they are).
+int32_t* readAheadOf(TBRNCursor* cursor) {
+  auto* remote = dynamic_cast<TBRNRemoteCursor*>(cursor);
+  return remote == nullptr ? nullptr : &remote->RowsPerBlock;
+}
+
+// Raises the cursor's read-ahead count to at least minimum while it lives.
+class TReadAheadRaise {
+ public:
+  TReadAheadRaise(TBRNCursor* cursor, int32_t minimum) : count_(readAheadOf(cursor)) {
+    if (count_ == nullptr) return;
+    saved_ = *count_;
+    *count_ = std::max(saved_, minimum);
+  }
+  ~TReadAheadRaise() {
+    if (count_ != nullptr) *count_ = saved_;
+  }
+  TReadAheadRaise(const TReadAheadRaise&) = delete;
+  TReadAheadRaise& operator=(const TReadAheadRaise&) = delete;
+
+ private:
+  int32_t* count_;
+  int32_t saved_ = 0;
+};
+
+// The session component of that name; "Session name '<name>' is not valid"
+// when there is none.
+TBRNSession& sessionNamed(const std::string& name) {
+  TBRNEngineInstance* instance = TBRNEngineInstance::Get();
+  if (instance == nullptr) DatabaseError(FormatText("Session name '%s' is not valid", {name}));
+  return *instance->GetSession(name);
 }
 
 int32_t readInt32(const uint8_t* at) {
@@ -124,6 +147,7 @@ int32_t fieldSizeOf(const TBRNColumn& column, TFieldType type) {
 TBRNDataSet::TBRNDataSet(TComponent* owner) : TDataSet(owner) {}
 
 TBRNDataSet::~TBRNDataSet() {
+  SetUpdateObject(nullptr);
   try {
     Close();
   } catch (...) {
@@ -189,13 +213,12 @@ void TBRNDataSet::InternalOpen() {
     recordBufferSize_ = bookmarkOffset_ + GetBookmarkSize();
     oldValueBuffer_ = AllocRecordBuffer();
     filterBuffer_ = AllocRecordBuffer();
-    if (auto* remote = dynamic_cast<TBRNRemoteCursor*>(cursor_))
-      remote->RowsPerBlock = readAheadRows_;
+    if (int32_t* readAhead = readAheadOf(cursor_)) *readAhead = readAheadRows_;
     CursorOpened();
     if (GetFiltered()) activateFilter();
     cursor_->FirstRow();
   } catch (...) {
-    raiseEngineFailure();
+    RaiseAsComponentError();
   }
 }
 
@@ -429,7 +452,7 @@ void TBRNDataSet::SetFieldData(TField& field, const void* buffer) {
       try {
         value->SetAsFieldBuffer(buffer, true);
       } catch (...) {
-        raiseEngineFailure();
+        RaiseAsComponentError();
       }
     }
   } else {
@@ -464,7 +487,7 @@ int32_t TBRNDataSet::GetRecordCount() {
   try {
     return cursor_->GetRowCount();
   } catch (...) {
-    raiseEngineFailure();
+    RaiseAsComponentError();
   }
 }
 
@@ -488,7 +511,7 @@ void TBRNDataSet::SetBlockReadSize(int32_t value) {
   TDataSet::SetBlockReadSize(value);
   if (value < 1 || value == readAheadRows_) return;
   readAheadRows_ = value;
-  if (auto* remote = dynamic_cast<TBRNRemoteCursor*>(cursor_)) remote->RowsPerBlock = value;
+  if (int32_t* readAhead = readAheadOf(cursor_)) *readAhead = value;
 }
 
 // ---- Editing
@@ -497,7 +520,7 @@ void TBRNDataSet::InternalInitRecord(TRecordBuffer buffer) {
   try {
     cursor_->InitializeRow(RowOf(buffer));
   } catch (...) {
-    raiseEngineFailure();
+    RaiseAsComponentError();
   }
 }
 
@@ -508,11 +531,13 @@ void TBRNDataSet::InitRecord(TRecordBuffer buffer) {
 }
 
 void TBRNDataSet::DoOnNewRecord() {
-  if (CopyOnAppend && TempBuffer() != nullptr) {
+  // Insert left the cursor on the record it displaced (now the temporary
+  // buffer's), so the copy is taken from where the cursor stands.
+  if (CopyOnAppend && HasSourceRecord()) {
     try {
       cursor_->CopyCurrentRow(RowOf(ActiveBuffer()));
     } catch (...) {
-      raiseEngineFailure();
+      RaiseAsComponentError();
     }
     CopyRecordBuffer(ActiveBuffer(), oldValueBuffer_);
   } else {
@@ -525,7 +550,7 @@ void TBRNDataSet::InternalEdit() {
   try {
     cursor_->GetCurrentRow(RowOf(ActiveBuffer()), true);
   } catch (...) {
-    raiseEngineFailure();
+    RaiseAsComponentError();
   }
   CopyRecordBuffer(ActiveBuffer(), oldValueBuffer_);
 }
@@ -542,7 +567,7 @@ void TBRNDataSet::InternalPost() {
     else
       cursor_->InsertRow(RowOf(ActiveBuffer()));
   } catch (...) {
-    raiseEngineFailure();
+    RaiseAsComponentError();
   }
 }
 
@@ -556,12 +581,93 @@ void TBRNDataSet::InternalDelete() {
   try {
     cursor_->DeleteRow(RowOf(ActiveBuffer()));
   } catch (...) {
-    raiseEngineFailure();
+    RaiseAsComponentError();
   }
 }
 
 void TBRNDataSet::InternalRefresh() {
   swallowingAbort([&] { cursor_->RefreshCursor(); });
+}
+
+int32_t TBRNDataSet::GetNextRecords() {
+  TReadAheadRaise raise(cursor_, GetBufferCount());
+  return TDataSet::GetNextRecords();
+}
+
+int32_t TBRNDataSet::GetPriorRecords() {
+  TReadAheadRaise raise(cursor_, GetBufferCount());
+  return TDataSet::GetPriorRecords();
+}
+
+// ---- BLOB streams
+
+std::unique_ptr<TStream> TBRNDataSet::CreateBlobStream(TField& field, TBlobStreamMode mode) {
+  return std::make_unique<TBRNBlobStream>(field, mode);
+}
+
+void TBRNDataSet::CloseBlob(TField& field) {
+  TRecordBuffer record = GetActiveRecordBuffer();
+  if (record == nullptr || field.FieldNo <= 0) return;
+  TBRNCursorColumn* column = cursor_->GetCursorColumns().GetColumn(field.FieldNo - 1);
+  auto* value = static_cast<TBRNRowValue*>(
+      RowOf(record).Values.GetItem(column->GetTableColumn()->Index));
+  value->UnloadBlob();
+}
+
+// ---- Update object and provider support
+
+void TBRNDataSet::SetUpdateObject(TBRNDataSetUpdateObject* value) {
+  if (value == updateObject_) return;
+  if (TBRNDataSetUpdateObject* previous = updateObject_) {
+    updateObject_ = nullptr;
+    previous->RemoveFreeNotification(this);
+    if (previous->GetDataSet() == this) previous->SetDataSet(nullptr);
+  }
+  updateObject_ = value;
+  if (value != nullptr) {
+    value->FreeNotification(this);
+    if (value->GetDataSet() != this) value->SetDataSet(this);
+  }
+}
+
+void TBRNDataSet::Notification(TComponent* component, TOperation operation) {
+  TDataSet::Notification(component, operation);
+  if (operation == TOperation::opRemove && component == updateObject_) updateObject_ = nullptr;
+}
+
+std::unique_ptr<EUpdateError> TBRNDataSet::PSGetUpdateException(std::exception_ptr error,
+                                                                 const EUpdateError* previous) {
+  if (!error) throw std::invalid_argument("PSGetUpdateException needs an exception");
+  const int32_t previousCode = previous == nullptr ? 0 : previous->ErrorCode;
+  try {
+    std::rethrow_exception(error);
+  } catch (const EBRNException& failure) {
+    return std::make_unique<EUpdateError>(failure.what(), "", failure.ErrorCode, previousCode,
+                                          error);
+  } catch (const EBRNError& failure) {
+    return std::make_unique<EUpdateError>(failure.what(), "", failure.ErrorCode, previousCode,
+                                          error);
+  } catch (...) {
+    // Not an engine failure: the framework's form below.
+  }
+  return TDataSet::PSGetUpdateException(error, previous);
+}
+
+void TBRNDataSet::PSReset() {
+  TDataSet::PSReset();
+  if (cursor_ == nullptr) return;
+  try {
+    cursor_->RefreshCursor();
+  } catch (...) {
+    RaiseAsComponentError();
+  }
+}
+
+bool TBRNDataSet::PSUpdateRecord(TUpdateKind updateKind, TDataSet& delta) {
+  if (!OnUpdateRecord) return false;
+  TUpdateAction action = uaFail;
+  OnUpdateRecord(delta, updateKind, action);
+  return action == uaApplied;
 }
 
 // ---- Bookmarks
@@ -597,7 +703,7 @@ bool TBRNDataSet::BookmarkValid(const TBookmark* bookmark) {
   } catch (const EBRNAbortException&) {
     return false;
   } catch (...) {
-    raiseEngineFailure();
+    RaiseAsComponentError();
   }
 }
 
@@ -630,7 +736,7 @@ int32_t TBRNDataSet::createEngineFilter(const std::string& text, const TFilterOp
   } catch (const EBRNAbortException&) {
     return 0;
   } catch (...) {
-    raiseEngineFailure();
+    RaiseAsComponentError();
   }
 }
 
@@ -660,7 +766,7 @@ void TBRNDataSet::setFilterHandle(int32_t handle) {
     try {
       cursor_->ActivateFilter(handle);
     } catch (...) {
-      raiseEngineFailure();
+      RaiseAsComponentError();
     }
   }
 }
@@ -767,7 +873,7 @@ bool TBRNDataSet::FindRecord(bool restart, bool goForward) {
       deactivateFilter();
       findFilter_ = false;
     }
-    raiseEngineFailure();
+    RaiseAsComponentError();
   }
   if (searchOnly) {
     deactivateFilter();
@@ -806,7 +912,7 @@ bool TBRNDataSet::locateRecord(const std::string& keyFields, const std::vector<T
   } catch (const EBRNAbortException&) {
     return false;
   } catch (...) {
-    raiseEngineFailure();
+    RaiseAsComponentError();
   }
 }
 
@@ -835,7 +941,7 @@ TVariant TBRNDataSet::Lookup(const std::string& keyFields, const std::vector<TVa
   } catch (...) {
     SetCalcBuffer(saved);
     RestoreState(previous);
-    raiseEngineFailure();
+    RaiseAsComponentError();
   }
   SetCalcBuffer(saved);
   RestoreState(dsBrowse);
@@ -847,17 +953,8 @@ TVariant TBRNDataSet::Lookup(const std::string& keyFields, const std::vector<TVa
 namespace brn {
 
 TBRNDBDataSet::TBRNDBDataSet(TComponent* owner) : TBRNDataSet(owner) {
-  // An auto-session of the same owner names the dataset's session (it
-  // cannot be told of a component that is still being constructed).
-  if (owner != nullptr) {
-    for (int32_t i = 0; i < owner->GetComponentCount(); ++i) {
-      auto* session = dynamic_cast<TBRNSession*>(owner->GetComponent(i));
-      if (session != nullptr && session->GetAutoSessionName()) {
-        sessionName_ = session->GetSessionName();
-        break;
-      }
-    }
-  }
+  // An auto-session of the same owner names the dataset's session.
+  if (TBRNSession* session = FindOwnerAutoSession(owner)) sessionName_ = session->GetSessionName();
 }
 
 TBRNDBDataSet::~TBRNDBDataSet() {
@@ -901,11 +998,7 @@ bool TBRNDBDataSet::SetDatabaseFlag(int32_t bit, bool value) {
   const bool previous = (usage_ & mask) != 0;
   if (value) {
     if (usage_ == 0) {
-      TBRNEngineInstance* instance = TBRNEngineInstance::Get();
-      if (instance == nullptr)
-        DatabaseError(FormatText("Session name '%s' is not valid", {sessionName_}));
-      TBRNSession* session = instance->GetSession(sessionName_);
-      database_ = session->OpenDatabase(databaseName_);
+      database_ = sessionNamed(sessionName_).OpenDatabase(databaseName_);
       database_->RegisterClient(this);
     }
     usage_ = uint8_t(usage_ | mask);
@@ -944,6 +1037,56 @@ void TBRNDBDataSet::OpenCursor() {
 void TBRNDBDataSet::CloseCursor() {
   TBRNDataSet::CloseCursor();
   SetDatabaseFlag(0, false);
+}
+
+void TBRNDBDataSet::PSStartTransaction() {
+  SetDatabaseFlag(5, true);
+  try {
+    database_->StartTransaction({}, -1);
+  } catch (...) {
+    SetDatabaseFlag(5, false);
+    throw;
+  }
+}
+
+void TBRNDBDataSet::PSEndTransaction(bool commit) {
+  try {
+    if (database_ != nullptr) {
+      if (commit)
+        database_->Commit(true);
+      else
+        database_->Rollback();
+    }
+  } catch (...) {
+    SetDatabaseFlag(5, false);
+    throw;
+  }
+  SetDatabaseFlag(5, false);
+}
+
+bool TBRNDBDataSet::PSInTransaction() const {
+  TBRNDatabase* database = sessionNamed(sessionName_).FindDatabase(databaseName_);
+  return database != nullptr && database->GetInTransaction();
+}
+
+int32_t TBRNDBDataSet::PSExecuteStatement(const std::string& sql, TParams* params,
+                                          std::unique_ptr<TBRNQuery>* resultSet) {
+  const bool previous = SetDatabaseFlag(5, true);
+  int32_t rows = 0;
+  try {
+    if (params != nullptr && params->Count() > 0) SetUnknownParamsToInput(*params);
+    TBRNQuery* query = nullptr;
+    if (resultSet != nullptr) {
+      *resultSet = std::make_unique<TBRNQuery>(nullptr);
+      query = resultSet->get();
+    }
+    rows = database_->Execute(sql, params, query);
+  } catch (...) {
+    SetDatabaseFlag(5, previous);
+    throw;
+  }
+  SetDatabaseFlag(5, previous);
+  return rows;
 }
 
 void TBRNDBDataSet::CancelAndClose() {

@@ -10,9 +10,23 @@
 
 namespace brn {
 
+class TBRNBlobStream;
 class TBRNContainedBookmarkValues;
 class TBRNCursor;
 class TBRNCursorRow;
+class TBRNQuery;
+
+// What applies the updates of a dataset through statements of its own. The
+// dataset tells it of itself when it becomes the dataset's update object and
+// of nothing (nullptr) when it stops being it.
+class TBRNDataSetUpdateObject : public TComponent {
+ public:
+  explicit TBRNDataSetUpdateObject(TComponent* owner) : TComponent(owner) {}
+
+  virtual TDataSet* GetDataSet() const = 0;
+  virtual void SetDataSet(TDataSet* dataSet) = 0;
+  virtual void Apply(TUpdateKind updateKind) = 0;
+};
 
 // A dataset over an engine cursor (local or remote): the cursor's columns
 // are its fields, its rows fill the record buffers. Data field values live
@@ -57,6 +71,25 @@ class TBRNDataSet : public TDataSet {
   // The number of cursor rows held (one per record buffer).
   int32_t GetCursorRowCount() const;
 
+  // A TBRNBlobStream on field's value in the active record.
+  std::unique_ptr<TStream> CreateBlobStream(TField& field, TBlobStreamMode mode) override;
+  // The field's value in the active record drops its loaded BLOB data.
+  void CloseBlob(TField& field) override;
+
+  // Provider support. An engine failure (raw or as a component error) keeps
+  // its error code in the update error; others get the framework's.
+  std::unique_ptr<EUpdateError> PSGetUpdateException(std::exception_ptr error,
+                                                     const EUpdateError* previous) override;
+  bool PSIsSQLSupported() const { return true; }
+  bool PSIsSQLBased() const { return false; }
+  std::string PSGetQuoteChar() const { return "\""; }
+  // The framework's reset, then the cursor refreshes.
+  void PSReset() override;
+  // False without OnUpdateRecord; otherwise whether its handler answered
+  // uaApplied (it starts from uaFail).
+  bool PSUpdateRecord(TUpdateKind updateKind, TDataSet& delta);
+  TUpdateRecordEvent OnUpdateRecord;
+
   // Filters: the Filter text becomes an engine filter of the cursor, the
   // OnFilterRecord handler a row filter the cursor calls while it moves.
   void SetFiltered(bool value) override;
@@ -82,6 +115,12 @@ class TBRNDataSet : public TDataSet {
   virtual void CursorOpened() {}
   virtual void CursorClosing() {}
   virtual void SetFieldOrigins();
+
+  // The update object; set to nullptr when this dataset is freed or the
+  // object is.
+  TBRNDataSetUpdateObject* GetUpdateObject() const { return updateObject_; }
+  void SetUpdateObject(TBRNDataSetUpdateObject* value);
+  void Notification(TComponent* component, TOperation operation) override;
 
   TRecordBuffer AllocRecordBuffer() override;
   void FreeRecordBuffer(TRecordBuffer& buffer) override;
@@ -110,6 +149,10 @@ class TBRNDataSet : public TDataSet {
   void ClearCalcFields(TRecordBuffer buffer) override;
   void DoOnNewRecord() override;
   void DoBeforeDelete() override;
+  // The cursor's read-ahead count is raised to at least the buffer count
+  // for the call, then restored.
+  int32_t GetNextRecords() override;
+  int32_t GetPriorRecords() override;
 
   TRecordBuffer GetActiveRecordBuffer();
   TBRNCursorRow& RowOf(TRecordBuffer buffer) const;
@@ -131,7 +174,12 @@ class TBRNDataSet : public TDataSet {
   // row while the row filter runs).
   TBRNCursorRow& rowForFields(TRecordBuffer record) const;
 
+  // The stream reads and writes the value of a record buffer's row and
+  // tells the dataset of the change.
+  friend class TBRNBlobStream;
+
   TBRNCursor* cursor_ = nullptr;
+  TBRNDataSetUpdateObject* updateObject_ = nullptr;
   std::vector<std::unique_ptr<TBRNCursorRow>> rows_;
   std::unique_ptr<TBRNContainedBookmarkValues> bookmark1_;
   std::unique_ptr<TBRNContainedBookmarkValues> bookmark2_;
@@ -183,6 +231,20 @@ class TBRNDBDataSet : public TBRNDataSet, public TBRNDatabaseClient {
   // Sets or clears a usage bit (0..7; higher bits are not stored) and
   // answers its previous value.
   virtual bool SetDatabaseFlag(int32_t bit, bool value);
+
+  // Provider statements and transactions run on the held database (usage
+  // bit 5 while they run).
+  void PSStartTransaction();
+  // Commits (flushing) or rolls back; bit 5 is cleared in every case.
+  void PSEndTransaction(bool commit);
+  // Whether the database component of DatabaseName in the session of
+  // SessionName exists and is in a transaction.
+  bool PSInTransaction() const;
+  // Runs sql with params (unknown parameters become input ones); with
+  // resultSet the query that ran it is handed back (open over the rows of
+  // a SELECT). Answers the rows affected.
+  int32_t PSExecuteStatement(const std::string& sql, TParams* params,
+                             std::unique_ptr<TBRNQuery>* resultSet = nullptr);
 
  protected:
   void OpenCursor() override;

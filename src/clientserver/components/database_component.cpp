@@ -29,33 +29,11 @@ TBRNSession* findSession(const std::string& name, bool mustExist) {
   return mustExist ? instance->GetSession(name) : instance->FindSession(name);
 }
 
-// Engine failures surface as component errors; an engine abort becomes the
-// framework's silent abort.
-[[noreturn]] void raiseEngineFailure() {
-  try {
-    throw;
-  } catch (const EBRNAbortException&) {
-    Abort();
-  } catch (const EDatabaseError&) {
-    throw;
-  } catch (const EAbort&) {
-    throw;
-  } catch (const std::exception& error) {
-    throw EBRNError(error);
-  }
-}
-
 }  // namespace
 
 TBRNDatabase::TBRNDatabase(TComponent* owner) : TCustomConnection(owner) {
-  // An auto-session of the same owner takes the component (it cannot be
-  // told of a component that is still being constructed).
-  if (owner != nullptr) {
-    for (int32_t i = 0; i < owner->GetComponentCount() && session_ == nullptr; ++i) {
-      auto* sibling = dynamic_cast<TBRNSession*>(owner->GetComponent(i));
-      if (sibling != nullptr && sibling->GetAutoSessionName()) session_ = sibling;
-    }
-  }
+  // An auto-session of the same owner takes the component.
+  session_ = FindOwnerAutoSession(owner);
   if (session_ == nullptr) {
     if (auto* ownerSession = dynamic_cast<TBRNSession*>(owner))
       session_ = ownerSession;
@@ -164,7 +142,7 @@ void TBRNDatabase::DoConnect() {
     session_->SetConnected(true);
     handle_ = session_->GetSessionManager().OpenDatabase(database_, kBRNLockShared);
   } catch (...) {
-    raiseEngineFailure();
+    RaiseAsComponentError();
   }
 }
 
@@ -238,7 +216,7 @@ void TBRNDatabase::StartTransaction(const std::vector<std::string>& tables, int3
     for (const std::string& table : tables) list.Add(table);
     handle_->StartTransaction(list, timeoutMs);
   } catch (...) {
-    raiseEngineFailure();
+    RaiseAsComponentError();
   }
   transactionTables_ = tables;
   inTransaction_ = true;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "clientserver/components/component_error.h"
+#include "clientserver/components/guarded_setter.h"
 #include "clientserver/components/param_conversion.h"
 #include "clientserver/components/session_component.h"
 #include "clientserver/server/server_session.h"
@@ -364,28 +365,20 @@ namespace {
 // The setters' shared rules: equality first, then the started check, then
 // the value stored (raised to its minimum where one is given).
 void setBool(TBRNEngineInstance& instance, bool& field, bool value) {
-  if (field == value) return;
-  instance.CheckNotStarted();
-  field = value;
+  SetGuarded(field, value, [&] { instance.CheckNotStarted(); });
 }
 
 void setInteger(TBRNEngineInstance& instance, int32_t& field, int32_t value,
                 int32_t minimum = INT32_MIN) {
-  if (field == value) return;
-  instance.CheckNotStarted();
-  field = std::max(value, minimum);
+  SetGuardedAtLeast(field, value, minimum, [&] { instance.CheckNotStarted(); });
 }
 
 void setExact(TBRNEngineInstance& instance, std::string& field, const std::string& value) {
-  if (field == value) return;
-  instance.CheckNotStarted();
-  field = value;
+  SetGuarded(field, value, [&] { instance.CheckNotStarted(); });
 }
 
 void setIgnoringCase(TBRNEngineInstance& instance, std::string& field, const std::string& value) {
-  if (TextEqualsIgnoreCase(field, value)) return;
-  instance.CheckNotStarted();
-  field = value;
+  SetGuardedText(field, value, [&] { instance.CheckNotStarted(); });
 }
 
 void setExtension(TBRNEngineInstance& instance, std::string& field, const std::string& value,

@@ -35,20 +35,6 @@ std::string joinLines(const TStringList& lines) {
   return text;
 }
 
-[[noreturn]] void raiseEngineFailure() {
-  try {
-    throw;
-  } catch (const EBRNAbortException&) {
-    Abort();
-  } catch (const EDatabaseError&) {
-    throw;
-  } catch (const EAbort&) {
-    throw;
-  } catch (const std::exception& error) {
-    throw EBRNError(error);
-  }
-}
-
 }  // namespace
 
 void CopyParams(const TParams& source, TParams& target) {
@@ -150,7 +136,7 @@ void TBRNQuery::SetPrepared(bool value) {
       }
     } catch (...) {
       statement_.reset();
-      raiseEngineFailure();
+      RaiseAsComponentError();
     }
     if (AfterPrepare) AfterPrepare(this);
   } else {
@@ -183,7 +169,7 @@ TBRNCursor* TBRNQuery::prepareAndExecute() {
     if (GetDataSource() != nullptr) setParamsFromDataSource();
     return executeStatement();
   } catch (...) {
-    raiseEngineFailure();
+    RaiseAsComponentError();
   }
 }
 

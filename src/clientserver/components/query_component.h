@@ -81,6 +81,9 @@ class TBRNQuery : public TBRNDBDataSet {
   double GetExecutionTime() const { return executionTime_; }
   bool GetExecutionResult() const { return executionResult_; }
 
+  using TBRNDataSet::GetUpdateObject;
+  using TBRNDataSet::SetUpdateObject;
+
   bool GetCanModify() const override { return TBRNDBDataSet::GetCanModify() && !readOnly_; }
   void CancelAndClose() override;
   bool SetDatabaseFlag(int32_t bit, bool value) override;

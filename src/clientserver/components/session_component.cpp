@@ -4,6 +4,7 @@
 
 #include "clientserver/components/component_error.h"
 #include "clientserver/components/engine_component.h"
+#include "clientserver/components/guarded_setter.h"
 #include "clientserver/mixed/mixed_session_manager.h"
 #include "clientserver/remote/remote_session_manager.h"
 #include "foundation/locks/operation_codes.h"
@@ -452,15 +453,11 @@ void TBRNSession::checkNotConnected() const {
 
 template <typename T>
 void TBRNSession::setGuarded(T& field, const T& value) {
-  if (field == value) return;
-  checkNotConnected();
-  field = value;
+  SetGuarded(field, value, [this] { checkNotConnected(); });
 }
 
 void TBRNSession::setGuardedText(std::string& field, const std::string& value) {
-  if (TextEqualsIgnoreCase(field, value)) return;
-  checkNotConnected();
-  field = value;
+  SetGuardedText(field, value, [this] { checkNotConnected(); });
 }
 
 void TBRNSession::SetSessionDescription(const std::string& value) {

@@ -365,4 +365,10 @@ void EndComponents();
 TBRNEngine* GetGlobalEngine();
 TBRNSession* GetDefaultSession();
 
+// The auto-session among owner's components (nullptr without one or without
+// owner). Database and dataset components created with that owner bind to
+// it in their constructors: the session cannot recognise a component that
+// is still being constructed when it is told of its insertion.
+TBRNSession* FindOwnerAutoSession(TComponent* owner);
+
 }  // namespace brn

@@ -88,6 +88,15 @@ void TBRNSession::BindOwnerComponents() {
   }
 }
 
+TBRNSession* FindOwnerAutoSession(TComponent* owner) {
+  if (owner == nullptr) return nullptr;
+  for (int32_t i = 0; i < owner->GetComponentCount(); ++i) {
+    auto* session = dynamic_cast<TBRNSession*>(owner->GetComponent(i));
+    if (session != nullptr && session->GetAutoSessionName()) return session;
+  }
+  return nullptr;
+}
+
 void TBRNSession::bindInsertedComponent(TComponent*) {
   // A component is still being constructed when its owner is told of it, so
   // it cannot be recognised here; database and dataset components look for

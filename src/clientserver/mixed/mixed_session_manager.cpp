@@ -1,5 +1,7 @@
 #include "clientserver/mixed/mixed_session_manager.h"
 
+#include <algorithm>
+
 #include "clientserver/remote/remote_session_manager.h"
 #include "foundation/text/environment.h"
 #include "foundation/text/number_text.h"
@@ -51,7 +53,9 @@ void TBRNMixedStoreManager::connectRemote() {
   remote.RemoteService = Store->Service;
   remote.SetRemoteTimeout(Store->Timeout);
   remote.SetRemotePing(Store->Ping);
-  remote.SetRemotePingInterval(Store->PingInterval);
+  // A store written before new stores carried their defaults may hold 0,
+  // which no remote session accepts; 30 s is the least a store may ask.
+  remote.SetRemotePingInterval(std::max(Store->PingInterval, kMinStorePingInterval));
 
   TBRNEnvironment& environment = *Session->Engine->Environment;
   const std::string identity =
@@ -168,6 +172,10 @@ void TBRNMixedStoreManager::RenameFile(const std::string& oldName, const std::st
 
 void TBRNMixedStoreManager::DeleteFile(const std::string& fileName) {
   remoteStore().DeleteFile(fileName);
+}
+
+TBRNStream* TBRNMixedStoreManager::GetTransferStream() {
+  return nullptr;
 }
 
 }  // namespace brn

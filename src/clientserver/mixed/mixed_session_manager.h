@@ -58,6 +58,8 @@ class TBRNMixedStoreManager : public TBRNLocalStoreManager {
   void CopyFile(const std::string& sourceName, const std::string& targetName) override;
   void RenameFile(const std::string& oldName, const std::string& newName) override;
   void DeleteFile(const std::string& fileName) override;
+  // nullptr: the remote file is reached only forward, through the transfers.
+  TBRNStream* GetTransferStream() override;
 
   TBRNRemoteSessionManager& GetRemoteSession() const { return *RemoteSession; }
   // nullptr while closed.

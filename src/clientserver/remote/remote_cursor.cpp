@@ -1,13 +1,19 @@
 #include "clientserver/remote/remote_cursor.h"
 
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
+#include "clientserver/remote/remote_expr_evaluator.h"
 #include "clientserver/remote/remote_managers.h"
 #include "clientserver/remote/remote_session_manager.h"
+#include "execution/cursors/cached_updates.h"
+#include "execution/cursors/local_cursor.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
+#include "metadata/catalog/catalog_expr.h"
 #include "metadata/catalog/columns.h"
 #include "metadata/catalog/indexes.h"
 #include "storage/cursors/cursor_columns.h"
@@ -53,6 +59,13 @@ TBRNRemoteCursor::TBRNRemoteCursor(TBRNRemoteDatabaseManager& database, int32_t 
     : TBRNCursor(name, readOnly, exclusive), database_(database), serverHandle_(serverHandle) {}
 
 TBRNRemoteCursor::~TBRNRemoteCursor() {
+  if (cacheCursor_) {
+    try {
+      GetSession().GetCachedUpdatesManager().EndCachedUpdates(std::move(cacheCursor_));
+    } catch (...) {
+      // The cache table goes with the private session at the latest.
+    }
+  }
   // The row locks are the server cursor's; forgetting them here is enough.
   TBRNCursor::UnlockAllRows();
   // A cursor that never reached the database's table (its reply could not
@@ -79,6 +92,7 @@ TBRNRemoteSessionManager& TBRNRemoteCursor::GetSession() const { return *databas
 void TBRNRemoteCursor::ReadDescriptor(TBRNMemoryStream& reply, bool withCursorColumns) {
   TBRNColumns& columns = GetTableColumns();
   columns.LoadFromStream(reply);
+  compileComputedColumns();
   if (withCursorColumns)
     GetCursorColumns().LoadFromStream(reply);
   else
@@ -358,8 +372,11 @@ void TBRNRemoteCursor::ReadRow(TBRNCursorRow& Row) { decodeCurrent(Row); }
 
 void TBRNRemoteCursor::GetCurrentRow(TBRNCursorRow& Row, bool ForUpdate) {
   if (ForUpdate) {
+    // The server takes the row it locks by the identity sent: that of the
+    // row the cursor stands on, whatever Row held before (a fresh row has
+    // none).
     moveRequest(kOpGetCurrentRow, true,
-                [&](TBRNMemoryStream& out) { writePlainRow(out, Row); });
+                [&](TBRNMemoryStream& out) { writePlainRow(out, *currentRow_); });
   }
   ReadRow(Row);
   if (ForUpdate)
@@ -387,10 +404,27 @@ void TBRNRemoteCursor::ReadBlob(int32_t RowVersion, int32_t BlockRef, TBRNMemory
 
 void TBRNRemoteCursor::WriteBlob(int32_t, int32_t&, TBRNMemoryStream&, int32_t, int32_t&) {}
 
-void TBRNRemoteCursor::ComputeColumn(TBRNExprToken*, TBRNRowValues&) {
-  // Computed columns need the session's remote evaluator, which is not
-  // there yet.
-  throw std::logic_error("the remote cursor does not compute columns yet");
+void TBRNRemoteCursor::ComputeColumn(TBRNExprToken* ExpressionRoot, TBRNRowValues& RowValues) {
+  GetSession().GetExprEvaluator().EvaluateWithRow(ExpressionRoot, RowValues);
+}
+
+void TBRNRemoteCursor::compileComputedColumns() {
+  TBRNColumns& columns = GetTableColumns();
+  TBRNRemoteSessionManager& session = GetSession();
+  // A list without catalog compiles its expressions with these tools, its
+  // column references resolved by name within the list itself.
+  columns.Parser = &session.GetExprParser();
+  columns.Validator = &session.GetExprValidator();
+  columns.Builder = &session.GetExprBuilder();
+  bool any = false;
+  for (int32_t i = 0; i < columns.Count(); ++i) {
+    TBRNColumn* column = columns.GetItem(i);
+    if (!column->Computed || !column->ComputedExpr) continue;
+    column->ComputedExpr->Compile();
+    any = true;
+  }
+  // A change of a column a computed value reads forgets that value.
+  if (any) columns.BuildDependentColumns();
 }
 
 // ---------------------------------------------------------------------------
@@ -608,15 +642,35 @@ void TBRNRemoteCursor::SaveToStream(TBRNMemoryStream& Stream) {
 }
 
 TBRNCursor* TBRNRemoteCursor::StartCachedUpdates() {
-  throw std::logic_error("the remote cursor does not cache updates yet");
+  TBRNCachedUpdatesManager& manager = GetSession().GetCachedUpdatesManager();
+  if (!cacheCursor_)
+    cacheCursor_ = manager.BeginCachedUpdates(*this, GetTableColumns(), GetIndexes());
+  manager.CopyRowsToCache(*this, *cacheCursor_);
+  return cacheCursor_.get();
 }
 
-void TBRNRemoteCursor::ApplyCachedUpdates(bool) {
-  throw std::logic_error("the remote cursor does not cache updates yet");
+void TBRNRemoteCursor::ApplyCachedUpdates(bool IgnoreMissing) {
+  if (!cacheCursor_) throw std::logic_error("ApplyCachedUpdates without a cache");
+  TBRNCachedUpdatesManager& manager = GetSession().GetCachedUpdatesManager();
+  TBRNMemoryStream updates;
+  manager.SaveCachedUpdates(*cacheCursor_, updates, false);
+  const int64_t length = updates.GetSize();
+  if (length > INT32_MAX) RaiseCursorError("The cached updates are too large to be sent");
+  moveRequest(kOpApplyCachedUpdates, true, [&](TBRNMemoryStream& out) {
+    out.WriteBoolean(IgnoreMissing);
+    out.WriteInteger(int32_t(length));
+    if (length > 0) out.Write(updates.GetMemory(), int32_t(length));
+  });
+  // Only now that the server has every edit: a failed apply keeps them.
+  manager.ClearCachedUpdates(*cacheCursor_);
+  ApplyRowFilter(kDirectionNone);
 }
 
 void TBRNRemoteCursor::CancelCachedUpdates() {
-  throw std::logic_error("the remote cursor does not cache updates yet");
+  if (!cacheCursor_) throw std::logic_error("CancelCachedUpdates without a cache");
+  GetSession().GetCachedUpdatesManager().ClearCachedUpdates(*cacheCursor_);
+  // The next move asks the server, from the row last read.
+  block_.Clear();
 }
 
 // ---------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 
 namespace brn {
 
+class TBRNLocalCursor;
 class TBRNRemoteDatabaseManager;
 class TBRNRemoteSessionManager;
 
@@ -45,9 +46,20 @@ class TBRNRemoteFilter : public TBRNFilter {
 // After a failed request the kept state and block are those of the last
 // reply that succeeded.
 //
-// Computed columns (which need the session's client-side evaluator) and
-// cached updates are not there yet: ComputeColumn and the three cached
-// update operations raise std::logic_error.
+// Computed columns are computed on the client: the table columns of the
+// descriptor compile their expressions with the session's parser and
+// validator (an expression that does not compile there fails the
+// descriptor), and ComputeColumn evaluates them with the session's remote
+// evaluator, without a request.
+//
+// Cached updates live on the client: StartCachedUpdates copies the rows
+// (through the cursor stream) into a cache table of the session's private
+// local session and answers its local cursor, which the caller edits
+// without requests. ApplyCachedUpdates sends the logged edits in one
+// request, which the server applies all or nothing; only a successful
+// apply empties the log, so a failed one can be retried. Cancel empties
+// the log and the block (the next move asks the server). The three raise
+// std::logic_error without a cache (apply and cancel before a start).
 //
 // Lifetime: created by the database proxy (Open Table or an execution
 // reply), registered in the database's cursor table, which owns it. The
@@ -152,6 +164,8 @@ class TBRNRemoteCursor : public TBRNCursor {
   void writePlainRow(TBRNMemoryStream& out, TBRNCursorRow& row) const;
   void writeFlaggedRow(TBRNMemoryStream& out, TBRNCursorRow& row) const;
 
+  // Compiles the computed columns of the table columns just loaded.
+  void compileComputedColumns();
   void readState(TBRNMemoryStream& reply);
   void readBlock(TBRNMemoryStream& reply);
   // Decodes the entry at the block's position into row (the position is
@@ -181,6 +195,9 @@ class TBRNRemoteCursor : public TBRNCursor {
   std::unique_ptr<TBRNContainedCursorKeyValues> rangeEnd_;
   TBRNMemoryStream block_;
   TBRNHandleObjects filters_{256, false};
+  // The cache of StartCachedUpdates, in the session's private local
+  // session; dropped with the cursor.
+  std::unique_ptr<TBRNLocalCursor> cacheCursor_;
 };
 
 // Cursor descriptors of replies (called by the database and handle proxies

@@ -3,11 +3,16 @@
 #include <unistd.h>
 
 #include <exception>
+#include <functional>
+#include <stdexcept>
 #include <utility>
 
+#include "clientserver/remote/remote_expr_evaluator.h"
 #include "clientserver/remote/remote_managers.h"
 #include "clientserver/server/session_requests.h"
 #include "clientserver/transport/socket_owner.h"
+#include "execution/cursors/cached_updates.h"
+#include "execution/engine_execution.h"
 #include "foundation/core/memory_stream.h"
 #include "foundation/locks/compression.h"
 #include "foundation/runtime/thread_timer.h"
@@ -15,6 +20,9 @@
 #include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
 #include "foundation/types/date_time.h"
+#include "sql/builder/sql_builder.h"
+#include "sql/parser/expr_parser.h"
+#include "sql/validator/expr_validator.h"
 
 namespace brn {
 
@@ -266,7 +274,24 @@ void TBRNRemoteSessionManager::OpenConnection() {
 
 void TBRNRemoteSessionManager::CloseConnection() {
   StopPingTimer();
+  try {
+    if (CachedUpdates) CachedUpdates->StopSession();
+  } catch (...) {
+    DisconnectFromServer();
+    throw;
+  }
   DisconnectFromServer();
+}
+
+TBRNCachedUpdatesManager& TBRNRemoteSessionManager::GetCachedUpdatesManager() {
+  if (!ResourcesCreated) throw std::logic_error("The remote session is not open");
+  if (!CachedUpdates) {
+    // The cache cursors are local cursors of this process.
+    InstallExecution();
+    CachedUpdates = std::make_unique<TBRNCachedUpdatesManager>(Engine, *this);
+  }
+  CachedUpdates->StartSession();
+  return *CachedUpdates;
 }
 
 void TBRNRemoteSessionManager::CreateResources() {
@@ -282,6 +307,11 @@ void TBRNRemoteSessionManager::CreateResources() {
     CommsManager->Encrypted = RemoteEncryption;
     CommsManager->CompressionLevel = RemoteCompression;
     CommsManager->ReceiveTimeout = RemoteTimeout;
+    const bool standardNulls = SessionSettings->GetStandardNullBehavior();
+    ExprParser = std::make_unique<TBRNExprParser>();
+    ExprValidator = std::make_unique<TBRNExprValidator>(standardNulls);
+    ExprBuilder = std::make_unique<TBRNExprBuilder>();
+    ExprEvaluator = std::make_unique<TBRNRemoteExprEvaluator>(standardNulls);
     PingTimer = std::make_unique<TBRNThreadTimer>();
     ResourcesCreated = true;
   } catch (...) {
@@ -293,13 +323,44 @@ void TBRNRemoteSessionManager::CreateResources() {
 void TBRNRemoteSessionManager::FreeResources() {
   // The timer first: its thread may be inside a ping.
   PingTimer.reset();
+  CachedUpdates.reset();
   if (CommsManager) CommsManager->DetachSocket();
   CommsManager.reset();
   CompressionManager.reset();
   Socket.reset();
   Trace.reset();
+  ExprEvaluator.reset();
+  ExprBuilder.reset();
+  ExprValidator.reset();
+  ExprParser.reset();
   Connected = false;
   ResourcesCreated = false;
+}
+
+namespace {
+
+template <typename T>
+T& existing(const std::unique_ptr<T>& tool) {
+  if (!tool) throw std::logic_error("The remote session is not open");
+  return *tool;
+}
+
+}  // namespace
+
+TBRNExprParser& TBRNRemoteSessionManager::GetExprParser() const {
+  return existing(ExprParser);
+}
+
+TBRNExprValidator& TBRNRemoteSessionManager::GetExprValidator() const {
+  return existing(ExprValidator);
+}
+
+TBRNExprBuilder& TBRNRemoteSessionManager::GetExprBuilder() const {
+  return existing(ExprBuilder);
+}
+
+TBRNRemoteExprEvaluator& TBRNRemoteSessionManager::GetExprEvaluator() const {
+  return existing(ExprEvaluator);
 }
 
 // --- connection
@@ -424,15 +485,23 @@ void TBRNRemoteSessionManager::EnsureConnected() {
   ReconnectIfAllowed();
   // A new request follows: the server must not take it for the repeat of
   // the one whose reply it kept when the connection broke.
-  std::unique_ptr<TBRNCommsRequest> ping = CommsManager->AcquireRequest();
+  SendWithoutReply(kBRNPingServerCode, [](TBRNMemoryStream&) {});
+}
+
+void TBRNRemoteSessionManager::SendWithoutReply(
+    int32_t code, const std::function<void(TBRNMemoryStream&)>& write) {
+  // A request of its own, so that a pending request stays intact for a
+  // resend.
+  std::unique_ptr<TBRNCommsRequest> request = CommsManager->AcquireRequest();
   struct Release {
     TBRNCommsManager& Comms;
     std::unique_ptr<TBRNCommsRequest>& Request;
     ~Release() { Comms.ReleaseRequest(std::move(Request)); }
-  } release{*CommsManager, ping};
-  CommsManager->BeginRequest(*ping, kBRNPingServerCode);
-  CommsManager->PackRequest(*ping);
-  SendRequest(*ping, std::string());
+  } release{*CommsManager, request};
+  CommsManager->BeginRequest(*request, code);
+  write(CommsManager->RequestStream(*request));
+  CommsManager->PackRequest(*request);
+  SendRequest(*request, std::string());
 }
 
 // --- messages
@@ -481,14 +550,6 @@ void TBRNRemoteSessionManager::SendRequestAndWait(TBRNCommsRequest& request,
 void TBRNRemoteSessionManager::AnswerCallback(TBRNCommsRequest& request) {
   TBRNCommsMemoryStream& in = request.Incoming;
   const int32_t code = in.Code;
-  // The answer goes in a request of its own, so that the pending request
-  // stays intact for a resend.
-  std::unique_ptr<TBRNCommsRequest> answer = CommsManager->AcquireRequest();
-  struct Release {
-    TBRNCommsManager& Comms;
-    std::unique_ptr<TBRNCommsRequest>& Request;
-    ~Release() { Comms.ReleaseRequest(std::move(Request)); }
-  } release{*CommsManager, answer};
 
   // The handler runs with the session unlocked, so that it may make requests
   // of its own; the lock is taken back before the answer goes, also when the
@@ -503,6 +564,11 @@ void TBRNRemoteSessionManager::AnswerCallback(TBRNCommsRequest& request) {
     }
     LockSession(uint32_t(LockTries), kLockWaitMs);
   };
+  // Every callback but the login prompt is answered with one Boolean.
+  auto answer = [this](bool value) {
+    SendWithoutReply(kBRNCallbackAnswerCode,
+                     [value](TBRNMemoryStream& out) { out.WriteBoolean(value); });
+  };
 
   switch (code) {
     case kBRNCommsLoginPromptCode: {
@@ -514,20 +580,19 @@ void TBRNRemoteSessionManager::AnswerCallback(TBRNCommsRequest& request) {
       bool handled = false;
       unlocked([&] { handled = PromptLogin(user, password, flag); });
       UserName = user;
-      CommsManager->BeginRequest(*answer, kBRNCommsLoginAnswerCode);
-      TBRNMemoryStream& out = CommsManager->RequestStream(*answer);
-      out.WriteBoolean(handled);
-      out.WriteString(user);
-      out.WriteString(password);
-      out.WriteBoolean(flag);
+      SendWithoutReply(kBRNCommsLoginAnswerCode, [&](TBRNMemoryStream& out) {
+        out.WriteBoolean(handled);
+        out.WriteString(user);
+        out.WriteString(password);
+        out.WriteBoolean(flag);
+      });
       break;
     }
     case kBRNProgressCallbackCode: {
       const int32_t percent = in.ReadInteger();
       bool proceed = true;
       unlocked([&] { proceed = DoProgress(percent); });
-      CommsManager->BeginRequest(*answer, kBRNCallbackAnswerCode);
-      CommsManager->RequestStream(*answer).WriteBoolean(proceed);
+      answer(proceed);
       break;
     }
     case kBRNStatusMessageCallbackCode:
@@ -540,8 +605,7 @@ void TBRNRemoteSessionManager::AnswerCallback(TBRNCommsRequest& request) {
         else
           DoLogMessage(text);
       });
-      CommsManager->BeginRequest(*answer, kBRNCallbackAnswerCode);
-      CommsManager->RequestStream(*answer).WriteBoolean(true);
+      answer(true);
       break;
     }
     case kBRNScriptStepCallbackCode: {
@@ -556,20 +620,16 @@ void TBRNRemoteSessionManager::AnswerCallback(TBRNCommsRequest& request) {
         error = std::make_unique<EBRNException>(errorCode, message, errorLine, errorColumn);
       }
       unlocked([&] { DoScriptPause(line, error.get(), false); });
-      CommsManager->BeginRequest(*answer, kBRNCallbackAnswerCode);
-      CommsManager->RequestStream(*answer).WriteBoolean(true);
+      answer(true);
       break;
     }
     default: {  // kBRNScriptStateCallbackCode
       const bool flag = in.ReadBoolean();
       unlocked([&] { DoScriptEnd(flag ? 1 : 0, 0); });
-      CommsManager->BeginRequest(*answer, kBRNCallbackAnswerCode);
-      CommsManager->RequestStream(*answer).WriteBoolean(true);
+      answer(true);
       break;
     }
   }
-  CommsManager->PackRequest(*answer);
-  SendRequest(*answer, std::string());
 }
 
 void TBRNRemoteSessionManager::CheckReply(TBRNCommsRequest& request) {
@@ -672,15 +732,7 @@ void TBRNRemoteSessionManager::Ping() {
   Pinging = true;
   try {
     if (!Connected) ReconnectIfAllowed();
-    std::unique_ptr<TBRNCommsRequest> ping = CommsManager->AcquireRequest();
-    struct Release {
-      TBRNCommsManager& Comms;
-      std::unique_ptr<TBRNCommsRequest>& Request;
-      ~Release() { Comms.ReleaseRequest(std::move(Request)); }
-    } release{*CommsManager, ping};
-    CommsManager->BeginRequest(*ping, kBRNPingServerCode);
-    CommsManager->PackRequest(*ping);
-    SendRequest(*ping, std::string());
+    SendWithoutReply(kBRNPingServerCode, [](TBRNMemoryStream&) {});
   } catch (...) {
     // A failed ping is found again by the next operation.
   }

@@ -12,9 +12,14 @@
 
 namespace brn {
 
+class TBRNCachedUpdatesManager;
 class TBRNClientSocket;
 class TBRNCompressionManager;
+class TBRNExprBuilder;
+class TBRNExprParser;
+class TBRNExprValidator;
 class TBRNMemoryStream;
+class TBRNRemoteExprEvaluator;
 class TBRNRemoteSessionManager;
 class TBRNThreadTimer;
 
@@ -149,6 +154,22 @@ class TBRNRemoteSessionManager : public TBRNEngineSessionManager {
   // Never raises; the proxy is freed and store cleared in every case.
   void CloseStore(TBRNStoreManager*& store) override;
 
+  // The cached updates of this session's remote cursors, which live in a
+  // private local session of the client: made and started at the first use
+  // (a session whose cursors never cache pays nothing for it), stopped when
+  // the connection closes. Session's thread only.
+  TBRNCachedUpdatesManager& GetCachedUpdatesManager();
+
+  // The tools that compile and evaluate the column expressions of this
+  // session's remote cursors on the client. They live from CreateResources
+  // to FreeResources, which runs only after every cursor of the session was
+  // freed; calling them outside that span is misuse (std::logic_error).
+  // Session's thread only.
+  TBRNExprParser& GetExprParser() const;
+  TBRNExprValidator& GetExprValidator() const;
+  TBRNExprBuilder& GetExprBuilder() const;
+  TBRNRemoteExprEvaluator& GetExprEvaluator() const;
+
   // Reconnects when the connection was lost (asking the reconnect handler,
   // unless pinging), and then pings, so that the server forgets the last
   // reply it kept: a request sent now is a new one.
@@ -173,7 +194,8 @@ class TBRNRemoteSessionManager : public TBRNEngineSessionManager {
   // Seconds.
   void SetRemotePingInterval(int32_t value);
   int32_t GetRemotePingInterval() const { return RemotePingInterval; }
-  bool RemoteTrace = false;
+  // Read by the ping thread as well; may be switched from any thread.
+  std::atomic<bool> RemoteTrace{false};
 
   TBRNRemoteTimeoutEvent OnRemoteTimeout;
   TBRNRemoteProgressEvent OnRemoteSendProgress;
@@ -210,6 +232,9 @@ class TBRNRemoteSessionManager : public TBRNEngineSessionManager {
   void SendRequestAndWait(TBRNCommsRequest& request, std::unique_ptr<TBRNCommsRequest>& reply,
                           const std::string& text);
   void SendRequest(TBRNCommsRequest& request, const std::string& text);
+  // Sends a message of code whose payload write fills, and waits for no
+  // reply (ping, callback answers).
+  void SendWithoutReply(int32_t code, const std::function<void(TBRNMemoryStream&)>& write);
   // False: the wait was given up.
   bool ReceiveReply(std::unique_ptr<TBRNCommsRequest>& request);
   void AnswerCallback(TBRNCommsRequest& request);
@@ -244,6 +269,11 @@ class TBRNRemoteSessionManager : public TBRNEngineSessionManager {
   std::unique_ptr<TBRNCompressionManager> CompressionManager;
   std::unique_ptr<TBRNRemoteCommsManager> CommsManager;
   std::unique_ptr<TBRNThreadTimer> PingTimer;
+  std::unique_ptr<TBRNCachedUpdatesManager> CachedUpdates;
+  std::unique_ptr<TBRNExprParser> ExprParser;
+  std::unique_ptr<TBRNExprValidator> ExprValidator;
+  std::unique_ptr<TBRNExprBuilder> ExprBuilder;
+  std::unique_ptr<TBRNRemoteExprEvaluator> ExprEvaluator;
 };
 
 // One remote operation: the session locked (LockTries tries of 10 ms, else

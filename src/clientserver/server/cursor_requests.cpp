@@ -58,22 +58,15 @@ void forgetCursor(TBRNServerSessionManager& session, int32_t handle) {
 }
 
 ClientCursor readCursor(TBRNServerRequest& request, TBRNServerSessionManager& session) {
-  ClientCursor result;
-  result.Handle = request.ReadInt32();
   auto& cursors = requestState(session).Cursors;
-  auto entry = cursors.find(result.Handle);
+  auto entry = cursors.find(request.PeekInt32());
   if (entry == cursors.end()) throw EBRNInvalidRequest();
-  if (!handleLeadsTo(session, result.Handle, entry->second)) {
-    forgetCursor(session, result.Handle);
+  if (!handleLeadsTo(session, entry->first, entry->second)) {
+    forgetCursor(session, entry->first);
     throw EBRNInvalidRequest();
   }
-  result.Cursor = static_cast<TBRNCursor*>(session.Cursors.Find(result.Handle));
-  result.State = &entry->second;
-  return result;
-}
-
-int64_t clientVersion(TBRNServerRequest& request) {
-  return request.GetThread().GetClientVersion();
+  auto target = request.ReadIndexedHandle<TBRNCursor>(session.Cursors);
+  return ClientCursor{target.Handle, &target.Object, &entry->second};
 }
 
 ClientPosition readPosition(TBRNServerRequest& request, TBRNCursor& cursor) {
@@ -104,7 +97,7 @@ enum class RowForm { WithFlags, WithoutFlags };
 std::unique_ptr<TBRNCursorRow> readRow(TBRNServerRequest& request, TBRNCursor& cursor,
                                        RowForm form) {
   std::unique_ptr<TBRNCursorRow> row = cursor.CreateRow();
-  const int64_t version = clientVersion(request);
+  const int64_t version = request.GetClientVersion();
   if (form == RowForm::WithoutFlags && version >= kBRNClientVersion207 &&
       version < kBRNClientVersion208) {
     row->LoadFromStream(request.Input());
@@ -258,7 +251,7 @@ void ServeRefreshCursor(TBRNServerRequest& request, TBRNServerSessionManager& se
   syncPosition(*target.Cursor, position);
   const bool result = target.Cursor->RefreshCursor();
   TBRNCommsMemoryStream& out = request.BeginReply();
-  if (clientVersion(request) >= kBRNClientVersion201) out.WriteBoolean(result);
+  if (request.GetClientVersion() >= kBRNClientVersion201) out.WriteBoolean(result);
   replyBlock(request, target, rows);
 }
 
@@ -439,7 +432,7 @@ void ServeLockRow(TBRNServerRequest& request, TBRNServerSessionManager& session)
   std::unique_ptr<TBRNCursorRow> row = readRow(request, *target.Cursor, RowForm::WithoutFlags);
   int32_t option1 = -1;
   int32_t option2 = -1;
-  if (clientVersion(request) >= kBRNClientVersion204) {
+  if (request.GetClientVersion() >= kBRNClientVersion204) {
     option1 = request.ReadInt32();
     option2 = request.ReadInt32();
   }
@@ -462,7 +455,7 @@ void ServeInitializeRow(TBRNServerRequest& request, TBRNServerSessionManager& se
   std::unique_ptr<TBRNCursorRow> row = target.Cursor->CreateRow();
   target.Cursor->InitializeRow(*row);
   TBRNCommsMemoryStream& out = request.BeginReply();
-  const int64_t version = clientVersion(request);
+  const int64_t version = request.GetClientVersion();
   if (version < kBRNClientVersion205) {
     row->SaveToStream(out);
   } else {
@@ -575,18 +568,23 @@ void ServeSaveToStream(TBRNServerRequest& request, TBRNServerSessionManager& ses
 }
 
 // The client's cached updates (their leading int32 is their length) are
-// checked against the bytes that arrived before anything is applied.
-// Precondition of the apply: the local cursor's replay of a client's update
-// records, which this server does not have yet; the request is refused
-// after the checks.
+// checked against the bytes that arrived before anything is applied; the
+// apply itself is all or nothing.
 void ServeApplyCachedUpdates(TBRNServerRequest& request, TBRNServerSessionManager& session) {
   ClientCursor target = readCursor(request, session);
-  request.ReadBoolean();
+  const bool ignoreMissing = request.ReadBoolean();
   const int32_t length = request.ReadInt32();
   ClientPosition position;
   int32_t rows = 1;
-  checkEmbeddedStream(request, *target.Cursor, length, position, rows);
-  throw std::logic_error("Applying a client's cached updates is not available");
+  const int64_t after = checkEmbeddedStream(request, *target.Cursor, length, position, rows);
+  // Every cursor the server hands out is a local one.
+  auto* local = dynamic_cast<TBRNLocalCursor*>(target.Cursor);
+  if (local == nullptr) throw EBRNInvalidRequest();
+  TBRNCommsMemoryStream& in = request.Input();
+  local->ApplyUpdatesStream(in, length, ignoreMissing);
+  in.SetPosition(after);
+  syncPosition(*target.Cursor, position);
+  replyBlock(request, target, rows);
 }
 
 // Codes that name cursor operations no request carries.

@@ -28,10 +28,6 @@ namespace {
 constexpr uint32_t kDebuggerRelockTries = 3000;
 constexpr int32_t kDebuggerRelockWaitMs = 10;
 
-int64_t clientVersion(TBRNServerRequest& request) {
-  return request.GetThread().GetClientVersion();
-}
-
 // The session-wide handle of an object that database's table holds under
 // handle: the one it has, else a new one.
 int32_t sessionHandleOf(TBRNSessionHandleIndex& index, int32_t capacity,
@@ -43,24 +39,19 @@ int32_t sessionHandleOf(TBRNSessionHandleIndex& index, int32_t capacity,
   return index.Add(&database, handle);
 }
 
-// The object of kind T behind a session-wide handle of index; 1103 for none.
-template <typename T>
-T& readHandle(TBRNServerRequest& request, TBRNSessionHandleIndex& index) {
-  const int32_t handle = request.ReadInt32();
-  auto* found = dynamic_cast<T*>(index.Find(handle));
-  if (found == nullptr) throw EBRNInvalidRequest();
-  return *found;
-}
-
 // Frees an object with a session-wide handle: the handle first, then the
 // database's table entry and the object, so that the index never leads to
 // a freed object.
 template <typename T>
 void freeIndexed(TBRNSessionHandleIndex& index, TBRNHandleObjects TBRNDatabaseManager::*table,
-                 int32_t handle, T* object) {
-  TBRNSessionHandleTarget target = index.Remove(handle);
-  if (target.Database != nullptr) (target.Database->*table).RemoveObject(object, false);
-  delete object;
+                 const TBRNIndexedTarget<T>& target) {
+  TBRNSessionHandleTarget where = index.Remove(target.Handle);
+  if (where.Database != nullptr) (where.Database->*table).RemoveObject(&target.Object, false);
+  delete &target.Object;
+}
+
+TBRNScriptManager& readScript(TBRNServerRequest& request, TBRNServerSessionManager& session) {
+  return request.ReadIndexedHandle<TBRNScriptManager>(session.Scripts).Object;
 }
 
 // The database whose cursor table holds cursor (preferred first).
@@ -119,7 +110,7 @@ void writeResult(TBRNServerRequest& request, TBRNServerSessionManager& session,
   }
   TBRNDatabaseManager* owner = cursorDatabase(session, database, *cursor);
   const int32_t handle = RegisterClientCursor(session, *owner, *cursor);
-  WriteResultDescriptor(out, handle, *cursor, clientVersion(request));
+  WriteResultDescriptor(out, handle, *cursor, request.GetClientVersion());
 }
 
 // --- database requests
@@ -132,7 +123,7 @@ void ServeStartTransaction(TBRNServerRequest& request, TBRNServerSessionManager&
   TBRNStringsList tables;
   for (int32_t i = 0; i < count; ++i) tables.Add(request.ReadString());
   const int32_t lockWait =
-      clientVersion(request) >= kBRNClientVersion203 ? request.ReadInt32() : -1;
+      request.GetClientVersion() >= kBRNClientVersion203 ? request.ReadInt32() : -1;
   database.StartTransaction(tables, lockWait);
 }
 
@@ -155,7 +146,7 @@ void ServeOpenTable(TBRNServerRequest& request, TBRNServerSessionManager& sessio
   const bool exclusive = request.ReadBoolean();
   TBRNCursor* cursor = database.OpenTable(schemaName, tableName, exclusive, readOnly);
   const int32_t handle = RegisterClientCursor(session, database, *cursor);
-  WriteOpenTableDescriptor(request.BeginReply(), handle, *cursor, clientVersion(request));
+  WriteOpenTableDescriptor(request.BeginReply(), handle, *cursor, request.GetClientVersion());
 }
 
 void ServePrepareStatement(TBRNServerRequest& request, TBRNServerSessionManager& session) {
@@ -164,7 +155,7 @@ void ServePrepareStatement(TBRNServerRequest& request, TBRNServerSessionManager&
   TBRNStatementManager* statement = database.PrepareStatement(sql);
   int32_t handle = 0;
   if (auto* local = dynamic_cast<TBRNLocalStatementManager*>(statement)) {
-    handle = local->SessionHandle;
+    handle = local->Registration.GetSessionHandle();
   }
   if (handle == 0) handle = sessionHandleOf(session.Statements, 8192, database, statement->Handle);
   TBRNCommsMemoryStream& out = request.BeginReply();
@@ -195,8 +186,8 @@ void ServePrepareScript(TBRNServerRequest& request, TBRNServerSessionManager& se
 // --- statements
 
 void ServeExecuteStatement(TBRNServerRequest& request, TBRNServerSessionManager& session) {
-  const int32_t handle = request.PeekInt32();
-  auto& statement = readHandle<TBRNStatementManager>(request, session.Statements);
+  auto statementTarget = request.ReadIndexedHandle<TBRNStatementManager>(session.Statements);
+  TBRNStatementManager& statement = statementTarget.Object;
   const bool requestSensitive = request.ReadBoolean();
   const bool constrained = request.ReadBoolean();
   const bool requestPlan = request.ReadBoolean();
@@ -217,7 +208,7 @@ void ServeExecuteStatement(TBRNServerRequest& request, TBRNServerSessionManager&
     OperationCallbacks callbacks(session, flags.Progress, flags.Status, flags.Log);
     cursor = statement.ExecuteStatement();
   }
-  const int64_t version = clientVersion(request);
+  const int64_t version = request.GetClientVersion();
   TBRNCommsMemoryStream& out = request.BeginReply();
   if (version >= kBRNClientVersion106) statement.Params->SaveOutputParams(out);
   out.WriteBoolean(statement.GetSensitive());
@@ -227,16 +218,15 @@ void ServeExecuteStatement(TBRNServerRequest& request, TBRNServerSessionManager&
   out.WriteInteger(statement.GetRowsAffected());
   out.WriteInteger(statement.GetExecutionTime());
   if (version >= kBRNClientVersion208) out.WriteBoolean(statement.GetExecutionResult());
-  writeResult(request, session, session.Statements.GetTarget(handle).Database, cursor, out);
+  writeResult(request, session, statementTarget.Database, cursor, out);
 }
 
 void ServeFreeStatement(TBRNServerRequest& request, TBRNServerSessionManager& session) {
-  const int32_t handle = request.PeekInt32();
-  auto* statement = &readHandle<TBRNStatementManager>(request, session.Statements);
-  if (auto* local = dynamic_cast<TBRNLocalStatementManager*>(statement)) {
+  auto statementTarget = request.ReadIndexedHandle<TBRNStatementManager>(session.Statements);
+  if (auto* local = dynamic_cast<TBRNLocalStatementManager*>(&statementTarget.Object)) {
     TBRNLocalStatementManager::FreeStatement(local);
   } else {
-    freeIndexed(session.Statements, &TBRNDatabaseManager::Statements, handle, statement);
+    freeIndexed(session.Statements, &TBRNDatabaseManager::Statements, statementTarget);
   }
   DropStaleClientCursors(session);
 }
@@ -244,9 +234,9 @@ void ServeFreeStatement(TBRNServerRequest& request, TBRNServerSessionManager& se
 // --- procedures
 
 void ServeExecuteProcedure(TBRNServerRequest& request, TBRNServerSessionManager& session) {
-  const int32_t handle = request.PeekInt32();
-  auto& procedure = readHandle<TBRNProcedureManager>(request, session.Procedures);
-  const int64_t version = clientVersion(request);
+  auto procedureTarget = request.ReadIndexedHandle<TBRNProcedureManager>(session.Procedures);
+  TBRNProcedureManager& procedure = procedureTarget.Object;
+  const int64_t version = request.GetClientVersion();
   TBRNCursor* cursor = nullptr;
   if (version >= kBRNClientVersion102) {
     const ReportFlags flags = readReportFlags(request);
@@ -259,21 +249,20 @@ void ServeExecuteProcedure(TBRNServerRequest& request, TBRNServerSessionManager&
   TBRNCommsMemoryStream& out = request.BeginReply();
   procedure.Params->SaveOutputParams(out);
   if (version >= kBRNClientVersion106) out.WriteInteger(procedure.GetExecutionTime());
-  writeResult(request, session, session.Procedures.GetTarget(handle).Database, cursor, out);
+  writeResult(request, session, procedureTarget.Database, cursor, out);
 }
 
 void ServeFreeProcedure(TBRNServerRequest& request, TBRNServerSessionManager& session) {
-  const int32_t handle = request.PeekInt32();
-  auto* procedure = &readHandle<TBRNProcedureManager>(request, session.Procedures);
-  freeIndexed(session.Procedures, &TBRNDatabaseManager::Procedures, handle, procedure);
+  freeIndexed(session.Procedures, &TBRNDatabaseManager::Procedures,
+              request.ReadIndexedHandle<TBRNProcedureManager>(session.Procedures));
   DropStaleClientCursors(session);
 }
 
 // --- scripts
 
 void ServeExecuteScript(TBRNServerRequest& request, TBRNServerSessionManager& session) {
-  const int32_t handle = request.PeekInt32();
-  auto& script = readHandle<TBRNScriptManager>(request, session.Scripts);
+  auto scriptTarget = request.ReadIndexedHandle<TBRNScriptManager>(session.Scripts);
+  TBRNScriptManager& script = scriptTarget.Object;
   const ReportFlags flags = readReportFlags(request);
   script.Params->LoadFromStream(request.Input());
   TBRNCursor* cursor = nullptr;
@@ -283,14 +272,14 @@ void ServeExecuteScript(TBRNServerRequest& request, TBRNServerSessionManager& se
   }
   TBRNCommsMemoryStream& out = request.BeginReply();
   script.Params->SaveOutputParams(out);
-  if (clientVersion(request) >= kBRNClientVersion106) out.WriteInteger(script.GetExecutionTime());
-  writeResult(request, session, session.Scripts.GetTarget(handle).Database, cursor, out);
+  if (request.GetClientVersion() >= kBRNClientVersion106)
+    out.WriteInteger(script.GetExecutionTime());
+  writeResult(request, session, scriptTarget.Database, cursor, out);
 }
 
 void ServeFreeScript(TBRNServerRequest& request, TBRNServerSessionManager& session) {
-  const int32_t handle = request.PeekInt32();
-  auto* script = &readHandle<TBRNScriptManager>(request, session.Scripts);
-  freeIndexed(session.Scripts, &TBRNDatabaseManager::Scripts, handle, script);
+  freeIndexed(session.Scripts, &TBRNDatabaseManager::Scripts,
+              request.ReadIndexedHandle<TBRNScriptManager>(session.Scripts));
   DropStaleClientCursors(session);
 }
 
@@ -336,12 +325,12 @@ void runDebugger(TBRNServerRequest& request, TBRNServerSessionManager& session,
 }
 
 void ServeDebugScript(TBRNServerRequest& request, TBRNServerSessionManager& session) {
-  auto& script = readHandle<TBRNScriptManager>(request, session.Scripts);
+  TBRNScriptManager& script = readScript(request, session);
   const ReportFlags flags = readReportFlags(request);
   const bool reportDebugger = request.ReadBoolean();
   // The debugger option: pause where a statement raises an error.
   const bool breakOnError =
-      clientVersion(request) >= kBRNClientVersion202 ? request.ReadBoolean() : false;
+      request.GetClientVersion() >= kBRNClientVersion202 ? request.ReadBoolean() : false;
   script.Params->LoadFromStream(request.Input());
   if (auto* local = dynamic_cast<TBRNLocalScriptManager*>(&script)) {
     local->BreakOnError = breakOnError;
@@ -365,7 +354,7 @@ void ServeDebugScript(TBRNServerRequest& request, TBRNServerSessionManager& sess
 // paused script likewise.
 template <void (TBRNScriptManager::*Operation)()>
 void serveDebuggerControl(TBRNServerRequest& request, TBRNServerSessionManager& session) {
-  auto& script = readHandle<TBRNScriptManager>(request, session.Scripts);
+  TBRNScriptManager& script = readScript(request, session);
   TBRNServerRequestState& state = session.RequestState;
   const bool wait = state.ScriptActive &&
                     (Operation != &TBRNScriptManager::Pause || state.ScriptRunning);
@@ -377,38 +366,28 @@ void serveDebuggerControl(TBRNServerRequest& request, TBRNServerSessionManager& 
 }
 
 void ServeGetScriptCursor(TBRNServerRequest& request, TBRNServerSessionManager& session) {
-  const int32_t handle = request.PeekInt32();
-  auto& script = readHandle<TBRNScriptManager>(request, session.Scripts);
+  auto scriptTarget = request.ReadIndexedHandle<TBRNScriptManager>(session.Scripts);
+  TBRNScriptManager& script = scriptTarget.Object;
   TBRNCursor* cursor = script.GetScriptCursor();
   TBRNCommsMemoryStream& out = request.BeginReply();
   script.Params->SaveOutputParams(out);
   out.WriteInteger(script.GetExecutionTime());
-  writeResult(request, session, session.Scripts.GetTarget(handle).Database, cursor, out);
+  writeResult(request, session, scriptTarget.Database, cursor, out);
   TBRNServerThread::InstallOperationCallbacks(session, false, false, false);
   TBRNServerThread::ClearDebuggerCallbacks(session);
 }
 
-void ServeSetScriptBreakpoint(TBRNServerRequest& request, TBRNServerSessionManager& session) {
-  auto& script = readHandle<TBRNScriptManager>(request, session.Scripts);
+// Set, Has and Remove Breakpoint: a line, answered by the operation's
+// Boolean (for Remove, whether there was a breakpoint to remove).
+template <bool (TBRNScriptManager::*Operation)(int32_t)>
+void serveBreakpoint(TBRNServerRequest& request, TBRNServerSessionManager& session) {
+  TBRNScriptManager& script = readScript(request, session);
   const int32_t line = request.ReadInt32();
-  request.BeginReply().WriteBoolean(script.SetBreakpoint(line));
-}
-
-void ServeScriptBreakpoint(TBRNServerRequest& request, TBRNServerSessionManager& session) {
-  auto& script = readHandle<TBRNScriptManager>(request, session.Scripts);
-  const int32_t line = request.ReadInt32();
-  request.BeginReply().WriteBoolean(script.HasBreakpoint(line));
-}
-
-// The reply says whether there was a breakpoint to remove.
-void ServeRemoveScriptBreakpoint(TBRNServerRequest& request, TBRNServerSessionManager& session) {
-  auto& script = readHandle<TBRNScriptManager>(request, session.Scripts);
-  const int32_t line = request.ReadInt32();
-  request.BeginReply().WriteBoolean(script.RemoveBreakpoint(line));
+  request.BeginReply().WriteBoolean((script.*Operation)(line));
 }
 
 void ServeGetScriptVariableNames(TBRNServerRequest& request, TBRNServerSessionManager& session) {
-  auto& script = readHandle<TBRNScriptManager>(request, session.Scripts);
+  TBRNScriptManager& script = readScript(request, session);
   TBRNStringsList names;
   script.GetVariableNames(names);
   names.SaveToStream(request.BeginReply());
@@ -417,7 +396,7 @@ void ServeGetScriptVariableNames(TBRNServerRequest& request, TBRNServerSessionMa
 // An unknown name answers Kind -1; while the run is not paused every name
 // does, since only a paused run's variables hold still.
 void ServeGetScriptVariableData(TBRNServerRequest& request, TBRNServerSessionManager& session) {
-  auto& script = readHandle<TBRNScriptManager>(request, session.Scripts);
+  TBRNScriptManager& script = readScript(request, session);
   const std::string name = request.ReadString();
   TBRNVariableData data;
   script.GetVariableData(name, data);
@@ -454,9 +433,10 @@ void AddDatabaseRequestHandlers(TBRNServerRequestTable& table) {
   table.Add(kBRNResumeScriptCode, &serveDebuggerControl<&TBRNScriptManager::Resume>);
   table.Add(kBRNStopScriptCode, &serveDebuggerControl<&TBRNScriptManager::Stop>);
   table.Add(kBRNGetScriptCursorCode, &ServeGetScriptCursor);
-  table.Add(kBRNSetScriptBreakpointCode, &ServeSetScriptBreakpoint);
-  table.Add(kBRNScriptBreakpointCode, &ServeScriptBreakpoint);
-  table.Add(kBRNRemoveScriptBreakpointCode, &ServeRemoveScriptBreakpoint);
+  table.Add(kBRNSetScriptBreakpointCode, &serveBreakpoint<&TBRNScriptManager::SetBreakpoint>);
+  table.Add(kBRNScriptBreakpointCode, &serveBreakpoint<&TBRNScriptManager::HasBreakpoint>);
+  table.Add(kBRNRemoveScriptBreakpointCode,
+            &serveBreakpoint<&TBRNScriptManager::RemoveBreakpoint>);
   table.Add(kBRNGetScriptVariableNamesCode, &ServeGetScriptVariableNames);
   table.Add(kBRNGetScriptVariableDataCode, &ServeGetScriptVariableData);
 }

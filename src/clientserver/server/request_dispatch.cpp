@@ -109,6 +109,8 @@ TBRNStoreManager& TBRNServerRequest::ReadStoreHandle(TBRNServerSessionManager& s
   return *store;
 }
 
+int64_t TBRNServerRequest::GetClientVersion() const { return thread_->GetClientVersion(); }
+
 TBRNCommsMemoryStream& TBRNServerRequest::BeginReply() {
   TBRNCommsManager& transport = comms_->GetTransport();
   transport.BeginRequest(*comms_, kBRNReplyOk);

@@ -5,6 +5,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "sessions/session_manager.h"
+
 namespace brn {
 
 class TBRNCommsMemoryStream;
@@ -63,6 +65,15 @@ class EBRNInvalidRequest : public std::runtime_error {
 // with the error reply.
 //
 // Used by the connection thread that serves it only.
+// An object behind a session-wide handle, with that handle and the
+// database whose table holds it.
+template <typename T>
+struct TBRNIndexedTarget {
+  int32_t Handle;
+  T& Object;
+  TBRNDatabaseManager* Database;
+};
+
 class TBRNServerRequest {
  public:
   TBRNServerRequest(TBRNServerThread& thread, TBRNCommsRequest& comms);
@@ -100,6 +111,14 @@ class TBRNServerRequest {
   // session is the one the request is served for.
   TBRNDatabaseManager& ReadDatabaseHandle(TBRNServerSessionManager& session);
   TBRNStoreManager& ReadStoreHandle(TBRNServerSessionManager& session);
+  // Read an int32 session-wide handle of index (the session's statements,
+  // procedures, scripts or cursors) and return what it leads to, which
+  // must be of kind T (EBRNInvalidRequest otherwise).
+  template <typename T>
+  TBRNIndexedTarget<T> ReadIndexedHandle(const TBRNSessionHandleIndex& index);
+
+  // The version the client announced at connect (x 10000).
+  int64_t GetClientVersion() const;
 
   // Starts (or starts again) the reply with result code 0 and returns the
   // stream to write the reply fields into.
@@ -117,6 +136,14 @@ class TBRNServerRequest {
   TBRNCommsRequest* comms_;
   bool replyBegun_ = false;
 };
+
+template <typename T>
+TBRNIndexedTarget<T> TBRNServerRequest::ReadIndexedHandle(const TBRNSessionHandleIndex& index) {
+  const int32_t handle = ReadInt32();
+  auto* found = dynamic_cast<T*>(index.Find(handle));
+  if (found == nullptr) throw EBRNInvalidRequest();
+  return {handle, *found, index.GetTarget(handle).Database};
+}
 
 // A request handler: reads the request, works on the session (locked by the
 // dispatcher for this thread, unless the request is nested in a callback of

@@ -32,6 +32,11 @@ namespace brn {
 namespace {
 
 constexpr uint32_t kConnectionTries = 3000;
+// A reconnect waits this long (tries of kLockWaitMs, as long as a client
+// waits for its own session) for a session whose debugged script runs:
+// the run keeps the session until it pauses or ends, which may take any
+// time, and the client is better told at once that the session is busy.
+constexpr uint32_t kReconnectLongRunTries = 19;
 constexpr uint32_t kSweepTries = 100;
 constexpr int32_t kLockWaitMs = 10;
 // The job switches and the scheduler give up on a busy job session after
@@ -391,7 +396,7 @@ bool TBRNServerEngineManager::ReconnectServerSession(TBRNServerSessionThread* th
   TBRNEngineSessionManager* found = nullptr;
   if (!FindSession(sessionId, found, true, kConnectionTries, kLockWaitMs, true,
                    thread->GetClientSessionName(), thread->GetClientIdentity(),
-                   thread->GetClientThreadID())) {
+                   thread->GetClientThreadID(), kReconnectLongRunTries)) {
     return false;
   }
   if (!found->IsServerSession()) {

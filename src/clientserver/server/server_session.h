@@ -89,6 +89,9 @@ class TBRNServerSessionManager : public TBRNMixedSessionManager {
   void Logout() override;
   // Closes the attached connection so that its thread ends and detaches.
   void DropConnection() override;
+  // While a debug run of its script runs (not paused) its thread holds the
+  // session. Any thread.
+  bool HeldByLongRun() const override { return RequestState.ScriptRunning.load(); }
   // A debugged script's pause at a statement and its end wake the request
   // of the attached connection that waits for them, only once the callback
   // has returned and the session's callbacks are back in place: the

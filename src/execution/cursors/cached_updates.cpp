@@ -54,7 +54,7 @@ class TUnpublishedScope {
 // The private session
 
 TBRNCachedUpdatesSessionManager::TBRNCachedUpdatesSessionManager(TBRNEngineManager* engine,
-                                                                 TBRNLocalSessionManager& owner)
+                                                                 TBRNSessionManager& owner)
     : TBRNLocalSessionManager(engine, false, false), Owner(owner) {}
 
 TBRNCachedUpdatesSessionManager::~TBRNCachedUpdatesSessionManager() {
@@ -94,9 +94,8 @@ void TBRNCachedUpdatesSessionManager::CloseConfigurationFiles() {
 // The manager
 
 TBRNCachedUpdatesManager::TBRNCachedUpdatesManager(TBRNEngineManager* engine,
-                                                   TBRNLocalSessionManager& session)
+                                                   TBRNSessionManager& session)
     : engine_(engine),
-      session_(session),
       privateSession_(std::make_unique<TBRNCachedUpdatesSessionManager>(engine, session)) {}
 
 TBRNCachedUpdatesManager::~TBRNCachedUpdatesManager() {
@@ -164,13 +163,18 @@ void TBRNCachedUpdatesManager::CheckPrimaryKey(TBRNCursor& cursor) {
 
 std::unique_ptr<TBRNLocalCursor> TBRNCachedUpdatesManager::BeginCachedUpdates(
     TBRNLocalCursor& cursor) {
+  TBRNVirtualTableManager& source = cursor.GetTableManager();
+  return BeginCachedUpdates(cursor, *source.GetColumns(), *source.GetIndexes());
+}
+
+std::unique_ptr<TBRNLocalCursor> TBRNCachedUpdatesManager::BeginCachedUpdates(
+    TBRNCursor& cursor, TBRNColumns& columns, TBRNIndexes& indexes) {
   CheckPrimaryKey(cursor);
   TBRNLocalDatabaseManager& database = *privateSession_->CacheDatabase;
-  TBRNVirtualTableManager& source = cursor.GetTableManager();
   TBRNBaseTable* table = database.CreateTemporaryTable(cursor.Name, false);
   try {
-    table->Columns->Assign(source.GetColumns(), false);
-    table->Indexes->Assign(source.GetIndexes(), false);
+    table->Columns->Assign(&columns, false);
+    table->Indexes->Assign(&indexes, false);
     // Owned by the System user, who edits it through the cache cursor.
     table->ApplyDefaultGrants();
     table->SetPublished(true);
@@ -207,11 +211,11 @@ std::unique_ptr<TBRNLocalCursor> TBRNCachedUpdatesManager::BeginCachedUpdates(
   }
 }
 
-void TBRNCachedUpdatesManager::CopyRowsToCache(TBRNLocalCursor& cursor, TBRNLocalCursor& cache) {
+void TBRNCachedUpdatesManager::CopyRowsToCache(TBRNCursor& cursor, TBRNLocalCursor& cache) {
   TUnpublishedScope unpublished(*cacheTableOf(cache).GetBaseTable());
   cache.EmptyCursor(false);
   TBRNMemoryStream stream;
-  cursor.SaveToStream(stream, false);
+  cursor.SaveToStream(stream);
   stream.SetPosition(0);
   cache.LoadFromStream(stream, 0);
 }

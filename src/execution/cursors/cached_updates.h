@@ -8,8 +8,10 @@
 
 namespace brn {
 
+class TBRNColumns;
 class TBRNCursor;
 class TBRNEngineManager;
+class TBRNIndexes;
 class TBRNLocalCursor;
 class TBRNLocalDatabaseManager;
 class TBRNMemoryStream;
@@ -26,7 +28,7 @@ inline constexpr int32_t kCachedUpdatesErrorCode = 1307;
 // Threads: used only on the owning session's thread.
 class TBRNCachedUpdatesSessionManager : public TBRNLocalSessionManager {
  public:
-  TBRNCachedUpdatesSessionManager(TBRNEngineManager* engine, TBRNLocalSessionManager& owner);
+  TBRNCachedUpdatesSessionManager(TBRNEngineManager* engine, TBRNSessionManager& owner);
   // Closes the session (its override of CloseConfigurationFiles must run,
   // which the base destructor no longer reaches); failures are dropped.
   ~TBRNCachedUpdatesSessionManager() override;
@@ -41,7 +43,7 @@ class TBRNCachedUpdatesSessionManager : public TBRNLocalSessionManager {
   // raised at the end.
   void CloseConfigurationFiles() override;
 
-  TBRNLocalSessionManager& Owner;
+  TBRNSessionManager& Owner;
   // Owned by the session's database handles; nullptr while closed.
   TBRNLocalDatabaseManager* CacheDatabase = nullptr;
 };
@@ -69,12 +71,13 @@ class TBRNCachedUpdatesSessionManager : public TBRNLocalSessionManager {
 //
 // Life: made on a session's first cached-updates request (Get) and owned
 // by that session, which frees it after its cursors are gone. The private
-// session starts at once and ends with the manager.
+// session starts at once and ends with the manager. A remote session owns
+// one too, for the caches of its remote cursors, which live on the client.
 //
 // Threads: used only on the owning session's thread.
 class TBRNCachedUpdatesManager : public TBRNLocalSessionManager::TBRNCachedUpdatesHolder {
  public:
-  TBRNCachedUpdatesManager(TBRNEngineManager* engine, TBRNLocalSessionManager& session);
+  TBRNCachedUpdatesManager(TBRNEngineManager* engine, TBRNSessionManager& session);
   // StopSession (failures dropped); the private session goes with it.
   ~TBRNCachedUpdatesManager() override;
 
@@ -98,9 +101,13 @@ class TBRNCachedUpdatesManager : public TBRNLocalSessionManager::TBRNCachedUpdat
   // and the cache cursor over it, with the cursor's columns and active
   // index. A failure leaves no table behind.
   std::unique_ptr<TBRNLocalCursor> BeginCachedUpdates(TBRNLocalCursor& cursor);
-  // Replaces the cache's rows with the cursor's visible rows; the copy is
-  // not logged as edits.
-  void CopyRowsToCache(TBRNLocalCursor& cursor, TBRNLocalCursor& cache);
+  // The same for a cursor whose table is known only by its column and
+  // index lists (a remote cursor's descriptor).
+  std::unique_ptr<TBRNLocalCursor> BeginCachedUpdates(TBRNCursor& cursor, TBRNColumns& columns,
+                                                      TBRNIndexes& indexes);
+  // Replaces the cache's rows with the cursor's visible rows, read through
+  // its cursor stream; the copy is not logged as edits.
+  void CopyRowsToCache(TBRNCursor& cursor, TBRNLocalCursor& cache);
   // Appends the cache's logged edits to stream in the form above. Flag is
   // reserved (no effect).
   void SaveCachedUpdates(TBRNLocalCursor& cache, TBRNMemoryStream& stream, bool flag);
@@ -115,7 +122,6 @@ class TBRNCachedUpdatesManager : public TBRNLocalSessionManager::TBRNCachedUpdat
 
  private:
   TBRNEngineManager* engine_;
-  TBRNLocalSessionManager& session_;
   std::unique_ptr<TBRNCachedUpdatesSessionManager> privateSession_;
   bool started_ = false;
 };

@@ -1,5 +1,10 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
 namespace brn {
 
 class TBRNLocalCursor;
@@ -43,6 +48,59 @@ class TBRNCursorReadScope {
   TBRNLocalCursor& cursor_;
   TBRNTableManager* table_ = nullptr;
   bool open_ = false;
+};
+
+// The Read brackets of the source cursors of one walk (a result build, a
+// join, an INSERT ... SELECT source), held in batches: the rows of a batch
+// cost no lock call, and between two batches the brackets are given back
+// for kGapTime so that other processes' writers of the sources get in
+// (they poll for the lock every few milliseconds: a release followed at
+// once by a retake would almost never let one in). The clock is read every
+// kClockRows rows, and a batch ends at the first reading past kBatchTime;
+// the gaps so cost a few percent of a long walk.
+//
+// On retaking, each table's change counters are read again: a writer's
+// flush between two batches empties the table's caches, and the cursors'
+// next moves rebuild their filter sets and find their rows again.
+//
+// Contract:
+// - Add the cursors before the walk; each stays open until End or the
+//   destructor (the same rules as TBRNCursorReadScope).
+// - Tick once per row visited. Pause before anything that may wait on a
+//   client or call out (a progress callback): the brackets are given back
+//   and the next Tick takes them again.
+// - End gives the brackets back and reports a failure to release; the
+//   destructor drops such a failure (the walk's own failure counts).
+// - Used by the thread of the cursors' session only.
+class TBRNCursorReadBatch {
+ public:
+  static constexpr int32_t kClockRows = 32;
+  static constexpr std::chrono::microseconds kBatchTime{1000};
+  static constexpr std::chrono::microseconds kGapTime{20};
+
+  TBRNCursorReadBatch() = default;
+  ~TBRNCursorReadBatch();
+  TBRNCursorReadBatch(const TBRNCursorReadBatch&) = delete;
+  TBRNCursorReadBatch& operator=(const TBRNCursorReadBatch&) = delete;
+
+  // Takes the cursor's bracket now (a cursor already added is skipped).
+  void Add(TBRNLocalCursor& Cursor);
+  void Tick();
+  void Pause();
+  void End();
+  // Batches begun so far (the first included): for tests.
+  int64_t GetBatchCount() const { return batches_; }
+
+ private:
+  void take();
+  void release();
+
+  std::vector<TBRNLocalCursor*> cursors_;
+  std::vector<std::unique_ptr<TBRNCursorReadScope>> scopes_;
+  bool held_ = false;
+  int32_t rows_ = 0;
+  int64_t batches_ = 0;
+  std::chrono::steady_clock::time_point started_{};
 };
 
 }  // namespace brn

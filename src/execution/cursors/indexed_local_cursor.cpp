@@ -37,7 +37,7 @@ TBRNContainedIndexKeyValues& TBRNIndexedLocalCursor::fillIndexKey(const TBRNRowV
 
 void TBRNIndexedLocalCursor::copyKey(TBRNKeyValues& Target, const TBRNKeyValues& Source) {
   const int32_t count = std::min(Target.GetCount(), Source.GetCount());
-  for (int32_t i = 0; i < count; ++i) Target.GetItem(i)->AssignConverting(*Source.GetItem(i));
+  for (int32_t i = 0; i < count; ++i) CopyKeyColumnValue(*Target.GetItem(i), *Source.GetItem(i));
   for (int32_t i = count; i < Target.GetCount(); ++i) Target.GetItem(i)->SetNull(true);
   Target.SetRowID(0);
 }

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "execution/cursors/cursor_read_scope.h"
 #include "execution/evaluator/evaluator_context.h"
 #include "execution/evaluator/local_expr_evaluator.h"
 #include "execution/filters/filter_expr.h"
@@ -42,6 +43,19 @@ TBRNLocalCursor::TBRNLocalCursor(TBRNVirtualTableManager& TableManager, bool Fla
   filterSet_ = std::make_unique<TBRNSparseBitmap>(false, false, 0);
   AddFilterLevel();
   lastChangeCount_ = tableManager_.GetChangeCount();
+  environment_ = &tableManager_.GetEnvironment();
+  environment_->AddDependent(*this);
+}
+
+void TBRNLocalCursor::EnvironmentClosing() noexcept {
+  try {
+    CloseCursor();
+  } catch (const EBRNException& error) {
+    logFailure(kOpFreeCursor, error);
+  } catch (...) {
+    // The database's close goes on.
+  }
+  environment_ = nullptr;
 }
 
 TBRNLocalCursor::~TBRNLocalCursor() {
@@ -58,6 +72,10 @@ void TBRNLocalCursor::CloseCursor() {
   if (closed_ || closing_) return;
   if (readScopes_ > 0) throw std::logic_error("a cursor closed inside its read scope");
   closing_ = true;
+  // Closed, or failed to close, the cursor is nothing the database must
+  // close any more.
+  if (TBRNTableEnvironment* environment = std::exchange(environment_, nullptr))
+    environment->RemoveDependent(*this);
   if (TBRNQueryCursorLink* link = std::exchange(QueryLink, nullptr)) link->CursorClosed(*this);
   // The cache goes first: it is a cursor of the session's private cache
   // session, independent of this cursor's table.
@@ -467,8 +485,9 @@ void TBRNLocalCursor::updateFilteredFlag() {
 void TBRNLocalCursor::SetFixedRowSet(bool Value) {
   if (Value && !filtered_) {
     // The rows live at this moment: a block deleted now and reused later by
-    // another session's insert must not come into view.
-    TBRNReadLockReleaser releaser(tableManager_, readScopes_ > 0);
+    // another session's insert must not come into view. One Read bracket
+    // spans the walk, so that no other writer's flush lands inside it.
+    TBRNCursorReadScope scope(*this);
     sizeFilterSet();
     filterSet_->ClearAll();
     for (int32_t n = 1; n <= filterSet_->Size; ++n) {
@@ -477,7 +496,7 @@ void TBRNLocalCursor::SetFixedRowSet(bool Value) {
       tableManager_.ReleaseRow(row);
       if (live) filterSet_->SetBit(n);
     }
-    releaser.Release();
+    scope.End();
     filteredRowCount_ = filterSet_->CountSet();
   }
   fixedRowSet_ = Value;

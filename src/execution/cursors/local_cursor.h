@@ -33,47 +33,16 @@ inline constexpr int32_t kMaxReferencedViews = 6;
 // "An error occurred with the view %s (%s)".
 inline constexpr int32_t kViewErrorCode = 902;
 
-// Gives the table's Read lock back when a cursor operation ends. Release
-// reports a failure to release; the destructor (the operation failed, or a
-// non-engine exception left it) drops such a failure, the first one being
-// the failure that counts. Releasing a lock the session does not hold does
-// nothing. While a read scope of the cursor is open (ScopeHolds) the lock
-// is the scope's and nothing is released here.
-class TBRNReadLockReleaser {
- public:
-  explicit TBRNReadLockReleaser(TBRNVirtualTableManager& Manager, bool ScopeHolds = false)
-      : manager_(Manager), pending_(!ScopeHolds) {}
-  ~TBRNReadLockReleaser() {
-    if (!pending_) return;
-    try {
-      manager_.UnlockObject(kBRNLockTypeRead);
-    } catch (...) {
-      // The failure that ended the operation is the one reported.
-    }
-  }
-  TBRNReadLockReleaser(const TBRNReadLockReleaser&) = delete;
-  TBRNReadLockReleaser& operator=(const TBRNReadLockReleaser&) = delete;
-
-  void Release() {
-    if (!pending_) return;
-    pending_ = false;
-    manager_.UnlockObject(kBRNLockTypeRead);
-  }
-
- private:
-  TBRNVirtualTableManager& manager_;
-  bool pending_;
-};
-
 // The in-process cursor over one open table manager: physical row order,
 // the visible rows of its filters kept as one bitmap (the filter set), and
 // catching up with other sessions' and processes' changes before it moves.
 //
 // Every operation that reads the table runs inside one frame
-// (runOperation): a Read lock the table's reads took is released when the
-// operation ends, also by a failure (unless a TBRNCursorReadScope holds
-// it across many operations), and a failure is written to the log
-// with the operation's code before it passes on. Moves repeat themselves
+// (runOperation): a failure is written to the log with the operation's
+// code before it passes on. The reads inside take the table's counted Read
+// bracket themselves; a TBRNCursorReadScope (or any other bracket of the
+// table) held around many operations makes theirs nest, so that they cost
+// no lock call. Moves repeat themselves
 // after a navigator's restart request (another writer changed the files
 // under it) once the filter set has been rebuilt; a restart is never
 // reported.
@@ -83,10 +52,17 @@ class TBRNReadLockReleaser {
 //
 // Threads: a cursor, its navigators and filters are used by the thread of
 // the session that owns it, one call at a time.
-class TBRNLocalCursor : public TBRNCursor, public TBRNFilterCursor {
+//
+// A cursor is a dependent of its table manager's environment (the
+// database) while open: a database that closes first closes the cursor, so
+// that freeing it afterwards (its session gone) touches nothing freed.
+class TBRNLocalCursor : public TBRNCursor,
+                        public TBRNFilterCursor,
+                        private TBRNEnvironmentDependent {
  public:
-  // The table manager is open and outlives the cursor. ReadOnly is the
-  // caller's wish or-ed with the table's own flag.
+  // The table manager is open and outlives the cursor, or its environment
+  // closes the cursor before the manager goes. ReadOnly is the caller's
+  // wish or-ed with the table's own flag.
   TBRNLocalCursor(TBRNVirtualTableManager& TableManager, bool Flag, bool ReadOnly,
                   const std::string& Name);
   ~TBRNLocalCursor() override;
@@ -296,6 +272,8 @@ class TBRNLocalCursor : public TBRNCursor, public TBRNFilterCursor {
   TBRNEvaluatorContext& GetFilterSourceContext() override;
   bool GetStandardNulls() override;
   [[noreturn]] void RaiseFilterError(const std::string& Detail) override;
+  // The cursor's own (const) raiser stays callable beside the filter's.
+  using TBRNCursor::RaiseFilterError;
 
   // ---- Local cursor operations
   // True when not filtered; otherwise every active filter of every level
@@ -414,7 +392,13 @@ class TBRNLocalCursor : public TBRNCursor, public TBRNFilterCursor {
   // The answer of a positioning move: the row filter's in Direction.
   bool afterMove(TBRNDirection Direction) { return ApplyRowFilter(Direction); }
 
+  // Closes the cursor while the environment is still whole.
+  void EnvironmentClosing() noexcept override;
+
   TBRNVirtualTableManager& tableManager_;
+  // The environment the cursor is registered with while open; nullptr once
+  // closed.
+  TBRNTableEnvironment* environment_ = nullptr;
   std::vector<std::unique_ptr<TFilterLevel>> levels_;
   int32_t filteredRowCount_ = 0;
   std::unique_ptr<TBRNSparseBitmap> filterSet_;
@@ -429,8 +413,8 @@ class TBRNLocalCursor : public TBRNCursor, public TBRNFilterCursor {
   bool fixedRowSet_ = false;
   bool closed_ = false;
   bool closing_ = false;
-  // Open TBRNCursorReadScope objects over this cursor; while any is open
-  // the operation frames leave the table's Read lock to it.
+  // Open TBRNCursorReadScope objects over this cursor (the cursor is not
+  // closed while one is open).
   friend class TBRNCursorReadScope;
   int32_t readScopes_ = 0;
   // The filters' source context when the manager's own is not an evaluator
@@ -487,15 +471,12 @@ class TBRNLocalCursor : public TBRNCursor, public TBRNFilterCursor {
 template <typename Work>
 auto TBRNLocalCursor::runOperation(TBRNOperationCode Code, Work&& Body) -> decltype(Body()) {
   if (closed_ || closing_) throw std::logic_error("operation on a closed cursor");
-  TBRNReadLockReleaser releaser(tableManager_, readScopes_ > 0);
   try {
     if constexpr (std::is_void_v<decltype(Body())>) {
       Body();
-      releaser.Release();
       UpdateBofEof();
     } else {
       auto result = Body();
-      releaser.Release();
       UpdateBofEof();
       return result;
     }

@@ -309,10 +309,8 @@ void TBRNLocalCursor::RaiseLocateError(const std::string& Reason) {
 
 void TBRNLocalCursor::StartTableTransaction() {
   CheckReadOnly();
-  TBRNReadLockReleaser releaser(tableManager_, readScopes_ > 0);
   tableManager_.StartTransaction();
   CheckTableChanged();
-  releaser.Release();
 }
 
 void TBRNLocalCursor::FlushTableTransaction() {
@@ -324,10 +322,8 @@ void TBRNLocalCursor::CommitTableTransaction() {
 }
 
 void TBRNLocalCursor::RollbackTableTransaction() {
-  TBRNReadLockReleaser releaser(tableManager_, readScopes_ > 0);
   tableManager_.RollbackTransaction();
   CheckTableChanged();
-  releaser.Release();
 }
 
 // ---------------------------------------------------------------------------
@@ -456,7 +452,6 @@ void TBRNLocalCursor::SyncToBookmark(TBRNContainedBookmarkValues& Bookmark, bool
   const int32_t index = GetActiveIndex();
   if (index < 0) return;
   if (closed_ || closing_) throw std::logic_error("operation on a closed cursor");
-  TBRNReadLockReleaser releaser(tableManager_, readScopes_ > 0);
   TBRNCursorIndexNavigator& navigator = GetIndexNavigator(index);
   CheckTableChanged();
   untilSettled([&](bool& restart) {
@@ -475,7 +470,6 @@ void TBRNLocalCursor::SyncToBookmark(TBRNContainedBookmarkValues& Bookmark, bool
     if (restart) return;
     PositionOnRow(navigator.GetRowNumber(), kDirectionNone, restart);
   });
-  releaser.Release();
   UpdateBofEof();
 }
 

@@ -51,6 +51,9 @@ void TBRNLocalCursor::SaveToStream(TBRNStream& Target, bool WithLength) {
   if (closed_ || closing_) throw std::logic_error("operation on a closed cursor");
   try {
     TBRNMemoryStream block;
+    // Values are appended a few bytes at a time: grow a block in steps of
+    // its target size rather than by each value.
+    block.SetBlockSize(kRowBlockTarget);
     int64_t total = 0;
     auto writeBlock = [&] {
       const int32_t size = int32_t(block.GetSize());

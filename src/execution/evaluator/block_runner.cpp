@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "execution/evaluator/local_expr_evaluator.h"
+#include "execution/evaluator/statement_values.h"
 #include "foundation/text/exception.h"
 #include "sessions/databases/local_database_manager.h"
 #include "sql/tree/expr_token.h"
@@ -19,6 +20,8 @@ namespace brn {
 namespace {
 
 constexpr int32_t kBodyPosition = 5;
+// The sensitivity a cursor declaration keeps in its name node's variant.
+constexpr int32_t kInsensitiveCursor = 2;
 
 TBRNExprToken* argumentOrNull(const TBRNExprToken* node, int32_t index) {
   if (node == nullptr || index >= node->ArgumentCount()) return nullptr;
@@ -136,6 +139,13 @@ void TBRNLocalExprEvaluator::DeclareAll(TBRNExprToken* declarations) {
         SaveTokenValue(name);
         declared.push_back(name);
         CreateTokenValue(name);
+        if (first->Kind == tkCursorDeclaration) {
+          // SENSITIVE and ASENSITIVE ask for a live result where the query
+          // allows one; INSENSITIVE always gets a materialised one.
+          if (auto* statement = dynamic_cast<TBRNStatementValue*>(name->GetOwnValue()))
+            statement->RequestSensitive = first->Variant != kInsensitiveCursor;
+          return;
+        }
         if (name->Kind != tkVariable && name->Kind != tkArrayVariable) return;
         if (initial != nullptr)
           name->Value->Assign(*initial->Value);

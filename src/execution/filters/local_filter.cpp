@@ -250,8 +250,8 @@ void TBRNFilterRowsetNavigator::ComputeKeyBounds(const TBRNSparseBitmap& Rows, i
       }
     }
     for (int32_t i = 0; i < columns; ++i) {
-      if (below) Low.GetItem(i)->AssignConverting(*key->GetItem(i));
-      if (above) High.GetItem(i)->AssignConverting(*key->GetItem(i));
+      if (below) CopyKeyColumnValue(*Low.GetItem(i), *key->GetItem(i));
+      if (above) CopyKeyColumnValue(*High.GetItem(i), *key->GetItem(i));
     }
     first = false;
     return true;

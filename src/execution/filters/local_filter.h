@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "foundation/core/sparse_bitmap.h"
+#include "foundation/values/value.h"
 #include "storage/cursors/navigator.h"
 #include "storage/indexes/index_keys.h"
 #include "storage/indexes/index_navigator.h"
@@ -23,6 +24,15 @@ class TBRNRowValues;
 class TBRNSeqRangeFilter;
 class TBRNTableManager;
 class TBRNValues;
+
+// Copies one key column value into a range bound of the same index: a NULL
+// key stays NULL, whatever the source's type.
+inline void CopyKeyColumnValue(TBRNValue& Target, const TBRNValue& Source) {
+  if (Source.GetNull())
+    Target.SetNull(true);
+  else
+    Target.AssignConverting(Source);
+}
 
 // What a filter needs of the cursor that owns it. The local cursor
 // implements it; tests implement it over a bare table manager. The cursor

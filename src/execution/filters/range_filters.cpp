@@ -75,7 +75,7 @@ void TBRNRangeFilter::MergeRange(TBRNLocalFilter* Filter) {
   const TBRNIndexKeyLayout& layout = GetKeyNavigator(IndexNo).GetLayout();
   auto copyKey = [](TBRNKeyValues& target, const TBRNKeyValues& source) {
     for (int32_t i = 0; i < target.GetCount() && i < source.GetCount(); ++i)
-      target.GetItem(i)->AssignConverting(*source.GetItem(i));
+      CopyKeyColumnValue(*target.GetItem(i), *source.GetItem(i));
   };
   if (!Merged) {
     copyKey(*RangeStart, *other->RangeStart);

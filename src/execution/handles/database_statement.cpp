@@ -14,7 +14,10 @@ TBRNDatabaseStatement::TBRNDatabaseStatement(TBRNLocalDatabaseManager& database)
 }
 
 TBRNParseFlags TBRNDatabaseStatement::GetParseFlags() const {
-  return kCatalogStatementFlags | pcDynamicParams | pcSubqueryParams | pcDatabaseQualifier;
+  // A statement's own SELECT may assign its first row INTO dynamic
+  // parameters; the parser clears the flag for every nested query.
+  return kCatalogStatementFlags | pcDynamicParams | pcSubqueryParams | pcDatabaseQualifier |
+         pcInto;
 }
 
 void TBRNDatabaseStatement::TextChanged() {

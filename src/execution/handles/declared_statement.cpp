@@ -13,7 +13,7 @@ constexpr int32_t kResultCursorPosition = 3;
 
 }  // namespace
 
-TBRNCursor* TakeReturnedCursor(TBRNExprToken* root, bool keep, std::unique_ptr<TBRNValue>& kept) {
+TBRNCursor* TakeResultCursor(TBRNExprToken* root, bool keep, std::unique_ptr<TBRNValue>& kept) {
   kept.reset();
   if (root == nullptr || root->ArgumentCount() <= kResultCursorPosition) return nullptr;
   TBRNExprToken* reference = root->Argument(kResultCursorPosition);

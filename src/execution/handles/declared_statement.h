@@ -35,6 +35,6 @@ class TBRNDeclaredStatement {
 // long as kept does (the statement's query frees its result cursor when it
 // goes, as for any statement handle). Otherwise kept is freed and the
 // answer is nullptr.
-TBRNCursor* TakeReturnedCursor(TBRNExprToken* root, bool keep, std::unique_ptr<TBRNValue>& kept);
+TBRNCursor* TakeResultCursor(TBRNExprToken* root, bool keep, std::unique_ptr<TBRNValue>& kept);
 
 }  // namespace brn

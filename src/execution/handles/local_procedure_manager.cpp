@@ -67,43 +67,18 @@ class TOwnerScope {
 TBRNLocalProcedureManager::TBRNLocalProcedureManager(TBRNLocalDatabaseManager& database)
     : TBRNProcedureManager(std::make_unique<TBRNReferencedParamValues>()),
       Database(database),
-      Session(*database.Session) {
+      Session(*database.Session),
+      Registration(database, database.Procedures, database.Session->Procedures) {
   Context = std::make_unique<TBRNEvaluatorContext>();
   Context->SetDatabaseManager(&database);
   Context->BindSessionEvents(Session);
   evaluator();  // a session without the local evaluator cannot run procedures
-  Database.Procedures.AddObject(this, false);
-  try {
-    SessionHandle = Session.Procedures.Add(&Database, Handle);
-  } catch (...) {
-    Database.Procedures.RemoveObject(this, false);
-    throw;
-  }
+  Registration.Register(*this);
 }
 
 TBRNLocalProcedureManager::~TBRNLocalProcedureManager() {
-  unregister();
-  try {
-    Unprepare();
-  } catch (const std::exception& error) {
-    Session.LogOperationError(error, kBRNOperationFreeProcedure);
-  } catch (...) {
-    // Nothing to report it with: a destructor never raises.
-  }
-}
-
-void TBRNLocalProcedureManager::unregister() noexcept {
-  try {
-    if (SessionHandle != 0) {
-      TBRNSessionHandleTarget target = Session.Procedures.GetTarget(SessionHandle);
-      if (target.Database == &Database && target.Handle == Handle)
-        Session.Procedures.Remove(SessionHandle);
-      SessionHandle = 0;
-    }
-    Database.Procedures.RemoveObject(this, false);
-  } catch (...) {
-    // Both tables answer misuse only; nothing is left to undo here.
-  }
+  Registration.Unregister();
+  UnprepareLoggingFailure(Session, kBRNOperationFreeProcedure, [this] { Unprepare(); });
 }
 
 TBRNLocalExprEvaluator& TBRNLocalProcedureManager::evaluator() const {
@@ -130,18 +105,7 @@ TBRNLocalProcedureManager* TBRNLocalProcedureManager::Prepare(TBRNLocalDatabaseM
 }
 
 void TBRNLocalProcedureManager::FreeProcedure(TBRNLocalProcedureManager*& procedure) {
-  if (procedure == nullptr) return;
-  TBRNLocalProcedureManager* freed = procedure;
-  procedure = nullptr;
-  freed->unregister();
-  try {
-    freed->Unprepare();
-  } catch (const std::exception& error) {
-    freed->Session.LogOperationError(error, kBRNOperationFreeProcedure);
-    delete freed;
-    throw;
-  }
-  delete freed;
+  FreeRegisteredHandle(procedure, kBRNOperationFreeProcedure);
 }
 
 void TBRNLocalProcedureManager::PrepareProcedure(const std::string& procedureName) {
@@ -233,10 +197,10 @@ TBRNCursor* TBRNLocalProcedureManager::ExecuteProcedure() {
         try {
           evaluator().ExecuteRoutine(root);
         } catch (...) {
-          TakeReturnedCursor(root, false, ResultStatement);
+          TakeResultCursor(root, false, ResultStatement);
           throw;
         }
-        result = TakeReturnedCursor(root, !DiscardResult, ResultStatement);
+        result = TakeResultCursor(root, !DiscardResult, ResultStatement);
       }
     }
     if (!Nested) {

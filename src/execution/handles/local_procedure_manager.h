@@ -5,6 +5,7 @@
 #include <string>
 
 #include "execution/evaluator/evaluator_context.h"
+#include "execution/handles/handle_registration.h"
 #include "foundation/values/value.h"
 #include "sessions/manager_interfaces.h"
 
@@ -96,13 +97,13 @@ class TBRNLocalProcedureManager : public TBRNProcedureManager {
   int32_t ExecutionTime = 0;
   // A call from procedural SQL: no status texts, no progress bracket.
   bool Nested = false;
-  // The session-wide handle (TBRNSessionManager::Procedures); 0 when none.
-  int32_t SessionHandle = 0;
+  // Its place in Database's Procedures and the session's index (the
+  // session-wide handle).
+  TBRNHandleRegistration Registration;
 
  private:
   TBRNLocalExprEvaluator& evaluator() const;
   TBRNProcedure* procedure() const;
-  void unregister() noexcept;
   void collectParams();
 };
 

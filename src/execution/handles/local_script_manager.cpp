@@ -351,45 +351,20 @@ void TBRNScriptDebugThread::Execute() {
 TBRNLocalScriptManager::TBRNLocalScriptManager(TBRNLocalDatabaseManager& database)
     : TBRNScriptManager(std::make_unique<TBRNReferencedParamValues>()),
       Database(database),
-      Session(*database.Session) {
+      Session(*database.Session),
+      Registration(database, database.Scripts, database.Session->Scripts) {
   Script = std::make_unique<TBRNDatabaseScript>(database);
   Context = std::make_unique<TBRNEvaluatorContext>();
   Context->SetDatabaseManager(&database);
   Context->BindSessionEvents(Session);
   evaluator();  // a session without the local evaluator cannot run scripts
-  Database.Scripts.AddObject(this, false);
-  try {
-    SessionHandle = Session.Scripts.Add(&Database, Handle);
-  } catch (...) {
-    Database.Scripts.RemoveObject(this, false);
-    throw;
-  }
+  Registration.Register(*this);
 }
 
 TBRNLocalScriptManager::~TBRNLocalScriptManager() {
   endDebugRun();
-  unregister();
-  try {
-    Unprepare();
-  } catch (const std::exception& error) {
-    Session.LogOperationError(error, kBRNOperationFreeScript);
-  } catch (...) {
-    // Nothing to report it with: a destructor never raises.
-  }
-}
-
-void TBRNLocalScriptManager::unregister() noexcept {
-  try {
-    if (SessionHandle != 0) {
-      TBRNSessionHandleTarget target = Session.Scripts.GetTarget(SessionHandle);
-      if (target.Database == &Database && target.Handle == Handle)
-        Session.Scripts.Remove(SessionHandle);
-      SessionHandle = 0;
-    }
-    Database.Scripts.RemoveObject(this, false);
-  } catch (...) {
-    // Both tables answer misuse only; nothing is left to undo here.
-  }
+  Registration.Unregister();
+  UnprepareLoggingFailure(Session, kBRNOperationFreeScript, [this] { Unprepare(); });
 }
 
 TBRNLocalExprEvaluator& TBRNLocalScriptManager::evaluator() const {
@@ -411,19 +386,8 @@ TBRNLocalScriptManager* TBRNLocalScriptManager::Prepare(TBRNLocalDatabaseManager
 }
 
 void TBRNLocalScriptManager::FreeScript(TBRNLocalScriptManager*& script) {
-  if (script == nullptr) return;
-  TBRNLocalScriptManager* freed = script;
-  script = nullptr;
-  freed->endDebugRun();
-  freed->unregister();
-  try {
-    freed->Unprepare();
-  } catch (const std::exception& error) {
-    freed->Session.LogOperationError(error, kBRNOperationFreeScript);
-    delete freed;
-    throw;
-  }
-  delete freed;
+  if (script != nullptr) script->endDebugRun();
+  FreeRegisteredHandle(script, kBRNOperationFreeScript);
 }
 
 void TBRNLocalScriptManager::PrepareScript(const std::string& script) {
@@ -503,11 +467,11 @@ bool TBRNLocalScriptManager::RunScript(bool debug) {
       try {
         evaluator().ExecuteRoutine(root);
       } catch (...) {
-        TakeReturnedCursor(root, false, ResultStatement);
+        TakeResultCursor(root, false, ResultStatement);
         throw;
       }
       stopped = Context->IsStopped();
-      ResultCursor = TakeReturnedCursor(root, !stopped, ResultStatement);
+      ResultCursor = TakeResultCursor(root, !stopped, ResultStatement);
     }
     progressOpen = false;
     Session.EndProgress();

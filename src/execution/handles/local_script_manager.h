@@ -9,6 +9,7 @@
 
 #include "execution/evaluator/evaluator_context.h"
 #include "execution/handles/database_script.h"
+#include "execution/handles/handle_registration.h"
 #include "foundation/runtime/event.h"
 #include "foundation/runtime/thread.h"
 #include "foundation/values/value.h"
@@ -187,15 +188,15 @@ class TBRNLocalScriptManager : public TBRNScriptManager {
   std::atomic<bool> DebuggerActive{false};
   bool BreakOnError = false;
   bool ReportScriptState = false;
-  // The session-wide handle (TBRNSessionManager::Scripts); 0 when none.
-  int32_t SessionHandle = 0;
+  // Its place in Database's Scripts and the session's index (the
+  // session-wide handle).
+  TBRNHandleRegistration Registration;
 
  private:
   friend class TBRNScriptDebugThread;
   enum class TMarkAction { Set, Clear, Query };
 
   TBRNLocalExprEvaluator& evaluator() const;
-  void unregister() noexcept;
   void requireActive();
   // Ends the debug run (as Stop) when one is active, then frees the thread.
   void endDebugRun() noexcept;

@@ -48,46 +48,19 @@ class TCatalogRead {
 TBRNLocalStatementManager::TBRNLocalStatementManager(TBRNLocalDatabaseManager& database)
     : TBRNStatementManager(std::make_unique<TBRNReferencedParamValues>()),
       Database(database),
-      Session(*database.Session) {
+      Session(*database.Session),
+      Registration(database, database.Statements, database.Session->Statements) {
   Statement = std::make_unique<TBRNDatabaseStatement>(database);
   Context = std::make_unique<TBRNEvaluatorContext>();
   Context->SetDatabaseManager(&database);
   Context->BindSessionEvents(Session);
   evaluator();  // a session without the local evaluator cannot run statements
-  Database.Statements.AddObject(this, false);
-  try {
-    SessionHandle = Session.Statements.Add(&Database, Handle);
-  } catch (...) {
-    Database.Statements.RemoveObject(this, false);
-    throw;
-  }
+  Registration.Register(*this);
 }
 
 TBRNLocalStatementManager::~TBRNLocalStatementManager() {
-  unregister();
-  try {
-    Unprepare();
-  } catch (const std::exception& error) {
-    Session.LogOperationError(error, kBRNOperationFreeStatement);
-  } catch (...) {
-    // Nothing to report it with: a destructor never raises.
-  }
-}
-
-void TBRNLocalStatementManager::unregister() noexcept {
-  try {
-    if (SessionHandle != 0) {
-      // The index may have dropped the handle already (its database
-      // closing); a handle given to another object since is left alone.
-      TBRNSessionHandleTarget target = Session.Statements.GetTarget(SessionHandle);
-      if (target.Database == &Database && target.Handle == Handle)
-        Session.Statements.Remove(SessionHandle);
-      SessionHandle = 0;
-    }
-    Database.Statements.RemoveObject(this, false);
-  } catch (...) {
-    // Both tables answer misuse only; nothing is left to undo here.
-  }
+  Registration.Unregister();
+  UnprepareLoggingFailure(Session, kBRNOperationFreeStatement, [this] { Unprepare(); });
 }
 
 TBRNLocalExprEvaluator& TBRNLocalStatementManager::evaluator() const {
@@ -112,18 +85,7 @@ TBRNLocalStatementManager* TBRNLocalStatementManager::Prepare(TBRNLocalDatabaseM
 }
 
 void TBRNLocalStatementManager::FreeStatement(TBRNLocalStatementManager*& statement) {
-  if (statement == nullptr) return;
-  TBRNLocalStatementManager* freed = statement;
-  statement = nullptr;
-  freed->unregister();
-  try {
-    freed->Unprepare();
-  } catch (const std::exception& error) {
-    freed->Session.LogOperationError(error, kBRNOperationFreeStatement);
-    delete freed;
-    throw;
-  }
-  delete freed;
+  FreeRegisteredHandle(statement, kBRNOperationFreeStatement);
 }
 
 void TBRNLocalStatementManager::PrepareStatement(const std::string& sql) {

@@ -6,6 +6,7 @@
 
 #include "execution/evaluator/evaluator_context.h"
 #include "execution/handles/database_statement.h"
+#include "execution/handles/handle_registration.h"
 #include "sessions/manager_interfaces.h"
 
 namespace brn {
@@ -105,8 +106,9 @@ class TBRNLocalStatementManager : public TBRNStatementManager {
   // the handle answers its plan, rows and time, and ExecutionResult is
   // false when the progress callback stopped it.
   std::unique_ptr<TBRNDmlManager> Dml;
-  // The session-wide handle (TBRNSessionManager::Statements); 0 when none.
-  int32_t SessionHandle = 0;
+  // Its place in Database's Statements and the session's index (the
+  // session-wide handle).
+  TBRNHandleRegistration Registration;
   int32_t ExecutionTime = 0;
   bool ExecutionResult = false;
   bool Constrained = false;
@@ -118,7 +120,6 @@ class TBRNLocalStatementManager : public TBRNStatementManager {
  private:
   TBRNLocalExprEvaluator& evaluator() const;
   // Leaves the session index and the database table (never raises).
-  void unregister() noexcept;
   // Params := the values of the nodes of list, each evaluated once, in
   // order (the n-th "?" of the text is parameter n).
   void collectParams(TBRNExprToken* list);

@@ -7,10 +7,12 @@
 #include <string_view>
 #include <vector>
 
+#include "execution/cursors/cursor_read_scope.h"
 #include "execution/cursors/local_cursor.h"
 #include "execution/handles/local_statement_manager.h"
 #include "execution/import_export/import_readers.h"
 #include "execution/import_export/import_text.h"
+#include "execution/queries/execution_manager.h"
 #include "foundation/files/file_manager.h"
 #include "foundation/locks/lockable.h"
 #include "foundation/text/collation.h"
@@ -394,32 +396,6 @@ void appendTag(std::string& out, std::string_view name, bool end) {
   out += '>';
 }
 
-// The table's Read lock for the length of an export.
-class TReadLockScope {
- public:
-  explicit TReadLockScope(TBRNVirtualTableManager& manager) : manager_(manager) {
-    manager_.LockObject(ltRead);
-  }
-  ~TReadLockScope() {
-    if (!held_) return;
-    try {
-      manager_.UnlockObject(ltRead);
-    } catch (...) {
-      // Only reached while another failure ends the export.
-    }
-  }
-  TReadLockScope(const TReadLockScope&) = delete;
-  TReadLockScope& operator=(const TReadLockScope&) = delete;
-  void Release() {
-    held_ = false;
-    manager_.UnlockObject(ltRead);
-  }
-
- private:
-  TBRNVirtualTableManager& manager_;
-  bool held_ = true;
-};
-
 }  // namespace
 
 int32_t TransferEncodingOf(const std::string& encoding) {
@@ -534,7 +510,12 @@ bool ExportCursorTable(TBRNLocalCursor& cursor, TBRNStream& stream, const std::s
 
   bool proceed = true;
   if (format.MaxRows != 0) {
-    TReadLockScope readLock(manager);
+    // The table's Read lock is held across batches of rows, and given back
+    // before the text goes to the stream or the progress sink runs.
+    TBRNCursorReadBatch readLock;
+    readLock.Add(cursor);
+    auto* database = dynamic_cast<TBRNLocalDatabaseManager*>(&manager.GetEnvironment());
+    TBRNLocalSessionManager* session = database != nullptr ? database->Session : nullptr;
     const int64_t total = format.MaxRows > 0 ? format.MaxRows : cursor.GetRowCount();
     std::unique_ptr<TBRNCursorRow> row = cursor.CreateRow();
     int64_t written = 0;
@@ -561,16 +542,21 @@ bool ExportCursorTable(TBRNLocalCursor& cursor, TBRNStream& stream, const std::s
         }
         if (tagged) appendTag(out, "row", true);
         out += "\r\n";
+        if (writer.Text.size() > kExportBufferChars) readLock.Pause();
         writer.FlushIfFull();
         ++written;
         if (format.MaxRows > 0 && written >= format.MaxRows) break;
       }
       const int32_t percent =
           total > 0 ? int32_t(std::min<int64_t>(written * 100 / total, 100)) : 100;
+      if (ProgressCallDue(session)) readLock.Pause();
       proceed = manager.GetEnvironment().UpdateProgress(percent);
-      if (proceed) cursor.NextRow();
+      if (proceed) {
+        readLock.Tick();
+        cursor.NextRow();
+      }
     }
-    readLock.Release();
+    readLock.End();
   }
   writer.Flush();
   return proceed;

@@ -139,10 +139,8 @@ bool TBRNDmlManager::Execute() {
     TBRNProgressScope<TBRNLocalSessionManager> progress(*session);
     TBRNEvaluationScope scope(Evaluator, *Context);
     try {
-      if (RequestPlan) {
-        WritePlanHeader(verb_);
-        AddSectionTitle("Target Table");
-      }
+      // The target line below comes with its own section title.
+      if (RequestPlan) WritePlanHeader(verb_);
       TBRNCursorValue& target = OpenSource(table_);
       TBRNLocalCursor& cursor = localCursorOf(target);
       flushInterval_ = cursor.GetTableManager().GetRowCacheCapacity();

@@ -13,6 +13,7 @@
 namespace brn {
 
 class TBRNCatalog;
+class TBRNCursorReadBatch;
 class TBRNCursorValue;
 class TBRNExprToken;
 class TBRNLocalCursor;
@@ -38,6 +39,12 @@ enum class TBRNPlanVerb : uint8_t { Query, Insert, Update, Delete };
 //
 // Threads: used by the thread of the session that owns the evaluator, one
 // call at a time.
+class TBRNLocalSessionManager;
+
+// Whether the session's next progress check calls out to its sink (the
+// checks are throttled by time); false without a session.
+bool ProgressCallDue(TBRNLocalSessionManager* Session);
+
 class TBRNExecutionManager {
  public:
   // Node is the query node for a query, the SQL-statement node for INSERT,
@@ -181,6 +188,13 @@ class TBRNExecutionManager {
   // Joined source rows visited by FirstJoinedRow and NextJoinedRow since
   // the caller last reset it (the plan's "Total rows visited").
   int64_t RowsVisited = 0;
+  // The Read brackets of the sources while a walk holds them in batches
+  // (set by the walk for its length; each row read ticks it, and it pauses
+  // before a progress report calls out).
+  TBRNCursorReadBatch* ReadBatch = nullptr;
+  // Whether the session's next progress check calls out to its sink (the
+  // checks are throttled by time).
+  bool ProgressDue();
 
  private:
   struct TSourceFilter {
@@ -207,6 +221,25 @@ class TBRNExecutionManager {
   // The level and cost of the joins below Table in the current order.
   void estimateJoinCost(TBRNExprToken* Table, bool UseCosts, int32_t& Level, double& Cost);
   void makeJoinFilters(TBRNExprToken* QueryNode, bool WritePlan, bool EstimateCosts);
+  // The join order is chosen by rewriting the FROM list in place. The
+  // first build records the order as declared (loose sources attached);
+  // every later build puts it back first, so that it neither starts from
+  // nor reports the order an earlier build chose for other table sizes.
+  void restoreDeclaredJoins(TBRNExprToken* From);
+
+  // The FROM list From as declared: its items with their numbers and join
+  // lists, and every join with the table it joins (a join whose table
+  // differs now was turned around, its comparisons mirrored).
+  struct TDeclaredJoins {
+    const TBRNExprToken* From = nullptr;
+    std::vector<TBRNExprToken*> Items;
+    std::vector<int32_t> Indexes;
+    std::vector<std::vector<TBRNExprToken*>> JoinLists;
+    std::vector<TBRNExprToken*> Joins;
+    std::vector<TBRNExprToken*> JoinTables;
+    std::vector<int32_t> Operations;
+  };
+  TDeclaredJoins declaredJoins_;
 
   std::unordered_map<const TBRNExprToken*, TSourceFilter> sourceFilters_;
 };

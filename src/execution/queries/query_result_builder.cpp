@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "execution/cursors/cursor_read_scope.h"
@@ -171,8 +172,11 @@ bool TBRNQueryManager::TBuild::first(TBRNExprToken* driverTable) {
 bool TBRNQueryManager::TBuild::next(TBRNExprToken* driverTable) {
   if (reportProgress_) {
     TBRNLocalSessionManager* session = q_.Evaluator.GetSession();
-    if (session != nullptr)
+    if (session != nullptr) {
+      // No Read bracket is held while the progress sink runs.
+      if (q_.ReadBatch != nullptr && q_.ProgressDue()) q_.ReadBatch->Pause();
       continue_ = session->UpdateProgress(percentOf(driverRowsSeen_, driverRowCount_));
+    }
   }
   if (!continue_) return false;
   if (!q_.NextJoinedRow(driverTable, reportProgress_, continue_)) return false;
@@ -630,7 +634,8 @@ void TBRNQueryManager::TBuild::mergeFollowing(TBRNQueryManager& following,
 bool TBRNQueryManager::BuildResultSet(bool ReportProgress) {
   // Each source table's Read lock is held once for the whole build rather
   // than taken and given back at every row step: the build sees one state
-  // of its sources and saves two lock calls per row.
+  // of its sources (a commit of another session never lands between two of
+  // its rows) and saves two lock calls per row.
   std::vector<std::unique_ptr<TBRNCursorReadScope>> scopes;
   if (TBRNExprToken* from = FromList(Node)) {
     for (TBRNExprToken* table : from->Arguments()) {

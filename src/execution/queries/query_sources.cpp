@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "execution/cursors/cursor_read_scope.h"
 #include "execution/cursors/local_cursor.h"
 #include "execution/evaluator/local_expr_evaluator.h"
 #include "execution/filters/filter_expr.h"
@@ -255,6 +256,9 @@ void TBRNExecutionManager::PrepareSources(TBRNExprToken* QueryNode, bool WritePl
   TBRNExprToken* from = FromList(QueryNode);
   if (from == nullptr) return;
   attachLooseSources(QueryNode);
+  // The last build's filters go before its join order is undone.
+  DropSourceFilters();
+  restoreDeclaredJoins(from);
   const std::vector<TBRNExprToken*> items(from->Arguments().begin(), from->Arguments().end());
 
   // 1. Open every source.
@@ -518,6 +522,32 @@ bool readsTableTooFarAhead(const TBRNExprToken* From) {
 
 }  // namespace
 
+void TBRNExecutionManager::restoreDeclaredJoins(TBRNExprToken* From) {
+  TDeclaredJoins& declared = declaredJoins_;
+  if (declared.From != From) {
+    declared = TDeclaredJoins();
+    const TJoinSnapshot snapshot = takeSnapshot(From);
+    for (TBRNExprToken* item : From->Arguments())
+      for (TBRNExprToken* join : joinsOf(item)) {
+        declared.Joins.push_back(join);
+        declared.JoinTables.push_back(join->JoinTable);
+        declared.Operations.push_back(int32_t(join->Operation));
+      }
+    declared.Items = snapshot.Items;
+    declared.Indexes = snapshot.Indexes;
+    declared.JoinLists = snapshot.Joins;
+    declared.From = From;
+    return;
+  }
+  for (size_t i = 0; i < declared.Joins.size(); ++i) {
+    TBRNExprToken* join = declared.Joins[i];
+    if (join->JoinTable != declared.JoinTables[i]) mirrorComparisons(joinCondition(join));
+    join->JoinTable = declared.JoinTables[i];
+    join->Operation = TBRNExprOperation(declared.Operations[i]);
+  }
+  restoreSnapshot(From, TJoinSnapshot{declared.Items, declared.Indexes, declared.JoinLists});
+}
+
 void TBRNExecutionManager::estimateJoinCost(TBRNExprToken* Table, bool UseCosts, int32_t& Level,
                                             double& Cost) {
   Level = 2;
@@ -623,6 +653,7 @@ bool isDriver(const TBRNExprToken* Table) {
 bool TBRNExecutionManager::readableRow(TBRNExprToken* Table, bool First) {
   TBRNCursorValue& value = SourceValue(Table);
   TBRNCursor& cursor = *value.GetCursor();
+  if (ReadBatch != nullptr) ReadBatch->Tick();
   if (First)
     cursor.FirstRow();
   else
@@ -638,9 +669,23 @@ bool TBRNExecutionManager::readableRow(TBRNExprToken* Table, bool First) {
   return true;
 }
 
+bool ProgressCallDue(TBRNLocalSessionManager* Session) {
+  if (Session == nullptr || Session->Progress == nullptr) return false;
+  TBRNProgress& progress = *Session->Progress;
+  return progress.Level == 1 &&
+         progress.GetElapsedTicks(progress.LastTicks, progress.GetTicks()) >= progress.TimeInterval;
+}
+
+bool TBRNExecutionManager::ProgressDue() {
+  return ProgressCallDue(Evaluator.GetSession());
+}
+
 bool TBRNExecutionManager::checkProgress() {
   TBRNLocalSessionManager* session = Evaluator.GetSession();
-  return session == nullptr || session->CheckProgress();
+  if (session == nullptr) return true;
+  // No Read bracket is held while the progress sink runs.
+  if (ReadBatch != nullptr && ProgressDue()) ReadBatch->Pause();
+  return session->CheckProgress();
 }
 
 bool TBRNExecutionManager::joinTable(TBRNExprToken* Join, bool ReportProgress, bool& Continue) {

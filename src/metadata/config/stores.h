@@ -25,6 +25,8 @@ inline constexpr int32_t kDefaultStorePort = 12010;
 inline constexpr int32_t kDefaultStoreCompression = 6;
 inline constexpr int32_t kDefaultStoreTimeout = 180;
 inline constexpr int32_t kDefaultStorePingInterval = 60;
+// The shortest ping interval a store may ask for, in seconds.
+inline constexpr int32_t kMinStorePingInterval = 30;
 
 // "Local", "Remote"; empty for any other type.
 std::string StoreTypeName(int32_t storeType);

@@ -307,7 +307,7 @@ void TDataSet::doOpen() {
     allocateBuffers();
     state_ = dsBrowse;
     InternalFirst();
-    fillActive(gmNext);
+    GetNextRecords();
     bof_ = true;
   } catch (...) {
     state_ = dsBrowse;
@@ -365,6 +365,16 @@ void TDataSet::fillActive(TGetMode mode) {
   bof_ = recordCount_ == 0;
 }
 
+int32_t TDataSet::GetNextRecords() {
+  fillActive(gmNext);
+  return recordCount_;
+}
+
+int32_t TDataSet::GetPriorRecords() {
+  fillActive(gmPrior);
+  return recordCount_;
+}
+
 void TDataSet::UpdateCursorPos() {
   if (recordCount_ > 0 && currentRecord_ != 0) {
     InternalSetToRecord(buffers_[0]);
@@ -393,7 +403,7 @@ void TDataSet::First() {
   CheckBrowseMode();
   DoBeforeScroll();
   InternalFirst();
-  fillActive(gmNext);
+  GetNextRecords();
   bof_ = true;
   DataEvent(deDataSetChange);
   DoAfterScroll();
@@ -403,7 +413,7 @@ void TDataSet::Last() {
   CheckBrowseMode();
   DoBeforeScroll();
   InternalLast();
-  fillActive(gmPrior);
+  GetPriorRecords();
   eof_ = true;
   DataEvent(deDataSetChange);
   DoAfterScroll();
@@ -510,6 +520,7 @@ void TDataSet::Post() {
   }
   notify(BeforePost);
   InternalPost();
+  freeFieldBuffers();
   SetState(dsBrowse);
   Resync();
   notify(AfterPost);
@@ -524,6 +535,7 @@ void TDataSet::Cancel() {
   notify(BeforeCancel);
   const bool inserting = state_ == dsInsert;
   InternalCancel();
+  freeFieldBuffers();
   if (inserting) std::swap(buffers_[0], buffers_[1]);
   SetState(dsBrowse);
   if (recordCount_ > 0) {
@@ -553,6 +565,29 @@ void TDataSet::Delete() {
   Resync();
   notify(AfterDelete);
   DoAfterScroll();
+}
+
+void TDataSet::freeFieldBuffers() {
+  for (const auto& field : fields_) {
+    if (!field->Modified) continue;
+    CloseBlob(*field);
+    field->Modified = false;
+  }
+}
+
+std::unique_ptr<EUpdateError> TDataSet::PSGetUpdateException(std::exception_ptr error,
+                                                             const EUpdateError* previous) {
+  if (!error) throw std::invalid_argument("PSGetUpdateException needs an exception");
+  std::string message;
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& failure) {
+    message = failure.what();
+  } catch (...) {
+    // Not a standard exception: there is no message to carry.
+  }
+  return std::make_unique<EUpdateError>(message, "", 0, previous ? previous->ErrorCode : 0,
+                                        std::move(error));
 }
 
 TBookmark TDataSet::GetBookmark() {

@@ -1,14 +1,17 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/component.h"
 #include "platform/datasets/connection.h"
 #include "platform/params.h"
+#include "platform/stream.h"
 #include "platform/variant.h"
 
 namespace brn {
@@ -38,10 +41,37 @@ enum TFieldKind : uint8_t { fkData, fkCalculated, fkLookup, fkInternalCalc, fkAg
 enum TDataEvent : uint8_t { deFieldChange, deRecordChange, deDataSetChange, deUpdateState,
                             dePropertyChange };
 
+enum TBlobStreamMode : uint8_t { bmRead, bmWrite, bmReadWrite };
+enum TUpdateKind : uint8_t { ukModify, ukInsert, ukDelete };
+enum TUpdateAction : uint8_t { uaFail, uaAbort, uaSkip, uaRetry, uaApplied };
+
 using TRecordBuffer = uint8_t*;
 using TBookmark = std::vector<uint8_t>;
 using TDataSetNotifyEvent = std::function<void(TDataSet& dataSet)>;
 using TFilterRecordEvent = std::function<void(TDataSet& dataSet, bool& accept)>;
+// Applies one record of a delta; the handler sets action (uaApplied when it
+// wrote the change itself).
+using TUpdateRecordEvent =
+    std::function<void(TDataSet& delta, TUpdateKind kind, TUpdateAction& action)>;
+
+// A failure while updates are applied: the message, its context, the error
+// code, the code of the failure before it (0 for the first) and the
+// exception it came from.
+class EUpdateError : public EDatabaseError {
+ public:
+  EUpdateError(const std::string& message, const std::string& context, int32_t errorCode,
+               int32_t previousError, std::exception_ptr originalException)
+      : EDatabaseError(message),
+        Context(context),
+        ErrorCode(errorCode),
+        PreviousError(previousError),
+        OriginalException(std::move(originalException)) {}
+
+  std::string Context;
+  int32_t ErrorCode;
+  int32_t PreviousError;
+  std::exception_ptr OriginalException;
+};
 
 // The options of the Filter text.
 struct TFilterOptions {
@@ -92,6 +122,9 @@ class TField {
   // Bytes of the native buffer.
   int32_t GetDataSize() const;
   bool IsBlob() const { return DataType == ftBlob || DataType == ftMemo; }
+  // BLOB fields: set when a BLOB stream changed the value; post and cancel
+  // hand the field to the dataset's CloseBlob and clear it.
+  bool Modified = false;
 
   // Reads into buffer (DataSize bytes); false when NULL or no record.
   bool GetData(void* buffer) const;
@@ -219,6 +252,21 @@ class TDataSet : public TComponent {
     return TVariant::Null();
   }
 
+  // A stream over a BLOB field's value in the active record (nullptr when
+  // the dataset has none). The stream must be freed before the record moves.
+  virtual std::unique_ptr<TStream> CreateBlobStream(TField&, TBlobStreamMode) { return nullptr; }
+  // Releases what the dataset keeps of the field's value in the active
+  // record.
+  virtual void CloseBlob(TField&) {}
+
+  // Provider support: the failure to report for error while a delta is
+  // applied (previous: the failure before it, or nullptr); here an
+  // EUpdateError with the error's message and error code 0.
+  virtual std::unique_ptr<EUpdateError> PSGetUpdateException(std::exception_ptr error,
+                                                             const EUpdateError* previous);
+  // Before a provider reads the dataset again; nothing here.
+  virtual void PSReset() {}
+
   // Block reads: while set, no record is calculated and the controls are
   // not told of each record.
   int32_t GetBlockReadSize() const { return blockReadSize_; }
@@ -271,6 +319,16 @@ class TDataSet : public TComponent {
   virtual void CloseCursor();
   virtual void DoOnNewRecord();
   virtual void DoBeforeDelete();
+  // Fill the record buffers from the source's position forward (backward);
+  // answer the number of records read. First and open read forward, Last
+  // backward.
+  virtual int32_t GetNextRecords();
+  virtual int32_t GetPriorRecords();
+  // The record buffers the dataset moves through.
+  int32_t GetBufferCount() const { return int32_t(buffers_.size()); }
+  // Whether the buffers hold a record read from the source: false on a
+  // dataset without records, even while a record is being inserted into it.
+  bool HasSourceRecord() const { return recordCount_ > 0; }
   // Calculated fields of the buffer (the calculation buffer during the call).
   virtual void ClearCalcFields(TRecordBuffer) {}
   void GetCalcFields(TRecordBuffer buffer);
@@ -309,6 +367,8 @@ class TDataSet : public TComponent {
   void allocateBuffers();
   void freeBuffers();
   void fillActive(TGetMode mode);
+  // Hands every modified BLOB field to CloseBlob and clears its flag.
+  void freeFieldBuffers();
   void doOpen();
   void doClose();
   void notify(const TDataSetNotifyEvent& event) {

@@ -3,6 +3,7 @@
 // the table file managers' backup streams, and the checks and put-backs of
 // a restore.
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <stdexcept>
@@ -12,10 +13,13 @@
 
 #include "foundation/core/memory_stream.h"
 #include "foundation/files/file_manager.h"
+#include "foundation/files/path_helpers.h"
 #include "foundation/locks/lockable.h"
 #include "foundation/runtime/clean_up_steps.h"
 #include "foundation/text/collation.h"
+#include "foundation/text/environment.h"
 #include "foundation/text/exception.h"
+#include "foundation/text/number_text.h"
 #include "foundation/text/string_helpers.h"
 #include "foundation/text/string_list.h"
 #include "foundation/types/date_time.h"
@@ -197,13 +201,99 @@ void putBackTable(TBRNLocalDatabaseManager& database, const TRestoredTable& rest
   if (restored.Previous != 0) manager.RestoreOldCopies(true, restored.Previous);
 }
 
-// The local store manager of a store handle; a remote store is refused.
-TBRNLocalStoreManager& localStore(TBRNLocalSessionManager& session, TBRNStoreManager* handle,
-                                  TBRNStore* store) {
-  auto* local = dynamic_cast<TBRNLocalStoreManager*>(handle);
-  if (local == nullptr) session.RaiseRemoteStoreError(store);
-  return *local;
-}
+// The bytes moved per store transfer call when a backup is carried to or
+// from a store that is reached only forward.
+constexpr int32_t kSpoolChunkSize = 1 << 20;
+
+// Where the backup file is written or read at any position. A store that
+// holds the file on this machine lends its transfer stream; a store of
+// another server is reached only forward, so the backup is assembled in a
+// temporary file of this machine and carried over in one pass once it is
+// complete, and a restore first fetches the whole file and checks it
+// before anything changes. The temporary file goes with this object.
+//
+// Begin the store's transfer first. Used by the session's thread only.
+class TBackupMedium {
+ public:
+  TBackupMedium(TBRNLocalDatabaseManager& database, TBRNStoreManager& store)
+      : database_(database), store_(store), direct_(store.GetTransferStream()) {}
+  TBackupMedium(const TBackupMedium&) = delete;
+  TBackupMedium& operator=(const TBackupMedium&) = delete;
+
+  TBRNStream& Stream() {
+    if (direct_ != nullptr) return *direct_;
+    if (!spool_) openSpool();
+    return *spool_;
+  }
+
+  // Backup: writes the assembled file through the store's transfer
+  // (nothing for a direct stream). The store's own errors pass on.
+  void CarryToStore(const std::string& fileName) {
+    if (direct_ != nullptr) return;
+    TBRNStream& spool = Stream();
+    const int64_t size = spool.GetSize();
+    spool.SetPosition(0);
+    TBRNMemoryStream chunk;
+    for (int64_t done = 0; done < size;) {
+      const int32_t count = int32_t(std::min<int64_t>(size - done, kSpoolChunkSize));
+      chunk.SetSize(count);
+      if (spool.Read(chunk.GetMemory(), count) != count)
+        database_.RaiseBackupError(FormatText("Error reading the file %s", {spoolName_}));
+      chunk.SetPosition(0);
+      while (chunk.GetPosition() < count) {
+        // Every byte the call moved past must have been written: a store
+        // that took fewer would leave a hole in the file.
+        const int64_t before = chunk.GetPosition();
+        const uint32_t written = store_.WriteFile(chunk, uint32_t(count - before));
+        if (written == 0 || int64_t(written) != chunk.GetPosition() - before)
+          database_.RaiseBackupError(FormatText("Error writing the file %s", {fileName}));
+      }
+      done += count;
+    }
+  }
+
+  // Restore: fetches the whole file of the store's read transfer (size
+  // bytes, as its begin answered) and ends the transfer; a file that ends
+  // early is damaged (1301). Nothing for a direct stream.
+  void FetchFromStore(const std::string& fileName, int64_t size) {
+    if (direct_ != nullptr) return;
+    TBRNStream& spool = Stream();
+    TBRNMemoryStream chunk;
+    for (int64_t done = 0; done < size;) {
+      const int32_t count = int32_t(std::min<int64_t>(size - done, kSpoolChunkSize));
+      chunk.SetSize(0);
+      chunk.SetPosition(0);
+      while (chunk.GetPosition() < count) {
+        if (store_.ReadFile(chunk, uint32_t(count - chunk.GetPosition())) == 0)
+          database_.RaiseRestoreError(FormatText("Error reading the file %s", {fileName}));
+      }
+      if (spool.Write(chunk.GetMemory(), count) != count)
+        database_.RaiseRestoreError(FormatText("Error writing the file %s", {spoolName_}));
+      done += count;
+    }
+    store_.EndReadFile();
+    spool.SetPosition(0);
+  }
+
+ private:
+  void openSpool() {
+    static std::atomic<uint32_t> next{0};
+    TBRNLocalSessionManager& session = *database_.Session;
+    std::string folder = session.SessionSettings->GetTempTablesPath();
+    if (folder.empty()) folder = session.Engine->Environment->GetTempPath();
+    spoolName_ = AddTrailingBackslash(folder) + "Backup" +
+                 BigIntToString(int64_t(session.Engine->Environment->GetProcessId())) + "_" +
+                 BigIntToString(int64_t(next.fetch_add(1))) + kTemporaryExtension;
+    // A temporary file: it is deleted when its stream goes.
+    spool_ = session.FileManager->CreateFile(spoolName_, true, true, false);
+  }
+
+  TBRNLocalDatabaseManager& database_;
+  TBRNStoreManager& store_;
+  TBRNStream* direct_;
+  std::string spoolName_;
+  std::unique_ptr<TBRNFileStream> spool_;
+};
 
 // Writes the header length and the header at the start of stream.
 void writeHeader(TBRNLocalDatabaseManager& database, TBRNStream& stream,
@@ -334,11 +424,11 @@ bool TBRNLocalDatabaseManager::BackupDatabase(const std::string& backupName,
       }
     }
     header.BackupTime = CurrentTimestamp(false);
-    storeHandle = Session->OpenStore(storeName, kBRNLockShared, true);
+    storeHandle = Session->OpenStore(storeName, kBRNLockShared, false);
     auto* store = static_cast<TBRNStore*>(Session->Config->Stores->FindByName(storeName, true));
     // Writing a file into a store is creating one there, as COPY FILE is.
     Session->CheckPrivilege(store, pkCreate, statement);
-    TBRNLocalStoreManager& target = localStore(*Session, storeHandle, store);
+    TBRNStoreManager& target = *storeHandle;
 
     header.Signature.Assign(GetSignatureDigest());
     header.Description = description;
@@ -361,7 +451,8 @@ bool TBRNLocalDatabaseManager::BackupDatabase(const std::string& backupName,
     const std::string finalName = backupName + Session->SessionSettings->GetBackupExtension();
     target.BeginWriteFile(temporaryName);
     try {
-      TBRNStream& stream = *target.Stream;
+      TBackupMedium medium(*this, target);
+      TBRNStream& stream = medium.Stream();
       header.CatalogLengthWritten = false;
       writeHeader(*this, stream, header);
       bool proceed = true;
@@ -382,6 +473,7 @@ bool TBRNLocalDatabaseManager::BackupDatabase(const std::string& backupName,
       } else {
         header.CatalogLengthWritten = true;
         writeHeader(*this, stream, header);
+        medium.CarryToStore(temporaryName);
         target.EndWriteFile();
         target.DeleteFile(finalName);
         target.RenameFile(temporaryName, finalName);
@@ -435,11 +527,13 @@ bool TBRNLocalDatabaseManager::RestoreDatabase(const std::string& backupName,
   TBRNStoreManager* storeHandle = nullptr;
   std::exception_ptr failure;
   try {
-    storeHandle = Session->OpenStore(storeName, kBRNLockShared, true);
-    auto* store = static_cast<TBRNStore*>(Session->Config->Stores->FindByName(storeName, true));
-    TBRNLocalStoreManager& source = localStore(*Session, storeHandle, store);
-    source.BeginReadFile(backupName + Session->SessionSettings->GetBackupExtension());
-    TBRNStream& stream = *source.Stream;
+    storeHandle = Session->OpenStore(storeName, kBRNLockShared, false);
+    TBRNStoreManager& source = *storeHandle;
+    const std::string fileName = backupName + Session->SessionSettings->GetBackupExtension();
+    const int64_t fileSize = source.BeginReadFile(fileName);
+    TBackupMedium medium(*this, source);
+    medium.FetchFromStore(fileName, fileSize);
+    TBRNStream& stream = medium.Stream();
 
     TBRNBackupHeader header;
     const TBRNBackupHeaderStatus status = ReadBackupHeader(stream, GetSignatureDigest(), header);

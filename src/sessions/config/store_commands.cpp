@@ -115,7 +115,11 @@ void TBRNLocalSessionManager::RaiseInvalidStoreFileNameError(TBRNStore* store,
 TBRNStore* TBRNLocalSessionManager::BeginCreateStore(const std::string& name) {
   return static_cast<TBRNStore*>(
       BeginCreateObject(*this, ConfigStatementText("CREATE STORE %s", name), [&] {
-        std::unique_ptr<TBRNStore> store(static_cast<TBRNStore*>(Config->Stores->NewItem()));
+        // With the defaults of a new store (port, compression, time-out,
+        // ping): a store created through this call alone must be usable.
+        // No owner given: the System user owns it.
+        std::unique_ptr<TBRNStore> store(
+            static_cast<TBRNStore*>(Config->Stores->NewItemOwnedBy(nullptr)));
         store->Name = name;
         store->SetLockNumber(Config->NextStoreLockNumber());
         store->ApplyDefaultGrants();

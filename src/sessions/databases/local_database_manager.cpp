@@ -1,5 +1,6 @@
 #include "sessions/databases/local_database_manager.h"
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -233,6 +234,15 @@ void TBRNLocalDatabaseManager::releaseContents() {
   // The handles go before the managers they read through: a statement's
   // cursors and run-time values release their tables as they are freed.
   steps.Run([this] { TBRNDatabaseManager::CloseDatabase(true); });
+  // What their creators still keep, last registered first. One at a time:
+  // closing one may free another, which then leaves the list itself.
+  steps.Run([this] {
+    while (!dependents_.empty()) {
+      TBRNEnvironmentDependent* dependent = dependents_.back();
+      dependents_.pop_back();
+      dependent->EnvironmentClosing();
+    }
+  });
   for (TBRNSchemaObjectManagers* managers :
        {static_cast<TBRNSchemaObjectManagers*>(RoutineManagers.get()),
         static_cast<TBRNSchemaObjectManagers*>(ViewManagers.get()),
@@ -240,6 +250,15 @@ void TBRNLocalDatabaseManager::releaseContents() {
     steps.Run([&] { closeAllManagers(*managers); });
   steps.Run([this] { dropTemporaryObjects(); });
   steps.RaiseFirst();
+}
+
+void TBRNLocalDatabaseManager::AddDependent(TBRNEnvironmentDependent& dependent) {
+  dependents_.push_back(&dependent);
+}
+
+void TBRNLocalDatabaseManager::RemoveDependent(TBRNEnvironmentDependent& dependent) noexcept {
+  auto found = std::find(dependents_.begin(), dependents_.end(), &dependent);
+  if (found != dependents_.end()) dependents_.erase(found);
 }
 
 void TBRNLocalDatabaseManager::closeAllManagers(TBRNSchemaObjectManagers& managers) {

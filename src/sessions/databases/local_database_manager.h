@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sessions/databases/catalog_manager.h"
 #include "sessions/databases/database_lock_manager.h"
@@ -162,6 +163,11 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   // database's for "Information"; nullptr otherwise.
   TBRNFileManager* GetSchemaFileManager(const std::string& schemaName) override;
   TBRNSchemaObjectManagers* GetTableManagers() override { return TableManagers.get(); }
+  // Cursors kept by their creators register here; a close closes each one
+  // still registered after the database's own handles went, before the
+  // managers they read through.
+  void AddDependent(TBRNEnvironmentDependent& dependent) override;
+  void RemoveDependent(TBRNEnvironmentDependent& dependent) noexcept override;
   bool LockObject(TBRNLockable* object, uint8_t lockType) override;
   void UnlockObject(TBRNLockable* object, uint8_t lockType) override;
   const TBRNTableSettings& GetTableSettings() const override;
@@ -198,7 +204,7 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   void FillSystemTable(TBRNVirtualTableManager& manager) override;
   void ReloadSystemSource(TBRNConfigObject* table) override;
 
-  // ---- Transactions and handles (BEGIN)
+  // ---- Transactions and handles
   // Handles of a database (RequireOpen first; a failure is logged with the
   // operation code and passes on). OpenTable and OpenTableCursor make their
   // cursor through the process's table object factory (SQL execution
@@ -266,9 +272,8 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   // The entry when it holds the Transaction lock, else every table of the
   // list, last first.
   void UnlockTransactionTables(uint8_t lockType);
-  // ---- Transactions and handles (END)
 
-  // ---- Catalog DDL executors: tables, temporary tables, indexes, triggers, EMPTY TABLE, grants (BEGIN)
+  // ---- Catalog DDL executors: tables, temporary tables, indexes, triggers, EMPTY TABLE, grants
   // Catalog statements on tables, indexes and triggers (sessions/ddl). Each
   // checks the database and the current user's rights with its statement
   // text, changes the catalog inside a catalog update that is committed
@@ -353,9 +358,8 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
                       int32_t objectKind, int32_t privilege);
   void RevokePrivilege(const std::string& grantee, const std::string& objectName,
                        int32_t objectKind, int32_t privilege);
-  // ---- Catalog DDL executors: tables, temporary tables, indexes, triggers, EMPTY TABLE, grants (END)
 
-  // ---- Catalog DDL executors: views and routines; view and routine managers (BEGIN)
+  // ---- Catalog DDL executors: views and routines; view and routine managers
   // Catalog statements on views, procedures and functions (sessions/ddl),
   // in the frame of the table statements above: checks with the statement
   // text, a catalog update committed or cancelled (the catalog in memory
@@ -406,9 +410,8 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   // whether it was dropped. An in-use view is dropped at the latest when
   // the database closes.
   bool DropTemporaryViewIfUnused(TBRNView* view);
-  // ---- Catalog DDL executors: views and routines; view and routine managers (END)
 
-  // ---- Backup and restore, comparison, migration, import and export (BEGIN)
+  // ---- Backup and restore, comparison, migration, import and export
   // Defined in sessions/backup. Each answers false when the user stopped it
   // through the progress callback (not an error) and true when it ran to
   // the end; errors pass on after the clean-up each describes.
@@ -442,9 +445,8 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   // Prepares, executes and frees one statement of this database (through
   // the registered data execution when there is one).
   void RunStatement(const std::string& sql);
-  // ---- Backup and restore, comparison, migration, import and export (END)
 
-  // ---- Publishing and update files (BEGIN)
+  // ---- Publishing and update files
   // PUBLISH and UNPUBLISH DATABASE (sessions/publishing): the Maintain
   // privilege and no transaction (statement "PUBLISH DATABASE <name>" or
   // "UNPUBLISH DATABASE <name>"), the database opened and a catalog update
@@ -484,9 +486,8 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   [[noreturn]] void RaiseSaveUpdatesError(const std::string& detail) override;
   [[noreturn]] void RaiseLoadUpdatesError(const std::string& detail) override;
   int64_t NextTimestamp() override;
-  // ---- Publishing and update files (END)
 
-  // ---- Table maintenance executors: verification and repair (BEGIN)
+  // ---- Table maintenance executors: verification and repair
   // REPAIR TABLE and VERIFY TABLE [STRUCTURE ONLY] of a base table visible
   // to the current user: refused outside an open, writable database (402,
   // 403), inside a database transaction (404) and without the Maintain
@@ -503,9 +504,8 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   // cursor of this session uses it).
   bool RepairTable(const std::string& tableName, bool structureOnly);
   bool VerifyTable(const std::string& tableName, bool structureOnly);
-  // ---- Table maintenance executors: verification and repair (END)
 
-  // ---- Table maintenance executors: optimisation and alteration (BEGIN)
+  // ---- Table maintenance executors: optimisation and alteration
   // OPTIMIZE TABLE and ALTER TABLE (sessions/databases). Both build new
   // files through a working copy and swap them in, keeping the table's
   // previous files as ".Old" copies; the table is held Exclusive while its
@@ -534,7 +534,6 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   TBRNBaseTable* BeginAlterTable(const std::string& tableName);
   bool AlterTable(TBRNBaseTable* table, TBRNBaseTable*& copy);
   void RollbackAlterTable(TBRNBaseTable* table, TBRNBaseTable*& copy);
-  // ---- Table maintenance executors: optimisation and alteration (END)
 
   TBRNLocalSessionManager* Session;
   TBRNDatabaseContainer* Database;
@@ -581,6 +580,8 @@ class TBRNLocalDatabaseManager : public TBRNDatabaseManager, public TBRNTableEnv
   void closeFilesBriefly();
 
   mutable TBRNTableSettings tableSettings_;
+  // Registered dependents, in registration order.
+  std::vector<TBRNEnvironmentDependent*> dependents_;
 };
 
 }  // namespace brn

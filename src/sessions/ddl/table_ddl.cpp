@@ -90,6 +90,23 @@ void settleCutRename(TBRNLocalDatabaseManager& database, const std::string& name
   }
 }
 
+// Makes the empty files of a table that has none, through one open and
+// close of its manager (no "file was not present" warning: the engine
+// made them on purpose).
+void createFiles(TBRNLocalDatabaseManager& database, TBRNBaseTable* table,
+                 TBRNTableManager& manager) {
+  manager.SetCreatingFiles(true);
+  try {
+    database.TableManagers->OpenManager(table, kBRNLockTypeShared);
+  } catch (...) {
+    // A failed open frees a manager left without users.
+    if (table->ManagerHandle != 0) TableManagerOf(database, table).SetCreatingFiles(false);
+    throw;
+  }
+  manager.SetCreatingFiles(false);
+  manager.Close(true, true);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -121,8 +138,9 @@ void TBRNLocalDatabaseManager::CommitCreateTable(TBRNBaseTable* table) {
   tables.AddObject(table);
   table->UpdateStructureChecksum();
   // Files left under this name (by a table dropped outside the engine, or
-  // a failed drop) are kept as ".Old" copies; the first open then makes
-  // fresh files.
+  // a failed drop) are kept as ".Old" copies and the table gets fresh empty
+  // files before the catalog commit: a table file missing beside its
+  // ".Old" copy is what a cut swap leaves, which an open refuses.
   TBRNTableManager& manager = TableManagerOf(*this, table);
   // ".Old" copies beside no file are those of an earlier table of this
   // name (a DROP keeps them); they go, as a kept copy replaces them too:
@@ -142,6 +160,7 @@ void TBRNLocalDatabaseManager::CommitCreateTable(TBRNBaseTable* table) {
     }
   }
   bool keptOld = false;
+  bool created = false;
   try {
     for (const std::string& name : staleCopies) FileManager->DeleteFile(name);
     if (existing != 0) {
@@ -149,14 +168,20 @@ void TBRNLocalDatabaseManager::CommitCreateTable(TBRNBaseTable* table) {
       keptOld = true;
     }
     manager.DeleteFiles();
+    created = true;
+    createFiles(*this, table, manager);
     CommitCatalogUpdate(*this);
   } catch (...) {
-    if (keptOld) {
-      try {
-        manager.RestoreOldCopies(true, existing);
-      } catch (...) {
-        // The ".Old" copies stay for the user to put back.
-      }
+    // The files go back as they were; a failure of that is dropped for
+    // the commit's own (".Old" copies left stay for the user to put back).
+    try {
+      // A failed open may have freed the manager: a fresh one (closed)
+      // does the clean-up.
+      TBRNTableManager& closed = TableManagerOf(*this, table);
+      closed.Close(true, true);
+      if (created) closed.DeleteFiles();
+      if (keptOld) closed.RestoreOldCopies(true, existing);
+    } catch (...) {
     }
     TableManagers->ReleaseManager(table);
     throw;

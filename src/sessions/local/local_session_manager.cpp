@@ -196,8 +196,9 @@ void TBRNLocalSessionManager::DisconnectSession(int32_t) {}
 void TBRNLocalSessionManager::RemoveSession(int32_t) {}
 
 std::unique_ptr<TBRNStoreManager> TBRNLocalSessionManager::CreateStoreManager(TBRNStore* store) {
-  // A remote store gets a local handle too until the client/server layer
-  // brings its own: it takes the store's lock and touches no folder.
+  // A plain local session gives every store a local handle, a remote one
+  // too (it takes the store's lock and touches no folder); sessions that
+  // reach other servers override this to give remote stores their own.
   return std::make_unique<TBRNLocalStoreManager>(store, FileManager, this);
 }
 

@@ -240,6 +240,10 @@ uint32_t TBRNLocalStoreManager::WriteFile(TBRNMemoryStream& source, uint32_t cou
   return uint32_t(done);
 }
 
+TBRNStream* TBRNLocalStoreManager::GetTransferStream() {
+  return Stream.get();
+}
+
 void TBRNLocalStoreManager::CancelWriteFile() {
   const std::string name = StreamFileName;
   const bool writing = Writing;

@@ -71,6 +71,8 @@ class TBRNLocalStoreManager : public TBRNStoreManager {
   void RenameFile(const std::string& oldName, const std::string& newName) override;
   // Nothing when the file does not exist.
   void DeleteFile(const std::string& fileName) override;
+  // The file being read or written (nullptr when none is).
+  TBRNStream* GetTransferStream() override;
 
   // 402 / 403 / 401 as for databases, with the store's type name and name.
   [[noreturn]] virtual void RaiseNotOpenError(const std::string& operation);

@@ -119,7 +119,7 @@ void RegisterConfigurationTables(TBRNLocalSessionManager& session);
 // registered undefined and unfilled.
 void RegisterInformationTables(TBRNLocalDatabaseManager& database);
 
-// ---- Configuration and server tables (BEGIN)
+// ---- Configuration and server tables
 
 // The always-refreshed tables of the server's state, registered in the
 // session's Configuration database: "ServerSessions" (read from each
@@ -131,9 +131,7 @@ void RegisterServerSessionsTable(TBRNLocalSessionManager& session);
 void RegisterServerSessionLocksTable(TBRNLocalSessionManager& session);
 void RegisterServerStatisticsTable(TBRNLocalSessionManager& session);
 
-// ---- Configuration and server tables (END)
-
-// ---- Information and ODBC tables (BEGIN)
+// ---- Information and ODBC tables
 
 // The ODBC type table "SQLTypes" of the Configuration database: its
 // definition, and its producer, which lists every entry of the session's
@@ -141,7 +139,5 @@ void RegisterServerStatisticsTable(TBRNLocalSessionManager& session);
 // session's ODBC version. Registered with the other Configuration tables.
 const TBRNSystemTableDefinition& ODBCTypesTableDefinition();
 void ProduceODBCTypes(TBRNLocalSessionManager& session, TBRNVirtualTableManager& manager);
-
-// ---- Information and ODBC tables (END)
 
 }  // namespace brn

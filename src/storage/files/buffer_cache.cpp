@@ -453,10 +453,6 @@ void TBRNTableFileManager::releaseSlow(TBRNTableFileBuffer* buffer) {
 
 void TBRNTableFileManager::FlushBuffers() {
   int32_t blockSize = GetBlockSize();
-  auto writeAtHeaderArea = [&]() {
-    stream_->SetSize(GetHeaderAreaSize());
-    truncatePending_ = false;
-  };
   // In exclusive mode the list is built now. A queued buffer that is pinned
   // stays queued and counted: its release will not count it again, so the
   // next flush must find it.
@@ -478,7 +474,7 @@ void TBRNTableFileManager::FlushBuffers() {
     dirtyCount_ = stillQueued;
     if (truncatePending_) {
       TableFileHold hold(stream_.get());
-      writeAtHeaderArea();
+      truncateToHeaderArea();
       ++DiskWrites;
     }
     return;
@@ -488,6 +484,10 @@ void TBRNTableFileManager::FlushBuffers() {
             [](const TBRNTableFileBuffer* a, const TBRNTableFileBuffer* b) {
               return a->BlockNumber < b->BlockNumber;
             });
+  if (flushUndo_.Active) {
+    flushUndo_.Written = dirty_;
+    flushUndo_.Taken = true;
+  }
   // Under the exclusive or transaction lock no other writer changes the
   // file, so a clean cached block holds what is on disk and may fill the
   // gap between two dirty blocks: one write instead of two.
@@ -554,9 +554,11 @@ void TBRNTableFileManager::FlushBuffers() {
       }
       {
         TableFileHold hold(stream_.get());
-        if (truncatePending_) writeAtHeaderArea();
-        stream_->Seek(
-            0, int64_t(GetHeaderAreaSize()) + int64_t(dirty_[i]->BlockNumber - 1) * blockSize);
+        if (truncatePending_) truncateToHeaderArea();
+        int64_t offset =
+            int64_t(GetHeaderAreaSize()) + int64_t(dirty_[i]->BlockNumber - 1) * blockSize;
+        keepOldBytes(offset, bytes);
+        stream_->Seek(0, offset);
         stream_->Write(flushStream_.GetMemory(), int32_t(bytes));
       }
       ++DiskWrites;

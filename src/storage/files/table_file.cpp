@@ -355,6 +355,9 @@ void TBRNTableFileManager::CommitTransaction(bool osFlush, bool trim) {
 }
 
 void TBRNTableFileManager::DiscardChanges() {
+  // An emptying not flushed is one of the changes: the next flush must not
+  // cut the file the disk still holds.
+  truncatePending_ = false;
   if (stream_ != nullptr) ReadHeader(false);
   DropCache(true);
 }

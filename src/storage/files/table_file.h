@@ -267,6 +267,63 @@ class TBRNTableFileManager {
   void beginFlush(bool sync);
   void flushBlocks(bool sync);
   void endFlush(bool sync);
+
+  // What a flush writes over, kept from its start to its end so that a
+  // failed flush can put the file back byte for byte: the file's length,
+  // the old bytes of the header record and of every block range written
+  // over (appended blocks need only the length), and the cache's own state
+  // before the flush. Old bytes are read from the file just before they
+  // are overwritten, inside the flush's Write bracket.
+  struct FlushUndo {
+    bool Active = false;
+    // The flush wrote (or tried to write) this file.
+    bool Touched = false;
+    // The header without the flag was written (or tried): the file must be
+    // flagged again before any old block goes back.
+    bool Cleared = false;
+    // Every byte past the header area is kept already (an emptied file).
+    bool Whole = false;
+    // A truncation cut more bytes than are kept: no way back.
+    bool Lost = false;
+    int64_t Size = 0;
+    std::vector<uint8_t> Header;
+    // One per block run, allocated without filling: a big flush neither
+    // copies its old bytes while they grow nor clears them first.
+    struct Range {
+      int64_t Offset = 0;
+      size_t Length = 0;
+      std::unique_ptr<uint8_t[]> Bytes;
+    };
+    std::vector<Range> Ranges;
+    // The blocks the flush took as dirty, sorted, once it took them.
+    bool Taken = false;
+    TBRNTableFileBuffers Written;
+    int32_t ChangeCounter = 0;
+    int32_t DirtyCount = 0;
+    bool WriteInProgress = false;
+    bool HeaderModified = false;
+    bool TruncatePending = false;
+  };
+  // An emptied file's old blocks are kept up to this many bytes; a longer
+  // one, once cut, leaves a failed flush to repair.
+  static constexpr int64_t kMaxKeptTailBytes = int64_t(64) * 1048576;
+  // Starts the record: the length, the header record and the cache state.
+  void openFlushUndo();
+  // Keeps the bytes of [offset, offset + length) that the file holds.
+  void keepOldBytes(int64_t offset, int64_t length);
+  // The truncation of an emptied file, its old blocks kept first.
+  void truncateToHeaderArea();
+  // The way back, each step over every file before the next: the flag
+  // again where it was cleared, the old blocks and length, the old header;
+  // so that a header without the flag never stands over a mix of blocks.
+  void reflagHeader(bool sync);
+  void restoreBlocks(bool sync);
+  void restoreHeader(bool sync);
+  // The cache as before the flush: every block it took dirty again, the
+  // counters and flags as they stood; restored tells whether the file is
+  // back as it was (else its flag may be set on disk).
+  void restoreFlushState(bool restored);
+  void closeFlushUndo();
   // The header fields as they stand, into a stream and back.
   void saveHeaderFields(TBRNMemoryStream& stream, bool& modified);
   void restoreHeaderFields(TBRNMemoryStream& stream, bool modified);
@@ -362,6 +419,7 @@ class TBRNTableFileManager {
   // reuse.
   std::vector<std::unique_ptr<OperationLevel>> operations_;
   int32_t operationDepth_ = 0;
+  FlushUndo flushUndo_;
 };
 
 }  // namespace brn

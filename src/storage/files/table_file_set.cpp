@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "foundation/files/file_manager.h"
+#include "foundation/text/string_helpers.h"
 #include "storage/files/table_file.h"
 #include "storage/files/table_file_guards.h"
 
@@ -144,6 +145,7 @@ bool TBRNTableFileManager::flushBracketed() const {
 
 void TBRNTableFileManager::beginFlush(bool sync) {
   if (stream_ == nullptr) throw std::logic_error("flush of a closed table file");
+  flushUndo_.Touched = true;
   if (!flushBracketed()) return;
   TableFileHold hold(stream_.get());
   WriteInProgress = true;
@@ -161,10 +163,135 @@ void TBRNTableFileManager::flushBlocks(bool sync) {
 
 void TBRNTableFileManager::endFlush(bool sync) {
   TableFileHold hold(stream_.get());
+  if (flushBracketed()) flushUndo_.Cleared = true;
   WriteInProgress = false;
   writeHeaderRecord(false);
   if (sync && flushBracketed()) stream_->Flush();
   headerModified_ = false;
+}
+
+// ---- The way back from a failed flush ----
+
+void TBRNTableFileManager::openFlushUndo() {
+  FlushUndo& undo = flushUndo_;
+  undo.Touched = undo.Cleared = undo.Whole = undo.Lost = undo.Taken = false;
+  undo.Ranges.clear();
+  undo.Written.clear();
+  undo.ChangeCounter = ChangeCounter;
+  undo.DirtyCount = dirtyCount_;
+  undo.WriteInProgress = WriteInProgress;
+  undo.HeaderModified = headerModified_;
+  undo.TruncatePending = truncatePending_;
+  TableFileHold hold(stream_.get());
+  undo.Size = stream_->GetSize();
+  undo.Header.resize(size_t(std::min<int64_t>(undo.Size, GetHeaderRecordSize())));
+  if (!undo.Header.empty()) {
+    stream_->Seek(0, 0);
+    int32_t got = stream_->Read(undo.Header.data(), int32_t(undo.Header.size()));
+    if (got != int32_t(undo.Header.size())) RaiseCorrupt("Error reading header from disk");
+  }
+  undo.Active = true;
+}
+
+void TBRNTableFileManager::keepOldBytes(int64_t offset, int64_t length) {
+  FlushUndo& undo = flushUndo_;
+  if (!undo.Active || undo.Whole) return;
+  int64_t end = std::min(offset + length, undo.Size);
+  if (offset >= end) return;
+  FlushUndo::Range range;
+  range.Offset = offset;
+  range.Length = size_t(end - offset);
+  range.Bytes.reset(new uint8_t[range.Length]);
+  stream_->Seek(0, offset);
+  int32_t got = stream_->Read(range.Bytes.get(), int32_t(range.Length));
+  if (got != int32_t(range.Length)) {
+    RaiseCorrupt(FormatText("Error reading %ss from disk", {GetBlockKindName()}));
+  }
+  undo.Ranges.push_back(std::move(range));
+}
+
+void TBRNTableFileManager::truncateToHeaderArea() {
+  FlushUndo& undo = flushUndo_;
+  int64_t headerArea = GetHeaderAreaSize();
+  if (undo.Active && !undo.Whole && !undo.Lost) {
+    if (undo.Size - headerArea <= kMaxKeptTailBytes) {
+      keepOldBytes(headerArea, undo.Size - headerArea);
+      undo.Whole = true;
+    } else {
+      undo.Lost = true;
+    }
+  }
+  stream_->SetSize(headerArea);
+  truncatePending_ = false;
+}
+
+void TBRNTableFileManager::reflagHeader(bool sync) {
+  if (!flushUndo_.Active || !flushUndo_.Cleared) return;
+  TableFileHold hold(stream_.get());
+  WriteInProgress = true;
+  writeHeaderRecord(false);
+  if (sync) stream_->Flush();
+}
+
+void TBRNTableFileManager::restoreBlocks(bool sync) {
+  FlushUndo& undo = flushUndo_;
+  if (!undo.Active || !undo.Touched) return;
+  if (undo.Lost) throw std::runtime_error("the old blocks were not kept");
+  TableFileHold hold(stream_.get());
+  for (const FlushUndo::Range& range : undo.Ranges) {
+    stream_->Seek(0, range.Offset);
+    stream_->Write(range.Bytes.get(), int32_t(range.Length));
+  }
+  if (stream_->GetSize() != undo.Size) stream_->SetSize(undo.Size);
+  if (sync && flushBracketed()) stream_->Flush();
+}
+
+void TBRNTableFileManager::restoreHeader(bool sync) {
+  FlushUndo& undo = flushUndo_;
+  if (!undo.Active || !undo.Touched) return;
+  TableFileHold hold(stream_.get());
+  if (!undo.Header.empty()) {
+    stream_->Seek(0, 0);
+    stream_->Write(undo.Header.data(), int32_t(undo.Header.size()));
+  }
+  if (sync && flushBracketed()) stream_->Flush();
+}
+
+void TBRNTableFileManager::restoreFlushState(bool restored) {
+  FlushUndo& undo = flushUndo_;
+  if (!undo.Active) return;
+  // The blocks are on disk as before (or in doubt): all of them are dirty
+  // again, so that the caller may discard them or flush them once more.
+  if (undo.Taken) {
+    for (TBRNTableFileBuffer* buffer : undo.Written) {
+      buffer->Modified = true;
+      buffer->Queued = true;
+    }
+    if (access_ == TBRNTableFileAccess::Exclusive) {
+      dirty_.clear();
+    } else {
+      dirty_ = undo.Written;
+    }
+  }
+  dirtyCount_ = undo.DirtyCount;
+  truncatePending_ = undo.TruncatePending;
+  // The kept runs may hold bytes that the disk no longer has.
+  dropKeptRuns();
+  if (restored || !undo.Touched) {
+    ChangeCounter = undo.ChangeCounter;
+    WriteInProgress = undo.WriteInProgress;
+    headerModified_ = undo.HeaderModified;
+  } else {
+    // The header on disk is in doubt: the next flush writes it in any case.
+    headerModified_ = true;
+  }
+}
+
+void TBRNTableFileManager::closeFlushUndo() {
+  FlushUndo& undo = flushUndo_;
+  undo.Active = false;
+  undo.Written.clear();
+  undo.Ranges.clear();
 }
 
 void TBRNTableFileManager::Flush(bool osFlush) {
@@ -257,9 +384,42 @@ void TBRNTableFileSet::FlushFiles(const std::vector<TBRNTableFileManager*>& file
     file->host_->BeginWrite();
     brackets.Hosts.push_back(file->host_);
   }
-  for (TBRNTableFileManager* file : changed) file->beginFlush(osFlush);
-  for (TBRNTableFileManager* file : changed) file->flushBlocks(osFlush);
-  for (TBRNTableFileManager* file : changed) file->endFlush(osFlush);
+  // A failed flush puts every file back as it stood, blocks before headers
+  // (the same order as the flush, so that no header without the flag ever
+  // stands over new blocks), and leaves the cache as before the flush. Only
+  // when putting back fails too do the flags stay set.
+  struct UndoRecords {
+    const std::vector<TBRNTableFileManager*>& Files;
+    ~UndoRecords() {
+      for (TBRNTableFileManager* file : Files) file->closeFlushUndo();
+    }
+  } undo{changed};
+  for (TBRNTableFileManager* file : changed) file->openFlushUndo();
+  try {
+    for (TBRNTableFileManager* file : changed) file->beginFlush(osFlush);
+    for (TBRNTableFileManager* file : changed) file->flushBlocks(osFlush);
+    for (TBRNTableFileManager* file : changed) file->endFlush(osFlush);
+  } catch (...) {
+    restoreFiles(changed, osFlush);
+    throw;
+  }
+}
+
+void TBRNTableFileSet::restoreFiles(const std::vector<TBRNTableFileManager*>& files,
+                                    bool osFlush) {
+  std::vector<bool> restored(files.size(), false);
+  try {
+    for (TBRNTableFileManager* file : files) file->reflagHeader(osFlush);
+    for (TBRNTableFileManager* file : files) file->restoreBlocks(osFlush);
+    for (size_t i = 0; i < files.size(); ++i) {
+      files[i]->restoreHeader(osFlush);
+      restored[i] = true;
+    }
+  } catch (...) {
+    // The flush's own error is the one reported; the files not put back
+    // keep their flags and ask for repair.
+  }
+  for (size_t i = 0; i < files.size(); ++i) files[i]->restoreFlushState(restored[i]);
 }
 
 // ---- TBRNTableOperation ----

@@ -26,8 +26,11 @@ class TBRNTableFileManager;
 //
 // Flush bracket: every file with changes gets its write-in-progress header
 // before any block of any file is written, and loses it only after the last
-// block of every file: a flush cut short leaves the table marked for repair,
-// and no flushed change stands in one file without the rest.
+// block of every file: a flush cut short (a killed process, a power loss)
+// leaves the table marked for repair, and no flushed change stands in one
+// file without the rest. A flush that fails with an error puts every file
+// back as it stood, flag cleared, and leaves the caches as before it; only
+// when that fails too does the table stay marked for repair.
 class TBRNTableFileSet {
  public:
   TBRNTableFileSet() = default;
@@ -59,6 +62,10 @@ class TBRNTableFileSet {
   static void FlushFiles(const std::vector<TBRNTableFileManager*>& files, bool osFlush);
 
  private:
+  // Puts the files of a failed flush back as they stood before it; never
+  // raises (the flush's error is the one reported).
+  static void restoreFiles(const std::vector<TBRNTableFileManager*>& files, bool osFlush);
+
   std::vector<TBRNTableFileManager*> files_;
   int32_t depth_ = 0;
 };

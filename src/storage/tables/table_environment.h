@@ -50,6 +50,20 @@ enum class TBRNSystemTableKind : uint8_t {
   Information     // a table of a database's "Information" schema
 };
 
+// An object its creator owns that reads through the managers of an
+// environment (a cursor kept outside the database's handle table): the
+// environment closes it before its managers go, so that the object's later
+// free touches nothing of them.
+class TBRNEnvironmentDependent {
+ public:
+  // Releases whatever the object holds of the environment and forgets the
+  // environment; the object stays to be freed by its owner. Called once.
+  virtual void EnvironmentClosing() noexcept = 0;
+
+ protected:
+  ~TBRNEnvironmentDependent() = default;
+};
+
 // What the schema-object managers of one database need of that database and
 // of its session: the catalog and its lock file, the files of each schema,
 // the settings, the evaluator, privileges, the current-user stack, the log
@@ -72,6 +86,11 @@ class TBRNTableEnvironment {
   virtual std::string GetSchemaFolder(const std::string& schemaName) = 0;
   // The file manager through which a schema's table files are opened.
   virtual TBRNFileManager* GetSchemaFileManager(const std::string& schemaName) = 0;
+  // Dependents register themselves while they are open and leave when
+  // they close; an environment that tracks them closes every one still
+  // registered when it closes. The default tracks none.
+  virtual void AddDependent(TBRNEnvironmentDependent&) {}
+  virtual void RemoveDependent(TBRNEnvironmentDependent&) noexcept {}
   // The database's list of table managers (a table manager opens and
   // closes the tables its foreign keys reference through it), nullptr
   // while the database has none.

@@ -438,7 +438,10 @@ void TBRNTableManager::DoOpen() {
       } else {
         // A missing file whose ".Old" copy is there is the half of an
         // interrupted swap: recreating it empty would lose the copy's rows.
-        if (OldCopiesExist()) {
+        // Not so while the engine makes the files on purpose (CREATE TABLE
+        // keeps the files it finds under the name as ".Old" copies) and no
+        // swap is pending.
+        if (OldCopiesExist() && (!creatingFiles || FileSwapPending())) {
           // Only the copies of a swap that was cut short are put back;
           // older ones may predate later changes of the table.
           if (!FileSwapPending()) {

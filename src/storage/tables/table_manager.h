@@ -84,7 +84,10 @@ class TBRNTableManager : public TBRNVirtualTableManager,
   TBRNRowLocks* GetReferencedKeyLocks() const { return referencedKeyLocks.get(); }
 
   // Set while the engine itself makes the table's files (CREATE TABLE, a
-  // working copy): a file created then is not reported as recreated.
+  // working copy): a file created then is not reported as recreated, and
+  // ".Old" copies beside missing files are kept ones (CREATE TABLE keeps
+  // the files it finds under the name), not the half of a cut swap, unless
+  // a swap is pending.
   void SetCreatingFiles(bool Value) { creatingFiles = Value; }
   // Opening does not open the tables linked by foreign keys.
   bool SuppressReferences = false;

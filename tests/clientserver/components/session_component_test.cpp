@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -27,7 +28,7 @@ constexpr const char* kAdministrator = "Administrator";
 constexpr const char* kAdministratorPassword = "GlenHarbor";
 constexpr const char* kRemoteClientTest = "SessionComponentClientProcess.DISABLED_Connect";
 
-void ExpectDatabaseError(const std::function<void()>& call, const std::string& message) {
+void ExpectSessionError(const std::function<void()>& call, const std::string& message) {
   try {
     call();
     ADD_FAILURE() << "no error, expected: " << message;
@@ -126,7 +127,7 @@ TEST_F(SessionComponentTest, AConnectedSessionRefusesChangesExceptTheRemoteTunin
   };
   for (const Case& c : refused) {
     SCOPED_TRACE(c.name);
-    ExpectDatabaseError(c.change, kBRNOpenSessionMessage);
+    ExpectSessionError(c.change, kBRNOpenSessionMessage);
     EXPECT_NO_THROW(c.same());
   }
   // Allowed while connected; a local session only stores them.
@@ -153,15 +154,15 @@ TEST_F(SessionComponentTest, ARemoteSessionOnAServerEngineIsRefusedBeforeAnythin
   session.SetSessionType(stRemote);
   bool beforeConnect = false;
   session.BeforeConnect = [&](TComponent*) { beforeConnect = true; };
-  ExpectDatabaseError([&] { session.Open(); },
-                      "Cannot connect a remote session with the server engine");
+  ExpectSessionError([&] { session.Open(); },
+                     "Cannot connect a remote session with the server engine");
   EXPECT_FALSE(beforeConnect);
   EXPECT_FALSE(engine.GetActive());
 
   // An empty name is refused after BeforeConnect.
   engine.SetEngineType(etClient);
   TBRNSession unnamed(nullptr);
-  ExpectDatabaseError([&] { unnamed.Open(); }, "Session name is missing");
+  ExpectSessionError([&] { unnamed.Open(); }, "Session name is missing");
   EXPECT_FALSE(unnamed.GetConnected());
   engine.SetActive(false);
 }
@@ -176,8 +177,8 @@ TEST_F(SessionComponentTest, TheProcessComponentsAndSessionNames) {
   EXPECT_EQ(GetGlobalEngine()->FindSession(""), standard);
 
   auto* second = new TBRNSession(nullptr);
-  ExpectDatabaseError([&] { second->SetSessionName("default"); },
-                      "Session name 'default' already exists");
+  ExpectSessionError([&] { second->SetSessionName("default"); },
+                     "Session name 'default' already exists");
 
   // Automatic names: <component name>_<number + 1>, following renames.
   TComponent form(nullptr);
@@ -187,16 +188,16 @@ TEST_F(SessionComponentTest, TheProcessComponentsAndSessionNames) {
   EXPECT_EQ(automatic->GetSessionName(), "Session1_1");
   automatic->SetName("Orders");
   EXPECT_EQ(automatic->GetSessionName(), "Orders_1");
-  ExpectDatabaseError([&] { automatic->SetSessionName("Mine"); },
-                      "Cannot perform this operation on the open auto-session");
-  ExpectDatabaseError([&] { (void)new TBRNSession(&form); }, "This auto-session already exists");
+  ExpectSessionError([&] { automatic->SetSessionName("Mine"); },
+                     "Cannot perform this operation on the open auto-session");
+  ExpectSessionError([&] { (void)new TBRNSession(&form); }, "This auto-session already exists");
   EXPECT_EQ(form.GetComponentCount(), 1);
 
   TComponent otherForm(nullptr);
   auto* first = new TBRNSession(&otherForm);
   auto* sibling = new TBRNSession(&otherForm);
-  ExpectDatabaseError([&] { sibling->SetAutoSessionName(true); },
-                      "The open auto-session can be the only open session");
+  ExpectSessionError([&] { sibling->SetAutoSessionName(true); },
+                     "The open auto-session can be the only open session");
   EXPECT_FALSE(sibling->GetAutoSessionName());
   delete first;
   delete sibling;
@@ -331,7 +332,24 @@ TEST(SessionComponentClientProcess, DISABLED_Connect) {
   EXPECT_EQ(remote->GetRemoteTimeout(), 100);
   session.SetRemotePingInterval(10);
   EXPECT_EQ(remote->GetRemotePingInterval(), 30);
-  ExpectDatabaseError([&] { session.SetRemotePort(1); }, kBRNOpenSessionMessage);
+  ExpectSessionError([&] { session.SetRemotePort(1); }, kBRNOpenSessionMessage);
+
+  // Tracing switched on and off while the ping thread reads the switch
+  // (the component clamps the interval, so the manager's is shortened).
+  std::atomic<int> traces{0};
+  session.OnRemoteTrace = [&](TComponent*, const TBRNRemoteTrace&) { ++traces; };
+  session.SetRemotePing(true);
+  remote->SetRemotePingInterval(1);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(2500);
+  for (bool on = true; std::chrono::steady_clock::now() < until; on = !on) {
+    session.SetRemoteTrace(on);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  session.SetRemoteTrace(true);
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (traces.load() == 0 && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_GT(traces.load(), 0);
   session.Close();
   engine.SetActive(false);
 }

@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <exception>
+#include <stdexcept>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "clientserver/components/component_error.h"
+#include "clientserver/components/query_component.h"
 #include "clientserver/datasets/dataset_test_support.h"
+#include "clientserver/remote/remote_cursor.h"
+#include "foundation/text/exception.h"
 #include "sessions/manager_interfaces.h"
 #include "sessions/session_manager.h"
 
@@ -16,34 +21,7 @@ namespace brn {
 namespace {
 
 using test::ExpectDatabaseError;
-
-// A dataset over the cursor of one SELECT in an engine database; the
-// statement (which owns the cursor) lives while the dataset is open.
-class StatementDataSet : public TBRNDataSet {
- public:
-  StatementDataSet(TBRNDatabaseManager& database, const std::string& sql)
-      : TBRNDataSet(nullptr), database_(database), sql_(sql) {}
-  ~StatementDataSet() override { Close(); }
-
-  using TBRNDataSet::ActiveBuffer;
-  using TBRNDataSet::GetRecord;
-  using TBRNDataSet::TempBuffer;
-
- protected:
-  TBRNCursor* CreateCursor() override {
-    statement_.reset(database_.PrepareStatement(sql_));
-    return statement_->ExecuteStatement();
-  }
-  void DestroyCursor() override {
-    TBRNDataSet::DestroyCursor();
-    statement_.reset();
-  }
-
- private:
-  TBRNDatabaseManager& database_;
-  std::string sql_;
-  std::unique_ptr<TBRNStatementManager> statement_;
-};
+using test::StatementDataSet;
 
 // A dataset bound by name to a session and database, over one SELECT.
 class NamedDataSet : public TBRNDBDataSet {
@@ -73,25 +51,14 @@ class NamedDataSet : public TBRNDBDataSet {
 
 // Session "S1" with the table Items(ID primary key, Name, Qty) of rowCount
 // rows in "Shop": ID 1..n, Name "N<id>", Qty id * 10.
-class DataSetComponentTest : public test::ComponentSessionTest {
+class DataSetComponentTest : public test::ShopDatabaseTest {
  protected:
   void SetUp() override {
-    ComponentSessionTest::SetUp();
-    Manager = &Session->GetSessionManager();
-    Database = Manager->OpenDatabase("Shop", kBRNLockShared);
+    ShopDatabaseTest::SetUp();
     Run("CREATE TABLE Items (ID INTEGER NOT NULL, Name VARCHAR(20), Qty INTEGER, "
         "PRIMARY KEY (ID))");
   }
-  void TearDown() override {
-    if (Database != nullptr && Session->SessionManager() != nullptr)
-      Manager->CloseDatabase(Database);
-    ComponentSessionTest::TearDown();
-  }
 
-  void Run(const std::string& sql) {
-    std::unique_ptr<TBRNStatementManager> statement(Database->PrepareStatement(sql));
-    statement->ExecuteStatement();
-  }
   void Fill(int32_t rowCount) {
     for (int32_t id = 1; id <= rowCount; ++id)
       Run("INSERT INTO Items VALUES (" + std::to_string(id) + ", 'N" + std::to_string(id) +
@@ -100,9 +67,6 @@ class DataSetComponentTest : public test::ComponentSessionTest {
   std::unique_ptr<StatementDataSet> Items(const std::string& sql = "SELECT * FROM Items") {
     return std::make_unique<StatementDataSet>(*Database, sql);
   }
-
-  TBRNSessionManager* Manager = nullptr;
-  TBRNDatabaseManager* Database = nullptr;
 };
 
 TEST_P(DataSetComponentTest, EmptyAndOneRowCursors) {
@@ -486,6 +450,209 @@ TEST_P(DataSetComponentTest, PessimisticLockBlocksASecondSessionUntilPost) {
   first.Refresh();
   EXPECT_EQ(first.FieldByName("Name").GetAsString(), "second");
   first.Close();
+}
+
+TEST_P(DataSetComponentTest, CopyOnAppendStartsFromTheCurrentRow) {
+  Fill(3);
+  struct Case {
+    bool copyOnAppend;
+    int32_t moveBy;
+    const char* expectedName;  // nullptr: NULL
+  };
+  const Case cases[] = {{true, 1, "N2"}, {false, 1, nullptr}, {true, 2, "N3"}};
+  int32_t newId = 100;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.copyOnAppend) + " " + std::to_string(c.moveBy));
+    auto items = Items();
+    items->CopyOnAppend = c.copyOnAppend;
+    items->Open();
+    items->MoveBy(c.moveBy);
+    items->Insert();
+    TField& name = items->FieldByName("Name");
+    if (c.expectedName == nullptr) {
+      EXPECT_TRUE(name.IsNull());
+    } else {
+      EXPECT_EQ(name.GetAsString(), c.expectedName);
+    }
+    items->FieldByName("ID").SetAsInteger(++newId);
+    items->Post();
+    auto stored = Items("SELECT * FROM Items WHERE ID = " + std::to_string(newId));
+    stored->Open();
+    EXPECT_EQ(stored->FieldByName("Name").IsNull(), c.expectedName == nullptr);
+  }
+  // An empty dataset has no row to copy.
+  Run("DELETE FROM Items");
+  auto empty = Items();
+  empty->CopyOnAppend = true;
+  empty->Open();
+  empty->Insert();
+  EXPECT_TRUE(empty->FieldByName("Name").IsNull());
+  empty->Cancel();
+}
+
+TEST_P(DataSetComponentTest, RecordReadsRaiseTheReadAheadForTheCall) {
+  if (!IsRemote()) GTEST_SKIP() << "only the remote cursor reads ahead";
+  Fill(5);
+  auto items = Items();
+  std::vector<int32_t> during;
+  items->OnCalcFields = [&](TDataSet& dataSet) {
+    auto* remote = dynamic_cast<TBRNRemoteCursor*>(static_cast<TBRNDataSet&>(dataSet).GetCursor());
+    during.push_back(remote->RowsPerBlock);
+  };
+  items->Open();
+  items->SetBlockReadSize(1);
+  items->SetBlockReadSize(0);
+  ASSERT_EQ(items->GetReadAheadRows(), 1);
+  auto* remote = dynamic_cast<TBRNRemoteCursor*>(items->GetCursor());
+  ASSERT_NE(remote, nullptr);
+  during.clear();
+  items->Last();
+  items->First();
+  // The two record buffers are read ahead during First and Last, a single
+  // step reads one row.
+  EXPECT_EQ(during, (std::vector<int32_t>{2, 2}));
+  EXPECT_EQ(remote->RowsPerBlock, 1);
+  items->Next();
+  EXPECT_EQ(during.back(), 1);
+}
+
+TEST_P(DataSetComponentTest, FieldsTakeTheOriginOfTheirTableColumn) {
+  Fill(2);
+  auto items = Items("SELECT ID, Name, Qty * 2 AS Twice FROM Items ORDER BY Name DESC");
+  items->AddCalculatedField("Calc", ftInteger, 0, fkCalculated);
+  items->Open();
+  struct Case {
+    const char* field;
+    const char* origin;
+  };
+  const Case cases[] = {{"ID", "Items.ID"}, {"Name", "Items.Name"}, {"Twice", ""}, {"Calc", ""}};
+  for (const Case& c : cases) EXPECT_EQ(items->FieldByName(c.field).Origin, c.origin) << c.field;
+}
+
+// An update object that only remembers its dataset.
+class RecordingUpdateObject : public TBRNDataSetUpdateObject {
+ public:
+  RecordingUpdateObject() : TBRNDataSetUpdateObject(nullptr) {}
+  TDataSet* GetDataSet() const override { return dataSet_; }
+  void SetDataSet(TDataSet* dataSet) override { dataSet_ = dataSet; }
+  void Apply(TUpdateKind) override {}
+
+ private:
+  TDataSet* dataSet_ = nullptr;
+};
+
+TEST_P(DataSetComponentTest, UpdateObjectFollowsTheQuery) {
+  auto first = std::make_unique<RecordingUpdateObject>();
+  auto second = std::make_unique<RecordingUpdateObject>();
+  auto query = std::make_unique<TBRNQuery>(nullptr);
+  query->SetUpdateObject(first.get());
+  EXPECT_EQ(first->GetDataSet(), query.get());
+  query->SetUpdateObject(second.get());
+  EXPECT_EQ(first->GetDataSet(), nullptr);
+  EXPECT_EQ(second->GetDataSet(), query.get());
+  // Freeing the query leaves its update object without a dataset.
+  query.reset();
+  EXPECT_EQ(second->GetDataSet(), nullptr);
+  // Freeing the update object leaves the query without one.
+  query = std::make_unique<TBRNQuery>(nullptr);
+  query->SetUpdateObject(first.get());
+  first.reset();
+  EXPECT_EQ(query->GetUpdateObject(), nullptr);
+}
+
+TEST_P(DataSetComponentTest, ProviderAnswersAndUpdateRecord) {
+  auto items = Items();
+  EXPECT_TRUE(items->PSIsSQLSupported());
+  EXPECT_FALSE(items->PSIsSQLBased());
+  EXPECT_EQ(items->PSGetQuoteChar(), "\"");
+
+  const EUpdateError previous("earlier", "", 77, 0, nullptr);
+  const EBRNException engine(300, "engine");
+  const EBRNError wrapped(EBRNException(301, "wrapped"));
+  const std::runtime_error plain("plain");
+  struct Case {
+    const std::exception& error;
+    std::exception_ptr thrown;
+    const EUpdateError* previous;
+    int32_t code;
+    int32_t previousCode;
+  };
+  const Case cases[] = {
+      {engine, std::make_exception_ptr(engine), nullptr, 300, 0},
+      {wrapped, std::make_exception_ptr(wrapped), &previous, 301, 77},
+      {plain, std::make_exception_ptr(plain), &previous, 0, 77},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error.what());
+    std::unique_ptr<EUpdateError> error = items->PSGetUpdateException(c.thrown, c.previous);
+    EXPECT_EQ(std::string(error->what()), c.error.what());
+    EXPECT_EQ(error->Context, "");
+    EXPECT_EQ(error->ErrorCode, c.code);
+    EXPECT_EQ(error->PreviousError, c.previousCode);
+    EXPECT_EQ(error->OriginalException, c.thrown);
+  }
+
+  EXPECT_FALSE(items->PSUpdateRecord(ukModify, *items));
+  std::vector<TUpdateKind> kinds;
+  for (TUpdateAction answer : {uaApplied, uaFail, uaSkip}) {
+    items->OnUpdateRecord = [&](TDataSet& delta, TUpdateKind kind, TUpdateAction& action) {
+      EXPECT_EQ(&delta, items.get());
+      EXPECT_EQ(action, uaFail);
+      kinds.push_back(kind);
+      action = answer;
+    };
+    EXPECT_EQ(items->PSUpdateRecord(ukInsert, *items), answer == uaApplied);
+  }
+  EXPECT_EQ(kinds.size(), 3u);
+
+  // Reset refreshes the cursor when there is one.
+  items->PSReset();
+  Fill(2);
+  items->Open();
+  Run("INSERT INTO Items VALUES (3, 'N3', 30)");
+  items->PSReset();
+  items->Last();
+  EXPECT_EQ(items->FieldByName("ID").GetAsInteger(), 3);
+}
+
+TEST_P(DataSetComponentTest, ProviderStatementsAndTransactions) {
+  Fill(3);
+  TBRNQuery query(nullptr);
+  query.SetSessionName("S1");
+  query.SetDatabaseName("Shop");
+  EXPECT_FALSE(query.PSInTransaction());
+
+  query.PSStartTransaction();
+  ASSERT_NE(query.GetDatabase(), nullptr);
+  EXPECT_TRUE(query.PSInTransaction());
+  TParams params;
+  params.CreateParam(ftInteger, "ID", ptUnknown).SetValue(TVariant::FromInteger(2));
+  EXPECT_EQ(query.PSExecuteStatement("DELETE FROM Items WHERE ID = :ID", &params), 1);
+  EXPECT_EQ(params.Get(0).ParamType, ptInput);
+  query.PSEndTransaction(false);
+  EXPECT_FALSE(query.PSInTransaction());
+  EXPECT_EQ(query.GetDatabase(), nullptr);
+
+  std::unique_ptr<TBRNQuery> rows;
+  query.PSExecuteStatement("SELECT * FROM Items WHERE ID = 2", nullptr, &rows);
+  ASSERT_NE(rows, nullptr);
+  EXPECT_TRUE(rows->GetActive());
+  EXPECT_EQ(rows->FieldByName("Name").GetAsString(), "N2");
+  rows.reset();
+  EXPECT_EQ(query.GetDatabase(), nullptr);
+
+  query.PSStartTransaction();
+  EXPECT_EQ(query.PSExecuteStatement("UPDATE Items SET Qty = 0", nullptr), 3);
+  query.PSEndTransaction(true);
+  auto items = Items("SELECT * FROM Items WHERE Qty = 0");
+  items->Open();
+  EXPECT_EQ(items->GetRecordCount(), 3);
+
+  // A failed start gives the database back.
+  query.SetDatabaseName("Nowhere");
+  EXPECT_ANY_THROW(query.PSStartTransaction());
+  EXPECT_EQ(query.GetDatabase(), nullptr);
+  EXPECT_EQ(Session->FindDatabase("Nowhere"), nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sessions, DataSetComponentTest, ::testing::Values(stLocal, stRemote),

@@ -79,4 +79,20 @@ void ComponentSessionTest::Exec(const std::string& database, const std::string& 
   manager.CloseDatabase(handle);
 }
 
+void ShopDatabaseTest::SetUp() {
+  ComponentSessionTest::SetUp();
+  Manager = &Session->GetSessionManager();
+  Database = Manager->OpenDatabase("Shop", kBRNLockShared);
+}
+
+void ShopDatabaseTest::TearDown() {
+  if (Database != nullptr && Session->SessionManager() != nullptr) Manager->CloseDatabase(Database);
+  ComponentSessionTest::TearDown();
+}
+
+void ShopDatabaseTest::Run(const std::string& sql) {
+  std::unique_ptr<TBRNStatementManager> statement(Database->PrepareStatement(sql));
+  statement->ExecuteStatement();
+}
+
 }  // namespace brn::test

@@ -6,10 +6,14 @@
 #include <memory>
 #include <string>
 
+#include "clientserver/components/data_set_component.h"
 #include "clientserver/components/engine_component.h"
 #include "clientserver/components/session_component.h"
 #include "clientserver/server/server_engine_manager.h"
 #include "foundation/file_test_support.h"
+#include "sessions/manager_interfaces.h"
+#include "storage/cursors/cursor.h"
+#include "storage/rows/row_values.h"
 
 namespace brn::test {
 
@@ -36,6 +40,55 @@ class ComponentSessionTest : public ::testing::TestWithParam<TBRNSessionType> {
   std::unique_ptr<TBRNServerEngineManager> Server;
   std::unique_ptr<TBRNEngine> Engine;
   std::unique_ptr<TBRNSession> Session;
+};
+
+// A ComponentSessionTest that holds a handle of "Shop" through Session's
+// manager for running statements.
+class ShopDatabaseTest : public ComponentSessionTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Runs sql in "Shop".
+  void Run(const std::string& sql);
+
+  TBRNSessionManager* Manager = nullptr;
+  TBRNDatabaseManager* Database = nullptr;
+};
+
+// A dataset over the cursor of one SELECT in an engine database; the
+// statement (which owns the cursor) lives while the dataset is open.
+class StatementDataSet : public TBRNDataSet {
+ public:
+  StatementDataSet(TBRNDatabaseManager& database, const std::string& sql)
+      : TBRNDataSet(nullptr), database_(database), sql_(sql) {}
+  ~StatementDataSet() override { Close(); }
+
+  using TBRNDataSet::ActiveBuffer;
+  using TBRNDataSet::GetRecord;
+  using TBRNDataSet::TempBuffer;
+
+  // The row value behind field in the active record.
+  TBRNStaticRowValue& ValueOf(const TField& field) {
+    TBRNCursorColumn* column = GetCursor()->GetCursorColumns().GetColumn(field.FieldNo - 1);
+    return dynamic_cast<TBRNStaticRowValue&>(
+        *RowOf(ActiveBuffer()).Values.GetItem(column->GetTableColumn()->Index));
+  }
+
+ protected:
+  TBRNCursor* CreateCursor() override {
+    statement_.reset(database_.PrepareStatement(sql_));
+    return statement_->ExecuteStatement();
+  }
+  void DestroyCursor() override {
+    TBRNDataSet::DestroyCursor();
+    statement_.reset();
+  }
+
+ private:
+  TBRNDatabaseManager& database_;
+  std::string sql_;
+  std::unique_ptr<TBRNStatementManager> statement_;
 };
 
 std::string SessionTypeName(const ::testing::TestParamInfo<TBRNSessionType>& info);

@@ -27,8 +27,8 @@ namespace {
 
 using test::ChildTestProcess;
 
-constexpr const char* kAdministrator = "Administrator";
-constexpr const char* kAdministratorPassword = "GlenHarbor";
+constexpr const char* kAdministratorName = "Administrator";
+constexpr const char* kAdministratorLogonPassword = "GlenHarbor";
 constexpr const char* kStoreServerTest = "MixedStoreServerProcess.DISABLED_Serve";
 
 int32_t Exec(TBRNDatabaseManager* database, const std::string& sql) {
@@ -57,7 +57,7 @@ std::unique_ptr<TBRNRemoteSessionManager> LoggedInRemote(TBRNEngineManager& engi
   session->SetRemoteTimeout(30);
   session->SessionSettings->SetSignature(signature);
   session->OpenSession("testhost:" + std::to_string(getpid()), "setup", "");
-  session->Login(kAdministrator, kAdministratorPassword);
+  session->Login(kAdministratorName, kAdministratorLogonPassword);
   return session;
 }
 
@@ -115,7 +115,7 @@ class MixedStoreTest : public ::testing::Test {
     session = std::make_unique<TBRNMixedSessionManager>(&engine, false, false);
     session->SessionSettings->SetSignature(signature);
     session->OpenSession("host", "Owner", "");
-    session->Login(kAdministrator, kAdministratorPassword);
+    session->Login(kAdministratorName, kAdministratorLogonPassword);
   }
 
   TBRNStore* CreateRemoteStore(const std::string& name, uint16_t port,
@@ -124,11 +124,11 @@ class MixedStoreTest : public ::testing::Test {
     store->SetStoreType(kRemoteStore);
     store->SetAddress("127.0.0.1");
     store->SetPort(port);
-    store->SetUserName(kAdministrator);
+    store->SetUserName(kAdministratorName);
     store->SetPassword(password);
     store->SetRemoteStore("Files");
-    store->SetTimeout(30);
-    store->SetPingInterval(60);
+    // Time-out and ping keep the defaults of a new store, which an
+    // embedded remote session must accept.
     session->EndCreateStore(store);
     // The signature is set after creation: an empty one is what a store
     // read from an older configuration may carry.
@@ -159,15 +159,31 @@ TEST_F(MixedStoreTest, StoreKindChoosesTheManager) {
   EXPECT_NE(dynamic_cast<TBRNMixedStoreManager*>(session->GetStoreManager(remote)), nullptr);
 }
 
+// A store made through the session alone carries the defaults of a new
+// store, not the zeros of one about to be read from its record.
+TEST_F(MixedStoreTest, ANewStoreHasTheDefaultsOfANewStore) {
+  OpenSession();
+  TBRNStore* store = session->BeginCreateStore("Fresh");
+  EXPECT_EQ(store->Port, kDefaultStorePort);
+  EXPECT_EQ(store->Compression, kDefaultStoreCompression);
+  EXPECT_EQ(store->Timeout, kDefaultStoreTimeout);
+  EXPECT_TRUE(store->Ping);
+  EXPECT_EQ(store->PingInterval, kDefaultStorePingInterval);
+  session->CancelCreateStore(store);
+}
+
 // The owning session's signature stands in for an empty one; a store
 // signature of its own is used as given.
 TEST_F(MixedStoreTest, EmptySignatureUsesTheOwningSessionsAndFilesPassThrough) {
   StoreServer server("Vault signature");
   ASSERT_NE(server.Port, 0);
   OpenSession("Vault signature");
-  TBRNStore* borrowed = CreateRemoteStore("Borrowed", server.Port, "", kAdministratorPassword);
+  TBRNStore* borrowed = CreateRemoteStore("Borrowed", server.Port, "", kAdministratorLogonPassword);
+  // As a store written before new stores carried their defaults: the
+  // connection pings at the least interval instead.
+  borrowed->PingInterval = 0;
   TBRNStore* foreign =
-      CreateRemoteStore("Foreign", server.Port, "Another signature", kAdministratorPassword);
+      CreateRemoteStore("Foreign", server.Port, "Another signature", kAdministratorLogonPassword);
 
   EXPECT_THROW(session->OpenStore("Foreign", ltShared, false), EBRNException);
   EXPECT_EQ(MixedManager(foreign).GetRemoteStore(), nullptr);
@@ -177,6 +193,7 @@ TEST_F(MixedStoreTest, EmptySignatureUsesTheOwningSessionsAndFilesPassThrough) {
   TBRNMixedStoreManager& mixed = MixedManager(borrowed);
   ASSERT_NE(mixed.GetRemoteStore(), nullptr);
   EXPECT_TRUE(mixed.GetRemoteSession().IsLoggedIn());
+  EXPECT_EQ(mixed.GetRemoteSession().GetRemotePingInterval(), kMinStorePingInterval);
 
   TBRNMemoryStream bytes;
   bytes.WriteString("stored far away");
@@ -217,11 +234,24 @@ TEST_F(MixedStoreTest, ARefusedLoginLeavesNoOpenRemoteSession) {
   EXPECT_FALSE(mixed.Opened);
 }
 
-// A server's own sessions reach remote stores: server A carries a backup of
-// a database to a store of server B (another process) and back, and
-// restores it into a new database with the same rows. (The backup and
-// restore statements themselves write and read local stores only.)
-TEST(MixedServerStoreTest, AServerCarriesABackupThroughAnotherServersStoreAndRestoresIt) {
+// Answers whether database holds exactly the rows (1, 'one'), (2, 'two'),
+// (3, 'three') of Items.
+bool HoldsTheThreeItems(TBRNRemoteSessionManager& remote, const std::string& database) {
+  TBRNDatabaseManager* handle = remote.OpenDatabase(database, ltShared);
+  const bool all = Exec(handle, "UPDATE Items SET ID = ID") == 3 &&
+                   Exec(handle,
+                        "UPDATE Items SET Name = Name WHERE (ID = 1 AND Name = 'one') OR "
+                        "(ID = 2 AND Name = 'two') OR (ID = 3 AND Name = 'three')") == 3;
+  remote.CloseDatabase(handle);
+  return all;
+}
+
+// A server's own sessions reach remote stores: server A backs a database up
+// straight into a store of server B (another process) and restores it from
+// there into a new database with the same rows; the same through a local
+// store. A damaged file in the remote store is refused before anything
+// changes.
+TEST(MixedServerStoreTest, AServerBacksUpIntoAnotherServersStoreAndRestoresFromIt) {
   StoreServer vault;
   ASSERT_NE(vault.Port, 0);
   brn::testing::TempDirectory folder;
@@ -232,31 +262,40 @@ TEST(MixedServerStoreTest, AServerCarriesABackupThroughAnotherServersStoreAndRes
     TBRNEngineManager client;
     auto remote = LoggedInRemote(client, server.GetListeningPort(), kBRNDefaultSignature);
     TBRNDatabaseManager* configuration = remote->OpenDatabase("Configuration", ltShared);
-    Exec(configuration, "CREATE DATABASE Source IN MEMORY");
-    Exec(configuration, "CREATE DATABASE Copy IN MEMORY");
+    for (const char* name : {"Source", "FromVault", "FromHere"})
+      Exec(configuration, std::string("CREATE DATABASE ") + name + " IN MEMORY");
     Exec(configuration, "CREATE STORE Vault AS REMOTE ADDRESS '127.0.0.1' PORT " +
                             std::to_string(vault.Port) +
                             " USER Administrator PASSWORD 'GlenHarbor' STORE Files");
+    Exec(configuration, "CREATE STORE Here AS LOCAL PATH 'here'");
     TBRNDatabaseManager* source = remote->OpenDatabase("Source", ltShared);
     Exec(source, "CREATE TABLE Items (ID INTEGER PRIMARY KEY, Name VARCHAR(20))");
     EXPECT_EQ(Exec(source, "INSERT INTO Items VALUES (1, 'one'), (2, 'two'), (3, 'three')"), 3);
     remote->CloseDatabase(source);
-    Exec(configuration, "CREATE STORE Here AS LOCAL PATH 'here'");
-    Exec(configuration, "CREATE STORE Back AS LOCAL PATH 'back'");
+
+    Exec(configuration, "BACKUP DATABASE Source AS nightly TO STORE Vault INCLUDE CATALOG");
+    const std::filesystem::path files = vault.folder_ / "files";
+    EXPECT_TRUE(std::filesystem::exists(files / "nightly.BRNBkp"));
+    EXPECT_FALSE(std::filesystem::exists(files / "nightly.Tmp"));
+    Exec(configuration, "RESTORE DATABASE FromVault FROM nightly IN STORE Vault INCLUDE CATALOG");
+    EXPECT_TRUE(HoldsTheThreeItems(*remote, "FromVault"));
+
     Exec(configuration, "BACKUP DATABASE Source AS nightly TO STORE Here INCLUDE CATALOG");
-    Exec(configuration,
-         "COPY FILE \"nightly.BRNBkp\" IN STORE Here TO \"nightly.BRNBkp\" IN STORE Vault");
-    EXPECT_TRUE(std::filesystem::exists(vault.folder_ / "files/nightly.BRNBkp"));
-    Exec(configuration,
-         "COPY FILE \"nightly.BRNBkp\" IN STORE Vault TO \"nightly.BRNBkp\" IN STORE Back");
-    Exec(configuration, "RESTORE DATABASE Copy FROM nightly IN STORE Back INCLUDE CATALOG");
-    TBRNDatabaseManager* copy = remote->OpenDatabase("Copy", ltShared);
-    EXPECT_EQ(Exec(copy, "UPDATE Items SET ID = ID"), 3);
-    EXPECT_EQ(Exec(copy,
-                   "UPDATE Items SET Name = Name WHERE (ID = 1 AND Name = 'one') OR "
-                   "(ID = 2 AND Name = 'two') OR (ID = 3 AND Name = 'three')"),
-              3);
-    remote->CloseDatabase(copy);
+    Exec(configuration, "RESTORE DATABASE FromHere FROM nightly IN STORE Here INCLUDE CATALOG");
+    EXPECT_TRUE(HoldsTheThreeItems(*remote, "FromHere"));
+
+    // Cut short in the remote store: the header names more than the file
+    // holds.
+    const std::uintmax_t size = std::filesystem::file_size(files / "nightly.BRNBkp");
+    std::filesystem::copy_file(files / "nightly.BRNBkp", files / "short.BRNBkp");
+    std::filesystem::resize_file(files / "short.BRNBkp", size / 2);
+    try {
+      Exec(configuration, "RESTORE DATABASE FromVault FROM short IN STORE Vault INCLUDE CATALOG");
+      ADD_FAILURE() << "a damaged backup was restored";
+    } catch (const EBRNException& error) {
+      EXPECT_EQ(error.ErrorCode, 1301) << error.what();
+    }
+    EXPECT_TRUE(HoldsTheThreeItems(*remote, "FromVault"));
     remote->CloseDatabase(configuration);
     remote->Logout();
   }

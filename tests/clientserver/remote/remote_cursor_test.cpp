@@ -228,6 +228,21 @@ TEST_F(RemoteCursorTest, EditingTheCurrentRow) {
   EXPECT_EQ(Exec(Db, "UPDATE Items SET Name = Name WHERE Name = 'renamed'"), 0);
 }
 
+// A row object never read before still gets the row the cursor stands on
+// for update: the request names that row, not the empty one passed in.
+TEST_F(RemoteCursorTest, ReadingForUpdateIntoAFreshRowTakesTheCurrentRow) {
+  MakeItems(3);
+  TBRNRemoteCursor& cursor = Open("Items");
+  ASSERT_TRUE(cursor.FirstRow());
+  cursor.NextRow();
+  std::unique_ptr<TBRNCursorRow> fresh = cursor.CreateRow();
+  cursor.GetCurrentRow(*fresh, true);
+  EXPECT_EQ(Value(*fresh, "ID").GetAsInteger(), 2);
+  Value(*fresh, "Name").SetAsString("fresh");
+  ASSERT_TRUE(cursor.UpdateRow(*fresh));
+  EXPECT_EQ(Exec(Db, "UPDATE Items SET Name = Name WHERE ID = 2 AND Name = 'fresh'"), 1);
+}
+
 TEST_F(RemoteCursorTest, RangesFiltersAndSearchesLandWhereTheServerPutsThem) {
   MakeItems(40);
   TBRNRemoteCursor& cursor = Open("Items");

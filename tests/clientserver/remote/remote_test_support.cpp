@@ -2,7 +2,12 @@
 
 #include <unistd.h>
 
+#include <stdexcept>
+
 #include "foundation/text/string_list.h"
+#include "metadata/catalog/columns.h"
+#include "storage/cursors/cursor.h"
+#include "storage/cursors/cursor_columns.h"
 
 namespace brn::test {
 
@@ -98,6 +103,13 @@ int32_t RemoteTest::CountRequests(int32_t code) {
   for (const TBRNRemoteSessionTrace& trace : Traces())
     if (trace.ReplyCode == -1 && trace.RequestCode == code) ++count;
   return count;
+}
+
+int32_t ColumnOf(TBRNCursor& cursor, const std::string& name) {
+  TBRNColumns& columns = cursor.GetTableColumns();
+  for (int32_t i = 0; i < columns.Count(); ++i)
+    if (columns.GetItem(i)->Name == name) return i;
+  throw std::invalid_argument("no column " + name);
 }
 
 }  // namespace brn::test

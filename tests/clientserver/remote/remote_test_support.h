@@ -60,6 +60,10 @@ class RemoteTest : public ::testing::Test {
   std::vector<TBRNRemoteSessionTrace> traces_;
 };
 
+// The position of the table column called name among the cursor's columns
+// (std::invalid_argument when it has none).
+int32_t ColumnOf(TBRNCursor& cursor, const std::string& name);
+
 inline constexpr const char* kRemoteAdministrator = "Administrator";
 inline constexpr const char* kRemoteAdministratorPassword = "GlenHarbor";
 

@@ -29,8 +29,8 @@ namespace {
 
 using test::WireClient;
 
-constexpr int32_t kGetServerName = 300;
-constexpr int32_t kCloseDatabase = 34;
+constexpr int32_t kGetServerNameRequest = 300;
+constexpr int32_t kCloseDatabaseRequest = 34;
 
 bool WaitUntil(const std::function<bool()>& condition, int32_t ms = 5000) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -166,10 +166,10 @@ TEST_F(ServerEngineManagerTest, ReconnectReattachesTheDeadSessionWithItsHandles)
   second.Open(port);
   ASSERT_EQ(second.ReconnectSession(id), 0);
   EXPECT_EQ(engine.GetConnectedSessionCount(), 1);
-  second.Begin(kCloseDatabase);
+  second.Begin(kCloseDatabaseRequest);
   second.Int32(database);
   EXPECT_EQ(second.Call(), 0);
-  EXPECT_EQ(second.Simple(kGetServerName), 0);
+  EXPECT_EQ(second.Simple(kGetServerNameRequest), 0);
   EXPECT_EQ(second.ReadStr(), "BRNSrvr");
   EXPECT_EQ(EventsOf(id), (std::vector<TBRNServerSessionEventType>{
                               seOpen, seConnect, seLogin, seDisconnect, seConnect}));
@@ -185,7 +185,7 @@ TEST_F(ServerEngineManagerTest, AttachingTheAttachedThreadAgainChangesNothing) {
   engine.UnlockSessionEntry(session);
   EXPECT_EQ(EventsOf(id),
             (std::vector<TBRNServerSessionEventType>{seOpen, seConnect, seLogin}));
-  EXPECT_EQ(client.Simple(kGetServerName), 0);
+  EXPECT_EQ(client.Simple(kGetServerNameRequest), 0);
 }
 
 TEST_F(ServerEngineManagerTest, ADeadSessionParksItsCallbacksUntilReconnect) {
@@ -252,7 +252,7 @@ TEST_F(ServerEngineManagerTest, TakeoverClosesTheOldConnectionAndSurvivesItsEnd)
   // The old thread has ended by now or ends later; either way the session
   // stays with the new connection.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(second.Simple(kGetServerName), 0);
+  EXPECT_EQ(second.Simple(kGetServerNameRequest), 0);
   EXPECT_EQ(engine.GetConnectedSessionCount(), 1);
   EXPECT_FALSE(SessionIsDead(id));
 }
@@ -337,7 +337,7 @@ TEST_F(ServerEngineManagerTest, DisconnectAndRemoveStatementsOfASession) {
   EXPECT_NO_THROW(session->RemoveSession(other));
   EXPECT_FALSE(SessionExists(other));
   engine.UnlockSessionEntry(session);
-  EXPECT_EQ(client.Simple(kGetServerName), 0);
+  EXPECT_EQ(client.Simple(kGetServerNameRequest), 0);
 }
 
 TEST_F(ServerEngineManagerTest, RemoveDropsTheConnectionOfAnAttachedSession) {

@@ -28,7 +28,7 @@
 namespace brn {
 namespace {
 
-bool WaitUntil(const std::function<bool()>& condition, int32_t ms = 5000) {
+bool WaitForCondition(const std::function<bool()>& condition, int32_t ms = 5000) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
@@ -166,14 +166,14 @@ class ServerJobsTest : public ::testing::Test {
 TEST_F(ServerJobsTest, ADueJobStartsOnceAndNotAgainWhileItRuns) {
   AddJob("Slow");
   engine.ScheduleJobs();
-  ASSERT_TRUE(WaitUntil([&] { return probe.Runs("Slow") == 1; }));
+  ASSERT_TRUE(WaitForCondition([&] { return probe.Runs("Slow") == 1; }));
   engine.ScheduleJobs();
   engine.ScheduleJobs();
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(probe.Runs("Slow"), 1);
   probe.release = true;
   // Once it has ended it is due again.
-  EXPECT_TRUE(WaitUntil([&] {
+  EXPECT_TRUE(WaitForCondition([&] {
     engine.ScheduleJobs();
     return probe.Runs("Slow") == 2;
   }));
@@ -184,7 +184,7 @@ TEST_F(ServerJobsTest, OnlyJobsOfTheServerCategoryRun) {
   AddJob("Other", "Weekly");
   AddJob("Mine", "nightly  ");
   engine.ScheduleJobs();
-  ASSERT_TRUE(WaitUntil([&] { return probe.Ended("Mine") == 1; }));
+  ASSERT_TRUE(WaitForCondition([&] { return probe.Ended("Mine") == 1; }));
   engine.ScheduleJobs();
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(probe.Runs("Other"), 0);
@@ -208,7 +208,7 @@ TEST_F(ServerJobsTest, AJobThatCannotBePreparedIsNeverStartedAgain) {
   constexpr int32_t kPrepareJob = 93;
   int before = CountEvents(lcError, kPrepareJob);
   engine.ScheduleJobs();
-  ASSERT_TRUE(WaitUntil([&] { return CountEvents(lcError, kPrepareJob) == before + 1; }));
+  ASSERT_TRUE(WaitForCondition([&] { return CountEvents(lcError, kPrepareJob) == before + 1; }));
   // The thread clears its running mark after logging; give it that time.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   for (int i = 0; i < 3; ++i) engine.ScheduleJobs();
@@ -220,8 +220,8 @@ TEST_F(ServerJobsTest, AJobThatCannotBePreparedIsNeverStartedAgain) {
 TEST_F(ServerJobsTest, AFailingJobIsLoggedWithOperation94) {
   AddJob("Fails");
   engine.ScheduleJobs();
-  ASSERT_TRUE(WaitUntil([&] { return probe.Ended("Fails") == 1; }));
-  ASSERT_TRUE(WaitUntil([&] {
+  ASSERT_TRUE(WaitForCondition([&] { return probe.Ended("Fails") == 1; }));
+  ASSERT_TRUE(WaitForCondition([&] {
     for (const TBRNLogEvent& event : LogEvents())
       if (event.Category == lcError && event.Function == kBRNOperationExecuteJob &&
           event.ErrorCode == 9001)
@@ -234,7 +234,8 @@ TEST_F(ServerJobsTest, StopEndsRunningJobsWithinFiveSeconds) {
   AddJob("Endless");
   AddJob("Switch");
   engine.ScheduleJobs();
-  ASSERT_TRUE(WaitUntil([&] { return probe.Runs("Endless") == 1 && probe.Runs("Switch") == 1; }));
+  ASSERT_TRUE(
+      WaitForCondition([&] { return probe.Runs("Endless") == 1 && probe.Runs("Switch") == 1; }));
   admin.reset();
   auto started = std::chrono::steady_clock::now();
   engine.Stop();
@@ -247,7 +248,7 @@ TEST_F(ServerJobsTest, JobSwitchesWorkOnTheSchedulerSession) {
   AddJob("Mine");
   // The scheduler session reads the new job at its next configuration read.
   engine.ScheduleJobs();
-  ASSERT_TRUE(WaitUntil([&] { return probe.Ended("Mine") == 1; }));
+  ASSERT_TRUE(WaitForCondition([&] { return probe.Ended("Mine") == 1; }));
   EXPECT_TRUE(engine.IsJobEnabled("Mine"));
   engine.DisableJob("Mine");
   EXPECT_FALSE(engine.IsJobEnabled("Mine"));

@@ -24,7 +24,7 @@ using test::ToHex;
 using test::TransportOwner;
 
 // The payload of the fixtures: letters, compressible but not trivially.
-std::vector<uint8_t> payloadBytes(int32_t size) {
+std::vector<uint8_t> wirePayloadBytes(int32_t size) {
   std::vector<uint8_t> bytes(static_cast<size_t>(size));
   for (int32_t i = 0; i < size; ++i) bytes[size_t(i)] = uint8_t('a' + (i * 7 + i / 26) % 26);
   return bytes;
@@ -34,7 +34,7 @@ std::vector<uint8_t> messageBytes(const TBRNMemoryStream& stream) {
   return {stream.GetMemory(), stream.GetMemory() + stream.GetSize()};
 }
 
-std::vector<uint8_t> payloadOf(const TBRNCommsMemoryStream& stream) {
+std::vector<uint8_t> wirePayloadOf(const TBRNCommsMemoryStream& stream) {
   return {stream.GetMemory() + kBRNCommsHeaderSize, stream.GetMemory() + stream.GetSize()};
 }
 
@@ -111,7 +111,7 @@ class WireMessageTest : public ::testing::Test {
     transport->Handshake = c.Handshake;
     std::unique_ptr<TBRNCommsRequest> request = transport->AcquireRequest();
     transport->BeginRequest(*request, c.Code);
-    std::vector<uint8_t> payload = payloadBytes(c.PayloadSize);
+    std::vector<uint8_t> payload = wirePayloadBytes(c.PayloadSize);
     if (!payload.empty()) transport->RequestStream(*request).Write(payload.data(), c.PayloadSize);
     transport->PackRequest(*request);
     return messageBytes(request->Outgoing);
@@ -148,7 +148,7 @@ TEST_F(WireMessageTest, PacksHeaderCompressionAndEncryptionByCase) {
     std::vector<uint8_t> plainMessage(wire.begin(), wire.begin() + kBRNCommsHeaderSize);
     plainMessage.insert(plainMessage.end(), body.begin(), body.end());
     EXPECT_EQ(isZlibStream(plainMessage), c.Compressed);
-    std::vector<uint8_t> payload = payloadBytes(c.PayloadSize);
+    std::vector<uint8_t> payload = wirePayloadBytes(c.PayloadSize);
     if (!c.Compressed) {
       ASSERT_GE(body.size(), payload.size());
       EXPECT_TRUE(std::equal(payload.begin(), payload.end(), body.begin()));
@@ -189,7 +189,7 @@ TEST_F(WireMessageTest, FixturesUnpackToTheirPayload) {
     EXPECT_EQ(&message, &request->Incoming);
     EXPECT_EQ(message.GetPosition(), kBRNCommsHeaderSize);
     EXPECT_EQ(message.Code, c.Code);
-    EXPECT_EQ(payloadOf(message), payloadBytes(c.PayloadSize));
+    EXPECT_EQ(wirePayloadOf(message), wirePayloadBytes(c.PayloadSize));
     EXPECT_EQ(request->Level, c.Level);
     // The scratch buffer holds nothing between uses, also when it was not
     // needed (the empty level-6 frame once stopped the fuzz target here).
@@ -222,18 +222,18 @@ TEST_F(WireMessageTest, AdoptedLevelDecidesTheReply) {
     std::unique_ptr<TBRNCommsRequest> sent = client->AcquireRequest();
     client->BeginRequest(*sent, 7);
     int32_t payloadSize = c.PayloadSize;
-    std::vector<uint8_t> payload = payloadBytes(payloadSize);
+    std::vector<uint8_t> payload = wirePayloadBytes(payloadSize);
     client->RequestStream(*sent).Write(payload.data(), payloadSize);
     client->PackRequest(*sent);
     ASSERT_EQ(sent->Outgoing.CompressionCode, c.ReceivedCode);
     std::vector<uint8_t> wire = messageBytes(sent->Outgoing);
     ASSERT_TRUE(LoadReceived(*request, wire.data(), wire.size()));
     server->UnpackReply(*request);
-    EXPECT_EQ(payloadOf(request->Incoming), payload);
+    EXPECT_EQ(wirePayloadOf(request->Incoming), payload);
     EXPECT_EQ(request->Level, c.AdoptedLevel);
 
     server->BeginRequest(*request, 0);
-    std::vector<uint8_t> reply = payloadBytes(2000);
+    std::vector<uint8_t> reply = wirePayloadBytes(2000);
     server->RequestStream(*request).Write(reply.data(), 2000);
     server->PackRequest(*request);
     EXPECT_EQ(request->Outgoing.CompressionCode, c.ReplyCode);
@@ -245,7 +245,7 @@ TEST_F(WireMessageTest, AdoptedLevelDecidesTheReply) {
   std::unique_ptr<TBRNCommsRequest> request = client->AcquireRequest();
   request->Level = 6;
   client->BeginRequest(*request, 7);
-  std::vector<uint8_t> payload = payloadBytes(2000);
+  std::vector<uint8_t> payload = wirePayloadBytes(2000);
   client->RequestStream(*request).Write(payload.data(), 2000);
   client->PackRequest(*request);
   EXPECT_EQ(request->Outgoing.CompressionCode, 0);
@@ -396,7 +396,7 @@ TEST_F(WireMessageTest, UnpackRaisesTheDecompressionError) {
   std::unique_ptr<TBRNCommsRequest> received = transport->AcquireRequest();
   ASSERT_TRUE(LoadReceived(*received, bomb.data(), bomb.size()));
   transport->UnpackReply(*received);
-  EXPECT_EQ(payloadOf(received->Incoming), zeros);
+  EXPECT_EQ(wirePayloadOf(received->Incoming), zeros);
 }
 
 // Released requests keep their Level and buffers; a reset shrinks the
@@ -410,14 +410,14 @@ TEST_F(WireMessageTest, PooledRequestsKeepLevelAndShrink) {
   EXPECT_EQ(request->Outgoing.GetCapacity(), kBRNCommsBlockSize);
   request->Level = 6;
   transport->BeginRequest(*request, 7);
-  std::vector<uint8_t> payload = payloadBytes(1 << 20);
+  std::vector<uint8_t> payload = wirePayloadBytes(1 << 20);
   transport->RequestStream(*request).Write(payload.data(), int32_t(payload.size()));
   transport->PackRequest(*request);
   EXPECT_EQ(request->Scratch.GetCapacity(), 0);
   std::vector<uint8_t> wire = messageBytes(request->Outgoing);
   ASSERT_TRUE(LoadReceived(*request, wire.data(), wire.size()));
   transport->UnpackReply(*request);
-  EXPECT_EQ(payloadOf(request->Incoming), payload);
+  EXPECT_EQ(wirePayloadOf(request->Incoming), payload);
   EXPECT_GT(request->Incoming.GetCapacity(), 1 << 20);
   transport->ReleaseRequest(std::move(request));
   EXPECT_EQ(transport->GetPooledRequestCount(), 1);

@@ -1,6 +1,7 @@
 // A read scope over a local cursor: one Read lock for a whole walk, which
 // other processes' writers wait for and which a failed read inside the walk
-// does not leave behind.
+// does not leave behind; and a batch of them, which lets writers in between
+// batches.
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,7 +71,105 @@ TEST_F(CursorReadScopeTest, AWalkInsideTheScopeTakesTheReadByteOnce) {
     // Operations after the scope release the byte again themselves.
     ASSERT_TRUE(cursor.FirstRow());
     EXPECT_TRUE(a.ReadFree());
+
+    // A bracket of the table itself, taken outside any cursor (an export
+    // holds one): the cursor's operations nest in it and never give the
+    // byte back before it ends.
+    taken = 0;
+    a.Manager->BeginRead();
+    EXPECT_EQ(a.WalkForward(), all);
+    EXPECT_FALSE(a.ReadFree()) << "a cursor operation dropped another holder's byte";
+    a.Manager->EndRead();
+    EXPECT_EQ(taken, 1);
+    EXPECT_TRUE(a.ReadFree());
   }
+}
+
+// A walk ticking a batch per row: a few lock calls for many rows, the byte
+// held between ticks and given back by Pause and End.
+TEST_F(CursorReadScopeTest, ABatchTakesTheReadByteOncePerBatch) {
+  constexpr int32_t kRows = 600;
+  CreateItems(kRows);
+  CursorSession a(Database);
+  a.Open();
+  TBRNLocalCursor& cursor = a.MakeCursor();
+  int32_t& taken = a.Session.Environment.ReadLocksTaken;
+  taken = 0;
+  TBRNCursorReadBatch batch;
+  batch.Add(cursor);
+  batch.Add(cursor);
+  int32_t rows = 0;
+  for (bool on = cursor.FirstRow(); on && !cursor.GetEof(); on = cursor.NextRow()) {
+    batch.Tick();
+    ++rows;
+    if (rows == 300) {
+      EXPECT_FALSE(a.ReadFree());
+      batch.Pause();
+      EXPECT_TRUE(a.ReadFree()) << "Pause gives the byte back";
+    }
+  }
+  EXPECT_EQ(rows, kRows);
+  // One lock call per batch, and one of its own for the move right after
+  // the pause, before the next tick took the batch up again.
+  EXPECT_GE(batch.GetBatchCount(), 2);
+  EXPECT_EQ(taken, batch.GetBatchCount() + 1);
+  EXPECT_LT(taken, kRows / 16);
+  batch.End();
+  EXPECT_TRUE(a.ReadFree());
+  batch.End();
+  EXPECT_NO_THROW(cursor.CloseCursor());
+}
+
+// A writer in another process waits while a batch holds the byte, gets in
+// between two batches of a long walk, and the walk's cursor sees its row
+// after the next batch begins.
+TEST_F(CursorReadScopeTest, AnotherProcessesWriterGetsInBetweenBatches) {
+  CreateItems(5);
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  pid_t writer = Fork([&] {
+    close(go[1]);
+    char byte = 0;
+    if (read(go[0], &byte, 1) != 1) return 98;
+    CursorSession b(Database);
+    b.Session.Environment.LockTimeout = 20000;
+    InsertItem(*b.Open(), 6);
+    return 0;
+  });
+  close(go[0]);
+
+  CursorSession a(Database);
+  a.Open();
+  TBRNLocalCursor& cursor = a.MakeCursor();
+  TBRNCursorReadBatch batch;
+  batch.Add(cursor);
+  ASSERT_EQ(a.WalkForward(), (Ids{1, 2, 3, 4, 5}));
+  ASSERT_EQ(write(go[1], "x", 1), 1);
+  close(go[1]);
+
+  // The walk goes on, a tick now and then, until the writer is through.
+  int status = 0;
+  bool done = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done && std::chrono::steady_clock::now() < deadline) {
+    for (int32_t row = 0; row < 64; ++row) {
+      batch.Tick();
+      cursor.FirstRow();
+    }
+    done = waitpid(writer, &status, WNOHANG) == writer;
+  }
+  ASSERT_TRUE(done) << "the writer never got in between two batches";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  // The next batch reads the change counters again: the walk sees the row
+  // without a refresh of its own.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  for (int32_t i = 0; i < TBRNCursorReadBatch::kClockRows; ++i) batch.Tick();
+  EXPECT_FALSE(a.ReadFree());
+  EXPECT_EQ(a.WalkForward(), (Ids{1, 2, 3, 4, 5, 6}));
+  batch.End();
+  EXPECT_TRUE(a.ReadFree());
 }
 
 // The writer is forked before this process opens the lock file, so that it

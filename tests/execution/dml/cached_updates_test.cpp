@@ -290,5 +290,30 @@ TEST_F(CachedUpdatesTest, ThePrivateDatabaseGoesWithItsOwnerSession) {
   EXPECT_FALSE(Env.Engine.InternalFileManager->FileExists(catalogFile));
 }
 
+// Cursors their creator keeps, one with pending cached updates, outlive
+// their session: the session's close closes them (the pending edits are
+// dropped), and freeing them afterwards touches nothing of the session.
+TEST_F(CachedUpdatesTest, CursorsFreedAfterTheirSessionClosedAreHarmless) {
+  std::unique_ptr<TBRNLocalSessionManager> owner = Env.OpenSession("Owner");
+  owner->Login("Administrator", "GlenHarbor");
+  auto* shop = static_cast<TBRNLocalDatabaseManager*>(owner->OpenDatabase("Shop", kBRNLockShared));
+  const auto open = [&] {
+    TBRNTableManager& manager = OpenTable(*shop, "Items");
+    return std::unique_ptr<TBRNLocalCursor>(dynamic_cast<TBRNLocalCursor*>(
+        manager.CreateCursor("Kept", false, false, false).release()));
+  };
+  std::unique_ptr<TBRNLocalCursor> plain = open();
+  std::unique_ptr<TBRNLocalCursor> cached = open();
+  ASSERT_TRUE(plain && cached);
+  EXPECT_TRUE(plain->FirstRow());
+  Update(*cached->StartCachedUpdates(), 2, 99);
+
+  owner->CloseSession();
+  owner.reset();
+  plain.reset();
+  cached.reset();
+  EXPECT_EQ(Table().at(1), (std::vector<std::string>{"2", "two", "20"}));
+}
+
 }  // namespace
 }  // namespace brn::testing

@@ -118,7 +118,7 @@ TEST_F(StatementHandleTest, AHandleIsInBothTablesUntilItIsFreed) {
       static_cast<TBRNLocalStatementManager*>(Database().PrepareStatement("CREATE ROLE B"));
   EXPECT_EQ(HandleCount(), 2);
   EXPECT_EQ(Database().Statements.FindObject(first->Handle), first);
-  EXPECT_EQ(Session->Statements.Find(second->SessionHandle), second);
+  EXPECT_EQ(Session->Statements.Find(second->Registration.GetSessionHandle()), second);
   EXPECT_EQ(first->CursorName, "Query");
   EXPECT_EQ(first->Params->GetCount(), 0);
   TBRNLocalStatementManager::FreeStatement(first);

@@ -115,5 +115,103 @@ TEST_F(JoinTest, AnOuterJoinWithoutAMatchGivesNullsAndItsTableNeverDrives) {
   EXPECT_EQ(plan.find("The driver table was the Notes (n) table"), std::string::npos) << plan;
 }
 
+// One statement executed again after its tables changed sizes: each
+// execution chooses the driver afresh from the declared join order (the
+// plan's first join description is always the declared one), and the rows
+// match the join computed here whichever table drives.
+TEST_F(JoinTest, ReExecutionReordersFromTheDeclaredOrderWhenTheSizesChange) {
+  CreateTable("Hubs", {{"ID", dtInteger}});
+  CreateTable("Links", {{"ID", dtInteger}, {"Hub", dtInteger}}, true, {"Hub"});
+  CreateTable("Ends", {{"ID", dtInteger}, {"Link", dtInteger}}, true, {"Link"});
+  std::map<int64_t, int64_t> links;  // ID -> Hub
+  std::map<int64_t, int64_t> ends;   // ID -> Link
+  std::vector<CellRow> rows;
+  for (int64_t id = 1; id <= 300; ++id) rows.push_back({id});
+  Insert("Hubs", rows);
+  int64_t hubs = 300;
+  rows.clear();
+  for (int64_t id = 1; id <= 100; ++id) {
+    links[id] = id % 7 + 1;
+    rows.push_back({id, links[id]});
+  }
+  Insert("Links", rows);
+  const auto addEnds = [&](int64_t from, int64_t to) {
+    std::vector<CellRow> added;
+    for (int64_t id = from; id <= to; ++id) {
+      ends[id] = id % 120 + 1;  // some point past the last link
+      added.push_back({id, ends[id]});
+    }
+    Insert("Ends", added);
+  };
+  addEnds(1, 5);
+  const auto oracle = [&] {
+    ResultRows expected;
+    for (const auto& [end, link] : ends) {
+      auto found = links.find(link);
+      if (found == links.end() || found->second > hubs) continue;
+      expected.push_back(
+          {std::to_string(found->second), std::to_string(link), std::to_string(end)});
+    }
+    return expected;
+  };
+
+  TBRNLocalStatementManager* statement = Prepare(
+      "SELECT h.ID, l.ID, e.ID FROM Hubs h INNER JOIN Links l ON l.Hub = h.ID "
+      "INNER JOIN Ends e ON e.Link = l.ID ORDER BY e.ID");
+  statement->RequestPlan = true;
+  // The rows, the declared and the chosen driver of one execution.
+  struct Outcome {
+    ResultRows Rows;
+    std::string Declared;
+    std::string Chosen;
+  };
+  const auto execute = [&] {
+    Outcome outcome;
+    TBRNCursor* cursor = statement->ExecuteStatement();
+    if (cursor != nullptr) outcome.Rows = CursorRows(*cursor);
+    const std::string plan = planOf(statement);
+    const std::string marker = "The driver table was the ";
+    const size_t declared = plan.find(marker);
+    const size_t reordered = plan.find("into this more optimal order:");
+    const size_t chosen = reordered == std::string::npos ? declared : plan.find(marker, reordered);
+    const auto tableAt = [&](size_t at) {
+      if (at == std::string::npos) return std::string("none");
+      at += marker.size();
+      return plan.substr(at, plan.find(' ', at) - at);
+    };
+    outcome.Declared = tableAt(declared);
+    outcome.Chosen = tableAt(chosen);
+    return outcome;
+  };
+
+  try {
+    Outcome first = execute();
+    EXPECT_EQ(first.Rows, oracle());
+    EXPECT_EQ(first.Declared, "Hubs");
+    EXPECT_EQ(first.Chosen, "Ends");
+
+    // Now the hubs are few and the ends many: the declared order wins.
+    Query("DELETE FROM Hubs WHERE ID > 3");
+    hubs = 3;
+    addEnds(6, 400);
+    Outcome second = execute();
+    EXPECT_EQ(second.Rows, oracle());
+    EXPECT_EQ(second.Declared, "Hubs");
+    EXPECT_EQ(second.Chosen, "Hubs");
+
+    // And back: few ends again.
+    Query("DELETE FROM Ends WHERE ID > 2");
+    for (int64_t id = 3; id <= 400; ++id) ends.erase(id);
+    Outcome third = execute();
+    EXPECT_EQ(third.Rows, oracle());
+    EXPECT_EQ(third.Declared, "Hubs");
+    EXPECT_EQ(third.Chosen, "Ends");
+  } catch (...) {
+    Free(statement);
+    throw;
+  }
+  Free(statement);
+}
+
 }  // namespace
 }  // namespace brn::testing

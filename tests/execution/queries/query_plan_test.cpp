@@ -3,37 +3,16 @@
 // merged set operation and the cached plan of an extended RANGE. Times and
 // buffer counts vary from run to run and are masked; a mismatch writes the
 // plan seen to <name>.actual.txt in the build's tmp folder.
-#include <filesystem>
-#include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
+#include "execution/plan_golden.h"
 #include "execution/queries/query_manager.h"
 #include "execution/queries/query_test_support.h"
 #include "foundation/values/param_value.h"
 
 namespace brn::testing {
 namespace {
-
-// Times, and the counts of the buffer managers' lines, as "#".
-std::string masked(const std::string& plan) {
-  std::string text = std::regex_replace(plan, std::regex("\r\n"), "\n");
-  text = std::regex_replace(text, std::regex("in [0-9.]+ secs"), "in # secs");
-  std::string result;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    for (const char* prefix : {"Max buffer size:", "Hits:", "Reads:", "Writes:"})
-      if (line.rfind(prefix, 0) == 0) line = std::regex_replace(line, std::regex("[0-9.]+"), "#");
-    result += line;
-    if (end < text.size()) result += '\n';
-    start = end + 1;
-  }
-  return result;
-}
 
 struct PlanGoldenTest : QueryTest {
   PlanGoldenTest() {
@@ -66,17 +45,8 @@ struct PlanGoldenTest : QueryTest {
     return plan;
   }
 
-  void ExpectGolden(const std::string& name, const std::string& plan) {
-    const std::filesystem::path golden = std::filesystem::path(BRN_PLAN_FOLDER) / (name + ".txt");
-    std::ifstream file(golden, std::ios::binary);
-    const std::string expected((std::istreambuf_iterator<char>(file)),
-                               std::istreambuf_iterator<char>());
-    const std::string actual = masked(plan);
-    if (actual != expected) {
-      std::filesystem::create_directories("tmp");
-      std::ofstream("tmp/" + name + ".actual.txt", std::ios::binary) << actual;
-    }
-    EXPECT_EQ(actual, expected) << name;
+  static void ExpectGolden(const std::string& name, const std::string& plan) {
+    ExpectGoldenPlan(BRN_PLAN_FOLDER, name, plan);
   }
 };
 

@@ -7,6 +7,7 @@
 
 #include "execution/queries/query_manager.h"
 #include "execution/queries/query_test_support.h"
+#include "foundation/values/param_value.h"
 
 namespace brn::testing {
 namespace {
@@ -146,6 +147,48 @@ TEST_F(QueryTest, DistinctComparesEveryColumnBeyondTheIndexedOnes) {
                   " FROM Wide WHERE ID > 1")
                 .size(),
             2u);
+}
+
+// SELECT ... INTO assigns the first row of the result to its targets (the
+// statement's dynamic parameters), in order, and answers no cursor: none
+// stays registered in the database, whether the result was live or
+// materialised. Without a row the targets become NULL.
+TEST_F(ResultTest, IntoTakesTheFirstRowAndReturnsNoCursor) {
+  const auto cursorCount = [this] {
+    int32_t count = 0;
+    int32_t handle = 0;
+    TBRNHandleObject* object = nullptr;
+    while (Shop->Cursors.NextObject(handle, object)) ++count;
+    return count;
+  };
+  struct Case {
+    std::string Sql;
+    std::vector<std::string> Targets;
+  };
+  const std::vector<Case> cases = {
+      {"SELECT ID, Qty INTO ?, ? FROM Items WHERE ID >= 2", {"2", "7"}},
+      {"SELECT ID, Qty INTO ?, ? FROM Items WHERE Qty IS NOT NULL ORDER BY Qty, ID DESC",
+       {"5", "1"}},
+      {"SELECT Kind, COUNT(*) INTO ?, ? FROM Items GROUP BY Kind ORDER BY Kind DESC", {"c", "1"}},
+      {"SELECT Qty, ID INTO ?, ? FROM Items WHERE ID > 100", {"NULL", "NULL"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Sql);
+    const int32_t before = cursorCount();
+    TBRNLocalStatementManager* statement = Prepare(c.Sql);
+    ASSERT_EQ(statement->Params->GetCount(), 2);
+    for (int repeat = 0; repeat < 2; ++repeat) {
+      EXPECT_EQ(statement->ExecuteStatement(), nullptr);
+      EXPECT_EQ(cursorCount(), before);
+      std::vector<std::string> targets;
+      for (int32_t i = 0; i < 2; ++i) targets.push_back(CellText(*statement->Params->GetItem(i)));
+      EXPECT_EQ(targets, c.Targets) << "execution " << repeat + 1;
+    }
+    Free(statement);
+  }
+  // A subquery never takes INTO.
+  EXPECT_THROW(Prepare("SELECT ID FROM Items WHERE ID IN (SELECT ID INTO ? FROM Items)"),
+               EBRNException);
 }
 
 // Each referenced table's own change count and identity are compared: two

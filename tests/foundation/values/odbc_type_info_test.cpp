@@ -64,7 +64,7 @@ const TypeCase kTypeCases[] = {
 
 TEST(ODBCTypeInfo, CodesOfEveryEngineType) {
   for (const TypeCase& c : kTypeCases) {
-    SCOPED_TRACE(testing::Message() << "type " << c.type << " subtype " << c.subType);
+    SCOPED_TRACE(::testing::Message() << "type " << c.type << " subtype " << c.subType);
     EXPECT_EQ(ODBCDataType(c.type, c.subType, 3), c.concise);
     EXPECT_EQ(ODBCDataType(c.type, c.subType, 2), c.conciseOld);
     EXPECT_EQ(ODBCVerboseDataType(c.type, c.subType), c.verbose);
@@ -135,7 +135,7 @@ TEST(ODBCTypeInfo, ColumnSizeAndBufferLength) {
       {-11, 0, 0, 0},
   };
   for (const SizeCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << "ODBC type " << c.odbcType << " length " << c.length);
+    SCOPED_TRACE(::testing::Message() << "ODBC type " << c.odbcType << " length " << c.length);
     EXPECT_EQ(ODBCColumnSize(c.odbcType, c.length), c.columnSize);
     EXPECT_EQ(ODBCBufferLength(c.odbcType, c.length), c.bufferLength);
   }
@@ -175,7 +175,7 @@ TEST(ODBCTypeInfo, LiteralsCreateParamsRadixAndIntervalPrecision) {
       {dtNull, 0, "", "", "", 0, 0},
   };
   for (const TextCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << "type " << c.type << " subtype " << c.subType);
+    SCOPED_TRACE(::testing::Message() << "type " << c.type << " subtype " << c.subType);
     EXPECT_EQ(ODBCLiteralPrefix(c.type, c.subType), c.prefix);
     EXPECT_EQ(ODBCLiteralSuffix(c.type, c.subType), c.suffix);
     EXPECT_EQ(ODBCCreateParams(c.type, c.subType), c.createParams);

@@ -88,7 +88,7 @@ class Session {
   TestConfigFile file;
 };
 
-TBRNUser* addUser(TBRNConfig& config, const std::string& name) {
+TBRNUser* addNamedUser(TBRNConfig& config, const std::string& name) {
   auto* user = new TBRNUser(&config);
   user->Name = name;
   user->SetPassword("secret");
@@ -108,7 +108,7 @@ bool hasUser(TBRNConfig& config, const std::string& name) {
 
 void commitNewUser(Session& session, const std::string& name) {
   session.file.BeginUpdate();
-  addUser(session.config, name);
+  addNamedUser(session.config, name);
   session.file.CommitUpdate();
 }
 
@@ -202,7 +202,7 @@ TEST_F(ConfigFileTest, CommitWritesOnlyAChangeAndKeepsTheBackupCopy) {
 
   // A cancelled update throws its changes away and writes nothing.
   session.file.BeginUpdate();
-  addUser(session.config, "Anna");
+  addNamedUser(session.config, "Anna");
   session.file.CancelUpdate();
   EXPECT_FALSE(hasUser(session.config, "Anna"));
   EXPECT_TRUE(hasUser(session.config, "Fred"));
@@ -552,7 +552,7 @@ TEST(ConfigFileFaultTest, FailedRewriteKeepsThePreviousFile) {
     std::string before = fileBytes();
 
     session.file.BeginUpdate();
-    addUser(session.config, "Anna");
+    addNamedUser(session.config, "Anna");
     if (fault == Write) files.FailWrite(1);
     if (fault == Short) files.ShortWrite(1, 10);
     if (fault == Flush) files.FailFlush(1);
@@ -615,7 +615,7 @@ TEST(ConfigFileFaultTest, CommitFaultsLeaveTheLastCommittedRootReadable) {
     commitNewUser(session, "Fred");
 
     session.file.BeginUpdate();
-    addUser(session.config, "Anna");
+    addNamedUser(session.config, "Anna");
     for (const Fault& f : c.faults) files.Arm({f.action, f.nth, f.persistent, ENOSPC, 10, ""});
     bool failed = false;
     try {

@@ -26,7 +26,7 @@
 namespace brn::testing {
 namespace {
 
-std::pair<int32_t, std::string> Outcome(const std::function<void()>& call) {
+std::pair<int32_t, std::string> ProcessOutcome(const std::function<void()>& call) {
   try {
     call();
   } catch (const EBRNException& e) {
@@ -156,8 +156,9 @@ TEST_F(TransactionProcessTest, AKilledTransactionLeavesItsLocksFreeAndEachTableW
 
     Process parent(folder.Path);
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Outcome([&] { parent.Database->StartTransaction(Names("T1", "T2"), 2000); }).first,
-              0);
+    EXPECT_EQ(
+        ProcessOutcome([&] { parent.Database->StartTransaction(Names("T1", "T2"), 2000); }).first,
+        0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
     if (parent.Database->InTransaction()) parent.Database->Rollback();
 
@@ -165,7 +166,7 @@ TEST_F(TransactionProcessTest, AKilledTransactionLeavesItsLocksFreeAndEachTableW
     // table by table; nothing uncommitted is ever there.
     for (const char* name : {"T1", "T2"}) {
       int32_t rows = -1;
-      auto [code, text] = Outcome([&] { rows = parent.Rows(name); });
+      auto [code, text] = ProcessOutcome([&] { rows = parent.Rows(name); });
       if (code != 0) {
         EXPECT_EQ(code, 100) << name << ": " << text;
         ++repairs;

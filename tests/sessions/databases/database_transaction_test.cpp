@@ -30,7 +30,7 @@ namespace brn::testing {
 namespace {
 
 // The code and text of what call raised; code 0 when it passed.
-std::pair<int32_t, std::string> Outcome(const std::function<void()>& call) {
+std::pair<int32_t, std::string> TransactionOutcome(const std::function<void()>& call) {
   try {
     call();
   } catch (const EBRNException& e) {
@@ -127,7 +127,7 @@ TEST_F(TransactionTest, AnEmptyListLocksTheDatabaseEntryOnce) {
   }
   // No other session gets any of the tables.
   for (auto names : {Names({}), Names({"T1"}), Names({"T2"})})
-    EXPECT_NE(Outcome([&] { Theirs.Database->StartTransaction(names, 0); }).first, 0);
+    EXPECT_NE(TransactionOutcome([&] { Theirs.Database->StartTransaction(names, 0); }).first, 0);
   EXPECT_FALSE(Theirs.Database->InTransaction());
 
   Mine.Database->Commit(false, false);
@@ -152,31 +152,41 @@ TEST_F(TransactionTest, ANameListedTwiceIsLockedOnceAndOtherTablesStayFree) {
   EXPECT_FALSE(Holds(Mine.Database->Database, ltTransaction)) << "not every table takes part";
   EXPECT_FALSE(Mine.Table("T2")->IsInTransaction());
 
-  EXPECT_NE(Outcome([&] { Theirs.Database->StartTransaction(Names({"T1"}), 0); }).first, 0);
-  EXPECT_EQ(Outcome([&] { Theirs.Database->StartTransaction(Names({"T2"}), 0); }).first, 0);
+  EXPECT_NE(TransactionOutcome([&] { Theirs.Database->StartTransaction(Names({"T1"}), 0); }).first,
+            0);
+  EXPECT_EQ(TransactionOutcome([&] { Theirs.Database->StartTransaction(Names({"T2"}), 0); }).first,
+            0);
   Theirs.Database->Commit(false, false);
 
   Mine.Database->Rollback();
   EXPECT_FALSE(Holds(t1, ltTransaction));
   EXPECT_EQ(t1->GetTransactionLockCount(), 0);
-  EXPECT_EQ(Outcome([&] { Theirs.Database->StartTransaction(Names({"T1"}), 0); }).first, 0);
+  EXPECT_EQ(TransactionOutcome([&] { Theirs.Database->StartTransaction(Names({"T1"}), 0); }).first,
+            0);
   Theirs.Database->Rollback();
 }
 
 TEST_F(TransactionTest, TheLocksOfAFailedStartAreReleased) {
   // T1 sorts first: its lock is taken, T2's is refused and T1's given back.
   Theirs.Database->StartTransaction(Names({"T2"}), -1);
-  EXPECT_NE(Outcome([&] { Mine.Database->StartTransaction(Names({"T2", "T1"}), 0); }).first, 0);
+  EXPECT_NE(TransactionOutcome([&] {
+              Mine.Database->StartTransaction(Names({"T2", "T1"}), 0);
+            }).first,
+            0);
   EXPECT_FALSE(Mine.Database->InTransaction());
   EXPECT_FALSE(Mine.Table("T1")->IsInTransaction());
   EXPECT_EQ(Mine.Table("T1")->GetTransactionLockCount(), 0);
   EXPECT_EQ(Mine.Database->Catalog->DefaultSchema->TransactionTables->Count(), 0);
   Theirs.Database->Rollback();
-  EXPECT_EQ(Outcome([&] { Theirs.Database->StartTransaction(Names({"T1"}), 0); }).first, 0);
+  EXPECT_EQ(TransactionOutcome([&] { Theirs.Database->StartTransaction(Names({"T1"}), 0); }).first,
+            0);
   Theirs.Database->Rollback();
 
   // A missing name locks nothing.
-  EXPECT_EQ(Outcome([&] { Mine.Database->StartTransaction(Names({"T1", "Nope"}), 0); }).first, 401);
+  EXPECT_EQ(TransactionOutcome([&] {
+              Mine.Database->StartTransaction(Names({"T1", "Nope"}), 0);
+            }).first,
+            401);
   EXPECT_EQ(Mine.Table("T1")->GetTransactionLockCount(), 0);
   EXPECT_FALSE(Mine.Database->InTransaction());
 }
@@ -192,7 +202,8 @@ TEST_F(TransactionTest, CommitWithFlushOnlyWritesAndKeepsTheTransaction) {
   EXPECT_TRUE(Holds(Mine.Table("T1"), ltTransaction));
   EXPECT_FALSE(Holds(Mine.Table("T1"), ltWrite));
   EXPECT_EQ(Theirs.Rows("T1"), 1);
-  EXPECT_NE(Outcome([&] { Theirs.Database->StartTransaction(Names({"T1"}), 0); }).first, 0);
+  EXPECT_NE(TransactionOutcome([&] { Theirs.Database->StartTransaction(Names({"T1"}), 0); }).first,
+            0);
 
   // The transaction goes on: a later change is undone by ROLLBACK, and a
   // second COMMIT ends it.
@@ -209,7 +220,8 @@ TEST_F(TransactionTest, CommitWithFlushOnlyWritesAndKeepsTheTransaction) {
   Mine.Database->Commit(false, false);
   EXPECT_FALSE(Mine.Database->InTransaction());
   EXPECT_EQ(Theirs.Rows("T1"), 3);
-  EXPECT_EQ(Outcome([&] { Theirs.Database->StartTransaction(Names({"T1"}), 0); }).first, 0);
+  EXPECT_EQ(TransactionOutcome([&] { Theirs.Database->StartTransaction(Names({"T1"}), 0); }).first,
+            0);
   Theirs.Database->Rollback();
 }
 
@@ -246,7 +258,7 @@ TEST_F(TransactionTest, ErrorsAreRaisedAndLogged) {
       {[&] { db.PrepareScript("BEGIN END"); }, 9999, "", 360},
   };
   for (const Case& c : cases) {
-    auto [code, text] = Outcome(c.Call);
+    auto [code, text] = TransactionOutcome(c.Call);
     EXPECT_EQ(code, c.Code) << text;
     if (!c.Text.empty()) {
       EXPECT_EQ(text, c.Text);
@@ -333,14 +345,16 @@ TEST_F(TransactionTest, CursorsComeFromTheFactoryAndAFailureClosesTheManager) {
   EXPECT_FALSE(factory.Made[1].Indexed);
 
   factory.Fail = true;
-  EXPECT_EQ(Outcome([&] { Mine.Database->OpenTable("", "T1", false, false); }).first, 1000);
+  EXPECT_EQ(TransactionOutcome([&] { Mine.Database->OpenTable("", "T1", false, false); }).first,
+            1000);
   EXPECT_EQ(manager->GetUserCount(), 1) << "the failed cursor's user is gone";
 
   // A cursor that fails after it took over the user gives it back once,
   // through its own end: the opener must not close the manager again.
   factory.Fail = false;
   factory.FailAfterMade = true;
-  EXPECT_EQ(Outcome([&] { Mine.Database->OpenTable("", "T1", false, false); }).first, 1000);
+  EXPECT_EQ(TransactionOutcome([&] { Mine.Database->OpenTable("", "T1", false, false); }).first,
+            1000);
   EXPECT_EQ(manager->GetUserCount(), 1) << "only the first cursor's user is left";
   manager->Close(false, true);  // the fake cursor's user
 }
@@ -369,13 +383,15 @@ TEST(TransactionFaults, AFailedStartReleasesItsLocksAndBit) {
   other.Rows("T1");
   // The open manager's join re-reads its header: that read fails.
   engine.Faults->FailRead(1);
-  EXPECT_NE(Outcome([&] { side.Main.Database->StartTransaction(Names({"T1"}), 0); }).first, 0);
+  EXPECT_NE(
+      TransactionOutcome([&] { side.Main.Database->StartTransaction(Names({"T1"}), 0); }).first, 0);
   engine.Faults->Disarm();
   EXPECT_EQ(engine.Faults->InjectedCount(), 1);
   EXPECT_FALSE(side.Main.Database->InTransaction());
   EXPECT_FALSE(side.Main.Table("T1")->IsInTransaction());
   EXPECT_EQ(side.Main.Table("T1")->GetTransactionLockCount(), 0);
-  EXPECT_EQ(Outcome([&] { other.Database->StartTransaction(Names({"T1"}), 0); }).first, 0)
+  EXPECT_EQ(TransactionOutcome([&] { other.Database->StartTransaction(Names({"T1"}), 0); }).first,
+            0)
       << "another session starts on the table at once";
   other.Database->Rollback();
   t1->Close(false, true);
@@ -395,7 +411,7 @@ TEST(TransactionFaults, EachFailedCommitWriteKeepsTheTransactionAndEveryTableWho
       for (int32_t id = 2; id <= 4; ++id) InsertRawRow(*manager, id, false);
     }
     engine.Faults->FailWrite(n);
-    auto [code, text] = Outcome([&] { db.Commit(false, false); });
+    auto [code, text] = TransactionOutcome([&] { db.Commit(false, false); });
     engine.Faults->Disarm();
     passed = engine.Faults->InjectedCount() == 0;
     if (passed) {
@@ -409,7 +425,7 @@ TEST(TransactionFaults, EachFailedCommitWriteKeepsTheTransactionAndEveryTableWho
       }
       // A table whose flush was cut short cannot be read back: the
       // rollback reports it (100) and still ends the transaction.
-      int32_t rollback = Outcome([&] { db.Rollback(); }).first;
+      int32_t rollback = TransactionOutcome([&] { db.Rollback(); }).first;
       EXPECT_TRUE(rollback == 0 || rollback == 100) << rollback;
       EXPECT_FALSE(db.InTransaction());
       EXPECT_FALSE(Holds(side.Main.Table("T1"), ltTransaction));
@@ -421,7 +437,7 @@ TEST(TransactionFaults, EachFailedCommitWriteKeepsTheTransactionAndEveryTableWho
     Side reader(engine, "/config/D", false);
     for (const char* name : {"T1", "T2"}) {
       int32_t rows = -1;
-      auto [openCode, openText] = Outcome([&] { rows = reader.Rows(name); });
+      auto [openCode, openText] = TransactionOutcome([&] { rows = reader.Rows(name); });
       if (openCode != 0) {
         EXPECT_EQ(openCode, 100) << name << ": " << openText;
         EXPECT_FALSE(passed);

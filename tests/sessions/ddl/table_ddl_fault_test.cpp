@@ -310,6 +310,35 @@ TEST_F(TableFaultTest, EachStatementLeavesCatalogAndFilesAsBeforeWhenItsWriteFai
   }
 }
 
+// CREATE TABLE over files a table of that name left behind: a failing
+// catalog write puts those files back where they were and leaves no new
+// ones; once it succeeds they are ".Old" copies and the new table's own
+// empty files open.
+TEST_F(TableFaultTest, CreateTableOverLeftFilesIsAllOrNothing) {
+  Db& database = OpenTableDatabase("Left");
+  const std::string folder = FolderOf(database);
+  {
+    auto file = Engine.Faults->CreateFile(folder + "T9.BRNTbl", true, false, false);
+    ASSERT_EQ(file->Write("left behind", 11), 11);
+  }
+  const std::map<std::string, std::string> filesBefore = FolderFiles(*Engine.Faults, folder);
+
+  Engine.Faults->Arm({TBRNFaultAction::FailWrite, 1, false, ENOSPC, 0,
+                      database.GetCatalogFileName()});
+  EXPECT_THROW(CreateTable(database, "T9"), EBRNException);
+  Engine.Faults->Disarm();
+  EXPECT_EQ(ChangedFiles(filesBefore, FolderFiles(*Engine.Faults, folder)),
+            std::vector<std::string>{});
+  EXPECT_EQ(FileBytes(*Engine.Faults, folder + "T9.BRNTbl.Old"), "");
+
+  ASSERT_NO_THROW(CreateTable(database, "T9"));
+  EXPECT_EQ(FileBytes(*Engine.Faults, folder + "T9.BRNTbl.Old"), "left behind");
+  EXPECT_EQ(RowIDs(database, "T9"), std::vector<int32_t>{});
+  database.CloseDatabase(true);
+  database.OpenDatabase(kBRNLockShared);
+  EXPECT_EQ(RowIDs(database, "T9"), std::vector<int32_t>{});
+}
+
 // DROP TABLE deletes the files only once the catalog file no longer lists
 // the table, and RENAME TABLE renames them back when the catalog write
 // fails: either way the next open of the database finds T1 with its rows.

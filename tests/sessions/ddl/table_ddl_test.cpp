@@ -180,11 +180,20 @@ TEST_F(DdlTest, InATransactionOnlyTemporaryTablesChange) {
   Db->Database->StateBits &= uint8_t(~TBRNPrivilegedConfigObject::kInTransaction);
 }
 
+// The new table starts with empty files of its own, which open: a missing
+// file beside its ".Old" copy would look like a cut swap and be refused.
 TEST_F(DdlTest, CreateTableKeepsFilesOfItsNameAsOldCopies) {
   std::ofstream(TablePath("Items", ".BRNTbl")) << "left behind";
-  CreateTable(*Db, "Items");
-  EXPECT_FALSE(testing::PathExists(TablePath("Items", ".BRNTbl")));
+  TBRNBaseTable* table = CreateTable(*Db, "Items");
   EXPECT_EQ(ReadBytes(TablePath("Items", ".BRNTbl.Old")), "left behind");
+  EXPECT_TRUE(testing::PathExists(TablePath("Items", ".BRNTbl")));
+  EXPECT_TRUE(testing::PathExists(TablePath("Items", ".BRNIdx")));
+  auto* manager = static_cast<TBRNTableManager*>(
+      Db->TableManagers->OpenManager(table, kBRNLockTypeShared));
+  EXPECT_EQ(testing::ReadRowIDs(*manager), std::vector<int32_t>{});
+  for (int32_t id : {1, 2}) testing::InsertRawRow(*manager, id, false);
+  EXPECT_EQ(testing::ReadRowIDs(*manager), (std::vector<int32_t>{1, 2}));
+  manager->Close(false, true);
 }
 
 // The ".Old" copies an earlier table of the name kept (a DROP leaves them)

@@ -17,7 +17,7 @@ namespace brn::testing {
 namespace {
 
 // Every view, function and procedure of the Default schema with its text.
-std::vector<std::string> Snapshot(TBRNLocalDatabaseManager& database) {
+std::vector<std::string> ViewsAndRoutines(TBRNLocalDatabaseManager& database) {
   TBRNSchema& schema = *database.Catalog->DefaultSchema;
   std::vector<std::string> objects;
   for (int32_t i = 0; i < schema.Views->Count(); ++i)
@@ -116,7 +116,7 @@ TEST_F(ViewRoutineTest, EachStatementLeavesTheCatalogAsBeforeWhenItsWriteFails) 
     Db& database = *OpenDatabase(c.Name);
     const std::string catalogFile = database.GetCatalogFileName();
     const std::string fileBefore = FileBytes(*Engine.Faults, catalogFile);
-    const std::vector<std::string> before = Snapshot(database);
+    const std::vector<std::string> before = ViewsAndRoutines(database);
     ASSERT_FALSE(fileBefore.empty());
 
     // The first write of the catalog file fails; putting the previous
@@ -127,12 +127,12 @@ TEST_F(ViewRoutineTest, EachStatementLeavesTheCatalogAsBeforeWhenItsWriteFails) 
     Engine.Faults->Disarm();
     ASSERT_FALSE(Statuses.empty());
     EXPECT_EQ(Statuses.back(), c.FailureText);
-    EXPECT_EQ(Snapshot(database), before);
+    EXPECT_EQ(ViewsAndRoutines(database), before);
     EXPECT_EQ(FileBytes(*Engine.Faults, catalogFile), fileBefore);
     EXPECT_FALSE(database.CatalogManager->InUpdate);
 
     ASSERT_NO_THROW(c.Run(database));
-    EXPECT_NE(Snapshot(database), before);
+    EXPECT_NE(ViewsAndRoutines(database), before);
     EXPECT_NE(FileBytes(*Engine.Faults, catalogFile), fileBefore);
     database.CloseDatabase(true);
   }
@@ -196,7 +196,7 @@ TEST_F(ViewRoutineTest, CreatingARoutineBeyondTheRoutineMaximumRaises405) {
     routine.release();
   }
   database.CatalogManager->CommitUpdate();
-  const std::vector<std::string> before = Snapshot(database);
+  const std::vector<std::string> before = ViewsAndRoutines(database);
   for (bool function : {true, false}) {
     SCOPED_TRACE(function ? "function" : "procedure");
     try {
@@ -211,7 +211,7 @@ TEST_F(ViewRoutineTest, CreatingARoutineBeyondTheRoutineMaximumRaises405) {
       EXPECT_EQ(e.ErrorMessage, "The maximum number of routines has been reached (4096)");
     }
     EXPECT_FALSE(database.CatalogManager->InUpdate);
-    EXPECT_EQ(Snapshot(database), before);
+    EXPECT_EQ(ViewsAndRoutines(database), before);
   }
 
   // One routine fewer leaves room again.

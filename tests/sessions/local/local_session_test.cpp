@@ -51,7 +51,7 @@ SessionPtr OpenSession(TBRNEngineManager& engine, const std::string& name = "Loc
 }
 
 // Every event of the session's log file, oldest first.
-std::vector<TBRNLogEvent> ReadLog(TBRNLocalSessionManager& session) {
+std::vector<TBRNLogEvent> ReadSessionLog(TBRNLocalSessionManager& session) {
   std::vector<TBRNLogEvent> events;
   session.LogManager->BeginRead();
   TBRNLogEvent event;
@@ -390,7 +390,7 @@ TEST_F(LoginTest, AdministratorLogsInAndOut) {
   session->GetUserName(name);
   EXPECT_EQ(name, "");
 
-  std::vector<TBRNLogEvent> events = ReadLog(*session);
+  std::vector<TBRNLogEvent> events = ReadSessionLog(*session);
   ASSERT_EQ(events.size(), 2u);
   for (size_t i = 0; i < 2; ++i) {
     EXPECT_EQ(events[i].Category, lcInformation);
@@ -404,7 +404,7 @@ TEST_F(LoginTest, AdministratorLogsInAndOut) {
   }
   // A logout without a login does nothing and writes nothing.
   session->Logout();
-  EXPECT_EQ(ReadLog(*session).size(), 2u);
+  EXPECT_EQ(ReadSessionLog(*session).size(), 2u);
 }
 
 TEST_F(LoginTest, FailedLoginsGiveTheirDetail) {
@@ -463,12 +463,12 @@ TEST_F(LoginTest, FailedLoginsGiveTheirDetail) {
         if (c.Abort) proceed = false;
       };
     }
-    const size_t logged = ReadLog(*session).size();
+    const size_t logged = ReadSessionLog(*session).size();
     EBRNException error = FailedLogin(c.User, c.Password);
     EXPECT_EQ(error.ErrorCode, 501);
     EXPECT_EQ(error.ErrorMessage, std::string("Login failed (") + c.Detail + ")");
     EXPECT_EQ(prompts, c.Prompts);
-    std::vector<TBRNLogEvent> events = ReadLog(*session);
+    std::vector<TBRNLogEvent> events = ReadSessionLog(*session);
     ASSERT_EQ(events.size(), logged + 1);
     EXPECT_EQ(events.back().Category, lcError);
     EXPECT_EQ(events.back().Function, kBRNOperationLogin);
@@ -565,7 +565,7 @@ TEST_F(LoginTest, ObjectErrorsNameTheObject) {
 TEST_F(LoginTest, OperationErrorsAreLoggedWithTheirCode) {
   session->LogOperationError(EBRNException(402, "Not open"), 33);
   session->LogOperationError(std::runtime_error("bad"), 34);
-  std::vector<TBRNLogEvent> events = ReadLog(*session);
+  std::vector<TBRNLogEvent> events = ReadSessionLog(*session);
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].Function, 33);
   EXPECT_EQ(events[0].ErrorCode, 402);

@@ -32,7 +32,7 @@
 namespace brn::testing {
 namespace {
 
-constexpr const char* kAdminPassword = "GlenHarbor";
+constexpr const char* kAdministratorPassword = "GlenHarbor";
 
 const TBRNSystemTableDefinition probeTable{
     "Probe", {{"Name", dtChar, stDefault, 40, 0, true}}, {{"Name", {"Name"}}}};
@@ -81,7 +81,7 @@ class ProbeSession : public TBRNLocalSessionManager {
 struct SystemTableTest : ::testing::Test {
   SystemTableTest() {
     Session->OpenSession("host", "Tester", "");
-    Session->Login("Administrator", kAdminPassword);
+    Session->Login("Administrator", kAdministratorPassword);
   }
 
   TBRNLocalDatabaseManager& Db() { return *Session->ConfigurationDatabase; }
@@ -195,7 +195,7 @@ TEST_F(SystemTableTest, AUserCreatedByAnotherProcessRefillsUsers) {
       engine.Settings->SetConfigPath(Env.Folder.Path);
       TBRNLocalSessionManager other(&engine, false, false);
       other.OpenSession("child", "Other", "");
-      other.Login("Administrator", kAdminPassword);
+      other.Login("Administrator", kAdministratorPassword);
       TBRNUser* user = other.BeginCreateUser("Carl");
       user->SetPassword("pw");
       other.EndCreateUser(user);
@@ -355,13 +355,13 @@ TEST_F(SystemTableTest, TypeAndCollationListsAreListed) {
 TEST_F(SystemTableTest, UserPasswordsShowOnlyWhenTheSettingIsOn) {
   EXPECT_EQ(ReadColumn("Users", "Password"),
             (std::vector<std::optional<std::string>>{Session->Config->SystemUser->Password,
-                                                     std::string(kAdminPassword)}));
+                                                     std::string(kAdministratorPassword)}));
   // The setting is taken from the engine when a session starts.
   Session.reset();
   Env.Engine.Settings->SetShowUserPasswords(false);
   Session = std::make_unique<ProbeSession>(&Env.Engine);
   Session->OpenSession("host", "Tester", "");
-  Session->Login("Administrator", kAdminPassword);
+  Session->Login("Administrator", kAdministratorPassword);
   EXPECT_EQ(ReadColumn("Users", "Password"),
             (std::vector<std::optional<std::string>>{std::nullopt, std::nullopt}));
 }

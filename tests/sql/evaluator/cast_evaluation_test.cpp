@@ -17,13 +17,13 @@
 namespace brn::testing {
 namespace {
 
-struct Case {
+struct CastCase {
   const char* Text;
   const char* Expected;
 };
 
-void ExpectTable(const std::vector<Case>& Cases) {
-  for (const Case& c : Cases) EXPECT_EQ(EvaluateFunctionText(c.Text), c.Expected) << c.Text;
+void ExpectCasts(const std::vector<CastCase>& Cases) {
+  for (const CastCase& c : Cases) EXPECT_EQ(EvaluateFunctionText(c.Text), c.Expected) << c.Text;
 }
 
 // One source value cast to each target in turn: the results joined by " | "
@@ -104,7 +104,7 @@ TEST(CastTable, EveryTypePairWithoutOptions) {
 }
 
 TEST(CastTable, FormatOptions) {
-  ExpectTable({
+  ExpectCasts({
       // To text: dates, times and timestamps by their formats.
       {"CAST(DATE '2020-03-04' AS VARCHAR(20))", "VarChar 2020-03-04"},
       {"CAST(DATE '2020-03-04' AS VARCHAR(20) DATE FORMAT 'dd.mm.yyyy')", "VarChar 04.03.2020"},

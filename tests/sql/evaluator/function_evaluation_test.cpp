@@ -21,13 +21,13 @@
 namespace brn::testing {
 namespace {
 
-struct Case {
+struct FunctionCase {
   const char* Text;
   const char* Expected;
 };
 
-void ExpectTable(const std::vector<Case>& Cases, bool StandardNull = true) {
-  for (const Case& c : Cases)
+void ExpectTable(const std::vector<FunctionCase>& Cases, bool StandardNull = true) {
+  for (const FunctionCase& c : Cases)
     EXPECT_EQ(EvaluateFunctionText(c.Text, StandardNull), c.Expected) << c.Text;
 }
 

@@ -12,15 +12,15 @@
 namespace brn::testing {
 namespace {
 
-struct Case {
+struct OperatorCase {
   std::string Expression;
   std::function<TBRNExprToken*()> Build;
   std::string Expected;
 };
 
 // Cases without NULL operands give the same answer under both behaviours.
-void ExpectBothBehaviours(const std::vector<Case>& Cases) {
-  for (const Case& c : Cases) {
+void ExpectBothBehaviours(const std::vector<OperatorCase>& Cases) {
+  for (const OperatorCase& c : Cases) {
     EXPECT_EQ(EvaluateTree(c.Build(), true), c.Expected) << c.Expression << " (standard)";
     EXPECT_EQ(EvaluateTree(c.Build(), false), c.Expected) << c.Expression << " (engine)";
   }

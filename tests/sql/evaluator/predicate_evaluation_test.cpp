@@ -12,15 +12,15 @@
 namespace brn::testing {
 namespace {
 
-struct Case {
+struct PredicateCase {
   std::string Expression;
   std::function<TBRNExprToken*()> Build;
   std::string Standard;
   std::string Engine;
 };
 
-void ExpectCases(const std::vector<Case>& Cases) {
-  for (const Case& c : Cases) {
+void ExpectCases(const std::vector<PredicateCase>& Cases) {
+  for (const PredicateCase& c : Cases) {
     EXPECT_EQ(EvaluateTree(c.Build(), true), c.Standard) << c.Expression << " (standard)";
     EXPECT_EQ(EvaluateTree(c.Build(), false), c.Engine) << c.Expression << " (engine)";
   }

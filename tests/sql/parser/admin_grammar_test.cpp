@@ -17,13 +17,13 @@ using testing::ParseStatementAndPrint;
 using testing::ParseStatementText;
 using testing::TreeHolder;
 
-void checkCases(std::initializer_list<std::pair<std::string, std::string>> cases) {
+void checkAdminCases(std::initializer_list<std::pair<std::string, std::string>> cases) {
   for (const auto& [text, expected] : cases)
     EXPECT_EQ(ParseStatementAndPrint(text), expected) << "text: " << text;
 }
 
 TEST(AdminGrammar, BackupAndRestore) {
-  checkCases({
+  checkAdminCases({
       {"BACKUP DATABASE d AS b TO STORE s",
        "Statement:Backup(DatabaseName d, BackupName b, StoreName s, nil, nil, nil, nil, nil, "
        "nil)"},
@@ -78,7 +78,7 @@ TEST(AdminGrammar, SwitchesAndTableNames) {
 }
 
 TEST(AdminGrammar, CompareAndMigrate) {
-  checkCases({
+  checkAdminCases({
       {"COMPARE DATABASE a TO b", "Statement:Compare(DatabaseName a, DatabaseName b, nil)"},
       {"COMPARE DATABASE a TO b STATEMENT TERM CHAR '!'",
        "Statement:Compare(DatabaseName a, DatabaseName b, '!')"},
@@ -97,7 +97,7 @@ TEST(AdminGrammar, CompareAndMigrate) {
 }
 
 TEST(AdminGrammar, TableMaintenance) {
-  checkCases({
+  checkAdminCases({
       {"REPAIR TABLE t", "Statement:Repair(TableName t, nil, nil)"},
       {"REPAIR TABLE t STRUCTURE ONLY STATISTICS", "Statement:Repair(TableName t, List, List)"},
       {"REPAIR TABLE t STATISTICS", "Statement:Repair(TableName t, nil, List)"},
@@ -114,7 +114,7 @@ TEST(AdminGrammar, TableMaintenance) {
 }
 
 TEST(AdminGrammar, ImportAndExport) {
-  checkCases({
+  checkAdminCases({
       {"IMPORT TABLE t FROM f IN STORE s",
        "Statement:Import(TableName t, FileName f, StoreName s, nil, List, nil, nil, nil, nil, "
        "nil, nil, nil, nil)"},
@@ -164,7 +164,7 @@ TEST(AdminGrammar, ImportAndExport) {
 }
 
 TEST(AdminGrammar, PublishingAndUpdates) {
-  checkCases({
+  checkAdminCases({
       {"PUBLISH DATABASE d", "Statement:Publish(DatabaseName d, nil, nil)"},
       {"PUBLISH DATABASE d TABLES a, b BY ROW",
        "Statement:Publish(DatabaseName d, List(TableName d.a, TableName d.b), List)"},
@@ -196,7 +196,7 @@ TEST(AdminGrammar, PublishingAndUpdates) {
 }
 
 TEST(AdminGrammar, FilesStoresSessionsAndJobs) {
-  checkCases({
+  checkAdminCases({
       {"COPY FILE f IN STORE s TO g",
        "Statement:CopyFile(FileName f, StoreName s, FileName g, nil)"},
       {"COPY FILE f IN STORE s TO g IN STORE t",

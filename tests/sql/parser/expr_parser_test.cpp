@@ -79,7 +79,8 @@ struct ErrorCase {
   int32_t column;
 };
 
-void checkCases(ParserFixture& fixture, TestParseMode mode, const std::vector<ErrorCase>& cases) {
+void checkParseErrors(ParserFixture& fixture, TestParseMode mode,
+                      const std::vector<ErrorCase>& cases) {
   for (const ErrorCase& c : cases) {
     SCOPED_TRACE(c.text);
     auto o = fixture.owner(mode, c.flags);
@@ -103,7 +104,7 @@ void checkCases(ParserFixture& fixture, TestParseMode mode, const std::vector<Er
 TEST_F(ParserFixture, StatementEntryVerbAndTerminatorRules) {
   const std::string unknownVerb = "Expected " + kVerbs + " but instead found ";
   const std::string missingVerb = "Missing " + kVerbs;
-  checkCases(
+  checkParseErrors(
       *this, TestParseMode::Statement,
       {
           {"SELECT a", 0, "", 0, 0},
@@ -139,45 +140,47 @@ TEST_F(ParserFixture, StatementTerminatorIsTheOwnersCharacter) {
 }
 
 TEST_F(ParserFixture, ExpressionEntryErrorsAndEndCheck) {
-  checkCases(*this, TestParseMode::Expression,
-             {
-                 {"Amount", 0, "", 0, 0},
-                 {"( ( Amount ) )", 0, "", 0, 0},
-                 {"a b", 0, "Expected end of expression but instead found b", 1, 3},
-                 {"a bc", 0, "Expected end of expression but instead found bc", 1, 3},
-                 {"a)", 0, "Expected end of expression but instead found )", 1, 2},
-                 {"(a", 0, "Missing )", 1, 2},
-                 {"(a b", 0, "Expected ) but instead found b", 1, 4},
-                 {"(a\r\n", 0, "Missing )", 2, 1},
-                 {"", 0, "Missing expression", 1, 1},
-                 {"\r\n\r\n  ,", 0, "Expected expression but instead found ,", 3, 3},
-                 {"t.a", 0, "Invalid expression . found, table qualifier not allowed", 1, 2},
-                 {"t.a", pcColumnQualifier, "", 0, 0},
-                 {"t.", pcColumnQualifier, "Missing column name", 1, 2},
-                 {"t.'x'", pcColumnQualifier, "Expected column name but instead found 'x'", 1, 3},
-             });
+  checkParseErrors(
+      *this, TestParseMode::Expression,
+      {
+          {"Amount", 0, "", 0, 0},
+          {"( ( Amount ) )", 0, "", 0, 0},
+          {"a b", 0, "Expected end of expression but instead found b", 1, 3},
+          {"a bc", 0, "Expected end of expression but instead found bc", 1, 3},
+          {"a)", 0, "Expected end of expression but instead found )", 1, 2},
+          {"(a", 0, "Missing )", 1, 2},
+          {"(a b", 0, "Expected ) but instead found b", 1, 4},
+          {"(a\r\n", 0, "Missing )", 2, 1},
+          {"", 0, "Missing expression", 1, 1},
+          {"\r\n\r\n  ,", 0, "Expected expression but instead found ,", 3, 3},
+          {"t.a", 0, "Invalid expression . found, table qualifier not allowed", 1, 2},
+          {"t.a", pcColumnQualifier, "", 0, 0},
+          {"t.", pcColumnQualifier, "Missing column name", 1, 2},
+          {"t.'x'", pcColumnQualifier, "Expected column name but instead found 'x'", 1, 3},
+      });
 }
 
 TEST_F(ParserFixture, LexerErrorsReachTheOwnerWithTheirPlace) {
-  checkCases(*this, TestParseMode::Expression,
-             {
-                 {"'abc", 0, "Missing '", 1, 4},
-                 {"x'1F", 0, "Missing '", 1, 4},
-                 {"a /* open", 0, "Missing /", 1, 9},
-                 {" /* open", 0, "Missing /", 1, 8},  // at the first token
-                 // A quoted identifier on line 3 meets a line break at column 5.
-                 {"a\r\n\n\"bad\nname\"", 0, "Missing \"", 3, 5},
-                 {"a\r\r  \"bad\rname\"", 0, "Missing \"", 3, 7},
-             });
+  checkParseErrors(*this, TestParseMode::Expression,
+                   {
+                       {"'abc", 0, "Missing '", 1, 4},
+                       {"x'1F", 0, "Missing '", 1, 4},
+                       {"a /* open", 0, "Missing /", 1, 9},
+                       {" /* open", 0, "Missing /", 1, 8},  // at the first token
+                       // A quoted identifier on line 3 meets a line break at column 5.
+                       {"a\r\n\n\"bad\nname\"", 0, "Missing \"", 3, 5},
+                       {"a\r\r  \"bad\rname\"", 0, "Missing \"", 3, 7},
+                   });
 }
 
 TEST_F(ParserFixture, AnErrorAtATokenThatSpansLinesReportsTheLineOfItsStart) {
   // The column is counted from the token start, so the line must be the
   // start's too (not the line the scanner reached at the token's end).
-  checkCases(*this, TestParseMode::Expression,
-             {
-                 {"a 'x\ny\nz'", 0, "Expected end of expression but instead found 'x\ny\nz'", 1, 3},
-             });
+  checkParseErrors(
+      *this, TestParseMode::Expression,
+      {
+          {"a 'x\ny\nz'", 0, "Expected end of expression but instead found 'x\ny\nz'", 1, 3},
+      });
 }
 
 TEST_F(ParserFixture, ErrorLineAndColumnOfTheOwnerReplaceTheParsersPlace) {

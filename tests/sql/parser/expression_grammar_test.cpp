@@ -24,7 +24,7 @@ struct GrammarCase {
   const char* Expected;
 };
 
-void checkCases(std::initializer_list<GrammarCase> cases, bool types = false) {
+void checkExpressionCases(std::initializer_list<GrammarCase> cases, bool types = false) {
   for (const GrammarCase& c : cases)
     EXPECT_EQ(ParseAndPrint(c.Text, c.Flags, {.Types = types}), c.Expected) << "text: " << c.Text;
 }
@@ -32,7 +32,7 @@ void checkCases(std::initializer_list<GrammarCase> cases, bool types = false) {
 constexpr TBRNParseFlags kAll = pcContains | pcRowValues | pcDynamicParams | pcColumnQualifier;
 
 TEST(ExpressionGrammar, PrecedenceAndAssociativity) {
-  checkCases({
+  checkExpressionCases({
       {"1 + 2 * 3 - 4", 0, "((1 + (2 * 3)) - 4)"},
       {"a - b - c", 0, "((a - b) - c)"},
       {"a / b * c MOD d", 0, "(((a / b) * c) MOD d)"},
@@ -54,7 +54,7 @@ TEST(ExpressionGrammar, PrecedenceAndAssociativity) {
 }
 
 TEST(ExpressionGrammar, ComparisonOperatorsAreTwoTokens) {
-  checkCases({
+  checkExpressionCases({
       {"a = b", 0, "(a = b)"},
       {"a <> b", 0, "(a <> b)"},
       {"a >< b", 0, "(a <> b)"},
@@ -69,7 +69,7 @@ TEST(ExpressionGrammar, ComparisonOperatorsAreTwoTokens) {
 }
 
 TEST(ExpressionGrammar, UnarySigns) {
-  checkCases({
+  checkExpressionCases({
       {"-5", 0, "(- 5)"},
       {"+5", 0, "5"},
       {"-a * b", 0, "((- a) * b)"},
@@ -81,7 +81,7 @@ TEST(ExpressionGrammar, UnarySigns) {
   });
   // Arithmetic and negation start with their left operand's type; the
   // Boolean levels are Boolean.
-  checkCases(
+  checkExpressionCases(
       {
           {"-2.5", 0, "(- 2.5:Float):Float"},
           {"1 + 2.5", 0, "(1:Integer + 2.5:Float):Integer"},
@@ -92,7 +92,7 @@ TEST(ExpressionGrammar, UnarySigns) {
 }
 
 TEST(ExpressionGrammar, Literals) {
-  checkCases(
+  checkExpressionCases(
       {
           {"2147483647", 0, "2147483647:Integer"},
           {"2147483648", 0, "2147483648:BigInt"},
@@ -159,7 +159,7 @@ TEST(ExpressionGrammar, IntervalQualifiers) {
     EXPECT_EQ(difference->SubType, q.Fields) << q.Text;
   }
 
-  checkCases({
+  checkExpressionCases({
       {"INTERVAL '1 2:3' DAY TO MINUTE", 0, "INTERVAL '1 2:3' DAY TO MINUTE"},
       {"(d1 - d2) DAY TO SECOND", 0, "(d1 - d2) DAY TO SECOND"},
       {"(d1 - d2) day to second * 2", 0, "((d1 - d2) DAY TO SECOND * 2)"},
@@ -190,7 +190,7 @@ TEST(ExpressionGrammar, IntervalQualifiers) {
 }
 
 TEST(ExpressionGrammar, Predicates) {
-  checkCases({
+  checkExpressionCases({
       {"a BETWEEN 1 AND b + 1", 0, "(a BETWEEN 1 AND (b + 1))"},
       {"a NOT BETWEEN 1 AND 2", 0, "(a NOT BETWEEN 1 AND 2)"},
       {"a LIKE 'x%'", 0, "(a LIKE 'x%')"},
@@ -221,7 +221,7 @@ TEST(ExpressionGrammar, Predicates) {
 
 TEST(ExpressionGrammar, PredicateErrors) {
   const std::string refused = "CONTAINS and DOES NOT CONTAIN operators not allowed";
-  checkCases({
+  checkExpressionCases({
       {"a NOT NULL", 0, "error 1:7 Expected BETWEEN, LIKE, IN but instead found NULL"},
       {"a NOT", 0, "error 1:5 Missing BETWEEN, LIKE, IN"},
       // Column defaults: NOT NULL ends the expression, other NOT forms stay.
@@ -245,7 +245,7 @@ TEST(ExpressionGrammar, PredicateErrors) {
 }
 
 TEST(ExpressionGrammar, Primaries) {
-  checkCases({
+  checkExpressionCases({
       {"?", pcDynamicParams, "?"},
       {"a + ? * 2", pcDynamicParams, "(a + (? * 2))"},
       {"*", pcWildcard, "*"},
@@ -279,7 +279,7 @@ TEST(ExpressionGrammar, Primaries) {
 }
 
 TEST(ExpressionGrammar, PrimaryErrors) {
-  checkCases({
+  checkExpressionCases({
       {"", 0, "error 1:1 Missing expression"},
       {"a +", 0, "error 1:3 Missing expression"},
       {"a b", 0, "error 1:3 Expected end of expression but instead found b"},
@@ -403,7 +403,7 @@ TEST(ExpressionGrammar, Subqueries) {
   EXPECT_TRUE(compared->Left()->Parenthesized);
   EXPECT_EQ(compared->Left()->Text, "SELECT a FROM t ");
 
-  checkCases({
+  checkExpressionCases({
       {"x IN (SELECT a FROM t)", 0,
        "error 1:7 Invalid expression SELECT found, query expression not allowed"},
       // "?" inside a subquery only with pcSubqueryParams.

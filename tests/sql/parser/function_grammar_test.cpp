@@ -46,14 +46,14 @@ std::string Parsed(std::string_view text, TBRNParseFlags flags = kFlags) {
   }
 }
 
-struct Case {
+struct FunctionCase {
   const char* Text;
   const char* Expected;
   TBRNParseFlags Flags = kFlags;
 };
 
-void checkCases(std::initializer_list<Case> cases) {
-  for (const Case& c : cases) EXPECT_EQ(Parsed(c.Text, c.Flags), c.Expected) << c.Text;
+void checkFunctionCases(std::initializer_list<FunctionCase> cases) {
+  for (const FunctionCase& c : cases) EXPECT_EQ(Parsed(c.Text, c.Flags), c.Expected) << c.Text;
 }
 
 TEST(FunctionGrammar, EveryKeywordHasItsGrammar) {
@@ -67,7 +67,7 @@ TEST(FunctionGrammar, EveryKeywordHasItsGrammar) {
 }
 
 TEST(FunctionGrammar, AggregatesAndConditionals) {
-  checkCases({
+  checkFunctionCases({
       {"AVG(x)", "AVG(x) #opAvg"},
       {"AVG(DISTINCT x + 1)", "AVG((x + 1)) #opAvg v1"},
       {"COUNT(*)", "COUNT(*) #opCount :Integer"},
@@ -94,7 +94,7 @@ TEST(FunctionGrammar, AggregatesAndConditionals) {
 }
 
 TEST(FunctionGrammar, StringFunctions) {
-  checkCases({
+  checkFunctionCases({
       {"CONCAT(a WITH 'b')", "CONCAT(a, 'b') #opConcat :VarChar"},
       {"CONCAT(a, 'b')", "CONCAT(a, 'b') #opConcat :VarChar"},
       {"LEFT(a FOR 3)", "LEFT(a, 3) #opLeft :VarChar"},
@@ -122,7 +122,7 @@ TEST(FunctionGrammar, StringFunctions) {
 }
 
 TEST(FunctionGrammar, NumericFunctions) {
-  checkCases({
+  checkFunctionCases({
       {"ABS(-x)", "ABS((- x)) #opAbs"},
       {"ACOS(x)", "ACOS(x) #opAcos :Float"},
       {"ASIN(x)", "ASIN(x) #opAsin :Float"},
@@ -156,7 +156,7 @@ TEST(FunctionGrammar, NumericFunctions) {
 }
 
 TEST(FunctionGrammar, DateAndTimeFunctions) {
-  checkCases({
+  checkFunctionCases({
       {"EXTRACT(YEAR FROM d)", "EXTRACT(d) #opExtractYear :Integer"},
       {"EXTRACT(MONTH, d)", "EXTRACT(d) #opExtractMonth :Integer"},
       {"EXTRACT(WEEK FROM d)", "EXTRACT(d) #opExtractWeek :Integer"},
@@ -176,7 +176,7 @@ TEST(FunctionGrammar, DateAndTimeFunctions) {
 }
 
 TEST(FunctionGrammar, SessionCursorStatementAndSystemFunctions) {
-  checkCases({
+  checkFunctionCases({
       {"ABORTED", "ABORTED() #opAborted :Boolean"},
       {"ABORTED()", "ABORTED() #opAborted :Boolean"},
       {"LOADINGUPDATES", "LOADINGUPDATES() #opLoadingUpdates :Boolean"},
@@ -209,7 +209,7 @@ TEST(FunctionGrammar, SessionCursorStatementAndSystemFunctions) {
 }
 
 TEST(FunctionGrammar, CastAndItsFormatOptions) {
-  checkCases({
+  checkFunctionCases({
       {"CAST(x AS INTEGER)", "CAST(x, DataType:Integer, nil, nil, nil, nil) #opCast :Integer"},
       {"CAST(x, VARCHAR(10) COLLATE ANSI)",
        "CAST(x, DataType:VarChar(10, CollationName ANSI), nil, nil, nil, nil) #opCast :VarChar"},
@@ -298,7 +298,7 @@ TEST(FunctionGrammar, NodesSitOnTheirKeyword) {
 }
 
 TEST(FunctionGrammar, SyntaxErrors) {
-  checkCases({
+  checkFunctionCases({
       {"SUM(x)", "error 1:1 Invalid expression SUM found, aggregate functions not allowed", 0},
       {"COUNT(*)", "error 1:1 Invalid expression COUNT found, aggregate functions not allowed", 0},
       {"LIST(x)", "error 1:1 Invalid expression LIST found, aggregate functions not allowed", 0},
@@ -376,7 +376,7 @@ TEST(FunctionGrammar, SyntaxErrors) {
 
 // A column named like a function needs quotes: the bare word is the call.
 TEST(FunctionGrammar, FunctionWordsAreNotColumnNames) {
-  checkCases({
+  checkFunctionCases({
       {"SUM + 1", "error 1:5 Expected ( but instead found +"},
       {"\"SUM\" + 1", "(SUM + 1)"},
       {"LEFT = 1", "error 1:6 Expected ( but instead found ="},

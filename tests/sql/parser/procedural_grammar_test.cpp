@@ -20,8 +20,8 @@ using testing::ParseStatementList;
 using testing::PrintStatements;
 using testing::TreeHolder;
 
-void checkCases(std::initializer_list<std::pair<std::string, std::string>> cases,
-                TBRNParseFlags flags = kBodyFlags) {
+void checkProceduralCases(std::initializer_list<std::pair<std::string, std::string>> cases,
+                          TBRNParseFlags flags = kBodyFlags) {
   for (const auto& [text, expected] : cases)
     EXPECT_EQ(PrintStatements(text, flags), expected) << "text: " << text;
 }
@@ -35,7 +35,7 @@ TreeHolder firstStatement(std::string_view text, TBRNParseFlags flags = kBodyFla
 }
 
 TEST(ProceduralGrammar, EveryStatementForm) {
-  checkCases({
+  checkProceduralCases({
       {"ABORT;", "RoutineStatement:Abort"},
       {"CALL Archive(1, x);", "RoutineStatement:Call(RoutineCall Archive(1, x))"},
       {"CALL Archive();", "RoutineStatement:Call(RoutineCall Archive)"},
@@ -92,7 +92,7 @@ TEST(ProceduralGrammar, EveryStatementForm) {
 }
 
 TEST(ProceduralGrammar, ControlStatements) {
-  checkCases({
+  checkProceduralCases({
       {"IF a THEN SET x = 1; ELSEIF b THEN ABORT; ELSE END IF;",
        "RoutineStatement:IfStatement(List:IfConditions(a, b, nil), List:IfBranches("
        "Block(BlockSection, BlockSection(RoutineStatement:SetVariable(List [x, 1])), nil, "
@@ -207,7 +207,7 @@ TEST(ProceduralGrammar, FetchOrientations) {
 }
 
 TEST(ProceduralGrammar, ContextFlagRefusals) {
-  checkCases({
+  checkProceduralCases({
       {"DECLARE x INTEGER;",
        "error 1:1 Invalid expression DECLARE found, declarations not allowed"},
       {"RAISE;",
@@ -219,16 +219,17 @@ TEST(ProceduralGrammar, ContextFlagRefusals) {
       {"USE Sales;", "error 1:1 Invalid expression USE found, database operations not allowed"},
   });
   // With the flags that allow them.
-  checkCases({{"RAISE;", "RoutineStatement:Raise(nil, nil)"}}, kBodyFlags | pcExceptionHandling);
-  checkCases({{"RETRY;", "RoutineStatement:Retry"}}, kBodyFlags | pcRetry);
-  checkCases({{"USE Sales;", "RoutineStatement:Use(DatabaseName Sales)"},
-              {"USE;", "RoutineStatement:Use(nil)"},
-              {"USE 1;", "error 1:5 Expected database name but instead found 1"}},
-             kBodyFlags | pcDatabaseOperations);
+  checkProceduralCases({{"RAISE;", "RoutineStatement:Raise(nil, nil)"}},
+                       kBodyFlags | pcExceptionHandling);
+  checkProceduralCases({{"RETRY;", "RoutineStatement:Retry"}}, kBodyFlags | pcRetry);
+  checkProceduralCases({{"USE Sales;", "RoutineStatement:Use(DatabaseName Sales)"},
+                        {"USE;", "RoutineStatement:Use(nil)"},
+                        {"USE 1;", "error 1:5 Expected database name but instead found 1"}},
+                       kBodyFlags | pcDatabaseOperations);
 }
 
 TEST(ProceduralGrammar, MissingPartsAndLabels) {
-  checkCases({
+  checkProceduralCases({
       // A word that starts no statement is read as a label.
       {"SELECT * FROM t;", "error 1:8 Expected : but instead found *"},
       {"lbl: FOR",

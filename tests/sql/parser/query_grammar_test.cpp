@@ -27,7 +27,7 @@ struct StatementCase {
   const char* Expected;
 };
 
-void checkCases(std::initializer_list<StatementCase> cases) {
+void checkQueryCases(std::initializer_list<StatementCase> cases) {
   for (const StatementCase& c : cases)
     EXPECT_EQ(ParseStatementAndPrint(c.Text, c.Flags), c.Expected) << "text: " << c.Text;
 }
@@ -36,7 +36,7 @@ constexpr TBRNParseFlags kQ = kStatementFlags;
 constexpr TBRNParseFlags kQualified = kStatementFlags | pcDatabaseQualifier;
 
 TEST(QueryGrammar, SelectListAndClauses) {
-  checkCases({
+  checkQueryCases({
       {"SELECT 1", kQ,
        "Query(List, List, List:All(SelectItem(1)), nil, nil, nil, nil, nil, nil, nil, nil, nil)"},
       {"SELECT DISTINCT a, b AS x, c y FROM t", kQ,
@@ -86,7 +86,7 @@ TEST(QueryGrammar, SelectListAndClauses) {
 }
 
 TEST(QueryGrammar, TableNamesAndCorrelationNames) {
-  checkCases({
+  checkQueryCases({
       {"SELECT a FROM db.t", kQ,
        "Query(List, List, List:All(SelectItem(a)), nil, nil, nil, "
        "List(TableReference db.t(nil, List, List)), nil, nil, nil, nil, nil)"},
@@ -123,7 +123,7 @@ TEST(QueryGrammar, TableNamesAndCorrelationNames) {
 }
 
 TEST(QueryGrammar, JoinLists) {
-  checkCases({
+  checkQueryCases({
       // Each join entry goes into the join list of the table it follows.
       {"SELECT a FROM A JOIN B ON A.x = B.x LEFT JOIN C ON B.y = C.y", kQ,
        "Query(List, List, List:All(SelectItem(a)), nil, nil, nil, "
@@ -173,7 +173,7 @@ TEST(QueryGrammar, JoinEntriesReferToTheFromListEntries) {
 }
 
 TEST(QueryGrammar, SetOperationsAndOrderByPlacement) {
-  checkCases({
+  checkQueryCases({
       {"SELECT 1 UNION SELECT 2", kQ,
        "Query(List, List, List:All(SelectItem(1)), nil, nil, nil, nil, nil, nil, nil, "
        "Query(List, List:Union, List:All(SelectItem(2)), nil, nil, nil, nil, nil, nil, nil, nil, "
@@ -249,7 +249,7 @@ TEST(QueryGrammar, CapturedTextAndFlags) {
 }
 
 TEST(QueryGrammar, Errors) {
-  checkCases({
+  checkQueryCases({
       {"SELECT 1", 0, "error 1:1 Invalid expression SELECT found, query expression not allowed"},
       {"SELECT", kQ, "error 1:6 Missing expression"},
       {"SELECT a FROM", kQ, "error 1:13 Missing table name"},
@@ -324,7 +324,7 @@ TEST(QueryGrammar, NestingIsBounded) {
 }
 
 TEST(DmlGrammar, Insert) {
-  checkCases({
+  checkQueryCases({
       {"INSERT INTO t VALUES (1, 'a'), (2, ?)", kQ,
        "Statement:Insert(Query(List, List, List, List(ROW(1, 'a'), ROW(2, ?)), nil, nil, "
        "List(TableReference t(nil, List, List))))"},
@@ -353,7 +353,7 @@ TEST(DmlGrammar, Insert) {
 }
 
 TEST(DmlGrammar, UpdateAndDelete) {
-  checkCases({
+  checkQueryCases({
       {"UPDATE t x SET x.a = 1, b = ? WHERE a > ?", kQ | pcDynamicParams,
        "Statement:Update(Query(List, List, List(x.a, b), List(1, ?), nil, nil, "
        "List(TableReference t AS x(nil, List, List)), List((a > ?))))"},
@@ -372,7 +372,7 @@ TEST(DmlGrammar, UpdateAndDelete) {
 }
 
 TEST(DmlGrammar, Errors) {
-  checkCases({
+  checkQueryCases({
       {"INSERT t VALUES (1)", kQ, "error 1:8 Expected INTO but instead found t"},
       {"INSERT INTO t x VALUES (1)", kQ, "error 1:15 Expected VALUES, SELECT but instead found x"},
       {"INSERT INTO t DEFAULT VALUES", kQ,

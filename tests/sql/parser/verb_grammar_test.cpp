@@ -21,13 +21,13 @@ using testing::PrintTree;
 using testing::StatementOwner;
 using testing::TreeHolder;
 
-void checkCases(std::initializer_list<std::pair<std::string, std::string>> cases) {
+void checkVerbCases(std::initializer_list<std::pair<std::string, std::string>> cases) {
   for (const auto& [text, expected] : cases)
     EXPECT_EQ(ParseStatementAndPrint(text), expected) << "text: " << text;
 }
 
 TEST(VerbGrammar, DropEveryObjectKind) {
-  checkCases({
+  checkVerbCases({
       {"DROP DATABASE Sales", "Statement:Drop(DatabaseName Sales, nil) #1"},
       // Keywords ignore case; the name keeps its case.
       {"drop database Sales keep contents", "Statement:Drop(DatabaseName Sales, List) #1"},
@@ -54,7 +54,7 @@ TEST(VerbGrammar, DropEveryObjectKind) {
 }
 
 TEST(VerbGrammar, RenameEveryObjectKind) {
-  checkCases({
+  checkVerbCases({
       {"RENAME DATABASE a TO b", "Statement:Rename(DatabaseName a, DatabaseName b) #1"},
       {"RENAME USER a TO b", "Statement:Rename(UserName a, UserName b) #13"},
       {"RENAME ROLE a TO b", "Statement:Rename(RoleName a, RoleName b) #8"},
@@ -79,7 +79,7 @@ TEST(VerbGrammar, RenameEveryObjectKind) {
 }
 
 TEST(VerbGrammar, EnableAndDisable) {
-  checkCases({
+  checkVerbCases({
       {"ENABLE TRIGGER Audit ON Orders",
        "Statement:Enable(TriggerName Audit, nil, TableName Orders) #12"},
       {"ENABLE TRIGGERS ON Orders", "Statement:Enable(nil, nil, TableName Orders) #12"},
@@ -98,7 +98,7 @@ TEST(VerbGrammar, Errors) {
       "DATABASE, USER, ROLE, MODULE, TEXT FILTER, WORD GENERATOR, JOB, TABLE, VIEW, INDEX, "
       "TRIGGER, FUNCTION, PROCEDURE, STORE";
   const std::string drop = kDropList;
-  checkCases({
+  checkVerbCases({
       // Qualifiers are refused even when the caller allows them.
       {"DROP TABLE Sales.Orders",
        "error 1:17 Invalid expression . found, schema qualifier not allowed"},

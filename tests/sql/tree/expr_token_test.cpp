@@ -327,7 +327,7 @@ TEST(ExprTreesEqual, NilAgainstPresentIsUnequalAtEveryPlace) {
 
 // SELECT s.a AS x FROM t JOIN u WHERE t.a = (subquery on outer t) ORDER BY x,
 // with the links a validated tree has.
-struct QueryFixture {
+struct LinkedQuery {
   TBRNExprToken* Outer;  // the owner of everything
   TBRNExprToken* Query;
   TBRNExprToken* SelectItem;
@@ -338,7 +338,7 @@ struct QueryFixture {
   TBRNExprToken* OrderItem;
   TBRNExprToken* SubqueryColumn;  // links to TableT of the enclosing query
 
-  QueryFixture() {
+  LinkedQuery() {
     Outer = node(tkStatement, "", opInsert);
     Query = node(tkQuery);
     Outer->AddArgument(Query);
@@ -369,11 +369,11 @@ struct QueryFixture {
     Query->AddArgument(list({condition}));
     Query->AddArgument(list({OrderItem}));
   }
-  ~QueryFixture() { FreeExprTree(Outer); }
+  ~LinkedQuery() { FreeExprTree(Outer); }
 };
 
 TEST(CopyExprTree, RelinksReferencesIntoTheCopy) {
-  QueryFixture f;
+  LinkedQuery f;
   Tree copy(CopyExprTree(f.Query));
   TBRNExprToken* q = copy.Root;
   ASSERT_TRUE(ExprTreesEqual(q, f.Query));
@@ -397,7 +397,7 @@ TEST(CopyExprTree, RelinksReferencesIntoTheCopy) {
 }
 
 TEST(CopyExprTree, LinksOutOfTheCopiedSubtreeStay) {
-  QueryFixture f;
+  LinkedQuery f;
   TBRNExprToken* subquery = f.WhereColumn->Parent->Right();
   Tree copy(CopyExprTree(subquery));
   EXPECT_EQ(copy.Root->Argument(0)->Argument(0)->Link, f.TableT);
@@ -460,7 +460,7 @@ class SharedRootExpr : public TBRNExpr {
 };
 
 TEST(Expr, OwnedRootIsACopyAndSharedRootIsTheNode) {
-  QueryFixture f;
+  LinkedQuery f;
   TBRNExpr owned;
   EXPECT_EQ(owned.GetKindName(), "expression");
   owned.SetRoot(f.Query);

@@ -233,7 +233,7 @@ std::string analysed(std::string_view text, FilterOptions options = {}) {
   return run.Error.empty() ? printAnalysed(run.Owner.Root, options.IncludeCosts) : run.Error;
 }
 
-struct Case {
+struct ConditionCase {
   std::string_view Text;
   std::string_view Expected;
 };
@@ -241,7 +241,7 @@ struct Case {
 // ---- PrepareFilter -----------------------------------------------------------
 
 TEST(ConditionAnalysisTest, PrepareFilterTurnsTrailingAsterisksIntoPrefixComparisons) {
-  const Case cases[] = {
+  const ConditionCase cases[] = {
       {"Name = 'Jo*'", "(Name = 'Jo') [prefix 2]"},
       {"Name = 'Jo***'", "(Name = 'Jo') [prefix 2]"},
       {"Name <> 'Jo*'", "(Name <> 'Jo') [prefix 2]"},
@@ -268,7 +268,7 @@ TEST(ConditionAnalysisTest, PrepareFilterTurnsTrailingAsterisksIntoPrefixCompari
        "((Age > 3) AND ((City = 'B') OR (Name = 'Al'))) [prefix 1] [prefix 2]"},
       {"UPPER(Name) = 'J*'", "(UPPER(Name) = 'J') [prefix 1]"},
   };
-  for (const Case& c : cases) EXPECT_EQ(prepared(c.Text), c.Expected) << c.Text;
+  for (const ConditionCase& c : cases) EXPECT_EQ(prepared(c.Text), c.Expected) << c.Text;
 }
 
 TEST(ConditionAnalysisTest, NoPartialCompareKeepsTheAsteriskAsACharacter) {
@@ -279,7 +279,7 @@ TEST(ConditionAnalysisTest, NoPartialCompareKeepsTheAsteriskAsACharacter) {
 }
 
 TEST(ConditionAnalysisTest, PrepareFilterPutsTheColumnOnTheLeft) {
-  const Case cases[] = {
+  const ConditionCase cases[] = {
       {"5 < Age", "(Age > 5)"},
       {"5 <= Age", "(Age >= 5)"},
       {"5 > Age", "(Age < 5)"},
@@ -295,12 +295,12 @@ TEST(ConditionAnalysisTest, PrepareFilterPutsTheColumnOnTheLeft) {
       {"Age < ID", "(Age < ID)"},
       {"NOT (5 < Age)", "(Age <= 5)"},
   };
-  for (const Case& c : cases) EXPECT_EQ(prepared(c.Text), c.Expected) << c.Text;
+  for (const ConditionCase& c : cases) EXPECT_EQ(prepared(c.Text), c.Expected) << c.Text;
 }
 
 TEST(ConditionAnalysisTest, CaseInsensitiveFiltersMarkTheirTextOperands) {
   const FilterOptions options{.CaseInsensitive = true};
-  const Case cases[] = {
+  const ConditionCase cases[] = {
       {"Name = 'Jo'", "(Name = 'Jo') [ci Name]"},
       {"Name <> 'Jo*'", "(Name <> 'Jo') [prefix 2] [ci Name]"},
       {"'Jo' = Name", "(Name = 'Jo') [ci Name]"},
@@ -313,7 +313,7 @@ TEST(ConditionAnalysisTest, CaseInsensitiveFiltersMarkTheirTextOperands) {
       {"Age IN (1, 2)", "(Age IN (1, 2))"},
       {"Name IS NULL", "(Name IS NULL) [ci Name]"},
   };
-  for (const Case& c : cases) EXPECT_EQ(prepared(c.Text, options), c.Expected) << c.Text;
+  for (const ConditionCase& c : cases) EXPECT_EQ(prepared(c.Text, options), c.Expected) << c.Text;
   // Without the option nothing is marked.
   EXPECT_EQ(prepared("Name = 'Jo'"), "(Name = 'Jo')");
 }
@@ -385,7 +385,7 @@ TEST(ConditionAnalysisTest, MarkOuterColumnReferencesSeparatesTheFilteredTable) 
 // ---- OptimizeConditions ------------------------------------------------------
 
 TEST(ConditionAnalysisTest, SingleConditionsServedOrNotByAnIndex) {
-  const Case cases[] = {
+  const ConditionCase cases[] = {
       {"ID = 5", "(ID = 5){2 Persons.PK}"},
       {"ID < 5", "(ID < 5){2 Persons.PK}"},
       {"5 > ID", "(ID < 5){2 Persons.PK}"},
@@ -417,7 +417,7 @@ TEST(ConditionAnalysisTest, SingleConditionsServedOrNotByAnIndex) {
       {"UPPER(City) = 'X'", "(UPPER(City) = 'X'){0 Persons}"},
       {"NOT UPPER(City) IS NULL", "(UPPER(City) IS NOT NULL){0 Persons}"},
   };
-  for (const Case& c : cases) EXPECT_EQ(analysed(c.Text), c.Expected) << c.Text;
+  for (const ConditionCase& c : cases) EXPECT_EQ(analysed(c.Text), c.Expected) << c.Text;
 }
 
 TEST(ConditionAnalysisTest, CaseInsensitiveFilterUsesTheCaseInsensitiveIndex) {
@@ -432,7 +432,7 @@ TEST(ConditionAnalysisTest, CaseInsensitiveFilterUsesTheCaseInsensitiveIndex) {
 }
 
 TEST(ConditionAnalysisTest, AndAndOrLevels) {
-  const Case cases[] = {
+  const ConditionCase cases[] = {
       // Served with served: one scan name when both use the same index.
       // Equal estimates: the right one counts as cheaper, so the two trade
       // places.
@@ -457,11 +457,11 @@ TEST(ConditionAnalysisTest, AndAndOrLevels) {
        "(((ID = 1){2 Persons.PK} OR (ID = 2){2 Persons.PK}){2 Persons.PK} AND "
        "((Age = 3){0 Persons hint Age} OR (City = 'B'){2 Persons.ByCity}){0}){1}"},
   };
-  for (const Case& c : cases) EXPECT_EQ(analysed(c.Text), c.Expected) << c.Text;
+  for (const ConditionCase& c : cases) EXPECT_EQ(analysed(c.Text), c.Expected) << c.Text;
 }
 
 TEST(ConditionAnalysisTest, TheServedConditionOfAnAndChainMovesToTheFront) {
-  const Case cases[] = {
+  const ConditionCase cases[] = {
       // Only the third of three is served: it becomes the leftmost operand.
       {"Age = 1 AND Age = 2 AND ID = 3",
        "((ID = 3){2 Persons.PK} AND ((Age = 2){0 Persons hint Age} AND (Age = 1){0 Persons hint "
@@ -479,12 +479,12 @@ TEST(ConditionAnalysisTest, TheServedConditionOfAnAndChainMovesToTheFront) {
       // An OR is not a chain: its operands keep their places.
       {"Age = 1 OR ID = 2", "((Age = 1){0 Persons hint Age} OR (ID = 2){2 Persons.PK}){0}"},
   };
-  for (const Case& c : cases) EXPECT_EQ(analysed(c.Text), c.Expected) << c.Text;
+  for (const ConditionCase& c : cases) EXPECT_EQ(analysed(c.Text), c.Expected) << c.Text;
 }
 
 TEST(ConditionAnalysisTest, WithCostsTheCheapestIndexLeadsAndCostlyIndexScansAreDropped) {
   const FilterOptions costs{.IncludeCosts = true};
-  const Case cases[] = {
+  const ConditionCase cases[] = {
       // A row scan costs RowCount 1000 x RowSize 100.
       {"Age = 1", "(Age = 1){0 Persons hint Age r1000 c100000}"},
       {"ID = 1", "(ID = 1){2 Persons.PK r1 c100}"},
@@ -507,7 +507,7 @@ TEST(ConditionAnalysisTest, WithCostsTheCheapestIndexLeadsAndCostlyIndexScansAre
       {"FALSE AND ID = 1",
        "(FALSE{0 Persons r0 c0} AND (ID = 1){0 Persons r0 c0 elim2}){0 Persons r0 c0 elim2}"},
   };
-  for (const Case& c : cases) EXPECT_EQ(analysed(c.Text, costs), c.Expected) << c.Text;
+  for (const ConditionCase& c : cases) EXPECT_EQ(analysed(c.Text, costs), c.Expected) << c.Text;
 }
 
 TEST(ConditionAnalysisTest, IndexScanOverTenRowsReplacesAFiveThousandCostIndexScan) {

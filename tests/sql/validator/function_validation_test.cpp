@@ -43,13 +43,13 @@ std::string Typed(std::string_view text, RunOptions options = {}) {
   return TypeText(run.Owner.Root);
 }
 
-struct Case {
+struct FunctionCase {
   const char* Text;
   const char* Expected;
 };
 
-void checkCases(std::initializer_list<Case> cases) {
-  for (const Case& c : cases) EXPECT_EQ(Typed(c.Text), c.Expected) << c.Text;
+void checkCases(std::initializer_list<FunctionCase> cases) {
+  for (const FunctionCase& c : cases) EXPECT_EQ(Typed(c.Text), c.Expected) << c.Text;
 }
 
 const TBRNExprToken* firstFunction(const TBRNExprToken* node) {
@@ -206,7 +206,7 @@ TEST(FunctionValidation, ConditionalsStandingAloneInAConditionAreComparedWithTru
 }
 
 TEST(FunctionValidation, DynamicParametersTakeThePositionsType) {
-  const Case cases[] = {
+  const FunctionCase cases[] = {
       {"SELECT i FROM T WHERE LEFT(?, 3) = vc", "VarChar(3) | VarChar(0)"},
       {"SELECT i FROM T WHERE SUBSTRING(? FROM ? FOR ?) = vc",
        "VarChar(0) | VarChar(0) Integer Integer"},
@@ -242,7 +242,7 @@ TEST(FunctionValidation, DynamicParametersTakeThePositionsType) {
        "Minute To Second, Interval Minute To MSecond, Interval Second, Interval Second To MSecond, "
        "or Interval MSecond expression but instead found ?"},
   };
-  for (const Case& c : cases) EXPECT_EQ(QueryTypes(c.Text), c.Expected) << c.Text;
+  for (const FunctionCase& c : cases) EXPECT_EQ(QueryTypes(c.Text), c.Expected) << c.Text;
 }
 
 TEST(FunctionValidation, StringFunctions) {

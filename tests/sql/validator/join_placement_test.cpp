@@ -16,17 +16,17 @@
 namespace brn::testing {
 namespace {
 
-struct Case {
+struct JoinCase {
   const char* Text;
   const char* Expected;
 };
 
-void ExpectShapes(std::initializer_list<Case> Cases) {
-  for (const Case& c : Cases) EXPECT_EQ(Shape(c.Text), c.Expected) << c.Text;
+void ExpectJoinShapes(std::initializer_list<JoinCase> Cases) {
+  for (const JoinCase& c : Cases) EXPECT_EQ(Shape(c.Text), c.Expected) << c.Text;
 }
 
 TEST(JoinPlacement, WhereConditionsMoveToTheTableTheyConcern) {
-  ExpectShapes({
+  ExpectJoinShapes({
       {"SELECT A.X FROM A, B WHERE A.X = 1 AND A.Y = B.Y",
        "SELECT X=X@A FROM A{(X@A = 1)} [CROSS->B], B WHERE (Y@A = Y@B)"},
       // A condition without columns filters the first table.
@@ -53,7 +53,7 @@ TEST(JoinPlacement, WhereConditionsMoveToTheTableTheyConcern) {
 }
 
 TEST(JoinPlacement, ConditionsAcrossInnerAndOuterJoins) {
-  ExpectShapes({
+  ExpectJoinShapes({
       // Inner join: the single-table part of ON filters B first.
       {"SELECT A.X FROM A JOIN B ON A.X = B.Y AND B.Z = 1",
        "SELECT X=X@A FROM A [INNER->B: (X@A = Y@B)], B{(Z@B = 1)}"},
@@ -82,7 +82,7 @@ TEST(JoinPlacement, ConditionsAcrossInnerAndOuterJoins) {
 }
 
 TEST(JoinPlacement, JoinEntriesAreReorderedReversedAndDropped) {
-  ExpectShapes({
+  ExpectJoinShapes({
       // A RIGHT join is a LEFT join driven from the other table.
       {"SELECT A.X FROM A RIGHT JOIN B ON A.X = B.Y",
        "SELECT X=X@A FROM B [LEFT->A: (Y@B = X@A)], A"},
@@ -109,7 +109,7 @@ TEST(JoinPlacement, JoinEntriesAreReorderedReversedAndDropped) {
 }
 
 TEST(JoinPlacement, JoinsThatCannotBeOrdered) {
-  ExpectShapes({
+  ExpectJoinShapes({
       {"SELECT 1 FROM A JOIN B ON A.X = C.X JOIN C ON B.Y = C.Y",
        "error 1:27 Invalid expression A.X = C.X found, this expression refers to a table or "
        "column that is not in scope yet"},

@@ -12,15 +12,13 @@
 #include "foundation/text/exception.h"
 #include "sql/parser/parse_flags.h"
 #include "sql/tree/query_layout.h"
+#include "sql/validator/query_fixture.h"
 #include "sql/validator/validator_fixture.h"
 
 namespace brn::testing {
 namespace {
 
 using ::testing::HasSubstr;
-
-constexpr TBRNParseFlags kQueryFlags =
-    pcQueries | pcColumnQualifier | pcDynamicParams | pcSubqueryParams;
 
 RunOptions queryOptions() {
   RunOptions options;
@@ -151,7 +149,7 @@ TEST(NameResolution, UnresolvedNamesAndTheirErrors) {
 // ---- Dynamic parameters ------------------------------------------------------
 
 // The statement's parameter definitions: "Name:Type" in list order.
-std::string Parameters(std::string_view text) {
+std::string ResolvedParameters(std::string_view text) {
   ValidationRun run(text, queryOptions());
   if (!run.Owner.Root) return run.Result;
   std::string out;
@@ -191,7 +189,7 @@ TEST(NameResolution, DynamicParametersAreNumberedAndTyped) {
       {"SELECT ID FROM Customers WHERE - ? < 1",
        "error 1:34 Invalid expression - ? found, dynamic parameter type cannot be inferred"},
   };
-  for (const Case& c : cases) EXPECT_EQ(Parameters(c.Text), c.Expected) << c.Text;
+  for (const Case& c : cases) EXPECT_EQ(ResolvedParameters(c.Text), c.Expected) << c.Text;
 
   // The marker is linked to its definition and carries its type.
   ValidationRun run("SELECT ID FROM Customers WHERE Name = ?", queryOptions());

@@ -15,13 +15,13 @@
 namespace brn::testing {
 namespace {
 
-struct Case {
+struct QueryCase {
   const char* Text;
   const char* Expected;
 };
 
-void ExpectShapes(std::initializer_list<Case> Cases, TBRNParseFlags Flags = kQueryFlags) {
-  for (const Case& c : Cases) EXPECT_EQ(Shape(c.Text, Flags), c.Expected) << c.Text;
+void ExpectShapes(std::initializer_list<QueryCase> Cases, TBRNParseFlags Flags = kQueryFlags) {
+  for (const QueryCase& c : Cases) EXPECT_EQ(Shape(c.Text, Flags), c.Expected) << c.Text;
 }
 
 TEST(QueryValidation, SelectItemsAreNamedUniquely) {

@@ -12,13 +12,13 @@
 namespace brn::testing {
 namespace {
 
-struct Case {
+struct TypeCase {
   const char* Text;
   const char* Expected;
 };
 
-void expectAll(const std::vector<Case>& cases, RunOptions options = {}) {
-  for (const Case& c : cases) EXPECT_EQ(Validated(c.Text, options), c.Expected) << c.Text;
+void expectAll(const std::vector<TypeCase>& cases, RunOptions options = {}) {
+  for (const TypeCase& c : cases) EXPECT_EQ(Validated(c.Text, options), c.Expected) << c.Text;
 }
 
 // ---- Arithmetic on every numeric type ------------------------------------------

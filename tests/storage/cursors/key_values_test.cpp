@@ -20,7 +20,7 @@ using testing::AddStandardColumns;
 using testing::CaughtError;
 using testing::TestCursor;
 
-constexpr int32_t kCaseInsensitive = 1 << 20;
+constexpr int32_t kCaseInsensitiveKey = 1 << 20;
 
 // A cursor row's values in table column order: ROWID, NAME, AMOUNT, DATA,
 // CODE.
@@ -97,7 +97,7 @@ TEST(CursorKeyValues, RowIDIsTheRowIdentifierExceptOnPrimaryKeyAndTextIndexes) {
 TEST(CursorKeyValues, ColumnOrderComesFromTheActiveIndex) {
   TestCursor cursor;
   AddStandardColumns(cursor);
-  cursor.AddIndex("BY_NAME_DESC", kIndexOrdinary, {{11, true, kCaseInsensitive}, {12}});
+  cursor.AddIndex("BY_NAME_DESC", kIndexOrdinary, {{11, true, kCaseInsensitiveKey}, {12}});
   cursor.AddIndex("BY_NAME", kIndexUnique, {{11}, {12, true}});
   RowValues abc(1, "abc", "5"), abd(2, "ABD", "5"), abcHigher(3, "ABC", "7");
   TBRNCursorKeyValues a(&cursor), b(&cursor), c(&cursor);
@@ -115,7 +115,7 @@ TEST(CursorKeyValues, ColumnOrderComesFromTheActiveIndex) {
   const std::vector<OrderCase> cases = {
       // NAME descending and case-insensitive: "abc" after "ABD", equal to
       // "ABC"; then AMOUNT ascending.
-      {"descending, case-insensitive", 0, kCaseInsensitive, true, false, 1, -1},
+      {"descending, case-insensitive", 0, kCaseInsensitiveKey, true, false, 1, -1},
       // NAME binary ascending: "abc" after both upper-case names.
       {"binary ascending", 1, 0, false, true, 1, 1},
       // No active index: binary, ascending everywhere.
@@ -139,7 +139,7 @@ TEST(CursorKeyValues, ColumnOrderComesFromTheActiveIndex) {
 TEST(ContainedCursorKeyValues, TypedFromTheActiveIndexAtCreation) {
   TestCursor cursor;
   AddStandardColumns(cursor);
-  cursor.AddIndex("BY_NAME", kIndexOrdinary, {{11, true, kCaseInsensitive}, {14}, {12}});
+  cursor.AddIndex("BY_NAME", kIndexOrdinary, {{11, true, kCaseInsensitiveKey}, {14}, {12}});
   cursor.AddIndex("BY_ID", kIndexPrimaryKey, {{10}});
   cursor.ActiveIndex = 0;
 
@@ -148,7 +148,7 @@ TEST(ContainedCursorKeyValues, TypedFromTheActiveIndexAtCreation) {
   EXPECT_EQ(bound.GetKeyColumnCount(), 3);
   EXPECT_TRUE(bound.GetOwnsValues());
   EXPECT_EQ(bound.GetItem(0)->GetDataType(), dtChar);
-  EXPECT_EQ(bound.GetItem(0)->GetCollation(), kCaseInsensitive);  // the index column's
+  EXPECT_EQ(bound.GetItem(0)->GetCollation(), kCaseInsensitiveKey);  // the index column's
   EXPECT_EQ(bound.GetItem(1)->GetSubType(), stFixed);
   EXPECT_EQ(bound.GetItem(1)->GetLength(), 8);
   EXPECT_EQ(bound.GetItem(2)->GetDataType(), dtDecimal);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -91,6 +92,9 @@ class RecordingFiles : public TBRNMemoryFileManager {
   std::vector<Entry> Log;
   int32_t Calls = 0;
   int32_t CutAt = -1;  // the first call that fails (-1: none)
+  // The write or sync numbered FailAt fails with the file error, as a full
+  // or failing disk would, and the machine runs on (-1: none).
+  int32_t FailAt = -1;
   std::vector<RecordingFile*> Files;
 
   TBRNFile* CreateFileObject() override {
@@ -98,9 +102,11 @@ class RecordingFiles : public TBRNMemoryFileManager {
     Files.push_back(file);
     return file;
   }
-  void Count() {
+  // Counts a call; true when it is the one that fails.
+  bool Count() {
     ++Calls;
     if (CutAt >= 0 && Calls >= CutAt) throw PowerCut();
+    return Calls == FailAt;
   }
   // mode 0 keeps every pending change, 1 none, else a random subset.
   void LosePower(int32_t mode, uint32_t seed) {
@@ -115,7 +121,10 @@ class RecordingFiles : public TBRNMemoryFileManager {
 inline RecordingFile::RecordingFile(RecordingFiles* files) : TBRNMemoryFile(files), files_(files) {}
 
 inline int32_t RecordingFile::Write(const void* buffer, int32_t count) {
-  files_->Count();
+  if (files_->Count()) {
+    errno = ENOSPC;
+    return -1;
+  }
   int64_t at = Position;
   int32_t done = TBRNMemoryFile::Write(buffer, count);
   if (done > 0) {
@@ -133,7 +142,7 @@ inline void RecordingFile::SetSize(int64_t size) {
 }
 
 inline void RecordingFile::Flush() {
-  files_->Count();
+  if (files_->Count()) RaiseFlushError("Input/output error");
   TBRNMemoryFile::Flush();
   Synced = Contents();
   Pending.clear();

@@ -17,7 +17,7 @@
 namespace brn::testing {
 namespace {
 
-constexpr const char* kWriteIncomplete =
+constexpr const char* kWriteIncompleteMessage =
     "A write operation did not complete and a repair is required";
 
 // Block n takes value (appending it when n is the file's next block).
@@ -339,7 +339,7 @@ TEST(TableFlush, APowerLossAnywhereLeavesSyncedDataAndAMarkedOrWholeTable) {
             opened = true;
           } catch (const EBRNException& e) {
             EXPECT_EQ(e.ErrorCode, 100);
-            EXPECT_EQ(e.ErrorMessage, kWriteIncomplete);
+            EXPECT_EQ(e.ErrorMessage, kWriteIncompleteMessage);
           }
           if (opened) {
             std::vector<int32_t> values = Values(file);
@@ -364,6 +364,195 @@ TEST(TableFlush, APowerLossAnywhereLeavesSyncedDataAndAMarkedOrWholeTable) {
       }
       if (clean["A"] && clean["B"]) {
         EXPECT_EQ(isNew["A"], isNew["B"]);
+      }
+    }
+  }
+}
+
+// ---- A flush that fails ----
+
+// The changes the failing flushes below make to TwoFiles(5): A's blocks 2
+// and 4 and an appended 6 (or A emptied and given two new blocks), and B's
+// block 1.
+void ChangeBoth(TwoFiles& table, bool emptyA) {
+  if (emptyA) {
+    table.A.Empty();
+    SetBlock(table.A, 1, 41);
+    SetBlock(table.A, 2, 42);
+  } else {
+    SetBlock(table.A, 2, 22);
+    SetBlock(table.A, 4, 24);
+    SetBlock(table.A, 6, 26);
+  }
+  SetBlock(table.B, 1, 31);
+}
+
+const std::vector<int32_t> kNewA = {1, 22, 3, 24, 5, 26};
+const std::vector<int32_t> kNewB = {31, 2, 3, 4, 5};
+
+// A write, short write or sync failing anywhere in a flush of two files:
+// the error reaches the caller, both files are back byte for byte as before
+// (appended blocks cut off, an emptied file whole again, no flag), and the
+// changes are still in the cache, so that a second flush writes them all.
+TEST(TableFlush, AFailedWriteOrSyncAnywherePutsEveryFileBackByteForByte) {
+  struct Case {
+    const char* What;
+    TBRNFaultAction Action;
+    bool EmptyA;
+  };
+  const Case cases[] = {
+      {"failed write", TBRNFaultAction::FailWrite, false},
+      {"short write", TBRNFaultAction::ShortWrite, false},
+      {"failed sync", TBRNFaultAction::FailFlush, false},
+      {"failed write, A emptied", TBRNFaultAction::FailWrite, true},
+      {"failed sync, A emptied", TBRNFaultAction::FailFlush, true},
+  };
+  for (const Case& c : cases) {
+    bool passed = false;
+    for (int32_t nth = 1; nth <= 40 && !passed; ++nth) {
+      SCOPED_TRACE(std::string(c.What) + " at " + std::to_string(nth));
+      TBRNFaultFileManager files(nullptr);
+      TwoFiles table(&files, 5);
+      const std::vector<uint8_t> rawA = RawFile(files, "/mem/A.BRNTst");
+      const std::vector<uint8_t> rawB = RawFile(files, "/mem/B.BRNTst");
+      ChangeBoth(table, c.EmptyA);
+      TBRNFileFault fault;
+      fault.Action = c.Action;
+      fault.Nth = nth;
+      fault.KeptBytes = 20;
+      files.Arm(fault);
+      int32_t code = 0;
+      try {
+        table.Set.Flush(true);
+      } catch (const EBRNException& e) {
+        code = e.ErrorCode;
+      }
+      files.Disarm();
+      passed = files.InjectedCount() == 0;
+      if (!passed) {
+        EXPECT_EQ(code, 600);
+        EXPECT_EQ(RawFile(files, "/mem/A.BRNTst"), rawA);
+        EXPECT_EQ(RawFile(files, "/mem/B.BRNTst"), rawB);
+        table.Set.Flush(true);
+      }
+      table.Reopen();
+      const std::vector<int32_t> emptiedA = {41, 42};
+      EXPECT_EQ(Values(table.A), c.EmptyA ? emptiedA : kNewA);
+      EXPECT_EQ(Values(table.B), kNewB);
+    }
+    EXPECT_TRUE(passed) << c.What << ": the flush writes fewer than 40 times";
+  }
+}
+
+// When putting the files back fails as well (the disk refuses every write
+// from the n-th on), each file flagged by then stays flagged and asks for
+// repair; a file that opens holds its old contents, or its new ones when
+// its flag was cleared before the disk filled up. The writes of the flush:
+// A flagged, B flagged, A's three blocks, B's block, A cleared, B cleared.
+TEST(TableFlush, AFlushThatCannotBePutBackLeavesItsFlagsForRepair) {
+  bool passed = false;
+  for (int32_t nth = 1; nth <= 40 && !passed; ++nth) {
+    SCOPED_TRACE("every write from " + std::to_string(nth) + " on fails");
+    TBRNFaultFileManager files(nullptr);
+    {
+      TwoFiles table(&files, 5);
+      ChangeBoth(table, false);
+      files.FailWrite(nth, ENOSPC, true);
+      try {
+        table.Set.Flush(true);
+      } catch (const EBRNException& e) {
+        EXPECT_EQ(e.ErrorCode, 600);
+      }
+      files.Disarm();
+      passed = files.InjectedCount() == 0;
+    }
+    if (passed) break;
+    for (const char* name : {"A", "B"}) {
+      FakeHost host("/mem/", name);
+      TestBlockFile file(&host, &files);
+      try {
+        file.Open();
+      } catch (const EBRNException& e) {
+        EXPECT_EQ(e.ErrorMessage, kWriteIncomplete) << name;
+        continue;
+      }
+      const bool isA = name[0] == 'A';
+      const int32_t flagged = isA ? 1 : 2;
+      const int32_t cleared = isA ? 7 : 8;
+      EXPECT_FALSE(nth > flagged && nth <= cleared) << name << " stayed flagged";
+      EXPECT_EQ(Values(file), nth <= flagged ? Counting(5) : (isA ? kNewA : kNewB)) << name;
+    }
+  }
+  EXPECT_TRUE(passed);
+}
+
+// A write or sync fails, and then the power fails at any later call, in the
+// middle of putting the files back as well: every file opens clean with
+// wholly its old or wholly its new contents, or reports the interrupted
+// write, and the files that open clean agree. Without the power loss both
+// open with their old contents.
+TEST(TableFlush, APowerLossWhileAFailedFlushIsPutBackLeavesAMarkedOrWholeTable) {
+  const std::vector<int32_t> oldValues = Counting(5);
+  int32_t flushCalls = 0;
+  {
+    RecordingFiles files;
+    TwoFiles table(&files, 5);
+    ChangeBoth(table, false);
+    int32_t before = files.Calls;
+    table.Set.Flush(true);
+    flushCalls = files.Calls - before;
+  }
+  ASSERT_GT(flushCalls, 8);
+  for (int32_t failAt = 1; failAt <= flushCalls; ++failAt) {
+    bool putBack = false;
+    for (int32_t cut = failAt + 1; !putBack; ++cut) {
+      ASSERT_LE(cut, failAt + 4 * flushCalls) << "putting back never ends";
+      for (int32_t mode = 0; mode < 5; ++mode) {
+        SCOPED_TRACE("call " + std::to_string(failAt) + " fails, power cut at call " +
+                     std::to_string(cut) + ", loss mode " + std::to_string(mode));
+        RecordingFiles files;
+        bool failed = false;
+        {
+          TwoFiles table(&files, 5);
+          ChangeBoth(table, false);
+          int32_t before = files.Calls;
+          files.FailAt = before + failAt;
+          files.CutAt = before + cut;
+          try {
+            table.Set.Flush(true);
+          } catch (const PowerCut&) {
+          } catch (const EBRNException& e) {
+            EXPECT_EQ(e.ErrorCode, 600);
+            // The way back swallows its own failures, the power cut too.
+            failed = files.Calls < files.CutAt;
+          }
+          files.FailAt = -1;
+          files.CutAt = files.Calls + 1;
+        }
+        files.LosePower(mode, uint32_t(failAt * 131 + cut * 7 + mode));
+        putBack = putBack || failed;
+        std::map<std::string, std::vector<int32_t>> clean;
+        for (const char* name : {"A", "B"}) {
+          FakeHost host("/mem/", name);
+          TestBlockFile file(&host, &files);
+          try {
+            file.Open();
+          } catch (const EBRNException& e) {
+            EXPECT_EQ(e.ErrorMessage, kWriteIncomplete) << name;
+            EXPECT_FALSE(failed) << name << " was not put back";
+            continue;
+          }
+          std::vector<int32_t> values = Values(file);
+          EXPECT_TRUE(values == oldValues || values == (name[0] == 'A' ? kNewA : kNewB))
+              << name;
+          if (failed) {
+            EXPECT_EQ(values, oldValues) << name;
+          }
+          clean[name] = values;
+        }
+        if (clean.size() == 2) {
+          EXPECT_EQ(clean["A"] == oldValues, clean["B"] == oldValues);
+        }
       }
     }
   }

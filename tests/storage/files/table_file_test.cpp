@@ -176,16 +176,16 @@ INSTANTIATE_TEST_SUITE_P(DiskAndMemory, TableFileOnBoth, ::testing::Bool(),
 // ---- The cache ----
 
 // Memory files that record every write (with its position) and flush.
-class RecordingFileManager : public TBRNMemoryFileManager {
+class WriteLoggingFileManager : public TBRNMemoryFileManager {
  public:
   using TBRNMemoryFileManager::TBRNMemoryFileManager;
   std::vector<std::string> Events;
   TBRNFile* CreateFileObject() override;
 };
 
-class RecordingFile : public TBRNMemoryFile {
+class WriteLoggingFile : public TBRNMemoryFile {
  public:
-  explicit RecordingFile(RecordingFileManager* manager)
+  explicit WriteLoggingFile(WriteLoggingFileManager* manager)
       : TBRNMemoryFile(manager), files_(manager) {}
   int32_t Write(const void* buffer, int32_t count) override {
     files_->Events.push_back("W" + std::to_string(Position) + ":" + std::to_string(count));
@@ -197,16 +197,16 @@ class RecordingFile : public TBRNMemoryFile {
   }
 
  private:
-  RecordingFileManager* files_;
+  WriteLoggingFileManager* files_;
 };
 
-TBRNFile* RecordingFileManager::CreateFileObject() {
-  return new RecordingFile(this);
+TBRNFile* WriteLoggingFileManager::CreateFileObject() {
+  return new WriteLoggingFile(this);
 }
 
 class TableFileCache : public ::testing::Test {
  protected:
-  RecordingFileManager files_{nullptr};
+  WriteLoggingFileManager files_{nullptr};
   FakeHost host_{"/mem/", "Items"};
 };
 
@@ -380,7 +380,7 @@ TEST_F(TableFileCache, UnderAnExclusiveLockCleanCachedGapsJoinDirtyBlocksIntoOne
       {"a gap only in the run read around a miss", true, 5, 0, {at(2, 4)}, true},
   };
   for (const Case& c : cases) {
-    RecordingFileManager files(nullptr);
+    WriteLoggingFileManager files(nullptr);
     FakeHost host("/mem/", "Gaps");
     host.ExclusiveLock = c.exclusive;
     {

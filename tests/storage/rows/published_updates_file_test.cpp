@@ -15,11 +15,11 @@ namespace {
 
 using LogFile = HostedFile<TBRNPublishedUpdatesManager>;
 
-constexpr int64_t kHeaderArea = 16384;
+constexpr int64_t kPublishedHeaderArea = 16384;
 
 class PublishedUpdatesTest : public ChainFileTest<TBRNPublishedUpdatesManager> {
  protected:
-  PublishedUpdatesTest() : ChainFileTest("Orders", ".BRNPbl", kHeaderArea) {}
+  PublishedUpdatesTest() : ChainFileTest("Orders", ".BRNPbl", kPublishedHeaderArea) {}
 
   void Append(TBRNPublishedUpdatesManager& file, const std::vector<uint8_t>& entry) {
     file.AppendEntry(entry.data(), int32_t(entry.size()));

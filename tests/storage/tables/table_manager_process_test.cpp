@@ -20,7 +20,7 @@ namespace brn::testing {
 namespace {
 
 // Makes the Items table's files as the engine does, with one row.
-void CreateItems(TestDatabaseFiles& database) {
+void CreateItemsWithOneRow(TestDatabaseFiles& database) {
   TestSession session(database);
   TBRNBaseTable* table = session.Environment.AddItemsTable("Items", true);
   session.Manager(table)->SetCreatingFiles(true);
@@ -29,7 +29,7 @@ void CreateItems(TestDatabaseFiles& database) {
 
 TEST(TableManagerProcess, TwoProcessesRecreateRemovedFilesOnce) {
   TestDatabaseFiles database;
-  CreateItems(database);
+  CreateItemsWithOneRow(database);
   for (const char* ext : {".BRNTbl", ".BRNIdx", ".BRNBlb"}) {
     ASSERT_EQ(std::remove(database.PathOf(std::string("Items") + ext).c_str()), 0);
   }
@@ -60,7 +60,7 @@ TEST(TableManagerProcess, TwoProcessesRecreateRemovedFilesOnce) {
 
 TEST(TableManagerProcess, AFlushCutByKillNeedsRepairOnReopen) {
   TestDatabaseFiles database;
-  CreateItems(database);
+  CreateItemsWithOneRow(database);
   pid_t pid = Fork([&] {
     KillingFiles files(&database.Environment);
     TestSession session(database);
@@ -90,7 +90,7 @@ TEST(TableManagerProcess, AFlushCutByKillNeedsRepairOnReopen) {
 
 TEST(TableManagerProcess, AnotherProcessesFlushIsNoticedOnce) {
   TestDatabaseFiles database;
-  CreateItems(database);
+  CreateItemsWithOneRow(database);
   TestSession session(database);
   TBRNBaseTable* items = session.Environment.AddItemsTable("Items", true);
   TBRNBaseTable* other = session.Environment.AddItemsTable("Other", false);

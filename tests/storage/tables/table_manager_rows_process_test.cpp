@@ -20,10 +20,10 @@
 namespace brn::testing {
 namespace {
 
-struct Holder : TBRNHandleObject {};
+struct RowLockHolder : TBRNHandleObject {};
 
 // The Items table with rows 1 to 6, made as the engine makes it.
-void CreateItems(TestDatabaseFiles& database) {
+void CreateItemsWithSixRows(TestDatabaseFiles& database) {
   TestSession session(database);
   TBRNBaseTable* table = session.Environment.AddItemsTable("Items", false);
   session.Manager(table)->SetCreatingFiles(true);
@@ -40,7 +40,7 @@ void Seen(TBRNTableManager& manager, int32_t row, int32_t& version, int32_t& cou
 
 TEST(TableManagerRowsProcess, ALockedRowIsTriedAsOftenAsSetAndFreedWhenItsHolderIsKilled) {
   TestDatabaseFiles database;
-  CreateItems(database);
+  CreateItemsWithSixRows(database);
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   pid_t owner = Fork([&] {
@@ -48,7 +48,7 @@ TEST(TableManagerRowsProcess, ALockedRowIsTriedAsOftenAsSetAndFreedWhenItsHolder
     TestSession session(database);
     TBRNBaseTable* table = session.Environment.AddItemsTable("Items", false);
     TBRNTableManager* manager = session.Open(table);
-    Holder holder;
+    RowLockHolder holder;
     if (!manager->LockRow(&holder, 5, 0)) return 1;
     if (write(ready[1], "x", 1) != 1) return 2;
     for (;;) pause();
@@ -63,7 +63,7 @@ TEST(TableManagerRowsProcess, ALockedRowIsTriedAsOftenAsSetAndFreedWhenItsHolder
   session.Environment.TableFiles = &counting;
   TBRNBaseTable* table = session.Environment.AddItemsTable("Items", false);
   TBRNTableManager* manager = session.Open(table);
-  Holder holder;
+  RowLockHolder holder;
   struct Case {
     int32_t RetryCount;
     int32_t WaitTime;
@@ -106,7 +106,7 @@ TEST(TableManagerRowsProcess, ALockedRowIsTriedAsOftenAsSetAndFreedWhenItsHolder
 
 TEST(TableManagerRowsProcess, AnotherProcessesChangeIsSeenOnlyWhenDetectionIsAsked) {
   TestDatabaseFiles database;
-  CreateItems(database);
+  CreateItemsWithSixRows(database);
   TestSession session(database);
   TBRNBaseTable* table = session.Environment.AddItemsTable("Items", false);
   TBRNTableManager* manager = session.Open(table);
