@@ -12,9 +12,7 @@
 #include "execution/handles/local_statement_manager.h"
 #include "execution/import_export/import_readers.h"
 #include "execution/import_export/import_text.h"
-#include "execution/queries/execution_manager.h"
 #include "foundation/files/file_manager.h"
-#include "foundation/locks/lockable.h"
 #include "foundation/text/collation.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/number_text.h"
@@ -24,6 +22,7 @@
 #include "metadata/catalog/columns.h"
 #include "metadata/catalog/tables.h"
 #include "sessions/databases/local_database_manager.h"
+#include "sessions/local/local_session_manager.h"
 #include "sessions/progress_scope.h"
 #include "storage/cursors/cursor_columns.h"
 #include "storage/rows/row_file_navigator.h"
@@ -36,6 +35,15 @@ namespace {
 
 // The row status of a deleted row.
 constexpr uint8_t kDeletedRowStatus = 1;
+// Whether the session's next progress check calls out to its sink (the
+// checks are throttled by time); false without a session.
+bool ProgressCallDue(TBRNLocalSessionManager* Session) {
+  if (Session == nullptr || Session->Progress == nullptr) return false;
+  TBRNProgress& progress = *Session->Progress;
+  return progress.Level == 1 &&
+         progress.GetElapsedTicks(progress.LastTicks, progress.GetTicks()) >= progress.TimeInterval;
+}
+
 // The text an export collects before it writes.
 constexpr size_t kExportBufferChars = 65535;
 

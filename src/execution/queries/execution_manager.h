@@ -13,7 +13,6 @@
 namespace brn {
 
 class TBRNCatalog;
-class TBRNCursorReadBatch;
 class TBRNCursorValue;
 class TBRNExprToken;
 class TBRNLocalCursor;
@@ -39,12 +38,6 @@ enum class TBRNPlanVerb : uint8_t { Query, Insert, Update, Delete };
 //
 // Threads: used by the thread of the session that owns the evaluator, one
 // call at a time.
-class TBRNLocalSessionManager;
-
-// Whether the session's next progress check calls out to its sink (the
-// checks are throttled by time); false without a session.
-bool ProgressCallDue(TBRNLocalSessionManager* Session);
-
 class TBRNExecutionManager {
  public:
   // Node is the query node for a query, the SQL-statement node for INSERT,
@@ -188,13 +181,6 @@ class TBRNExecutionManager {
   // Joined source rows visited by FirstJoinedRow and NextJoinedRow since
   // the caller last reset it (the plan's "Total rows visited").
   int64_t RowsVisited = 0;
-  // The Read brackets of the sources while a walk holds them in batches
-  // (set by the walk for its length; each row read ticks it, and it pauses
-  // before a progress report calls out).
-  TBRNCursorReadBatch* ReadBatch = nullptr;
-  // Whether the session's next progress check calls out to its sink (the
-  // checks are throttled by time).
-  bool ProgressDue();
 
  private:
   struct TSourceFilter {

@@ -8,7 +8,6 @@
 #include <set>
 #include <string>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "execution/cursors/cursor_read_scope.h"
@@ -172,11 +171,8 @@ bool TBRNQueryManager::TBuild::first(TBRNExprToken* driverTable) {
 bool TBRNQueryManager::TBuild::next(TBRNExprToken* driverTable) {
   if (reportProgress_) {
     TBRNLocalSessionManager* session = q_.Evaluator.GetSession();
-    if (session != nullptr) {
-      // No Read bracket is held while the progress sink runs.
-      if (q_.ReadBatch != nullptr && q_.ProgressDue()) q_.ReadBatch->Pause();
+    if (session != nullptr)
       continue_ = session->UpdateProgress(percentOf(driverRowsSeen_, driverRowCount_));
-    }
   }
   if (!continue_) return false;
   if (!q_.NextJoinedRow(driverTable, reportProgress_, continue_)) return false;

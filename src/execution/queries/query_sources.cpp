@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "execution/cursors/cursor_read_scope.h"
 #include "execution/cursors/local_cursor.h"
 #include "execution/evaluator/local_expr_evaluator.h"
 #include "execution/filters/filter_expr.h"
@@ -653,7 +652,6 @@ bool isDriver(const TBRNExprToken* Table) {
 bool TBRNExecutionManager::readableRow(TBRNExprToken* Table, bool First) {
   TBRNCursorValue& value = SourceValue(Table);
   TBRNCursor& cursor = *value.GetCursor();
-  if (ReadBatch != nullptr) ReadBatch->Tick();
   if (First)
     cursor.FirstRow();
   else
@@ -669,22 +667,9 @@ bool TBRNExecutionManager::readableRow(TBRNExprToken* Table, bool First) {
   return true;
 }
 
-bool ProgressCallDue(TBRNLocalSessionManager* Session) {
-  if (Session == nullptr || Session->Progress == nullptr) return false;
-  TBRNProgress& progress = *Session->Progress;
-  return progress.Level == 1 &&
-         progress.GetElapsedTicks(progress.LastTicks, progress.GetTicks()) >= progress.TimeInterval;
-}
-
-bool TBRNExecutionManager::ProgressDue() {
-  return ProgressCallDue(Evaluator.GetSession());
-}
-
 bool TBRNExecutionManager::checkProgress() {
   TBRNLocalSessionManager* session = Evaluator.GetSession();
   if (session == nullptr) return true;
-  // No Read bracket is held while the progress sink runs.
-  if (ReadBatch != nullptr && ProgressDue()) ReadBatch->Pause();
   return session->CheckProgress();
 }
 
