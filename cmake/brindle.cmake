@@ -1,9 +1,64 @@
+# Build-speed options of the libraries, for a cold build such as CI's (both
+# off by default: a local build keeps one object per source).
+#
+# BRN_LIBRARY_PCH: the standard headers that most library sources read are
+# precompiled once (brn_library_pch) and reused by every library, a fifth of
+# a library source's parse. A library reusing the header must compile with
+# the same options as brn_library_pch (the common ones of the build), or the
+# compiler refuses it and -Winvalid-pch fails the build; Qt's library, which
+# needs position-independent code, does without. A source still includes
+# every header it uses, for the build without the option. Not for optimized
+# builds with GCC 12: through a precompiled header its false string-overflow
+# warnings inside libstdc++ are no longer silenced as system-header ones.
+#
+# BRN_UNITY_LIBRARIES: a library's sources compile in batches of eight, so
+# that the headers they share are parsed once per batch: parsing is half of a
+# library source's compile. A batch fails to compile when two of its sources
+# define the same file-local name; such a source is named in its library's
+# APART list (relative to the library's folder) and compiled on its own. A
+# source without clashes belongs in the batches: give new file-local helpers
+# names of their own rather than lengthening the list.
+function(brn_library_pch)
+  if(NOT BRN_LIBRARY_PCH)
+    return()
+  endif()
+  set(anchor ${CMAKE_CURRENT_BINARY_DIR}/brn_library_pch.cpp)
+  file(WRITE ${anchor} "// Anchors the shared precompiled header of the libraries.\n")
+  add_library(brn_library_pch OBJECT ${anchor})
+  target_precompile_headers(brn_library_pch PRIVATE
+    <algorithm> <array> <atomic> <cerrno> <chrono> <cmath> <cstddef> <cstdint> <cstdlib>
+    <cstring> <exception> <functional> <limits> <map> <memory> <mutex> <optional> <span>
+    <stdexcept> <string> <string_view> <system_error> <unordered_map> <unordered_set>
+    <utility> <vector>)
+endfunction()
+
+# Applies the build-speed options to a library target; called after all its
+# sources are added.
+function(brn_library_build_options target)
+  cmake_parse_arguments(ARG "" "" "APART" ${ARGN})
+  if(BRN_LIBRARY_PCH)
+    target_precompile_headers(${target} REUSE_FROM brn_library_pch)
+  endif()
+  if(NOT BRN_UNITY_LIBRARIES)
+    return()
+  endif()
+  set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
+  foreach(source IN LISTS ARG_APART)
+    if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${source})
+      message(FATAL_ERROR "${target}: APART names ${source}, which is not a source")
+    endif()
+    set_source_files_properties(${source} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
+  endforeach()
+endfunction()
+
 # One static library per source folder, holding every .cpp in it. A folder
 # links only to the folders before it in the build order. RECURSIVE takes the
 # .cpp files of the subfolders too (a subsystem split by stage is still one
-# library); a folder with no sources yet becomes an interface library.
+# library); a folder with no sources yet becomes an interface library. APART
+# names the sources a unity build compiles on their own (see
+# brn_library_build_options).
 function(brn_library name)
-  cmake_parse_arguments(ARG "RECURSIVE" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "RECURSIVE" "" "DEPS;APART" ${ARGN})
   if(ARG_RECURSIVE)
     file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   else()
@@ -13,6 +68,7 @@ function(brn_library name)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
     target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+    brn_library_build_options(${name} APART ${ARG_APART})
   else()
     add_library(${name} INTERFACE)
     target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)

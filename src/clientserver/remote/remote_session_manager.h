@@ -7,6 +7,7 @@
 #include <string>
 
 #include "clientserver/transport/comms_manager.h"
+#include "clientserver/transport/session_request_codes.h"
 #include "sessions/engine_manager.h"
 #include "sessions/engine_settings.h"
 
@@ -23,12 +24,8 @@ class TBRNRemoteExprEvaluator;
 class TBRNRemoteSessionManager;
 class TBRNThreadTimer;
 
-// Request and callback codes the remote session sends or answers itself.
-inline constexpr int32_t kBRNConnectSessionCode = 2;
-inline constexpr int32_t kBRNLoginSessionCode = 3;
-inline constexpr int32_t kBRNLogoutSessionCode = 4;
-inline constexpr int32_t kBRNReconnectSessionCode = 5;
-inline constexpr int32_t kBRNPingServerCode = 800;
+// Callback codes the remote session answers itself (the session request
+// codes it sends are in session_request_codes.h).
 inline constexpr int32_t kBRNProgressCallbackCode = 9001;
 inline constexpr int32_t kBRNStatusMessageCallbackCode = 9002;
 inline constexpr int32_t kBRNLogMessageCallbackCode = 9003;

@@ -1,11 +1,14 @@
 #include "clientserver/server/connection_thread.h"
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <vector>
 
 #include "clientserver/server/server_engine_manager.h"
 #include "clientserver/transport/comms_request.h"
+#include "clientserver/transport/wire_message.h"
+#include "foundation/core/byte_order.h"
 #include "foundation/core/digest.h"
 #include "foundation/locks/log_manager.h"
 #include "foundation/text/environment.h"
@@ -87,6 +90,22 @@ std::mutex liveThreadsLock;
 std::vector<TBRNServerThread*> liveThreads;
 
 }  // namespace
+
+// Bytes queued from which a held connection gets its worker even when its
+// first message is not whole yet: well within every socket buffer, so that a
+// large first message cannot stall half-received; far above a real Connect.
+constexpr int32_t kFirstMessageHandOverBytes = 4096;
+
+bool IsFirstMessageQueued(TBRNServerClientSocketWrapper& connection, int32_t maxMessageSize) {
+  uint8_t header[kBRNCommsHeaderSize];
+  if (connection.PeekBuffer(header, kBRNCommsHeaderSize) < kBRNCommsHeaderSize) return false;
+  int32_t paddedSize = LoadLittleEndian<int32_t>(header + 16);
+  int32_t realSize = LoadLittleEndian<int32_t>(header + 20);
+  int32_t compressionCode = LoadLittleEndian<int32_t>(header + 24);
+  if (!IsValidCommsHeader(paddedSize, realSize, compressionCode, maxMessageSize)) return true;
+  int32_t queued = connection.GetQueuedCount();
+  return queued >= paddedSize || queued >= kFirstMessageHandOverBytes;
+}
 
 void StopServerThreads(const TBRNServerEngineManager* engine) {
   std::lock_guard<std::mutex> guard(liveThreadsLock);
@@ -203,7 +222,13 @@ void TBRNServerThread::BeginConnection() {
   SetSessionID(0);
   closeAfterReply_ = false;
   firstMessageDone_ = false;
-  connectionStartTicks_ = engine_->Environment->GetTickCount();
+  // The connect time runs from the accept: the listener may have held the
+  // connection until its first bytes came.
+  int64_t heldMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now() - connection->GetAcceptTime())
+                       .count();
+  uint32_t now = uint32_t(engine_->Environment->GetTickCount());
+  connectionStartTicks_ = int32_t(now - uint32_t(std::max<int64_t>(0, heldMs)));
   try {
     peerAddress_ = connection->GetPeerAddress();
   } catch (...) {

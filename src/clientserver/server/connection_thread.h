@@ -261,6 +261,13 @@ class TBRNServerThread : public TBRNServerClientThread, public TBRNServerSession
   void forgetKeptReply(bool nested);
 };
 
+// Whether a connection that has no worker yet has its first message in:
+// the whole of it, or a header the transport refuses (the worker answers
+// that), or so many bytes that the rest might not fit the socket's buffer.
+// Peeks only; for the listener's hold (see TBRNServerSocketWrapper), on the
+// accept thread.
+bool IsFirstMessageQueued(TBRNServerClientSocketWrapper& connection, int32_t maxMessageSize);
+
 // Asks every connection thread of engine to end and closes its connection,
 // so that they all wind down at once and a listener's Close only has to join
 // them. Threads created afterwards are not affected. Any thread.

@@ -5,6 +5,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "clientserver/transport/session_request_codes.h"
 #include "sessions/session_manager.h"
 
 namespace brn {
@@ -31,13 +32,6 @@ inline constexpr int64_t kBRNErrorPositionVersion = 10900;
 
 // What the server tells a connecting client it is.
 inline constexpr const char* kBRNServerEdition = "BRNMZTRAQEL";
-
-// Request codes the connection thread serves itself.
-inline constexpr int32_t kBRNConnectSessionCode = 2;
-inline constexpr int32_t kBRNLoginSessionCode = 3;
-inline constexpr int32_t kBRNLogoutSessionCode = 4;
-inline constexpr int32_t kBRNReconnectSessionCode = 5;
-inline constexpr int32_t kBRNPingServerCode = 800;
 
 // A request that does not fit its code: a field runs past the end of the
 // message, a count or length is negative or beyond its cap, or a handle names

@@ -2,7 +2,9 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <utility>
 
@@ -229,6 +231,16 @@ void TBRNServerEngineManager::startListener() {
     listener_->SetAddress(ServerAddress);
     listener_->SetPort(uint16_t(ServerPort));
     listener_->SetThreadCacheSize(ServerThreadCacheSize);
+    // A connection gets its thread once its first message is in; one that
+    // stays silent costs the server no thread and is closed when the connect
+    // time is over, as a thread would close it.
+    if (ServerConnectTimeout > 0) {
+      listener_->GetWrapper().SetConnectionHold(
+          int32_t(std::min<int64_t>(int64_t(ServerConnectTimeout) * 1000, INT32_MAX)),
+          [maxSize = ServerMaxLoginMessageSize](TBRNServerClientSocketWrapper& connection) {
+            return IsFirstMessageQueued(connection, maxSize);
+          });
+    }
     listener_->SetGetThreadCallback(
         [this](TBRNServerSocketWrapper*, std::unique_ptr<TBRNServerClientSocketWrapper>& connection,
                TBRNServerClientThread*& thread) {
@@ -476,7 +488,11 @@ bool TBRNServerEngineManager::DisconnectServerSession(int32_t sessionId,
   }
   try {
     session->DetachThread();
-    if (!session->IsLoggedIn()) {
+    // While the engine stops, a session kept here as dead would only be
+    // freed by the stopping thread after every connection has ended, one
+    // session after another; freed now, the connection threads share that
+    // work and Stop does not wait for it twice.
+    if (!session->IsLoggedIn() || IsStopping()) {
       session->CloseSession();
       session->UnlockOnFree = true;
       delete session;

@@ -2,12 +2,14 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <mutex>
 #include <stdexcept>
 
@@ -25,6 +27,14 @@ void pushInSteps(std::vector<T*>& list, T* item) {
   list.push_back(item);
 }
 
+// Adds fd to the epoll set with tag as its event data.
+void watchDescriptor(int epollFd, int fd, uint32_t events, void* tag) {
+  epoll_event event{};
+  event.events = events;
+  event.data.ptr = tag;
+  if (::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &event) != 0) RaiseSocketError(errno, "epoll_ctl");
+}
+
 template <typename T>
 bool eraseItem(std::vector<T*>& list, T* item) {
   auto found = std::find(list.begin(), list.end(), item);
@@ -39,7 +49,9 @@ bool eraseItem(std::vector<T*>& list, T* item) {
 
 TBRNServerClientSocketWrapper::TBRNServerClientSocketWrapper(int32_t Handle,
                                                              TBRNServerSocketWrapper* Listener)
-    : TBRNSocketWrapper(Handle), listener_(Listener) {
+    : TBRNSocketWrapper(Handle),
+      listener_(Listener),
+      acceptTime_(std::chrono::steady_clock::now()) {
   if (Listener == nullptr) throw std::invalid_argument("A connection needs its listener");
   listener_->addConnection(this);
   // No handler is routed yet: the event reaches only subclasses.
@@ -79,6 +91,13 @@ void TBRNServerSocketWrapper::Listen(const std::string& Host, const std::string&
   noDelay_ = NoDelay;
   try {
     TBRNSocketWrapper::Listen(Host, Address, NoDelay, Port, Service);
+    if (GetOpen() && maxHoldMs_ > 0) {
+      int epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+      if (epollFd < 0) RaiseSocketError(errno, "epoll_create1");
+      epollFd_ = epollFd;
+      watchDescriptor(epollFd_, GetHandle(), EPOLLIN, this);
+      watchDescriptor(epollFd_, wakeFd_, EPOLLIN, &wakeFd_);
+    }
     if (GetOpen()) {
       acceptThread_ = std::make_unique<TBRNServerAcceptThread>(this);
       acceptThread_->Resume();
@@ -91,15 +110,33 @@ void TBRNServerSocketWrapper::Listen(const std::string& Host, const std::string&
     }
     ::close(wakeFd_);
     wakeFd_ = -1;
+    if (epollFd_ != -1) ::close(epollFd_);
+    epollFd_ = -1;
     throw;
   }
+}
+
+void TBRNServerSocketWrapper::SetConnectionHold(int32_t MaxHoldMs, TBRNConnectionReadyCheck Ready) {
+  std::lock_guard<std::recursive_mutex> guard(Lock);
+  if (GetOpen() || acceptThread_) {
+    throw std::logic_error("The hold of a listening socket cannot change while it listens");
+  }
+  maxHoldMs_ = std::max(0, MaxHoldMs);
+  holdReady_ = std::move(Ready);
 }
 
 int32_t TBRNServerSocketWrapper::Accept() {
   if (GetClosing()) return -1;
   reapFinishedThreads();
+  if (epollFd_ != -1) return acceptHolding();
   int32_t handle = AcceptOne(wakeFd_);
   if (handle == -1) return -1;
+  AssignClientThread(wrapAccepted(handle));
+  return handle;
+}
+
+std::unique_ptr<TBRNServerClientSocketWrapper> TBRNServerSocketWrapper::wrapAccepted(
+    int32_t handle) {
   if (noDelay_) {
     // Set on the accepted socket itself rather than trusting inheritance.
     int one = 1;
@@ -107,8 +144,113 @@ int32_t TBRNServerSocketWrapper::Accept() {
   }
   std::unique_ptr<TBRNServerClientSocketWrapper> connection = CreateClientWrapper(handle);
   DoSocketEvent(connection.get(), TBRNSocketEventKind::ConnectionAccepted);
-  AssignClientThread(std::move(connection));
+  return connection;
+}
+
+int32_t TBRNServerSocketWrapper::acceptHolding() {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point now = Clock::now();
+  while (!held_.empty() && held_.front().Deadline <= now) dropConnection(unhold(&held_.front()));
+  int timeout = -1;
+  if (!held_.empty()) {
+    int64_t left =
+        std::chrono::ceil<std::chrono::milliseconds>(held_.front().Deadline - now).count();
+    timeout = int(std::min<int64_t>(left, INT_MAX));
+  }
+  epoll_event events[64];
+  int count = ::epoll_wait(epollFd_, events, 64, timeout);
+  // Interrupted or a hold ran out: the next call deals with it.
+  if (count <= 0) return -1;
+  bool connectionWaits = false;
+  for (int index = 0; index < count; ++index) {
+    void* tag = events[index].data.ptr;
+    if (tag == &wakeFd_) return -1;  // Closing: Close drops what is held.
+    if (tag == this) {
+      connectionWaits = true;
+      continue;
+    }
+    try {
+      checkHeldConnection(static_cast<THeldConnection*>(tag), events[index].events);
+    } catch (...) {
+      // The connection went with its failure (a worker that could not be
+      // started); the others of this batch are still to be seen to.
+    }
+  }
+  if (!connectionWaits) return -1;
+  int32_t handle = AcceptWaiting(wakeFd_);
+  if (handle == -1) return -1;
+  holdConnection(wrapAccepted(handle));
   return handle;
+}
+
+void TBRNServerSocketWrapper::holdConnection(
+    std::unique_ptr<TBRNServerClientSocketWrapper> connection) {
+  TBRNServerClientSocketWrapper* wrapper = connection.get();
+  // No worker routes its events yet: the end of a connection dropped while
+  // held still reaches the listener's owner.
+  wrapper->OnSocketEvent = [this](TBRNSocketWrapper* sender, TBRNSocketWrapper*,
+                                  TBRNSocketEventKind kind) {
+    if (kind == TBRNSocketEventKind::Disconnecting) {
+      DoClientDisconnect(static_cast<TBRNServerClientSocketWrapper*>(sender));
+    }
+  };
+  std::chrono::steady_clock::time_point deadline =
+      wrapper->GetAcceptTime() + std::chrono::milliseconds(maxHoldMs_);
+  held_.push_back(THeldConnection{std::move(connection), deadline, {}});
+  THeldConnection& held = held_.back();
+  held.Self = std::prev(held_.end());
+  heldCount_.fetch_add(1, std::memory_order_acq_rel);
+  // Edge-triggered: the check runs again only when more bytes arrive (bytes
+  // already there when it is added count as an arrival).
+  try {
+    watchDescriptor(epollFd_, wrapper->GetHandle(), EPOLLIN | EPOLLRDHUP | EPOLLET, &held);
+  } catch (...) {
+    // It cannot be watched: it is served the ordinary way.
+    std::unique_ptr<TBRNServerClientSocketWrapper> unwatched = std::move(held.Connection);
+    held_.erase(held.Self);
+    heldCount_.fetch_sub(1, std::memory_order_acq_rel);
+    AssignClientThread(std::move(unwatched));
+  }
+}
+
+void TBRNServerSocketWrapper::checkHeldConnection(THeldConnection* held, uint32_t events) {
+  bool ready = true;
+  try {
+    if (holdReady_) ready = holdReady_(*held->Connection);
+  } catch (...) {
+    // The worker finds out what is wrong with it.
+  }
+  if (ready) {
+    AssignClientThread(unhold(held));
+  } else if ((events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0) {
+    // The client has gone before sending enough.
+    dropConnection(unhold(held));
+  }
+}
+
+std::unique_ptr<TBRNServerClientSocketWrapper> TBRNServerSocketWrapper::unhold(
+    THeldConnection* held) {
+  std::unique_ptr<TBRNServerClientSocketWrapper> connection = std::move(held->Connection);
+  if (connection->GetHandle() != -1) {
+    ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, connection->GetHandle(), nullptr);
+  }
+  held_.erase(held->Self);
+  heldCount_.fetch_sub(1, std::memory_order_acq_rel);
+  return connection;
+}
+
+void TBRNServerSocketWrapper::dropConnection(
+    std::unique_ptr<TBRNServerClientSocketWrapper> connection) noexcept {
+  try {
+    connection->Close();
+  } catch (...) {
+    // It goes either way.
+  }
+  connection.reset();
+}
+
+void TBRNServerSocketWrapper::dropAllHeld() noexcept {
+  while (!held_.empty()) dropConnection(unhold(&held_.front()));
 }
 
 std::unique_ptr<TBRNServerClientSocketWrapper> TBRNServerSocketWrapper::CreateClientWrapper(
@@ -176,6 +318,7 @@ void TBRNServerSocketWrapper::Close() {
   // The accept thread stops first: a connection it accepted while the workers
   // were being stopped would get a worker nobody stops.
   stopAcceptThread();
+  dropAllHeld();
   for (;;) {
     TBRNServerClientThread* thread;
     {
@@ -197,11 +340,17 @@ void TBRNServerSocketWrapper::Close() {
   } catch (...) {
     ::close(wakeFd_);
     wakeFd_ = -1;
+    if (epollFd_ != -1) ::close(epollFd_);
+    epollFd_ = -1;
     throw;
   }
   if (wakeFd_ != -1) {
     ::close(wakeFd_);
     wakeFd_ = -1;
+  }
+  if (epollFd_ != -1) {
+    ::close(epollFd_);
+    epollFd_ = -1;
   }
 }
 

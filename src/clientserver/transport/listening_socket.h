@@ -1,8 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,9 +27,12 @@ class TBRNServerClientSocketWrapper : public TBRNSocketWrapper {
   ~TBRNServerClientSocketWrapper() override;
 
   TBRNServerSocketWrapper* GetListener() const { return listener_; }
+  // When the connection was accepted (the wrapper built). Any thread.
+  std::chrono::steady_clock::time_point GetAcceptTime() const { return acceptTime_; }
 
  private:
   TBRNServerSocketWrapper* listener_;
+  std::chrono::steady_clock::time_point acceptTime_;
 };
 
 using TBRNCreateConnectionEvent = std::function<void(
@@ -43,6 +48,10 @@ using TBRNServerThreadEvent =
     std::function<void(TBRNServerSocketWrapper* Sender, TBRNServerClientThread* Thread)>;
 using TBRNClientConnectionEvent =
     std::function<void(TBRNServerSocketWrapper* Sender, TBRNServerClientSocketWrapper* Connection)>;
+// Whether a held connection has sent enough to be given a worker. Runs on
+// the accept thread; it may peek at the connection but must not receive
+// from it, send or block.
+using TBRNConnectionReadyCheck = std::function<bool(TBRNServerClientSocketWrapper& Connection)>;
 using TBRNClientErrorEvent =
     std::function<void(TBRNServerSocketWrapper* Sender, TBRNServerClientSocketWrapper* Connection,
                        TBRNSocketErrorKind Kind, int32_t& ErrorCode)>;
@@ -52,16 +61,23 @@ using TBRNClientErrorEvent =
 // ThreadCacheSize workers wait for another connection after theirs; the
 // others end after it.
 //
-// Threads: Listen, Close, SetThreadCacheSize and destruction belong to the
-// thread that controls the server; the callbacks are set before Listen and
-// run on the accept thread (OnCreateConnection, OnGetThread, the
-// ConnectionAccepted event) or on a worker (the others). Close ends every
+// Threads: Listen, Close, SetThreadCacheSize, SetConnectionHold and
+// destruction belong to the thread that controls the server; the callbacks
+// are set before Listen and run on the accept thread (OnCreateConnection,
+// OnGetThread, the ConnectionAccepted event, the hold's check) or on a
+// worker (the others; OnClientDisconnect of a connection closed while held
+// runs on the accept thread, or in Close). Close ends every
 // worker, waiting ones too, every connection and the accept thread before it
 // returns; it must not be called from one of those threads. Lock order: a
 // socket lock, then ListLock; ListLock is never held while a socket call
 // blocks. The counts and GetThreads may be called from any thread; a worker
 // pointer stays valid until the next accepted connection or Close, which
 // free the workers that have ended.
+//
+// Held connections: with a hold set (SetConnectionHold), an accepted
+// connection gets no worker until its client has sent enough to be served;
+// until then the accept thread watches it beside the listening socket, so a
+// client that connects and stays silent costs a descriptor, not a thread.
 class TBRNServerSocketWrapper : public TBRNSocketWrapper {
  public:
   TBRNServerSocketWrapper();
@@ -80,8 +96,17 @@ class TBRNServerSocketWrapper : public TBRNSocketWrapper {
   // the others not; an idle worker beyond the new size waits until it is
   // handed a connection or the listener closes.
   void SetThreadCacheSize(int32_t Size);
-  // Snapshots for monitoring and tests.
+  // Holds each accepted connection without a worker until Ready says that
+  // its client has sent enough (Ready is asked whenever more arrives); one
+  // that is not ready within MaxHoldMs of its accept, or whose peer closes
+  // before, is closed unserved (event Disconnecting, OnClientDisconnect).
+  // MaxHoldMs 0, the default, gives every connection a worker at once. Set
+  // while not listening (std::logic_error otherwise).
+  void SetConnectionHold(int32_t MaxHoldMs, TBRNConnectionReadyCheck Ready);
+  // Snapshots for monitoring and tests. Held connections count among the
+  // connections.
   int32_t GetConnectionCount();
+  int32_t GetHeldCount() const { return heldCount_.load(std::memory_order_acquire); }
   int32_t GetThreadCount();
   std::vector<TBRNServerClientThread*> GetThreads();
   bool GetClosing() const { return closing_.load(std::memory_order_acquire); }
@@ -135,6 +160,28 @@ class TBRNServerSocketWrapper : public TBRNSocketWrapper {
   // std::logic_error when called on the accept thread or a worker.
   void checkNotOwnThread();
 
+  // A connection waiting for its client's first bytes. Owned by the accept
+  // thread while it listens, by Close after that thread has ended.
+  struct THeldConnection {
+    std::unique_ptr<TBRNServerClientSocketWrapper> Connection;
+    std::chrono::steady_clock::time_point Deadline;
+    std::list<THeldConnection>::iterator Self;
+  };
+  // Accept with a hold: waits for a new connection, for more bytes on a held
+  // one or for the next hold to run out, and deals with what happened.
+  int32_t acceptHolding();
+  // An accepted socket as a connection, its no-delay set and its accept
+  // event told. Accept thread.
+  std::unique_ptr<TBRNServerClientSocketWrapper> wrapAccepted(int32_t handle);
+  void holdConnection(std::unique_ptr<TBRNServerClientSocketWrapper> connection);
+  // Ready connections go to a worker; those whose peer has gone are closed.
+  void checkHeldConnection(THeldConnection* held, uint32_t events);
+  // Takes the connection off the watch list.
+  std::unique_ptr<TBRNServerClientSocketWrapper> unhold(THeldConnection* held);
+  // Closes the connection unserved and frees it.
+  void dropConnection(std::unique_ptr<TBRNServerClientSocketWrapper> connection) noexcept;
+  void dropAllHeld() noexcept;
+
   int32_t threadCacheSize_ = 0;
   std::atomic<bool> closing_{false};
   bool noDelay_ = false;
@@ -142,6 +189,15 @@ class TBRNServerSocketWrapper : public TBRNSocketWrapper {
   // Signalled by Close to wake a blocked accept; -1 when not listening.
   int32_t wakeFd_ = -1;
   std::vector<TBRNServerClientThread*> finished_;
+  // The hold: set while not listening.
+  int32_t maxHoldMs_ = 0;
+  TBRNConnectionReadyCheck holdReady_;
+  // Watches the listening socket, the wake-up descriptor and the held
+  // connections; -1 unless listening with a hold.
+  int32_t epollFd_ = -1;
+  // In accept order, which is also deadline order.
+  std::list<THeldConnection> held_;
+  std::atomic<int32_t> heldCount_{0};
 };
 
 // Accepts connections until terminated.

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -185,6 +186,12 @@ int32_t TBRNSocketWrapper::AcceptOne(int32_t WakeFd) {
   int rc = ::poll(entries, count, -1);
   if (rc <= 0) return -1;
   if (count == 2 && entries[1].revents != 0) return -1;
+  return AcceptWaiting(WakeFd);
+}
+
+int32_t TBRNSocketWrapper::AcceptWaiting(int32_t WakeFd) {
+  int fd = GetHandle();
+  if (fd == -1) return -1;
   int accepted = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
   if (accepted >= 0) return accepted;
   int error = errno;
@@ -310,6 +317,24 @@ bool TBRNSocketWrapper::WaitForReadable(int32_t Milliseconds) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     timeout = left.count() > 0 ? int(left.count()) : 0;
   }
+}
+
+int32_t TBRNSocketWrapper::PeekBuffer(void* Buffer, int32_t Count) {
+  std::lock_guard<std::recursive_mutex> guard(Lock);
+  if (!GetOpen() || Count < 0) return -1;
+  ssize_t got;
+  do {
+    got = ::recv(GetHandle(), Buffer, size_t(Count), MSG_PEEK | MSG_DONTWAIT);
+  } while (got < 0 && errno == EINTR);
+  return got < 0 ? -1 : int32_t(got);
+}
+
+int32_t TBRNSocketWrapper::GetQueuedCount() {
+  std::lock_guard<std::recursive_mutex> guard(Lock);
+  if (!GetOpen()) return 0;
+  int queued = 0;
+  if (::ioctl(GetHandle(), FIONREAD, &queued) != 0) return 0;
+  return queued;
 }
 
 std::string TBRNSocketWrapper::GetPeerAddress() {

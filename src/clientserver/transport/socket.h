@@ -104,6 +104,13 @@ class TBRNSocketWrapper {
   // true when data (or the peer's close, or an error) can be read within
   // Milliseconds; a negative value waits without time-out. false when closed.
   bool WaitForReadable(int32_t Milliseconds);
+  // Copies up to Count of the bytes waiting to be read into Buffer without
+  // taking them, and never waits: the number copied; 0 when the peer has
+  // closed and nothing is left to read; -1 when nothing has arrived yet, the
+  // wrapper is closed or the socket failed.
+  int32_t PeekBuffer(void* Buffer, int32_t Count);
+  // The number of bytes that have arrived and wait to be read; 0 when closed.
+  int32_t GetQueuedCount();
   // Dotted address of the peer; empty when closed.
   std::string GetPeerAddress();
   // The address the socket is bound to, read from the OS (the port a listener
@@ -136,6 +143,10 @@ class TBRNSocketWrapper {
   // readable, when >= 0) and accepts it: the new handle, or -1 when woken or
   // nothing could be accepted.
   int32_t AcceptOne(int32_t WakeFd);
+  // Accepts a connection that is already waiting, without blocking: the new
+  // handle, or -1 when none waits or the accept failed (after a short pause
+  // on WakeFd when the system is out of descriptors or memory).
+  int32_t AcceptWaiting(int32_t WakeFd);
   int32_t Transfer(TBRNMemoryStream& Stream, int32_t Count, bool Sending);
 
   // Held for every use of the OS socket; re-entrant.

@@ -192,8 +192,16 @@ int32_t TBRNCursorIndexNavigator::GetRowCount() {
 
 bool TBRNCursorIndexNavigator::AcceptRow(int32_t Row, TBRNDirection Direction, bool& Stop) {
   ++KeysVisited;
-  if (!TBRNIndexNavigator::AcceptRow(Row, Direction, Stop)) return false;
-  return cursor_.RowInFilterSet(Row);
+  // A walk over a sparse filter set weighs many keys whose rows the set
+  // lacks: the set answers them before the window's key comparisons. Such
+  // a key is refused whatever the window says; the walk still ends at the
+  // window's edge, as each step weighs the key it moves to against the
+  // window.
+  if (!cursor_.RowInFilterSet(Row)) {
+    Stop = false;
+    return false;
+  }
+  return TBRNIndexNavigator::AcceptRow(Row, Direction, Stop);
 }
 
 bool TBRNCursorIndexNavigator::GetRanged() {
@@ -212,7 +220,11 @@ int32_t TBRNCursorIndexNavigator::CompareWithRange(const TBRNKeyValues& Key) {
   if (!GetRanged()) return 0;
   const uint8_t* bytes = nullptr;
   std::vector<uint8_t> encoded;
-  if (const auto* stored = dynamic_cast<const TBRNIndexKey*>(&Key)) {
+  // The navigator's own keys (every key a walk weighs) need no type test.
+  const TBRNIndexKey* stored = &Key == &CurrentKey   ? &CurrentKey
+                               : &Key == &ScratchKey ? &ScratchKey
+                                                     : dynamic_cast<const TBRNIndexKey*>(&Key);
+  if (stored != nullptr) {
     if (!stored->IsPositioned()) return -1;
     bytes = stored->GetKeyBytes();
   } else {

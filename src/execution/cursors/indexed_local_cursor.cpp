@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "storage/rows/row_file_navigator.h"
 #include "storage/tables/table_manager.h"
 
 namespace brn {
@@ -135,7 +136,7 @@ void TBRNIndexedLocalCursor::moveAndPosition(TBRNDirection Direction,
 }
 
 bool TBRNIndexedLocalCursor::FirstRow() {
-  runOperation(kOpFirstRow, [&] {
+  runMove(kOpFirstRow, [&] {
     CheckTableChanged();
     GetActiveNavigator();  // a misuse without an active index
     untilSettled([&](bool& restart) {
@@ -147,7 +148,7 @@ bool TBRNIndexedLocalCursor::FirstRow() {
 }
 
 bool TBRNIndexedLocalCursor::LastRow() {
-  runOperation(kOpLastRow, [&] {
+  runMove(kOpLastRow, [&] {
     CheckTableChanged();
     GetActiveNavigator();  // a misuse without an active index
     untilSettled([&](bool& restart) {
@@ -159,20 +160,132 @@ bool TBRNIndexedLocalCursor::LastRow() {
 }
 
 void TBRNIndexedLocalCursor::StepNext() {
-  runOperation(kOpStepNext, [&] {
+  runMove(kOpStepNext, [&] {
     GetActiveNavigator();  // a misuse without an active index
     if (CheckTableChanged()) RestorePosition();
-    moveAndPosition(kDirectionForward, [&](bool& restart) { GetActiveNavigator().Next(restart); });
+    moveAndPosition(kDirectionForward, [&](bool& restart) {
+      if (!jumpToVisibleKey(true, restart)) GetActiveNavigator().Next(restart);
+    });
   });
 }
 
 void TBRNIndexedLocalCursor::StepPrior() {
-  runOperation(kOpStepPrior, [&] {
+  runMove(kOpStepPrior, [&] {
     GetActiveNavigator();  // a misuse without an active index
     if (CheckTableChanged()) RestorePosition();
-    moveAndPosition(kDirectionBackward,
-                    [&](bool& restart) { GetActiveNavigator().Prior(restart); });
+    moveAndPosition(kDirectionBackward, [&](bool& restart) {
+      if (!jumpToVisibleKey(false, restart)) GetActiveNavigator().Prior(restart);
+    });
   });
+}
+
+namespace {
+
+// A filter set with at most one row in this many of the table's rows is
+// walked by jumps: a jump (one descent) costs about as much as weighing a
+// few dozen keys.
+constexpr int64_t kJumpRowShare = 64;
+// The most visible rows whose keys a cursor keeps for jumping.
+constexpr int32_t kMaxJumpRows = 1 << 16;
+
+}  // namespace
+
+const std::vector<TBRNIndexedLocalCursor::TVisibleKey>* TBRNIndexedLocalCursor::visibleOrder() {
+  auto* table = dynamic_cast<TBRNTableManager*>(&GetTableManager());
+  if (table == nullptr || activeIndex_ < 0 || activeIndex_ >= table->GetIndexCount())
+    return nullptr;
+  const TBRNIndex* index = table->GetIndexes()->GetItem(activeIndex_);
+  const int64_t changes = table->GetChangeCount();
+  if (!visibleOrderBuilt_ || visibleOrderGeneration_ != GetFilterSetGeneration() ||
+      visibleOrderChangeCount_ != changes || visibleOrderIndex_ != index) {
+    visibleOrderBuilt_ = false;
+    visibleOrder_.clear();
+    const TBRNIndexKeyLayout& layout = *table->GetIndexLayout(activeIndex_);
+    auto buffer = table->NewRowBuffer();
+    TBRNRowsetRowValues values(table->GetColumns(), table);
+    values.SetRow(buffer.get());
+    const TBRNSparseBitmap& rows = GetFilterSet();
+    for (int32_t row = 0; rows.FindNextSet(row);) {
+      if (!table->ReadRowByNumber(row, values) || buffer->Status == kRowDeleted) continue;
+      table->BuildIndexKey(values, activeIndex_, true);
+      const TBRNKeyValues& built = *table->GetIndexKey(activeIndex_);
+      TVisibleKey entry;
+      entry.Key = std::make_unique<TBRNContainedIndexKeyValues>(layout);
+      copyKey(*entry.Key, built);
+      entry.Key->SetRowID(built.GetRowID());
+      entry.Row = row;
+      visibleOrder_.push_back(std::move(entry));
+    }
+    // Equal values of a unique index stay equal: such keys do not order
+    // strictly, and the cursor then steps as usual.
+    const bool unique = layout.IsUnique();
+    auto compare = [unique](const TVisibleKey& a, const TVisibleKey& b) {
+      const int32_t c = a.Key->Compare(*b.Key, 0, false);
+      if (c != 0 || unique) return c;
+      return a.Key->GetRowID() < b.Key->GetRowID() ? -1 : a.Key->GetRowID() > b.Key->GetRowID();
+    };
+    std::sort(visibleOrder_.begin(), visibleOrder_.end(),
+              [&](const TVisibleKey& a, const TVisibleKey& b) { return compare(a, b) < 0; });
+    visibleOrderStrict_ = true;
+    for (size_t i = 1; i < visibleOrder_.size() && visibleOrderStrict_; ++i)
+      visibleOrderStrict_ = compare(visibleOrder_[i - 1], visibleOrder_[i]) < 0;
+    visibleOrderGeneration_ = GetFilterSetGeneration();
+    visibleOrderChangeCount_ = changes;
+    visibleOrderIndex_ = index;
+    visibleOrderBuilt_ = true;
+  }
+  return visibleOrderStrict_ ? &visibleOrder_ : nullptr;
+}
+
+bool TBRNIndexedLocalCursor::jumpToVisibleKey(bool Forward, bool& Restart) {
+  Restart = false;
+  if (!filtered_ || fixedRowSet_ || searchWindow_ != nullptr || activeIndex_ < 0) return false;
+  if (filteredRowCount_ <= 0 || filteredRowCount_ > kMaxJumpRows ||
+      int64_t(filteredRowCount_) * kJumpRowShare > int64_t(GetTotalRowCount()))
+    return false;
+  TBRNCursorIndexNavigator& navigator = GetActiveNavigator();
+  if (navigator.GetRowNumber() == 0) return false;
+  const std::vector<TVisibleKey>* order = visibleOrder();
+  if (order == nullptr) return false;
+  // Where the current key lies against an entry, in the index's order (the
+  // row ID decides between equal values of a non-unique index).
+  const TBRNIndexKey& current = navigator.GetCurrentKey();
+  const bool unique = current.GetLayout().IsUnique();
+  auto against = [&](const TVisibleKey& entry) {
+    const int32_t c = current.Compare(*entry.Key, 0, false);
+    if (c != 0 || unique) return c;
+    const int32_t own = current.GetRowID();
+    const int32_t other = entry.Key->GetRowID();
+    return own < other ? -1 : (own > other ? 1 : 0);
+  };
+  // Entries not after the current key come first in the order.
+  auto beyond = std::partition_point(order->begin(), order->end(),
+                                     [&](const TVisibleKey& entry) { return against(entry) >= 0; });
+  const TVisibleKey* target = nullptr;
+  if (Forward) {
+    if (beyond == order->end()) return false;
+    target = &*beyond;
+  } else {
+    auto before = std::partition_point(
+        order->begin(), order->end(), [&](const TVisibleKey& entry) { return against(entry) > 0; });
+    if (before == order->begin()) return false;
+    target = &*(before - 1);
+  }
+  if (!jumpFrom_ || &jumpFrom_->GetLayout() != &current.GetLayout())
+    jumpFrom_ = std::make_unique<TBRNContainedIndexKeyValues>(current.GetLayout());
+  copyKey(*jumpFrom_, current);
+  jumpFrom_->SetRowID(current.GetRowID());
+  const int32_t found = navigator.GotoKey(*target->Key, Restart);
+  if (Restart) return true;
+  bool stop = false;
+  if (found == 0 && navigator.GetRowNumber() == target->Row &&
+      navigator.AcceptRow(target->Row, Forward ? kDirectionForward : kDirectionBackward, stop))
+    return true;
+  // Not the key the order promised: back to where the step began, and the
+  // step goes as usual.
+  visibleOrderBuilt_ = false;
+  navigator.GotoKey(*jumpFrom_, Restart);
+  return Restart;
 }
 
 bool TBRNIndexedLocalCursor::SetToRowNumber(int32_t RowNumber) {

@@ -97,10 +97,36 @@ class TBRNIndexedLocalCursor : public TBRNLocalCursor {
 
   TBRNContainedCursorKeyValues* rangeBound(bool Start);
 
+  // A filter set much smaller than the table leaves long runs of keys
+  // whose rows the cursor does not show. A step then goes straight to the
+  // next (Forward) or previous visible key in the order of the visible
+  // rows' keys instead of weighing every key in between; answers false
+  // where it does not apply (the caller steps as usual): no current key,
+  // no visible key beyond it, a search window, or keys that do not order
+  // strictly. Restart as the navigator's moves.
+  bool jumpToVisibleKey(bool Forward, bool& Restart);
+  // The visible rows' keys on the active index in key order, made again
+  // whenever the filter set, the table or the active index changed;
+  // nullptr when they do not order strictly (equal keys of a unique index).
+  struct TVisibleKey {
+    std::unique_ptr<TBRNContainedIndexKeyValues> Key;  // with its row ID
+    int32_t Row = 0;
+  };
+  const std::vector<TVisibleKey>* visibleOrder();
+
   int32_t activeIndex_ = -1;
   std::unique_ptr<TBRNContainedCursorKeyValues> rangeStart_;
   std::unique_ptr<TBRNContainedCursorKeyValues> rangeEnd_;
   std::vector<std::unique_ptr<TBRNContainedIndexKeyValues>> indexKeys_;
+  std::vector<TVisibleKey> visibleOrder_;
+  bool visibleOrderBuilt_ = false;
+  bool visibleOrderStrict_ = false;
+  uint64_t visibleOrderGeneration_ = 0;
+  int64_t visibleOrderChangeCount_ = 0;
+  const TBRNIndex* visibleOrderIndex_ = nullptr;
+  // The key a jump left, to go back to when the key it found was not the
+  // one expected.
+  std::unique_ptr<TBRNContainedIndexKeyValues> jumpFrom_;
 };
 
 }  // namespace brn

@@ -145,7 +145,13 @@ void TBRNLocalCursor::RaiseViewNestingError(const std::string& ViewName) {
 TBRNCursorIndexNavigator& TBRNLocalCursor::GetIndexNavigator(int32_t Index) const {
   if (Index < 0 || Index >= int32_t(indexNavigators_.size()))
     throw std::logic_error("no key navigator for index " + std::to_string(Index));
-  return *indexNavigators_[size_t(Index)];
+  auto& navigator = indexNavigators_[size_t(Index)];
+  if (!navigator) {
+    auto* self = const_cast<TBRNLocalCursor*>(this);
+    navigator =
+        std::make_unique<TBRNCursorIndexNavigator>(*self, Index, tableManager_.GetIndexManager());
+  }
+  return *navigator;
 }
 
 TBRNRangeFilter& TBRNLocalCursor::GetKeyRange() const {
@@ -171,11 +177,8 @@ void TBRNLocalCursor::makeIndexNavigators() {
   indexNavigators_.clear();
   indexSnapshot_.clear();
   TBRNIndexes* indexes = tableManager_.GetIndexes();
-  TBRNIndexManager* indexFile = tableManager_.GetIndexManager();
-  for (int32_t i = 0; i < indexes->Count(); ++i) {
-    indexSnapshot_.push_back(indexes->GetItem(i));
-    indexNavigators_.push_back(std::make_unique<TBRNCursorIndexNavigator>(*this, i, indexFile));
-  }
+  for (int32_t i = 0; i < indexes->Count(); ++i) indexSnapshot_.push_back(indexes->GetItem(i));
+  indexNavigators_.resize(indexSnapshot_.size());
 }
 
 bool TBRNLocalCursor::indexesChanged() const {
@@ -335,7 +338,7 @@ void TBRNLocalCursor::ReadRow(TBRNCursorRow& Row) {
 // Moves
 
 bool TBRNLocalCursor::FirstRow() {
-  runOperation(kOpFirstRow, [&] {
+  runMove(kOpFirstRow, [&] {
     CheckTableChanged();
     untilSettled([&](bool& restart) { rowNavigator_->First(restart); });
   });
@@ -343,7 +346,7 @@ bool TBRNLocalCursor::FirstRow() {
 }
 
 bool TBRNLocalCursor::LastRow() {
-  runOperation(kOpLastRow, [&] {
+  runMove(kOpLastRow, [&] {
     CheckTableChanged();
     untilSettled([&](bool& restart) { rowNavigator_->Last(restart); });
   });
@@ -351,14 +354,14 @@ bool TBRNLocalCursor::LastRow() {
 }
 
 void TBRNLocalCursor::StepNext() {
-  runOperation(kOpStepNext, [&] {
+  runMove(kOpStepNext, [&] {
     if (CheckTableChanged()) RestorePosition();
     untilSettled([&](bool& restart) { rowNavigator_->Next(restart); });
   });
 }
 
 void TBRNLocalCursor::StepPrior() {
-  runOperation(kOpStepPrior, [&] {
+  runMove(kOpStepPrior, [&] {
     if (CheckTableChanged()) RestorePosition();
     untilSettled([&](bool& restart) { rowNavigator_->Prior(restart); });
   });
@@ -474,6 +477,7 @@ void TBRNLocalCursor::ComputeColumn(TBRNExprToken* ExpressionRoot, TBRNRowValues
 
 void TBRNLocalCursor::sizeFilterSet() {
   filterSet_->Size = tableManager_.GetPhysicalRowCount();
+  ++filterSetGeneration_;
 }
 
 void TBRNLocalCursor::updateFilteredFlag() {
@@ -500,6 +504,7 @@ void TBRNLocalCursor::SetFixedRowSet(bool Value) {
     filteredRowCount_ = filterSet_->CountSet();
   }
   fixedRowSet_ = Value;
+  ++filterSetGeneration_;
 }
 
 void TBRNLocalCursor::resetRangeFilters() {
@@ -516,6 +521,7 @@ void TBRNLocalCursor::combineList(TBRNLocalFilters& List, TFilterLevel& Level, b
 }
 
 int32_t TBRNLocalCursor::BuildFilterSet() {
+  ++filterSetGeneration_;
   resetRangeFilters();
   if (!GetFiltered()) return filteredRowCount_;
   // A fixed set without filters keeps the rows it was frozen with.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "execution/cursors/cursor_navigators.h"
+#include "execution/cursors/cursor_read_scope.h"
 #include "execution/cursors/query_cursor_link.h"
 #include "execution/evaluator/evaluator_context.h"
 #include "execution/filters/local_filter.h"
@@ -75,6 +76,9 @@ class TBRNLocalCursor : public TBRNCursor,
   const TBRNSparseBitmap& GetFilterSet() const { return *filterSet_; }
   int32_t GetFilterLevelCount() const { return int32_t(levels_.size()); }
   int32_t GetFilteredRowCount() const { return filteredRowCount_; }
+  // Moves on whenever the filter set may have changed (each time it is
+  // combined or frozen): what was derived from the set is stale then.
+  uint64_t GetFilterSetGeneration() const { return filterSetGeneration_; }
   bool GetFixedRowSet() const { return fixedRowSet_; }
   bool GetClosed() const { return closed_; }
   // The key range of the top level (kind 0, in its user filter list).
@@ -357,6 +361,12 @@ class TBRNLocalCursor : public TBRNCursor,
   // is logged with Code and passes on. Answers Work's answer.
   template <typename Work>
   auto runOperation(TBRNOperationCode Code, Work&& Body) -> decltype(Body());
+  // runOperation for a move: the table's Read bracket is held around the
+  // whole move, so that the brackets of its index and row reads nest inside
+  // it (one lock call per move instead of one per page or row read). The
+  // bracket ends with the move, before control returns to the caller.
+  template <typename Work>
+  void runMove(TBRNOperationCode Code, Work&& Body);
   // Repeats Move (which takes the restart flag) until it ends without a
   // restart request, catching up with the table before each repeat.
   template <typename Move>
@@ -401,11 +411,14 @@ class TBRNLocalCursor : public TBRNCursor,
   TBRNTableEnvironment* environment_ = nullptr;
   std::vector<std::unique_ptr<TFilterLevel>> levels_;
   int32_t filteredRowCount_ = 0;
+  uint64_t filterSetGeneration_ = 0;
   std::unique_ptr<TBRNSparseBitmap> filterSet_;
   bool filtered_ = false;
   double filterTime_ = 0;
   std::unique_ptr<TBRNCursorRowsetNavigator> rowNavigator_;
-  std::vector<std::unique_ptr<TBRNCursorIndexNavigator>> indexNavigators_;
+  // One slot per index of the table; a navigator is made on first use
+  // (most cursors move by one index at most).
+  mutable std::vector<std::unique_ptr<TBRNCursorIndexNavigator>> indexNavigators_;
   std::vector<TBRNIndex*> indexSnapshot_;
   int64_t lastChangeCount_ = 0;
   std::vector<TBRNSchemaObjectManager*> referencedViews_;
@@ -484,6 +497,15 @@ auto TBRNLocalCursor::runOperation(TBRNOperationCode Code, Work&& Body) -> declt
     logFailure(Code, error);
     throw;
   }
+}
+
+template <typename Work>
+void TBRNLocalCursor::runMove(TBRNOperationCode Code, Work&& Body) {
+  runOperation(Code, [&] {
+    TBRNCursorReadScope scope(*this);
+    Body();
+    scope.End();
+  });
 }
 
 template <typename Move>

@@ -11,6 +11,7 @@
 
 #include "execution/evaluator/local_expr_evaluator.h"
 #include "execution/evaluator/statement_values.h"
+#include "execution/queries/cursor_value.h"
 #include "foundation/text/exception.h"
 #include "sessions/databases/local_database_manager.h"
 #include "sql/tree/expr_token.h"
@@ -133,7 +134,11 @@ void TBRNLocalExprEvaluator::DeclareAll(TBRNExprToken* declarations) {
       if (first->Kind == tkVariable || first->Kind == tkArrayVariable) {
         // The array's size is read when each array value is created.
         initial = argumentOrNull(declaration, 3);
-        if (initial != nullptr) Evaluate(initial);
+        if (initial != nullptr) {
+          // A DEFAULT query reads the parameters of this call.
+          RestartQueryExecutions(initial);
+          Evaluate(initial);
+        }
       }
       forEachDeclaredNode(declaration, [&](TBRNExprToken* name) {
         SaveTokenValue(name);
@@ -255,6 +260,7 @@ TBRNExprToken* TBRNLocalExprEvaluator::ExecuteBlock(TBRNExprToken* block) {
         if (reraise) RaiseCurrentError();
         if (result == nullptr && returned != nullptr) {
           TBRNExprToken* expression = argumentOrNull(returned, 0);
+          if (expression != nullptr) RestartQueryExecutions(expression);
           Evaluate(expression);
           if (TBRNExprToken* parameter = resultParameterOf(block);
               parameter != nullptr && expression != nullptr) {

@@ -174,6 +174,9 @@ TBRNExprToken* TBRNLocalExprEvaluator::ExecuteProceduralStatement(TBRNExprToken*
   }
   NotifyStep(node, nullptr);
   if (evaluatorContext_ != nullptr && evaluatorContext_->IsStopped()) return nullptr;
+  // The statement's queries may read parameters and variables that changed
+  // since its last run (another call, another loop pass).
+  RestartQueryExecutions(node);
   try {
     return handler(*this, node);
   } catch (const std::exception& error) {
@@ -185,6 +188,7 @@ TBRNExprToken* TBRNLocalExprEvaluator::ExecuteProceduralStatement(TBRNExprToken*
 void TBRNLocalExprEvaluator::EvaluateStepExpression(TBRNExprToken* node) {
   NotifyStep(node, nullptr);
   if (evaluatorContext_ != nullptr && evaluatorContext_->IsStopped()) return;
+  RestartQueryExecutions(node);
   try {
     Evaluate(node);
   } catch (const std::exception& error) {

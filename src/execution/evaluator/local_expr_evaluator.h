@@ -149,12 +149,14 @@ class TBRNLocalExprEvaluator : public TBRNExprEvaluator, public TBRNExpressionEv
   // nested blocks. CASE, IF and WHILE go to their handlers directly (they
   // report their conditions through EvaluateStepExpression). Every other
   // statement: NotifyStep(node, nullptr); in a stopped context answers
-  // nullptr without running it; otherwise runs the handler and answers its
-  // result; when the handler raises, NotifyStep(node, &error) and the same
-  // exception passes on.
+  // nullptr without running it; otherwise starts a new execution of the
+  // statement's queries, runs the handler and answers its result; when the
+  // handler raises, NotifyStep(node, &error) and the same exception passes
+  // on.
   TBRNExprToken* ExecuteProceduralStatement(TBRNExprToken* node);
   // The conditions of CASE, IF, WHILE and REPEAT: NotifyStep(node, nullptr);
-  // in a stopped context nothing is evaluated; otherwise Evaluate(node), and
+  // in a stopped context nothing is evaluated; otherwise starts a new
+  // execution of the condition's queries and Evaluate(node), and
   // on an exception NotifyStep(node, &error) before it passes on.
   void EvaluateStepExpression(TBRNExprToken* node);
   // Calls the current evaluator context's OnStep when both exist.

@@ -49,6 +49,14 @@ void TBRNLocalFilter::SetActive(bool Value) {
   if (!Active) Rows->ClearAll();
 }
 
+void TBRNLocalFilter::KeepEmptiedNodes() {
+  if (Rows->CountSet() != 0)
+    throw std::logic_error("KeepEmptiedNodes: the filter's set already holds rows");
+  const int32_t size = Rows->Size;
+  Rows = std::make_unique<TBRNSparseBitmap>(false, true, 0);
+  Rows->Size = size;
+}
+
 void TBRNLocalFilter::Prepare(int32_t) {}
 void TBRNLocalFilter::Unprepare() {}
 void TBRNLocalFilter::Optimize() {}

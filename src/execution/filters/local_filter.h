@@ -78,6 +78,11 @@ class TBRNLocalFilter : public TBRNFilter {
   virtual void SetActive(bool Value);
   virtual void SetPosition(int32_t Index) { Position = Index; }
   virtual void SetRebuildFollowers(bool Flag) { RebuildFollowers = Flag; }
+  // For a filter built again and again (a join filter, once per row of the
+  // tables before it): its set keeps the nodes a build empties for the
+  // next build instead of freeing and allocating them each time; they stay
+  // bounded by the table's row count. Call while the set is empty.
+  void KeepEmptiedNodes();
   virtual void Prepare(int32_t IndexNo);
   virtual void Unprepare();
   virtual void Optimize();

@@ -5,16 +5,21 @@
 #include <string>
 #include <vector>
 
+#include "execution/cursors/local_cursor.h"
 #include "execution/evaluator/local_expr_evaluator.h"
 #include "execution/evaluator/reference_values.h"
 #include "execution/handles/local_script_manager.h"
+#include "execution/queries/cursor_value.h"
 #include "execution/queries/dml_managers.h"
 #include "execution/queries/query_manager.h"
+#include "execution/queries/view_query_manager.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
 #include "foundation/values/param_value.h"
+#include "metadata/catalog/views.h"
 #include "sessions/databases/catalog_manager.h"
 #include "sessions/databases/local_database_manager.h"
+#include "sessions/ddl/view_manager.h"
 #include "sessions/local/local_session_manager.h"
 #include "sql/tree/expr_operations.h"
 #include "sql/tree/expr_token.h"
@@ -152,6 +157,10 @@ void TBRNLocalStatementManager::resetRunState(TBRNExprToken* root) {
     } else if (node->Kind == tkQuery && node != root) {
       if (auto* holder = dynamic_cast<TBRNQueryManagerHolder*>(node->GetOwnValue()))
         if (TBRNQueryManager* nested = holder->GetQueryManager()) nested->ExecutionCount = 0;
+    } else if (node->Kind == tkTableReference) {
+      // A derived table's query is run by its view, not by a value of the
+      // statement's tree: it is reached through the cursor on that view.
+      if (TBRNQueryManager* derived = DerivedTableQueryOf(node)) derived->ExecutionCount = 0;
     }
     pending.push_back(node->Left());
     pending.push_back(node->Right());

@@ -1,13 +1,21 @@
 #include "execution/queries/cursor_value.h"
 
+#include <cstdint>
 #include <stdexcept>
+#include <string>
 #include <utility>
+#include <vector>
 
+#include "execution/cursors/local_cursor.h"
 #include "execution/evaluator/evaluator_context.h"
 #include "execution/evaluator/local_expr_evaluator.h"
+#include "execution/queries/query_manager.h"
+#include "execution/queries/view_query_manager.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
+#include "metadata/catalog/views.h"
 #include "sessions/databases/local_database_manager.h"
+#include "sessions/ddl/view_manager.h"
 #include "sessions/local/local_session_manager.h"
 #include "sql/tree/expr_token.h"
 #include "storage/cursors/cursor.h"
@@ -17,6 +25,38 @@ namespace brn {
 namespace {
 
 inline constexpr uint8_t kSharedDatabaseLock = 1;
+
+// The query of the derived table whose result cursor shows; nullptr for
+// any other cursor.
+TBRNLocalViewQueryManager* derivedQueryOf(const TBRNLocalCursor& cursor) {
+  auto* query = dynamic_cast<TBRNLocalViewQueryManager*>(cursor.QueryLink);
+  if (query == nullptr) return nullptr;
+  const TBRNView* view = query->ViewManager.GetView();
+  return view != nullptr && view->Transient ? query : nullptr;
+}
+
+// The cursor of a derived table shows what its query read when the cursor
+// was opened: the values of the statement's "?" parameters of then. A live
+// result runs its query again when its rebuild policy asks for a run at
+// this use (at every use, or at the first one of a statement execution),
+// counting the run, and builds its filters again for the values of now;
+// with a RANGE it runs to evaluate the range again. The range goes on the
+// cursor again either way (a materialised result evaluated it in the
+// refresh).
+void refreshDerivedTable(TBRNLocalViewQueryManager& query, TBRNLocalCursor& cursor) {
+  if (query.Sensitive) {
+    const bool runs =
+        query.RebuildAlways || (query.RebuildOncePerStatement && query.ExecutionCount == 0);
+    if (runs || query.HasRange) {
+      bool built = false;
+      TBRNCursor* none = nullptr;
+      query.ExecuteQuery(false, std::string(), false, built, none, false, false);
+    }
+    if (runs) cursor.CheckTableChanged(true);
+  }
+  if (query.HasRange)
+    cursor.SetSequenceRange(query.RangeStart, query.RangeEnd < 0 ? INT32_MAX : query.RangeEnd);
+}
 
 }  // namespace
 
@@ -53,7 +93,11 @@ void TBRNCursorValue::SetCursor(std::unique_ptr<TBRNCursor> NewCursor) {
 
 void TBRNCursorValue::OpenTableReference() {
   if (Cursor) {
+    // A materialised derived table runs its query again in the refresh.
     Cursor->RefreshCursor();
+    if (auto* local = dynamic_cast<TBRNLocalCursor*>(Cursor.get()))
+      if (TBRNLocalViewQueryManager* derived = derivedQueryOf(*local))
+        refreshDerivedTable(*derived, *local);
   } else {
     TBRNEvaluatorContext* context = Evaluator->GetEvaluatorContext();
     if (context == nullptr || context->CurrentDatabase == nullptr)
@@ -108,6 +152,33 @@ TBRNValue* TBRNCursorValue::GetReferencedValue() const {
                     "An attempt was made to access a closed cursor"}));
   }
   return Row->Values.GetItem(0);
+}
+
+TBRNQueryManager* DerivedTableQueryOf(const TBRNExprToken* node) {
+  auto* value = dynamic_cast<TBRNCursorValue*>(node->GetOwnValue());
+  auto* cursor = value != nullptr ? dynamic_cast<TBRNLocalCursor*>(value->GetCursor()) : nullptr;
+  return cursor != nullptr ? derivedQueryOf(*cursor) : nullptr;
+}
+
+void RestartQueryExecutions(TBRNExprToken* root) {
+  std::vector<TBRNExprToken*> pending{root};
+  while (!pending.empty()) {
+    TBRNExprToken* node = pending.back();
+    pending.pop_back();
+    if (node == nullptr) continue;
+    if (node != root && (node->Kind == tkBlock || node->Kind == tkRoutineStatement)) continue;
+    if (node->Kind == tkQuery) {
+      if (auto* holder = dynamic_cast<TBRNQueryManagerHolder*>(node->GetOwnValue()))
+        if (TBRNQueryManager* query = holder->GetQueryManager()) query->ExecutionCount = 0;
+    } else if (node->Kind == tkTableReference) {
+      // A derived table's query is run by its view, not by a value of the
+      // tree: it is reached through the cursor on that view.
+      if (TBRNQueryManager* derived = DerivedTableQueryOf(node)) derived->ExecutionCount = 0;
+    }
+    pending.push_back(node->Left());
+    pending.push_back(node->Right());
+    for (TBRNExprToken* argument : node->Arguments()) pending.push_back(argument);
+  }
 }
 
 }  // namespace brn

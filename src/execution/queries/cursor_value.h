@@ -11,6 +11,7 @@ class TBRNCursorRow;
 class TBRNExprToken;
 class TBRNLocalDatabaseManager;
 class TBRNLocalExprEvaluator;
+class TBRNQueryManager;
 class TBRNValues;
 
 // The run-time value of a table reference: a FROM table of a query or the
@@ -26,7 +27,9 @@ class TBRNCursorValue : public TBRNReferenceValue {
   TBRNCursorValue(const TBRNCursorValue&) = delete;
   TBRNCursorValue& operator=(const TBRNCursorValue&) = delete;
 
-  // Refreshes the cursor when the value has one; otherwise opens the
+  // Refreshes the cursor when the value has one (the cursor of a derived
+  // table also takes the filters and RANGE its query's "?" parameters give
+  // now, where its query must run again for them); otherwise opens the
   // database (the one the node names, else the evaluator context's current
   // database, each once more with a shared lock) and a cursor on the table
   // or view, and creates its row; a failure closes that database again and
@@ -67,5 +70,17 @@ class TBRNCursorValue : public TBRNReferenceValue {
   std::unique_ptr<TBRNCursorRow> Row;
   std::shared_ptr<const void> cursorToken_;
 };
+
+// The query manager of the derived table that node (a table reference)
+// reads; nullptr for any other source. The cursor stays linked to the query
+// that made it, live or not.
+TBRNQueryManager* DerivedTableQueryOf(const TBRNExprToken* node);
+
+// Starts a new execution for every query in root's tree (root included):
+// their execution counts go to 0, so that a query built once per execution
+// runs again at its next use. Nested blocks and procedural statements are
+// left alone: each starts its own execution when it runs. Called on the
+// session's thread.
+void RestartQueryExecutions(TBRNExprToken* root);
 
 }  // namespace brn

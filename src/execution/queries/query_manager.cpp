@@ -32,6 +32,7 @@
 #include "storage/cursors/cursor_columns.h"
 #include "storage/tables/schema_object_manager.h"
 #include "storage/tables/table_environment.h"
+#include "storage/tables/table_manager.h"
 
 namespace brn {
 
@@ -77,6 +78,42 @@ TBRNQueryManager* viewQueryOf(TBRNVirtualTableManager* manager) {
   return query != nullptr ? query->GetQueryManager() : nullptr;
 }
 
+// The Read bracket of a sensitive query's source table while its live
+// cursor is opened: the source check, the filter build and the first
+// positioning read one state of the table, and the reads inside nest in
+// this bracket instead of taking the lock each. Nothing for a source
+// without files of its own (a view). Used by the query's thread.
+class TSensitiveReadBracket {
+ public:
+  TSensitiveReadBracket() = default;
+  TSensitiveReadBracket(const TSensitiveReadBracket&) = delete;
+  TSensitiveReadBracket& operator=(const TSensitiveReadBracket&) = delete;
+  ~TSensitiveReadBracket() {
+    try {
+      End();
+    } catch (...) {
+      // Only while the open failed: that failure is the one reported.
+    }
+  }
+
+  // Takes the bracket of Table once; a failure to lock passes on, holding
+  // nothing.
+  void Take(TBRNVirtualTableManager* Table) {
+    if (table_ != nullptr) return;
+    auto* table = dynamic_cast<TBRNTableManager*>(Table);
+    if (table == nullptr) return;
+    table->BeginRead();
+    table_ = table;
+  }
+  // Gives the bracket back and reports a failure to release it.
+  void End() {
+    if (TBRNTableManager* table = std::exchange(table_, nullptr)) table->EndRead();
+  }
+
+ private:
+  TBRNTableManager* table_ = nullptr;
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -96,8 +133,52 @@ TBRNQueryManager::~TBRNQueryManager() {
   closeDatabase();
 }
 
+namespace {
+
+// Whether a node reads a value that may differ at every execution of the
+// statement holding it: a "?" parameter, or a routine's parameter, variable,
+// array or trigger row (another call or loop pass gives another value).
+bool isChangingInput(const TBRNExprToken* node) {
+  switch (node->Kind) {
+    case tkDynamicParamReference:
+    case tkRoutineParamReference:
+    case tkVariableReference:
+    case tkArrayReference:
+    case tkArrayElement:
+    case tkRowColumnReference:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Whether the rows of query depend on such changing input: anywhere in the
+// query, in the queries nested in it (derived tables, subqueries, also in
+// the select list) or in the set-operation members that follow it. Its own
+// RANGE does not count (evaluated again at every execution, it extends or
+// cuts the result it reads), nor do its INTO targets (assigned from the
+// result) and the parameter list.
+bool readsChangingInput(const TBRNExprToken* query) {
+  for (int32_t i = 0; i < query->ArgumentCount(); ++i) {
+    const TBRNExprToken* argument = query->Argument(i);
+    if (argument == nullptr || i == qpParameters || i == qpInto) continue;
+    if (i >= qpFixedCount && argument->Operation == opRange) continue;
+    const bool complete = WalkExprTree(
+        argument,
+        [](const TBRNExprToken* node, int32_t) {
+          return isChangingInput(node) ? TBRNWalkStep::Stop : TBRNWalkStep::Descend;
+        },
+        [](const TBRNExprToken*) {});
+    if (!complete) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 void TBRNQueryManager::fixRebuildPolicy() {
-  const bool routineInput = UsesInputParameters(Node);
+  // A result built for other parameter or variable values is rebuilt.
+  const bool routineInput = UsesInputParameters(Node) || readsChangingInput(Node);
   const bool setMember = TBRNCatalog::IsSetOperationMember(Node);
   const bool derived = Node->Parent != nullptr && Node->Parent->Kind == tkTableReference;
   if (routineInput) {
@@ -367,6 +448,12 @@ TBRNResultAction TBRNQueryManager::PrepareResultSet(bool CreateCursor) {
     emptyResultTable();
     return TBRNResultAction::Build;
   }
+  if (topRowsKept_ >= 0 && (RangeEnd < 0 || RangeEnd > topRowsKept_)) {
+    // Only the first rows were kept: a range reaching past them needs the
+    // rows that were left out.
+    emptyResultTable();
+    return TBRNResultAction::Build;
+  }
   if (HasGroupBy || HasOrderBy || IsDistinct || HasFollowingQuery || AggregatesOnly || NoFrom ||
       !Built)
     return TBRNResultAction::Reuse;
@@ -441,6 +528,22 @@ void TBRNQueryManager::emptyResultTable() {
   if (auto* table = dynamic_cast<TBRNTableManager*>(ResultTable)) table->EmptyTable(true);
   Built = false;
   ExtendRange = false;
+  topRowsKept_ = -1;
+}
+
+int32_t TBRNQueryManager::topRowsLimit() const {
+  if (!HasOrderBy || !HasRange || RangeEnd < 0) return -1;
+  if (IsDistinct || HasGroupBy || AggregatesOnly || NoFrom || HasFollowingQuery || IsSetMember)
+    return -1;
+  // A query read by another one (subqueries, derived tables, views, the
+  // query of a data change) or filling a given table sees every row.
+  if (Node->Parent != nullptr || Node->Operation != opNone || PredefinedDefinition != nullptr ||
+      dynamic_cast<const TBRNLocalViewQueryManager*>(this) != nullptr)
+    return -1;
+  // A cursor of an earlier execution still shows its own range.
+  if (!linkedCursors_.empty()) return -1;
+  if (findResultIndex(kOrderByIndexName) < 0) return -1;
+  return RangeEnd;
 }
 
 bool TBRNQueryManager::resultTableAlive() const {
@@ -543,7 +646,11 @@ bool TBRNQueryManager::ExecuteQuery(bool CreateCursor, const std::string& Cursor
       session.BeginProgress();
       progressOpen = true;
     }
+    // Ends before the failure handling below, which may free the cursor.
+    TSensitiveReadBracket sourceRead;
+    if (Sensitive) sourceRead.Take(ResultTable);
     const TBRNResultAction action = PrepareResultSet(CreateCursor);
+    if (Sensitive) sourceRead.Take(ResultTable);
     if (action == TBRNResultAction::Build) {
       WritePlan = RequestPlan && (CreateCursor || IsSetMember);
       if (WritePlan) {
@@ -564,7 +671,7 @@ bool TBRNQueryManager::ExecuteQuery(bool CreateCursor, const std::string& Cursor
       if (Sensitive) {
         if (CreateCursor) {
           made = OpenResultCursor(CursorName, ReadOnly, Indexed);
-          OpenSensitiveResult(*made);
+          OpenSensitiveResult(*made, false);
         } else if (Cursor != nullptr) {
           OpenSensitiveResult(*Cursor);
         }
@@ -576,7 +683,7 @@ bool TBRNQueryManager::ExecuteQuery(bool CreateCursor, const std::string& Cursor
       WritePlan = false;
       if (CreateCursor) {
         made = OpenResultCursor(CursorName, ReadOnly, Indexed);
-        if (Sensitive) OpenSensitiveResult(*made);
+        if (Sensitive) OpenSensitiveResult(*made, false);
       } else if (Sensitive && Cursor != nullptr) {
         OpenSensitiveResult(*Cursor);
       }
@@ -594,7 +701,12 @@ bool TBRNQueryManager::ExecuteQuery(bool CreateCursor, const std::string& Cursor
         ReleaseResultCursor();
         made = nullptr;
       }
+    } else if (!CreateCursor && Cursor != nullptr && HasRange) {
+      // The caller's kept cursor shows the range evaluated now (its bounds
+      // may read "?" parameters).
+      Cursor->SetSequenceRange(RangeStart, RangeEnd < 0 ? INT32_MAX : RangeEnd);
     }
+    sourceRead.End();
     Cursor = CreateCursor ? made : Cursor;
     ++ExecutionCount;
     if (progressOpen) {
@@ -802,7 +914,7 @@ void TBRNQueryManager::buildSensitiveColumns(TBRNCursor& Cursor) {
   }
 }
 
-void TBRNQueryManager::OpenSensitiveResult(TBRNCursor& Cursor) {
+void TBRNQueryManager::OpenSensitiveResult(TBRNCursor& Cursor, bool MoveFirst) {
   auto* local = dynamic_cast<TBRNLocalCursor*>(&Cursor);
   TBRNExprToken* source = sensitiveSource_;
   if (WritePlan && source != nullptr) {
@@ -829,7 +941,7 @@ void TBRNQueryManager::OpenSensitiveResult(TBRNCursor& Cursor) {
     if (WritePlan) WriteFilterPlan(TablePlanTitle(source), *filter);
     local->ActivateQueryFilter(filter->Handle);
   }
-  local->FirstRow();
+  if (MoveFirst) local->FirstRow();
 }
 
 bool TBRNQueryManager::CheckSensitiveSources() {

@@ -94,6 +94,15 @@ class TBRNQueryManager : public TBRNExecutionManager, public TBRNQueryCursorLink
   // Closes ResultTable (the view manager calls it when it closes).
   void CloseResultTable();
 
+  // What one result build may hold in memory (row images, values and keys,
+  // estimated): the groups of a GROUP BY build, beyond which the build goes
+  // on in the result table (which takes the groups found so far), and the
+  // first rows of an ordered RANGE, beyond which every row is written.
+  // Process-wide; may be called from any thread, a change applies to the
+  // builds that start afterwards.
+  static void SetBuildMemoryLimit(int64_t Bytes);
+  static int64_t GetBuildMemoryLimit();
+
   // ---- Source tracking
   // Adds a referenced table once; a manager collecting for another query
   // passes it on to its own receiver.
@@ -188,7 +197,9 @@ class TBRNQueryManager : public TBRNExecutionManager, public TBRNQueryCursorLink
   // The insensitive build (see the class comment); answers its completion
   // flag.
   bool BuildResultSet(bool ReportProgress);
-  void OpenSensitiveResult(TBRNCursor& Cursor);
+  // MoveFirst false leaves the cursor where the filter left it, for a
+  // caller that positions it itself right afterwards.
+  void OpenSensitiveResult(TBRNCursor& Cursor, bool MoveFirst = true);
   void CheckScalarResult(TBRNCursor& Cursor);
   void AssignIntoTargets(TBRNCursor& Cursor);
 
@@ -219,6 +230,11 @@ class TBRNQueryManager : public TBRNExecutionManager, public TBRNQueryCursorLink
     return ResultTable != nullptr ? findResultIndexOf(*ResultTable, Name) : -1;
   }
   static int32_t findResultIndexOf(TBRNVirtualTableManager& Table, const char* Name);
+  // How many rows in "__OrderBy" order a plain build keeps: the RANGE end
+  // when only the result cursor of this execution can show rows beyond it
+  // (a top-level ordered query, no other cursor on the result open); -1
+  // for every row.
+  int32_t topRowsLimit() const;
 
   // The cursors opened by OpenResultCursor that are still open.
   std::vector<TBRNCursor*> linkedCursors_;
@@ -232,6 +248,10 @@ class TBRNQueryManager : public TBRNExecutionManager, public TBRNQueryCursorLink
   std::vector<std::pair<TBRNLocalCursor*, TBRNFilterHandle>> sensitiveFilters_;
   bool prepared_ = false;
   bool resultOpened_ = false;
+  // The rows the last plain build kept when it kept only the first ones in
+  // order (-1: every row): a later execution whose RANGE ends beyond them
+  // builds again.
+  int32_t topRowsKept_ = -1;
 };
 
 // The manager of a query's temporary result table: a table manager whose

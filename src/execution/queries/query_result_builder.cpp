@@ -3,7 +3,10 @@
 // into group rows, kept only when new (DISTINCT) or accumulated into the one
 // aggregate row; then derived items and HAVING, and the following member of
 // a set operation is merged in.
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
@@ -27,6 +30,7 @@
 #include "sql/tree/expr_token.h"
 #include "sql/tree/expr_tree_algorithms.h"
 #include "sql/tree/query_layout.h"
+#include "storage/indexes/index_keys.h"
 #include "storage/indexes/index_navigator.h"
 #include "storage/rows/row_file.h"
 #include "storage/rows/row_file_navigator.h"
@@ -37,6 +41,10 @@ namespace {
 
 // The result table's transaction is flushed after this many visited rows.
 inline constexpr int64_t kFlushInterval = 65536;
+// See TBRNQueryManager::SetBuildMemoryLimit.
+std::atomic<int64_t> buildMemoryLimit{int64_t(64) * 1024 * 1024};
+// Estimated memory of one value object of a row held in memory.
+inline constexpr int64_t kValueOverhead = 96;
 
 TBRNExprToken* argumentOrNil(const TBRNExprToken* node, int32_t position) {
   if (node == nullptr || position >= node->ArgumentCount()) return nullptr;
@@ -59,6 +67,64 @@ int32_t percentOf(int64_t done, int64_t total) {
   return int32_t(std::nearbyint(std::min(ratio, 100.0)));
 }
 
+// The key bytes of the groups held in memory, all of one length, side by
+// side, found through an open-addressing table of group positions: a lookup
+// touches two small arrays instead of a node per group.
+class TGroupKeys {
+ public:
+  // Forgets every key; keys from now on have length bytes.
+  void Reset(size_t length) {
+    length_ = length;
+    keys_.clear();
+    hashes_.clear();
+    slots_.assign(1024, 0);
+  }
+  size_t Count() const { return hashes_.size(); }
+  // The position of key (length bytes), or Count() when absent.
+  size_t Find(const uint8_t* key, uint64_t hash) const {
+    const size_t mask = slots_.size() - 1;
+    for (size_t slot = size_t(hash) & mask;; slot = (slot + 1) & mask) {
+      const uint32_t entry = slots_[slot];
+      if (entry == 0) return Count();
+      const size_t position = entry - 1;
+      if (hashes_[position] == hash &&
+          std::memcmp(keys_.data() + position * length_, key, length_) == 0)
+        return position;
+    }
+  }
+  // Adds an absent key as position Count().
+  void Add(const uint8_t* key, uint64_t hash) {
+    if ((Count() + 1) * 2 > slots_.size()) grow();
+    keys_.insert(keys_.end(), key, key + length_);
+    hashes_.push_back(hash);
+    place(Count() - 1);
+  }
+  static uint64_t Hash(const uint8_t* key, size_t length) {
+    uint64_t hash = 1469598103934665603ULL;
+    for (size_t i = 0; i < length; ++i) hash = (hash ^ key[i]) * 1099511628211ULL;
+    hash ^= hash >> 32;
+    return hash * 0x9E3779B97F4A7C15ULL;
+  }
+
+ private:
+  void place(size_t position) {
+    const size_t mask = slots_.size() - 1;
+    size_t slot = size_t(hashes_[position]) & mask;
+    while (slots_[slot] != 0) slot = (slot + 1) & mask;
+    slots_[slot] = uint32_t(position + 1);
+  }
+  void grow() {
+    slots_.assign(slots_.size() * 2, 0);
+    for (size_t position = 0; position < Count(); ++position) place(position);
+  }
+
+  size_t length_ = 0;
+  std::vector<uint8_t> keys_;
+  std::vector<uint64_t> hashes_;
+  // 0 empty, else a position + 1; a power of two, at most half full.
+  std::vector<uint32_t> slots_;
+};
+
 }  // namespace
 
 // One build of the result table (see BuildResultSet). Holds the current and
@@ -79,6 +145,7 @@ class TBRNQueryManager::TBuild {
     previousResultRow_ = q_.Context->ResultRow;
     previousGroupRow_ = q_.Context->ResultGroupRow;
     q_.Context->ResultRow = current_.get();
+    target_ = current_.get();
     list_ = argumentOrNil(q_.Node, qpSelectList);
     if (list_ != nullptr)
       for (TBRNExprToken* item : list_->Arguments()) {
@@ -87,6 +154,7 @@ class TBRNQueryManager::TBuild {
         TBRNExprToken* expression = argumentOrNil(item, 0);
         derived_.push_back(expression != nullptr && ContainsSelectColumnReference(expression));
       }
+    itemValues_.resize(items_.size());
   }
   ~TBuild() {
     q_.Context->ResultRow = previousResultRow_;
@@ -121,6 +189,30 @@ class TBRNQueryManager::TBuild {
   bool readLiveRow(TBRNTableManager& table, int32_t row, TBRNRowValues& values);
   int32_t selectColumnCount() const { return int32_t(items_.size()); }
 
+  // ---- Groups gathered in memory
+  // One group: its row in a row buffer of the result table, found by its
+  // "__GroupBy" key bytes.
+  struct TMemoryGroup {
+    std::unique_ptr<TBRNRowsetRow> Buffer;
+    std::unique_ptr<TBRNRowsetRowValues> Values;
+  };
+  bool canGroupInMemory(int32_t groupIndex) const;
+  void groupKey(int32_t groupIndex, std::string& key);
+  void writeMemoryGroups();
+
+  // ---- The first rows of an ordered RANGE
+  // A row among the first ones in "__OrderBy" order: its values, its
+  // encoded key and its place in the walk (which breaks ties, as the row
+  // numbers of a complete build do).
+  struct TKeptRow {
+    std::unique_ptr<TBRNRowsetRow> Buffer;
+    std::unique_ptr<TBRNRowsetRowValues> Values;
+    std::vector<uint8_t> Key;
+    int64_t Sequence = 0;
+  };
+  void buildTopRows(TBRNExprToken* driverTable, int32_t limit);
+  void writeKeptRows();
+
   // ---- Cases
   void buildWithoutFrom();
   void buildGroups();
@@ -139,16 +231,33 @@ class TBRNQueryManager::TBuild {
   std::unique_ptr<TBRNRowsetRow> compareBuffer_;
   std::unique_ptr<TBRNRowsetRowValues> current_;
   std::unique_ptr<TBRNRowsetRowValues> compare_;
+  // The row the select items are evaluated into: the current row, or a
+  // group held in memory.
+  TBRNRowsetRowValues* target_ = nullptr;
   TBRNValues* previousResultRow_ = nullptr;
   int32_t previousGroupRow_ = 0;
   TBRNExprToken* list_ = nullptr;
   std::vector<TBRNExprToken*> items_;
   std::vector<bool> derived_;
+  // Per select item: its expression's own value when last evaluated, and
+  // whether that value is an aggregate's.
+  struct TItemValue {
+    const TBRNValue* Value = nullptr;
+    bool Aggregate = false;
+  };
+  std::vector<TItemValue> itemValues_;
   bool continue_ = true;
   int64_t rowsVisited_ = 0;
   int64_t driverRowsSeen_ = 0;
   int32_t driverRow_ = 0;
   int64_t driverRowCount_ = 0;
+  // Groups held in memory in the order they were found; group i (0-based)
+  // becomes row memoryBase_ + i + 1 of the result table.
+  std::vector<TMemoryGroup> memoryGroups_;
+  TGroupKeys memoryGroupKeys_;
+  int32_t memoryBase_ = 0;
+  // The first rows of an ordered RANGE, a heap with the last of them on top.
+  std::vector<TKeptRow> keptRows_;
 };
 
 // ---------------------------------------------------------------------------
@@ -206,10 +315,16 @@ void TBRNQueryManager::TBuild::evaluateItem(size_t i) {
   TBRNExprToken* expression = argumentOrNil(items_[i], 0);
   if (expression == nullptr) return;
   q_.Evaluator.Evaluate(expression);
-  // An aggregate keeps its running value in the result row itself.
-  if (dynamic_cast<TBRNAggregateFunctionReferenceValue*>(expression->GetOwnValue()) != nullptr)
-    return;
-  current_->GetItem(int32_t(i) + 1)->Assign(*expression->Value);
+  // An aggregate keeps its running value in the result row itself. What
+  // the node's value is is looked at again only when the value changes.
+  TBRNValue* own = expression->GetOwnValue();
+  TItemValue& known = itemValues_[i];
+  if (own != known.Value || own == nullptr) {
+    known.Value = own;
+    known.Aggregate = dynamic_cast<TBRNAggregateFunctionReferenceValue*>(own) != nullptr;
+  }
+  if (known.Aggregate) return;
+  target_->GetItem(int32_t(i) + 1)->Assign(*expression->Value);
 }
 
 void TBRNQueryManager::TBuild::evaluateSelectList() {
@@ -366,33 +481,166 @@ void TBRNQueryManager::TBuild::buildGroups() {
   q_.ResultIndex = groupIndex;
   TBRNExprToken* groupBy = argumentOrNil(q_.Node, qpGroupBy);
   TBRNExprToken* table = driver();
-  if (table != nullptr && first(table)) {
-    startCounters();
-    do {
-      if (!evaluateWhere()) continue;
-      current_->SetAllNull();
-      if (groupBy != nullptr)
-        for (TBRNExprToken* item : groupBy->Arguments()) {
-          TBRNExprToken* selectItem = groupSelectItem(item);
-          if (selectItem == nullptr || selectItem->Index < 0) continue;
-          TBRNExprToken* expression = argumentOrNil(selectItem, 0);
-          q_.Evaluator.Evaluate(expression);
-          current_->GetItem(selectItem->Index + 1)->Assign(*expression->Value);
+  // Groups are gathered in memory while their keys compare as bytes and
+  // they fit; the rows found so far go into the result table whatever ends
+  // the walk (a stop or a failure keeps them, as rows written one by one
+  // would be kept).
+  bool inMemory = canGroupInMemory(groupIndex);
+  memoryBase_ = table_.GetPhysicalRowCount();
+  int64_t memoryBytes = 0;
+  const int64_t memoryLimit = buildMemoryLimit.load(std::memory_order_relaxed);
+  std::string key;
+  bool keyLengthKnown = false;
+  try {
+    if (table != nullptr && first(table)) {
+      startCounters();
+      do {
+        if (!evaluateWhere()) continue;
+        current_->SetAllNull();
+        if (groupBy != nullptr)
+          for (TBRNExprToken* item : groupBy->Arguments()) {
+            TBRNExprToken* selectItem = groupSelectItem(item);
+            if (selectItem == nullptr || selectItem->Index < 0) continue;
+            TBRNExprToken* expression = argumentOrNil(selectItem, 0);
+            q_.Evaluator.Evaluate(expression);
+            current_->GetItem(selectItem->Index + 1)->Assign(*expression->Value);
+          }
+        if (inMemory) {
+          groupKey(groupIndex, key);
+          if (!keyLengthKnown) {
+            memoryGroupKeys_.Reset(key.size());
+            keyLengthKnown = true;
+          }
+          const auto* keyBytes = reinterpret_cast<const uint8_t*>(key.data());
+          const uint64_t hash = TGroupKeys::Hash(keyBytes, key.size());
+          size_t position = memoryGroupKeys_.Find(keyBytes, hash);
+          const bool found = position < memoryGroupKeys_.Count();
+          if (!found && memoryBytes > memoryLimit) {
+            // Too many groups: those found so far go into the table, where
+            // the rest of the walk looks them up.
+            writeMemoryGroups();
+            inMemory = false;
+          } else {
+            if (!found) {
+              TMemoryGroup group;
+              group.Buffer = table_.NewRowBuffer();
+              group.Values = std::make_unique<TBRNRowsetRowValues>(table_.GetColumns(), &table_);
+              group.Values->SetRow(group.Buffer.get());
+              for (int32_t i = 1; i < current_->GetCount(); ++i)
+                group.Values->GetItem(i)->Assign(*current_->GetItem(i));
+              memoryBytes += int64_t(group.Buffer->GetSize()) + int64_t(key.size()) +
+                             kValueOverhead * current_->GetCount();
+              position = memoryGroups_.size();
+              memoryGroups_.push_back(std::move(group));
+              memoryGroupKeys_.Add(keyBytes, hash);
+            }
+            TBRNRowsetRowValues& row = *memoryGroups_[position].Values;
+            q_.Context->ResultGroupRow = memoryBase_ + int32_t(position) + 1;
+            q_.Context->ResultRow = &row;
+            target_ = &row;
+            evaluateUnderived();
+            target_ = current_.get();
+            q_.Context->ResultRow = current_.get();
+            continue;
+          }
         }
-      int32_t foundRow = 0;
-      if (groupIndex >= 0 && table_.FindRowByKey(*current_, *current_, groupIndex, true))
-        foundRow = table_.GetIndexNavigator(groupIndex)->GetRowNumber();
-      q_.Context->ResultGroupRow = foundRow != 0 ? foundRow : table_.GetPhysicalRowCount() + 1;
-      evaluateUnderived();
-      if (foundRow != 0)
-        updateCurrent(foundRow);
-      else
-        insertCurrent();
-    } while (next(table));
+        int32_t foundRow = 0;
+        if (groupIndex >= 0 && table_.FindRowByKey(*current_, *current_, groupIndex, true))
+          foundRow = table_.GetIndexNavigator(groupIndex)->GetRowNumber();
+        q_.Context->ResultGroupRow = foundRow != 0 ? foundRow : table_.GetPhysicalRowCount() + 1;
+        evaluateUnderived();
+        if (foundRow != 0)
+          updateCurrent(foundRow);
+        else
+          insertCurrent();
+      } while (next(table));
+    }
+  } catch (...) {
+    target_ = current_.get();
+    q_.Context->ResultRow = current_.get();
+    try {
+      writeMemoryGroups();
+    } catch (...) {
+      // The walk's own failure is the one reported.
+    }
+    throw;
   }
+  writeMemoryGroups();
   const int32_t orderIndex = q_.findResultIndex(kOrderByIndexName);
   if (orderIndex >= 0) q_.ResultIndex = orderIndex;
   finishGroups();
+}
+
+bool TBRNQueryManager::TBuild::canGroupInMemory(int32_t groupIndex) const {
+  if (groupIndex < 0) return false;
+  // Row values of large objects write to the table's own BLOB file.
+  TBRNColumns* columns = table_.GetColumns();
+  for (int32_t i = 0; i < columns->Count(); ++i)
+    if (columns->GetItem(i)->DataType == dtLob) return false;
+  const TBRNIndexKeyLayout* layout = table_.GetIndexLayout(groupIndex);
+  if (layout == nullptr || layout->IsTextIndex()) return false;
+  // Equal keys must have equal bytes: binary text (trailing blanks aside,
+  // which groupKey drops), never floating point (0 and -0 are one group).
+  for (int32_t i = 0; i < layout->GetColumnCount(); ++i) {
+    const TBRNIndexKeyColumn& column = layout->GetColumn(i);
+    switch (column.Kind) {
+      case TBRNIndexKeyKind::Text:
+      case TBRNIndexKeyKind::FixedText:
+        if (column.Collation != BinaryCollation) return false;
+        break;
+      case TBRNIndexKeyKind::Float:
+        return false;
+      default:
+        break;
+    }
+  }
+  return true;
+}
+
+void TBRNQueryManager::TBuild::groupKey(int32_t groupIndex, std::string& key) {
+  const TBRNIndexKeyLayout& layout = *table_.GetIndexLayout(groupIndex);
+  table_.BuildIndexKey(*current_, groupIndex, false);
+  key.assign(size_t(layout.GetKeyWidth()), '\0');
+  auto* bytes = reinterpret_cast<uint8_t*>(key.data());
+  layout.EncodeKey(*table_.GetIndexKey(groupIndex), bytes);
+  // The key width may reserve bytes beyond the columns; they stay 0.
+  int32_t used = 0;
+  for (int32_t i = 0; i < layout.GetColumnCount(); ++i)
+    used = std::max(used, layout.GetColumn(i).Offset + layout.GetColumn(i).KeySize);
+  used = std::min(used, layout.GetKeyWidth());
+  // Trailing blanks never count in a text comparison: they leave the key.
+  for (int32_t i = 0; i < layout.GetColumnCount(); ++i) {
+    const TBRNIndexKeyColumn& column = layout.GetColumn(i);
+    if (column.Kind != TBRNIndexKeyKind::Text) continue;
+    uint8_t* at = bytes + column.Offset;
+    if (at[0] == 0) continue;
+    const int32_t length = int32_t(at[1]) | (int32_t(at[2]) << 8);
+    int32_t trimmed = length;
+    while (trimmed > 0 && at[3 + trimmed - 1] == ' ') --trimmed;
+    if (trimmed == length) continue;
+    std::memset(at + 3 + trimmed, 0, size_t(length - trimmed));
+    at[1] = uint8_t(trimmed & 0xFF);
+    at[2] = uint8_t(trimmed >> 8);
+  }
+  key.resize(size_t(used));
+}
+
+void TBRNQueryManager::TBuild::writeMemoryGroups() {
+  // Inserted in the order found, each group lands on the row number its
+  // aggregates were told.
+  std::vector<TMemoryGroup> groups = std::move(memoryGroups_);
+  memoryGroups_.clear();
+  memoryGroupKeys_.Reset(0);
+  int64_t written = 0;
+  for (TMemoryGroup& group : groups) {
+    int32_t row = 0;
+    int32_t version = 0;
+    int32_t counter = 0;
+    table_.InsertRow(*group.Values, row, version, counter, false);
+    group.Values.reset();
+    group.Buffer.reset();
+    if (++written % kFlushInterval == 0) table_.FlushTransaction();
+  }
 }
 
 void TBRNQueryManager::TBuild::buildDistinct() {
@@ -462,8 +710,20 @@ void TBRNQueryManager::TBuild::buildPlain() {
     positioned = cursor != nullptr && !cursor->GetEof();
     rowsVisited_ = 1;
   }
+  int32_t limit = q_.ExtendRange ? -1 : q_.topRowsLimit();
+  if (limit > 0) {
+    // The rows kept must fit in memory; otherwise every row is written.
+    const int32_t orderIndex = q_.findResultIndex(kOrderByIndexName);
+    const int64_t rowBytes = int64_t(currentBuffer_->GetSize()) +
+                             kValueOverhead * current_->GetCount() +
+                             table_.GetIndexLayout(orderIndex)->GetKeyWidth();
+    if (int64_t(limit) * rowBytes > buildMemoryLimit.load(std::memory_order_relaxed)) limit = -1;
+  }
   q_.ExtendRange = false;
-  if (positioned) {
+  q_.topRowsKept_ = limit;
+  if (positioned && limit >= 0) {
+    buildTopRows(table, limit);
+  } else if (positioned) {
     do {
       if (!q_.HasOrderBy && q_.RangeEnd != -1 && table_.GetRowCount() >= q_.RangeEnd) break;
       if (!evaluateWhere()) continue;
@@ -472,6 +732,84 @@ void TBRNQueryManager::TBuild::buildPlain() {
     } while (next(table));
   }
   q_.ResultIndex = q_.findResultIndex(kOrderByIndexName);
+}
+
+void TBRNQueryManager::TBuild::buildTopRows(TBRNExprToken* driverTable, int32_t limit) {
+  // Every joined row is still evaluated (its failures are the complete
+  // build's), but only the first limit rows in "__OrderBy" order are kept:
+  // a heap whose top is the last of them. A row equal to the last one on
+  // the key comes after it, as its row number would.
+  const int32_t orderIndex = q_.findResultIndex(kOrderByIndexName);
+  const TBRNIndexKeyLayout& layout = *table_.GetIndexLayout(orderIndex);
+  TBRNIndexSearchKey search;
+  auto prepareSearch = [&](const TBRNRowValues& values) {
+    table_.BuildIndexKey(values, orderIndex, false);
+    search.Prepare(layout, *table_.GetIndexKey(orderIndex), 0, false);
+  };
+  auto encode = [&](TKeptRow& row) {
+    table_.BuildIndexKey(*row.Values, orderIndex, false);
+    row.Key.assign(size_t(layout.GetKeyWidth()), 0);
+    layout.EncodeKey(*table_.GetIndexKey(orderIndex), row.Key.data());
+  };
+  auto before = [&](const TKeptRow& a, const TKeptRow& b) {
+    prepareSearch(*b.Values);
+    const int32_t order = search.CompareStored(a.Key.data());
+    return order < 0 || (order == 0 && a.Sequence < b.Sequence);
+  };
+  auto copyCurrent = [&](TKeptRow& row) {
+    row.Values->SetAllNull();
+    for (int32_t i = 1; i < current_->GetCount(); ++i)
+      row.Values->GetItem(i)->Assign(*current_->GetItem(i));
+  };
+  int64_t sequence = 0;
+  try {
+    do {
+      if (!evaluateWhere()) continue;
+      evaluateSelectList();
+      ++sequence;
+      if (limit == 0) continue;
+      if (keptRows_.size() == size_t(limit)) {
+        prepareSearch(*current_);
+        if (search.CompareStored(keptRows_.front().Key.data()) <= 0) continue;
+        std::pop_heap(keptRows_.begin(), keptRows_.end(), before);
+      } else {
+        TKeptRow row;
+        row.Buffer = table_.NewRowBuffer();
+        row.Values = std::make_unique<TBRNRowsetRowValues>(table_.GetColumns(), &table_);
+        row.Values->SetRow(row.Buffer.get());
+        keptRows_.push_back(std::move(row));
+      }
+      TKeptRow& row = keptRows_.back();
+      copyCurrent(row);
+      encode(row);
+      row.Sequence = sequence;
+      std::push_heap(keptRows_.begin(), keptRows_.end(), before);
+    } while (next(driverTable));
+  } catch (...) {
+    try {
+      writeKeptRows();
+    } catch (...) {
+      // The walk's own failure is the one reported.
+    }
+    throw;
+  }
+  writeKeptRows();
+}
+
+void TBRNQueryManager::TBuild::writeKeptRows() {
+  // In walk order, so that rows equal on the key keep their order.
+  std::vector<TKeptRow> rows = std::move(keptRows_);
+  keptRows_.clear();
+  std::sort(rows.begin(), rows.end(),
+            [](const TKeptRow& a, const TKeptRow& b) { return a.Sequence < b.Sequence; });
+  int64_t written = 0;
+  for (TKeptRow& row : rows) {
+    int32_t number = 0;
+    int32_t version = 0;
+    int32_t counter = 0;
+    table_.InsertRow(*row.Values, number, version, counter, false);
+    if (++written % kFlushInterval == 0) table_.FlushTransaction();
+  }
 }
 
 void TBRNQueryManager::TBuild::finishGroups() {
@@ -626,6 +964,14 @@ void TBRNQueryManager::TBuild::mergeFollowing(TBRNQueryManager& following,
 }
 
 // ---------------------------------------------------------------------------
+
+void TBRNQueryManager::SetBuildMemoryLimit(int64_t Bytes) {
+  buildMemoryLimit.store(std::max<int64_t>(Bytes, 0), std::memory_order_relaxed);
+}
+
+int64_t TBRNQueryManager::GetBuildMemoryLimit() {
+  return buildMemoryLimit.load(std::memory_order_relaxed);
+}
 
 bool TBRNQueryManager::BuildResultSet(bool ReportProgress) {
   // Each source table's Read lock is held once for the whole build rather

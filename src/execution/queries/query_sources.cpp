@@ -371,6 +371,8 @@ void TBRNExecutionManager::makeJoinFilters(TBRNExprToken* QueryNode, bool WriteP
       if (isCommaJoin(join)) continue;
       TBRNQueryFilter& filter =
           AddSourceFilter(join, join->JoinTable, joinCondition(join), EstimateCosts);
+      // Built again for every combination of rows of the tables before.
+      filter.KeepEmptiedNodes();
       if (!WritePlan) continue;
       AddPlanLine(FormatText("The following join condition was applied to the %s table:",
                              {TablePlanTitle(join->JoinTable)}));

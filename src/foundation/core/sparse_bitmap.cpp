@@ -316,12 +316,19 @@ void CopyNode(TNode* node, const TNode* other) {
     }
     return;
   }
-  for (int32_t c = 1; c <= kNodeBits; ++c) {
-    if (const TNode* theirs = MarkedChild(other, c)) {
-      CopyNode(ProvideChild(node, c), theirs);
-      MarkBit(node, static_cast<uint32_t>(c - 1));
-    } else if (TestBit(node, static_cast<uint32_t>(c - 1))) {
-      ReleaseChild(node, c);
+  // Only the children marked in either node change: a set of a few rows
+  // is copied at the cost of its own nodes, not of 256 children per level.
+  for (int32_t w = 0; w < kNodeWords; ++w) {
+    uint32_t pending = other->Bits.Words[w] | node->Bits.Words[w];
+    while (pending != 0) {
+      const int32_t c = w * 32 + std::countr_zero(pending) + 1;
+      pending &= pending - 1;
+      if (const TNode* theirs = MarkedChild(other, c)) {
+        CopyNode(ProvideChild(node, c), theirs);
+        MarkBit(node, static_cast<uint32_t>(c - 1));
+      } else {
+        ReleaseChild(node, c);
+      }
     }
   }
 }

@@ -337,7 +337,9 @@ void TBRNCatalog::ReleaseDerivedTable(int32_t schemaID, int32_t tableID) noexcep
 
 void TBRNCatalog::releaseDerivedTable(TBRNSchema* schema,
                                       TBRNPrivilegedConfigObject* table) noexcept {
+  // A handler that clears the reference has freed the table or keeps it.
   if (OnDerivedTableRelease) OnDerivedTableRelease(table);
+  if (table == nullptr) return;
   std::unique_ptr<TBRNConfigObject> owned(schema->TemporaryViews->RemoveObject(table->Index));
 }
 

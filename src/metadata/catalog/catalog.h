@@ -78,12 +78,16 @@ class TBRNCatalog : public TBRNConfigRoot,
   std::unique_ptr<TBRNSchemas> Schemas;
   TBRNSchema* InformationSchema = nullptr;
   TBRNSchema* DefaultSchema = nullptr;
-  // Called with a derived table the binder has just created, and with one
-  // that the statement which compiled it is about to free. The statement
-  // owns its derived tables: the table is freed after the call, since its
-  // definition reads the statement's tree.
+  // Called with a derived table the binder has just created.
   std::function<void(TBRNPrivilegedConfigObject*)> OnDerivedTableCreate;
-  std::function<void(TBRNPrivilegedConfigObject*)> OnDerivedTableRelease;
+  // Called with a derived table that the statement which compiled it is
+  // about to free, before the statement's tree goes. A handler that takes
+  // charge of the table clears the reference: it has freed the table, or
+  // keeps it among the temporary views and has then taken the table's
+  // query (its definition's root) out of the statement's tree, whose rest
+  // is freed. A reference left set is freed by the catalog, as without a
+  // handler. Must not raise.
+  std::function<void(TBRNPrivilegedConfigObject*&)> OnDerivedTableRelease;
 
   // The database entry that owns the catalog (its Owner), or nullptr.
   TBRNDatabaseContainer* GetDatabase() const;
@@ -239,8 +243,8 @@ class TBRNCatalog : public TBRNConfigRoot,
   // A new derived table for the FROM subquery node, among the temporary
   // views of its schema (name_binding.cpp).
   void createDerivedTable(TBRNExprToken* node, TBRNUser* user);
-  // Tells OnDerivedTableRelease, then takes table out of the schema's
-  // temporary views and frees it.
+  // Tells OnDerivedTableRelease; unless the handler took charge of the
+  // table, takes it out of the schema's temporary views and frees it.
   void releaseDerivedTable(TBRNSchema* schema, TBRNPrivilegedConfigObject* table) noexcept;
   // Set while the catalog is freed: releasing trees then leaves the
   // derived tables to their schemas.

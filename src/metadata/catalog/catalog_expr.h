@@ -110,9 +110,10 @@ class TBRNCatalogExpr : public TBRNCompiledExpr {
   void AddTableColumns(TBRNExprToken* TableReference, TBRNExprToken* ListNode) override;
   // Hands a derived table the tree no longer needs back to the catalog.
   void ReleaseToken(TBRNExprToken* Node) override;
-  // Frees the derived tables this expression's compiles created, then the
-  // tree: they are the expression's own, whichever catalog is current and
-  // whoever the user is by then.
+  // Releases the derived tables this expression's compiles created (the
+  // catalog's handler may keep one, taking its query out of the tree), then
+  // frees the tree: they are the expression's own, whichever catalog is
+  // current and whoever the user is by then.
   void ClearRoot() override;
   bool IsTextIndexed(const TBRNExprToken* Node) override;
 

@@ -324,7 +324,22 @@ void TBRNExprEvaluator::PrepareTree(TBRNExprToken* Node) {
 
 void TBRNExprEvaluator::UnprepareTree(TBRNExprToken* Node) {
   if (Node == nullptr) return;
-  ForEachNodePostOrder(Node, [this](TBRNExprToken* N) { UnprepareNode(N); });
+  // The query of a derived table below Node is left alone: its run-time
+  // state belongs to the view query that runs it, which releases it and may
+  // outlive the tree around it.
+  auto derivedQuery = [Node](const TBRNExprToken* N) {
+    const TBRNExprToken* parent = N->Parent;
+    return N != Node && N->Kind == tkQuery && parent != nullptr &&
+           parent->Kind == tkTableReference && parent->Operation == opDerivedTable;
+  };
+  WalkExprTree(
+      Node,
+      [&](TBRNExprToken* N, int32_t) {
+        return derivedQuery(N) ? TBRNWalkStep::Skip : TBRNWalkStep::Descend;
+      },
+      [&](TBRNExprToken* N) {
+        if (!derivedQuery(N)) UnprepareNode(N);
+      });
 }
 
 void TBRNExprEvaluator::UnprepareNode(TBRNExprToken* Node) {

@@ -146,7 +146,8 @@ class TBRNExprEvaluator {
   // first when it has none yet), or 0 when it has no Link (the one table of
   // a catalog expression). Numbers count from 0 within one preparation.
   virtual void PrepareTree(TBRNExprToken* Node);
-  // The same walk calling UnprepareNode.
+  // The same walk calling UnprepareNode, except that the query of a derived
+  // table below Node is left out (the view query that runs it releases it).
   virtual void UnprepareTree(TBRNExprToken* Node);
   // Frees the node's own value and forgets its row source.
   virtual void UnprepareNode(TBRNExprToken* Node);

@@ -73,6 +73,7 @@ TBRNBlockTable::TBRNBlockTable() {
 }
 
 void TBRNBlockTable::resize(uint32_t slotCount) {
+  static_assert(kMinSlots >= kGroupSlots, "a group of blocks must fit in the smallest array");
   std::vector<Slot> old = std::move(slots_);
   slots_.assign(slotCount, Slot{});
   mask_ = slotCount - 1;

@@ -105,10 +105,18 @@ class TBRNBlockTable {
     int32_t BlockNumber = 0;
     TBRNTableFileBuffer* Buffer = nullptr;
   };
-  // Fibonacci hashing: the top bits of the product, so that runs of
-  // consecutive block numbers spread over the whole array.
+  // Blocks go by groups of kGroupSlots consecutive numbers: a group takes
+  // as many adjacent slots, so that a walk in block order reads the slot
+  // array sequentially (one cache miss per group, not per block). The group
+  // number is Fibonacci-hashed (the top bits of the product), so that runs
+  // of groups spread over the whole array and a window of cached blocks
+  // never piles up in one probe run. The array has at least kGroupSlots
+  // slots.
+  static constexpr uint32_t kGroupSlots = 16;
   uint32_t slotOf(int32_t blockNumber) const {
-    return (uint32_t(blockNumber) * 0x9E3779B1u) >> shift_;
+    const uint32_t group = uint32_t(blockNumber) / kGroupSlots;
+    return (((group * 0x9E3779B1u) >> shift_) & ~(kGroupSlots - 1)) |
+           (uint32_t(blockNumber) & (kGroupSlots - 1));
   }
   void resize(uint32_t slotCount);
 

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "clientserver/transport/socket_owner.h"
@@ -305,6 +307,109 @@ TEST(WorkerCacheTest, LargeRoundTripsDoNotWaitForDelayedAcknowledgements) {
   auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(std::memcmp(in.GetMemory(), out.GetMemory(), kMessage), 0);
   EXPECT_LT(elapsed, std::chrono::seconds(1));
+}
+
+// A listener that holds each connection until four bytes have come, with
+// echo workers, counting workers started and connections ended.
+struct HoldingListener {
+  explicit HoldingListener(int32_t holdMs) {
+    testing::UseEchoWorkers(listener);
+    listener.OnThreadStart = [this](TBRNServerSocketWrapper*, TBRNServerClientThread*) {
+      ++Starts;
+    };
+    listener.OnClientDisconnect = [this](TBRNServerSocketWrapper*, TBRNServerClientSocketWrapper*) {
+      ++Disconnects;
+    };
+    listener.SetConnectionHold(holdMs, [](TBRNServerClientSocketWrapper& connection) {
+      char head[4];
+      return connection.PeekBuffer(head, 4) == 4;
+    });
+    listener.Listen("", "127.0.0.1", true, 0, "");
+  }
+
+  std::atomic<int32_t> Starts{0};
+  std::atomic<int32_t> Disconnects{0};
+  // Last: closed first, while the counters above still exist.
+  TBRNServerSocketWrapper listener;
+};
+
+// true once the server has closed the client's connection (a reset, when
+// bytes the server never read were left, counts).
+bool ClosedByServer(TBRNClientSocketWrapper& client) {
+  if (!client.WaitForReadable(kTestWaitMs)) return false;
+  TBRNMemoryStream in;
+  in.SetSize(16);
+  try {
+    return client.ReceiveBuffer(in, 16) <= 0;
+  } catch (const EBRNSocketException&) {
+    return true;
+  }
+}
+
+TEST(HeldConnectionTest, AConnectionGetsAWorkerOnceItsClientHasSentEnough) {
+  HoldingListener server(30000);
+  EXPECT_THROW(server.listener.SetConnectionHold(0, nullptr), std::logic_error);
+  auto client = ConnectClient(BoundPort(server.listener));
+  ASSERT_TRUE(WaitUntil([&] { return server.listener.GetHeldCount() == 1; }));
+  TBRNMemoryStream out;
+  out.Write("ab", 2);
+  out.SetPosition(0);
+  ASSERT_TRUE(testing::SendAll(*client, out));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(server.listener.GetHeldCount(), 1);
+  EXPECT_EQ(server.listener.GetThreadCount(), 0);
+  EXPECT_EQ(server.listener.GetConnectionCount(), 1);
+
+  // The check only peeked: the worker receives every byte.
+  out.SetSize(0);
+  out.Write("cd", 2);
+  out.SetPosition(0);
+  ASSERT_TRUE(testing::SendAll(*client, out));
+  TBRNMemoryStream in;
+  in.SetSize(4);
+  ASSERT_TRUE(testing::ReceiveAll(*client, in));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(in.GetMemory()), 4), "abcd");
+  EXPECT_EQ(server.listener.GetHeldCount(), 0);
+  EXPECT_EQ(server.Starts, 1);
+  EXPECT_TRUE(RoundTrip(*client, "served"));
+}
+
+TEST(HeldConnectionTest, ConnectionsThatNeverGetReadyAreClosedWithoutAWorker) {
+  struct Case {
+    const char* name;
+    int32_t holdMs;
+    std::function<void(TBRNClientSocketWrapper&, HoldingListener&)> act;
+    // The server must not close before this.
+    int32_t notBeforeMs;
+  };
+  const std::vector<Case> cases = {
+      {"silent past the hold", 300, [](TBRNClientSocketWrapper&, HoldingListener&) {}, 250},
+      {"the client sends a byte and finishes sending", 30000,
+       [](TBRNClientSocketWrapper& client, HoldingListener&) {
+         TBRNMemoryStream out;
+         out.Write("a", 1);
+         out.SetPosition(0);
+         ASSERT_TRUE(testing::SendAll(client, out));
+         ::shutdown(client.GetHandle(), SHUT_WR);
+       },
+       0},
+      {"the listener closes", 30000,
+       [](TBRNClientSocketWrapper&, HoldingListener& server) { server.listener.Close(); }, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HoldingListener server(c.holdMs);
+    auto client = ConnectClient(BoundPort(server.listener));
+    ASSERT_TRUE(WaitUntil([&] { return server.listener.GetHeldCount() == 1; }));
+    auto start = std::chrono::steady_clock::now();
+    c.act(*client, server);
+    EXPECT_TRUE(ClosedByServer(*client));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(c.notBeforeMs));
+    EXPECT_TRUE(WaitUntil([&] { return server.listener.GetConnectionCount() == 0; }));
+    EXPECT_EQ(server.listener.GetHeldCount(), 0);
+    EXPECT_EQ(server.Disconnects, 1);
+    EXPECT_EQ(server.Starts, 0);
+  }
 }
 
 }  // namespace

@@ -111,6 +111,43 @@ TEST_F(CursorNavigatorTest, VisitsAndFindsOnlyTheFilterSetsRows) {
   }
 }
 
+// A filter that keeps a few rows of a long key range (over several index
+// pages): moves pass the keys whose rows the filter lacks, take equal keys
+// in row order and stop at the range's edges in both directions; filter
+// rows outside the range never show, and rows added or removed later show
+// at the next walk.
+TEST_F(CursorNavigatorTest, ASparseFilterInsideAKeyRangeStopsAtTheRangesEdges) {
+  CreateTable(false);
+  FillStandard(600);  // A = ID % 100
+  auto& cursor = dynamic_cast<TBRNIndexedLocalCursor&>(MakeCursor(true));
+  TBRNContainedCursorKeyValues start(&cursor);
+  TBRNContainedCursorKeyValues end(&cursor);
+  start.GetItem(0)->SetAsInteger(10);
+  end.GetItem(0)->SetAsInteger(98);
+  cursor.SetRange(start, end);
+  // A of 7, 50, 33, 50 and 99: the first and the last lie outside the
+  // range; 250 and 450 share a key value. 620 (A 20) comes only later.
+  Activate("ID = 7 OR ID = 250 OR ID = 333 OR ID = 450 OR ID = 599 OR ID = 620");
+  auto backward = [&] {
+    std::vector<int32_t> ids;
+    for (bool on = cursor.LastRow(); on && !cursor.GetBof(); on = cursor.PriorRow())
+      ids.push_back(Column(0));
+    return ids;
+  };
+  EXPECT_EQ(VisitedIDs(), (std::vector<int32_t>{333, 250, 450}));
+  EXPECT_TRUE(cursor.GetEof());
+  EXPECT_EQ(Column(0), 450) << "the edge keeps the last row";
+  EXPECT_EQ(backward(), (std::vector<int32_t>{450, 250, 333}));
+  EXPECT_EQ(Column(0), 333);
+
+  // Rows added and removed by the table's manager: the next moves see them.
+  for (int32_t i = 601; i <= 620; ++i) Insert(StandardRow(i));
+  Manager->FlushFiles(true);
+  EXPECT_EQ(VisitedIDs(), (std::vector<int32_t>{620, 333, 250, 450}));
+  Delete(333);
+  EXPECT_EQ(VisitedIDs(), (std::vector<int32_t>{620, 250, 450}));
+  EXPECT_EQ(backward(), (std::vector<int32_t>{450, 250, 620}));
+}
 TEST_F(CursorNavigatorTest, AnEmptyFilterSetShowsNoRow) {
   CreateTable(false);
   FillStandard(30);

@@ -138,6 +138,25 @@ TEST_F(IndexedCursorTest, ARangeWalkPreparesItsBoundsOnce) {
   EXPECT_EQ(A.WalkForward(), Range(1, 30));
 }
 
+// A move takes the Read byte once, also when it steps onto another index
+// page: the page read and the row read nest in the move's own bracket.
+TEST_F(IndexedCursorTest, AWalkOverManyIndexPagesTakesTheReadByteOncePerMove) {
+  constexpr int32_t kRows = 1000;
+  Make(Range(1, kRows));
+  SetRange(100, 950);
+  int32_t& taken = A.Session.Environment.ReadLocksTaken;
+  for (bool forward : {true, false}) {
+    SCOPED_TRACE(forward ? "forward" : "backward");
+    taken = 0;
+    const Ids walked = forward ? A.WalkForward() : A.WalkBackward();
+    ASSERT_EQ(walked.size(), 851u);
+    EXPECT_EQ(walked.front(), forward ? 100 : 950);
+    // The first move and one per row after it (the last one onto the edge).
+    EXPECT_EQ(taken, int32_t(walked.size()) + 1);
+    EXPECT_TRUE(A.ReadFree());
+  }
+}
+
 TEST_F(IndexedCursorTest, BookmarksFindTheirKeysOnly) {
   Make({4, 2, 6, 8});
   EXPECT_TRUE(GoToBookmark(6));

@@ -1,6 +1,8 @@
 // Query results over tables filled directly: the shapes of the result
 // builder, edge results, INTO and the scalar check.
 #include <algorithm>
+#include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -242,6 +244,100 @@ TEST_F(QueryTest, ATableWithoutAnyIndexReadsInRowOrder) {
     } catch (const std::exception& error) {
       ADD_FAILURE() << sql << ": " << error.what();
     }
+  }
+}
+
+}  // namespace
+}  // namespace brn::testing
+
+namespace brn::testing {
+namespace {
+
+// Restores the process-wide build memory limit when a test ends.
+struct BuildMemoryLimitScope {
+  explicit BuildMemoryLimitScope(int64_t bytes) : saved(TBRNQueryManager::GetBuildMemoryLimit()) {
+    TBRNQueryManager::SetBuildMemoryLimit(bytes);
+  }
+  ~BuildMemoryLimitScope() { TBRNQueryManager::SetBuildMemoryLimit(saved); }
+  BuildMemoryLimitScope(const BuildMemoryLimitScope&) = delete;
+  BuildMemoryLimitScope& operator=(const BuildMemoryLimitScope&) = delete;
+  int64_t saved;
+};
+
+// Groups are gathered in memory until the limit, then the build goes on in
+// the result table: the groups' rows and what their aggregates saw (the
+// DISTINCT values are kept per group row) must not depend on where the
+// switch falls.
+TEST_F(QueryTest, GroupsAreTheSameWhereverTheBuildKeepsThem) {
+  CreateTable("Sales",
+              {{"ID", dtInteger}, {"Shop", dtInteger}, {"Qty", dtInteger}, {"Tag", dtChar, 4}});
+  std::vector<CellRow> rows;
+  struct Group {
+    int64_t count = 0;
+    int64_t sum = 0;
+    std::set<int64_t> quantities;
+    std::set<std::string> tags;
+  };
+  std::map<int64_t, Group> oracle;
+  for (int64_t id = 1; id <= 300; ++id) {
+    const int64_t shop = id * 7 % 23;
+    // Values each group sees again later (a group that lost or borrowed
+    // DISTINCT values counts wrong), tags that differ by group.
+    const int64_t qty = id % 5;
+    const std::string tag = "t" + std::to_string(id % 3 + shop % 4);
+    rows.push_back({id, shop, qty, tag});
+    Group& group = oracle[shop];
+    ++group.count;
+    group.sum += qty;
+    group.quantities.insert(qty);
+    group.tags.insert(tag);
+  }
+  Insert("Sales", rows);
+  ResultRows expected;
+  for (const auto& [shop, group] : oracle) {
+    expected.push_back({std::to_string(shop), std::to_string(group.count),
+                        std::to_string(group.sum), std::to_string(group.quantities.size()),
+                        std::to_string(group.tags.size()), *group.tags.rbegin()});
+  }
+  const std::string sql =
+      "SELECT Shop, COUNT(*), SUM(Qty), COUNT(DISTINCT Qty), COUNT(DISTINCT Tag), MAX(Tag) "
+      "FROM Sales GROUP BY Shop ORDER BY Shop";
+  // No group in memory beyond the first, a few, and all of them.
+  for (int64_t limit : {int64_t(0), int64_t(2000), TBRNQueryManager::GetBuildMemoryLimit()}) {
+    SCOPED_TRACE(limit);
+    BuildMemoryLimitScope scope(limit);
+    EXPECT_EQ(Query(sql), expected);
+  }
+}
+
+// The first rows of an ordered RANGE are kept in memory when they fit;
+// otherwise every row goes into the result table. The rows shown are the
+// same.
+TEST_F(QueryTest, AnOrderedRangeShowsTheSameRowsWhetherOrNotItsRowsFit) {
+  CreateTable("Ranked", {{"ID", dtInteger}, {"Score", dtInteger}});
+  std::vector<CellRow> rows;
+  for (int64_t id = 1; id <= 60; ++id) rows.push_back({id, id % 4});
+  Insert("Ranked", rows);
+  // Score descending, equal scores in the order the rows are read.
+  ResultRows expected;
+  for (int64_t score = 3; score >= 0 && expected.size() < 25; --score)
+    for (int64_t id = 1; id <= 60 && expected.size() < 25; ++id)
+      if (id % 4 == score) expected.push_back({std::to_string(id), std::to_string(score)});
+  expected.erase(expected.begin(), expected.begin() + 9);
+  const struct {
+    int64_t limit;
+    int32_t resultRows;
+  } cases[] = {{0, 60}, {TBRNQueryManager::GetBuildMemoryLimit(), 25}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.limit);
+    BuildMemoryLimitScope scope(c.limit);
+    TBRNLocalStatementManager* statement =
+        Prepare("SELECT ID, Score FROM Ranked ORDER BY Score DESC RANGE 10 TO 25");
+    TBRNCursor* cursor = statement->ExecuteStatement();
+    EXPECT_EQ(CursorRows(*cursor), expected);
+    EXPECT_EQ(dynamic_cast<TBRNTableManager*>(statement->Query->ResultTable)->GetRowCount(),
+              c.resultRows);
+    Free(statement);
   }
 }
 

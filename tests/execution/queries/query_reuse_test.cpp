@@ -1,6 +1,7 @@
 // When a query's result is reused, rebuilt, extended or live: the rebuild
 // decisions seen through the result table's file writes, other processes'
 // changes, RANGE and cancelling through the progress callback.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,36 @@ TEST_F(ReuseTest, ALiveResultShowsAnotherProcesssRowAfterARefresh) {
   EXPECT_EQ(cursor->GetRowCount(), 7);
 }
 
+// A live result of a few rows of a larger table, stored out of key order:
+// its cursor walks them in primary key order both ways, stopping at the
+// ends.
+TEST_F(ReuseTest, ALiveResultOfAFewRowsWalksTheKeyOrderBothWays) {
+  CreateTable("Wide", {{"ID", dtInteger}, {"Qty", dtInteger}});
+  std::vector<CellRow> rows;
+  for (int64_t id = 400; id >= 1; --id) rows.push_back({id, int64_t(id % 100 == 0 ? 0 : 1)});
+  Insert("Wide", rows);
+  TBRNLocalStatementManager* statement = Statement("SELECT ID FROM Wide WHERE Qty = 0", true);
+  TBRNCursor* cursor = statement->ExecuteStatement();
+  ASSERT_NE(cursor, nullptr);
+  EXPECT_TRUE(statement->GetSensitive());
+  auto id = [&] {
+    std::unique_ptr<TBRNCursorRow> row = cursor->CreateRow();
+    cursor->ReadRow(*row);
+    return row->Values.GetItem(cursor->GetCursorColumns().GetColumn(0)->GetTableColumn()->Index)
+        ->GetAsInteger();
+  };
+  std::vector<int32_t> forward;
+  for (bool on = cursor->FirstRow(); on && !cursor->GetEof(); on = cursor->NextRow())
+    forward.push_back(id());
+  EXPECT_EQ(forward, (std::vector<int32_t>{100, 200, 300, 400}));
+  EXPECT_EQ(id(), 400) << "the end keeps the last row";
+  std::vector<int32_t> backward;
+  for (bool on = cursor->LastRow(); on && !cursor->GetBof(); on = cursor->PriorRow())
+    backward.push_back(id());
+  EXPECT_EQ(backward, (std::vector<int32_t>{400, 300, 200, 100}));
+  EXPECT_EQ(id(), 100);
+}
+
 TEST_F(ReuseTest, ResultsThatCannotBeLiveAreReadOnlyCopies) {
   CreateTable("Other", {{"ID", dtInteger}});
   Insert("Other", {{int64_t(1)}});
@@ -153,7 +184,66 @@ TEST_F(ReuseTest, ARangeOfAnOrderedQueryIsTakenFromTheWholeOrder) {
   TBRNLocalStatementManager* statement =
       Statement("SELECT ID FROM Items ORDER BY ID DESC RANGE 2 TO 4");
   EXPECT_EQ(Run(statement), (ResultRows{{"39"}, {"38"}, {"37"}}));
-  EXPECT_EQ(dynamic_cast<TBRNTableManager*>(statement->Query->ResultTable)->GetRowCount(), 40);
+  // Every row is read, but only those up to the range end are kept.
+  EXPECT_EQ(dynamic_cast<TBRNTableManager*>(statement->Query->ResultTable)->GetRowCount(), 4);
+}
+
+TEST_F(ReuseTest, AnOrderedRangeKeepsItsFirstRowsUntilAWiderRangeNeedsMore) {
+  TBRNLocalStatementManager* statement =
+      Statement("SELECT ID, Qty FROM Items ORDER BY Qty DESC RANGE ? TO ?");
+  auto table = [&] { return dynamic_cast<TBRNTableManager*>(statement->Query->ResultTable); };
+  // Qty descending; rows with equal Qty in the order they are read.
+  auto order = [](int64_t lastID) {
+    ResultRows rows;
+    for (int64_t qty = 6; qty >= 0; --qty)
+      for (int64_t id = 1; id <= lastID; ++id)
+        if (id % 7 == qty) rows.push_back({std::to_string(id), std::to_string(qty)});
+    return rows;
+  };
+  auto slice = [](const ResultRows& rows, size_t first, size_t last) {
+    return ResultRows(rows.begin() + std::ptrdiff_t(first - 1),
+                      rows.begin() + std::ptrdiff_t(std::min(last, rows.size())));
+  };
+  auto runAndClose = [&] {
+    TBRNCursor* cursor = statement->ExecuteStatement();
+    ResultRows rows = CursorRows(*cursor);
+    Shop->Cursors.RemoveObject(cursor, false);
+    delete cursor;
+    return rows;
+  };
+  const ResultRows all = order(40);
+  SetParam(statement, 0, 1);
+  SetParam(statement, 1, 10);
+  EXPECT_EQ(runAndClose(), slice(all, 1, 10));
+  EXPECT_EQ(table()->GetRowCount(), 10);
+
+  SetParam(statement, 1, 20);
+  EXPECT_EQ(runAndClose(), slice(all, 1, 20)) << "a wider range builds again";
+  EXPECT_EQ(table()->GetRowCount(), 20);
+
+  const int64_t writes = ResultWrites(statement);
+  const std::string plan = Plan(statement);
+  SetParam(statement, 0, 3);
+  SetParam(statement, 1, 5);
+  EXPECT_EQ(runAndClose(), slice(all, 3, 5));
+  EXPECT_EQ(ResultWrites(statement), writes) << "a narrower range reuses the kept rows";
+  EXPECT_EQ(Plan(statement), plan);
+
+  // A cursor left open shows its own range: while it is open, builds keep
+  // every row, and its refresh shows the new first rows.
+  SetParam(statement, 0, 1);
+  SetParam(statement, 1, 4);
+  TBRNCursor* open = statement->ExecuteStatement();
+  EXPECT_EQ(CursorRows(*open), slice(all, 1, 4));
+  ASSERT_EQ(InsertFromChild("Items", {{int64_t(41), int64_t(7)}, {int64_t(0), int64_t(7)}}), 0);
+  ResultRows more = {{"41", "7"}, {"0", "7"}};
+  more.insert(more.end(), all.begin(), all.end());
+  EXPECT_TRUE(open->RefreshCursor());
+  EXPECT_EQ(CursorRows(*open), slice(more, 1, 4));
+  EXPECT_EQ(table()->GetRowCount(), 42);
+  SetParam(statement, 1, 100);
+  EXPECT_EQ(runAndClose(), more);
+  EXPECT_EQ(CursorRows(*open), slice(more, 1, 4));
 }
 
 TEST_F(ReuseTest, ACancelledBuildKeepsItsRowsAndTheNextExecutionRebuilds) {

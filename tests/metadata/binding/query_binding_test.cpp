@@ -333,6 +333,58 @@ TEST_F(QueryBinding, FreeingTheTreeFreesItsDerivedTablesWhateverChangedSinceTheC
   }
 }
 
+// The release handler decides what becomes of a derived table whose
+// statement goes: a cleared reference means the handler freed it or keeps
+// it (having taken its query out of the statement's tree); a reference left
+// set is freed by the catalog.
+TEST_F(QueryBinding, TheReleaseHandlerFreesOrKeepsTheDerivedTable) {
+  enum class Handling { Keep, FreeItself, Leave };
+  struct Case {
+    const char* Name;
+    Handling How;
+    int32_t Left;
+  };
+  const Case cases[] = {
+      {"kept with the query it took", Handling::Keep, 1},
+      {"freed by the handler", Handling::FreeItself, 0},
+      {"left to the catalog", Handling::Leave, 0},
+  };
+  TBRNTemporaryViews* derived = Catalog->DefaultSchema->TemporaryViews.get();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::unique_ptr<TBRNExprToken, void (*)(TBRNExprToken*)> taken(
+        nullptr, [](TBRNExprToken* root) { FreeExprTree(root); });
+    Catalog->OnDerivedTableRelease = [&](TBRNPrivilegedConfigObject*& table) {
+      auto* view = static_cast<TBRNView*>(table);
+      if (c.How == Handling::Keep) {
+        TBRNExprToken* query = view->Definition->Root;
+        query->Parent->SetArgument(0, nullptr);
+        query->Parent = nullptr;
+        taken.reset(query);
+        table = nullptr;
+      } else if (c.How == Handling::FreeItself) {
+        delete derived->RemoveObject(view->Index);
+        table = nullptr;
+      }
+    };
+    {
+      auto query = Compile("SELECT K.ID FROM (SELECT ID, Amount FROM Orders WHERE ID > 2) K");
+      ASSERT_EQ(derived->Count(), 1);
+    }
+    ASSERT_EQ(derived->Count(), c.Left);
+    if (c.Left == 1) {
+      // The kept table reads the query it took; the rest of the tree is gone.
+      TBRNView* kept = derived->GetView(0);
+      ASSERT_EQ(kept->Definition->Root, taken.get());
+      EXPECT_EQ(kept->Definition->Root->Kind, tkQuery);
+      EXPECT_EQ(ColumnNames(*kept), (std::vector<std::string>{"~__RowID", "ID", "Amount"}));
+      kept->Definition->ClearRoot();
+      delete derived->RemoveObject(kept->Index);
+    }
+  }
+  Catalog->OnDerivedTableRelease = nullptr;
+}
+
 TEST_F(QueryBinding, CollationSuffixesSetTheFlagBits) {
   struct Case {
     const char* Name;

@@ -77,6 +77,36 @@ TEST(ExprEvaluatorTest, ValuesAreReusedUntilUnprepared) {
   EXPECT_NE(tree->Value, nullptr);
 }
 
+// The query of a derived table keeps its values when the tree around it is
+// unprepared: the view query that runs it releases them, and may outlive
+// that tree.
+TEST(ExprEvaluatorTest, UnprepareLeavesTheQueryOfADerivedTable) {
+  TBRNExprEvaluator evaluator(true);
+  auto* query = new TBRNExprToken();
+  query->Kind = tkQuery;
+  TBRNExprToken* inside = Int(5);
+  query->AddArgument(inside);
+  auto* reference = new TBRNExprToken();
+  reference->Kind = tkTableReference;
+  reference->Operation = opDerivedTable;
+  reference->AddArgument(query);
+  auto* root = new TBRNExprToken();
+  root->Kind = tkQuery;
+  TBRNExprToken* outside = Int(1);
+  root->AddArgument(outside);
+  root->AddArgument(reference);
+  TypedTree tree(root);
+  evaluator.Evaluate(inside);
+  evaluator.Evaluate(outside);
+  ASSERT_NE(inside->Value, nullptr);
+
+  evaluator.Unprepare(tree.Get());
+  EXPECT_EQ(outside->Value, nullptr);
+  EXPECT_NE(inside->Value, nullptr);
+  evaluator.Unprepare(query);
+  EXPECT_EQ(inside->Value, nullptr);
+}
+
 TEST(ExprEvaluatorTest, NullTreesAreAccepted) {
   TBRNExprEvaluator evaluator(true);
   EXPECT_NO_THROW(evaluator.Evaluate(nullptr));

@@ -254,5 +254,58 @@ TEST(BlockTable, FindsEveryBlockWhileGrowingAndShrinking) {
   EXPECT_FALSE(table.Erase(buffers[0].get()));
 }
 
+// Consecutive blocks share adjacent slots: the number shapes that could
+// crowd one probe run (a window far above the slot count, strides that
+// land every block on the same place of its group, groups interleaved with
+// gaps) stay findable, absent neighbours stay absent, through growth and
+// shrinking.
+TEST(BlockTable, FindsBlocksOfEveryNumberShape) {
+  struct Shape {
+    const char* Name;
+    int32_t First;
+    int32_t Stride;
+    int32_t Count;
+  };
+  const Shape shapes[] = {
+      {"window far above the slots", 1000001, 1, 20000},
+      {"stride of one group", 5, 16, 6000},
+      {"stride of a power of two", 16, 4096, 3000},
+      {"every other group", 1, 32, 8000},
+      {"top of the range", 2147483647 - 5000 * 17, 17, 5000},
+  };
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(shape.Name);
+    std::vector<std::unique_ptr<TBRNTableFileBuffer>> buffers;
+    TBRNBlockTable table;
+    for (int32_t i = 0; i < shape.Count; ++i) {
+      buffers.push_back(std::make_unique<TBRNTableFileBuffer>(nullptr));
+      buffers.back()->BlockNumber = shape.First + i * shape.Stride;
+      ASSERT_TRUE(table.Insert(buffers.back().get()));
+    }
+    auto check = [&](int32_t from) {
+      for (int32_t i = from; i < shape.Count; i += 7) {
+        const int32_t n = buffers[size_t(i)]->BlockNumber;
+        ASSERT_EQ(table.Find(n), buffers[size_t(i)].get()) << "block " << n;
+        if (shape.Stride > 1) {
+          ASSERT_EQ(table.Find(n + 1), nullptr) << "block " << n + 1;
+        }
+      }
+    };
+    check(0);
+    // All but the last eighth go in random order, so that the array
+    // shrinks; the rest stays findable.
+    const int32_t kept = shape.Count / 8;
+    std::vector<size_t> order(size_t(shape.Count - kept));
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::shuffle(order.begin(), order.end(), std::mt19937(5));
+    for (size_t gone : order) {
+      ASSERT_TRUE(table.Erase(buffers[gone].get()));
+      ASSERT_EQ(table.Find(buffers[gone]->BlockNumber), nullptr);
+    }
+    check(shape.Count - kept);
+    EXPECT_EQ(table.Count(), kept);
+  }
+}
+
 }  // namespace
 }  // namespace brn::testing
