@@ -82,25 +82,15 @@ class RemoteComputedColumnsTest : public test::RemoteTest {
     Exec(Db,
          "INSERT INTO Calc (ID, N, Label, Price) VALUES (1, 5, 'apple', 1.25), "
          "(2, NULL, NULL, NULL), (3, 20, 'Pear', 0.50), (4, -3, '', 2.00)");
-    Local = std::make_unique<TBRNLocalSessionManager>(Server.get(), false, false);
-    Local->OpenSession("localhost:1", "local", "");
-    Local->Login(test::kRemoteAdministrator, test::kRemoteAdministratorPassword);
-    LocalDatabase = Local->OpenDatabase("RemoteTest", kBRNLockShared);
+    OpenLocalTwin();
   }
 
   void TearDown() override {
-    if (Local) {
-      Local->CloseDatabase(LocalDatabase);
-      Local->Logout();
-      Local->CloseSession();
-      Local.reset();
-    }
+    CloseLocalTwin();
     RemoteTest::TearDown();
   }
 
   TBRNDatabaseManager* Db = nullptr;
-  std::unique_ptr<TBRNLocalSessionManager> Local;
-  TBRNDatabaseManager* LocalDatabase = nullptr;
 };
 
 TEST_F(RemoteComputedColumnsTest, ReadTheValuesOfALocalCursor) {

@@ -67,19 +67,11 @@ class RemoteProcedureTest : public test::RemoteTest {
          "  SET Result = CAST(Text AS INTEGER);\n"
          "  EXECUTE IMMEDIATE 'INSERT INTO Items (ID, Name) VALUES (?, ''new'')' USING Id;\n"
          "END");
-    Local = std::make_unique<TBRNLocalSessionManager>(Server.get(), false, false);
-    Local->OpenSession("localhost:1", "local", "");
-    Local->Login(test::kRemoteAdministrator, test::kRemoteAdministratorPassword);
-    LocalDatabase = Local->OpenDatabase("RemoteTest", kBRNLockShared);
+    OpenLocalTwin();
   }
 
   void TearDown() override {
-    if (Local) {
-      Local->CloseDatabase(LocalDatabase);
-      Local->Logout();
-      Local->CloseSession();
-      Local.reset();
-    }
+    CloseLocalTwin();
     if (Database != nullptr) Session->CloseDatabase(Database);
     test::RemoteTest::TearDown();
   }
@@ -137,8 +129,6 @@ class RemoteProcedureTest : public test::RemoteTest {
   }
 
   TBRNDatabaseManager* Database = nullptr;
-  std::unique_ptr<TBRNLocalSessionManager> Local;
-  TBRNDatabaseManager* LocalDatabase = nullptr;
 };
 
 TEST_F(RemoteProcedureTest, ExecutionsMatchTheLocalSession) {

@@ -46,19 +46,11 @@ class RemoteManagerTest : public test::RemoteTest {
       insert->Params->GetItem(1)->SetAsString("Item " + std::to_string(id));
       insert->ExecuteStatement();
     }
-    Local = std::make_unique<TBRNLocalSessionManager>(Server.get(), false, false);
-    Local->OpenSession("localhost:1", "local", "");
-    Local->Login(test::kRemoteAdministrator, test::kRemoteAdministratorPassword);
-    LocalDatabase = Local->OpenDatabase("RemoteTest", kBRNLockShared);
+    OpenLocalTwin();
   }
 
   void TearDown() override {
-    if (Local) {
-      Local->CloseDatabase(LocalDatabase);
-      Local->Logout();
-      Local->CloseSession();
-      Local.reset();
-    }
+    CloseLocalTwin();
     if (Database != nullptr) Session->CloseDatabase(Database);
     test::RemoteTest::TearDown();
   }
@@ -113,8 +105,6 @@ class RemoteManagerTest : public test::RemoteTest {
   }
 
   TBRNDatabaseManager* Database = nullptr;
-  std::unique_ptr<TBRNLocalSessionManager> Local;
-  TBRNDatabaseManager* LocalDatabase = nullptr;
 };
 
 // The remote execution shows what the local one shows: plan text, rows and

@@ -44,6 +44,22 @@ void RemoteTest::StopServer() {
   Server.reset();
 }
 
+void RemoteTest::OpenLocalTwin() {
+  Local = std::make_unique<TBRNLocalSessionManager>(Server.get(), false, false);
+  Local->OpenSession("localhost:1", "local", "");
+  Local->Login(kRemoteAdministrator, kRemoteAdministratorPassword);
+  LocalDatabase = Local->OpenDatabase("RemoteTest", kBRNLockShared);
+}
+
+void RemoteTest::CloseLocalTwin() {
+  if (!Local) return;
+  if (LocalDatabase != nullptr) Local->CloseDatabase(LocalDatabase);
+  LocalDatabase = nullptr;
+  Local->Logout();
+  Local->CloseSession();
+  Local.reset();
+}
+
 std::unique_ptr<TBRNRemoteSessionManager> RemoteTest::NewSession(bool login, bool open) {
   auto session = std::make_unique<TBRNRemoteSessionManager>(&ClientEngine);
   session->RemoteAddress = "127.0.0.1";

@@ -13,6 +13,7 @@
 #include "clientserver/server/server_engine_manager.h"
 #include "foundation/file_test_support.h"
 #include "sessions/engine_manager.h"
+#include "sessions/local/local_session_manager.h"
 
 namespace brn::test {
 
@@ -49,11 +50,20 @@ class RemoteTest : public ::testing::Test {
   // Starts recording the traces of session.
   void RecordTraces(TBRNRemoteSessionManager& session);
 
+  // Local: a local session on the server's own engine, logged in as
+  // Administrator, with "RemoteTest" open as LocalDatabase, so that a test
+  // can compare the remote answers with the engine's own. CloseLocalTwin
+  // closes both and may be called when none is open.
+  void OpenLocalTwin();
+  void CloseLocalTwin();
+
   brn::testing::TempDirectory Folder;
   std::unique_ptr<TBRNServerEngineManager> Server;
   uint16_t Port = 0;
   TBRNEngineManager ClientEngine;
   std::unique_ptr<TBRNRemoteSessionManager> Session;
+  std::unique_ptr<TBRNLocalSessionManager> Local;
+  TBRNDatabaseManager* LocalDatabase = nullptr;
 
  private:
   std::mutex tracesLock_;

@@ -30,6 +30,27 @@ struct CursorReadScopeTest : ::testing::Test {
   void CreateItems(int32_t count, TBRNFileManager* files = nullptr) {
     testing::CreateItems(Database, count, files);
   }
+
+  // Forks a process that, once a byte arrives on go, inserts row 6 through
+  // a session of its own (waiting up to 20 s for the lock). The child is
+  // forked before this process opens the lock file, so that it holds no copy
+  // of this process's locks. go is left -1 when the pipe cannot be made.
+  pid_t ForkWriterOfRow6(int& go) {
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) return -1;
+    const pid_t writer = Fork([&] {
+      close(pipeEnds[1]);
+      char byte = 0;
+      if (read(pipeEnds[0], &byte, 1) != 1) return 98;
+      CursorSession b(Database);
+      b.Session.Environment.LockTimeout = 20000;
+      InsertItem(*b.Open(), 6);
+      return 0;
+    });
+    close(pipeEnds[0]);
+    go = pipeEnds[1];
+    return writer;
+  }
 };
 
 TEST_F(CursorReadScopeTest, AWalkInsideTheScopeTakesTheReadByteOnce) {
@@ -125,18 +146,9 @@ TEST_F(CursorReadScopeTest, ABatchTakesTheReadByteOncePerBatch) {
 // after the next batch begins.
 TEST_F(CursorReadScopeTest, AnotherProcessesWriterGetsInBetweenBatches) {
   CreateItems(5);
-  int go[2];
-  ASSERT_EQ(pipe(go), 0);
-  pid_t writer = Fork([&] {
-    close(go[1]);
-    char byte = 0;
-    if (read(go[0], &byte, 1) != 1) return 98;
-    CursorSession b(Database);
-    b.Session.Environment.LockTimeout = 20000;
-    InsertItem(*b.Open(), 6);
-    return 0;
-  });
-  close(go[0]);
+  int go = -1;
+  const pid_t writer = ForkWriterOfRow6(go);
+  ASSERT_GE(go, 0);
 
   CursorSession a(Database);
   a.Open();
@@ -144,8 +156,8 @@ TEST_F(CursorReadScopeTest, AnotherProcessesWriterGetsInBetweenBatches) {
   TBRNCursorReadBatch batch;
   batch.Add(cursor);
   ASSERT_EQ(a.WalkForward(), (Ids{1, 2, 3, 4, 5}));
-  ASSERT_EQ(write(go[1], "x", 1), 1);
-  close(go[1]);
+  ASSERT_EQ(write(go, "x", 1), 1);
+  close(go);
 
   // The walk goes on, a tick now and then, until the writer is through.
   int status = 0;
@@ -172,30 +184,21 @@ TEST_F(CursorReadScopeTest, AnotherProcessesWriterGetsInBetweenBatches) {
   EXPECT_TRUE(a.ReadFree());
 }
 
-// The writer is forked before this process opens the lock file, so that it
-// holds no copy of this process's locks; it starts on a byte from the pipe.
+// A writer in another process waits while a scope holds the byte and gets
+// in once the scope ends.
 TEST_F(CursorReadScopeTest, AnotherProcessesWriterWaitsForTheScopeToEnd) {
   CreateItems(5);
-  int go[2];
-  ASSERT_EQ(pipe(go), 0);
-  pid_t writer = Fork([&] {
-    close(go[1]);
-    char byte = 0;
-    if (read(go[0], &byte, 1) != 1) return 98;
-    CursorSession b(Database);
-    b.Session.Environment.LockTimeout = 20000;
-    InsertItem(*b.Open(), 6);
-    return 0;
-  });
-  close(go[0]);
+  int go = -1;
+  const pid_t writer = ForkWriterOfRow6(go);
+  ASSERT_GE(go, 0);
 
   CursorSession a(Database);
   a.Open();
   TBRNLocalCursor& cursor = a.MakeCursor();
   TBRNCursorReadScope scope(cursor);
   ASSERT_TRUE(cursor.FirstRow());
-  ASSERT_EQ(write(go[1], "x", 1), 1);
-  close(go[1]);
+  ASSERT_EQ(write(go, "x", 1), 1);
+  close(go);
 
   // Long enough for the writer to open the table and reach its flush.
   std::this_thread::sleep_for(std::chrono::milliseconds(400));
