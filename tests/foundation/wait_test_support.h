@@ -20,4 +20,16 @@ bool Eventually(Condition condition) {
   return true;
 }
 
+// Polls every millisecond until condition holds or ms pass; the last value
+// of condition, so a condition that came true at the deadline still counts.
+template <typename Condition>
+bool WaitUntil(Condition condition, int32_t ms = 5000) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return condition();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
 }  // namespace brn::testing

@@ -274,16 +274,7 @@ int32_t TBRNDatabase::Execute(const std::string& sql, TParams* params, TBRNQuery
     query->OnStatusMessage = OnStatusMessage;
     query->OnLogMessage = OnLogMessage;
   }
-  query->Close();
-  query->SetSessionName(sessionName_);
-  query->SetDatabaseName(databaseName_);
-  query->SetSQLText(sql);
-  query->SetRequestSensitive(true);
-  if (params != nullptr) CopyParams(*params, query->Params);
-  query->ExecSQL();
-  const int32_t rows = query->GetRowsAffected();
-  if (params != nullptr) CopyParams(query->Params, *params);
-  return rows;
+  return ExecSQLThrough(*query, sessionName_, databaseName_, sql, params);
 }
 
 }  // namespace brn

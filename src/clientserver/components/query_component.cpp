@@ -292,4 +292,18 @@ void TBRNQuery::setParamsFromDataSource() {
   }
 }
 
+int32_t ExecSQLThrough(TBRNQuery& query, const std::string& sessionName,
+                       const std::string& databaseName, const std::string& sql, TParams* params) {
+  query.Close();
+  query.SetSessionName(sessionName);
+  query.SetDatabaseName(databaseName);
+  query.SetSQLText(sql);
+  query.SetRequestSensitive(true);
+  if (params != nullptr) CopyParams(*params, query.Params);
+  query.ExecSQL();
+  const int32_t rows = query.GetRowsAffected();
+  if (params != nullptr) CopyParams(query.Params, *params);
+  return rows;
+}
+
 }  // namespace brn

@@ -130,4 +130,11 @@ class TBRNQuery : public TBRNDBDataSet {
   bool executing_ = false;
 };
 
+// Runs sql once through query (a caller's, or a temporary one when the
+// caller passed none) in the named session and database: params, when
+// given, go in as the statement's parameters and come back with their
+// output values. Returns the rows affected. The query is closed first.
+int32_t ExecSQLThrough(TBRNQuery& query, const std::string& sessionName,
+                       const std::string& databaseName, const std::string& sql, TParams* params);
+
 }  // namespace brn

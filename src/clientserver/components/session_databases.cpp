@@ -62,16 +62,7 @@ int32_t TBRNSession::Execute(const std::string& sql, TParams* params, TBRNQuery*
     query->OnStatusMessage = [this](TComponent*, const std::string& text) { DoStatusMessage(text); };
     query->OnLogMessage = [this](TComponent*, const std::string& text) { DoLogMessage(text); };
   }
-  query->Close();
-  query->SetSessionName(GetSessionName());
-  query->SetDatabaseName("Configuration");
-  query->SetSQLText(sql);
-  query->SetRequestSensitive(true);
-  if (params != nullptr) CopyParams(*params, query->Params);
-  query->ExecSQL();
-  const int32_t rows = query->GetRowsAffected();
-  if (params != nullptr) CopyParams(query->Params, *params);
-  return rows;
+  return ExecSQLThrough(*query, GetSessionName(), "Configuration", sql, params);
 }
 
 void TBRNSession::BindOwnerComponents() {

@@ -14,6 +14,7 @@
 #include "metadata/catalog/schemas.h"
 #include "sessions/databases/catalog_manager.h"
 #include "sessions/databases/local_database_manager.h"
+#include "sessions/ddl/ddl_frame.h"
 #include "sessions/ddl/routine_manager.h"
 #include "sessions/local/local_session_manager.h"
 #include "sql/tree/expr_token.h"
@@ -30,23 +31,6 @@ TBRNExprToken* argumentOrNull(const TBRNExprToken* node, int32_t index) {
   if (node == nullptr || index >= node->ArgumentCount()) return nullptr;
   return node->Argument(index);
 }
-
-class TCatalogRead {
- public:
-  explicit TCatalogRead(TBRNCatalogManager& manager) : manager_(manager) { manager_.BeginRead(); }
-  ~TCatalogRead() {
-    try {
-      manager_.EndRead();
-    } catch (...) {
-      // The prepare's own error (if any) is the one that counts.
-    }
-  }
-  TCatalogRead(const TCatalogRead&) = delete;
-  TCatalogRead& operator=(const TCatalogRead&) = delete;
-
- private:
-  TBRNCatalogManager& manager_;
-};
 
 // The routine's owner is the current user for the scope.
 class TOwnerScope {
@@ -113,7 +97,7 @@ void TBRNLocalProcedureManager::PrepareProcedure(const std::string& procedureNam
   Unprepare();
   ProcedureName = procedureName;
   {
-    TCatalogRead read(*Database.CatalogManager);
+    TBRNCatalogReadBracket read(Database);
     TBRNSchema* schema = Database.Catalog->DefaultSchema;
     auto* routine = static_cast<TBRNProcedure*>(
         schema->Procedures->FindByNameForUser(procedureName, Database.GetCurrentUser(), true));

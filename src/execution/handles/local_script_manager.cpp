@@ -20,6 +20,7 @@
 #include "foundation/values/param_value.h"
 #include "sessions/databases/catalog_manager.h"
 #include "sessions/databases/local_database_manager.h"
+#include "sessions/ddl/ddl_frame.h"
 #include "sessions/local/local_session_manager.h"
 #include "sql/tree/expr_operations.h"
 #include "sql/tree/expr_token.h"
@@ -44,23 +45,6 @@ TBRNExprToken* argumentOrNull(const TBRNExprToken* node, int32_t index) {
   if (node == nullptr || index >= node->ArgumentCount()) return nullptr;
   return node->Argument(index);
 }
-
-class TCatalogRead {
- public:
-  explicit TCatalogRead(TBRNCatalogManager& manager) : manager_(manager) { manager_.BeginRead(); }
-  ~TCatalogRead() {
-    try {
-      manager_.EndRead();
-    } catch (...) {
-      // The prepare's own error (if any) is the one that counts.
-    }
-  }
-  TCatalogRead(const TCatalogRead&) = delete;
-  TCatalogRead& operator=(const TCatalogRead&) = delete;
-
- private:
-  TBRNCatalogManager& manager_;
-};
 
 // The sessions whose evaluator a debug run owns now, with the run's thread.
 struct TEvaluatorOwners {
@@ -395,7 +379,7 @@ void TBRNLocalScriptManager::PrepareScript(const std::string& script) {
   endDebugRun();
   Unprepare();
   Script->SetText(script);
-  TCatalogRead read(*Database.CatalogManager);
+  TBRNCatalogReadBracket read(Database);
   try {
     Script->Compile();
     TBRNExprToken* root = Script->Root;

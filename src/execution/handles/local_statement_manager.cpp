@@ -19,6 +19,7 @@
 #include "metadata/catalog/views.h"
 #include "sessions/databases/catalog_manager.h"
 #include "sessions/databases/local_database_manager.h"
+#include "sessions/ddl/ddl_frame.h"
 #include "sessions/ddl/view_manager.h"
 #include "sessions/local/local_session_manager.h"
 #include "sql/tree/expr_operations.h"
@@ -27,28 +28,6 @@
 #include "storage/rows/execution_seam.h"
 
 namespace brn {
-
-namespace {
-
-// Holds the catalog read bracket of a prepare.
-class TCatalogRead {
- public:
-  explicit TCatalogRead(TBRNCatalogManager& manager) : manager_(manager) { manager_.BeginRead(); }
-  ~TCatalogRead() {
-    try {
-      manager_.EndRead();
-    } catch (...) {
-      // The prepare's own error (if any) is the one that counts.
-    }
-  }
-  TCatalogRead(const TCatalogRead&) = delete;
-  TCatalogRead& operator=(const TCatalogRead&) = delete;
-
- private:
-  TBRNCatalogManager& manager_;
-};
-
-}  // namespace
 
 TBRNLocalStatementManager::TBRNLocalStatementManager(TBRNLocalDatabaseManager& database)
     : TBRNStatementManager(std::make_unique<TBRNReferencedParamValues>()),
@@ -96,7 +75,7 @@ void TBRNLocalStatementManager::FreeStatement(TBRNLocalStatementManager*& statem
 void TBRNLocalStatementManager::PrepareStatement(const std::string& sql) {
   AwaitSessionEvaluator(Session);
   Statement->SetText(sql);
-  TCatalogRead read(*Database.CatalogManager);
+  TBRNCatalogReadBracket read(Database);
   try {
     Statement->Compile();
     TBRNExprToken* root = Statement->Root;

@@ -27,6 +27,7 @@
 #include "metadata/catalog/views.h"
 #include "metadata/config/databases.h"
 #include "sessions/databases/local_database_manager.h"
+#include "sessions/ddl/ddl_frame.h"
 #include "sessions/local/local_session_manager.h"
 #include "storage/cursors/cursor.h"
 
@@ -44,25 +45,6 @@ constexpr int32_t kOperationPrepareScript = 360;
 
 // The code of an engine failure that no specific error covers.
 constexpr int32_t kNotAvailableCode = 9999;
-
-// Holds the catalog read bracket for a scope.
-class TCatalogRead {
- public:
-  explicit TCatalogRead(TBRNCatalogManager& manager) : manager_(manager) { manager_.BeginRead(); }
-  ~TCatalogRead() {
-    try {
-      manager_.EndRead();
-    } catch (...) {
-      // The bracket's own failure cannot be reported from a destructor; the
-      // work's error (if any) is the one that counts.
-    }
-  }
-  TCatalogRead(const TCatalogRead&) = delete;
-  TCatalogRead& operator=(const TCatalogRead&) = delete;
-
- private:
-  TBRNCatalogManager& manager_;
-};
 
 // Sets the session's forced buffer flush for a scope (the table managers
 // read it from the table settings while they commit).
@@ -110,7 +92,7 @@ TBRNSchema* TBRNLocalDatabaseManager::FindSchema(const std::string& schemaName) 
 
 TBRNSchemaObjectManager* TBRNLocalDatabaseManager::OpenSchemaObjectManager(
     const std::string& schemaName, const std::string& name, bool exclusive) {
-  TCatalogRead read(*CatalogManager);
+  TBRNCatalogReadBracket read(*this);
   TBRNSchema* schema = FindSchema(schemaName);
   TBRNPrivilegedConfigObject* object =
       Catalog->FindTableOrView(schema, name, GetCurrentUser(), true, true);
@@ -152,7 +134,7 @@ TBRNSchemaObjectManager* TBRNLocalDatabaseManager::OpenSchemaObjectManager(
 
 TBRNSchemaObjectManager* TBRNLocalDatabaseManager::OpenRoutineManager(
     const std::string& schemaName, const std::string& routineName) {
-  TCatalogRead read(*CatalogManager);
+  TBRNCatalogReadBracket read(*this);
   TBRNSchema* schema = FindSchema(schemaName);
   auto* routine =
       static_cast<TBRNPrivilegedSchemaObject*>(schema->AllRoutines->FindByName(routineName, true));
@@ -408,7 +390,7 @@ void TBRNLocalDatabaseManager::StartTransaction(const TBRNStringsList& tables, i
     std::string operation = FormatText("START TRANSACTION ON %s", {Database->Name});
     RequireOpen(operation);
     RequireNoTransaction(operation);
-    TCatalogRead read(*CatalogManager);
+    TBRNCatalogReadBracket read(*this);
     BuildTransactionTables(tables);
     TBRNReferencedTables& list = *Catalog->DefaultSchema->TransactionTables;
     auto clearBits = [&] {

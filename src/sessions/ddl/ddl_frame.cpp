@@ -93,7 +93,12 @@ TBRNCatalogReadBracket::TBRNCatalogReadBracket(TBRNLocalDatabaseManager& databas
 }
 
 TBRNCatalogReadBracket::~TBRNCatalogReadBracket() {
-  database_.CatalogManager->EndRead();
+  try {
+    database_.CatalogManager->EndRead();
+  } catch (...) {
+    // Releasing a read cannot be reported from a destructor; the work's own
+    // error (if any) is the one that counts.
+  }
 }
 
 // ---- Object locks

@@ -104,7 +104,7 @@ class TBRNCatalogUpdateBracket {
 
 // A read of the catalog for the enclosing scope (BeginRead of the catalog
 // file in the constructor, which reloads the catalog when another session
-// changed the file; EndRead in the destructor).
+// changed the file; EndRead in the destructor, whose failure is dropped).
 class TBRNCatalogReadBracket {
  public:
   explicit TBRNCatalogReadBracket(TBRNLocalDatabaseManager& database);

@@ -20,6 +20,7 @@
 #include "foundation/locks/log_manager.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/string_list.h"
+#include "foundation/wait_test_support.h"
 #include "sessions/engine_settings.h"
 #include "sessions/local/local_log_manager.h"
 #include "sessions/local/local_session_manager.h"
@@ -32,14 +33,7 @@ using test::WireClient;
 constexpr int32_t kGetServerNameRequest = 300;
 constexpr int32_t kCloseDatabaseRequest = 34;
 
-bool WaitUntil(const std::function<bool()>& condition, int32_t ms = 5000) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
+using testing::WaitUntil;
 
 // A connection thread stand-in for the engine's session operations, with
 // the client fields a reconnect is matched on.

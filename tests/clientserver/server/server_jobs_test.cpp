@@ -17,6 +17,7 @@
 #include "foundation/locks/log_manager.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/string_list.h"
+#include "foundation/wait_test_support.h"
 #include "metadata/config/config.h"
 #include "metadata/config/jobs.h"
 #include "metadata/config/users_roles.h"
@@ -28,14 +29,7 @@
 namespace brn {
 namespace {
 
-bool WaitForCondition(const std::function<bool()>& condition, int32_t ms = 5000) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
+using testing::WaitUntil;
 
 // What the job bodies did, by job name (the job thread's session name).
 struct JobProbe {
@@ -166,14 +160,14 @@ class ServerJobsTest : public ::testing::Test {
 TEST_F(ServerJobsTest, ADueJobStartsOnceAndNotAgainWhileItRuns) {
   AddJob("Slow");
   engine.ScheduleJobs();
-  ASSERT_TRUE(WaitForCondition([&] { return probe.Runs("Slow") == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return probe.Runs("Slow") == 1; }));
   engine.ScheduleJobs();
   engine.ScheduleJobs();
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(probe.Runs("Slow"), 1);
   probe.release = true;
   // Once it has ended it is due again.
-  EXPECT_TRUE(WaitForCondition([&] {
+  EXPECT_TRUE(WaitUntil([&] {
     engine.ScheduleJobs();
     return probe.Runs("Slow") == 2;
   }));
@@ -184,7 +178,7 @@ TEST_F(ServerJobsTest, OnlyJobsOfTheServerCategoryRun) {
   AddJob("Other", "Weekly");
   AddJob("Mine", "nightly  ");
   engine.ScheduleJobs();
-  ASSERT_TRUE(WaitForCondition([&] { return probe.Ended("Mine") == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return probe.Ended("Mine") == 1; }));
   engine.ScheduleJobs();
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(probe.Runs("Other"), 0);
@@ -208,7 +202,7 @@ TEST_F(ServerJobsTest, AJobThatCannotBePreparedIsNeverStartedAgain) {
   constexpr int32_t kPrepareJob = 93;
   int before = CountEvents(lcError, kPrepareJob);
   engine.ScheduleJobs();
-  ASSERT_TRUE(WaitForCondition([&] { return CountEvents(lcError, kPrepareJob) == before + 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return CountEvents(lcError, kPrepareJob) == before + 1; }));
   // The thread clears its running mark after logging; give it that time.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   for (int i = 0; i < 3; ++i) engine.ScheduleJobs();
@@ -220,8 +214,8 @@ TEST_F(ServerJobsTest, AJobThatCannotBePreparedIsNeverStartedAgain) {
 TEST_F(ServerJobsTest, AFailingJobIsLoggedWithOperation94) {
   AddJob("Fails");
   engine.ScheduleJobs();
-  ASSERT_TRUE(WaitForCondition([&] { return probe.Ended("Fails") == 1; }));
-  ASSERT_TRUE(WaitForCondition([&] {
+  ASSERT_TRUE(WaitUntil([&] { return probe.Ended("Fails") == 1; }));
+  ASSERT_TRUE(WaitUntil([&] {
     for (const TBRNLogEvent& event : LogEvents())
       if (event.Category == lcError && event.Function == kBRNOperationExecuteJob &&
           event.ErrorCode == 9001)
@@ -235,7 +229,7 @@ TEST_F(ServerJobsTest, StopEndsRunningJobsWithinFiveSeconds) {
   AddJob("Switch");
   engine.ScheduleJobs();
   ASSERT_TRUE(
-      WaitForCondition([&] { return probe.Runs("Endless") == 1 && probe.Runs("Switch") == 1; }));
+      WaitUntil([&] { return probe.Runs("Endless") == 1 && probe.Runs("Switch") == 1; }));
   admin.reset();
   auto started = std::chrono::steady_clock::now();
   engine.Stop();
@@ -248,7 +242,7 @@ TEST_F(ServerJobsTest, JobSwitchesWorkOnTheSchedulerSession) {
   AddJob("Mine");
   // The scheduler session reads the new job at its next configuration read.
   engine.ScheduleJobs();
-  ASSERT_TRUE(WaitForCondition([&] { return probe.Ended("Mine") == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return probe.Ended("Mine") == 1; }));
   EXPECT_TRUE(engine.IsJobEnabled("Mine"));
   engine.DisableJob("Mine");
   EXPECT_FALSE(engine.IsJobEnabled("Mine"));

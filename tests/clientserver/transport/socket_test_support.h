@@ -14,6 +14,7 @@
 #include "clientserver/transport/listening_socket.h"
 #include "clientserver/transport/socket.h"
 #include "clientserver/transport/socket_thread.h"
+#include "foundation/wait_test_support.h"
 #include "foundation/core/memory_stream.h"
 
 namespace brn::testing {
@@ -28,12 +29,7 @@ inline uint16_t BoundPort(TBRNSocketWrapper& socket) {
 
 // Polls until done() or the time runs out; the last value of done().
 inline bool WaitUntil(const std::function<bool()>& done, int32_t ms = kTestWaitMs) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return done();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+  return testing::WaitUntil(done, ms);
 }
 
 // Sends the stream's bytes from its position to its end in pieces of at most
