@@ -63,7 +63,7 @@ bool TBRNCursorRowsetNavigator::seekVisible(int32_t n, TBRNDirection direction, 
 bool TBRNCursorRowsetNavigator::First(bool& Restart) {
   if (!filtered()) return TBRNRowsetNavigator::First(Restart);
   Restart = false;
-  TableReadBracket bracket(GetRowFile()->GetHost());
+  TableDeferredReadBracket bracket(GetRowFile()->GetHost());
   if (seekVisible(0, kDirectionForward, Restart)) {
     Bof = true;
     Eof = false;
@@ -79,7 +79,7 @@ bool TBRNCursorRowsetNavigator::First(bool& Restart) {
 bool TBRNCursorRowsetNavigator::Last(bool& Restart) {
   if (!filtered()) return TBRNRowsetNavigator::Last(Restart);
   Restart = false;
-  TableReadBracket bracket(GetRowFile()->GetHost());
+  TableDeferredReadBracket bracket(GetRowFile()->GetHost());
   const TBRNSparseBitmap& set = cursor_.GetFilterSet();
   int32_t start = set.Size < 2147483647 ? set.Size + 1 : set.Size;
   if (seekVisible(start, kDirectionBackward, Restart)) {
@@ -97,7 +97,7 @@ bool TBRNCursorRowsetNavigator::Last(bool& Restart) {
 bool TBRNCursorRowsetNavigator::Next(bool& Restart) {
   if (!filtered()) return TBRNRowsetNavigator::Next(Restart);
   Restart = false;
-  TableReadBracket bracket(GetRowFile()->GetHost());
+  TableDeferredReadBracket bracket(GetRowFile()->GetHost());
   if (cursor_.GetFilterSet().Size == 0) {
     ClearCurrentRow();
     Bof = true;
@@ -126,7 +126,7 @@ bool TBRNCursorRowsetNavigator::Next(bool& Restart) {
 bool TBRNCursorRowsetNavigator::Prior(bool& Restart) {
   if (!filtered()) return TBRNRowsetNavigator::Prior(Restart);
   Restart = false;
-  TableReadBracket bracket(GetRowFile()->GetHost());
+  TableDeferredReadBracket bracket(GetRowFile()->GetHost());
   if (cursor_.GetFilterSet().Size == 0) {
     ClearCurrentRow();
     Bof = true;
@@ -154,7 +154,7 @@ int32_t TBRNCursorRowsetNavigator::FindKey(const TBRNValues& Values, int32_t Par
   if (!filtered())
     return TBRNRowsetNavigator::FindKey(Values, PartialLength, Restart, CaseInsensitive);
   Restart = false;
-  TableReadBracket bracket(GetRowFile()->GetHost());
+  TableDeferredReadBracket bracket(GetRowFile()->GetHost());
   if (cursor_.GetFilterSet().Size == 0) {
     ClearCurrentRow();
     Bof = true;
@@ -254,6 +254,10 @@ void TBRNCursorIndexNavigator::prepareRangeKeys(TBRNRangeFilter& Range) {
   ++RangeKeysPrepared;
   preparedStamp_ = Range.GetBoundsStamp();
   preparedLayout_ = &layout;
+}
+
+const TBRNSparseBitmap* TBRNCursorIndexNavigator::GetAcceptedRows() {
+  return cursor_.GetFiltered() ? &cursor_.GetFilterSet() : nullptr;
 }
 
 bool TBRNCursorIndexNavigator::GetSearchKeyActive() {

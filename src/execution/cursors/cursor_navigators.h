@@ -77,9 +77,13 @@ class TBRNCursorIndexNavigator : public TBRNIndexNavigator {
   int32_t CompareWithRange(const TBRNKeyValues& Key) override;
   bool GetSearchKeyActive() override;
   int32_t CompareWithSearchKey(const TBRNKeyValues& Key) override;
+  // The cursor's filter set while it is filtered.
+  const TBRNSparseBitmap* GetAcceptedRows() override;
+  void NotePassedKeys(int32_t Count) override { KeysVisited += Count; }
 
-  // Keys weighed by AcceptRow since the navigator was made: how far the
-  // cursor's moves walked the index (statistics).
+  // Keys weighed by AcceptRow or passed over as outside the filter set
+  // since the navigator was made: how far the cursor's moves walked the
+  // index (statistics).
   int64_t KeysVisited = 0;
   // Times CompareWithRange prepared the range bounds as search keys:
   // once per range, however many keys a walk weighs against it.

@@ -10,11 +10,15 @@
 
 namespace brn {
 
-TBRNCursorReadScope::TBRNCursorReadScope(TBRNLocalCursor& Cursor) : cursor_(Cursor) {
+TBRNCursorReadScope::TBRNCursorReadScope(TBRNLocalCursor& Cursor, bool Deferred) : cursor_(Cursor) {
   if (cursor_.GetClosed()) throw std::logic_error("a read scope over a closed cursor");
   table_ = dynamic_cast<TBRNTableManager*>(&cursor_.GetTableManager());
   if (table_ == nullptr) return;
-  table_->BeginRead();
+  if (Deferred) {
+    table_->BeginDeferredRead();
+  } else {
+    table_->BeginRead();
+  }
   open_ = true;
   ++cursor_.readScopes_;
 }

@@ -34,9 +34,15 @@ class TBRNTableManager;
 //   until the scope ends.
 // - A cursor over a table without files of its own (a view's) holds no
 //   lock: the scope does nothing.
+// - A Deferred scope (one cursor move) groups the reads without taking the
+//   lock: the first read inside that goes to the files takes it, and the
+//   scope holds it from there to its end (see
+//   TBRNTableFileHost::BeginDeferredRead). A move that finds every block in
+//   the cache so makes no lock call, and a writer is never kept waiting by
+//   a cursor between two moves.
 class TBRNCursorReadScope {
  public:
-  explicit TBRNCursorReadScope(TBRNLocalCursor& Cursor);
+  explicit TBRNCursorReadScope(TBRNLocalCursor& Cursor, bool Deferred = false);
   ~TBRNCursorReadScope();
   TBRNCursorReadScope(const TBRNCursorReadScope&) = delete;
   TBRNCursorReadScope& operator=(const TBRNCursorReadScope&) = delete;

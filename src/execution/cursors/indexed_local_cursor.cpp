@@ -187,6 +187,10 @@ namespace {
 constexpr int64_t kJumpRowShare = 64;
 // The most visible rows whose keys a cursor keeps for jumping.
 constexpr int32_t kMaxJumpRows = 1 << 16;
+// A visible key among this many next to the current one in the copied leaf
+// is reached by plain steps, cheaper than a jump's descent (a key range
+// whose rows are all visible never jumps).
+constexpr int32_t kStepAheadKeys = 16;
 
 }  // namespace
 
@@ -245,6 +249,7 @@ bool TBRNIndexedLocalCursor::jumpToVisibleKey(bool Forward, bool& Restart) {
     return false;
   TBRNCursorIndexNavigator& navigator = GetActiveNavigator();
   if (navigator.GetRowNumber() == 0) return false;
+  if (navigator.LeafHasRowAhead(Forward, GetFilterSet(), kStepAheadKeys)) return false;
   const std::vector<TVisibleKey>* order = visibleOrder();
   if (order == nullptr) return false;
   // Where the current key lies against an entry, in the index's order (the

@@ -782,5 +782,23 @@ bool TBRNLocalCursor::ActivateQueryFilter(TBRNFilterHandle Filter) {
   return afterMove(kDirectionNone);
 }
 
+void TBRNLocalCursor::RekeyQueryFilter(TBRNFilterHandle Filter) {
+  // One Read bracket around the catch-up and the build, as for a move.
+  runMove(kOpActivateFilter, [&] {
+    CheckTableChanged();
+    TBRNLocalFilters& list = *topLevel().QueryFilters;
+    TBRNLocalFilter* filter = list.FindFilter(Filter);
+    filter->SetActive(true);
+    filtered_ = true;
+    sizeFilterSet();
+    if (filter->RebuildFollowers)
+      list.BuildFrom(filter->Position, filterSet_->Size, topLevel().LevelIndex);
+    else
+      list.BuildOne(filter, filterSet_->Size, topLevel().LevelIndex);
+    BuildFilterSet();
+    // The old row is of no interest: the caller starts from the first row.
+    rowNavigator_->ClearCurrentRow();
+  });
+}
 
 }  // namespace brn

@@ -335,6 +335,14 @@ class TBRNLocalCursor : public TBRNCursor,
   // the current rows its outer references read).
   bool DropQueryFilter(TBRNFilterHandle Filter);
   bool ActivateQueryFilter(TBRNFilterHandle Filter);
+  // For a filter built again and again for new outer rows (a join filter,
+  // once per row of the tables before it): activates query filter Filter
+  // when it is not active, builds it (and the filters after it that
+  // depend on it) for the current rows its outer references read, and
+  // combines the filter set. Unlike ActivateQueryFilter the cursor does
+  // not look for its old row again: it is left on no row, and the caller's
+  // next move must be FirstRow or LastRow. Catches up with the table first.
+  void RekeyQueryFilter(TBRNFilterHandle Filter);
 
   // The query whose result the cursor shows
   // Set by the query manager that opened the cursor; not owned (the query
@@ -361,10 +369,11 @@ class TBRNLocalCursor : public TBRNCursor,
   // is logged with Code and passes on. Answers Work's answer.
   template <typename Work>
   auto runOperation(TBRNOperationCode Code, Work&& Body) -> decltype(Body());
-  // runOperation for a move: the table's Read bracket is held around the
-  // whole move, so that the brackets of its index and row reads nest inside
-  // it (one lock call per move instead of one per page or row read). The
-  // bracket ends with the move, before control returns to the caller.
+  // runOperation for a move: one deferred Read bracket of the table spans
+  // the whole move, so that the brackets of its index and row reads nest
+  // inside it: no lock call while every block is in the cache, and one for
+  // the whole move once a read must go to the files. The bracket ends with
+  // the move, before control returns to the caller.
   template <typename Work>
   void runMove(TBRNOperationCode Code, Work&& Body);
   // Repeats Move (which takes the restart flag) until it ends without a
@@ -502,7 +511,7 @@ auto TBRNLocalCursor::runOperation(TBRNOperationCode Code, Work&& Body) -> declt
 template <typename Work>
 void TBRNLocalCursor::runMove(TBRNOperationCode Code, Work&& Body) {
   runOperation(Code, [&] {
-    TBRNCursorReadScope scope(*this);
+    TBRNCursorReadScope scope(*this, true);
     Body();
     scope.End();
   });

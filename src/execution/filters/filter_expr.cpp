@@ -283,7 +283,8 @@ void TBRNExprFilter::Optimize() {
 
 void TBRNExprFilter::Build(int32_t Mode, int32_t) {
   if (!Expr || Expr->Root == nullptr) return;
-  Prepare(-1);
+  // Optimize prepared the tree already; a kept tree needs no second walk.
+  if (!keepPrograms_) Prepare(-1);
   BuildConditionSet(*Rows, Expr->Root, Mode);
 }
 

@@ -114,6 +114,13 @@ class TBRNExprFilter : public TBRNLocalFilter {
   // OuterContext, so that outer references see the query's current rows.
   void SyncOuterRows();
 
+  // For a filter built again and again over a tree that stays prepared and
+  // unchanged while the filter lives (a join filter within one result
+  // build): Build no longer prepares the tree again, so that the compiled
+  // programs of its row-by-row conditions serve every build instead of
+  // being compiled anew each time. Prepare and Unprepare still drop them.
+  void KeepProgramsAcrossBuilds() { keepPrograms_ = true; }
+
   // Set by Build/BuildConditionSet: how many keys the last build visited
   // and how many rows it read (for plans and tests).
   int64_t KeysVisited = 0;
@@ -128,6 +135,7 @@ class TBRNExprFilter : public TBRNLocalFilter {
   TBRNExprProgram* programFor(TBRNExprToken* Node);
 
   std::vector<std::pair<const TBRNExprToken*, std::unique_ptr<TBRNExprProgram>>> Programs;
+  bool keepPrograms_ = false;
 };
 
 // The filter of a query's WHERE condition.

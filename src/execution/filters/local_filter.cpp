@@ -225,45 +225,51 @@ void TBRNFilterRowsetNavigator::EvaluateRows(TBRNSparseBitmap& Rows, int32_t Mod
   });
 }
 
-void TBRNFilterRowsetNavigator::ComputeKeyBounds(const TBRNSparseBitmap& Rows, int32_t IndexNo,
-                                                 TBRNKeyValues& Low, TBRNKeyValues& High) {
-  TBRNSparseBitmap copy(true, true, 0);
-  copy.Assign(Rows);
-  bool first = true;
-  TBRNIndexLayoutKeyValues* key = table_.GetIndexKey(IndexNo);
+void ComputeKeyBounds(TBRNTableManager& Table, const TBRNSparseBitmap& Rows, int32_t IndexNo,
+                      TBRNKeyValues& Low, TBRNKeyValues& High) {
+  TBRNIndexLayoutKeyValues* key = Table.GetIndexKey(IndexNo);
   const TBRNIndexKeyLayout& layout = key->GetLayout();
-  scanRows(table_, copy, true, [&](int32_t, TBRNRowsetRowValues& values) {
-    table_.BuildIndexKey(values, IndexNo, false);
-    const int32_t columns = layout.GetColumnCount();
-    bool below = first;
-    bool above = first;
-    if (!first) {
-      for (int32_t i = 0; i < columns && !below; ++i) {
-        const int32_t c =
-            key->GetItem(i)->Compare(*Low.GetItem(i), 0, false, layout.GetColumn(i).Collation);
-        const int32_t ordered = layout.GetColumn(i).Descending ? -c : c;
-        if (ordered != 0) {
-          below = ordered < 0;
-          break;
-        }
-      }
-      for (int32_t i = 0; i < columns && !above; ++i) {
-        const int32_t c =
-            key->GetItem(i)->Compare(*High.GetItem(i), 0, false, layout.GetColumn(i).Collation);
-        const int32_t ordered = layout.GetColumn(i).Descending ? -c : c;
-        if (ordered != 0) {
-          above = ordered > 0;
-          break;
-        }
-      }
-    }
+  const int32_t columns = layout.GetColumnCount();
+  // key against bound in index order: negative below, positive above.
+  auto compare = [&](const TBRNKeyValues& bound) {
     for (int32_t i = 0; i < columns; ++i) {
-      if (below) CopyKeyColumnValue(*Low.GetItem(i), *key->GetItem(i));
-      if (above) CopyKeyColumnValue(*High.GetItem(i), *key->GetItem(i));
+      const int32_t c =
+          key->GetItem(i)->Compare(*bound.GetItem(i), 0, false, layout.GetColumn(i).Collation);
+      const int32_t ordered = layout.GetColumn(i).Descending ? -c : c;
+      if (ordered != 0) return ordered;
     }
-    first = false;
-    return true;
-  });
+    return 0;
+  };
+  // Rows is walked in place (no copy of the set): a row is only read, and
+  // a deleted one is passed over.
+  RowReader reader(Table);
+  for (int32_t attempt = 0;; ++attempt) {
+    const int32_t limit = std::min(reader.SlotCount(), Rows.Size);
+    bool first = true;
+    bool restart = false;
+    int32_t n = 0;
+    while (Rows.FindNextSet(n) && n <= limit) {
+      const int32_t readAhead =
+          std::min(reader.DefaultReadAhead(), Rows.CountNextRun(n, reader.DefaultReadAhead()));
+      TBRNRowsetRow* row = reader.Read(n, readAhead, restart);
+      if (row == nullptr) {
+        if (!restart) throw std::logic_error("key bounds: row not found");
+        break;
+      }
+      RowPin pin{reader, row};
+      if (row->Status == kRowDeleted) continue;
+      Table.BuildIndexKey(reader.Bind(row), IndexNo, false);
+      const bool below = first || compare(Low) < 0;
+      const bool above = first || compare(High) > 0;
+      for (int32_t i = 0; i < columns; ++i) {
+        if (below) CopyKeyColumnValue(*Low.GetItem(i), *key->GetItem(i));
+        if (above) CopyKeyColumnValue(*High.GetItem(i), *key->GetItem(i));
+      }
+      first = false;
+    }
+    if (!restart) return;
+    if (attempt > 1000) throw std::runtime_error("key bounds: the table keeps changing");
+  }
 }
 
 void TBRNFilterRowsetNavigator::RemoveDeletedRows(TBRNSparseBitmap& Rows, int32_t Mode) {

@@ -62,6 +62,13 @@ class TBRNFilterCursor {
 class TBRNFilterRowsetNavigator;
 class TBRNFilterIndexNavigator;
 
+// Low and High become the lowest and highest key of Table's index IndexNo
+// among the non-deleted rows of Rows (both untouched when there is none).
+// Rows is only read; the rows are read through the table's row cache, and
+// a restart of the cache computes the bounds again from the start.
+void ComputeKeyBounds(TBRNTableManager& Table, const TBRNSparseBitmap& Rows, int32_t IndexNo,
+                      TBRNKeyValues& Low, TBRNKeyValues& High);
+
 // A filter of a local cursor: the set of the row numbers of the cursor's
 // table that satisfy it. Rows.Size is the table's slot count when the set
 // was last built; rows above it are never in the set. The table must be
@@ -137,10 +144,6 @@ class TBRNFilterRowsetNavigator : public TBRNRowsetNavigator {
   void EvaluateRows(TBRNSparseBitmap& Rows, int32_t Mode, TBRNLocalExprEvaluator& Evaluator,
                     TBRNEvaluatorContext& Context, TBRNExprToken* Condition, int32_t Slot = 0,
                     TBRNExprProgram* Program = nullptr);
-  // Low and High become the lowest and highest key of index IndexNo among
-  // the non-deleted rows of Rows (both untouched when there is none).
-  void ComputeKeyBounds(const TBRNSparseBitmap& Rows, int32_t IndexNo, TBRNKeyValues& Low,
-                        TBRNKeyValues& High);
   // Mode 2: removes the deleted rows; otherwise Rows becomes every
   // non-deleted row 1 to the slot count (Rows.Size is set to it).
   void RemoveDeletedRows(TBRNSparseBitmap& Rows, int32_t Mode);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <stdexcept>
+#include <string>
 
 #include "storage/tables/table_manager.h"
 
@@ -29,6 +30,18 @@ int32_t compareInIndexOrder(const TBRNKeyValues& a, const TBRNKeyValues& b,
 // made where a freed one lived never repeats a stamp a reader cached.
 std::atomic<uint64_t> nextBoundsStamp{0};
 
+// The layout of the table's index IndexNo. Taken from the table rather than
+// from a key navigator: a range that only holds bounds needs no navigator
+// (and no page buffer) of its own. An index the table does not have raises
+// std::logic_error.
+const TBRNIndexKeyLayout& indexLayoutOf(TBRNTableManager& table, int32_t IndexNo) {
+  const TBRNIndexKeyLayout* layout =
+      IndexNo >= 0 && IndexNo < table.GetIndexCount() ? table.GetIndexLayout(IndexNo) : nullptr;
+  if (layout == nullptr)
+    throw std::logic_error("range filter: the table has no index " + std::to_string(IndexNo));
+  return *layout;
+}
+
 }  // namespace
 
 TBRNRangeFilter::TBRNRangeFilter(TBRNFilterCursor& Cursor) : TBRNLocalFilter(Cursor) {
@@ -53,7 +66,7 @@ void TBRNRangeFilter::SetActive(bool Value) {
 
 void TBRNRangeFilter::Prepare(int32_t IndexNo) {
   if (KeysAllocated) return;
-  const TBRNIndexKeyLayout& layout = GetKeyNavigator(IndexNo).GetLayout();
+  const TBRNIndexKeyLayout& layout = indexLayoutOf(Cursor.GetFilterTable(), IndexNo);
   this->IndexNo = IndexNo;
   RangeStart = std::make_unique<TBRNContainedIndexKeyValues>(layout);
   RangeEnd = std::make_unique<TBRNContainedIndexKeyValues>(layout);
@@ -72,7 +85,7 @@ void TBRNRangeFilter::MergeRange(TBRNLocalFilter* Filter) {
   auto* other = dynamic_cast<TBRNRangeFilter*>(Filter);
   if (other == nullptr || !other->Active || !other->KeysAllocated) return;
   Prepare(other->IndexNo);
-  const TBRNIndexKeyLayout& layout = GetKeyNavigator(IndexNo).GetLayout();
+  const TBRNIndexKeyLayout& layout = indexLayoutOf(Cursor.GetFilterTable(), IndexNo);
   auto copyKey = [](TBRNKeyValues& target, const TBRNKeyValues& source) {
     for (int32_t i = 0; i < target.GetCount() && i < source.GetCount(); ++i)
       CopyKeyColumnValue(*target.GetItem(i), *source.GetItem(i));
@@ -133,7 +146,7 @@ TBRNExprRangeFilter::TBRNExprRangeFilter(TBRNFilterCursor& Cursor) : TBRNRangeFi
 
 void TBRNExprRangeFilter::Build(int32_t, int32_t IndexNo) {
   Prepare(IndexNo);
-  GetScanNavigator().ComputeKeyBounds(*Rows, this->IndexNo, *RangeStart, *RangeEnd);
+  ComputeKeyBounds(Cursor.GetFilterTable(), *Rows, this->IndexNo, *RangeStart, *RangeEnd);
   BoundsChanged();
 }
 

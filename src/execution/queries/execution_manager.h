@@ -165,6 +165,9 @@ class TBRNExecutionManager {
   // Activates it again (a join filter: rebuilds it for the current rows of
   // the tables to its left).
   void ActivateSourceFilter(const TBRNExprToken* Owner);
+  // A join filter built for the current rows of the tables to its left,
+  // its cursor left on no row: the caller's next move is FirstRow.
+  void RekeySourceFilter(const TBRNExprToken* Owner);
   // Drops every remembered filter from its cursor and forgets them all.
   void DropSourceFilters();
 

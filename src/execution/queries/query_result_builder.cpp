@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <typeinfo>
 #include <unordered_map>
 #include <vector>
 
@@ -26,14 +27,17 @@
 #include "metadata/catalog/indexes.h"
 #include "metadata/catalog/tables.h"
 #include "sessions/local/local_session_manager.h"
+#include "sql/evaluator/expr_program.h"
 #include "sql/tree/expr_operations.h"
 #include "sql/tree/expr_token.h"
 #include "sql/tree/expr_tree_algorithms.h"
 #include "sql/tree/query_layout.h"
+#include "storage/files/table_file_guards.h"
 #include "storage/indexes/index_keys.h"
 #include "storage/indexes/index_navigator.h"
 #include "storage/rows/row_file.h"
 #include "storage/rows/row_file_navigator.h"
+#include "storage/tables/table_manager.h"
 
 namespace brn {
 
@@ -65,6 +69,32 @@ int32_t percentOf(int64_t done, int64_t total) {
   if (total <= 0) return 100;
   const double ratio = double(done) * 100.0 / double(total);
   return int32_t(std::nearbyint(std::min(ratio, 100.0)));
+}
+
+// Whether an index key column stores its value byte for byte as the row
+// image's cell does (flag byte, then the same datum).
+bool sameStoredForm(const TBRNImageCell& cell, const TBRNIndexKeyColumn& column) {
+  switch (column.Kind) {
+    case TBRNIndexKeyKind::Text:
+      return cell.Kind == TBRNImageCellKind::VariableChars && cell.Capacity == column.Length;
+    case TBRNIndexKeyKind::FixedText:
+      return cell.Kind == TBRNImageCellKind::FixedChars && cell.Capacity == column.Length;
+    case TBRNIndexKeyKind::Bytes:
+      return cell.Kind == TBRNImageCellKind::VariableBytes && cell.Capacity == column.Length;
+    case TBRNIndexKeyKind::FixedBytes:
+      return cell.Kind == TBRNImageCellKind::FixedBytes && cell.Capacity == column.Length;
+    case TBRNIndexKeyKind::Boolean:
+      return cell.Kind == TBRNImageCellKind::Boolean;
+    case TBRNIndexKeyKind::Int16:
+      return cell.Kind == TBRNImageCellKind::SmallInt;
+    case TBRNIndexKeyKind::Int32:
+      return cell.Kind == TBRNImageCellKind::Int32;
+    case TBRNIndexKeyKind::Int64:
+      return cell.Kind == TBRNImageCellKind::Int64;
+    case TBRNIndexKeyKind::Float:
+      return cell.Kind == TBRNImageCellKind::Float;
+  }
+  return false;
 }
 
 // The key bytes of the groups held in memory, all of one length, side by
@@ -125,6 +155,143 @@ class TGroupKeys {
   std::vector<uint32_t> slots_;
 };
 
+// Steps the driving table of a walk without joins straight through its row
+// file in row order, instead of a cursor move and a row copy per row: the
+// current row's values are bound to the pinned block itself. It visits
+// exactly the rows the cursor's own moves would (its filter set, live rows,
+// ascending row numbers), so it serves only a plain local cursor on a base
+// table, without a key order, a row filter or a live query behind it.
+//
+// The build holds the table's Read lock for the whole walk, so no other
+// process changes the file between two rows. A change this process makes
+// meanwhile (the table's change count moves, a row read restarts) hands the
+// walk back to the cursor, positioned on the last row visited: its next
+// move catches up with the table as it always does.
+//
+// Contract: made right after the cursor stood on the walk's first row;
+// while a row is bound, the context's row of the table is this walk's
+// values, which stay valid until the next call or the walk ends. Used by
+// the build's thread only.
+class TSourceWalk {
+ public:
+  // nullptr when the table's cursor is not of the kind described above.
+  static std::unique_ptr<TSourceWalk> For(TBRNExprToken* table, TBRNCursorValue& value,
+                                          TBRNEvaluatorContext& context) {
+    auto* cursor = dynamic_cast<TBRNLocalCursor*>(value.GetCursor());
+    if (cursor == nullptr || typeid(*cursor) != typeid(TBRNLocalCursor) || cursor->GetClosed() ||
+        cursor->QueryLink != nullptr || cursor->HasRowFilter() || value.GetRow() == nullptr ||
+        table->RowSource < 0)
+      return nullptr;
+    auto* manager = dynamic_cast<TBRNTableManager*>(&cursor->GetTableManager());
+    if (manager == nullptr || manager->GetRowsetManager() == nullptr) return nullptr;
+    if (const TBRNExprToken* joins = argumentOrNil(table, trJoins))
+      for (const TBRNExprToken* join : joins->Arguments())
+        if (join != nullptr && join->JoinTable != nullptr) return nullptr;
+    return std::unique_ptr<TSourceWalk>(new TSourceWalk(*table, value, *cursor, *manager, context));
+  }
+  ~TSourceWalk() { unbind(); }
+  TSourceWalk(const TSourceWalk&) = delete;
+  TSourceWalk& operator=(const TSourceWalk&) = delete;
+
+  // Binds the next row; false at the end (the cursor then stands past its
+  // last row, as its own walk leaves it) or when the walk was handed back
+  // (HandedBack; the caller goes on with cursor moves).
+  bool Next() {
+    unbind();
+    if (table_.GetChangeCount() != changeCount_ ||
+        cursor_.GetFilterSetGeneration() != generation_ || cursor_.GetFiltered() != filtered_)
+      return handBack();
+    TableReadBracket bracket(file_.GetHost());
+    const int32_t last = file_.GetBlockCount();
+    const int32_t readAhead = std::max(1, file_.GetReadAheadCount());
+    for (;;) {
+      int32_t n = current_;
+      int32_t count = readAhead;
+      if (filtered_) {
+        const TBRNSparseBitmap& set = cursor_.GetFilterSet();
+        if (!set.FindNextSet(n) || n > last) return finish();
+        count = std::min(count, set.CountNextRun(n, count));
+      } else {
+        if (++n > last) return finish();
+        count = std::min(count, last - n + 1);
+      }
+      bool restart = false;
+      TBRNRowsetRow* row = file_.GetRowChecked(n, count > 1, 1, count, restart);
+      if (row == nullptr) return handBack();
+      current_ = n;
+      if (row->Status != kRowLive) {
+        file_.ReleaseRow(row);
+        continue;
+      }
+      pinned_ = row;
+      values_.SetRow(row);
+      bindRow(&values_);
+      return true;
+    }
+  }
+  bool HandedBack() const { return handedBack_; }
+  int32_t GetRowNumber() const { return current_; }
+
+ private:
+  TSourceWalk(TBRNExprToken& table, TBRNCursorValue& value, TBRNLocalCursor& cursor,
+              TBRNTableManager& manager, TBRNEvaluatorContext& context)
+      : value_(value),
+        cursor_(cursor),
+        table_(manager),
+        file_(*manager.GetRowsetManager()),
+        context_(context),
+        slot_(size_t(table.RowSource)),
+        values_(manager.GetColumns(), &manager) {
+    values_.Evaluator = &manager.GetEvaluator();
+    values_.Context = &manager.GetContext();
+    current_ = cursor.GetRowNumber();
+    changeCount_ = manager.GetChangeCount();
+    generation_ = cursor.GetFilterSetGeneration();
+    filtered_ = cursor.GetFiltered();
+  }
+
+  void bindRow(const TBRNValues* row) {
+    if (context_.CurrentRows.size() <= slot_) context_.CurrentRows.resize(slot_ + 1);
+    context_.CurrentRows[slot_] = row;
+  }
+  // Gives the block back; the context reads the cursor's row again.
+  void unbind() {
+    if (pinned_ == nullptr) return;
+    TBRNRowsetRow* row = pinned_;
+    pinned_ = nullptr;
+    values_.SetRow(nullptr);
+    bindRow(value_.GetRowValues());
+    file_.ReleaseRow(row);
+  }
+  bool finish() {
+    // Where the cursor's own walk ends: on its last row with the end set.
+    cursor_.LastRow();
+    cursor_.NextRow();
+    value_.ReadCurrentRow();
+    return false;
+  }
+  bool handBack() {
+    handedBack_ = true;
+    if (current_ > 0) cursor_.SetToRowNumber(current_);
+    value_.ReadCurrentRow();
+    return false;
+  }
+
+  TBRNCursorValue& value_;
+  TBRNLocalCursor& cursor_;
+  TBRNTableManager& table_;
+  TBRNRowsetManager& file_;
+  TBRNEvaluatorContext& context_;
+  size_t slot_;
+  TBRNRowsetRowValues values_;
+  TBRNRowsetRow* pinned_ = nullptr;
+  int32_t current_ = 0;
+  int64_t changeCount_ = 0;
+  uint64_t generation_ = 0;
+  bool filtered_ = false;
+  bool handedBack_ = false;
+};
+
 }  // namespace
 
 // One build of the result table (see BuildResultSet). Holds the current and
@@ -155,6 +322,18 @@ class TBRNQueryManager::TBuild {
         derived_.push_back(expression != nullptr && ContainsSelectColumnReference(expression));
       }
     itemValues_.resize(items_.size());
+    // An item that reads other select columns may read a column before its
+    // cell is written: the values then must see every write, so nothing is
+    // copied past them.
+    bool anyDerived = false;
+    for (bool derived : derived_) anyDerived = anyDerived || derived;
+    for (size_t i = 0; i < items_.size(); ++i) {
+      const TBRNExprToken* expression = argumentOrNil(items_[i], 0);
+      itemValues_[i].Copies = !anyDerived && expression != nullptr &&
+                              (expression->Kind == tkColumnReference ||
+                               expression->Kind == tkOuterColumnReference) &&
+                              expression->RowSource >= 0 && expression->Index >= 0;
+    }
   }
   ~TBuild() {
     q_.Context->ResultRow = previousResultRow_;
@@ -178,11 +357,15 @@ class TBRNQueryManager::TBuild {
 
   // ---- Rows
   void evaluateItem(size_t i);
+  // Copies item i's column cell into the cleared current row; false when
+  // the item must be evaluated instead.
+  bool copyColumnCell(size_t i);
   void evaluateSelectList();
   void evaluateUnderived();
   int32_t insertCurrent();
   void updateCurrent(int32_t row);
   void afterWrite();
+  void flushRows();
   bool isNewDistinctRow(TBRNTableManager& table, TBRNRowValues& values, int32_t& foundRow,
                         const std::set<int32_t>* skip = nullptr);
   bool rowsEqual(const TBRNRowValues& a, const TBRNRowValues& b, int32_t columns) const;
@@ -225,6 +408,8 @@ class TBRNQueryManager::TBuild {
 
   TBRNQueryManager& q_;
   TBRNTableManager& table_;
+  // Every new row of the result goes through it while Run runs.
+  TBRNRowAppender* appender_ = nullptr;
   bool reportProgress_;
   TBRNEvaluationScope scope_;
   std::unique_ptr<TBRNRowsetRow> currentBuffer_;
@@ -244,6 +429,18 @@ class TBRNQueryManager::TBuild {
   struct TItemValue {
     const TBRNValue* Value = nullptr;
     bool Aggregate = false;
+    // The expression's flat program, made at its first evaluation (nullptr
+    // when the evaluator's own walk is all there is to it).
+    bool Compiled = false;
+    std::unique_ptr<TBRNExprProgram> Program;
+    // A plain column reference whose cell is copied into the result row's
+    // image as it is: the row and cell layout it was checked for, the
+    // source cell and the result cell (Width 0: not copied).
+    bool Copies = false;
+    const TBRNValues* CopyRow = nullptr;
+    uint64_t CopyLayout = 0;
+    TBRNImageCell From;
+    TBRNImageCell To;
   };
   std::vector<TItemValue> itemValues_;
   bool continue_ = true;
@@ -258,6 +455,16 @@ class TBRNQueryManager::TBuild {
   int32_t memoryBase_ = 0;
   // The first rows of an ordered RANGE, a heap with the last of them on top.
   std::vector<TKeptRow> keptRows_;
+  // The driving table's walk, while it steps the row file itself; whether
+  // one was looked for, and whether this build may use one (a build that
+  // stops early must leave the cursor where it stopped).
+  std::unique_ptr<TSourceWalk> walk_;
+  bool walkTried_ = false;
+  bool walkAllowed_ = true;
+  TBRNCursor* driverCursor_ = nullptr;
+  // The percentage last reported and the rows since.
+  int32_t reportedPercent_ = -1;
+  int32_t rowsSinceReport_ = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -279,13 +486,37 @@ bool TBRNQueryManager::TBuild::first(TBRNExprToken* driverTable) {
 
 bool TBRNQueryManager::TBuild::next(TBRNExprToken* driverTable) {
   if (reportProgress_) {
-    TBRNLocalSessionManager* session = q_.Evaluator.GetSession();
-    if (session != nullptr)
-      continue_ = session->UpdateProgress(percentOf(driverRowsSeen_, driverRowCount_));
+    // Reported when the percentage moves, and every 256 rows in between so
+    // that a stop asked for through the callback is seen soon; the session
+    // itself spaces the callbacks out in time.
+    const int32_t percent = percentOf(driverRowsSeen_, driverRowCount_);
+    if (percent != reportedPercent_ || ++rowsSinceReport_ >= 256) {
+      reportedPercent_ = percent;
+      rowsSinceReport_ = 0;
+      TBRNLocalSessionManager* session = q_.Evaluator.GetSession();
+      if (session != nullptr) continue_ = session->UpdateProgress(percent);
+    }
   }
   if (!continue_) return false;
+  if (!walkTried_) {
+    walkTried_ = true;
+    if (walkAllowed_) walk_ = TSourceWalk::For(driverTable, q_.SourceValue(driverTable), *q_.Context);
+  }
+  if (walk_ != nullptr) {
+    if (walk_->Next()) {
+      ++q_.RowsVisited;
+      driverRow_ = walk_->GetRowNumber();
+      ++driverRowsSeen_;
+      ++rowsVisited_;
+      return true;
+    }
+    const bool handedBack = walk_->HandedBack();
+    walk_.reset();
+    if (!handedBack) return false;
+  }
   if (!q_.NextJoinedRow(driverTable, reportProgress_, continue_)) return false;
-  TBRNCursor* cursor = q_.SourceValue(driverTable).GetCursor();
+  if (driverCursor_ == nullptr) driverCursor_ = q_.SourceValue(driverTable).GetCursor();
+  TBRNCursor* cursor = driverCursor_;
   const int32_t row = cursor != nullptr ? cursor->GetRowNumber() : 0;
   if (row != driverRow_) {
     driverRow_ = row;
@@ -314,11 +545,18 @@ bool TBRNQueryManager::TBuild::evaluateWhere() {
 void TBRNQueryManager::TBuild::evaluateItem(size_t i) {
   TBRNExprToken* expression = argumentOrNil(items_[i], 0);
   if (expression == nullptr) return;
-  q_.Evaluator.Evaluate(expression);
+  TItemValue& known = itemValues_[i];
+  if (!known.Compiled) {
+    known.Compiled = true;
+    known.Program = TBRNExprProgram::Compile(q_.Evaluator, expression);
+  }
+  if (known.Program != nullptr)
+    known.Program->Evaluate(q_.Evaluator);
+  else
+    q_.Evaluator.Evaluate(expression);
   // An aggregate keeps its running value in the result row itself. What
   // the node's value is is looked at again only when the value changes.
   TBRNValue* own = expression->GetOwnValue();
-  TItemValue& known = itemValues_[i];
   if (own != known.Value || own == nullptr) {
     known.Value = own;
     known.Aggregate = dynamic_cast<TBRNAggregateFunctionReferenceValue*>(own) != nullptr;
@@ -329,7 +567,48 @@ void TBRNQueryManager::TBuild::evaluateItem(size_t i) {
 
 void TBRNQueryManager::TBuild::evaluateSelectList() {
   current_->SetAllNull();
-  for (size_t i = 0; i < items_.size(); ++i) evaluateItem(i);
+  for (size_t i = 0; i < items_.size(); ++i)
+    if (!itemValues_[i].Copies || !copyColumnCell(i)) evaluateItem(i);
+}
+
+bool TBRNQueryManager::TBuild::copyColumnCell(size_t i) {
+  // What the evaluator would read: the column's value in the current row
+  // of its row source. The bytes are copied only while the source row
+  // holds that value in a cell shaped exactly like the result column's
+  // (same kind, width, capacity and type), into a result row just cleared.
+  TItemValue& item = itemValues_[i];
+  const TBRNExprToken* expression = argumentOrNil(items_[i], 0);
+  const TBRNCurrentRows& rows = q_.Context->CurrentRows;
+  const size_t source = size_t(expression->RowSource);
+  const TBRNValues* row = source < rows.size() ? rows[source] : nullptr;
+  if (row == nullptr) return false;
+  const TBRNRowImage image = row->GetRowImage();
+  if (row != item.CopyRow || image.Layout != item.CopyLayout) {
+    item.CopyRow = row;
+    item.CopyLayout = image.Layout;
+    item.From = TBRNImageCell();
+    item.To = TBRNImageCell();
+    TBRNImageCell from;
+    TBRNImageCell to;
+    if (image.Layout == 0 || expression->Index >= row->GetCount() ||
+        !row->GetImageCell(expression->Index, from) ||
+        !current_->GetImageCell(int32_t(i) + 1, to) || from.Value == nullptr ||
+        to.Value == nullptr || from.Kind != to.Kind || from.Kind == TBRNImageCellKind::None ||
+        from.Kind == TBRNImageCellKind::Decimal || from.Width != to.Width ||
+        from.Capacity != to.Capacity || from.Value->GetDataType() != to.Value->GetDataType() ||
+        from.Value->GetDataType() != expression->DataType)
+      return false;
+    item.From = from;
+    item.To = to;
+  }
+  if (item.From.Width == 0 || row->GetItem(expression->Index) != item.From.Value ||
+      image.Bytes == nullptr || image.Size < int64_t(item.From.Offset) + item.From.Width)
+    return false;
+  TBRNMemoryStream& target = currentBuffer_->BlockStream;
+  if (target.GetSize() < int64_t(item.To.Offset) + item.To.Width) return false;
+  std::memcpy(target.GetMemory() + item.To.Offset, image.Bytes + item.From.Offset,
+              size_t(item.From.Width));
+  return true;
 }
 
 void TBRNQueryManager::TBuild::evaluateUnderived() {
@@ -338,10 +617,7 @@ void TBRNQueryManager::TBuild::evaluateUnderived() {
 }
 
 int32_t TBRNQueryManager::TBuild::insertCurrent() {
-  int32_t row = 0;
-  int32_t version = 0;
-  int32_t counter = 0;
-  table_.InsertRow(*current_, row, version, counter, false);
+  const int32_t row = appender_->Append(*current_);
   afterWrite();
   return row;
 }
@@ -353,7 +629,12 @@ void TBRNQueryManager::TBuild::updateCurrent(int32_t row) {
 }
 
 void TBRNQueryManager::TBuild::afterWrite() {
-  if (rowsVisited_ > 0 && rowsVisited_ % kFlushInterval == 0) table_.FlushTransaction();
+  if (rowsVisited_ > 0 && rowsVisited_ % kFlushInterval == 0) flushRows();
+}
+
+void TBRNQueryManager::TBuild::flushRows() {
+  appender_->EndBatch();
+  table_.FlushTransaction();
 }
 
 bool TBRNQueryManager::TBuild::readLiveRow(TBRNTableManager& table, int32_t row,
@@ -429,6 +710,15 @@ bool TBRNQueryManager::TBuild::Run() {
       }
     }
   } commit{table_};
+  // Rows are appended in batches; a failure ends the open batch before the
+  // transaction commits (a failed append has rolled its batch back, any
+  // other failure keeps the whole rows written).
+  TBRNRowAppender appender(table_);
+  appender_ = &appender;
+  struct TAppenderGone {
+    TBRNRowAppender*& appender;
+    ~TAppenderGone() { appender = nullptr; }
+  } appenderGone{appender_};
   if (q_.NoFrom)
     buildWithoutFrom();
   else if (q_.HasGroupBy)
@@ -460,6 +750,7 @@ bool TBRNQueryManager::TBuild::Run() {
     std::vector<TBRNTableFileManager*> files(table_.GetFiles().begin(), table_.GetFiles().end());
     q_.WriteIOStatisticsPlan(rowsVisited_, files);
   }
+  appender.EndBatch();
   commit.failed = false;
   table_.CommitTransaction();
   return continue_;
@@ -633,13 +924,10 @@ void TBRNQueryManager::TBuild::writeMemoryGroups() {
   memoryGroupKeys_.Reset(0);
   int64_t written = 0;
   for (TMemoryGroup& group : groups) {
-    int32_t row = 0;
-    int32_t version = 0;
-    int32_t counter = 0;
-    table_.InsertRow(*group.Values, row, version, counter, false);
+    appender_->Append(*group.Values);
     group.Values.reset();
     group.Buffer.reset();
-    if (++written % kFlushInterval == 0) table_.FlushTransaction();
+    if (++written % kFlushInterval == 0) flushRows();
   }
 }
 
@@ -710,6 +998,9 @@ void TBRNQueryManager::TBuild::buildPlain() {
     positioned = cursor != nullptr && !cursor->GetEof();
     rowsVisited_ = 1;
   }
+  // A build that stops after RangeEnd rows leaves the sources where it
+  // stopped, for the next one to extend from: it moves the cursor itself.
+  walkAllowed_ = !q_.ExtendRange && (q_.HasOrderBy || q_.RangeEnd == -1);
   int32_t limit = q_.ExtendRange ? -1 : q_.topRowsLimit();
   if (limit > 0) {
     // The rows kept must fit in memory; otherwise every row is written.
@@ -738,25 +1029,55 @@ void TBRNQueryManager::TBuild::buildTopRows(TBRNExprToken* driverTable, int32_t 
   // Every joined row is still evaluated (its failures are the complete
   // build's), but only the first limit rows in "__OrderBy" order are kept:
   // a heap whose top is the last of them. A row equal to the last one on
-  // the key comes after it, as its row number would.
+  // the key comes after it, as its row number would. Keys are compared as
+  // the index encodes them, without a value object per comparison.
   const int32_t orderIndex = q_.findResultIndex(kOrderByIndexName);
   const TBRNIndexKeyLayout& layout = *table_.GetIndexLayout(orderIndex);
-  TBRNIndexSearchKey search;
-  auto prepareSearch = [&](const TBRNRowValues& values) {
-    table_.BuildIndexKey(values, orderIndex, false);
-    search.Prepare(layout, *table_.GetIndexKey(orderIndex), 0, false);
+  std::vector<uint8_t> key(size_t(layout.GetKeyWidth()), 0);
+  // A key column stored exactly as its result column's cell is copied from
+  // the row image; otherwise the key is encoded from the values.
+  struct TKeyCell {
+    int32_t KeyOffset;
+    int32_t ImageOffset;
+    int32_t Width;
   };
-  auto encode = [&](TKeptRow& row) {
-    table_.BuildIndexKey(*row.Values, orderIndex, false);
-    row.Key.assign(size_t(layout.GetKeyWidth()), 0);
-    layout.EncodeKey(*table_.GetIndexKey(orderIndex), row.Key.data());
+  std::vector<TKeyCell> keyCells;
+  const TBRNRowImage layoutImage = current_->GetRowImage();
+  TBRNIndex* index = layout.GetIndex();
+  bool copyKey = index != nullptr && layoutImage.Layout != 0 &&
+                 index->Columns->Count() == layout.GetColumnCount();
+  for (int32_t k = 0; copyKey && k < layout.GetColumnCount(); ++k) {
+    const TBRNIndexKeyColumn& column = layout.GetColumn(k);
+    TBRNColumn* tableColumn = index->Columns->GetItem(k)->GetColumn();
+    TBRNImageCell cell;
+    copyKey = tableColumn != nullptr && current_->GetImageCell(tableColumn->Index, cell) &&
+              cell.Value != nullptr && cell.Value->GetDataType() == column.DataType &&
+              cell.Width == column.KeySize && sameStoredForm(cell, column) &&
+              int64_t(cell.Offset) + cell.Width <= layoutImage.Size;
+    if (copyKey) keyCells.push_back({column.Offset, cell.Offset, cell.Width});
+  }
+  auto encodeCurrent = [&] {
+    if (copyKey) {
+      const uint8_t* image = currentBuffer_->BlockStream.GetMemory();
+      for (const TKeyCell& cell : keyCells)
+        std::memcpy(key.data() + cell.KeyOffset, image + cell.ImageOffset, size_t(cell.Width));
+      return;
+    }
+    table_.BuildIndexKey(*current_, orderIndex, false);
+    layout.EncodeKey(*table_.GetIndexKey(orderIndex), key.data());
   };
   auto before = [&](const TKeptRow& a, const TKeptRow& b) {
-    prepareSearch(*b.Values);
-    const int32_t order = search.CompareStored(a.Key.data());
+    const int32_t order = CompareEncodedKeys(layout, a.Key.data(), b.Key.data());
     return order < 0 || (order == 0 && a.Sequence < b.Sequence);
   };
+  // A row is kept as a copy of its image, unless a column holds its data
+  // outside the image (a large object): then value by value.
+  bool imageCopy = true;
+  TBRNColumns* columns = table_.GetColumns();
+  for (int32_t i = 0; i < columns->Count(); ++i)
+    if (columns->GetItem(i)->DataType == dtLob) imageCopy = false;
   auto copyCurrent = [&](TKeptRow& row) {
+    if (imageCopy) return row.Values->Assign(*current_);
     row.Values->SetAllNull();
     for (int32_t i = 1; i < current_->GetCount(); ++i)
       row.Values->GetItem(i)->Assign(*current_->GetItem(i));
@@ -768,9 +1089,9 @@ void TBRNQueryManager::TBuild::buildTopRows(TBRNExprToken* driverTable, int32_t 
       evaluateSelectList();
       ++sequence;
       if (limit == 0) continue;
+      encodeCurrent();
       if (keptRows_.size() == size_t(limit)) {
-        prepareSearch(*current_);
-        if (search.CompareStored(keptRows_.front().Key.data()) <= 0) continue;
+        if (CompareEncodedKeys(layout, key.data(), keptRows_.front().Key.data()) >= 0) continue;
         std::pop_heap(keptRows_.begin(), keptRows_.end(), before);
       } else {
         TKeptRow row;
@@ -781,7 +1102,7 @@ void TBRNQueryManager::TBuild::buildTopRows(TBRNExprToken* driverTable, int32_t 
       }
       TKeptRow& row = keptRows_.back();
       copyCurrent(row);
-      encode(row);
+      row.Key.assign(key.begin(), key.end());
       row.Sequence = sequence;
       std::push_heap(keptRows_.begin(), keptRows_.end(), before);
     } while (next(driverTable));
@@ -804,11 +1125,8 @@ void TBRNQueryManager::TBuild::writeKeptRows() {
             [](const TKeptRow& a, const TKeptRow& b) { return a.Sequence < b.Sequence; });
   int64_t written = 0;
   for (TKeptRow& row : rows) {
-    int32_t number = 0;
-    int32_t version = 0;
-    int32_t counter = 0;
-    table_.InsertRow(*row.Values, number, version, counter, false);
-    if (++written % kFlushInterval == 0) table_.FlushTransaction();
+    appender_->Append(*row.Values);
+    if (++written % kFlushInterval == 0) flushRows();
   }
 }
 

@@ -207,6 +207,12 @@ void TBRNExecutionManager::ActivateSourceFilter(const TBRNExprToken* Owner) {
   found->second.Cursor->ActivateQueryFilter(found->second.Handle);
 }
 
+void TBRNExecutionManager::RekeySourceFilter(const TBRNExprToken* Owner) {
+  auto found = sourceFilters_.find(Owner);
+  if (found == sourceFilters_.end() || found->second.CursorToken.expired()) return;
+  found->second.Cursor->RekeyQueryFilter(found->second.Handle);
+}
+
 void TBRNExecutionManager::DropSourceFilters() {
   std::unordered_map<const TBRNExprToken*, TSourceFilter> filters;
   filters.swap(sourceFilters_);
@@ -371,8 +377,11 @@ void TBRNExecutionManager::makeJoinFilters(TBRNExprToken* QueryNode, bool WriteP
       if (isCommaJoin(join)) continue;
       TBRNQueryFilter& filter =
           AddSourceFilter(join, join->JoinTable, joinCondition(join), EstimateCosts);
-      // Built again for every combination of rows of the tables before.
+      // Built again for every combination of rows of the tables before;
+      // the tree stays prepared and unchanged until the filter goes with
+      // this build's filters.
       filter.KeepEmptiedNodes();
+      filter.KeepProgramsAcrossBuilds();
       if (!WritePlan) continue;
       AddPlanLine(FormatText("The following join condition was applied to the %s table:",
                              {TablePlanTitle(join->JoinTable)}));
@@ -676,7 +685,9 @@ bool TBRNExecutionManager::checkProgress() {
 }
 
 bool TBRNExecutionManager::joinTable(TBRNExprToken* Join, bool ReportProgress, bool& Continue) {
-  if (!isCommaJoin(Join)) ActivateSourceFilter(Join);
+  // FirstJoinedRow starts the joined table from its first row: the filter
+  // needs no position kept.
+  if (!isCommaJoin(Join)) RekeySourceFilter(Join);
   const bool found = FirstJoinedRow(Join->JoinTable, ReportProgress, Continue);
   return found || Join->Operation == opLeftJoin;
 }

@@ -71,6 +71,39 @@ bool IsComparison(TBRNExprOperation Operation) {
   }
 }
 
+// The length of the literal prefix of a pattern that is that prefix and a
+// run of '%', matched under a binary collation; -1 for any other pattern
+// or collation. Such a match is a byte comparison of the prefix: the
+// matcher compares equal-length pieces, where ignoring trailing blanks
+// changes nothing, and a text cut at a character 0 before the prefix's end
+// cannot equal a prefix without one.
+int32_t LiteralPrefixLength(const char* Pattern, int32_t Length, int32_t Collation) {
+  const uint32_t bits = uint32_t(Collation);
+  if ((bits & ~uint32_t(CollationFlagMask)) != 0 || (bits & (1u << CaseInsensitiveBit)) != 0)
+    return -1;
+  int32_t prefix = 0;
+  while (prefix < Length && Pattern[prefix] != '%') {
+    if (Pattern[prefix] == '_' || Pattern[prefix] == '\0') return -1;
+    ++prefix;
+  }
+  if (prefix == Length) return -1;
+  for (int32_t i = prefix; i < Length; ++i)
+    if (Pattern[i] != '%') return -1;
+  return prefix;
+}
+
+bool MatchesPrefix(const char* Text, int32_t Length, const char* Prefix, int32_t PrefixLength) {
+  if (Length < PrefixLength) return false;
+  // Usual prefixes are a few characters: a loop beats a library call.
+  for (int32_t i = 0; i < PrefixLength; ++i)
+    if (Text[i] != Prefix[i]) return false;
+  return true;
+}
+
+// The jump form's targets that end the run with TRUE or FALSE.
+constexpr int32_t AcceptTarget = -1;
+constexpr int32_t RejectTarget = -2;
+
 int32_t Ordered(int64_t A, int64_t B) {
   return A < B ? -1 : (A > B ? 1 : 0);
 }
@@ -107,6 +140,7 @@ std::unique_ptr<TBRNExprProgram> TBRNExprProgram::Compile(TBRNExprEvaluator& Eva
     column.Source = int32_t(found - program->FSources.begin());
     found->Columns.push_back(int32_t(i));
   }
+  program->compileJumps();
   return program;
 }
 
@@ -334,6 +368,12 @@ bool TBRNExprProgram::emitCovered(TBRNExprEvaluator& Evaluator, TBRNExprToken* N
       instruction.Target = newRegister();
       instruction.A = text.Register;
       instruction.B = patternOperand.Register;
+      // The tested text's collation: a column's own, or a constant's.
+      const TRegister& patternRegister = FRegisters[size_t(patternOperand.Register)];
+      instruction.Aux = LiteralPrefixLength(patternRegister.S, patternRegister.L,
+                                            tested->Kind == tkConstant
+                                                ? FRegisters[size_t(text.Register)].Collation
+                                                : FColumns.back().Collation);
       pushFused(instruction);
       Result = TOperand{instruction.Target, TKind::Bool, dtBoolean, false};
       return true;
@@ -433,6 +473,7 @@ bool TBRNExprProgram::bindSource(TSource& Source, const TBRNValues* Row,
   Source.Layout = Image.Layout;
   Source.Image = Image.Layout != 0;
   Source.End = 0;
+  Source.Reads.clear();
   for (int32_t index : Source.Columns) {
     TColumn& column = FColumns[size_t(index)];
     if (column.Index >= Row->GetCount()) {
@@ -448,12 +489,65 @@ bool TBRNExprProgram::bindSource(TSource& Source, const TBRNValues* Row,
     }
     column.Cell = cell;
     Source.End = std::max(Source.End, int64_t(cell.Offset) + cell.Width);
+    Source.Reads.push_back(TCellRead{cell.Value, column.Index, cell.Offset, column.Register,
+                                     cell.Capacity, column.Collation, cell.Kind});
   }
   return true;
 }
 
-bool TBRNExprProgram::bind(TBRNExprEvaluator& Evaluator) {
+[[gnu::always_inline]] inline bool TBRNExprProgram::loadImages(TBRNExprEvaluator& Evaluator) {
   const TBRNCurrentRows* rows = Evaluator.CurrentRows;
+  if (rows == nullptr) return false;
+  TRegister* regs = FRegisters.data();
+  for (const TSource& source : FSources) {
+    if (!source.Image || source.Row == nullptr || size_t(source.Number) >= rows->size() ||
+        (*rows)[size_t(source.Number)] != source.Row)
+      return false;
+    const TBRNValues& row = *source.Row;
+    const TBRNRowImage image = row.GetRowImage();
+    if (image.Layout != source.Layout || image.Bytes == nullptr || image.Size < source.End)
+      return false;
+    for (const TCellRead& read : source.Reads) {
+      const uint8_t* bytes = image.Bytes + read.Offset;
+      if (bytes[0] == 0 || row.GetItem(read.Index) != read.Value) return false;
+      TRegister& reg = regs[read.Register];
+      switch (read.Kind) {
+        case TBRNImageCellKind::Boolean:
+          reg.I = bytes[1] != 0 ? 1 : 0;
+          break;
+        case TBRNImageCellKind::SmallInt:
+          reg.I = LoadLittleEndian<int16_t>(bytes + 1);
+          break;
+        case TBRNImageCellKind::Int32:
+          reg.I = LoadLittleEndian<int32_t>(bytes + 1);
+          break;
+        case TBRNImageCellKind::Int64:
+          reg.I = LoadLittleEndian<int64_t>(bytes + 1);
+          break;
+        case TBRNImageCellKind::Float:
+          reg.F = LoadLittleEndian<double>(bytes + 1);
+          break;
+        case TBRNImageCellKind::FixedChars:
+          reg.S = reinterpret_cast<const char*>(bytes + 1);
+          reg.L = read.Capacity;
+          reg.Collation = read.Collation;
+          break;
+        case TBRNImageCellKind::VariableChars:
+          reg.S = reinterpret_cast<const char*>(bytes + 3);
+          reg.L = std::min<int32_t>(LoadLittleEndian<uint16_t>(bytes + 1), read.Capacity);
+          reg.Collation = read.Collation;
+          break;
+        default:
+          return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool TBRNExprProgram::bind(TBRNExprEvaluator& Evaluator, bool* Present) {
+  const TBRNCurrentRows* rows = Evaluator.CurrentRows;
+  FRowsTouched = false;
   for (TSource& source : FSources) {
     const TBRNValues* row = rows != nullptr && size_t(source.Number) < rows->size()
                                 ? (*rows)[size_t(source.Number)]
@@ -473,18 +567,23 @@ bool TBRNExprProgram::bind(TBRNExprEvaluator& Evaluator) {
       column.Bytes = nullptr;
       if (source.Direct) {
         column.Bytes = source.Bytes + column.Cell.Offset;
-        if (value == column.Cell.Value) continue;
-        // The row lists other values than the cells describe: bind anew.
-        source.Row = nullptr;
-        return false;
+        if (value != column.Cell.Value) {
+          // The row lists other values than the cells describe: bind anew.
+          source.Row = nullptr;
+          return false;
+        }
+      } else {
+        // The tree reads the value as it is typed; the program only the
+        // types the tree was validated for.
+        if (value->GetDataType() != column.Type) return false;
+        column.Value = value;
       }
-      // The tree reads the value as it is typed; the program only the types
-      // the tree was validated for.
-      if (value->GetDataType() != column.Type) return false;
-      column.Value = value;
+      if (Present != nullptr && *Present) {
+        fetchColumn(Evaluator, column);
+        *Present = !FRegisters[size_t(column.Register)].Null;
+      }
     }
   }
-  FRowsTouched = false;
   return true;
 }
 
@@ -589,6 +688,12 @@ inline void TBRNExprProgram::fetchColumn(TBRNExprEvaluator& Evaluator, TColumn& 
       reg.Null = bytes[0] == 0;
       reg.F = LoadLittleEndian<double>(bytes + 1);
       return;
+    case TBRNImageCellKind::VariableChars:
+      reg.Null = bytes[0] == 0;
+      reg.S = reinterpret_cast<const char*>(bytes + 3);
+      reg.L = std::min<int32_t>(LoadLittleEndian<uint16_t>(bytes + 1), Column.Cell.Capacity);
+      reg.Collation = Column.Collation;
+      return;
     default:
       return readColumn(Evaluator, Column);
   }
@@ -608,9 +713,20 @@ void TBRNExprProgram::compareNulls(const TInstruction& In, const TRegister& A, c
 bool TBRNExprProgram::run(TBRNExprEvaluator& Evaluator) {
   if (Evaluator.StandardNullBehavior != FStandardNullBehavior)
     throw std::logic_error("a program runs with the NULL behaviour it was compiled for");
-  if (!bind(Evaluator)) {
+  // With a jump form the columns are read while binding, so that a row
+  // without NULLs takes it.
+  bool present = !FJumps.empty();
+  if (present && loadImages(Evaluator)) {
+    runJumps();
+    return true;
+  }
+  if (!bind(Evaluator, &present)) {
     Evaluator.EvaluateToken(FRoot);
     return false;
+  }
+  if (present) {
+    runJumps();
+    return true;
   }
   const bool standard = FStandardNullBehavior;
   TRegister* regs = FRegisters.data();
@@ -780,8 +896,10 @@ bool TBRNExprProgram::run(TBRNExprEvaluator& Evaluator) {
           out.Null = true;
           break;
         }
-        bool match = MatchLikePattern(a.Collation, std::string_view(a.S, size_t(a.L)),
-                                      std::string_view(b.S, size_t(b.L)), '%', '_', 0);
+        const bool match = in.Aux >= 0
+                               ? MatchesPrefix(a.S, a.L, b.S, in.Aux)
+                               : MatchLikePattern(a.Collation, std::string_view(a.S, size_t(a.L)),
+                                                  std::string_view(b.S, size_t(b.L)), '%', '_', 0);
         out.Null = false;
         out.I = (in.Op == TOp::Like) == match ? 1 : 0;
         break;
@@ -789,6 +907,285 @@ bool TBRNExprProgram::run(TBRNExprEvaluator& Evaluator) {
     }
   }
   return true;
+}
+
+int32_t TBRNExprProgram::newLabel() {
+  FLabels.push_back(-1);
+  return int32_t(FLabels.size()) - 1;
+}
+
+void TBRNExprProgram::placeLabel(int32_t Label) {
+  FLabels[size_t(Label)] = int32_t(FJumps.size());
+}
+
+void TBRNExprProgram::compileJumps() {
+  // A hand-over may read NULLs the columns do not show, move the rows or
+  // raise: only programs of their own have the jump form.
+  if (FTreeNodeCount > 0) return;
+  // The instruction that computes each register: none for columns and
+  // constants (loaded before the run), the second half for AND and OR.
+  std::vector<int32_t> defining(FRegisters.size(), -1);
+  for (size_t i = 0; i < FCode.size(); ++i) {
+    const TOp op = FCode[i].Op;
+    if (op != TOp::Column && op != TOp::AndLeft && op != TOp::OrLeft)
+      defining[size_t(FCode[i].Target)] = int32_t(i);
+  }
+  if (FResult.Kind == TKind::Bool) {
+    const int32_t accept = newLabel();
+    const int32_t reject = newLabel();
+    jumpTruth(defining, FResult.Register, accept, reject);
+    placeLabel(accept);
+    FJumps.push_back(TJump{TJumpOp::Accept});
+    placeLabel(reject);
+    FJumps.push_back(TJump{TJumpOp::Reject});
+  } else {
+    jumpValue(defining, FResult.Register);
+    FJumps.push_back(TJump{TJumpOp::Done});
+  }
+  // Labels into instructions; a jump to a jump goes straight on.
+  auto jumps = [](TJumpOp Op) { return Op >= TJumpOp::CompareInteger && Op <= TJumpOp::SetTrue; };
+  for (TJump& jump : FJumps) {
+    if (!jumps(jump.Op)) continue;
+    jump.OnTrue = FLabels[size_t(jump.OnTrue)];
+    jump.OnFalse = FLabels[size_t(jump.OnFalse)];
+  }
+  auto through = [this](int32_t Target) {
+    while (FJumps[size_t(Target)].Op == TJumpOp::Jump) Target = FJumps[size_t(Target)].OnTrue;
+    return Target;
+  };
+  auto answer = [this](int32_t Target) {
+    const TJumpOp op = FJumps[size_t(Target)].Op;
+    return op == TJumpOp::Accept ? AcceptTarget : op == TJumpOp::Reject ? RejectTarget : Target;
+  };
+  for (TJump& jump : FJumps) {
+    if (!jumps(jump.Op)) continue;
+    jump.OnTrue = answer(through(jump.OnTrue));
+    jump.OnFalse = answer(through(jump.OnFalse));
+  }
+  FLabels.clear();
+  FLabels.shrink_to_fit();
+  // The registers are all made: the instructions point at theirs.
+  for (TJump& jump : FJumps) {
+    jump.Out = &FRegisters[size_t(jump.Target)];
+    jump.RA = &FRegisters[size_t(jump.A)];
+    jump.RB = &FRegisters[size_t(jump.B)];
+  }
+}
+
+void TBRNExprProgram::jumpTruth(const std::vector<int32_t>& Defining, int32_t Register,
+                                int32_t OnTrue, int32_t OnFalse) {
+  TJump jump{TJumpOp::Truth};
+  jump.OnTrue = OnTrue;
+  jump.OnFalse = OnFalse;
+  const int32_t at = Defining[size_t(Register)];
+  if (at < 0) {
+    // A Boolean column or constant.
+    jump.A = Register;
+    FJumps.push_back(jump);
+    return;
+  }
+  const TInstruction& in = FCode[size_t(at)];
+  switch (in.Op) {
+    case TOp::AndRight: {
+      const int32_t right = newLabel();
+      jumpTruth(Defining, in.A, right, OnFalse);
+      placeLabel(right);
+      jumpTruth(Defining, in.B, OnTrue, OnFalse);
+      return;
+    }
+    case TOp::OrRight: {
+      const int32_t right = newLabel();
+      jumpTruth(Defining, in.A, OnTrue, right);
+      placeLabel(right);
+      jumpTruth(Defining, in.B, OnTrue, OnFalse);
+      return;
+    }
+    case TOp::Not:
+      jumpTruth(Defining, in.A, OnFalse, OnTrue);
+      return;
+    case TOp::IsNull:
+    case TOp::IsNotNull:
+      // No covered node is NULL here, and computing one has no effect.
+      jump.Op = TJumpOp::Jump;
+      jump.OnTrue = jump.OnFalse = in.Op == TOp::IsNull ? OnFalse : OnTrue;
+      FJumps.push_back(jump);
+      return;
+    case TOp::CompareInteger:
+    case TOp::CompareFloat:
+    case TOp::CompareText:
+      jumpValue(Defining, in.A);
+      jumpValue(Defining, in.B);
+      jump.Op = in.Op == TOp::CompareInteger ? TJumpOp::CompareInteger
+                : in.Op == TOp::CompareFloat ? TJumpOp::CompareFloat
+                                             : TJumpOp::CompareText;
+      jump.Mask = uint8_t(in.Aux);
+      jump.A = in.A;
+      jump.B = in.B;
+      jump.PartialLength = in.PartialLength;
+      FJumps.push_back(jump);
+      return;
+    case TOp::Like:
+    case TOp::NotLike:
+      jumpValue(Defining, in.A);
+      jump.Op = in.Aux >= 0 ? TJumpOp::LikePrefix : TJumpOp::Like;
+      jump.A = in.A;
+      jump.B = in.B;
+      jump.PartialLength = in.Aux;
+      if (in.Op == TOp::NotLike) std::swap(jump.OnTrue, jump.OnFalse);
+      FJumps.push_back(jump);
+      return;
+    default:
+      throw std::logic_error("a program's jump form met a value that is no truth");
+  }
+}
+
+void TBRNExprProgram::jumpValue(const std::vector<int32_t>& Defining, int32_t Register) {
+  const int32_t at = Defining[size_t(Register)];
+  if (at < 0) return;
+  const TInstruction& in = FCode[size_t(at)];
+  TJump jump{TJumpOp::AddInt32};
+  jump.Target = Register;
+  jump.A = in.A;
+  jump.B = in.B;
+  switch (in.Op) {
+    case TOp::AddInt32:
+    case TOp::SubtractInt32:
+    case TOp::MultiplyInt32:
+    case TOp::AddInt64:
+    case TOp::SubtractInt64:
+    case TOp::MultiplyInt64:
+    case TOp::AddFloat:
+    case TOp::SubtractFloat:
+    case TOp::MultiplyFloat:
+      jumpValue(Defining, in.A);
+      jumpValue(Defining, in.B);
+      jump.Op = in.Op == TOp::AddInt32        ? TJumpOp::AddInt32
+                : in.Op == TOp::SubtractInt32 ? TJumpOp::SubtractInt32
+                : in.Op == TOp::MultiplyInt32 ? TJumpOp::MultiplyInt32
+                : in.Op == TOp::AddInt64      ? TJumpOp::AddInt64
+                : in.Op == TOp::SubtractInt64 ? TJumpOp::SubtractInt64
+                : in.Op == TOp::MultiplyInt64 ? TJumpOp::MultiplyInt64
+                : in.Op == TOp::AddFloat      ? TJumpOp::AddFloat
+                : in.Op == TOp::SubtractFloat ? TJumpOp::SubtractFloat
+                                              : TJumpOp::MultiplyFloat;
+      jump.IntegerA = in.Type != dtFloat;
+      jump.IntegerB = in.RightType != dtFloat;
+      FJumps.push_back(jump);
+      return;
+    default:
+      break;
+  }
+  // A truth read as a value (a compared Boolean): 0 or 1.
+  const int32_t isTrue = newLabel();
+  const int32_t isFalse = newLabel();
+  const int32_t end = newLabel();
+  jumpTruth(Defining, Register, isTrue, isFalse);
+  placeLabel(isTrue);
+  jump.Op = TJumpOp::SetTrue;
+  jump.OnTrue = jump.OnFalse = end;
+  FJumps.push_back(jump);
+  placeLabel(isFalse);
+  jump.Op = TJumpOp::SetFalse;
+  FJumps.push_back(jump);
+  placeLabel(end);
+}
+
+[[gnu::always_inline]] inline void TBRNExprProgram::runJumps() {
+  TRegister* regs = FRegisters.data();
+  const TJump* code = FJumps.data();
+  const TJump* in = code;
+  for (;;) {
+    TRegister& out = *in->Out;
+    const TRegister& a = *in->RA;
+    const TRegister& b = *in->RB;
+    bool pass = true;
+    switch (in->Op) {
+      // Integers wrap around as in the general form.
+      case TJumpOp::AddInt32:
+        out.I = int32_t(uint32_t(int32_t(a.I)) + uint32_t(int32_t(b.I)));
+        ++in;
+        continue;
+      case TJumpOp::SubtractInt32:
+        out.I = int32_t(uint32_t(int32_t(a.I)) - uint32_t(int32_t(b.I)));
+        ++in;
+        continue;
+      case TJumpOp::MultiplyInt32:
+        out.I = int32_t(uint32_t(int32_t(a.I)) * uint32_t(int32_t(b.I)));
+        ++in;
+        continue;
+      case TJumpOp::AddInt64:
+        out.I = int64_t(uint64_t(a.I) + uint64_t(b.I));
+        ++in;
+        continue;
+      case TJumpOp::SubtractInt64:
+        out.I = int64_t(uint64_t(a.I) - uint64_t(b.I));
+        ++in;
+        continue;
+      case TJumpOp::MultiplyInt64:
+        out.I = int64_t(uint64_t(a.I) * uint64_t(b.I));
+        ++in;
+        continue;
+      case TJumpOp::AddFloat:
+        out.F = (in->IntegerA ? double(a.I) : a.F) + (in->IntegerB ? double(b.I) : b.F);
+        ++in;
+        continue;
+      case TJumpOp::SubtractFloat:
+        out.F = (in->IntegerA ? double(a.I) : a.F) - (in->IntegerB ? double(b.I) : b.F);
+        ++in;
+        continue;
+      case TJumpOp::MultiplyFloat:
+        out.F = (in->IntegerA ? double(a.I) : a.F) * (in->IntegerB ? double(b.I) : b.F);
+        ++in;
+        continue;
+      case TJumpOp::CompareInteger:
+        pass = (in->Mask >> (Ordered(a.I, b.I) + 1)) & 1;
+        break;
+      case TJumpOp::CompareFloat:
+        pass = (in->Mask >> (OrderedFloat(a.F, b.F) + 1)) & 1;
+        break;
+      case TJumpOp::CompareText:
+        pass = (in->Mask >>
+                (CompareCollatedChars(a.Collation, a.S, a.L, b.S, b.L, false, in->PartialLength) +
+                 1)) &
+               1;
+        break;
+      case TJumpOp::Truth:
+        pass = a.I != 0;
+        break;
+      case TJumpOp::Like:
+        pass = MatchLikePattern(a.Collation, std::string_view(a.S, size_t(a.L)),
+                                std::string_view(b.S, size_t(b.L)), '%', '_', 0);
+        break;
+      case TJumpOp::LikePrefix:
+        pass = MatchesPrefix(a.S, a.L, b.S, in->PartialLength);
+        break;
+      case TJumpOp::Jump:
+        break;
+      case TJumpOp::SetFalse:
+      case TJumpOp::SetTrue:
+        out.I = in->Op == TJumpOp::SetTrue ? 1 : 0;
+        break;
+      case TJumpOp::Accept:
+      case TJumpOp::Reject: {
+        TRegister& result = regs[FResult.Register];
+        result.Null = false;
+        result.I = in->Op == TJumpOp::Accept ? 1 : 0;
+        return;
+      }
+      case TJumpOp::Done:
+        regs[FResult.Register].Null = false;
+        return;
+    }
+    // A jump to the answer ends the run here, without a dispatch of its own.
+    const int32_t next = pass ? in->OnTrue : in->OnFalse;
+    if (next < 0) {
+      TRegister& result = regs[FResult.Register];
+      result.Null = false;
+      result.I = next == AcceptTarget ? 1 : 0;
+      return;
+    }
+    in = code + next;
+  }
 }
 
 void TBRNExprProgram::Evaluate(TBRNExprEvaluator& Evaluator) {

@@ -33,11 +33,19 @@ class TBRNValues;
 //     type);
 //   - the six comparisons of two operands of the same type;
 //   - AND, OR, NOT, IS [NOT] NULL, and [NOT] LIKE against a constant
-//     pattern without ESCAPE, all into Boolean nodes.
+//     pattern without ESCAPE, all into Boolean nodes (a pattern of a
+//     literal prefix and '%' under a binary collation compares the
+//     prefix's bytes, which gives the matcher's answer).
 // Every other node runs through the evaluator's own routines, subtree and
 // all (functions, subqueries, aggregates, CASE, CAST, division, ...): it is
 // evaluated exactly when the tree would evaluate it, so its side effects
 // and errors are the tree's.
+//
+// A program that hands nothing over also has a jump form for the rows
+// whose columns it reads hold no NULL: there every covered node is
+// non-NULL, so conditions become tests that jump to the code of the next
+// operand or to the answer, and no instruction carries a NULL flag. A row
+// with a NULL runs the general form.
 //
 // Rows: before the first instruction the program checks each row source it
 // reads: a current row, holding the column, whose values have the types
@@ -73,6 +81,9 @@ class TBRNExprProgram {
   int32_t GetTreeNodeCount() const { return FTreeNodeCount; }
   // The instructions, tree hand-overs included.
   int32_t GetInstructionCount() const { return int32_t(FCode.size()); }
+  // The instructions of the jump form for rows without NULLs; 0 when there
+  // is none (the program hands a node over).
+  int32_t GetNullFreeInstructionCount() const { return int32_t(FJumps.size()); }
 
  private:
   enum class TKind : uint8_t { Bool, Int, Float, Text };
@@ -102,6 +113,35 @@ class TBRNExprProgram {
     NotLike,
   };
 
+  // The jump form's operations: arithmetic as in TOp; the tests jump to
+  // OnTrue or OnFalse; SetFalse and SetTrue give a truth read as a value
+  // (a compared Boolean) and jump to OnTrue; Accept, Reject and Done end
+  // the run. The operations from CompareInteger to SetTrue are those that
+  // jump: they stay together.
+  enum class TJumpOp : uint8_t {
+    AddInt32,
+    SubtractInt32,
+    MultiplyInt32,
+    AddInt64,
+    SubtractInt64,
+    MultiplyInt64,
+    AddFloat,
+    SubtractFloat,
+    MultiplyFloat,
+    CompareInteger,
+    CompareFloat,
+    CompareText,
+    Truth,
+    Like,
+    LikePrefix,
+    Jump,
+    SetFalse,
+    SetTrue,
+    Accept,
+    Reject,
+    Done,
+  };
+
   // One register per node: the truth (Bool, in I), the integer, the float
   // or the characters (S, L, the collation) with the NULL flag.
   struct TRegister {
@@ -121,13 +161,31 @@ class TBRNExprProgram {
     int32_t A = 0;       // operand registers
     int32_t B = 0;
     // Jump target (AndLeft, OrLeft), column slot (Column), the passing
-    // outcomes (comparisons), whether the truth is read (Tree).
+    // outcomes (comparisons), whether the truth is read (Tree), the length
+    // of the literal prefix of a pattern LIKE may match as a prefix, else
+    // -1 (Like, NotLike).
     int32_t Aux = 0;
     int32_t PartialLength = 0;  // text comparisons
     // Column slots read into A and B right before the instruction runs.
     int32_t FetchA = -1;
     int32_t FetchB = -1;
     TBRNExprToken* Node = nullptr;
+  };
+  struct TJump {
+    TJumpOp Op;
+    uint8_t Mask = 0;       // comparisons: the passing outcomes
+    bool IntegerA = false;  // float arithmetic: an integer operand
+    bool IntegerB = false;
+    int32_t Target = 0;
+    int32_t A = 0;
+    int32_t B = 0;
+    int32_t OnTrue = 0;  // the tests' next instructions (negative: the answer)
+    int32_t OnFalse = 0;
+    int32_t PartialLength = 0;  // CompareText; the prefix length (LikePrefix)
+    // Target, A and B in FRegisters, which no longer grows once compiled.
+    TRegister* Out = nullptr;
+    const TRegister* RA = nullptr;
+    const TRegister* RB = nullptr;
   };
   // A column the program reads, and how the current row holds it.
   struct TColumn {
@@ -147,6 +205,16 @@ class TBRNExprProgram {
     const uint8_t* Bytes = nullptr;
     std::string Copy;  // characters of a value that keeps none in place
   };
+  // A cell read straight into its register (see loadImages).
+  struct TCellRead {
+    const TBRNValue* Value = nullptr;  // the value the row lists there
+    int32_t Index = 0;
+    int32_t Offset = 0;
+    int32_t Register = 0;
+    int32_t Capacity = 0;
+    int32_t Collation = 0;
+    TBRNImageCellKind Kind = TBRNImageCellKind::None;
+  };
   struct TSource {
     int32_t Number = 0;  // the row source
     const TBRNValues* Row = nullptr;
@@ -156,6 +224,7 @@ class TBRNExprProgram {
     const uint8_t* Bytes = nullptr;
     bool Direct = false;  // this row: read from Bytes
     std::vector<int32_t> Columns;
+    std::vector<TCellRead> Reads;  // the columns' cells, when Image
   };
   // What Compile found for a node: its register and kind, or a hand-over.
   struct TOperand {
@@ -187,9 +256,14 @@ class TBRNExprProgram {
   void rollBack(size_t Code, size_t Columns);
 
   // Checks and binds every row source for this evaluation; false when the
-  // tree must run instead.
-  bool bind(TBRNExprEvaluator& Evaluator);
+  // tree must run instead. With Present set, also reads the columns into
+  // their registers until one is NULL, which clears Present.
+  bool bind(TBRNExprEvaluator& Evaluator, bool* Present = nullptr);
   bool bindSource(TSource& Source, const TBRNValues* Row, const TBRNRowImage& Image);
+  // For the jump form: reads every column into its register when each
+  // source is bound as before and read from its image, and no column is
+  // NULL; false (maybe after reading some) otherwise, for bind to decide.
+  bool loadImages(TBRNExprEvaluator& Evaluator);
   void readColumn(TBRNExprEvaluator& Evaluator, TColumn& Column);
   // readColumn, with the usual image cells read inline.
   void fetchColumn(TBRNExprEvaluator& Evaluator, TColumn& Column);
@@ -201,6 +275,18 @@ class TBRNExprProgram {
                     TRegister& Out) const;
   // Runs the program; false when the tree ran instead.
   bool run(TBRNExprEvaluator& Evaluator);
+  // Builds the jump form from the general one (nothing when a node is
+  // handed over).
+  void compileJumps();
+  // Emits the tests of truth register Register, going on at label OnTrue or
+  // OnFalse; and the code that computes value register Register.
+  void jumpTruth(const std::vector<int32_t>& Defining, int32_t Register, int32_t OnTrue,
+                 int32_t OnFalse);
+  void jumpValue(const std::vector<int32_t>& Defining, int32_t Register);
+  int32_t newLabel();
+  void placeLabel(int32_t Label);
+  // Runs the jump form over loaded columns: the result into its register.
+  void runJumps();
   // The result register into the root's value, as the root's routine
   // writes it.
   void writeResult(TBRNExprEvaluator& Evaluator);
@@ -208,6 +294,8 @@ class TBRNExprProgram {
   TBRNExprToken* FRoot;
   const bool FStandardNullBehavior;
   std::vector<TInstruction> FCode;
+  std::vector<TJump> FJumps;
+  std::vector<int32_t> FLabels;  // while compiling: label -> instruction
   std::vector<TRegister> FRegisters;
   std::vector<TColumn> FColumns;
   std::vector<TSource> FSources;

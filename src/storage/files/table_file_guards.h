@@ -30,6 +30,20 @@ class TableReadBracket {
   TBRNTableFileHost* host_;
 };
 
+// A deferred Read bracket for a scope (see TBRNTableFileHost).
+class TableDeferredReadBracket {
+ public:
+  explicit TableDeferredReadBracket(TBRNTableFileHost* host) : host_(host) {
+    host_->BeginDeferredRead();
+  }
+  ~TableDeferredReadBracket() { host_->EndRead(); }
+  TableDeferredReadBracket(const TableDeferredReadBracket&) = delete;
+  TableDeferredReadBracket& operator=(const TableDeferredReadBracket&) = delete;
+
+ private:
+  TBRNTableFileHost* host_;
+};
+
 class TableWriteBracket {
  public:
   explicit TableWriteBracket(TBRNTableFileHost* host) : host_(host) { host_->BeginWrite(); }

@@ -51,15 +51,24 @@ class TBRNTableFileHost {
   // from reading or writing them.
   //
   // The Read bracket is taken once per operation, not per block: each
-  // operation of the row and index navigators and of the BLOB and
-  // published-updates chains (a row read or change, an index descent or
-  // step, a chain read or write) holds one around all the blocks it
-  // touches, so that no other writer's flush lands between them, and a
-  // statement may hold one around many operations. The cache itself takes
-  // it only when a block must come from the file; a block found in the
-  // cache costs no bracket call.
+  // change and each BLOB or published-updates chain read holds one around
+  // all the blocks it touches, so that no other writer's flush lands
+  // between them, and a statement may hold one around many operations. The
+  // cache itself takes it only when a block must come from the file; a
+  // block found in the cache costs no bracket call.
   virtual void BeginRead() = 0;
   virtual void EndRead() = 0;
+  // A deferred Read bracket (ended by EndRead) groups the reads of one
+  // navigator move without taking the lock: the first Read bracket inside
+  // it that goes to the files (a cache miss, a header read) takes the lock,
+  // which is then held until the group ends, so a move that misses often
+  // still costs one lock call and one that finds every block in the cache
+  // costs none. That is sound because the cache holds only blocks of the
+  // state the table had at the last change check: every miss checks again
+  // under the lock, and a change found there empties the cache and restarts
+  // the move, which so never mixes two states. Nested in a Read bracket
+  // that holds the lock, it nests like BeginRead.
+  virtual void BeginDeferredRead() { BeginRead(); }
   virtual void BeginWrite() = 0;
   virtual void EndWrite() = 0;
   // Whether another session or process changed any file of the table since

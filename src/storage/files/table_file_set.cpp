@@ -327,6 +327,11 @@ void TBRNTableFileSet::Remove(TBRNTableFileManager* file) {
 }
 
 void TBRNTableFileSet::BeginOperation() {
+  if (batchDepth_ != 0) {
+    if (batchFailed_) throw std::logic_error("operation inside a failed batch");
+    ++depth_;
+    return;
+  }
   size_t begun = 0;
   try {
     for (; begun < files_.size(); ++begun) files_[begun]->BeginOperation();
@@ -337,14 +342,40 @@ void TBRNTableFileSet::BeginOperation() {
   ++depth_;
 }
 
+void TBRNTableFileSet::BeginBatch() {
+  if (batchDepth_ != 0) throw std::logic_error("batch inside a batch");
+  BeginOperation();
+  batchDepth_ = depth_;
+  batchFailed_ = false;
+}
+
 void TBRNTableFileSet::CommitOperation() {
   if (depth_ == 0) throw std::logic_error("commit without an open operation");
+  if (batchDepth_ != 0 && depth_ > batchDepth_) {
+    --depth_;
+    return;
+  }
+  if (batchDepth_ == depth_ && batchFailed_) {
+    RollbackOperation();
+    throw std::logic_error("commit of a batch in which a change failed");
+  }
+  if (batchDepth_ == depth_) batchDepth_ = 0;
   --depth_;
   for (TBRNTableFileManager* file : files_) file->CommitOperation();
 }
 
 void TBRNTableFileSet::RollbackOperation() {
   if (depth_ == 0) throw std::logic_error("rollback without an open operation");
+  if (batchDepth_ != 0 && depth_ > batchDepth_) {
+    // Only the whole batch can be put back.
+    --depth_;
+    batchFailed_ = true;
+    return;
+  }
+  if (batchDepth_ == depth_) {
+    batchDepth_ = 0;
+    batchFailed_ = false;
+  }
   --depth_;
   std::exception_ptr first;
   for (TBRNTableFileManager* file : files_) {

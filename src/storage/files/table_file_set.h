@@ -54,6 +54,20 @@ class TBRNTableFileSet {
   void RollbackOperation();
   int32_t GetOperationDepth() const { return depth_; }
 
+  // A batch: an operation whose nested operations fold into it. A nested
+  // operation saves no header fields and notes no block images of its own
+  // (the batch's level holds them, each block once), so a run of small
+  // changes costs one frame. The price is a coarser undo: a nested
+  // operation that rolls back cannot put back only its own part; it marks
+  // the batch failed, and from then on a nested Begin raises
+  // std::logic_error and CommitOperation of the batch rolls the whole batch
+  // back and raises std::logic_error. The caller of BeginBatch therefore
+  // rolls the batch back whenever a change inside it fails. A batch is
+  // ended by CommitOperation or RollbackOperation at its own depth;
+  // std::logic_error for a batch inside a batch.
+  void BeginBatch();
+  bool InBatch() const { return batchDepth_ != 0; }
+
   // The flush protocol over every file of the table that has changes (see
   // above); osFlush makes each of the three steps durable before the next.
   // std::logic_error inside an open operation.
@@ -68,6 +82,10 @@ class TBRNTableFileSet {
 
   std::vector<TBRNTableFileManager*> files_;
   int32_t depth_ = 0;
+  // The depth of the open batch's own level (0: none), and whether an
+  // operation folded into it rolled back.
+  int32_t batchDepth_ = 0;
+  bool batchFailed_ = false;
 };
 
 // One operation over a file's table for a scope: opened on the file's set,

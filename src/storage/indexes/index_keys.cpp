@@ -368,6 +368,56 @@ int32_t TBRNIndexSearchKey::CompareStored(const uint8_t* key) const {
   return 0;
 }
 
+int32_t CompareEncodedKeys(const TBRNIndexKeyLayout& layout, const uint8_t* a, const uint8_t* b) {
+  for (int32_t i = 0; i < layout.GetColumnCount(); ++i) {
+    const TBRNIndexKeyColumn& c = layout.GetColumn(i);
+    const uint8_t* x = a + c.Offset;
+    const uint8_t* y = b + c.Offset;
+    const bool xNull = x[0] == 0;
+    const bool yNull = y[0] == 0;
+    int32_t result = 0;
+    if (xNull || yNull) {
+      if (xNull == yNull) continue;
+      result = xNull ? -1 : 1;
+    } else {
+      switch (c.Kind) {
+        case TBRNIndexKeyKind::Text:
+        case TBRNIndexKeyKind::FixedText:
+          result = CompareCollatedChars(
+              c.Collation, reinterpret_cast<const char*>(storedData(c, x)), storedLength(c, x),
+              reinterpret_cast<const char*>(storedData(c, y)), storedLength(c, y), false, 0);
+          break;
+        case TBRNIndexKeyKind::Bytes:
+        case TBRNIndexKeyKind::FixedBytes:
+          result = CompareByteBuffers(storedData(c, x), storedLength(c, x), storedData(c, y),
+                                      storedLength(c, y));
+          break;
+        case TBRNIndexKeyKind::Boolean:
+          result = compareOrdered<int64_t>(x[1] != 0 ? 1 : 0, y[1] != 0 ? 1 : 0);
+          break;
+        case TBRNIndexKeyKind::Int16:
+          result = compareOrdered<int64_t>(LoadLittleEndian<int16_t>(x + 1),
+                                           LoadLittleEndian<int16_t>(y + 1));
+          break;
+        case TBRNIndexKeyKind::Int32:
+          result = compareOrdered<int64_t>(LoadLittleEndian<int32_t>(x + 1),
+                                           LoadLittleEndian<int32_t>(y + 1));
+          break;
+        case TBRNIndexKeyKind::Int64:
+          result = compareOrdered<int64_t>(LoadLittleEndian<int64_t>(x + 1),
+                                           LoadLittleEndian<int64_t>(y + 1));
+          break;
+        case TBRNIndexKeyKind::Float:
+          result = compareOrdered<double>(LoadLittleEndian<double>(x + 1),
+                                          LoadLittleEndian<double>(y + 1));
+          break;
+      }
+    }
+    if (result != 0) return c.Descending ? -result : result;
+  }
+  return 0;
+}
+
 // ---- TBRNIndexKeyValue ----
 
 TBRNIndexKeyValue::TBRNIndexKeyValue(TBRNIndexKey* key, const TBRNIndexKeyColumn& column)

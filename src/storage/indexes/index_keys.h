@@ -97,6 +97,14 @@ class TBRNIndexKeyLayout {
   std::vector<TBRNIndexKeyColumn> columns_;
 };
 
+// Two stored keys of layout (key width bytes each) in index order: -1 when a
+// comes first, 0 when they are equal, 1 when b does; each column under its
+// collation and direction, NULL below every value, as CompareStored weighs a
+// stored key against search values made from the other key's values (case
+// sensitive, whole values). Lets a caller order keys it encoded itself
+// without a value object per comparison.
+int32_t CompareEncodedKeys(const TBRNIndexKeyLayout& layout, const uint8_t* a, const uint8_t* b);
+
 // Search values read out once, so that a page search compares stored keys in
 // place without a virtual call or a value object per comparison. The text
 // and bytes of the values are referenced, not copied (converted ones are

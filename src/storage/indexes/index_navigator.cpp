@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "foundation/core/sparse_bitmap.h"
 #include "foundation/text/exception.h"
 #include "foundation/text/string_helpers.h"
 #include "storage/files/table_file_guards.h"
@@ -333,12 +334,12 @@ bool TBRNIndexNavigator::moveToEnd(bool last, bool& restart) {
 }
 
 bool TBRNIndexNavigator::First(bool& Restart) {
-  TableReadBracket operation(IndexFile->GetHost());
+  TableDeferredReadBracket operation(IndexFile->GetHost());
   return moveToEnd(false, Restart);
 }
 
 bool TBRNIndexNavigator::Last(bool& Restart) {
-  TableReadBracket operation(IndexFile->GetHost());
+  TableDeferredReadBracket operation(IndexFile->GetHost());
   return moveToEnd(true, Restart);
 }
 
@@ -396,8 +397,8 @@ bool TBRNIndexNavigator::step(bool forward, bool& Restart) {
     int32_t cmp = 0;
     {
       // A step inside the copied leaf reads nothing; one that reads pages
-      // holds the Read bracket around them.
-      TableReadBracket operation(IndexFile->GetHost());
+      // groups them in one deferred Read bracket.
+      TableDeferredReadBracket operation(IndexFile->GetHost());
       if (!refindCurrent(Restart, cmp)) return false;
     }
     if (forward ? cmp <= 0 : cmp >= 0) return step(forward, Restart);
@@ -413,7 +414,7 @@ bool TBRNIndexNavigator::step(bool forward, bool& Restart) {
     } else {
       bool beyond = false;
       {
-        TableReadBracket operation(IndexFile->GetHost());
+        TableDeferredReadBracket operation(IndexFile->GetHost());
         PathRelease release(this, &TBRNIndexNavigator::releasePath);
         TBRNIndexPage* page = IndexFile->GetPageChecked(link, Restart);
         if (page == nullptr) return false;
@@ -438,13 +439,55 @@ bool TBRNIndexNavigator::step(bool forward, bool& Restart) {
       }
     }
   }
+  if (!edge) skipUnacceptedInLeaf(forward);
   SeekAcceptedRow(ahead, Restart);
   return !Restart && !edge;
 }
 
+bool TBRNIndexNavigator::LeafHasRowAhead(bool Forward, const TBRNSparseBitmap& Rows,
+                                         int32_t Count) {
+  if (!hasCurrent()) return false;
+  int32_t moved = 0;
+  bool found = false;
+  while (moved < Count && (Forward ? CurrentKey.Next() : CurrentKey.Prior())) {
+    ++moved;
+    const int32_t row = CurrentKey.GetRowPointer();
+    if (row >= 1 && row <= Rows.Size && Rows.IsBitSet(row)) {
+      found = true;
+      break;
+    }
+  }
+  // Within one page a step back undoes a step forward exactly.
+  for (; moved > 0; --moved) {
+    if (Forward) {
+      CurrentKey.Prior();
+    } else {
+      CurrentKey.Next();
+    }
+  }
+  return found;
+}
+
+void TBRNIndexNavigator::skipUnacceptedInLeaf(bool forward) {
+  // A key whose row is not in the set is refused whatever else AcceptRow
+  // weighs; without a window no key ends the walk either, so passing over
+  // such keys here changes nothing but the number of calls.
+  const TBRNSparseBitmap* rows = GetAcceptedRows();
+  if (rows == nullptr || GetRanged() || GetSearchKeyActive()) return;
+  const int32_t size = rows->Size;
+  int32_t passed = 0;
+  for (;;) {
+    const int32_t row = CurrentKey.GetRowPointer();
+    if (row >= 1 && row <= size && rows->IsBitSet(row)) break;
+    if (!(forward ? CurrentKey.Next() : CurrentKey.Prior())) break;
+    ++passed;
+  }
+  if (passed > 0) NotePassedKeys(passed);
+}
+
 int32_t TBRNIndexNavigator::FindKey(const TBRNValues& Values, int32_t PartialLength, bool& Restart,
                                     bool CaseInsensitive) {
-  TableReadBracket operation(IndexFile->GetHost());
+  TableDeferredReadBracket operation(IndexFile->GetHost());
   Restart = false;
   if (selectEmpty()) return 1;
   KeyView keys(*Layout, Values);
@@ -473,7 +516,7 @@ int32_t TBRNIndexNavigator::FindKey(const TBRNValues& Values, int32_t PartialLen
 }
 
 int32_t TBRNIndexNavigator::GotoKey(const TBRNKeyValues& Values, bool& Restart) {
-  TableReadBracket operation(IndexFile->GetHost());
+  TableDeferredReadBracket operation(IndexFile->GetHost());
   Restart = false;
   if (selectEmpty()) return 1;
   {
@@ -497,7 +540,7 @@ int32_t TBRNIndexNavigator::GotoKey(const TBRNKeyValues& Values, bool& Restart) 
 }
 
 bool TBRNIndexNavigator::HasKey(const TBRNKeyValues& Values, int32_t RowNumber) {
-  TableReadBracket operation(IndexFile->GetHost());
+  TableDeferredReadBracket operation(IndexFile->GetHost());
   SelectIndex();
   if (IndexFile->GetRootPage() == 0) return false;
   PathRelease release(this, &TBRNIndexNavigator::releasePath);
@@ -518,7 +561,7 @@ bool TBRNIndexNavigator::HasKey(const TBRNKeyValues& Values, int32_t RowNumber) 
 }
 
 bool TBRNIndexNavigator::GotoSequenceNumber(int32_t Sequence) {
-  TableReadBracket operation(IndexFile->GetHost());
+  TableDeferredReadBracket operation(IndexFile->GetHost());
   for (int32_t attempt = 0; attempt < kMaxRestarts; ++attempt) {
     bool restart = false;
     int32_t count = GetRowCount();
@@ -552,7 +595,7 @@ bool TBRNIndexNavigator::GotoSequenceNumber(int32_t Sequence) {
 
 int32_t TBRNIndexNavigator::countKeys(const TBRNValues& values, int32_t partialLength,
                                       bool caseInsensitive, bool upTo, bool& restart) {
-  TableReadBracket operation(IndexFile->GetHost());
+  TableDeferredReadBracket operation(IndexFile->GetHost());
   restart = false;
   SelectIndex();
   if (IndexFile->GetRootPage() == 0) return 0;
@@ -591,7 +634,7 @@ int32_t TBRNIndexNavigator::CountKeysUpTo(const TBRNValues& Values, int32_t Part
 }
 
 void TBRNIndexNavigator::Resynchronize(bool CheckBof, bool CheckEof, bool& Restart) {
-  TableReadBracket operation(IndexFile->GetHost());
+  TableDeferredReadBracket operation(IndexFile->GetHost());
   Restart = false;
   if (GetRowCount() == 0 || !hasCurrent() || (GetRanged() && CompareWithRange(CurrentKey) != 0)) {
     Bof = true;

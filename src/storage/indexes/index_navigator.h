@@ -11,6 +11,7 @@ namespace brn {
 
 class TBRNIndexManager;
 class TBRNIndexPage;
+class TBRNSparseBitmap;
 
 // One level of a root-to-leaf path: the page pinned at that level (nullptr
 // when none) and a key positioned in it.
@@ -83,7 +84,18 @@ class TBRNIndexNavigator : public TBRNNavigator {
   virtual int32_t CompareWithRange(const TBRNKeyValues&) { return 0; }
   virtual bool GetSearchKeyActive() { return false; }
   virtual int32_t CompareWithSearchKey(const TBRNKeyValues&) { return 0; }
+  // A set holding the row of every key that AcceptRow may accept (nullptr:
+  // none). While no range or search window is active, Next and Prior pass
+  // over the keys of the copied leaf whose rows it lacks without weighing
+  // each one, and tell NotePassedKeys how many. The set lives at least
+  // until the move ends.
+  virtual const TBRNSparseBitmap* GetAcceptedRows() { return nullptr; }
+  virtual void NotePassedKeys(int32_t) {}
 
+  // Whether one of the Count keys next to the current one in the copied
+  // leaf (after it when Forward, else before it) has a row that Rows holds.
+  // Reads nothing and leaves the position as it was.
+  bool LeafHasRowAhead(bool Forward, const TBRNSparseBitmap& Rows, int32_t Count);
   // Stands on the exact (key, row ID) of Values, or on where it would be;
   // answers the comparison (row ID included) of the key found with Values.
   int32_t GotoKey(const TBRNKeyValues& Values, bool& Restart);
@@ -140,6 +152,10 @@ class TBRNIndexNavigator : public TBRNNavigator {
   bool probeEdge(bool forward, bool& restart);
   // Next (forward) or Prior.
   bool step(bool forward, bool& restart);
+  // Within the copied leaf, from the current key on towards forward, the
+  // first key whose row GetAcceptedRows holds, else the leaf's edge key;
+  // nothing while a range or search window is active.
+  void skipUnacceptedInLeaf(bool forward);
   // Descends to the current key's (key, row ID) and copies that leaf; cmp:
   // the leaf search's answer. false (path released) on a restart.
   bool refindCurrent(bool& restart, int32_t& cmp);

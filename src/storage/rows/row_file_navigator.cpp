@@ -132,7 +132,7 @@ bool TBRNRowsetNavigator::GotoRowNumber(int32_t Row) {
 }
 
 bool TBRNRowsetNavigator::GotoRowNumber(int32_t Row, TBRNDirection Direction, bool& Restart) {
-  TableReadBracket operation(rowFile_->GetHost());
+  TableDeferredReadBracket operation(rowFile_->GetHost());
   Restart = false;
   if (atEmptyFile()) return false;
   int32_t last = rowFile_->GetBlockCount();
@@ -148,7 +148,7 @@ bool TBRNRowsetNavigator::GotoSequenceNumber(int32_t) {
 }
 
 bool TBRNRowsetNavigator::seekEnd(TBRNDirection direction, bool& Restart) {
-  TableReadBracket operation(rowFile_->GetHost());
+  TableDeferredReadBracket operation(rowFile_->GetHost());
   Restart = false;
   if (atEmptyFile()) return false;
   bool forward = direction == kDirectionForward;
@@ -168,7 +168,7 @@ bool TBRNRowsetNavigator::Last(bool& Restart) {
 }
 
 bool TBRNRowsetNavigator::Next(bool& Restart) {
-  TableReadBracket operation(rowFile_->GetHost());
+  TableDeferredReadBracket operation(rowFile_->GetHost());
   Restart = false;
   if (atEmptyFile()) return false;
   int32_t last = rowFile_->GetBlockCount();
@@ -186,7 +186,7 @@ bool TBRNRowsetNavigator::Next(bool& Restart) {
 }
 
 bool TBRNRowsetNavigator::Prior(bool& Restart) {
-  TableReadBracket operation(rowFile_->GetHost());
+  TableDeferredReadBracket operation(rowFile_->GetHost());
   Restart = false;
   if (atEmptyFile()) return false;
   int32_t last = rowFile_->GetBlockCount();
@@ -205,7 +205,7 @@ bool TBRNRowsetNavigator::Prior(bool& Restart) {
 
 int32_t TBRNRowsetNavigator::FindKey(const TBRNValues& Values, int32_t PartialLength, bool& Restart,
                                      bool CaseInsensitive) {
-  TableReadBracket operation(rowFile_->GetHost());
+  TableDeferredReadBracket operation(rowFile_->GetHost());
   Restart = false;
   if (atEmptyFile()) return 1;
   int32_t last = rowFile_->GetBlockCount();

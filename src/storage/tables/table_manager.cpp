@@ -579,7 +579,7 @@ void TBRNTableManager::DoClose() {
   step([&] { CloseFiles(); });
   freeMembers();
   readDepth = writeDepth = 0;
-  readTaken = writeTaken = false;
+  readTaken = writeTaken = readAsked = false;
   if (first) std::rethrow_exception(first);
 }
 
@@ -1227,13 +1227,22 @@ bool TBRNTableManager::HoldsTransactionLock() const {
 }
 
 void TBRNTableManager::BeginRead() {
-  if (readDepth == 0) readTaken = lock(kBRNLockTypeRead);
+  if (!readAsked) {
+    readTaken = lock(kBRNLockTypeRead);
+    readAsked = true;
+  }
+  ++readDepth;
+}
+
+void TBRNTableManager::BeginDeferredRead() {
   ++readDepth;
 }
 
 void TBRNTableManager::EndRead() {
   if (readDepth <= 0) throw std::logic_error("EndRead without BeginRead");
-  if (--readDepth == 0 && readTaken) {
+  if (--readDepth > 0) return;
+  readAsked = false;
+  if (readTaken) {
     readTaken = false;
     unlock(kBRNLockTypeRead);
   }

@@ -441,6 +441,7 @@ class TBRNTableManager : public TBRNVirtualTableManager,
   bool HoldsExclusiveLock() const override;
   bool HoldsTransactionLock() const override;
   void BeginRead() override;
+  void BeginDeferredRead() override;
   void EndRead() override;
   void BeginWrite() override;
   void EndWrite() override;
@@ -621,6 +622,8 @@ class TBRNTableManager : public TBRNVirtualTableManager,
   void fillSystemTable();
   TBRNCompressionManager& compression();
   bool inFileTransaction() const;
+  // Checks its preconditions through inFileTransaction.
+  friend class TBRNRowAppender;
   // ---- Per-row services
   // std::logic_error unless the files are open.
   void requireFiles(const char* Operation) const;
@@ -679,9 +682,11 @@ class TBRNTableManager : public TBRNVirtualTableManager,
   std::unique_ptr<TBRNCompressionManager> compressor;
   bool creatingFiles = false;
   // The host's counted brackets and whether their outermost level took the
-  // lock.
+  // lock. readAsked: the Read lock was asked for in the open brackets (a
+  // deferred group asks only once a bracket inside it needs the files).
   int32_t readDepth = 0;
   bool readTaken = false;
+  bool readAsked = false;
   int32_t writeDepth = 0;
   bool writeTaken = false;
   int32_t progressDepth = 0;
@@ -720,6 +725,51 @@ class TBRNTableManager : public TBRNVirtualTableManager,
   // index order; each is in layouts or retiredLayouts_. None while this
   // open holds no copy.
   std::optional<std::vector<const TBRNIndexKeyLayout*>> backupLayouts_;
+};
+
+// Appends rows to one table in batches: the rows of a batch are one
+// operation over the table's files (see TBRNTableFileSet::BeginBatch), so a
+// row pays no operation frame of its own (no header fields saved and no
+// block images noted per row and per file; the last row block and index
+// leaf are noted once per batch). Each row is stored exactly as
+// InsertRow(Values, ..., false) stores it, its keys, BLOBs, generated and
+// DEFAULT values and constraint checks included.
+//
+// A batch begins with the first Append after construction or EndBatch and
+// ends with EndBatch, after kRowsPerBatch rows, or in the destructor; the
+// rows of an ended batch stay. When an Append fails, the whole open batch
+// is rolled back (the rows appended since it began leave every file with
+// their keys and BLOBs, the header counters return) and the failure passes
+// on: the table holds whole rows only, those of earlier batches.
+//
+// Preconditions: the manager is open and the table is in a transaction or
+// held exclusively, so that no row change flushes; the files stay open for
+// the appender's life. Between Appends the caller may read the table (it
+// sees every row appended so far) and change rows (each change nests in
+// the batch), but it ends the batch before it flushes, commits or rolls
+// back. Used by the table manager's thread only.
+class TBRNRowAppender {
+ public:
+  static constexpr int32_t kRowsPerBatch = 1024;
+
+  // std::logic_error when the preconditions do not hold.
+  explicit TBRNRowAppender(TBRNTableManager& Table);
+  // Ends an open batch, keeping its rows.
+  ~TBRNRowAppender();
+  TBRNRowAppender(const TBRNRowAppender&) = delete;
+  TBRNRowAppender& operator=(const TBRNRowAppender&) = delete;
+
+  // Answers the new row's number.
+  int32_t Append(TBRNRowValues& Values);
+  void EndBatch();
+
+ private:
+  void rollBackBatch() noexcept;
+  void clearNavigators() noexcept;
+
+  TBRNTableManager& table_;
+  int32_t rowsInBatch_ = 0;
+  bool open_ = false;
 };
 
 // The table managers of one database. CreateManager makes the manager of

@@ -211,6 +211,85 @@ void TBRNTableManager::DeleteRow(TBRNRowValues& Values, int32_t RowNumber, int32
   finishRowChange(*this);
 }
 
+// ---------------------------------------------------------------------------
+// Appending in batches
+
+TBRNRowAppender::TBRNRowAppender(TBRNTableManager& Table) : table_(Table) {
+  requireOpen(table_, "TBRNRowAppender");
+  if (!table_.inFileTransaction() && !table_.HoldsExclusiveLock())
+    throw std::logic_error("rows appended in batches to a table neither in a transaction nor held");
+}
+
+TBRNRowAppender::~TBRNRowAppender() {
+  try {
+    EndBatch();
+  } catch (...) {
+    // Only a batch in which a change failed refuses to commit; it is
+    // rolled back then, and that change's error is the one reported.
+  }
+}
+
+int32_t TBRNRowAppender::Append(TBRNRowValues& Values) {
+  TBRNTableFileSet& set = table_.GetFileSet();
+  int32_t row = 0;
+  int32_t version = 0;
+  int32_t counter = 0;
+  if (!open_ && set.InBatch()) {
+    // Another appender's batch is open on the table: the row folds into
+    // that one, whose owner answers for it.
+    table_.InsertRow(Values, row, version, counter, false);
+    return row;
+  }
+  if (!open_) {
+    set.BeginBatch();
+    open_ = true;
+    rowsInBatch_ = 0;
+  }
+  try {
+    table_.InsertRow(Values, row, version, counter, false);
+  } catch (...) {
+    rollBackBatch();
+    throw;
+  }
+  if (++rowsInBatch_ >= kRowsPerBatch) EndBatch();
+  return row;
+}
+
+void TBRNRowAppender::EndBatch() {
+  if (!open_) return;
+  open_ = false;
+  try {
+    // A change of the caller's that failed inside the batch makes this
+    // roll the batch back and raise.
+    table_.GetFileSet().CommitOperation();
+  } catch (...) {
+    clearNavigators();
+    throw;
+  }
+}
+
+void TBRNRowAppender::rollBackBatch() noexcept {
+  if (!open_) return;
+  open_ = false;
+  try {
+    table_.GetFileSet().RollbackOperation();
+  } catch (...) {
+    // The failure that ends the batch is the one reported.
+  }
+  clearNavigators();
+}
+
+void TBRNRowAppender::clearNavigators() noexcept {
+  // The navigators may hold copies of blocks the rollback put back.
+  try {
+    table_.GetRowNavigator()->ClearCurrentRow();
+    for (int32_t i = 0; i < table_.GetIndexCount(); ++i)
+      table_.GetIndexNavigator(i)->ClearCurrentRow();
+  } catch (...) {
+    // The failure that ends the batch is the one reported.
+  }
+}
+
 bool TBRNTableManager::EmptyTable(bool SkipScan) {
   requireOpen(*this, "EmptyTable");
   lock(kBRNLockTypeTransaction);

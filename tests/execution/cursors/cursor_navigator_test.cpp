@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -148,6 +150,81 @@ TEST_F(CursorNavigatorTest, ASparseFilterInsideAKeyRangeStopsAtTheRangesEdges) {
   EXPECT_EQ(VisitedIDs(), (std::vector<int32_t>{620, 250, 450}));
   EXPECT_EQ(backward(), (std::vector<int32_t>{450, 250, 620}));
 }
+// Walks in the order of IA (A = ID % 100, equal keys in row order) over
+// many index pages, against the rows the condition keeps: filters without
+// a key range (whose moves pass over unshown keys leaf by leaf), a sparse
+// filter whose shown keys lie next to each other, and sparse ones whose
+// keys lie far apart (moves that jump), before and after rows are added
+// and removed.
+TEST_F(CursorNavigatorTest, FilteredWalksInKeyOrderMatchTheRowsBothWays) {
+  CreateTable(false);
+  constexpr int32_t kRows = 6400;
+  FillStandard(kRows);
+  struct Case {
+    const char* Condition;
+    std::function<bool(int32_t)> Keeps;  // by ID
+  };
+  const std::vector<Case> cases = {
+      {"B = 3", [](int32_t id) { return id % 7 == 3; }},
+      {"ID > 6272", [](int32_t id) { return id > 6272; }},
+      {"B = 0 OR ID < 40", [](int32_t id) { return id % 7 == 0 || id < 40; }},
+      {"A = 50", [](int32_t id) { return id % 100 == 50; }},
+      {"A < 3 AND ID > 6000", [](int32_t id) { return id % 100 < 3 && id > 6000; }},
+  };
+  auto& cursor = dynamic_cast<TBRNIndexedLocalCursor&>(MakeCursor(true));
+  std::vector<int32_t> live;  // IDs in ascending order
+  std::map<int32_t, int32_t> rowOf;
+  for (int32_t id = 1; id <= kRows; ++id) {
+    live.push_back(id);
+    rowOf[id] = id;
+  }
+  int32_t nextId = kRows + 1;
+  auto backward = [&] {
+    std::vector<int32_t> ids;
+    for (bool on = cursor.LastRow(); on && !cursor.GetBof(); on = cursor.PriorRow())
+      ids.push_back(Column(0));
+    return ids;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Condition);
+    TBRNFilterHandle filter = Activate(c.Condition);
+    for (int32_t round = 0; round < 2; ++round) {
+      std::vector<int32_t> expected;
+      for (int32_t id : live)
+        if (c.Keeps(id)) expected.push_back(id);
+      std::stable_sort(expected.begin(), expected.end(),
+                       [](int32_t x, int32_t y) { return x % 100 < y % 100; });
+      ASSERT_FALSE(expected.empty());
+      EXPECT_EQ(VisitedIDs(), expected);
+      EXPECT_TRUE(cursor.GetEof());
+      EXPECT_EQ(Column(0), expected.back()) << "the edge keeps the last row";
+      std::vector<int32_t> reversed(expected.rbegin(), expected.rend());
+      EXPECT_EQ(backward(), reversed);
+      EXPECT_TRUE(cursor.GetBof());
+      EXPECT_EQ(Column(0), expected.front());
+      // The second round after the table changed: the first shown row and
+      // the row after the middle one go, and rows are added.
+      if (round == 0) {
+        const int32_t middle = expected[expected.size() / 2];
+        for (int32_t id : {expected.front(), middle + 1}) {
+          auto found = rowOf.find(id);
+          if (found == rowOf.end()) continue;
+          Delete(found->second);
+          rowOf.erase(found);
+          live.erase(std::find(live.begin(), live.end(), id));
+        }
+        // New rows take the freed slots first: row numbers and IDs part.
+        for (int32_t n = 0; n < 30; ++n, ++nextId) {
+          rowOf[nextId] = Insert(StandardRow(nextId));
+          live.push_back(nextId);
+        }
+        Manager->FlushFiles(true);
+      }
+    }
+    cursor.DropFilter(filter);
+  }
+}
+
 TEST_F(CursorNavigatorTest, AnEmptyFilterSetShowsNoRow) {
   CreateTable(false);
   FillStandard(30);

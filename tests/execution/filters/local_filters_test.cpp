@@ -167,6 +167,59 @@ TEST_F(LocalFiltersTest, RangesBuildFromKeysAndMergeIntoTheirSpan) {
   EXPECT_THROW(derived.GetKeyNavigator(99), std::logic_error);
 }
 
+// The bounds of an expression range come from live rows only, its set is
+// left as given, and ranges need no index navigator to hold bounds.
+TEST_F(LocalFiltersTest, ExpressionRangeBoundsSkipDeletedRowsAndKeepTheSet) {
+  CreateTable(false);
+  for (int32_t i = 1; i <= 40; ++i) {
+    TestRow row;
+    row.A = i;
+    Insert(row);
+  }
+  Delete(3);
+  Delete(38);
+  auto cursor = Cursor();
+  struct BoundsCase {
+    std::vector<int32_t> Set;
+    int32_t Low;
+    int32_t High;
+  };
+  // The deleted rows 3 and 38 would widen the bounds if they counted.
+  const BoundsCase cases[] = {
+      {{3, 12, 20, 38}, 12, 20},
+      {{7}, 7, 7},
+      {{38, 39}, 39, 39},
+  };
+  for (const BoundsCase& c : cases) {
+    TBRNExprRangeFilter derived(*cursor);
+    derived.SetActive(true);
+    derived.Rows->Size = SlotCount();
+    for (int32_t n : c.Set) derived.Rows->SetBit(n);
+    derived.Build(0, 0);
+    EXPECT_EQ(derived.RangeStart->GetItem(0)->GetAsInteger(), c.Low) << c.Set.front();
+    EXPECT_EQ(derived.RangeEnd->GetItem(0)->GetAsInteger(), c.High) << c.Set.front();
+    EXPECT_EQ(Members(*derived.Rows), c.Set);
+  }
+
+  // A set of nothing but deleted rows leaves the bounds as they were.
+  TBRNExprRangeFilter empty(*cursor);
+  empty.SetActive(true);
+  empty.Rows->Size = SlotCount();
+  empty.Rows->SetBit(3);
+  empty.Prepare(0);
+  empty.RangeStart->GetItem(0)->SetAsInteger(-1);
+  empty.RangeEnd->GetItem(0)->SetAsInteger(-2);
+  empty.Build(0, 0);
+  EXPECT_EQ(empty.RangeStart->GetItem(0)->GetAsInteger(), -1);
+  EXPECT_EQ(empty.RangeEnd->GetItem(0)->GetAsInteger(), -2);
+
+  // Preparing or merging on an index the table does not have.
+  TBRNRangeFilter missing(*cursor);
+  EXPECT_THROW(missing.Prepare(99), std::logic_error);
+  EXPECT_THROW(missing.Prepare(-1), std::logic_error);
+  EXPECT_FALSE(missing.KeysAllocated);
+}
+
 TEST_F(LocalFiltersTest, RowChangesKeepTheSetsCurrent) {
   CreateTable(false);
   FillStandard(20);
