@@ -764,19 +764,23 @@ bool TBRNLocalCursor::DropQueryFilter(TBRNFilterHandle Filter) {
   return afterMove(kDirectionNone);
 }
 
+void TBRNLocalCursor::buildActivatedFilter(TBRNFilterHandle Filter) {
+  CheckTableChanged();
+  TBRNLocalFilters& list = *topLevel().QueryFilters;
+  TBRNLocalFilter* filter = list.FindFilter(Filter);
+  filter->SetActive(true);
+  filtered_ = true;
+  sizeFilterSet();
+  if (filter->RebuildFollowers)
+    list.BuildFrom(filter->Position, filterSet_->Size, topLevel().LevelIndex);
+  else
+    list.BuildOne(filter, filterSet_->Size, topLevel().LevelIndex);
+  BuildFilterSet();
+}
+
 bool TBRNLocalCursor::ActivateQueryFilter(TBRNFilterHandle Filter) {
   runOperation(kOpActivateFilter, [&] {
-    CheckTableChanged();
-    TBRNLocalFilters& list = *topLevel().QueryFilters;
-    TBRNLocalFilter* filter = list.FindFilter(Filter);
-    filter->SetActive(true);
-    filtered_ = true;
-    sizeFilterSet();
-    if (filter->RebuildFollowers)
-      list.BuildFrom(filter->Position, filterSet_->Size, topLevel().LevelIndex);
-    else
-      list.BuildOne(filter, filterSet_->Size, topLevel().LevelIndex);
-    BuildFilterSet();
+    buildActivatedFilter(Filter);
     RestorePosition();
   });
   return afterMove(kDirectionNone);
@@ -785,17 +789,7 @@ bool TBRNLocalCursor::ActivateQueryFilter(TBRNFilterHandle Filter) {
 void TBRNLocalCursor::RekeyQueryFilter(TBRNFilterHandle Filter) {
   // One Read bracket around the catch-up and the build, as for a move.
   runMove(kOpActivateFilter, [&] {
-    CheckTableChanged();
-    TBRNLocalFilters& list = *topLevel().QueryFilters;
-    TBRNLocalFilter* filter = list.FindFilter(Filter);
-    filter->SetActive(true);
-    filtered_ = true;
-    sizeFilterSet();
-    if (filter->RebuildFollowers)
-      list.BuildFrom(filter->Position, filterSet_->Size, topLevel().LevelIndex);
-    else
-      list.BuildOne(filter, filterSet_->Size, topLevel().LevelIndex);
-    BuildFilterSet();
+    buildActivatedFilter(Filter);
     // The old row is of no interest: the caller starts from the first row.
     rowNavigator_->ClearCurrentRow();
   });

@@ -397,6 +397,10 @@ class TBRNLocalCursor : public TBRNCursor,
   // (-1: dropped). Base: nothing.
   virtual void indexesReloaded(const std::vector<int32_t>& Moved);
   void sizeFilterSet();
+  // Activates query filter Filter after catching up with the table, builds
+  // it (with the filters after it that depend on it) and combines the
+  // filter set; the position is the caller's to settle.
+  void buildActivatedFilter(TBRNFilterHandle Filter);
   void updateFilteredFlag();
   // Every filter of every level built again for the current table.
   void rebuildFilters();

@@ -495,6 +495,41 @@ bool TBRNExprProgram::bindSource(TSource& Source, const TBRNValues* Row,
   return true;
 }
 
+[[gnu::always_inline]] inline bool TBRNExprProgram::loadCell(TRegister& reg,
+                                                             TBRNImageCellKind kind,
+                                                             const uint8_t* bytes,
+                                                             int32_t capacity, int32_t collation) {
+  switch (kind) {
+    case TBRNImageCellKind::Boolean:
+      reg.I = bytes[1] != 0 ? 1 : 0;
+      return true;
+    case TBRNImageCellKind::SmallInt:
+      reg.I = LoadLittleEndian<int16_t>(bytes + 1);
+      return true;
+    case TBRNImageCellKind::Int32:
+      reg.I = LoadLittleEndian<int32_t>(bytes + 1);
+      return true;
+    case TBRNImageCellKind::Int64:
+      reg.I = LoadLittleEndian<int64_t>(bytes + 1);
+      return true;
+    case TBRNImageCellKind::Float:
+      reg.F = LoadLittleEndian<double>(bytes + 1);
+      return true;
+    case TBRNImageCellKind::FixedChars:
+      reg.S = reinterpret_cast<const char*>(bytes + 1);
+      reg.L = capacity;
+      reg.Collation = collation;
+      return true;
+    case TBRNImageCellKind::VariableChars:
+      reg.S = reinterpret_cast<const char*>(bytes + 3);
+      reg.L = std::min<int32_t>(LoadLittleEndian<uint16_t>(bytes + 1), capacity);
+      reg.Collation = collation;
+      return true;
+    default:
+      return false;
+  }
+}
+
 [[gnu::always_inline]] inline bool TBRNExprProgram::loadImages(TBRNExprEvaluator& Evaluator) {
   const TBRNCurrentRows* rows = Evaluator.CurrentRows;
   if (rows == nullptr) return false;
@@ -510,36 +545,8 @@ bool TBRNExprProgram::bindSource(TSource& Source, const TBRNValues* Row,
     for (const TCellRead& read : source.Reads) {
       const uint8_t* bytes = image.Bytes + read.Offset;
       if (bytes[0] == 0 || row.GetItem(read.Index) != read.Value) return false;
-      TRegister& reg = regs[read.Register];
-      switch (read.Kind) {
-        case TBRNImageCellKind::Boolean:
-          reg.I = bytes[1] != 0 ? 1 : 0;
-          break;
-        case TBRNImageCellKind::SmallInt:
-          reg.I = LoadLittleEndian<int16_t>(bytes + 1);
-          break;
-        case TBRNImageCellKind::Int32:
-          reg.I = LoadLittleEndian<int32_t>(bytes + 1);
-          break;
-        case TBRNImageCellKind::Int64:
-          reg.I = LoadLittleEndian<int64_t>(bytes + 1);
-          break;
-        case TBRNImageCellKind::Float:
-          reg.F = LoadLittleEndian<double>(bytes + 1);
-          break;
-        case TBRNImageCellKind::FixedChars:
-          reg.S = reinterpret_cast<const char*>(bytes + 1);
-          reg.L = read.Capacity;
-          reg.Collation = read.Collation;
-          break;
-        case TBRNImageCellKind::VariableChars:
-          reg.S = reinterpret_cast<const char*>(bytes + 3);
-          reg.L = std::min<int32_t>(LoadLittleEndian<uint16_t>(bytes + 1), read.Capacity);
-          reg.Collation = read.Collation;
-          break;
-        default:
-          return false;
-      }
+      if (!loadCell(regs[read.Register], read.Kind, bytes, read.Capacity, read.Collation))
+        return false;
     }
   }
   return true;
@@ -604,35 +611,7 @@ void TBRNExprProgram::readColumn(TBRNExprEvaluator& Evaluator, TColumn& Column) 
     const TBRNImageCell& cell = Column.Cell;
     const uint8_t* bytes = Column.Bytes;
     reg.Null = bytes[0] == 0;
-    switch (cell.Kind) {
-      case TBRNImageCellKind::Boolean:
-        reg.I = bytes[1] != 0 ? 1 : 0;
-        break;
-      case TBRNImageCellKind::SmallInt:
-        reg.I = LoadLittleEndian<int16_t>(bytes + 1);
-        break;
-      case TBRNImageCellKind::Int32:
-        reg.I = LoadLittleEndian<int32_t>(bytes + 1);
-        break;
-      case TBRNImageCellKind::Int64:
-        reg.I = LoadLittleEndian<int64_t>(bytes + 1);
-        break;
-      case TBRNImageCellKind::Float:
-        reg.F = LoadLittleEndian<double>(bytes + 1);
-        break;
-      case TBRNImageCellKind::FixedChars:
-        reg.S = reinterpret_cast<const char*>(bytes + 1);
-        reg.L = cell.Capacity;
-        reg.Collation = Column.Collation;
-        break;
-      case TBRNImageCellKind::VariableChars:
-        reg.S = reinterpret_cast<const char*>(bytes + 3);
-        reg.L = std::min<int32_t>(LoadLittleEndian<uint16_t>(bytes + 1), cell.Capacity);
-        reg.Collation = Column.Collation;
-        break;
-      default:
-        break;
-    }
+    loadCell(reg, cell.Kind, bytes, cell.Capacity, Column.Collation);
     return;
   }
   const TBRNValue& value = *Column.Value;

@@ -264,6 +264,10 @@ class TBRNExprProgram {
   // source is bound as before and read from its image, and no column is
   // NULL; false (maybe after reading some) otherwise, for bind to decide.
   bool loadImages(TBRNExprEvaluator& Evaluator);
+  // Reads a non-NULL cell of kind at bytes (its NULL byte first) into reg;
+  // false for a kind the program does not read from images.
+  static bool loadCell(TRegister& reg, TBRNImageCellKind kind, const uint8_t* bytes,
+                       int32_t capacity, int32_t collation);
   void readColumn(TBRNExprEvaluator& Evaluator, TColumn& Column);
   // readColumn, with the usual image cells read inline.
   void fetchColumn(TBRNExprEvaluator& Evaluator, TColumn& Column);
