@@ -6,9 +6,11 @@
 #include "sql/evaluator/expr_program.h"
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "foundation/core/byte_order.h"
@@ -103,6 +105,14 @@ bool MatchesPrefix(const char* Text, int32_t Length, const char* Prefix, int32_t
 // The jump form's targets that end the run with TRUE or FALSE.
 constexpr int32_t AcceptTarget = -1;
 constexpr int32_t RejectTarget = -2;
+
+// Integer arithmetic of width T as the evaluator does it: wrapping around
+// (computed unsigned, so that no overflow is undefined).
+template <typename T, typename Op>
+int64_t Wrapped(int64_t A, int64_t B, Op op) {
+  using U = std::make_unsigned_t<T>;
+  return T(U(op(U(T(A)), U(T(B)))));
+}
 
 int32_t Ordered(int64_t A, int64_t B) {
   return A < B ? -1 : (A > B ? 1 : 0);
@@ -740,27 +750,27 @@ bool TBRNExprProgram::run(TBRNExprEvaluator& Evaluator) {
       // operation again.
       case TOp::AddInt32:
         out.Null = standard && (a.Null || b.Null);
-        out.I = int32_t(uint32_t(int32_t(a.I)) + uint32_t(int32_t(b.I)));
+        out.I = Wrapped<int32_t>(a.I, b.I, std::plus<>());
         break;
       case TOp::SubtractInt32:
         out.Null = standard && (a.Null || b.Null);
-        out.I = int32_t(uint32_t(int32_t(a.I)) - uint32_t(int32_t(b.I)));
+        out.I = Wrapped<int32_t>(a.I, b.I, std::minus<>());
         break;
       case TOp::MultiplyInt32:
         out.Null = standard && (a.Null || b.Null);
-        out.I = int32_t(uint32_t(int32_t(a.I)) * uint32_t(int32_t(b.I)));
+        out.I = Wrapped<int32_t>(a.I, b.I, std::multiplies<>());
         break;
       case TOp::AddInt64:
         out.Null = standard && (a.Null || b.Null);
-        out.I = int64_t(uint64_t(a.I) + uint64_t(b.I));
+        out.I = Wrapped<int64_t>(a.I, b.I, std::plus<>());
         break;
       case TOp::SubtractInt64:
         out.Null = standard && (a.Null || b.Null);
-        out.I = int64_t(uint64_t(a.I) - uint64_t(b.I));
+        out.I = Wrapped<int64_t>(a.I, b.I, std::minus<>());
         break;
       case TOp::MultiplyInt64:
         out.Null = standard && (a.Null || b.Null);
-        out.I = int64_t(uint64_t(a.I) * uint64_t(b.I));
+        out.I = Wrapped<int64_t>(a.I, b.I, std::multiplies<>());
         break;
       // An integer operand counts as its exact double, as its converting
       // getter reads it.
@@ -1081,27 +1091,27 @@ void TBRNExprProgram::jumpValue(const std::vector<int32_t>& Defining, int32_t Re
     switch (in->Op) {
       // Integers wrap around as in the general form.
       case TJumpOp::AddInt32:
-        out.I = int32_t(uint32_t(int32_t(a.I)) + uint32_t(int32_t(b.I)));
+        out.I = Wrapped<int32_t>(a.I, b.I, std::plus<>());
         ++in;
         continue;
       case TJumpOp::SubtractInt32:
-        out.I = int32_t(uint32_t(int32_t(a.I)) - uint32_t(int32_t(b.I)));
+        out.I = Wrapped<int32_t>(a.I, b.I, std::minus<>());
         ++in;
         continue;
       case TJumpOp::MultiplyInt32:
-        out.I = int32_t(uint32_t(int32_t(a.I)) * uint32_t(int32_t(b.I)));
+        out.I = Wrapped<int32_t>(a.I, b.I, std::multiplies<>());
         ++in;
         continue;
       case TJumpOp::AddInt64:
-        out.I = int64_t(uint64_t(a.I) + uint64_t(b.I));
+        out.I = Wrapped<int64_t>(a.I, b.I, std::plus<>());
         ++in;
         continue;
       case TJumpOp::SubtractInt64:
-        out.I = int64_t(uint64_t(a.I) - uint64_t(b.I));
+        out.I = Wrapped<int64_t>(a.I, b.I, std::minus<>());
         ++in;
         continue;
       case TJumpOp::MultiplyInt64:
-        out.I = int64_t(uint64_t(a.I) * uint64_t(b.I));
+        out.I = Wrapped<int64_t>(a.I, b.I, std::multiplies<>());
         ++in;
         continue;
       case TJumpOp::AddFloat:
